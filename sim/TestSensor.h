@@ -1,0 +1,93 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Varkon::QUILApi::Sim {
+
+/// One client connection of the test sensor.
+class Connection {
+public:
+    virtual ~Connection() = default;
+    /// Sends `text` as one text message, after `delay`.
+    virtual void Send(std::string text,
+                      std::chrono::milliseconds delay = std::chrono::milliseconds(0)) = 0;
+    /// Closes the WebSocket normally.
+    virtual void Close() = 0;
+    /// Drops the TCP connection without a WebSocket close.
+    virtual void Drop() = 0;
+};
+
+/// A WebSocket server on port 80 of a loopback address that stands in for the sensor.
+///
+/// By default it answers the message protocol from a table of resources: CONNECT gets a session
+/// id, GET the stored data (or "InvalidArgument" for an unknown resource), SET stores its value,
+/// and scripted errors replace the answer for a resource. Tests that need other behaviour install
+/// their own handler. Every handshake request and every received text is recorded verbatim.
+///
+/// Handlers run on the sensor's own thread.
+class TestSensor {
+public:
+    struct Options {
+        bool deflate = false;          // accept "permessage-deflate"
+        bool answerHandshake = true;   // false: accept TCP but never answer the handshake
+    };
+
+    using Handler = std::function<void(Connection& connection, const std::string& text)>;
+
+    explicit TestSensor(const std::string& address);
+    TestSensor(const std::string& address, Options options);
+    ~TestSensor();
+
+    TestSensor(const TestSensor&) = delete;
+    TestSensor& operator=(const TestSensor&) = delete;
+
+    /// Replaces the default behaviour for every later message.
+    void SetHandler(Handler handler);
+
+    // --- The default behaviour ---------------------------------------------------------
+    /// Data that GET of `name` returns (element 1 of "msgData").
+    void SetResource(const std::string& name, nlohmann::json data);
+    nlohmann::json GetResource(const std::string& name) const;
+    /// Answers GET and SET of `name` with an ERR carrying `code` and, unless null, `details`.
+    void SetError(const std::string& name, const std::string& code,
+                  nlohmann::json details = nullptr);
+    void ClearError(const std::string& name);
+    /// The session id that the next CONNECT receives; each CONNECT increments it.
+    void SetNextSessionId(uint32_t id);
+    /// Answers `request` as the default behaviour does.
+    void AnswerByDefault(Connection& connection, const std::string& text);
+
+    // --- Traffic ---------------------------------------------------------------------
+    std::vector<std::string> Received() const;
+    std::vector<std::string> Handshakes() const;
+    /// Waits until at least `count` texts have been received; false at the deadline.
+    bool WaitForReceived(std::size_t count, std::chrono::milliseconds limit) const;
+    /// Number of connections whose WebSocket is open.
+    std::size_t OpenConnections() const;
+    /// Waits until exactly `count` connections are open; false at the deadline.
+    bool WaitForOpenConnections(std::size_t count, std::chrono::milliseconds limit) const;
+    /// Sends `text` to every open connection.
+    void Broadcast(const std::string& text);
+    /// Closes every connection normally.
+    void CloseAll();
+
+    // --- Replies ---------------------------------------------------------------------
+    static std::string Ack(const nlohmann::json& request, const nlohmann::json& data = nullptr);
+    static std::string Err(const nlohmann::json& request, const std::string& code,
+                           const nlohmann::json& details = nullptr);
+
+    class Impl;  // the server itself, private to the implementation
+
+private:
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace Varkon::QUILApi::Sim

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+
+namespace Varkon::QUILApi::WebSockets {
+
+/// A blocking request/reply service over the sensor connection.
+class IVarkonWebsocketApi {
+public:
+    virtual ~IVarkonWebsocketApi() = default;
+
+    /// Opens the connection if there is none; blocks until the handshake has finished.
+    virtual void Connect() = 0;
+    /// Closes the connection if it is open and forgets it.
+    virtual void Close() = 0;
+    /// Sends `request` and returns the first received message whose "msgID" equals the
+    /// request's, or a null value after `timeoutMs` or at once without a connection.
+    virtual std::unique_ptr<nlohmann::json> SendAndWait(const nlohmann::json& request,
+                                                        unsigned timeoutMs) = 0;
+};
+
+/// The "msgID" of a message, or null for a message that has none.
+inline const nlohmann::json& MessageId(const nlohmann::json& message) {
+    static const nlohmann::json none;
+    if (!message.is_object()) {
+        return none;
+    }
+    const auto found = message.find("msgID");
+    return found == message.end() ? none : *found;
+}
+
+}  // namespace Varkon::QUILApi::WebSockets

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/spawn.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/websocket/stream.hpp>
+
+#include <chrono>
+#include <deque>
+#include <future>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Varkon::QUILApi::WebSockets {
+
+/// The client end of one WebSocket connection to the sensor's HTTP service.
+///
+/// Threads: Connect, Close, IsOpen, Send and the setters are called from the caller's thread.
+/// Everything that touches the stream runs on `strand` on the I/O thread: the connection
+/// coroutine, the read loop (and thus the message callback), the writes and the close. The
+/// caller's operations post their work there, so only one write is ever in flight and a close
+/// never races a read.
+class WebSocket : public std::enable_shared_from_this<WebSocket> {
+public:
+    using MessageHandler = std::function<void(const std::string&)>;
+    using CloseHandler = std::function<void()>;
+
+    WebSocket(boost::asio::io_context& ioContext, const std::string& host,
+              const std::string& subprotocol);
+    virtual ~WebSocket();
+
+    WebSocket(const WebSocket&) = delete;
+    WebSocket& operator=(const WebSocket&) = delete;
+
+    /// Resolves, connects and performs the handshake; starts the read loop.
+    /// @throws std::runtime_error "WebSocket::Connect Error: " + reason.
+    virtual void Connect();
+    /// Closes the connection normally (code 1000) and calls the close callback.
+    /// @throws std::runtime_error "WebSocket::Close Error: " + reason.
+    virtual void Close();
+    virtual bool IsOpen() const;
+    /// Queues `text` as one text message; returns without waiting for the write.
+    virtual void Send(std::string text);
+    virtual void SetOnMessage(MessageHandler handler);
+    virtual void SetOnClose(CloseHandler handler);
+
+    /// Closes the connection without calling the close callback and drops the message callback.
+    /// Waits at most `limit` for the close handshake. Used when the owner goes away.
+    void Shutdown(std::chrono::milliseconds limit);
+
+private:
+    using Stream = boost::beast::websocket::stream<boost::beast::tcp_stream>;
+
+    void RunConnection(boost::asio::yield_context yield, boost::system::error_code& result);
+    void StartRead();
+    void OnRead(boost::beast::error_code error, std::size_t bytes);
+    void StartWrite();
+    void OnWrite(boost::beast::error_code error, std::size_t bytes);
+    /// Starts a normal close on the strand; the future yields its outcome.
+    std::future<boost::system::error_code> StartClose();
+
+    /// Runs `work` on the strand and waits for its result. Only for the caller's thread.
+    template <class Work>
+    auto RunOnStrand(Work work) const -> decltype(work());
+
+    boost::asio::strand<boost::asio::io_context::executor_type> strand;
+    boost::asio::ip::tcp::resolver resolver;
+    Stream wsStream;
+    std::string host;
+    std::string subprotocol;
+    std::string port;
+    std::deque<std::string> outgoing;  // front() is being written; the rest wait their turn
+    MessageHandler onMessage;
+    CloseHandler onClose;
+    boost::beast::flat_buffer readBuffer;
+};
+
+}  // namespace Varkon::QUILApi::WebSockets
