@@ -1,0 +1,7 @@
+#include "quil/Quil.h"
+
+namespace Varkon::QUILApi::UdpStreaming {
+
+QuilStream::~QuilStream() = default;
+
+}  // namespace Varkon::QUILApi::UdpStreaming

@@ -1,0 +1,115 @@
+#include "udpstreaming/protocol/PayloadDecoder.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "udpstreaming/protocol/PacketFormat.h"
+
+namespace Varkon::QUILApi::UdpStreaming::Protocol {
+
+namespace {
+
+uint64_t Microseconds(const uint8_t* seconds) {
+    return static_cast<uint64_t>(ReadLittleEndian<uint32_t>(seconds)) * 1000000u +
+           ReadLittleEndian<uint32_t>(seconds + 4);
+}
+
+// Copies the first `count` points, each its channels' uint16 values in order, into the channels
+// that the data id has.
+template <bool HasChannel1, bool HasChannel2>
+void GatherPoints(const uint8_t* points, std::size_t count, StreamProfile& profile) {
+    uint16_t* channel0 = profile.channel0.data();
+    uint16_t* channel1 = profile.channel1.data();
+    uint16_t* channel2 = profile.channel2.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        channel0[i] = ReadLittleEndian<uint16_t>(points);
+        points += 2;
+        if constexpr (HasChannel1) {
+            channel1[i] = ReadLittleEndian<uint16_t>(points);
+            points += 2;
+        }
+        if constexpr (HasChannel2) {
+            channel2[i] = ReadLittleEndian<uint16_t>(points);
+            points += 2;
+        }
+    }
+}
+
+}  // namespace
+
+StreamMeasurement DecodeMeasurement(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
+    if (payload.size() != kMeasurementSize) {
+        throw std::invalid_argument("Expected 50 bytes, got " + std::to_string(payload.size()));
+    }
+    const uint8_t* p = payload.data();
+    StreamMeasurement measurement;
+    measurement.blockId = blockId;
+    measurement.qualityID = p[5];
+    constexpr std::size_t kFlagOffsets[] = {1, 2, 3, 4, 6, 7};
+    for (std::size_t i = 0; i < measurement.flags.size(); ++i) {
+        measurement.flags[i] = p[kFlagOffsets[i]] != 0;
+    }
+    for (std::size_t i = 0; i < measurement.values.size(); ++i) {
+        measurement.values[i] = ReadFloat32(p + 8 + 4 * i);
+    }
+    measurement.measrate = ReadFloat32(p + 36);
+    measurement.timestamp = Microseconds(p + 40);
+    measurement.EncoderValue = ReadLittleEndian<uint16_t>(p + 48);
+    return measurement;
+}
+
+StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
+    const std::size_t size = payload.size();
+    if (size < kProfileHeaderSize) {
+        payload.at(kProfileHeaderSize - 1);  // throws the standard library's out_of_range
+    }
+    const uint8_t* p = payload.data();
+    StreamProfile profile;
+    profile.blockId = blockId;
+    profile.hasChannel1 = p[0] == kProfileChannels01 || p[0] == kProfileChannels012;
+    profile.hasChannel2 = p[0] == kProfileChannels02 || p[0] == kProfileChannels012;
+    for (std::size_t i = 0; i < profile.flags.size(); ++i) {
+        profile.flags[i] = p[1 + i] != 0;
+    }
+    profile.qualityID = p[5];
+    profile.field6 = ReadLittleEndian<uint32_t>(p + 6);
+    profile.timestamp = Microseconds(p + 10);
+    profile.field18 = ReadLittleEndian<uint16_t>(p + 18);
+    profile.pointCount = ReadLittleEndian<uint32_t>(p + 20);
+
+    const std::size_t pointSize = 2 * (1 + profile.hasChannel1 + profile.hasChannel2);
+    const std::size_t maxPoints = (kMaxBlockSize - kProfileHeaderSize) / pointSize;
+    if (profile.pointCount > maxPoints) {
+        throw std::length_error("Point count " + std::to_string(profile.pointCount) +
+                                " exceeds the " + std::to_string(maxPoints) +
+                                " points that a block can hold.");
+    }
+    const std::size_t pointBytes = size - kProfileHeaderSize;
+    const std::size_t wholePoints = pointBytes / pointSize;
+    if (wholePoints < profile.pointCount && pointBytes % pointSize != 0) {
+        payload.at(size);  // a point is cut off: throws the standard library's out_of_range
+    }
+
+    profile.channel0.resize(profile.pointCount);
+    if (profile.hasChannel1) {
+        profile.channel1.resize(profile.pointCount);
+    }
+    if (profile.hasChannel2) {
+        profile.channel2.resize(profile.pointCount);
+    }
+    const std::size_t count = std::min<std::size_t>(wholePoints, profile.pointCount);
+    const uint8_t* points = p + kProfileHeaderSize;
+    if (profile.hasChannel1 && profile.hasChannel2) {
+        GatherPoints<true, true>(points, count, profile);
+    } else if (profile.hasChannel1) {
+        GatherPoints<true, false>(points, count, profile);
+    } else if (profile.hasChannel2) {
+        GatherPoints<false, true>(points, count, profile);
+    } else {
+        GatherPoints<false, false>(points, count, profile);
+    }
+    return profile;
+}
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Protocol

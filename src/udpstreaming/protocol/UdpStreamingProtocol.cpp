@@ -1,0 +1,113 @@
+#include "udpstreaming/protocol/UdpStreamingProtocol.h"
+
+#include <algorithm>
+
+#include "udpstreaming/protocol/PacketFormat.h"
+
+namespace Varkon::QUILApi::UdpStreaming::Protocol {
+
+UdpStreamingProtocol::UdpStreamingProtocol()
+    : UdpStreamingProtocol(&FragmentedPacketHandler::Now) {}
+
+UdpStreamingProtocol::UdpStreamingProtocol(Clock clock) : clock(std::move(clock)) {}
+
+void UdpStreamingProtocol::HandlePacket(const std::vector<uint8_t>& packet) {
+    if (packet.empty()) {
+        Report(0, InvalidPacket, "Packet is null.");
+        return;
+    }
+    if (packet.size() < PacketHeader::kSize) {
+        Report(0, InvalidPacket, "Packet size is " + std::to_string(packet.size()) + " bytes.");
+        return;
+    }
+    switch (PacketHeader::Kind(packet)) {
+        case kWholeBlock:
+            Deliver(PacketHeader::BlockId(packet),
+                    std::vector<uint8_t>(packet.begin() + PacketHeader::kSize, packet.end()));
+            break;
+        case kFirstFragment:
+            StartBlock(packet);
+            break;
+        case kFragment:
+            AddFragment(packet);
+            break;
+        default:
+            break;
+    }
+    DropTimedOut();
+}
+
+void UdpStreamingProtocol::StartBlock(const std::vector<uint8_t>& packet) {
+    if (fragmentHandlers.size() >= kMaxFragmentHandlers) {
+        ReportTimeout(*fragmentHandlers.front());
+        fragmentHandlers.erase(fragmentHandlers.begin());
+    }
+    fragmentHandlers.push_back(std::make_shared<FragmentedPacketHandler>(packet, clock()));
+}
+
+void UdpStreamingProtocol::AddFragment(const std::vector<uint8_t>& packet) {
+    const uint32_t blockId = PacketHeader::BlockId(packet);
+    const auto found =
+        std::find_if(fragmentHandlers.begin(), fragmentHandlers.end(),
+                     [blockId](const auto& h) { return h->GetBlockId() == blockId; });
+    if (found == fragmentHandlers.end() || !(*found)->AddFrame(packet)) {
+        return;
+    }
+    const std::shared_ptr<FragmentedPacketHandler> complete = *found;
+    fragmentHandlers.erase(found);
+    Deliver(complete->GetBlockId(), complete->TakeData());
+}
+
+void UdpStreamingProtocol::DropTimedOut() {
+    if (fragmentHandlers.empty()) {
+        return;
+    }
+    const int64_t now = clock();
+    const auto timedOut =
+        std::stable_partition(fragmentHandlers.begin(), fragmentHandlers.end(),
+                              [now](const auto& h) { return !h->IsTimedOut(now); });
+    for (auto handler = timedOut; handler != fragmentHandlers.end(); ++handler) {
+        ReportTimeout(**handler);
+    }
+    fragmentHandlers.erase(timedOut, fragmentHandlers.end());
+}
+
+void UdpStreamingProtocol::ReportTimeout(const FragmentedPacketHandler& handler) {
+    Report(handler.GetBlockId(), FragmentTimeout,
+           "Didn't receive all consecutive frames within " + std::to_string(handler.GetTimeout()) +
+               " ms.");
+}
+
+void UdpStreamingProtocol::Deliver(uint32_t blockId, std::vector<uint8_t> payload) {
+    CheckBlockId(blockId);
+    if (dataCallback) {
+        dataCallback(blockId, std::move(payload));
+    }
+}
+
+void UdpStreamingProtocol::CheckBlockId(const uint32_t& blockId) {
+    const uint32_t expected = lastBlockId + 1u;
+    if (lastBlockId == 0 || blockId == expected) {
+        lastBlockId = blockId;
+    } else if (blockId == lastBlockId) {
+        Report(blockId, DuplicateBlockId,
+               "Received packet with blockid " + std::to_string(lastBlockId) + " twice.");
+    } else if (blockId > expected) {
+        Report(blockId, PacketsLost,
+               "One or more packets lost: Last received blockid was " +
+                   std::to_string(lastBlockId) + ", received " + std::to_string(blockId) + ".");
+        lastBlockId = blockId;
+    } else {
+        Report(blockId, UnexpectedBlockId,
+               "Received packet with blockid " + std::to_string(blockId) + ", expected " +
+                   std::to_string(expected) + ".");
+    }
+}
+
+void UdpStreamingProtocol::Report(uint32_t blockId, PacketErrorType type, std::string message) {
+    if (errorCallback) {
+        errorCallback(blockId, type, std::move(message));
+    }
+}
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Protocol

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quil/Quil.h"
+#include "udpstreaming/protocol/FragmentedPacketHandler.h"
+
+namespace Varkon::QUILApi::UdpStreaming::Protocol {
+
+// Turns datagrams into blocks: checks the packet header, passes whole blocks on, reassembles
+// fragmented ones, checks the sequence of block ids, and reports blocks and problems through
+// two callbacks. Used from one thread; the callbacks run inside HandlePacket.
+class UdpStreamingProtocol {
+public:
+    using DataCallback = std::function<void(const uint32_t blockId, std::vector<uint8_t> payload)>;
+    using ErrorCallback =
+        std::function<void(const uint32_t blockId, PacketErrorType type, std::string message)>;
+    // Monotonic time in nanoseconds; replaceable so that time-outs can be tested.
+    using Clock = std::function<int64_t()>;
+
+    // Most blocks reassembled at once; a further one makes the oldest time out.
+    static constexpr std::size_t kMaxFragmentHandlers = 64;
+
+    UdpStreamingProtocol();
+    explicit UdpStreamingProtocol(Clock clock);
+    virtual ~UdpStreamingProtocol() = default;
+
+    void SetDataCallback(DataCallback callback) { dataCallback = std::move(callback); }
+    void SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }
+
+    void HandlePacket(const std::vector<uint8_t>& packet);
+
+    // Reports a block id that does not follow the last one; never stops the block.
+    void CheckBlockId(const uint32_t& blockId);
+
+private:
+    void StartBlock(const std::vector<uint8_t>& packet);
+    void AddFragment(const std::vector<uint8_t>& packet);
+    void DropTimedOut();
+    void ReportTimeout(const FragmentedPacketHandler& handler);
+    void Deliver(uint32_t blockId, std::vector<uint8_t> payload);
+    void Report(uint32_t blockId, PacketErrorType type, std::string message);
+
+    DataCallback dataCallback;
+    ErrorCallback errorCallback;
+    uint32_t lastBlockId{};
+    std::vector<std::shared_ptr<FragmentedPacketHandler>> fragmentHandlers;  // oldest first
+    Clock clock;
+};
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Protocol

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Varkon::QUILApi::UdpStreaming::Transport {
+
+// The datagram socket on which the stream's data arrive.
+class IUdpTransport {
+public:
+    virtual ~IUdpTransport() = default;
+
+    virtual std::string GetHost() = 0;
+    virtual uint16_t GetPort() = 0;
+    virtual bool IsOpen() = 0;
+    // Binds the socket to every local IPv4 address and the port; does nothing when open.
+    virtual void Open() = 0;
+    // Closes and drops the socket; never fails.
+    virtual void Close() = 0;
+    virtual int GetReceiveBufferSize() = 0;
+    virtual void SetReceiveBufferSize(const int& bytes) = 0;
+    // Waits at most one second for one datagram and returns its first 2048 bytes; empty when
+    // none came.
+    virtual std::vector<uint8_t> Receive() = 0;
+
+    // Like Receive, but tells a datagram (true, possibly empty) from none (false) and reuses the
+    // caller's vector. Transports that only implement Receive take an empty result as none.
+    virtual bool ReceiveInto(std::vector<uint8_t>& datagram) {
+        datagram = Receive();
+        return !datagram.empty();
+    }
+};
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Transport

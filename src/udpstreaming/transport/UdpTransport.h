@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include "udpstreaming/transport/IUdpTransport.h"
+
+namespace Varkon::QUILApi::UdpStreaming::Transport {
+
+// UDP socket bound to 0.0.0.0 and a local port, accepting datagrams from any sender.
+//
+// Datagrams are received on the caller's thread: a non-blocking receive first, and only when the
+// socket is empty a wait for readability with the time limit. Under load every datagram thus
+// costs one system call and no hand-over between threads, and nothing is received ahead of the
+// caller, so Close never has a pending reception to abort.
+//
+// Open, Close and the buffer size operations must not run concurrently with a Receive.
+class UdpTransport : public IUdpTransport, public std::enable_shared_from_this<UdpTransport> {
+public:
+    static constexpr std::size_t kReceiveBufferSize = 2048;
+    static constexpr std::chrono::milliseconds kReceiveWait{1000};
+
+    UdpTransport(const std::string& host, const uint16_t& port);
+    ~UdpTransport() override;
+    UdpTransport(const UdpTransport&) = delete;
+    UdpTransport& operator=(const UdpTransport&) = delete;
+
+    std::string GetHost() override;
+    uint16_t GetPort() override;
+    bool IsOpen() override;
+    // Throws std::runtime_error "UdpTransport::Open Error: <step>: <reason>" on failure.
+    void Open() override;
+    void Close() override;
+    int GetReceiveBufferSize() override;
+    void SetReceiveBufferSize(const int& bytes) override;
+    std::vector<uint8_t> Receive() override;
+    bool ReceiveInto(std::vector<uint8_t>& datagram) override;
+
+private:
+    using Socket = boost::asio::ip::udp::socket;
+
+    std::shared_ptr<Socket> CurrentSocket();
+
+    const std::string host;
+    const uint16_t port;
+    boost::asio::io_context ioContext;  // declared first so that it outlives the socket
+    std::mutex socketMutex;             // guards the socket pointer, not the socket
+    std::shared_ptr<Socket> socket;
+    std::mutex receiveMutex;  // serialises callers of Receive
+    boost::asio::ip::udp::endpoint sender;
+};
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Transport
