@@ -102,8 +102,15 @@ std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsig
 
 void VarkonWebsocketApi::OnMessage(const std::string& text) {
     auto message = std::make_unique<json>(json::parse(text));
-    // The non-const lookup turns a null message into an object, as the sensor's "null" is filed.
-    if ((*message)["msgType"] == "UPDATE") {
+    if (message->is_null()) {
+        // Filed like an object without a type; the next drain discards it.
+        *message = json{{"msgType", nullptr}};
+    }
+    if (!message->is_object()) {
+        return;  // an array, a number or a string is no message
+    }
+    const auto type = message->find("msgType");
+    if (type != message->end() && *type == "UPDATE") {
         return;
     }
     {
