@@ -1,0 +1,177 @@
+// The client through its public interface, against the in-process test sensor.
+#include "TestSensor.h"
+#include "support/ExpectThrow.h"
+#include "support/Wait.h"
+
+#include <quil/Quil.h>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <atomic>
+#include <thread>
+
+namespace Varkon::QUILApi {
+namespace {
+
+using nlohmann::json;
+using Sim::Connection;
+using Sim::TestSensor;
+using std::chrono::milliseconds;
+using Testing::Throws;
+
+const json kIdentity = {{"vendorName", "V"}, {"sensorType", "T"}, {"serialNumber", "S"}};
+
+std::size_t CountEntries(const char* directory) {
+    std::size_t count = 0;
+    if (DIR* dir = opendir(directory)) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+TEST(ClientTest, SessionRequestsAreExact) {
+    TestSensor sensor("127.0.2.1");
+    auto client = Quil::Create("127.0.2.1", 5001);
+    client->Connect();
+    client->Login("admin", "pw");
+    client->Login("service", "");
+    client->Logout();
+    client->Disconnect();
+    EXPECT_EQ(sensor.Received(),
+              (std::vector<std::string>{
+                  R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
+                  R"({"msgData":["myRole",{"password":"pw","role":"admin"}],"msgID":2,"msgType":"SET","sessionID":17})",
+                  R"({"msgData":["myRole",{"role":"service"}],"msgID":3,"msgType":"SET","sessionID":17})",
+                  R"({"msgData":["myRole",{"role":"observer"}],"msgID":4,"msgType":"SET","sessionID":17})",
+                  R"({"msgID":5,"msgType":"DISCONNECT","sessionID":17})",
+              }));
+    EXPECT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
+}
+
+TEST(ClientTest, RoleErrorsCarryTheirTexts) {
+    TestSensor sensor("127.0.2.2");
+    auto client = Quil::Create("127.0.2.2", 5002);
+    client->Connect();
+    sensor.SetError("myRole", "PasswordWrong");
+    EXPECT_TRUE(Throws<std::domain_error>([&] { client->Login("admin", "bad"); },
+                                          "SET returned an error: You password was wrong for role <admin>"));
+    sensor.SetError("myRole", "RoleTaken", {{"takenBy", "127.0.0.9"}});
+    EXPECT_TRUE(Throws<std::domain_error>([&] { client->Login("admin", "pw"); },
+                                          "SET returned an error: Your role is already used by <127.0.0.9>"));
+    sensor.SetError("myRole", "InvalidArgument");
+    EXPECT_TRUE(Throws<std::invalid_argument>([&] { client->Logout(); },
+                                              "SET returned an error: Invalid parameters passed for resource <myRole>"));
+    sensor.SetError("SensorMetaData", "Forbidden", {{"NeededRole", "admin"}});
+    EXPECT_TRUE(Throws<std::domain_error>([&] { client->GetSensorMetaData(); },
+                                          "GET returned an error: Your role is not allowed to access "
+                                          "resource <SensorMetaData>, you need role <admin>."));
+}
+
+TEST(ClientTest, DisconnectWithoutConnectSendsNothing) {
+    TestSensor sensor("127.0.2.3");
+    auto client = Quil::Create("127.0.2.3", 5003);
+    EXPECT_NO_THROW(client->Disconnect());
+    EXPECT_TRUE(sensor.Handshakes().empty());
+    EXPECT_TRUE(Throws<std::runtime_error>(
+        [&] { client->GetSensorMetaData(); },
+        "No matching response found to request with sessionID: 0 msgID: 2"));
+}
+
+TEST(ClientTest, ConnectTwiceKeepsTheConnection) {
+    TestSensor sensor("127.0.2.4");
+    auto client = Quil::Create("127.0.2.4", 5004);
+    client->Connect();
+    client->Connect();
+    EXPECT_EQ(sensor.Handshakes().size(), 1u);
+    ASSERT_EQ(sensor.Received().size(), 2u);
+    EXPECT_EQ(sensor.Received()[1], R"({"msgID":2,"msgType":"CONNECT","sessionID":17})");
+}
+
+TEST(ClientTest, UnansweredConnectFailsAfterItsLimitAndCanBeRepeated) {
+    TestSensor sensor("127.0.2.5");
+    sensor.SetHandler([](Connection&, const std::string&) {});
+    auto client = Quil::Create("127.0.2.5", 5005);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Throws<std::runtime_error>(
+        [&] { client->Connect(); }, "No matching response found to request with sessionID: 0 msgID: 1"));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, milliseconds(500));
+    EXPECT_LT(elapsed, milliseconds(5000));
+
+    sensor.SetHandler([&sensor](Connection& connection, const std::string& text) {
+        sensor.AnswerByDefault(connection, text);
+    });
+    client->Connect();
+    EXPECT_EQ(sensor.Handshakes().size(), 1u);
+}
+
+TEST(ClientTest, UnknownHostFailsOnlyInConnect) {
+    auto client = Quil::Create("127.0.2.6", 5006);  // nothing listens there
+    EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); },
+                                           "Could not connect to host 127.0.2.6"));
+}
+
+TEST(ClientTest, RecoversFromAClosedConnectionThroughDisconnectAndConnect) {
+    TestSensor sensor("127.0.2.7");
+    sensor.SetResource("SensorMetaData", kIdentity);
+    auto client = Quil::Create("127.0.2.7", 5007);
+    client->Connect();
+    sensor.CloseAll();
+    ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
+    client->Disconnect();
+    client->Connect();
+    EXPECT_EQ(client->GetSensorMetaData().vendorName, "V");
+    EXPECT_EQ(sensor.Handshakes().size(), 2u);
+}
+
+TEST(ClientTest, CallersOnSeveralThreadsEachGetTheirOwnReply) {
+    TestSensor sensor("127.0.2.8");
+    sensor.SetResource("SensorMetaData", kIdentity);
+    auto client = Quil::Create("127.0.2.8", 5008);
+    client->Connect();
+    std::atomic<int> failures{0};
+    auto work = [&](const std::string& role) {
+        for (int i = 0; i < 50; ++i) {
+            try {
+                client->Login(role, "");
+                if (client->GetSensorMetaData().serialNumber != "S") {
+                    ++failures;
+                }
+            } catch (const std::exception&) {
+                ++failures;
+            }
+        }
+    };
+    std::thread first(work, "a");
+    std::thread second(work, "b");
+    first.join();
+    second.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(ClientTest, DestroyedClientsLeaveNoThreadsOrSocketsBehind) {
+    TestSensor sensor("127.0.2.9");
+    // Warm up whatever the process creates once.
+    Quil::Create("127.0.2.9", 5009)->Connect();
+    ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
+    const auto threads = CountEntries("/proc/self/task");
+    const auto files = CountEntries("/proc/self/fd");
+
+    for (int i = 0; i < 100; ++i) {
+        auto client = Quil::Create("127.0.2.9", 5009);
+        client->Connect();
+    }
+    EXPECT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(10000)));
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_TRUE(Testing::WaitUntil([&] { return CountEntries("/proc/self/fd") == files; }))
+        << CountEntries("/proc/self/fd") << " files open, " << files << " before";
+    EXPECT_EQ(sensor.Received().size(), 101u);  // a CONNECT each, nothing more
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi
