@@ -70,6 +70,10 @@ struct SensorMetaData {
 namespace UdpStreaming {
 // @@STREAM-DECLARATIONS-BEGIN@@
 
+// Lets argument-dependent lookup find the records' comparison from this namespace too.
+using ::Varkon::QUILApi::operator==;
+using ::Varkon::QUILApi::operator!=;
+
 /// Kind of a problem of the stream, the type of each entry of the error queue.
 enum PacketErrorType : uint32_t {
     PacketsLost = 0,             ///< a block id jumped ahead: blocks in between were lost
