@@ -1,0 +1,405 @@
+#include "udpstreaming/QuilStreamApi.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ExpectThrow.h"
+#include "udpstreaming/StreamPackets.h"
+#include "udpstreaming/transport/UdpTransport.h"
+
+namespace Varkon::QUILApi::UdpStreaming {
+namespace {
+
+using Testing::Bytes;
+using Testing::Fragments;
+using Testing::WaitFor;
+using Testing::WholeBlock;
+using Transport::UdpTransport;
+
+Bytes Measurement(uint16_t encoder = 0) {
+    Testing::MeasurementFields fields;
+    fields.encoder = encoder;
+    return Testing::MeasurementPayload(fields);
+}
+
+bool PortIsFree(uint16_t port) {
+    boost::asio::io_context context;
+    boost::asio::ip::udp::socket socket(context);
+    boost::system::error_code error;
+    socket.open(boost::asio::ip::udp::v4(), error);
+    socket.bind({boost::asio::ip::address_v4::any(), port}, error);
+    return !error;
+}
+
+// A started stream on a real transport, fed through loopback. Each test passes its own port;
+// ports 41120 to 41199 belong to this file.
+class StreamTest : public testing::Test {
+protected:
+    void Open(uint16_t port) {
+        transport = std::make_shared<UdpTransport>("127.0.0.1", port);
+        stream = std::make_shared<QuilStreamApi>(transport);
+        sender = std::make_unique<Testing::LoopbackSender>(port);
+        stream->Start();
+    }
+
+    void Send(const Bytes& datagram) { sender->Send(datagram); }
+    void SendBlock(uint32_t blockId, const Bytes& payload) { Send(WholeBlock(blockId, payload)); }
+
+    // Sends a measurement as a marker and waits until it arrives: everything sent before it has
+    // then been handled.
+    bool Settle(uint32_t blockId) {
+        const std::size_t before = stream->GetMeasurementCount();
+        SendBlock(blockId, Measurement(0xABCD));
+        return WaitFor([&] { return stream->GetMeasurementCount() > before; });
+    }
+
+    std::vector<StreamError> PopErrors() {
+        std::vector<StreamError> errors;
+        while (stream->HasError()) {
+            errors.push_back(stream->PopError());
+        }
+        return errors;
+    }
+
+    std::vector<uint32_t> PopMeasurementIds() {
+        std::vector<uint32_t> ids;
+        while (stream->HasMeasurement()) {
+            ids.push_back(stream->PopMeasurement().blockId);
+        }
+        return ids;
+    }
+
+    std::shared_ptr<UdpTransport> transport;
+    std::shared_ptr<QuilStreamApi> stream;
+    std::unique_ptr<Testing::LoopbackSender> sender;
+};
+
+TEST_F(StreamTest, StartsWithTheDefaults) {
+    Open(41120);
+    EXPECT_TRUE(transport->IsOpen());
+    EXPECT_EQ(stream->GetQueueCapacity(), 10000u);
+    EXPECT_EQ(stream->GetQueueOverflowPolicy(), DropOldest);
+    EXPECT_FALSE(stream->HasError());
+    EXPECT_FALSE(stream->HasMeasurement());
+    EXPECT_FALSE(stream->HasProfile());
+    stream->SetReceiveBufferSize(100000);
+    EXPECT_EQ(stream->GetReceiveBufferSize(), transport->GetReceiveBufferSize());
+}
+
+TEST_F(StreamTest, PopsOnEmptyQueuesThrow) {
+    Open(41121);
+    EXPECT_TRUE(
+        Testing::Throws<std::out_of_range>([&] { stream->PopError(); }, "Error queue is empty."));
+    EXPECT_TRUE(Testing::Throws<std::out_of_range>([&] { stream->PopMeasurement(); },
+                                                   "Measurement queue is empty."));
+    EXPECT_TRUE(Testing::Throws<std::out_of_range>([&] { stream->PopProfile(); },
+                                                   "Profile queue is empty."));
+}
+
+TEST_F(StreamTest, DeliversMeasurements) {
+    Open(41122);
+    Testing::MeasurementFields fields;
+    fields.flagBytes[0] = 1;
+    fields.qualityId = 3;
+    fields.values[6] = -1.25f;
+    fields.measrate = 100.5f;
+    fields.seconds = 2;
+    fields.microseconds = 500;
+    fields.encoder = 1234;
+    SendBlock(1, Testing::MeasurementPayload(fields));
+    ASSERT_TRUE(WaitFor([&] { return stream->HasMeasurement(); }));
+
+    StreamMeasurement expected;
+    expected.blockId = 1;
+    expected.qualityID = 3;
+    expected.flags[0] = true;
+    expected.values[6] = -1.25;
+    expected.measrate = 100.5;
+    expected.timestamp = 2000500;
+    expected.EncoderValue = 1234;
+    EXPECT_EQ(stream->GetMeasurementCount(), 1u);
+    EXPECT_TRUE(stream->PopMeasurement() == expected);
+    EXPECT_FALSE(stream->HasError());
+}
+
+TEST_F(StreamTest, DeliversProfilesOfEveryDataId) {
+    Open(41123);
+    for (uint8_t dataId : {1, 2, 3}) {
+        SendBlock(dataId, Testing::SyntheticProfile(dataId, 3));
+    }
+    ASSERT_TRUE(WaitFor([&] { return stream->GetProfileCount() == 3; }));
+    for (uint8_t dataId : {1, 2, 3}) {
+        const StreamProfile expected =
+            QuilStreamApi::DecodeProfile(dataId, Testing::SyntheticProfile(dataId, 3));
+        const StreamProfile profile = stream->PopProfile();
+        EXPECT_TRUE(profile == expected) << int(dataId);
+        EXPECT_EQ(profile.channel0.size(), 3u);
+    }
+    EXPECT_FALSE(stream->HasError());
+}
+
+TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
+    Open(41124);
+    const Bytes payload = Testing::SyntheticProfile(3, 2000);  // 12024 bytes, 6 frames
+    std::vector<Bytes> packets = Fragments(7, payload);
+    ASSERT_EQ(packets.size(), 6u);
+    std::reverse(packets.begin() + 1, packets.end());
+    for (const Bytes& packet : packets) {
+        Send(packet);
+    }
+    ASSERT_TRUE(WaitFor([&] { return stream->HasProfile(); }));
+    const StreamProfile profile = stream->PopProfile();
+    EXPECT_TRUE(profile == QuilStreamApi::DecodeProfile(7, payload));
+    EXPECT_EQ(profile.channel2.back(), static_cast<uint16_t>((2000 * 3 - 1) * 7 + 1));
+    EXPECT_FALSE(stream->HasError());
+}
+
+TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntries) {
+    Open(41125);
+    Send({});
+    Send({1, 2, 3});
+    SendBlock(1, {});
+    SendBlock(2, Bytes(40, 0));
+    SendBlock(3, {7, 1, 2});  // data id 7: nothing
+    SendBlock(5, Measurement());
+    ASSERT_TRUE(Settle(1001));
+    const std::vector<StreamError> expected = {
+        {0, InvalidPacket, "Packet is null."},
+        {0, InvalidPacket, "Packet size is 3 bytes."},
+        {1, EmptyContent, "Received a packet with empty content."},
+        {0, StreamingTaskException, "Exception in streaming task: Expected 50 bytes, got 40"},
+        {5, PacketsLost, "One or more packets lost: Last received blockid was 3, received 5."},
+        {1001, PacketsLost,
+         "One or more packets lost: Last received blockid was 5, received 1001."}};
+    EXPECT_EQ(PopErrors(), expected);
+    EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{5, 1001}));
+    EXPECT_FALSE(stream->HasProfile());
+}
+
+TEST_F(StreamTest, ReportsAProfileTooLargeForAnyBlockWithoutAllocatingIt) {
+    Open(41126);
+    Testing::ProfileFields fields;
+    fields.pointCount = 4000000000u;
+    SendBlock(1, Testing::ProfilePayload(fields, {}));
+    ASSERT_TRUE(Settle(2));
+    EXPECT_EQ(PopErrors(), (std::vector<StreamError>{
+                               {0, StreamingTaskException,
+                                "Exception in streaming task: Point count 4000000000 exceeds the "
+                                "22281896 points that a block can hold."}}));
+    EXPECT_FALSE(stream->HasProfile());
+}
+
+struct OverflowCase {
+    const char* name;
+    uint16_t port;
+    QueueOverflowPolicy policy;
+    std::size_t capacity;
+    std::vector<uint32_t> kept;  // of the measurements 1, 2, 3
+};
+
+class Overflow : public StreamTest, public testing::WithParamInterface<OverflowCase> {};
+
+TEST_P(Overflow, KeepsWhatThePolicySays) {
+    Open(GetParam().port);
+    stream->SetQueueOverflowPolicy(GetParam().policy);
+    stream->SetQueueCapacity(GetParam().capacity);
+    EXPECT_EQ(stream->GetQueueOverflowPolicy(), GetParam().policy);
+    EXPECT_EQ(stream->GetQueueCapacity(), GetParam().capacity);
+    for (uint32_t id : {1, 2, 3}) {
+        SendBlock(id, Measurement());
+    }
+    // A profile marks the end: the measurement queue may hold nothing at all.
+    SendBlock(4, Testing::SyntheticProfile(1, 1));
+    ASSERT_TRUE(WaitFor([&] { return stream->HasProfile(); }));
+    EXPECT_EQ(PopMeasurementIds(), GetParam().kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Overflow,
+                         testing::Values(OverflowCase{"DropOldest", 41130, DropOldest, 2, {2, 3}},
+                                         OverflowCase{"DropNew", 41131, DropNew, 2, {1, 2}},
+                                         OverflowCase{"UnknownPolicyDropsNew",
+                                                      41132,
+                                                      static_cast<QueueOverflowPolicy>(7),
+                                                      2,
+                                                      {1, 2}},
+                                         OverflowCase{"NoRoomDropOldest", 41133, DropOldest, 0, {}},
+                                         OverflowCase{"NoRoomDropNew", 41134, DropNew, 0, {}},
+                                         OverflowCase{"Room", 41135, DropNew, 3, {1, 2, 3}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StreamTest, LoweredCapacityKeepsTheStoredEntries) {
+    Open(41140);
+    for (uint32_t id : {1, 2, 3}) {
+        SendBlock(id, Measurement());
+    }
+    ASSERT_TRUE(Settle(4));
+    stream->SetQueueCapacity(1);
+    EXPECT_EQ(stream->GetMeasurementCount(), 4u);
+    SendBlock(5, Measurement());
+    SendBlock(6, Testing::SyntheticProfile(1, 1));  // marks the end
+    ASSERT_TRUE(WaitFor([&] { return stream->HasProfile(); }));
+    EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{2, 3, 4, 5}));
+}
+
+TEST_F(StreamTest, UrgentErrorsPassAFullQueueUpToTwiceItsCapacity) {
+    struct Case {
+        QueueOverflowPolicy policy;
+        std::vector<uint32_t> kept;  // of the empty blocks 1 to 6
+    } cases[] = {{DropOldest, {3, 4, 5, 6}}, {DropNew, {1, 2, 3, 4}}};
+    uint16_t port = 41141;
+    for (const Case& c : cases) {
+        Open(port++);
+        stream->SetQueueCapacity(2);
+        stream->SetQueueOverflowPolicy(c.policy);
+        for (uint32_t id = 1; id <= 6; ++id) {
+            SendBlock(id, {});
+        }
+        ASSERT_TRUE(Settle(7));
+        std::vector<uint32_t> kept;
+        for (const StreamError& error : PopErrors()) {
+            EXPECT_EQ(error.type, EmptyContent);
+            kept.push_back(error.blockId);
+        }
+        EXPECT_EQ(kept, c.kept);
+    }
+}
+
+TEST_F(StreamTest, EmptyContentIsQueuedEvenWhenTheErrorQueueIsFull) {
+    Open(41143);
+    stream->SetQueueCapacity(2);
+    stream->SetQueueOverflowPolicy(DropNew);
+    Send({1});
+    Send({1, 2});
+    Send({1, 2, 3});  // discarded
+    SendBlock(1, {});
+    ASSERT_TRUE(Settle(2));
+    EXPECT_EQ(PopErrors(), (std::vector<StreamError>{
+                               {0, InvalidPacket, "Packet size is 1 bytes."},
+                               {0, InvalidPacket, "Packet size is 2 bytes."},
+                               {1, EmptyContent, "Received a packet with empty content."}}));
+}
+
+TEST_F(StreamTest, StopAndStartResumeDelivery) {
+    Open(41144);
+    stream->Stop();
+    SendBlock(1, Measurement());  // waits in the socket, or is the datagram in hand
+    stream->Start();
+    ASSERT_TRUE(Settle(2));
+    EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{1, 2}));
+}
+
+TEST_F(StreamTest, CloseEndsTheWorkerPromptlyAndKeepsTheQueues) {
+    Open(41145);
+    ASSERT_TRUE(Settle(1));
+    const auto start = std::chrono::steady_clock::now();
+    stream->Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(transport->IsOpen());
+    EXPECT_TRUE(PortIsFree(41145));
+    stream->Close();
+    stream->Start();  // closed for good
+    EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{1}));
+}
+
+TEST_F(StreamTest, ReleasedStreamStopsAndFreesThePort) {
+    Open(41146);
+    ASSERT_TRUE(Settle(1));
+    stream.reset();
+    EXPECT_FALSE(transport->IsOpen());  // even while the client still holds the transport
+    EXPECT_TRUE(PortIsFree(41146));
+
+    Open(41147);
+    stream.reset();
+    transport.reset();
+    EXPECT_TRUE(PortIsFree(41147));
+}
+
+TEST(Stream, PortInUseFailsAndWorksOnceFree) {
+    auto blocker = std::make_shared<UdpTransport>("h", 41148);
+    blocker->Open();
+    auto transport = std::make_shared<UdpTransport>("127.0.0.1", 41148);
+    try {
+        std::make_shared<QuilStreamApi>(transport);
+        ADD_FAILURE() << "a stream on a port in use";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("UdpTransport::Open Error: ", 0), 0u) << e.what();
+    }
+    blocker->Close();
+    auto stream = std::make_shared<QuilStreamApi>(transport);
+    EXPECT_TRUE(transport->IsOpen());
+}
+
+// A transport that only implements Receive: it hands out scripted datagrams and, when none is
+// left, lets the wait run out at once.
+class ScriptedTransport : public Transport::IUdpTransport {
+public:
+    std::string GetHost() override { return "scripted"; }
+    uint16_t GetPort() override { return 0; }
+    bool IsOpen() override { return open; }
+    void Open() override { open = true; }
+    void Close() override { open = false; }
+    int GetReceiveBufferSize() override { return 0; }
+    void SetReceiveBufferSize(const int&) override {}
+    std::vector<uint8_t> Receive() override {
+        ++receives;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (failNext) {
+            failNext = false;
+            throw std::runtime_error("socket gone");
+        }
+        if (script.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return {};
+        }
+        Bytes datagram = script.front();
+        script.pop_front();
+        return datagram;
+    }
+
+    std::atomic<bool> open{false};
+    std::atomic<int> receives{0};
+    std::mutex mutex;
+    std::deque<Bytes> script;
+    bool failNext = false;
+};
+
+TEST(Stream, IdleWaitsAreNotPackets) {
+    auto transport = std::make_shared<ScriptedTransport>();
+    transport->script.push_back(WholeBlock(1, Measurement()));
+    auto stream = std::make_shared<QuilStreamApi>(transport);
+    EXPECT_TRUE(transport->IsOpen());
+    stream->Start();
+    ASSERT_TRUE(WaitFor([&] { return transport->receives > 20; }));
+    stream->Close();
+    EXPECT_EQ(stream->GetMeasurementCount(), 1u);  // never the previous block again
+    EXPECT_FALSE(stream->HasError());
+    EXPECT_FALSE(transport->IsOpen());
+}
+
+TEST(Stream, AFailingReceiveEndsTheWorkerWithOneEntry) {
+    auto transport = std::make_shared<ScriptedTransport>();
+    transport->failNext = true;
+    transport->script.push_back(WholeBlock(1, Measurement()));
+    auto stream = std::make_shared<QuilStreamApi>(transport);
+    stream->Start();
+    ASSERT_TRUE(WaitFor([&] { return stream->HasError(); }));
+    stream->Close();
+    EXPECT_TRUE(stream->PopError() == (StreamError{0, StreamingTaskException,
+                                                   "Exception in streaming task: socket gone"}));
+    EXPECT_FALSE(stream->HasError());
+    EXPECT_FALSE(stream->HasMeasurement());
+    EXPECT_EQ(transport->receives, 1);
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi::UdpStreaming

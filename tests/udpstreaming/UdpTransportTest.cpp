@@ -1,0 +1,147 @@
+#include "udpstreaming/transport/UdpTransport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include <boost/system/system_error.hpp>
+
+#include "support/ExpectThrow.h"
+#include "udpstreaming/StreamPackets.h"
+
+namespace Varkon::QUILApi::UdpStreaming::Transport {
+namespace {
+
+using Testing::Bytes;
+using Testing::LoopbackSender;
+
+// Ports 41100 to 41119 belong to this file.
+std::shared_ptr<UdpTransport> OpenTransport(uint16_t port) {
+    auto transport = std::make_shared<UdpTransport>("sensor.example", port);
+    transport->Open();
+    return transport;
+}
+
+// Binds a plain socket to the port, as another program would.
+bool PortIsFree(uint16_t port) {
+    boost::asio::io_context context;
+    boost::asio::ip::udp::socket socket(context);
+    boost::system::error_code error;
+    socket.open(boost::asio::ip::udp::v4(), error);
+    socket.bind({boost::asio::ip::address_v4::any(), port}, error);
+    return !error;
+}
+
+TEST(UdpTransport, KeepsHostAndPortAndOpensNothingAtFirst) {
+    auto transport = std::make_shared<UdpTransport>("sensor.example", 41100);
+    EXPECT_EQ(transport->GetHost(), "sensor.example");
+    EXPECT_EQ(transport->GetPort(), 41100);
+    EXPECT_FALSE(transport->IsOpen());
+    EXPECT_TRUE(PortIsFree(41100));
+}
+
+TEST(UdpTransport, DeliversDatagramsWholeOrTruncated) {
+    auto transport = OpenTransport(41101);
+    LoopbackSender sender(41101);
+    struct Case {
+        std::size_t sent, received;
+    } cases[] = {{1, 1}, {2047, 2047}, {2048, 2048}, {2049, 2048}, {3000, 2048}, {0, 0}};
+    for (const Case& c : cases) {
+        Bytes datagram(c.sent);
+        for (std::size_t i = 0; i < datagram.size(); ++i) {
+            datagram[i] = static_cast<uint8_t>(i * 13);
+        }
+        sender.Send(datagram);
+        Bytes received;
+        ASSERT_TRUE(transport->ReceiveInto(received)) << c.sent;
+        EXPECT_EQ(received, Bytes(datagram.begin(), datagram.begin() + c.received)) << c.sent;
+    }
+    sender.Send({1, 2, 3});
+    EXPECT_EQ(transport->Receive(), (Bytes{1, 2, 3}));
+}
+
+TEST(UdpTransport, ReceiveWithoutADatagramYieldsNothingAfterOneSecond) {
+    auto transport = OpenTransport(41102);
+    LoopbackSender(41102).Send({7});
+    EXPECT_EQ(transport->Receive(), Bytes{7});
+
+    const auto start = std::chrono::steady_clock::now();
+    Bytes received{1, 2};
+    EXPECT_FALSE(transport->ReceiveInto(received));
+    EXPECT_TRUE(transport->Receive().empty());  // never the previous datagram again
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1990));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+}
+
+TEST(UdpTransport, SecondOpenChangesNothing) {
+    auto transport = OpenTransport(41103);
+    transport->SetReceiveBufferSize(65536);
+    const int size = transport->GetReceiveBufferSize();
+    transport->Open();
+    EXPECT_TRUE(transport->IsOpen());
+    EXPECT_EQ(transport->GetReceiveBufferSize(), size);
+}
+
+TEST(UdpTransport, OpenFailsOnAPortInUseAndWorksOnceItIsFree) {
+    auto blocker = OpenTransport(41104);
+    auto transport = std::make_shared<UdpTransport>("h", 41104);
+    try {
+        transport->Open();
+        ADD_FAILURE() << "Open succeeded on a port in use";
+    } catch (const std::runtime_error& e) {
+        const std::string text = e.what();
+        EXPECT_EQ(text.rfind("UdpTransport::Open Error: ", 0), 0u) << text;
+        EXPECT_NE(text.find("bind"), std::string::npos) << text;
+    }
+    EXPECT_FALSE(transport->IsOpen());
+    blocker->Close();
+    transport->Open();
+    EXPECT_TRUE(transport->IsOpen());
+}
+
+TEST(UdpTransport, CloseFreesThePortAndOpenBindsAgain) {
+    auto transport = std::make_shared<UdpTransport>("h", 41105);
+    transport->Close();  // never opened
+    transport->Open();
+    EXPECT_FALSE(PortIsFree(41105));
+    transport->Close();
+    transport->Close();
+    EXPECT_FALSE(transport->IsOpen());
+    EXPECT_TRUE(PortIsFree(41105));
+
+    transport->Open();
+    LoopbackSender(41105).Send({4, 2});
+    EXPECT_EQ(transport->Receive(), (Bytes{4, 2}));
+}
+
+TEST(UdpTransport, ReleasingTheLastReferenceFreesThePort) {
+    OpenTransport(41106).reset();
+    EXPECT_TRUE(PortIsFree(41106));
+}
+
+TEST(UdpTransport, ReceiveBufferSizeIsWhatTheSystemApplied) {
+    auto transport = OpenTransport(41107);
+    transport->SetReceiveBufferSize(100000);
+    EXPECT_GE(transport->GetReceiveBufferSize(), 100000);  // Linux doubles the request
+}
+
+TEST(UdpTransport, BufferSizeWithoutASocketFailsWithABadDescriptor) {
+    auto transport = std::make_shared<UdpTransport>("h", 41108);
+    EXPECT_TRUE(Testing::Throws<boost::system::system_error>(
+        [&] { transport->GetReceiveBufferSize(); }, "get_option: Bad file descriptor"));
+    EXPECT_TRUE(Testing::Throws<boost::system::system_error>(
+        [&] { transport->SetReceiveBufferSize(4096); }, "set_option: Bad file descriptor"));
+}
+
+TEST(UdpTransport, ReceiveOnAClosedTransportYieldsNothing) {
+    auto transport = std::make_shared<UdpTransport>("h", 41109);
+    Bytes received;
+    EXPECT_FALSE(transport->ReceiveInto(received));
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi::UdpStreaming::Transport
