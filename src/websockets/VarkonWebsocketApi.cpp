@@ -2,7 +2,9 @@
 
 #include "websockets/WebSocket.h"
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 #include <stdexcept>
 
 namespace Varkon::QUILApi::WebSockets {
@@ -14,6 +16,7 @@ namespace {
 constexpr const char* kSubprotocol = "VWS";
 // How long a destroyed channel waits for the sensor to answer its close.
 constexpr auto kShutdownLimit = std::chrono::milliseconds(1000);
+constexpr auto kSpinLimit = std::chrono::microseconds(200);
 
 }  // namespace
 
@@ -83,6 +86,14 @@ std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsig
     for (;;) {
         bool timedOut = false;
         if (inbox.empty()) {
+            // A reply on loopback or a local network often comes within tens of microseconds:
+            // look for it briefly before paying for a sleep and a wake-up.
+            const auto spinEnd = std::min(deadline, std::chrono::steady_clock::now() + kSpinLimit);
+            while (inbox.empty() && std::chrono::steady_clock::now() < spinEnd) {
+                lock.unlock();
+                std::this_thread::yield();
+                lock.lock();
+            }
             timedOut = !inboxCondition.wait_until(lock, deadline, [this] { return !inbox.empty(); });
         }
         // Take from the back, so that of two matching messages the earlier one wins; everything

@@ -110,6 +110,9 @@ void WebSocket::RunConnection(asio::yield_context yield, boost::system::error_co
     if (result) {
         return;
     }
+    // Requests are small and each waits for its reply: send them at once.
+    tcp.socket().set_option(asio::ip::tcp::no_delay(true), result);
+    result.clear();
 
     websocket::stream_base::timeout limits{};
     limits.handshake_timeout = kHandshakeLimit;
