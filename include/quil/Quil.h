@@ -93,12 +93,12 @@ enum QueueOverflowPolicy : uint32_t {
 
 /// Measurement values of one block (data id 0).
 struct StreamMeasurement {
-    uint32_t blockId{};             ///< block id of the packet header
-    uint32_t qualityID{};           ///< quality id, as sent
-    std::array<bool, 6> flags{};    ///< flags 1 to 6, as sent
-    uint32_t EncoderValue{};        ///< encoder value
-    double measrate{};              ///< measuring rate
-    uint64_t timestamp{};           ///< time of the measurement in microseconds
+    uint32_t blockId{};              ///< block id of the packet header
+    uint32_t qualityID{};            ///< quality id, as sent
+    std::array<bool, 6> flags{};     ///< flags 1 to 6, as sent
+    uint32_t EncoderValue{};         ///< encoder value
+    double measrate{};               ///< measuring rate
+    uint64_t timestamp{};            ///< time of the measurement in microseconds
     std::array<double, 7> values{};  ///< measurement values 0 to 6
 
     auto Tie() const {
@@ -109,30 +109,30 @@ struct StreamMeasurement {
 /// One profile (data ids 1 to 3). Channels hold pointCount values each, or none when absent;
 /// points that the block did not carry read 0.
 struct StreamProfile {
-    uint32_t blockId{};            ///< block id of the packet header
-    std::array<bool, 4> flags{};   ///< flags 1 to 4, as sent
-    uint8_t qualityID{};           ///< quality id, as sent
-    uint32_t field6{};             ///< header value at payload offset 6, as sent
-    uint64_t timestamp{};          ///< time of the profile in microseconds
-    uint16_t field18{};            ///< header value at payload offset 18, as sent
-    uint32_t pointCount{};         ///< number of points
+    uint32_t blockId{};              ///< block id of the packet header
+    std::array<bool, 4> flags{};     ///< flags 1 to 4, as sent
+    uint8_t qualityID{};             ///< quality id, as sent
+    uint32_t field6{};               ///< header value at payload offset 6, as sent
+    uint64_t timestamp{};            ///< time of the profile in microseconds
+    uint16_t field18{};              ///< header value at payload offset 18, as sent
+    uint32_t pointCount{};           ///< number of points
     std::vector<uint16_t> channel0;  ///< channel 0 of every point
     std::vector<uint16_t> channel1;  ///< channel 1 of every point, when hasChannel1
     std::vector<uint16_t> channel2;  ///< channel 2 of every point, when hasChannel2
-    bool hasChannel1{};            ///< data id 1 or 3
-    bool hasChannel2{};            ///< data id 2 or 3
+    bool hasChannel1{};              ///< data id 1 or 3
+    bool hasChannel2{};              ///< data id 2 or 3
 
     auto Tie() const {
-        return std::tie(blockId, flags, qualityID, field6, timestamp, field18, pointCount,
-                        channel0, channel1, channel2, hasChannel1, hasChannel2);
+        return std::tie(blockId, flags, qualityID, field6, timestamp, field18, pointCount, channel0,
+                        channel1, channel2, hasChannel1, hasChannel2);
     }
 };
 
 /// One problem of the stream.
 struct StreamError {
-    uint32_t blockId{};    ///< the block concerned, 0 where none
+    uint32_t blockId{};      ///< the block concerned, 0 where none
     PacketErrorType type{};  ///< kind of problem
-    std::string message;   ///< description in English
+    std::string message;     ///< description in English
 
     auto Tie() const { return std::tie(blockId, type, message); }
 };
