@@ -214,6 +214,13 @@ public:
     /// Contacts nothing on the network.
     static std::unique_ptr<Quil> Create(const std::string& host, const unsigned short& port);
 
+    /// The stream object that receives the UDP measurement stream on the port given to Create,
+    /// created on the first call; later calls return the same object. The stream may outlive
+    /// the client.
+    /// @throws std::runtime_error "UdpTransport::Open Error: " + reason when the port cannot be
+    ///         bound; a later call tries again.
+    virtual std::shared_ptr<UdpStreaming::QuilStream> GetStream() = 0;
+
     // --- Session and roles ---------------------------------------------------------------
 
     /// Opens the connection (if there is none) and the session.

@@ -1,5 +1,6 @@
 // The factory: builds the client's object graph.
 #include "api/QuilApi.h"
+#include "udpstreaming/transport/UdpTransport.h"
 #include "websockets/VarkonWebsocketApi.h"
 
 namespace Varkon::QUILApi {
@@ -7,10 +8,10 @@ namespace Varkon::QUILApi {
 Quil::~Quil() = default;
 
 std::unique_ptr<Quil> Quil::Create(const std::string& host, const unsigned short& port) {
-    (void)port;  // the UDP stream's port; used once the stream exists
     auto channel = std::make_shared<WebSockets::VarkonWebsocketApi>(host);
     auto protocol = std::make_unique<WebSockets::Protocol>(std::move(channel));
-    return std::make_unique<QuilApi>(std::move(protocol));
+    auto transport = std::make_shared<UdpStreaming::Transport::UdpTransport>(host, port);
+    return std::make_unique<QuilApi>(std::move(protocol), std::move(transport));
 }
 
 }  // namespace Varkon::QUILApi

@@ -2,9 +2,23 @@
 
 namespace Varkon::QUILApi {
 
-QuilApi::QuilApi(std::unique_ptr<WebSockets::Protocol> protocol) : protocol(std::move(protocol)) {}
+QuilApi::QuilApi(std::unique_ptr<WebSockets::Protocol> protocol,
+                 std::shared_ptr<UdpStreaming::Transport::IUdpTransport> transport)
+    : protocol(std::move(protocol)), transport(std::move(transport)) {}
 
-QuilApi::~QuilApi() = default;
+QuilApi::~QuilApi() {
+    // The stream and the transport go first; the application may still hold the stream.
+    stream.reset();
+    transport.reset();
+}
+
+std::shared_ptr<UdpStreaming::QuilStream> QuilApi::GetStream() {
+    std::lock_guard<std::mutex> lock(streamMutex);
+    if (!stream) {
+        stream = std::make_shared<UdpStreaming::QuilStreamApi>(transport);
+    }
+    return stream;
+}
 
 void QuilApi::CheckField(const nlohmann::json& data, const std::string& key) const {
     Frame::CheckField(data, key);

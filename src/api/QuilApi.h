@@ -1,6 +1,8 @@
 #pragma once
 
 #include "api/ResourceFrame.h"
+#include "udpstreaming/QuilStreamApi.h"
+#include "udpstreaming/transport/IUdpTransport.h"
 #include "websockets/Protocol.h"
 
 #include <quil/Quil.h>
@@ -20,8 +22,11 @@ namespace Varkon::QUILApi {
 /// for the whole conversation.
 class QuilApi : public Quil {
 public:
-    explicit QuilApi(std::unique_ptr<WebSockets::Protocol> protocol);
+    QuilApi(std::unique_ptr<WebSockets::Protocol> protocol,
+            std::shared_ptr<UdpStreaming::Transport::IUdpTransport> transport);
     ~QuilApi() override;
+
+    std::shared_ptr<UdpStreaming::QuilStream> GetStream() override;
 
     void Connect() override;
     void Disconnect() override;
@@ -58,6 +63,9 @@ private:
     void Write(const std::string& resource, const nlohmann::json& value);
 
     std::unique_ptr<WebSockets::Protocol> protocol;
+    std::shared_ptr<UdpStreaming::Transport::IUdpTransport> transport;
+    std::shared_ptr<UdpStreaming::QuilStreamApi> stream;
+    std::mutex streamMutex;
     std::recursive_mutex requestMutex;
 };
 

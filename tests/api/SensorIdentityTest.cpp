@@ -32,7 +32,7 @@ json With(const char* key, json value) {
 class SensorIdentityTest : public ::testing::Test {
 protected:
     std::shared_ptr<FakeChannel> channel = std::make_shared<FakeChannel>();
-    QuilApi client{std::make_unique<WebSockets::Protocol>(channel)};
+    QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
 
     SensorMetaData Read(const json& data) {
         channel->Ack(data);

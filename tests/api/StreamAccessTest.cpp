@@ -1,0 +1,75 @@
+// GetStream: the stream object through the client, on real loopback datagrams.
+#include "api/QuilApi.h"
+#include "support/Wait.h"
+#include "udpstreaming/StreamPackets.h"
+#include "udpstreaming/transport/UdpTransport.h"
+
+#include <quil/Quil.h>
+
+#include <boost/asio/ip/udp.hpp>
+
+#include <gtest/gtest.h>
+
+namespace Varkon::QUILApi {
+namespace {
+
+using Testing::LoopbackSender;
+using Testing::MeasurementPayload;
+using Testing::WholeBlock;
+
+void SendMeasurement(uint16_t port, uint32_t blockId) {
+    LoopbackSender(port).Send(WholeBlock(blockId, MeasurementPayload({})));
+}
+
+bool PortIsFree(uint16_t port) {
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket socket(io, boost::asio::ip::udp::v4());
+    boost::system::error_code error;
+    socket.bind({boost::asio::ip::udp::v4(), port}, error);
+    return !error;
+}
+
+TEST(StreamAccessTest, EveryCallReturnsTheSameStreamSharingTheTransport) {
+    auto transport = std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", 42001);
+    QuilApi client(nullptr, transport);
+    const auto before = transport.use_count();
+    const auto first = client.GetStream();
+    EXPECT_EQ(transport.use_count(), before + 1);
+    EXPECT_EQ(client.GetStream(), first);
+    EXPECT_EQ(transport.use_count(), before + 1);
+}
+
+TEST(StreamAccessTest, TheStreamOutlivesTheClientAndFreesItsPortWhenReleased) {
+    auto client = Quil::Create("127.0.0.1", 42002);
+    auto stream = client->GetStream();
+    client.reset();
+
+    stream->Start();
+    SendMeasurement(42002, 7);
+    ASSERT_TRUE(Testing::WaitUntil([&] { return stream->HasMeasurement(); }));
+    EXPECT_EQ(stream->PopMeasurement().blockId, 7u);
+
+    stream.reset();
+    EXPECT_TRUE(PortIsFree(42002));
+}
+
+TEST(StreamAccessTest, APortInUseFailsUntilItIsFree) {
+    boost::asio::io_context io;
+    auto blocker = std::make_unique<boost::asio::ip::udp::socket>(
+        io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 42003));
+    auto client = Quil::Create("127.0.0.1", 42003);
+    try {
+        client->GetStream();
+        FAIL() << "GetStream bound a port in use";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("UdpTransport::Open Error: ", 0), 0u) << e.what();
+    }
+    blocker.reset();
+    auto stream = client->GetStream();
+    stream->Start();
+    SendMeasurement(42003, 1);
+    EXPECT_TRUE(Testing::WaitUntil([&] { return stream->HasMeasurement(); }));
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi
