@@ -1,0 +1,242 @@
+// Highest datagram rate that the stream takes without losing a block, against the highest rate
+// that a bare receive loop takes, both fed by the same paced sender on loopback; and the memory
+// that a full profile queue holds. Every run is bounded: a search takes well under a minute.
+//
+// Traffic: cycles of one fragmented profile (2000 points, data id 3: 12024 bytes in 6 datagrams)
+// and one measurement (1 datagram), with consecutive block ids.
+#include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "udpstreaming/QuilStreamApi.h"
+#include "udpstreaming/StreamPackets.h"
+#include "udpstreaming/transport/UdpTransport.h"
+
+namespace {
+
+using namespace Varkon::QUILApi;
+using Clock = std::chrono::steady_clock;
+using Testing::Bytes;
+
+constexpr uint16_t kStreamPort = 41900;
+constexpr uint16_t kBarePort = 41901;
+constexpr int kReceiveBuffer = 4 << 20;        // requested; the system caps it alike for both
+constexpr std::size_t kSearchCycles = 10000;   // 20,000 blocks per search trial
+constexpr std::size_t kConfirmCycles = 50000;  // 100,000 blocks for the reported rate
+constexpr std::size_t kPoints = 2000;
+
+struct Cycle {
+    std::vector<Bytes> datagrams;   // block ids patched before sending
+    std::vector<uint32_t> offsets;  // per datagram: 0 profile, 1 measurement
+};
+
+Cycle MakeCycle() {
+    Cycle cycle;
+    for (const Bytes& fragment : Testing::Fragments(0, Testing::SyntheticProfile(3, kPoints))) {
+        cycle.datagrams.push_back(fragment);
+        cycle.offsets.push_back(0);
+    }
+    cycle.datagrams.push_back(
+        Testing::WholeBlock(0, Testing::MeasurementPayload(Testing::MeasurementFields{})));
+    cycle.offsets.push_back(1);
+    return cycle;
+}
+
+// Sends `cycles` cycles at `rate` datagrams per second; returns the rate achieved.
+double SendPaced(uint16_t port, double rate, std::size_t cycles) {
+    static const Cycle pattern = MakeCycle();
+    Cycle cycle = pattern;
+    Testing::LoopbackSender sender(port);
+    const auto start = Clock::now();
+    std::size_t sent = 0;
+    for (std::size_t c = 0; c < cycles; ++c) {
+        for (std::size_t d = 0; d < cycle.datagrams.size(); ++d) {
+            const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                         std::chrono::duration<double>(sent / rate));
+            while (Clock::now() < due) {
+                std::this_thread::yield();
+            }
+            Testing::PutLittleEndian(cycle.datagrams[d], 0,
+                                     static_cast<uint32_t>(2 * c + 1 + cycle.offsets[d]));
+            sender.Send(cycle.datagrams[d]);
+            ++sent;
+        }
+    }
+    return sent / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Trial {
+    bool lossless;
+    double achievedRate;
+};
+
+// One recvfrom per datagram, counting datagrams and bytes only.
+Trial BareLoopTrial(double rate, std::size_t cycles) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+    timeval timeout{0, 300000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kBarePort);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::perror("bind");
+        std::exit(1);
+    }
+    const std::size_t expected = cycles * MakeCycle().datagrams.size();
+    std::atomic<bool> senderDone{false};
+    std::size_t datagrams = 0;
+    std::size_t bytes = 0;
+    std::thread receiver([&] {
+        uint8_t buffer[2048];
+        while (datagrams < expected) {
+            const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, nullptr, nullptr);
+            if (n < 0) {
+                if (senderDone) {
+                    break;  // nothing for 300 ms after the last datagram was sent
+                }
+                continue;
+            }
+            ++datagrams;
+            bytes += static_cast<std::size_t>(n);
+        }
+    });
+    const double achieved = SendPaced(kBarePort, rate, cycles);
+    senderDone = true;
+    receiver.join();
+    ::close(fd);
+    return {datagrams == expected, achieved};
+}
+
+// The stream on its transport, drained by an application thread that polls every millisecond.
+Trial StreamTrial(double rate, std::size_t cycles) {
+    auto transport =
+        std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", kStreamPort);
+    auto stream = std::make_shared<UdpStreaming::QuilStreamApi>(transport);
+    stream->SetReceiveBufferSize(kReceiveBuffer);
+    stream->Start();
+    std::atomic<bool> senderDone{false};
+    std::size_t profiles = 0, measurements = 0, errors = 0;
+    std::thread application([&] {
+        auto lastProgress = Clock::now();
+        while (profiles < cycles || measurements < cycles) {
+            bool progress = false;
+            while (stream->HasProfile()) {
+                stream->PopProfile();
+                ++profiles;
+                progress = true;
+            }
+            while (stream->HasMeasurement()) {
+                stream->PopMeasurement();
+                ++measurements;
+                progress = true;
+            }
+            while (stream->HasError()) {
+                stream->PopError();
+                ++errors;
+            }
+            if (progress) {
+                lastProgress = Clock::now();
+            } else if (senderDone &&
+                       Clock::now() - lastProgress > std::chrono::milliseconds(1500)) {
+                break;  // the fragment time-out has passed: nothing more will come
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    });
+    const double achieved = SendPaced(kStreamPort, rate, cycles);
+    senderDone = true;
+    application.join();
+    while (stream->HasError()) {
+        stream->PopError();
+        ++errors;
+    }
+    stream->Close();
+    return {profiles == cycles && measurements == cycles && errors == 0, achieved};
+}
+
+// Doubles the rate until a trial loses data (or the sender cannot go faster), narrows the
+// boundary, then confirms over 100,000 blocks, stepping down until a confirmation holds.
+double HighestLosslessRate(const char* name, Trial (*trial)(double, std::size_t)) {
+    double good = 0, bad = 0;
+    for (double rate = 25000;; rate *= 2) {
+        const Trial t = trial(rate, kSearchCycles);
+        std::printf("  %-9s %9.0f datagrams/s requested, %9.0f sent: %s\n", name, rate,
+                    t.achievedRate, t.lossless ? "no loss" : "loss");
+        if (!t.lossless) {
+            bad = rate;
+            break;
+        }
+        good = t.achievedRate;
+        if (t.achievedRate < 0.95 * rate) {
+            break;  // the sender is the limit
+        }
+    }
+    for (int step = 0; bad > 0 && step < 4; ++step) {
+        const double rate = (good + bad) / 2;
+        const Trial t = trial(rate, kSearchCycles);
+        std::printf("  %-9s %9.0f datagrams/s requested, %9.0f sent: %s\n", name, rate,
+                    t.achievedRate, t.lossless ? "no loss" : "loss");
+        (t.lossless ? good : bad) = t.lossless ? t.achievedRate : rate;
+    }
+    for (int attempt = 0; attempt < 4 && good > 0; ++attempt, good *= 0.9) {
+        const Trial t = trial(good, kConfirmCycles);
+        std::printf("  %-9s %9.0f datagrams/s over %zu blocks: %s\n", name, t.achievedRate,
+                    2 * kConfirmCycles, t.lossless ? "no loss" : "loss");
+        if (t.lossless) {
+            return t.achievedRate;
+        }
+    }
+    return 0;
+}
+
+// Bytes held by a full queue of 10000 profiles of 2000 points (data id 3).
+void ReportFullProfileQueue() {
+    auto transport =
+        std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", kStreamPort);
+    auto stream = std::make_shared<UdpStreaming::QuilStreamApi>(transport);
+    stream->SetReceiveBufferSize(kReceiveBuffer);
+    const std::size_t capacity = stream->GetQueueCapacity();
+    stream->Start();
+    SendPaced(kStreamPort, 20000, capacity);
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (stream->GetProfileCount() < capacity && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stream->Stop();
+    const std::size_t count = stream->GetProfileCount();
+    const std::size_t full = mallinfo2().uordblks;
+    stream->ClearProfiles();
+    const std::size_t held = full - mallinfo2().uordblks;
+    const double raw = static_cast<double>(count) * kPoints * 6;
+    std::printf(
+        "full profile queue: %zu profiles of %zu points hold %.1f MB, %.0f bytes each; "
+        "%.3f x the point data\n",
+        count, kPoints, held / 1e6, static_cast<double>(held) / count, held / raw);
+    stream->Close();
+}
+
+}  // namespace
+
+int main() {
+    std::printf("highest zero-loss rate (loopback, 7 datagrams per profile and measurement):\n");
+    const double bare = HighestLosslessRate("bare loop", &BareLoopTrial);
+    const double stream = HighestLosslessRate("stream", &StreamTrial);
+    std::printf("bare recvfrom loop: %.0f datagrams/s\n", bare);
+    std::printf("stream:             %.0f datagrams/s (%.0f blocks/s)\n", stream, stream * 2 / 7);
+    std::printf("ratio stream/bare:  %.2f\n", bare > 0 ? stream / bare : 0.0);
+    ReportFullProfileQueue();
+    return 0;
+}
