@@ -36,7 +36,7 @@ inline Bytes Packet(uint32_t blockId, uint8_t kind, uint16_t frameNumber, const 
     PutLittleEndian(packet, 0, blockId);
     packet[4] = kind;
     PutLittleEndian(packet, 6, frameNumber);
-    std::memcpy(packet.data() + 8, payload.data(), payload.size());
+    std::copy(payload.begin(), payload.end(), packet.begin() + 8);
     return packet;
 }
 
