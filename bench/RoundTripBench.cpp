@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
     const int rounds = 7;
 
     Varkon::QUILApi::Sim::TestSensor sensor("127.0.3.1");
-    sensor.SetResource("SensorMetaData", {{"vendorName", "Varkon"},
-                                          {"sensorType", "QL-2D 100"},
-                                          {"serialNumber", "100042"}});
+    sensor.SetResource(
+        "SensorMetaData",
+        {{"vendorName", "Varkon"}, {"sensorType", "QL-2D 100"}, {"serialNumber", "100042"}});
     auto client = Varkon::QUILApi::Quil::Create("127.0.3.1", 5300);
     client->Connect();
 
@@ -118,9 +118,12 @@ int main(int argc, char** argv) {
     const double bareRate = Median(bare);
     std::printf("GET round trips per second (median of %d rounds of %d):\n", rounds, count);
     std::printf("  quil client against the test sensor: %10.0f  (rounds %.0f to %.0f)\n", quilRate,
-                *std::min_element(quil.begin(), quil.end()), *std::max_element(quil.begin(), quil.end()));
+                *std::min_element(quil.begin(), quil.end()),
+                *std::max_element(quil.begin(), quil.end()));
     std::printf("  bare Beast echo client and server:   %10.0f  (rounds %.0f to %.0f)\n", bareRate,
-                *std::min_element(bare.begin(), bare.end()), *std::max_element(bare.begin(), bare.end()));
-    std::printf("  cost ratio (quil / bare):            %10.2f  (target <= 2.00)\n", bareRate / quilRate);
+                *std::min_element(bare.begin(), bare.end()),
+                *std::max_element(bare.begin(), bare.end()));
+    std::printf("  cost ratio (quil / bare):            %10.2f  (target <= 2.00)\n",
+                bareRate / quilRate);
     return 0;
 }

@@ -136,9 +136,8 @@ public:
             return;
         }
         if (delay.count() <= 0) {
-            asio::post(ws.get_executor(), [self, text = std::move(text)]() mutable {
-                self->Queue(std::move(text));
-            });
+            asio::post(ws.get_executor(),
+                       [self, text = std::move(text)]() mutable { self->Queue(std::move(text)); });
             return;
         }
         auto timer = std::make_shared<asio::steady_timer>(ws.get_executor(), delay);
@@ -150,10 +149,9 @@ public:
     void Close() override {
         asio::post(ws.get_executor(), [self = shared_from_this()] {
             if (self->ws.is_open()) {
-                self->ws.async_close(websocket::close_code::normal,
-                                     [self](boost::system::error_code) {
-                                         self->sensor->SetClosed(self.get());
-                                     });
+                self->ws.async_close(
+                    websocket::close_code::normal,
+                    [self](boost::system::error_code) { self->sensor->SetClosed(self.get()); });
             }
         });
     }
@@ -179,8 +177,7 @@ private:
         sensor->Record(sensor->handshakes, raw);
         if (!sensor->options.answerHandshake) {
             // Keep the connection (and this session) alive without answering.
-            idle = std::make_shared<asio::steady_timer>(ws.get_executor(),
-                                                        std::chrono::hours(1));
+            idle = std::make_shared<asio::steady_timer>(ws.get_executor(), std::chrono::hours(1));
             idle->async_wait([self = shared_from_this()](boost::system::error_code) {});
             return;
         }
@@ -199,11 +196,12 @@ private:
         }
         auto request = parser.release();
         const auto protocol = std::string(request[http::field::sec_websocket_protocol]);
-        ws.set_option(websocket::stream_base::decorator([protocol](websocket::response_type& response) {
-            if (!protocol.empty()) {
-                response.set(http::field::sec_websocket_protocol, protocol);
-            }
-        }));
+        ws.set_option(
+            websocket::stream_base::decorator([protocol](websocket::response_type& response) {
+                if (!protocol.empty()) {
+                    response.set(http::field::sec_websocket_protocol, protocol);
+                }
+            }));
         ws.async_accept(request, [self = shared_from_this()](boost::system::error_code error) {
             if (error) {
                 return;
@@ -214,18 +212,18 @@ private:
     }
 
     void Read() {
-        ws.async_read(readBuffer, [self = shared_from_this()](boost::system::error_code error,
-                                                              std::size_t) {
-            if (error) {
-                self->sensor->SetClosed(self.get());
-                return;
-            }
-            std::string text = beast::buffers_to_string(self->readBuffer.data());
-            self->readBuffer.consume(self->readBuffer.size());
-            self->sensor->Record(self->sensor->received, text);
-            self->sensor->Handle(*self, text);
-            self->Read();
-        });
+        ws.async_read(readBuffer,
+                      [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                          if (error) {
+                              self->sensor->SetClosed(self.get());
+                              return;
+                          }
+                          std::string text = beast::buffers_to_string(self->readBuffer.data());
+                          self->readBuffer.consume(self->readBuffer.size());
+                          self->sensor->Record(self->sensor->received, text);
+                          self->sensor->Handle(*self, text);
+                          self->Read();
+                      });
     }
 
     void Queue(std::string text) {

@@ -36,8 +36,8 @@ public:
 class TestSensor {
 public:
     struct Options {
-        bool deflate = false;          // accept "permessage-deflate"
-        bool answerHandshake = true;   // false: accept TCP but never answer the handshake
+        bool deflate = false;         // accept "permessage-deflate"
+        bool answerHandshake = true;  // false: accept TCP but never answer the handshake
     };
 
     using Handler = std::function<void(Connection& connection, const std::string& text)>;

@@ -58,8 +58,7 @@ struct SensorMetaData {
     std::string controllerVersions;  ///< "I:<iface>,M:<meas>,L:<laser>", "-" for a missing one
 
     auto Tie() const {
-        return std::tie(sensorType, serialNumber, vendorName, aggregateVersion,
-                        controllerVersions);
+        return std::tie(sensorType, serialNumber, vendorName, aggregateVersion, controllerVersions);
     }
 };
 

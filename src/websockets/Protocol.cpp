@@ -9,7 +9,7 @@ using nlohmann::json;
 namespace {
 
 // Reply time limits in milliseconds.
-constexpr unsigned kSessionLimit = 500;    // CONNECT, DISCONNECT
+constexpr unsigned kSessionLimit = 500;     // CONNECT, DISCONNECT
 constexpr unsigned kResourceLimit = 10000;  // GET, SET
 
 // Element `index` of "msgData" as a string, or "" when the array is shorter.
@@ -47,9 +47,9 @@ std::unique_ptr<json> Protocol::SendRequest(const json& request, unsigned timeou
     if (MessageId(*reply) == request.at("msgID")) {
         return reply;
     }
-    throw std::runtime_error("No matching response found to request with sessionID: " +
-                             request.at("sessionID").dump() +
-                             " msgID: " + request.at("msgID").dump());
+    throw std::runtime_error(
+        "No matching response found to request with sessionID: " + request.at("sessionID").dump() +
+        " msgID: " + request.at("msgID").dump());
 }
 
 void Protocol::Connect() {

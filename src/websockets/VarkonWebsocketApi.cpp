@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <stdexcept>
+#include <thread>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -22,7 +22,8 @@ constexpr auto kSpinLimit = std::chrono::microseconds(200);
 
 VarkonWebsocketApi::VarkonWebsocketApi(const std::string& host)
     : host(host),
-      workGuard(std::make_unique<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
+      workGuard(std::make_unique<
+                boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
           ioContext.get_executor())),
       ioThread([this] { ioContext.run(); }) {}
 
@@ -94,7 +95,8 @@ std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsig
                 std::this_thread::yield();
                 lock.lock();
             }
-            timedOut = !inboxCondition.wait_until(lock, deadline, [this] { return !inbox.empty(); });
+            timedOut =
+                !inboxCondition.wait_until(lock, deadline, [this] { return !inbox.empty(); });
         }
         // Take from the back, so that of two matching messages the earlier one wins; everything
         // else, late replies to earlier requests included, is discarded.

@@ -135,7 +135,8 @@ void WebSocket::RunConnection(asio::yield_context yield, boost::system::error_co
 }
 
 void WebSocket::StartRead() {
-    wsStream.async_read(readBuffer, beast::bind_front_handler(&WebSocket::OnRead, shared_from_this()));
+    wsStream.async_read(readBuffer,
+                        beast::bind_front_handler(&WebSocket::OnRead, shared_from_this()));
 }
 
 void WebSocket::OnRead(beast::error_code error, std::size_t) {
@@ -184,8 +185,9 @@ std::future<boost::system::error_code> WebSocket::StartClose() {
             done->set_value(websocket::error::closed);
             return;
         }
-        self->wsStream.async_close(websocket::close_code::normal,
-                                   [self, done](beast::error_code error) { done->set_value(error); });
+        self->wsStream.async_close(
+            websocket::close_code::normal,
+            [self, done](beast::error_code error) { done->set_value(error); });
     });
     return result;
 }

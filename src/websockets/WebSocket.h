@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <deque>
-#include <future>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 

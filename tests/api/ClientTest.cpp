@@ -42,14 +42,15 @@ TEST(ClientTest, SessionRequestsAreExact) {
     client->Login("service", "");
     client->Logout();
     client->Disconnect();
-    EXPECT_EQ(sensor.Received(),
-              (std::vector<std::string>{
-                  R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
-                  R"({"msgData":["myRole",{"password":"pw","role":"admin"}],"msgID":2,"msgType":"SET","sessionID":17})",
-                  R"({"msgData":["myRole",{"role":"service"}],"msgID":3,"msgType":"SET","sessionID":17})",
-                  R"({"msgData":["myRole",{"role":"observer"}],"msgID":4,"msgType":"SET","sessionID":17})",
-                  R"({"msgID":5,"msgType":"DISCONNECT","sessionID":17})",
-              }));
+    EXPECT_EQ(
+        sensor.Received(),
+        (std::vector<std::string>{
+            R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
+            R"({"msgData":["myRole",{"password":"pw","role":"admin"}],"msgID":2,"msgType":"SET","sessionID":17})",
+            R"({"msgData":["myRole",{"role":"service"}],"msgID":3,"msgType":"SET","sessionID":17})",
+            R"({"msgData":["myRole",{"role":"observer"}],"msgID":4,"msgType":"SET","sessionID":17})",
+            R"({"msgID":5,"msgType":"DISCONNECT","sessionID":17})",
+        }));
     EXPECT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
 }
 
@@ -58,18 +59,22 @@ TEST(ClientTest, RoleErrorsCarryTheirTexts) {
     auto client = Quil::Create("127.0.2.2", 5002);
     client->Connect();
     sensor.SetError("myRole", "PasswordWrong");
-    EXPECT_TRUE(Throws<std::domain_error>([&] { client->Login("admin", "bad"); },
-                                          "SET returned an error: You password was wrong for role <admin>"));
+    EXPECT_TRUE(Throws<std::domain_error>(
+        [&] { client->Login("admin", "bad"); },
+        "SET returned an error: You password was wrong for role <admin>"));
     sensor.SetError("myRole", "RoleTaken", {{"takenBy", "127.0.0.9"}});
-    EXPECT_TRUE(Throws<std::domain_error>([&] { client->Login("admin", "pw"); },
-                                          "SET returned an error: Your role is already used by <127.0.0.9>"));
+    EXPECT_TRUE(Throws<std::domain_error>(
+        [&] { client->Login("admin", "pw"); },
+        "SET returned an error: Your role is already used by <127.0.0.9>"));
     sensor.SetError("myRole", "InvalidArgument");
-    EXPECT_TRUE(Throws<std::invalid_argument>([&] { client->Logout(); },
-                                              "SET returned an error: Invalid parameters passed for resource <myRole>"));
+    EXPECT_TRUE(Throws<std::invalid_argument>(
+        [&] { client->Logout(); },
+        "SET returned an error: Invalid parameters passed for resource <myRole>"));
     sensor.SetError("SensorMetaData", "Forbidden", {{"NeededRole", "admin"}});
-    EXPECT_TRUE(Throws<std::domain_error>([&] { client->GetSensorMetaData(); },
-                                          "GET returned an error: Your role is not allowed to access "
-                                          "resource <SensorMetaData>, you need role <admin>."));
+    EXPECT_TRUE(
+        Throws<std::domain_error>([&] { client->GetSensorMetaData(); },
+                                  "GET returned an error: Your role is not allowed to access "
+                                  "resource <SensorMetaData>, you need role <admin>."));
 }
 
 TEST(ClientTest, DisconnectWithoutConnectSendsNothing) {
@@ -98,7 +103,8 @@ TEST(ClientTest, UnansweredConnectFailsAfterItsLimitAndCanBeRepeated) {
     auto client = Quil::Create("127.0.2.5", 5005);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(Throws<std::runtime_error>(
-        [&] { client->Connect(); }, "No matching response found to request with sessionID: 0 msgID: 1"));
+        [&] { client->Connect(); },
+        "No matching response found to request with sessionID: 0 msgID: 1"));
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, milliseconds(500));
     EXPECT_LT(elapsed, milliseconds(5000));

@@ -21,11 +21,11 @@ struct Sample {
 namespace Frame {
 template <>
 struct Schema<Sample> {
-    static inline const auto fields = std::make_tuple(
-        Field("count", &Sample::count), Field("offset", &Sample::offset),
-        Field("factor", &Sample::factor), Field("enabled", &Sample::enabled),
-        Field("name", &Sample::name), Field("list", &Sample::list),
-        Field("entries", &Sample::entries));
+    static inline const auto fields =
+        std::make_tuple(Field("count", &Sample::count), Field("offset", &Sample::offset),
+                        Field("factor", &Sample::factor), Field("enabled", &Sample::enabled),
+                        Field("name", &Sample::name), Field("list", &Sample::list),
+                        Field("entries", &Sample::entries));
 };
 }  // namespace Frame
 
@@ -68,13 +68,24 @@ TEST_P(FrameFailureTest, ReportsTheFirstProblemWithTheExactText) {
 INSTANTIATE_TEST_SUITE_P(
     Data, FrameFailureTest,
     ::testing::Values(
-        ReadFailure{"FirstOfTwoMissingKeys", [](json& d) { d.erase("name"); d.erase("factor"); },
+        ReadFailure{"FirstOfTwoMissingKeys",
+                    [](json& d) {
+                        d.erase("name");
+                        d.erase("factor");
+                    },
                     "missing", "Field factor missing in response."},
-        ReadFailure{"KeyCaseMatters", [](json& d) { d["Count"] = d["count"]; d.erase("count"); },
+        ReadFailure{"KeyCaseMatters",
+                    [](json& d) {
+                        d["Count"] = d["count"];
+                        d.erase("count");
+                    },
                     "missing", "Field count missing in response."},
         ReadFailure{"PresenceIsCheckedBeforeConversion",
-                    [](json& d) { d["count"] = "12"; d.erase("entries"); }, "missing",
-                    "Field entries missing in response."},
+                    [](json& d) {
+                        d["count"] = "12";
+                        d.erase("entries");
+                    },
+                    "missing", "Field entries missing in response."},
         ReadFailure{"DataNotAnObject", [](json& d) { d = 42; }, "missing",
                     "Field count missing in response."},
         ReadFailure{"NumberAsString", [](json& d) { d["count"] = "120"; }, "type",
@@ -111,8 +122,12 @@ TEST(FrameTest, CheckFieldAcceptsNullValues) {
 }
 
 TEST(FrameTest, WritesKeepTypesAndKeyOrder) {
-    const json body = Frame::Object(
-        {{"b", 1.0}, {"a", 150u}, {"c", -3}, {"d", true}, {"e", "t"}, {"f", std::vector<double>{2.0}}});
+    const json body = Frame::Object({{"b", 1.0},
+                                     {"a", 150u},
+                                     {"c", -3},
+                                     {"d", true},
+                                     {"e", "t"},
+                                     {"f", std::vector<double>{2.0}}});
     EXPECT_EQ(body.dump(), R"({"a":150,"b":1.0,"c":-3,"d":true,"e":"t","f":[2.0]})");
 }
 

@@ -11,9 +11,10 @@ using nlohmann::json;
 using Testing::FakeChannel;
 using Testing::Throws;
 
-const json kAll = {{"vendorName", "V"},         {"sensorType", "T"},        {"serialNumber", "S"},
-                   {"aggregateVersion", "1.4"}, {"ifaceCtrlVersion", "2.1.0"},
-                   {"measCtrlVersion", "3.4.1"}, {"lasCtrlVersion", "1.0.7"}};
+const json kAll = {{"vendorName", "V"},           {"sensorType", "T"},
+                   {"serialNumber", "S"},         {"aggregateVersion", "1.4"},
+                   {"ifaceCtrlVersion", "2.1.0"}, {"measCtrlVersion", "3.4.1"},
+                   {"lasCtrlVersion", "1.0.7"}};
 
 json Without(std::initializer_list<const char*> keys) {
     json data = kAll;
@@ -67,8 +68,11 @@ TEST_F(SensorIdentityTest, VersionsFallBackAsOneGroup) {
 }
 
 TEST_F(SensorIdentityTest, RequiredKeysAreCheckedInOrder) {
-    EXPECT_TRUE(Throws<std::out_of_range>([&] { Read(Without({"vendorName", "serialNumber"})); },
-                                          "Field vendorName missing in response."));
+    EXPECT_TRUE(Throws<std::out_of_range>(
+        [&] {
+            Read(Without({"vendorName", "serialNumber"}));
+        },
+        "Field vendorName missing in response."));
     EXPECT_TRUE(Throws<std::out_of_range>([&] { Read(Without({"serialNumber"})); },
                                           "Field serialNumber missing in response."));
     EXPECT_TRUE(Throws<json::type_error>(

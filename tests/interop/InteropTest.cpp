@@ -95,14 +95,15 @@ TEST(InteropTest, ConnectGetSetAndDisconnectAgainstAnIndependentServer) {
 
     const std::string disconnect = R"({"msgID":4,"msgType":"DISCONNECT","sessionID":42})";
     ASSERT_TRUE(sensor.WaitForLine(disconnect, std::chrono::seconds(10)));
-    EXPECT_EQ(sensor.lines,
-              (std::vector<std::string>{
-                  "ready",
-                  R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
-                  R"({"msgData":["SensorMetaData"],"msgID":2,"msgType":"GET","sessionID":42})",
-                  R"({"msgData":["myRole",{"password":"secret","role":"admin"}],"msgID":3,"msgType":"SET","sessionID":42})",
-                  disconnect,
-              }));
+    EXPECT_EQ(
+        sensor.lines,
+        (std::vector<std::string>{
+            "ready",
+            R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
+            R"({"msgData":["SensorMetaData"],"msgID":2,"msgType":"GET","sessionID":42})",
+            R"({"msgData":["myRole",{"password":"secret","role":"admin"}],"msgID":3,"msgType":"SET","sessionID":42})",
+            disconnect,
+        }));
 }
 
 }  // namespace

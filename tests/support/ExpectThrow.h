@@ -16,9 +16,8 @@ template <class Expected>
         call();
     } catch (const std::exception& e) {
         if (typeid(e) != typeid(Expected)) {
-            return ::testing::AssertionFailure()
-                   << "threw " << typeid(e).name() << " (" << e.what() << "), expected "
-                   << typeid(Expected).name();
+            return ::testing::AssertionFailure() << "threw " << typeid(e).name() << " (" << e.what()
+                                                 << "), expected " << typeid(Expected).name();
         }
         if (e.what() != text) {
             return ::testing::AssertionFailure()

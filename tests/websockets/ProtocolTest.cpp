@@ -38,17 +38,19 @@ TEST_F(ProtocolTest, RequestsAreNumberedAndSerialisedCompactlyInKeyOrder) {
     protocol.SetResource("myRole", {{"role", "Prüfer"}});
     protocol.Disconnect();
 
-    EXPECT_EQ(channel->requests,
-              (std::vector<std::string>{
-                  R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
-                  R"({"msgData":["ExposureTime"],"msgID":2,"msgType":"GET","sessionID":17})",
-                  R"({"msgData":["ParameterSetup",{"numSetup":2}],"msgID":3,"msgType":"GET","sessionID":17})",
-                  R"({"msgData":["ExposureTime",{"ExposureTime":150}],"msgID":4,"msgType":"SET","sessionID":17})",
-                  R"({"msgData":["AllSettingsReset"],"msgID":5,"msgType":"SET","sessionID":17})",
-                  R"({"msgData":["myRole",{"role":"Prüfer"}],"msgID":6,"msgType":"SET","sessionID":17})",
-                  R"({"msgID":7,"msgType":"DISCONNECT","sessionID":17})",
-              }));
-    EXPECT_EQ(channel->timeouts, (std::vector<unsigned>{500, 10000, 10000, 10000, 10000, 10000, 500}));
+    EXPECT_EQ(
+        channel->requests,
+        (std::vector<std::string>{
+            R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
+            R"({"msgData":["ExposureTime"],"msgID":2,"msgType":"GET","sessionID":17})",
+            R"({"msgData":["ParameterSetup",{"numSetup":2}],"msgID":3,"msgType":"GET","sessionID":17})",
+            R"({"msgData":["ExposureTime",{"ExposureTime":150}],"msgID":4,"msgType":"SET","sessionID":17})",
+            R"({"msgData":["AllSettingsReset"],"msgID":5,"msgType":"SET","sessionID":17})",
+            R"({"msgData":["myRole",{"role":"Prüfer"}],"msgID":6,"msgType":"SET","sessionID":17})",
+            R"({"msgID":7,"msgType":"DISCONNECT","sessionID":17})",
+        }));
+    EXPECT_EQ(channel->timeouts,
+              (std::vector<unsigned>{500, 10000, 10000, 10000, 10000, 10000, 500}));
     EXPECT_EQ(channel->closes, 1);
 }
 
@@ -67,17 +69,20 @@ TEST_F(ProtocolTest, ConnectAgainCarriesThePreviousSessionAndTakesTheNewOne) {
     channel->Ack(json{{"x", 1}});
     protocol.GetResource("X", nullptr);
     EXPECT_EQ(channel->requests[2], R"({"msgID":3,"msgType":"CONNECT","sessionID":17})");
-    EXPECT_EQ(channel->requests[3], R"({"msgData":["X"],"msgID":4,"msgType":"GET","sessionID":18})");
+    EXPECT_EQ(channel->requests[3],
+              R"({"msgData":["X"],"msgID":4,"msgType":"GET","sessionID":18})");
     EXPECT_EQ(channel->connects, 2);
 }
 
 TEST_F(ProtocolTest, ConnectReplyMustCarryANumericSessionId) {
     channel->Answer({{"msgType", "ACK"}});
-    EXPECT_TRUE(Throws<json::out_of_range>([&] { protocol.Connect(); },
-                                           "[json.exception.out_of_range.403] key 'sessionID' not found"));
+    EXPECT_TRUE(
+        Throws<json::out_of_range>([&] { protocol.Connect(); },
+                                   "[json.exception.out_of_range.403] key 'sessionID' not found"));
     channel->Answer({{"sessionID", "17"}});
-    EXPECT_TRUE(Throws<json::type_error>([&] { protocol.Connect(); },
-                                         "[json.exception.type_error.302] type must be number, but is string"));
+    EXPECT_TRUE(Throws<json::type_error>(
+        [&] { protocol.Connect(); },
+        "[json.exception.type_error.302] type must be number, but is string"));
     channel->Answer({{"sessionID", 21.7}});
     protocol.Connect();
     channel->Ack(json{{"x", 1}});
@@ -111,7 +116,8 @@ struct FailureCase {
     const char* text;
 };
 
-class ProtocolFailureTest : public ProtocolTest, public ::testing::WithParamInterface<FailureCase> {};
+class ProtocolFailureTest : public ProtocolTest,
+                            public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(ProtocolFailureTest, ThrowsTheExpectedExceptionAndText) {
     const FailureCase& c = GetParam();
@@ -120,9 +126,9 @@ TEST_P(ProtocolFailureTest, ThrowsTheExpectedExceptionAndText) {
         if (std::string(c.type) == "GET") {
             protocol.GetResource("ExposureTime", c.value);
         } else {
-            protocol.SetResource(c.value.is_object() && c.value.contains("role") ? "myRole"
-                                                                                 : "ExposureTime",
-                                 c.value);
+            protocol.SetResource(
+                c.value.is_object() && c.value.contains("role") ? "myRole" : "ExposureTime",
+                c.value);
         }
     };
     const std::string exception = c.exception;
@@ -144,67 +150,123 @@ const json kRole = {{"password", "pw"}, {"role", "admin"}};
 INSTANTIATE_TEST_SUITE_P(
     Replies, ProtocolFailureTest,
     ::testing::Values(
-        FailureCase{"InvalidArgument", "SET", {{"ExposureTime", 150}},
+        FailureCase{"InvalidArgument",
+                    "SET",
+                    {{"ExposureTime", 150}},
                     {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "InvalidArgument"}}},
                     "invalid_argument",
                     "SET returned an error: Invalid parameters passed for resource <ExposureTime>"},
-        FailureCase{"ForbiddenWithRole", "GET", nullptr,
-                    {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden", {{"NeededRole", "admin"}}}}},
+        FailureCase{"ForbiddenWithRole",
+                    "GET",
+                    nullptr,
+                    {{"msgType", "ERR"},
+                     {"msgData", {"ExposureTime", "Forbidden", {{"NeededRole", "admin"}}}}},
                     "domain_error",
                     "GET returned an error: Your role is not allowed to access resource "
                     "<ExposureTime>, you need role <admin>."},
-        FailureCase{"ForbiddenWithoutDetails", "GET", nullptr,
-                    {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden"}}},
-                    "domain_error",
-                    "GET returned an error: Your role is not allowed to access resource <ExposureTime>"},
-        FailureCase{"ForbiddenWithDetailsNotAnObject", "GET", nullptr,
-                    {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden", "admin"}}},
-                    "domain_error",
-                    "GET returned an error: Your role is not allowed to access resource <ExposureTime>"},
-        FailureCase{"PasswordWrongNamesTheRequestedRole", "SET", kRole,
-                    {{"msgType", "ERR"}, {"msgData", {"myRole", "PasswordWrong", {{"role", "other"}}}}},
-                    "domain_error", "SET returned an error: You password was wrong for role <admin>"},
-        FailureCase{"PasswordWrongWithoutRoleNamesTheResource", "SET", {{"ExposureTime", 1}},
+        FailureCase{
+            "ForbiddenWithoutDetails",
+            "GET",
+            nullptr,
+            {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden"}}},
+            "domain_error",
+            "GET returned an error: Your role is not allowed to access resource <ExposureTime>"},
+        FailureCase{
+            "ForbiddenWithDetailsNotAnObject",
+            "GET",
+            nullptr,
+            {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden", "admin"}}},
+            "domain_error",
+            "GET returned an error: Your role is not allowed to access resource <ExposureTime>"},
+        FailureCase{
+            "PasswordWrongNamesTheRequestedRole",
+            "SET",
+            kRole,
+            {{"msgType", "ERR"}, {"msgData", {"myRole", "PasswordWrong", {{"role", "other"}}}}},
+            "domain_error",
+            "SET returned an error: You password was wrong for role <admin>"},
+        FailureCase{"PasswordWrongWithoutRoleNamesTheResource",
+                    "SET",
+                    {{"ExposureTime", 1}},
                     {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "PasswordWrong"}}},
                     "domain_error",
                     "SET returned an error: You password was wrong for role <ExposureTime>"},
-        FailureCase{"RoleTaken", "SET", kRole,
-                    {{"msgType", "ERR"}, {"msgData", {"myRole", "RoleTaken", {{"takenBy", "10.0.0.5"}}}}},
-                    "domain_error", "SET returned an error: Your role is already used by <10.0.0.5>"},
-        FailureCase{"RoleTakenWithoutHolder", "SET", kRole,
+        FailureCase{
+            "RoleTaken",
+            "SET",
+            kRole,
+            {{"msgType", "ERR"}, {"msgData", {"myRole", "RoleTaken", {{"takenBy", "10.0.0.5"}}}}},
+            "domain_error",
+            "SET returned an error: Your role is already used by <10.0.0.5>"},
+        FailureCase{"RoleTakenWithoutHolder",
+                    "SET",
+                    kRole,
                     {{"msgType", "ERR"}, {"msgData", {"myRole", "RoleTaken"}}},
-                    "domain_error", "SET returned an error: Your role is already used by <>"},
-        FailureCase{"OtherCodeVerbatim", "GET", nullptr,
+                    "domain_error",
+                    "SET returned an error: Your role is already used by <>"},
+        FailureCase{"OtherCodeVerbatim",
+                    "GET",
+                    nullptr,
                     {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Busy"}}},
-                    "domain_error", "GET returned an error: Busy"},
-        FailureCase{"EmptyErrorData", "GET", nullptr,
+                    "domain_error",
+                    "GET returned an error: Busy"},
+        FailureCase{"EmptyErrorData",
+                    "GET",
+                    nullptr,
                     {{"msgType", "ERR"}, {"msgData", json::array()}},
-                    "domain_error", "GET returned an error: "},
-        FailureCase{"AckWithoutData", "GET", nullptr,
+                    "domain_error",
+                    "GET returned an error: "},
+        FailureCase{"AckWithoutData",
+                    "GET",
+                    nullptr,
                     {{"msgType", "ACK"}, {"msgData", {"ExposureTime"}}},
-                    "domain_error", "GetResource failed <ExposureTime> MessageID: 1"},
-        FailureCase{"AckForAnotherResource", "GET", nullptr,
+                    "domain_error",
+                    "GetResource failed <ExposureTime> MessageID: 1"},
+        FailureCase{"AckForAnotherResource",
+                    "GET",
+                    nullptr,
                     {{"msgType", "ACK"}, {"msgData", {"exposureTime", 5}}},
-                    "domain_error", "GetResource failed <ExposureTime> MessageID: 1"},
-        FailureCase{"GetAnsweredByUnknownType", "GET", nullptr,
+                    "domain_error",
+                    "GetResource failed <ExposureTime> MessageID: 1"},
+        FailureCase{"GetAnsweredByUnknownType",
+                    "GET",
+                    nullptr,
                     {{"msgType", "NAK"}, {"msgData", {"ExposureTime", 5}}},
-                    "domain_error", "GetResource failed <ExposureTime> MessageID: 1"},
-        FailureCase{"SetAnsweredByUnknownType", "SET", {{"ExposureTime", 1}},
-                    {{"msgType", "NAK"}}, "domain_error", "Unknwon message received: NAK"},
-        FailureCase{"ReplyWithoutType", "GET", nullptr, {{"msgData", {"ExposureTime", 5}}},
-                    "out_of_range", "[json.exception.out_of_range.403] key 'msgType' not found"},
-        FailureCase{"TypeNotAString", "SET", {{"ExposureTime", 1}}, {{"msgType", 3}},
-                    "type_error", "[json.exception.type_error.302] type must be string, but is number"},
-        FailureCase{"ErrorDataNotAnArray", "GET", nullptr,
+                    "domain_error",
+                    "GetResource failed <ExposureTime> MessageID: 1"},
+        FailureCase{"SetAnsweredByUnknownType",
+                    "SET",
+                    {{"ExposureTime", 1}},
+                    {{"msgType", "NAK"}},
+                    "domain_error",
+                    "Unknwon message received: NAK"},
+        FailureCase{"ReplyWithoutType",
+                    "GET",
+                    nullptr,
+                    {{"msgData", {"ExposureTime", 5}}},
+                    "out_of_range",
+                    "[json.exception.out_of_range.403] key 'msgType' not found"},
+        FailureCase{"TypeNotAString",
+                    "SET",
+                    {{"ExposureTime", 1}},
+                    {{"msgType", 3}},
+                    "type_error",
+                    "[json.exception.type_error.302] type must be string, but is number"},
+        FailureCase{"ErrorDataNotAnArray",
+                    "GET",
+                    nullptr,
                     {{"msgType", "ERR"}, {"msgData", {{"code", "Busy"}}}},
                     "type_error",
-                    "[json.exception.type_error.305] cannot use operator[] with a numeric argument with object"}),
+                    "[json.exception.type_error.305] cannot use operator[] with a numeric argument "
+                    "with object"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ProtocolTest, NoReplyIsReportedWithTheRequestsNumbers) {
     ConnectAs(17);
     EXPECT_TRUE(Throws<std::runtime_error>(
-        [&] { protocol.SetResource("ExposureTime", {{"ExposureTime", 1}}); },
+        [&] {
+            protocol.SetResource("ExposureTime", {{"ExposureTime", 1}});
+        },
         "No matching response found to request with sessionID: 17 msgID: 2"));
 }
 
