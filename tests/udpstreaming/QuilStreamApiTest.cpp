@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/ExpectThrow.h"
+#include "support/Wait.h"
 #include "udpstreaming/StreamPackets.h"
 #include "udpstreaming/transport/UdpTransport.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 using Testing::Bytes;
 using Testing::Fragments;
-using Testing::WaitFor;
+using Testing::WaitUntil;
 using Testing::WholeBlock;
 using Transport::UdpTransport;
 
@@ -60,7 +61,7 @@ protected:
     bool Settle(uint32_t blockId) {
         const std::size_t before = stream->GetMeasurementCount();
         SendBlock(blockId, Measurement(0xABCD));
-        return WaitFor([&] { return stream->GetMeasurementCount() > before; });
+        return WaitUntil([&] { return stream->GetMeasurementCount() > before; });
     }
 
     std::vector<StreamError> PopErrors() {
@@ -117,7 +118,7 @@ TEST_F(StreamTest, DeliversMeasurements) {
     fields.microseconds = 500;
     fields.encoder = 1234;
     SendBlock(1, Testing::MeasurementPayload(fields));
-    ASSERT_TRUE(WaitFor([&] { return stream->HasMeasurement(); }));
+    ASSERT_TRUE(WaitUntil([&] { return stream->HasMeasurement(); }));
 
     StreamMeasurement expected;
     expected.blockId = 1;
@@ -137,7 +138,7 @@ TEST_F(StreamTest, DeliversProfilesOfEveryDataId) {
     for (uint8_t dataId : {1, 2, 3}) {
         SendBlock(dataId, Testing::SyntheticProfile(dataId, 3));
     }
-    ASSERT_TRUE(WaitFor([&] { return stream->GetProfileCount() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 3; }));
     for (uint8_t dataId : {1, 2, 3}) {
         const StreamProfile expected =
             QuilStreamApi::DecodeProfile(dataId, Testing::SyntheticProfile(dataId, 3));
@@ -157,7 +158,7 @@ TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
     for (const Bytes& packet : packets) {
         Send(packet);
     }
-    ASSERT_TRUE(WaitFor([&] { return stream->HasProfile(); }));
+    ASSERT_TRUE(WaitUntil([&] { return stream->HasProfile(); }));
     const StreamProfile profile = stream->PopProfile();
     EXPECT_TRUE(profile == QuilStreamApi::DecodeProfile(7, payload));
     EXPECT_EQ(profile.channel2.back(), static_cast<uint16_t>((2000 * 3 - 1) * 7 + 1));
@@ -254,7 +255,7 @@ TEST_P(Overflow, KeepsWhatThePolicySays) {
     EXPECT_EQ(stream->GetQueueCapacity(), GetParam().capacity);
     stream->Start();
     // The worker asks for a fourth datagram only once it has handled the third.
-    ASSERT_TRUE(WaitFor([&] { return transport->receives > 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return transport->receives > 3; }));
     std::vector<uint32_t> kept;
     while (stream->HasMeasurement()) {
         kept.push_back(stream->PopMeasurement().blockId);
@@ -283,7 +284,7 @@ TEST_F(StreamTest, LoweredCapacityKeepsTheStoredEntries) {
     EXPECT_EQ(stream->GetMeasurementCount(), 4u);
     SendBlock(5, Measurement());
     SendBlock(6, Testing::SyntheticProfile(1, 1));  // marks the end
-    ASSERT_TRUE(WaitFor([&] { return stream->HasProfile(); }));
+    ASSERT_TRUE(WaitUntil([&] { return stream->HasProfile(); }));
     EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{2, 3, 4, 5}));
 }
 
@@ -381,7 +382,7 @@ TEST(Stream, IdleWaitsAreNotPackets) {
     auto stream = std::make_shared<QuilStreamApi>(transport);
     EXPECT_TRUE(transport->IsOpen());
     stream->Start();
-    ASSERT_TRUE(WaitFor([&] { return transport->receives > 20; }));
+    ASSERT_TRUE(WaitUntil([&] { return transport->receives > 20; }));
     stream->Close();
     EXPECT_EQ(stream->GetMeasurementCount(), 1u);  // never the previous block again
     EXPECT_FALSE(stream->HasError());
@@ -394,7 +395,7 @@ TEST(Stream, AFailingReceiveEndsTheWorkerWithOneEntry) {
     transport->script.push_back(WholeBlock(1, Measurement()));
     auto stream = std::make_shared<QuilStreamApi>(transport);
     stream->Start();
-    ASSERT_TRUE(WaitFor([&] { return stream->HasError(); }));
+    ASSERT_TRUE(WaitUntil([&] { return stream->HasError(); }));
     stream->Close();
     EXPECT_TRUE(stream->PopError() == (StreamError{0, StreamingTaskException,
                                                    "Exception in streaming task: socket gone"}));

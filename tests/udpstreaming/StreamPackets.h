@@ -144,17 +144,4 @@ private:
     boost::asio::ip::udp::endpoint target;
 };
 
-// Polls `condition` until it holds or `limit` has passed; returns its last value.
-inline bool WaitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return condition();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 }  // namespace Varkon::QUILApi::Testing
