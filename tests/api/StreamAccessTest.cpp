@@ -15,18 +15,11 @@ namespace {
 
 using Testing::LoopbackSender;
 using Testing::MeasurementPayload;
+using Testing::PortIsFree;
 using Testing::WholeBlock;
 
 void SendMeasurement(uint16_t port, uint32_t blockId) {
     LoopbackSender(port).Send(WholeBlock(blockId, MeasurementPayload({})));
-}
-
-bool PortIsFree(uint16_t port) {
-    boost::asio::io_context io;
-    boost::asio::ip::udp::socket socket(io, boost::asio::ip::udp::v4());
-    boost::system::error_code error;
-    socket.bind({boost::asio::ip::udp::v4(), port}, error);
-    return !error;
 }
 
 TEST(StreamAccessTest, EveryCallReturnsTheSameStreamSharingTheTransport) {

@@ -23,6 +23,7 @@ namespace {
 
 using Testing::Bytes;
 using Testing::Fragments;
+using Testing::PortIsFree;
 using Testing::WaitUntil;
 using Testing::WholeBlock;
 using Transport::UdpTransport;
@@ -33,14 +34,6 @@ Bytes Measurement(uint16_t encoder = 0) {
     return Testing::MeasurementPayload(fields);
 }
 
-bool PortIsFree(uint16_t port) {
-    boost::asio::io_context context;
-    boost::asio::ip::udp::socket socket(context);
-    boost::system::error_code error;
-    socket.open(boost::asio::ip::udp::v4(), error);
-    socket.bind({boost::asio::ip::address_v4::any(), port}, error);
-    return !error;
-}
 
 // A started stream on a real transport, fed through loopback. Each test passes its own port;
 // ports 41120 to 41199 belong to this file.

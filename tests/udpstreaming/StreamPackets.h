@@ -144,4 +144,14 @@ private:
     boost::asio::ip::udp::endpoint target;
 };
 
+// Whether a UDP socket can bind `port` right now.
+inline bool PortIsFree(uint16_t port) {
+    boost::asio::io_context context;
+    boost::asio::ip::udp::socket socket(context);
+    boost::system::error_code error;
+    socket.open(boost::asio::ip::udp::v4(), error);
+    socket.bind({boost::asio::ip::address_v4::any(), port}, error);
+    return !error;
+}
+
 }  // namespace Varkon::QUILApi::Testing

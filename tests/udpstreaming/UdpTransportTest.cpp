@@ -17,6 +17,7 @@ namespace {
 
 using Testing::Bytes;
 using Testing::LoopbackSender;
+using Testing::PortIsFree;
 
 // Ports 41100 to 41119 belong to this file.
 std::shared_ptr<UdpTransport> OpenTransport(uint16_t port) {
@@ -26,14 +27,6 @@ std::shared_ptr<UdpTransport> OpenTransport(uint16_t port) {
 }
 
 // Binds a plain socket to the port, as another program would.
-bool PortIsFree(uint16_t port) {
-    boost::asio::io_context context;
-    boost::asio::ip::udp::socket socket(context);
-    boost::system::error_code error;
-    socket.open(boost::asio::ip::udp::v4(), error);
-    socket.bind({boost::asio::ip::address_v4::any(), port}, error);
-    return !error;
-}
 
 TEST(UdpTransport, KeepsHostAndPortAndOpensNothingAtFirst) {
     auto transport = std::make_shared<UdpTransport>("sensor.example", 41100);
