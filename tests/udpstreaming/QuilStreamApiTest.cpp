@@ -50,7 +50,7 @@ protected:
     void SendBlock(uint32_t blockId, const Bytes& payload) { Send(WholeBlock(blockId, payload)); }
 
     // Sends a measurement as a marker and waits until it arrives: everything sent before it has
-    // then been handled.
+    // then been handled. Only for use when no other measurement is on its way.
     bool Settle(uint32_t blockId) {
         const std::size_t before = stream->GetMeasurementCount();
         SendBlock(blockId, Measurement(0xABCD));
@@ -269,10 +269,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(StreamTest, LoweredCapacityKeepsTheStoredEntries) {
     Open(41140);
-    for (uint32_t id : {1, 2, 3}) {
+    for (uint32_t id : {1, 2, 3, 4}) {
         SendBlock(id, Measurement());
     }
-    ASSERT_TRUE(Settle(4));
+    // Wait for all four: a marker counted against an earlier count could pass too soon.
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetMeasurementCount() == 4; }));
     stream->SetQueueCapacity(1);
     EXPECT_EQ(stream->GetMeasurementCount(), 4u);
     SendBlock(5, Measurement());
