@@ -62,6 +62,445 @@ struct SensorMetaData {
     }
 };
 
+// --- Network and time server -------------------------------------------------------------------
+
+/// The sensor's network settings ("Network").
+struct Network {
+    bool useDHCP{};          ///< "useDHCP": the sensor takes its address by DHCP
+    std::string staticIP;    ///< "staticIP", as text
+    std::string subnetMask;  ///< "subnetMask", as text
+    std::string gateway;     ///< "gateway", as text
+    std::string macAdress;   ///< "macAdress" (the sensor's spelling); read only, never sent
+
+    auto Tie() const { return std::tie(useDHCP, staticIP, subnetMask, gateway, macAdress); }
+};
+
+/// The sensor's time server settings ("Timeserver").
+struct Timeserver {
+    bool useNTP{};                        ///< "useNTP"
+    std::vector<std::string> ntpServers;  ///< "ntpServers", in the sensor's order
+
+    auto Tie() const { return std::tie(useNTP, ntpServers); }
+};
+
+// --- Process interfaces and UDP output --------------------------------------------------------
+
+/// The process interfaces and the UDP data output ("ProcessInterfaces"). Absent keys read as
+/// the defaults below.
+struct ProcessInterfaces {
+    bool enableModbus{};              ///< "enableModbus"
+    bool enableOPCUA{};               ///< "enableOPCUA"
+    uint32_t realtimeProtocolID{};    ///< "realtimeProtocolID"
+    bool enableUDPStreaming{};        ///< "enableUDPStreaming": the UDP output is on
+    std::string udpDestinationIP;     ///< "udpDestinationIP": where the UDP output goes
+    uint32_t udpDestinationPort{};    ///< "udpDestinationPort"
+    uint32_t iolProcessDataLayout{};  ///< "iolProcessDataLayout"
+
+    auto Tie() const {
+        return std::tie(enableModbus, enableOPCUA, realtimeProtocolID, enableUDPStreaming,
+                        udpDestinationIP, udpDestinationPort, iolProcessDataLayout);
+    }
+};
+
+/// Choices for the process interfaces ("ProcessInterfacesMeta").
+struct ProcessInterfacesMeta {
+    std::vector<IdNameEntry> availableRTEthProtocols;  ///< "availableRTEthProtocols"
+    std::vector<IdNameEntry> iolProcessDataLayouts;    ///< "iolProcessDataLayouts", may be absent
+
+    auto Tie() const { return std::tie(availableRTEthProtocols, iolProcessDataLayouts); }
+};
+
+/// The kinds of data the UDP output can carry ("UDPMeta").
+struct UDPMeta {
+    std::vector<IdNameEntry> data;  ///< "data"
+
+    auto Tie() const { return std::tie(data); }
+};
+
+/// The data ids the UDP output carries ("UDPStreamData").
+struct UDPStreamData {
+    std::vector<uint32_t> enabledDataIDs;  ///< "enabledDataIDs"
+
+    auto Tie() const { return std::tie(enabledDataIDs); }
+};
+
+// --- Laser power and exposure time ------------------------------------------------------------
+
+/// Unit and precision of the laser power factor ("LaserPowerMeta").
+struct LaserPowerMeta {
+    std::string FactorUnit;  ///< "FactorUnit"
+    double FactorPrec{};     ///< "FactorPrec"
+
+    auto Tie() const { return std::tie(FactorUnit, FactorPrec); }
+};
+
+/// Permitted laser power factors ("LaserPowerLimits").
+struct LaserPowerLimits {
+    double minFactor{};                     ///< "minFactor"
+    double maxFactor{};                     ///< "maxFactor"
+    std::vector<double> predefinedFactors;  ///< "predefinedFactors"
+
+    auto Tie() const { return std::tie(minFactor, maxFactor, predefinedFactors); }
+};
+
+/// Permitted exposure times ("ExposureTimeLimits").
+struct ExposureTimeLimits {
+    uint32_t minTime{};  ///< "minTime"
+    uint32_t maxTime{};  ///< "maxTime"
+
+    auto Tie() const { return std::tie(minTime, maxTime); }
+};
+
+/// Unit of the exposure time ("ExposureTimeMeta").
+struct ExposureTimeMeta {
+    std::string timeUnit;  ///< "timeUnit"
+
+    auto Tie() const { return std::tie(timeUnit); }
+};
+
+// --- Trigger ----------------------------------------------------------------------------------
+
+/// How the sensor is triggered ("Trigger").
+struct Trigger {
+    uint32_t triggerMode{};   ///< "triggerMode"
+    uint32_t modeOption{};    ///< "modeOption"
+    uint32_t triggerTime{};   ///< "triggerTime"
+    uint32_t encoderSteps{};  ///< "encoderSteps", 0 when absent
+
+    auto Tie() const { return std::tie(triggerMode, modeOption, triggerTime, encoderSteps); }
+};
+
+/// Permitted trigger values ("TriggerLimits").
+struct TriggerLimits {
+    uint32_t minTime{};   ///< "minTime"
+    uint32_t maxTime{};   ///< "maxTime"
+    uint32_t minSteps{};  ///< "minSteps", 0 when absent
+    uint32_t maxSteps{};  ///< "maxSteps", 0 when absent
+
+    auto Tie() const { return std::tie(minTime, maxTime, minSteps, maxSteps); }
+};
+
+/// One selectable trigger mode.
+struct TriggerModeEntry {
+    uint32_t id{};                  ///< "id"
+    std::string name;               ///< "name"
+    std::vector<uint32_t> options;  ///< "options": the option ids listed for this mode
+
+    auto Tie() const { return std::tie(id, name, options); }
+};
+
+/// Description of the trigger settings ("TriggerMeta").
+struct TriggerMeta {
+    std::string timeUnit;                        ///< "timeUnit"
+    std::vector<TriggerModeEntry> triggerModes;  ///< "triggerModes"
+    std::vector<IdNameEntry> options;            ///< "options"
+
+    auto Tie() const { return std::tie(timeUnit, triggerModes, options); }
+};
+
+// --- Resolution, resampling and profile filter -------------------------------------------------
+
+/// Resolution along x and z ("Resolution").
+struct Resolution {
+    uint32_t xResolution{};  ///< "xResolution"
+    uint32_t zResolution{};  ///< "zResolution"
+
+    auto Tie() const { return std::tie(xResolution, zResolution); }
+};
+
+/// The resolutions the sensor offers ("ResolutionLimits").
+struct ResolutionLimits {
+    std::vector<uint32_t> xResolution;  ///< "xResolution"
+    std::vector<uint32_t> zResolution;  ///< "zResolution"
+
+    auto Tie() const { return std::tie(xResolution, zResolution); }
+};
+
+/// Resampling of profiles onto a grid ("Resampling").
+struct Resampling {
+    bool enabled{};      ///< "enabled"
+    double gridValue{};  ///< "gridValue"
+
+    auto Tie() const { return std::tie(enabled, gridValue); }
+};
+
+/// Unit, precision and range of the grid ("ResamplingMeta").
+struct ResamplingMeta {
+    std::string gridUnit;   ///< "gridUnit"
+    uint32_t gridPrec{};    ///< "gridPrec"
+    double minGridValue{};  ///< "minGridValue"
+    double maxGridValue{};  ///< "maxGridValue"
+
+    auto Tie() const { return std::tie(gridUnit, gridPrec, minGridValue, maxGridValue); }
+};
+
+/// The moving-average profile filter ("ProfileFilter").
+struct ProfileFilter {
+    bool movingAverageEnabled{};     ///< "movingAverageEnabled"
+    uint32_t movingAverageLength{};  ///< "movingAverageLength"
+
+    auto Tie() const { return std::tie(movingAverageEnabled, movingAverageLength); }
+};
+
+/// Permitted filter lengths ("ProfileFilterMeta").
+struct ProfileFilterMeta {
+    uint32_t movingAverageMinimumLength{};  ///< "movingAverageMinimumLength"
+    uint32_t movingAverageMaximumLength{};  ///< "movingAverageMaximumLength"
+
+    auto Tie() const { return std::tie(movingAverageMinimumLength, movingAverageMaximumLength); }
+};
+
+// --- Profile algorithm ------------------------------------------------------------------------
+
+/// The profile algorithms the sensor offers ("ProfileAlgorithmMeta").
+struct ProfileAlgorithmMeta {
+    std::vector<IdNameEntry> algorithms;  ///< "algorithms"
+
+    auto Tie() const { return std::tie(algorithms); }
+};
+
+/// Parameters of one profile algorithm ("params" of "ProfileAlgorithmParams").
+struct ProfileAlgorithmParams {
+    uint32_t minPeakHeight{};    ///< "minPeakHeight"
+    uint32_t minPeakWidth{};     ///< "minPeakWidth"
+    uint32_t thresholdValue{};   ///< "thresholdValue"
+    uint32_t thresholdTypeID{};  ///< "thresholdTypeID"
+
+    auto Tie() const {
+        return std::tie(minPeakHeight, minPeakWidth, thresholdValue, thresholdTypeID);
+    }
+};
+
+/// Units of the algorithm parameters ("ProfileAlgorithmParamsMeta").
+struct ProfileAlgorithmParamsMeta {
+    std::string minPeakHeightUnit;   ///< "minPeakHeightUnit"
+    std::string minPeakWidthUnit;    ///< "minPeakWidthUnit"
+    std::string thresholdValueUnit;  ///< "thresholdValueUnit"
+
+    auto Tie() const { return std::tie(minPeakHeightUnit, minPeakWidthUnit, thresholdValueUnit); }
+};
+
+/// A permitted range, from a JSON array [min, max].
+struct LimitRange {
+    uint32_t min{};
+    uint32_t max{};
+
+    auto Tie() const { return std::tie(min, max); }
+};
+
+/// One threshold type an algorithm offers.
+struct ThresholdTypeEntry {
+    uint32_t typeID{};     ///< "typeID"
+    std::string typeName;  ///< "typeName"
+
+    auto Tie() const { return std::tie(typeID, typeName); }
+};
+
+/// Limits of the parameters of one algorithm ("limits").
+struct ProfileAlgorithmLimits {
+    LimitRange minPeakHeight;                       ///< "minPeakHeight"
+    LimitRange minPeakWidth;                        ///< "minPeakWidth"
+    LimitRange thresholdValue;                      ///< "thresholdValue"
+    std::vector<ThresholdTypeEntry> thresholdType;  ///< "thresholdType"
+
+    auto Tie() const {
+        return std::tie(minPeakHeight, minPeakWidth, thresholdValue, thresholdType);
+    }
+};
+
+/// Limits of one algorithm's parameters ("ProfileAlgorithmParamsLimits").
+struct ProfileAlgorithmParamsLimits {
+    uint32_t algorithmID{};         ///< "algorithmID", as the sensor states it
+    ProfileAlgorithmLimits limits;  ///< "limits"
+
+    auto Tie() const { return std::tie(algorithmID, limits); }
+};
+
+// --- Axes and field of view -------------------------------------------------------------------
+
+/// The z-axis definitions the sensor offers ("AxesMeta").
+struct AxesMeta {
+    std::vector<IdNameEntry> zAxisDefinitions;  ///< "zAxisDefinitions"
+
+    auto Tie() const { return std::tie(zAxisDefinitions); }
+};
+
+/// The field of view by offset and height ("FoV").
+struct FoV {
+    double limitLeft{};   ///< "limitLeft"
+    double limitRight{};  ///< "limitRight"
+    double offset{};      ///< "offset"
+    double height{};      ///< "height"
+
+    auto Tie() const { return std::tie(limitLeft, limitRight, offset, height); }
+};
+
+/// The field of view by near and far distance ("FoVDistance").
+struct FoVDistance {
+    double limitLeft{};   ///< "limitLeft"
+    double limitRight{};  ///< "limitRight"
+    double near{};        ///< "near"
+    double far{};         ///< "far"
+
+    auto Tie() const { return std::tie(limitLeft, limitRight, near, far); }
+};
+
+/// Limits of the field of view ("FoVLimits").
+struct FoVLimits {
+    double maxXMinus{};    ///< "maxXMinus"
+    double maxXPlus{};     ///< "maxXPlus"
+    double minWidth{};     ///< "minWidth"
+    double minHeight{};    ///< "minHeight"
+    double maxHeight{};    ///< "maxHeight"
+    double minDistance{};  ///< "minDistance"
+    double maxDistance{};  ///< "maxDistance"
+
+    auto Tie() const {
+        return std::tie(maxXMinus, maxXPlus, minWidth, minHeight, maxHeight, minDistance,
+                        maxDistance);
+    }
+};
+
+/// Units and precisions of the field of view ("FoVMeta").
+struct FoVMeta {
+    std::string xUnit;  ///< "xUnit"
+    std::string zUnit;  ///< "zUnit"
+    uint32_t xPrec{};   ///< "xPrec"
+    uint32_t zPrec{};   ///< "zPrec"
+
+    auto Tie() const { return std::tie(xUnit, zUnit, xPrec, zPrec); }
+};
+
+// --- Parameter setups -------------------------------------------------------------------------
+
+/// The active parameter setup ("ActiveSetup").
+struct ActiveSetup {
+    uint32_t active{};  ///< "active": number of the active setup
+    bool saved{};       ///< "saved"
+
+    auto Tie() const { return std::tie(active, saved); }
+};
+
+// --- Measurement values -----------------------------------------------------------------------
+
+/// The latest measurement result ("MeasurementValues").
+struct MeasurementValues {
+    uint32_t qualityID{};           ///< "qualityID"
+    bool configmode{};              ///< "configmode"
+    bool valuesAreValid{};          ///< "valuesAreValid"
+    bool alarm{};                   ///< "alarm"
+    std::vector<bool> digitalOuts;  ///< "digitalOuts"
+    uint32_t EncoderValue{};        ///< "EncoderValue"
+    double measrate{};              ///< "measrate"
+    uint64_t timestamp{};           ///< "timestamp": seconds * 1000000 + microseconds
+    std::vector<double> values;     ///< "values"; "INF" and "-INF" are infinities, other text NaN
+
+    auto Tie() const {
+        return std::tie(qualityID, configmode, valuesAreValid, alarm, digitalOuts, EncoderValue,
+                        measrate, timestamp, values);
+    }
+};
+
+/// Units and quality names of the measurement values ("MeasurementMeta").
+struct MeasurementMeta {
+    std::vector<std::string> timestampUnits;  ///< "timestampUnits"
+    std::vector<IdNameEntry> qualityValues;   ///< "qualityValues"
+    std::string measrateUnit;                 ///< "measrateUnit"
+    uint32_t measratePrec{};                  ///< "measratePrec"
+
+    auto Tie() const { return std::tie(timestampUnits, qualityValues, measrateUnit, measratePrec); }
+};
+
+/// One configured measurement tool output.
+struct MeasurementTypeEntry {
+    uint32_t toolID{};            ///< "toolID"
+    std::string modeName;         ///< "modeName"
+    std::string toolName;         ///< "toolName"
+    std::string userDefinedName;  ///< "userDefinedName"
+    std::string unit;             ///< "unit"
+    double prec{};                ///< "prec"
+    double min{};                 ///< "min"
+    double max{};                 ///< "max"
+
+    auto Tie() const {
+        return std::tie(toolID, modeName, toolName, userDefinedName, unit, prec, min, max);
+    }
+};
+
+/// The configured measurement tools ("MeasurementValuesMeta").
+struct MeasurementValuesMeta {
+    std::vector<MeasurementTypeEntry> types;  ///< "types"
+
+    auto Tie() const { return std::tie(types); }
+};
+
+// --- Profiles and images ----------------------------------------------------------------------
+
+/// The latest height profile ("Profile"). "points" alternate x and z.
+struct Profile {
+    uint32_t qualityID{};          ///< "qualityID"
+    uint64_t timestamp{};          ///< "timestamp": seconds * 1000000 + microseconds
+    uint32_t prec{};               ///< "prec"
+    int32_t xStart{};              ///< "xStart"
+    uint32_t length{};             ///< "length", as sent
+    std::vector<int32_t> xValues;  ///< elements 0, 2, 4, ... of "points"
+    std::vector<int32_t> zValues;  ///< elements 1, 3, 5, ... of "points"
+
+    auto Tie() const {
+        return std::tie(qualityID, timestamp, prec, xStart, length, xValues, zValues);
+    }
+};
+
+/// The latest profile with brightness values ("AugmentedProfile").
+struct AugmentedProfile {
+    uint32_t qualityID{};             ///< "qualityID"
+    uint64_t timestamp{};             ///< "timestamp": seconds * 1000000 + microseconds
+    uint32_t prec{};                  ///< "prec"
+    int32_t xStart{};                 ///< "xStart"
+    uint32_t length{};                ///< "length", as sent
+    std::vector<int32_t> xValues;     ///< elements 0, 2, 4, ... of "points"
+    std::vector<int32_t> zValues;     ///< elements 1, 3, 5, ... of "points"
+    std::vector<int32_t> brightness;  ///< "brightness"
+
+    auto Tie() const {
+        return std::tie(qualityID, timestamp, prec, xStart, length, xValues, zValues, brightness);
+    }
+};
+
+/// Length limit and units of profiles ("ProfileMeta").
+struct ProfileMeta {
+    uint32_t maxLength{};  ///< "maxLength"
+    std::string xUnit;     ///< "xUnit"
+    std::string zUnit;     ///< "zUnit"
+
+    auto Tie() const { return std::tie(maxLength, xUnit, zUnit); }
+};
+
+/// A camera image ("Image"): one byte per pixel, row by row.
+struct Image {
+    uint32_t roiHeight{};         ///< "roiHeight"
+    uint32_t roiWidth{};          ///< "roiWidth"
+    uint32_t rowOffset{};         ///< "rowOffset"
+    uint32_t columnOffset{};      ///< "columnOffset"
+    uint32_t rowBinning{};        ///< "rowBinning"
+    uint32_t colBinning{};        ///< "colBinning"
+    std::vector<uint8_t> pixels;  ///< "pixels", decoded from Base64
+
+    auto Tie() const {
+        return std::tie(roiHeight, roiWidth, rowOffset, columnOffset, rowBinning, colBinning,
+                        pixels);
+    }
+};
+
+/// Size of the camera sensor ("ImageMeta").
+struct ImageMeta {
+    uint32_t sensorHeight{};  ///< "sensorHeight"
+    uint32_t sensorWidth{};   ///< "sensorWidth"
+    uint32_t maxROIPixels{};  ///< "maxROIPixels"
+
+    auto Tie() const { return std::tie(sensorHeight, sensorWidth, maxROIPixels); }
+};
+
 // ---------------------------------------------------------------------------------------------
 // UDP measurement stream
 // ---------------------------------------------------------------------------------------------
@@ -238,6 +677,177 @@ public:
 
     /// Reads "SensorMetaData". Missing version texts read as "-".
     virtual SensorMetaData GetSensorMetaData() = 0;
+    // Every read below throws std::invalid_argument "No response received (is null)." on an
+    // empty reply, std::out_of_range "Field <key> missing in response." for the first missing
+    // key, and the JSON library's type_error for a value of the wrong type. Every operation
+    // throws the errors of the request itself (time-out, the sensor's refusal). Nothing is
+    // checked against limits on the client side: the sensor decides.
+
+    // --- Network and time server -----------------------------------------------------------
+
+    virtual Network GetNetwork() = 0;
+    /// Writes the first four fields; macAdress is read only and never sent.
+    virtual void SetNetwork(const Network& network) = 0;
+    virtual void SetNetwork(const bool& useDHCP, const std::string& staticIP,
+                            const std::string& subnetMask, const std::string& gateway) = 0;
+    /// The number of time server entries the sensor supports ("numServers").
+    virtual uint32_t GetTimeserverMeta() = 0;
+    virtual Timeserver GetTimeserver() = 0;
+    virtual void SetTimeserver(const Timeserver& timeserver) = 0;
+    virtual void SetTimeserver(const bool& useNTP, const std::vector<std::string>& ntpServers) = 0;
+
+    // --- Process interfaces and UDP output -------------------------------------------------
+
+    virtual ProcessInterfacesMeta GetProcessInterfacesMeta() = 0;
+    /// Absent keys read as false, 0 or empty text.
+    virtual ProcessInterfaces GetProcessInterfaces() = 0;
+    /// Reads "ProcessInterfaces", replaces these seven members and writes the whole body back,
+    /// so members this library does not know are kept.
+    virtual void SetProcessInterfaces(const ProcessInterfaces& processInterfaces) = 0;
+    virtual void SetProcessInterfaces(const bool& enableModbus, const bool& enableOPCUA,
+                                      const uint32_t& realtimeProtocolID,
+                                      const bool& enableUDPStreaming,
+                                      const std::string& udpDestinationIP,
+                                      const uint32_t& udpDestinationPort,
+                                      const uint32_t& iolProcessDataLayout) = 0;
+    virtual UDPMeta GetUDPMeta() = 0;
+    virtual UDPStreamData GetUDPStreamData() = 0;
+    virtual void SetUDPStreamData(const UDPStreamData& udpStreamData) = 0;
+
+    // --- Laser power and exposure time -----------------------------------------------------
+
+    /// The laser power factor ("Factor" of "LaserPower").
+    virtual double GetLaserPower() = 0;
+    virtual void SetLaserPower(const double& factor) = 0;
+    virtual LaserPowerMeta GetLaserPowerMeta() = 0;
+    virtual LaserPowerLimits GetLaserPowerLimits() = 0;
+    virtual uint32_t GetExposureTime() = 0;
+    virtual void SetExposureTime(const uint32_t& exposureTime) = 0;
+    virtual ExposureTimeLimits GetExposureTimeLimits() = 0;
+    virtual ExposureTimeMeta GetExposureTimeMeta() = 0;
+
+    // --- Trigger ---------------------------------------------------------------------------
+
+    /// Fires `count` software triggers.
+    virtual void TriggerFire(const uint32_t& count) = 0;
+    virtual Trigger GetTrigger() = 0;
+    virtual void SetTrigger(const Trigger& trigger) = 0;
+    virtual void SetTrigger(const uint32_t& triggerMode, const uint32_t& modeOption,
+                            const uint32_t& triggerTime, const uint32_t& encoderSteps) = 0;
+    virtual TriggerLimits GetTriggerLimits() = 0;
+    virtual TriggerMeta GetTriggerMeta() = 0;
+
+    // --- Resolution, resampling and profile filter -----------------------------------------
+
+    virtual Resolution GetResolution() = 0;
+    virtual void SetResolution(const Resolution& resolution) = 0;
+    virtual void SetResolution(const uint32_t& xResolution, const uint32_t& zResolution) = 0;
+    virtual ResolutionLimits GetResolutionLimits() = 0;
+    /// Only "enabled" of "Resampling".
+    virtual bool GetResamplingEnabled() = 0;
+    virtual Resampling GetResampling() = 0;
+    virtual void SetResampling(const Resampling& resampling) = 0;
+    virtual void SetResampling(const bool& enabled, const double& gridValue) = 0;
+    virtual ResamplingMeta GetResamplingMeta() = 0;
+    virtual ProfileFilter GetProfileFilter() = 0;
+    virtual void SetProfileFilter(const ProfileFilter& profileFilter) = 0;
+    virtual void SetProfileFilter(const bool& movingAverageEnabled,
+                                  const uint32_t& movingAverageLength) = 0;
+    /// Only "movingAverageEnabled" of "ProfileFilter".
+    virtual bool GetProfileFilterEnabled() = 0;
+    virtual ProfileFilterMeta GetProfileFilterMeta() = 0;
+
+    // --- Profile algorithm -----------------------------------------------------------------
+
+    /// The selected algorithm ("algorithmID" of "ProfileAlgorithm").
+    virtual uint32_t GetProfileAlgorithm() = 0;
+    virtual void SetProfileAlgorithm(const uint32_t& algorithmID) = 0;
+    virtual ProfileAlgorithmMeta GetProfileAlgorithmMeta() = 0;
+    virtual ProfileAlgorithmParamsLimits GetProfileAlgorithmParamsLimits(
+        const uint32_t& algorithmID) = 0;
+    virtual ProfileAlgorithmParamsMeta GetProfileAlgorithmParamsMeta() = 0;
+    /// The parameters of algorithm `algorithmID`, as the sensor answers.
+    virtual ProfileAlgorithmParams GetProfileAlgorithmParams(const uint32_t& algorithmID) = 0;
+    virtual void SetProfileAlgorithmParams(const uint32_t& algorithmID,
+                                           const ProfileAlgorithmParams& params) = 0;
+    virtual void SetProfileAlgorithmParams(const uint32_t& algorithmID,
+                                           const uint32_t& minPeakHeight,
+                                           const uint32_t& minPeakWidth,
+                                           const uint32_t& thresholdValue,
+                                           const uint32_t& thresholdTypeID) = 0;
+
+    // --- Axes and field of view ------------------------------------------------------------
+
+    virtual AxesMeta GetAxesMeta() = 0;
+    /// The z-axis definition ("zAxisDefinitionID" of "Axes").
+    virtual uint32_t GetAxes() = 0;
+    virtual void SetAxes(const uint32_t& zAxisDefinitionID) = 0;
+    virtual FoV GetFoV() = 0;
+    virtual void SetFoV(const FoV& fov) = 0;
+    virtual void SetFoV(const double& limitLeft, const double& limitRight, const double& offset,
+                        const double& height) = 0;
+    virtual FoVDistance GetFoVDistance() = 0;
+    virtual void SetFoVDistance(const FoVDistance& fovDistance) = 0;
+    virtual void SetFoVDistance(const double& limitLeft, const double& limitRight,
+                                const double& near, const double& far) = 0;
+    virtual FoVLimits GetFoVLimits() = 0;
+    virtual FoVMeta GetFoVMeta() = 0;
+
+    // --- Settings backup and restore -------------------------------------------------------
+
+    /// The settings of all setups as one opaque text.
+    virtual std::string ReadAllSettings() = 0;
+    /// The settings of setup `numSetup` as one opaque text.
+    virtual std::string ReadSingleSetting(const uint32_t& numSetup) = 0;
+    /// Writes a text read with ReadAllSettings back, in blocks no longer than the sensor
+    /// accepts. A multi-byte UTF-8 character is never split between two blocks.
+    /// @throws std::invalid_argument "Received invalid settings block length." when the sensor
+    ///         allows blocks of length 0, and for a text that is not valid UTF-8; in both cases
+    ///         before the write is announced.
+    virtual void WriteAllSettings(const std::string& blob) = 0;
+    /// Writes a text read with ReadSingleSetting back into setup `numSetup`; as WriteAllSettings.
+    virtual void WriteSingleSetting(const std::string& blob, const uint32_t& numSetup) = 0;
+
+    // --- Parameter setups ------------------------------------------------------------------
+
+    /// The setup loaded at start-up ("numSetup" of "StartupSetup").
+    virtual uint32_t GetStartupSetup() = 0;
+    virtual void SetStartupSetup(const uint32_t& numSetup) = 0;
+    virtual void SetActiveSetup(const uint32_t& active) = 0;
+    /// Stores the current settings into setup `numSetup`.
+    virtual void StoreToSetup(const uint32_t& numSetup) = 0;
+    /// Resets all settings.
+    virtual void AllSettingsReset() = 0;
+    /// The content of setup `numSetup` as compact JSON text.
+    virtual std::string GetParameterSetup(const uint32_t& numSetup) = 0;
+    /// The number of setup storages ("numStorages" of "ParameterSetupMeta").
+    virtual uint32_t GetParameterSetupMeta() = 0;
+    virtual ActiveSetup GetActiveSetup() = 0;
+
+    // --- Measurement values ----------------------------------------------------------------
+
+    virtual MeasurementValues GetMeasurementValues() = 0;
+    virtual MeasurementMeta GetMeasurementMeta() = 0;
+    virtual MeasurementValuesMeta GetMeasurementValuesMeta() = 0;
+
+    // --- Profiles and images ---------------------------------------------------------------
+
+    virtual Profile GetProfile() = 0;
+    virtual ProfileMeta GetProfileMeta() = 0;
+    virtual AugmentedProfile GetAugmentedProfile() = 0;
+    /// @throws std::out_of_range "Base64Decode: Input data size is not a multiple of 4", and
+    ///         std::invalid_argument for other malformed Base64 text in "pixels".
+    virtual Image GetImage() = 0;
+    virtual ImageMeta GetImageMeta() = 0;
+
+    // --- Image file export -----------------------------------------------------------------
+
+    /// Writes `image` to `fileName` as a binary grey map ("P5"), roiWidth / colBinning pixels
+    /// wide and roiHeight / rowBinning high, followed by every byte of `pixels`. Needs no
+    /// connection.
+    /// @throws std::invalid_argument when a binning is 0 (the file is not touched), and
+    ///         std::runtime_error naming the file when it cannot be written.
+    virtual void SaveImage(const std::string& fileName, const Image& image) = 0;
 };
 
 }  // namespace Varkon::QUILApi

@@ -3,7 +3,7 @@
 // The frame every resource operation is built from. A record that declares its fields once in a
 // Schema specialisation is read with `data.get<Record>()`: every required key is checked first,
 // in field order, and only then are the fields converted by the JSON library's rules. Nested
-// records and vectors of records work the same way, element by element.
+// records and lists of records are read the same way, element by element.
 
 #include <quil/Quil.h>
 
@@ -14,6 +14,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace Varkon::QUILApi::Frame {
 
@@ -24,29 +25,170 @@ void CheckField(const nlohmann::json& data, const std::string& key);
 /// @throws std::invalid_argument "No response received (is null)." for null, {} and [].
 void CheckNotEmpty(const nlohmann::json& data);
 
-/// A field whose key must be present.
+// How a record is read. Four passes over its fields, each in field order:
+//   1. Check:      every required key is present (before anything is converted);
+//   2. CheckInner: the required keys of nested records;
+//   3. Walk:       lists that are walked element by element (each element read whole);
+//   4. Convert:    the remaining values, by the JSON library's conversion rules.
+// A field kind implements the passes it takes part in; FieldBase supplies the others.
+struct FieldBase {
+    void Check(const nlohmann::json&) const {}
+    void CheckInner(const nlohmann::json&) const {}
+    template <class Record>
+    void Walk(const nlohmann::json&, Record&) const {}
+    template <class Record>
+    void Convert(const nlohmann::json&, Record&) const {}
+};
+
+/// Specialise with `static inline const auto fields = std::make_tuple(Field(...), ...);`, the
+/// fields in record order.
+template <class Record>
+struct Schema;
+
+template <class Record, class = void>
+struct HasSchema : std::false_type {};
+template <class Record>
+struct HasSchema<Record, std::void_t<decltype(Schema<Record>::fields)>> : std::true_type {};
+
+template <class Record, class Pass>
+void ForEachField(Pass pass) {
+    std::apply([&pass](const auto&... field) { (pass(field), ...); }, Schema<Record>::fields);
+}
+
+template <class Record>
+void CheckKeys(const nlohmann::json& data) {
+    ForEachField<Record>([&](const auto& field) { field.Check(data); });
+    ForEachField<Record>([&](const auto& field) { field.CheckInner(data); });
+}
+
+template <class Record>
+void WalkLists(const nlohmann::json& data, Record& record) {
+    ForEachField<Record>([&](const auto& field) { field.Walk(data, record); });
+}
+
+template <class Record>
+void ConvertValues(const nlohmann::json& data, Record& record) {
+    ForEachField<Record>([&](const auto& field) { field.Convert(data, record); });
+}
+
+template <class Record>
+Record FromJson(const nlohmann::json& data) {
+    Record record{};
+    CheckKeys<Record>(data);
+    WalkLists(data, record);
+    ConvertValues(data, record);
+    return record;
+}
+
+/// A value whose key must be present.
 template <class Record, class T>
-struct Required {
+struct Required : FieldBase {
     const char* key;
     T Record::*member;
 
+    Required(const char* key, T Record::*member) : key(key), member(member) {}
     void Check(const nlohmann::json& data) const { CheckField(data, key); }
     void Convert(const nlohmann::json& data, Record& record) const {
         data.at(key).get_to(record.*member);
     }
 };
 
-/// A field that takes `fallback` when its key is absent.
+/// A value that takes `fallback` when its key is absent.
 template <class Record, class T>
-struct Optional {
+struct Optional : FieldBase {
     const char* key;
     T Record::*member;
     T fallback;
 
-    void Check(const nlohmann::json&) const {}
+    Optional(const char* key, T Record::*member, T fallback)
+        : key(key), member(member), fallback(std::move(fallback)) {}
     void Convert(const nlohmann::json& data, Record& record) const {
         record.*member = data.value(key, fallback);
     }
+};
+
+/// A list walked element by element. Like a range-for over the JSON value: null gives no
+/// element and a single value is one element. `optional` lists may be absent (no element).
+template <class Record, class Element>
+struct List : FieldBase {
+    const char* key;
+    std::vector<Element> Record::*member;
+    bool optional;
+
+    List(const char* key, std::vector<Element> Record::*member, bool optional)
+        : key(key), member(member), optional(optional) {}
+    void Check(const nlohmann::json& data) const {
+        if (!optional) {
+            CheckField(data, key);
+        }
+    }
+    void Walk(const nlohmann::json& data, Record& record) const {
+        const nlohmann::json& list = optional ? OrEmpty(data) : data.at(key);
+        for (const auto& element : list) {
+            (record.*member).push_back(element.template get<Element>());
+        }
+    }
+
+private:
+    const nlohmann::json& OrEmpty(const nlohmann::json& data) const {
+        static const nlohmann::json kEmpty = nlohmann::json::array();
+        if (!data.is_object()) {
+            (void)data.value(key, kEmpty);  // the library's error for a body that is no object
+        }
+        const auto found = data.find(key);
+        return found == data.end() ? kEmpty : *found;
+    }
+};
+
+/// A nested record: its keys are checked after the keys of the enclosing record.
+template <class Record, class Inner>
+struct Nested : FieldBase {
+    const char* key;
+    Inner Record::*member;
+
+    Nested(const char* key, Inner Record::*member) : key(key), member(member) {}
+    void Check(const nlohmann::json& data) const { CheckField(data, key); }
+    void CheckInner(const nlohmann::json& data) const { CheckKeys<Inner>(data.at(key)); }
+    void Walk(const nlohmann::json& data, Record& record) const {
+        WalkLists(data.at(key), record.*member);
+    }
+    void Convert(const nlohmann::json& data, Record& record) const {
+        ConvertValues(data.at(key), record.*member);
+    }
+};
+
+/// A key that must be present but is not read.
+struct Present : FieldBase {
+    const char* key;
+
+    explicit Present(const char* key) : key(key) {}
+    void Check(const nlohmann::json& data) const { CheckField(data, key); }
+};
+
+/// A value with its own conversion, run with the other values.
+template <class Record, class T>
+struct Converted : FieldBase {
+    const char* key;
+    T Record::*member;
+    T (*convert)(const nlohmann::json&);
+
+    Converted(const char* key, T Record::*member, T (*convert)(const nlohmann::json&))
+        : key(key), member(member), convert(convert) {}
+    void Check(const nlohmann::json& data) const { CheckField(data, key); }
+    void Convert(const nlohmann::json& data, Record& record) const {
+        record.*member = convert(data.at(key));
+    }
+};
+
+/// A value read by its own walk, run with the lists (before the other values).
+template <class Record>
+struct Walked : FieldBase {
+    const char* key;
+    void (*walk)(const nlohmann::json&, Record&);
+
+    Walked(const char* key, void (*walk)(const nlohmann::json&, Record&)) : key(key), walk(walk) {}
+    void Check(const nlohmann::json& data) const { CheckField(data, key); }
+    void Walk(const nlohmann::json& data, Record& record) const { walk(data.at(key), record); }
 };
 
 template <class Record, class T>
@@ -59,23 +201,30 @@ Optional<Record, T> OptionalField(const char* key, T Record::*member, Fallback f
     return {key, member, T(std::move(fallback))};
 }
 
-/// Specialise with `static inline const auto fields = std::make_tuple(Field(...), ...);`, the
-/// fields in record order.
-template <class Record>
-struct Schema;
+template <class Record, class Element>
+List<Record, Element> ListField(const char* key, std::vector<Element> Record::*member) {
+    return {key, member, false};
+}
 
-template <class Record, class = void>
-struct HasSchema : std::false_type {};
-template <class Record>
-struct HasSchema<Record, std::void_t<decltype(Schema<Record>::fields)>> : std::true_type {};
+template <class Record, class Element>
+List<Record, Element> OptionalListField(const char* key, std::vector<Element> Record::*member) {
+    return {key, member, true};
+}
+
+template <class Record, class Inner>
+Nested<Record, Inner> NestedField(const char* key, Inner Record::*member) {
+    return {key, member};
+}
+
+template <class Record, class T>
+Converted<Record, T> ConvertedField(const char* key, T Record::*member,
+                                    T (*convert)(const nlohmann::json&)) {
+    return {key, member, convert};
+}
 
 template <class Record>
-Record FromJson(const nlohmann::json& data) {
-    Record record{};
-    const auto& fields = Schema<Record>::fields;
-    std::apply([&data](const auto&... field) { (field.Check(data), ...); }, fields);
-    std::apply([&](const auto&... field) { (field.Convert(data, record), ...); }, fields);
-    return record;
+Walked<Record> WalkedField(const char* key, void (*walk)(const nlohmann::json&, Record&)) {
+    return {key, walk};
 }
 
 /// The JSON object of a write, built from (key, value) pairs.

@@ -1,0 +1,116 @@
+// Placeholders of operations not built yet.
+#include "api/QuilApi.h"
+
+#include <stdexcept>
+
+namespace Varkon::QUILApi {
+
+void QuilApi::TriggerFire(const uint32_t&) {
+    throw std::logic_error("TriggerFire: not implemented yet");
+}
+
+Trigger QuilApi::GetTrigger() {
+    throw std::logic_error("GetTrigger: not implemented yet");
+}
+
+void QuilApi::SetTrigger(const Trigger&) {
+    throw std::logic_error("SetTrigger: not implemented yet");
+}
+
+void QuilApi::SetTrigger(const uint32_t&, const uint32_t&, const uint32_t&, const uint32_t&) {
+    throw std::logic_error("SetTrigger: not implemented yet");
+}
+
+TriggerLimits QuilApi::GetTriggerLimits() {
+    throw std::logic_error("GetTriggerLimits: not implemented yet");
+}
+
+TriggerMeta QuilApi::GetTriggerMeta() {
+    throw std::logic_error("GetTriggerMeta: not implemented yet");
+}
+
+std::string QuilApi::ReadAllSettings() {
+    throw std::logic_error("ReadAllSettings: not implemented yet");
+}
+
+std::string QuilApi::ReadSingleSetting(const uint32_t&) {
+    throw std::logic_error("ReadSingleSetting: not implemented yet");
+}
+
+void QuilApi::WriteAllSettings(const std::string&) {
+    throw std::logic_error("WriteAllSettings: not implemented yet");
+}
+
+void QuilApi::WriteSingleSetting(const std::string&, const uint32_t&) {
+    throw std::logic_error("WriteSingleSetting: not implemented yet");
+}
+
+uint32_t QuilApi::GetStartupSetup() {
+    throw std::logic_error("GetStartupSetup: not implemented yet");
+}
+
+void QuilApi::SetStartupSetup(const uint32_t&) {
+    throw std::logic_error("SetStartupSetup: not implemented yet");
+}
+
+void QuilApi::SetActiveSetup(const uint32_t&) {
+    throw std::logic_error("SetActiveSetup: not implemented yet");
+}
+
+void QuilApi::StoreToSetup(const uint32_t&) {
+    throw std::logic_error("StoreToSetup: not implemented yet");
+}
+
+void QuilApi::AllSettingsReset() {
+    throw std::logic_error("AllSettingsReset: not implemented yet");
+}
+
+std::string QuilApi::GetParameterSetup(const uint32_t&) {
+    throw std::logic_error("GetParameterSetup: not implemented yet");
+}
+
+uint32_t QuilApi::GetParameterSetupMeta() {
+    throw std::logic_error("GetParameterSetupMeta: not implemented yet");
+}
+
+ActiveSetup QuilApi::GetActiveSetup() {
+    throw std::logic_error("GetActiveSetup: not implemented yet");
+}
+
+MeasurementValues QuilApi::GetMeasurementValues() {
+    throw std::logic_error("GetMeasurementValues: not implemented yet");
+}
+
+MeasurementMeta QuilApi::GetMeasurementMeta() {
+    throw std::logic_error("GetMeasurementMeta: not implemented yet");
+}
+
+MeasurementValuesMeta QuilApi::GetMeasurementValuesMeta() {
+    throw std::logic_error("GetMeasurementValuesMeta: not implemented yet");
+}
+
+Profile QuilApi::GetProfile() {
+    throw std::logic_error("GetProfile: not implemented yet");
+}
+
+ProfileMeta QuilApi::GetProfileMeta() {
+    throw std::logic_error("GetProfileMeta: not implemented yet");
+}
+
+AugmentedProfile QuilApi::GetAugmentedProfile() {
+    throw std::logic_error("GetAugmentedProfile: not implemented yet");
+}
+
+Image QuilApi::GetImage() {
+    throw std::logic_error("GetImage: not implemented yet");
+}
+
+ImageMeta QuilApi::GetImageMeta() {
+    throw std::logic_error("GetImageMeta: not implemented yet");
+}
+
+void QuilApi::SaveImage(const std::string&, const Image&) {
+    throw std::logic_error("SaveImage: not implemented yet");
+}
+
+}  // namespace Varkon::QUILApi

@@ -1,0 +1,130 @@
+// Profile algorithm: "ProfileAlgorithm", "ProfileAlgorithmMeta", "ProfileAlgorithmParams",
+// "ProfileAlgorithmParamsLimits", "ProfileAlgorithmParamsMeta".
+#include "api/QuilApi.h"
+
+namespace Varkon::QUILApi {
+namespace {
+
+// The reply to a read of one algorithm's parameters: "algorithmID" must be present but is not
+// read; the parameters are the nested "params".
+struct ParamsReply {
+    ProfileAlgorithmParams params;
+};
+
+// A range is the array [min, max]. Element access on a copy extends a shorter array with
+// nulls (and turns null into an array), so a missing element fails as a null value.
+LimitRange ReadRange(const nlohmann::json& value) {
+    nlohmann::json range = value;
+    LimitRange result;
+    result.min = range[0].get<uint32_t>();
+    result.max = range[1].get<uint32_t>();
+    return result;
+}
+
+nlohmann::json AlgorithmParameter(uint32_t algorithmID) {
+    return Frame::Object({{"algorithmID", algorithmID}});
+}
+
+}  // namespace
+
+namespace Frame {
+
+template <>
+struct Schema<ProfileAlgorithmMeta> {
+    static inline const auto fields =
+        std::make_tuple(ListField("algorithms", &ProfileAlgorithmMeta::algorithms));
+};
+
+template <>
+struct Schema<ProfileAlgorithmParams> {
+    using R = ProfileAlgorithmParams;
+    static inline const auto fields = std::make_tuple(
+        Field("minPeakHeight", &R::minPeakHeight), Field("minPeakWidth", &R::minPeakWidth),
+        Field("thresholdValue", &R::thresholdValue), Field("thresholdTypeID", &R::thresholdTypeID));
+};
+
+template <>
+struct Schema<ParamsReply> {
+    static inline const auto fields =
+        std::make_tuple(Present("algorithmID"), NestedField("params", &ParamsReply::params));
+};
+
+template <>
+struct Schema<ProfileAlgorithmParamsMeta> {
+    using R = ProfileAlgorithmParamsMeta;
+    static inline const auto fields =
+        std::make_tuple(Field("minPeakHeightUnit", &R::minPeakHeightUnit),
+                        Field("minPeakWidthUnit", &R::minPeakWidthUnit),
+                        Field("thresholdValueUnit", &R::thresholdValueUnit));
+};
+
+template <>
+struct Schema<ThresholdTypeEntry> {
+    static inline const auto fields =
+        std::make_tuple(Field("typeID", &ThresholdTypeEntry::typeID),
+                        Field("typeName", &ThresholdTypeEntry::typeName));
+};
+
+template <>
+struct Schema<ProfileAlgorithmLimits> {
+    using R = ProfileAlgorithmLimits;
+    static inline const auto fields =
+        std::make_tuple(ConvertedField("minPeakHeight", &R::minPeakHeight, ReadRange),
+                        ConvertedField("minPeakWidth", &R::minPeakWidth, ReadRange),
+                        ConvertedField("thresholdValue", &R::thresholdValue, ReadRange),
+                        ListField("thresholdType", &R::thresholdType));
+};
+
+template <>
+struct Schema<ProfileAlgorithmParamsLimits> {
+    using R = ProfileAlgorithmParamsLimits;
+    static inline const auto fields =
+        std::make_tuple(Field("algorithmID", &R::algorithmID), NestedField("limits", &R::limits));
+};
+
+}  // namespace Frame
+
+uint32_t QuilApi::GetProfileAlgorithm() {
+    return ReadField<uint32_t>("ProfileAlgorithm", "algorithmID");
+}
+
+void QuilApi::SetProfileAlgorithm(const uint32_t& algorithmID) {
+    Write("ProfileAlgorithm", AlgorithmParameter(algorithmID));
+}
+
+ProfileAlgorithmMeta QuilApi::GetProfileAlgorithmMeta() {
+    return Read<ProfileAlgorithmMeta>("ProfileAlgorithmMeta");
+}
+
+ProfileAlgorithmParamsLimits QuilApi::GetProfileAlgorithmParamsLimits(const uint32_t& algorithmID) {
+    return Read<ProfileAlgorithmParamsLimits>("ProfileAlgorithmParamsLimits",
+                                              AlgorithmParameter(algorithmID));
+}
+
+ProfileAlgorithmParamsMeta QuilApi::GetProfileAlgorithmParamsMeta() {
+    return Read<ProfileAlgorithmParamsMeta>("ProfileAlgorithmParamsMeta");
+}
+
+ProfileAlgorithmParams QuilApi::GetProfileAlgorithmParams(const uint32_t& algorithmID) {
+    return Read<ParamsReply>("ProfileAlgorithmParams", AlgorithmParameter(algorithmID)).params;
+}
+
+void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID,
+                                        const ProfileAlgorithmParams& params) {
+    SetProfileAlgorithmParams(algorithmID, params.minPeakHeight, params.minPeakWidth,
+                              params.thresholdValue, params.thresholdTypeID);
+}
+
+void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID, const uint32_t& minPeakHeight,
+                                        const uint32_t& minPeakWidth,
+                                        const uint32_t& thresholdValue,
+                                        const uint32_t& thresholdTypeID) {
+    Write("ProfileAlgorithmParams",
+          Frame::Object({{"algorithmID", algorithmID},
+                         {"params", Frame::Object({{"minPeakHeight", minPeakHeight},
+                                                   {"minPeakWidth", minPeakWidth},
+                                                   {"thresholdValue", thresholdValue},
+                                                   {"thresholdTypeID", thresholdTypeID}})}}));
+}
+
+}  // namespace Varkon::QUILApi
