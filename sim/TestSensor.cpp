@@ -67,20 +67,8 @@ public:
             current(connection, text);
         }
     }
-    void SetOpen(const std::shared_ptr<Session>& session) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            openSessions[session.get()] = session;
-        }
-        changed.notify_all();
-    }
-    void SetClosed(Session* session) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            openSessions.erase(session);
-        }
-        changed.notify_all();
-    }
+    void SetOpen(const std::shared_ptr<Session>& session);
+    void SetClosed(Session* session);
     // The open sessions, taken out of the lock so that none is released while it is held.
     std::vector<std::shared_ptr<Session>> OpenSessions() {
         std::vector<std::shared_ptr<Session>> sessions;
@@ -107,6 +95,7 @@ public:
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     Handler handler;
+    ConnectionHandler connectionHandler;
     std::vector<std::string> received;
     std::vector<std::string> handshakes;
     std::map<Session*, std::weak_ptr<Session>> openSessions;
@@ -118,7 +107,13 @@ public:
 // One connection, driven entirely on the sensor's single I/O thread.
 class Session : public Connection, public std::enable_shared_from_this<Session> {
 public:
-    Session(tcp::socket socket, TestSensor::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {}
+    Session(tcp::socket socket, TestSensor::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {
+        boost::system::error_code error;
+        const auto remote = beast::get_lowest_layer(ws).socket().remote_endpoint(error);
+        if (!error) {
+            peer = remote.address().to_string() + ":" + std::to_string(remote.port());
+        }
+    }
 
     ~Session() override { sensor->SetClosed(this); }
 
@@ -155,6 +150,8 @@ public:
             }
         });
     }
+
+    std::string Peer() const override { return peer; }
 
     void Drop() override {
         asio::post(ws.get_executor(), [self = shared_from_this()] {
@@ -250,7 +247,35 @@ private:
     beast::flat_buffer readBuffer;
     std::deque<std::string> outgoing;
     std::shared_ptr<asio::steady_timer> idle;
+    std::string peer;
 };
+
+void TestSensor::Impl::SetOpen(const std::shared_ptr<Session>& session) {
+    ConnectionHandler observer;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        openSessions[session.get()] = session;
+        observer = connectionHandler;
+    }
+    changed.notify_all();
+    if (observer) {
+        observer(*session, true);
+    }
+}
+
+void TestSensor::Impl::SetClosed(Session* session) {
+    ConnectionHandler observer;
+    bool wasOpen = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wasOpen = openSessions.erase(session) > 0;
+        observer = connectionHandler;
+    }
+    changed.notify_all();
+    if (wasOpen && observer) {
+        observer(*session, false);
+    }
+}
 
 void TestSensor::Impl::Accept() {
     acceptor->async_accept([this](boost::system::error_code error, tcp::socket socket) {
@@ -279,6 +304,11 @@ TestSensor::~TestSensor() {
 void TestSensor::SetHandler(Handler handler) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->handler = std::move(handler);
+}
+
+void TestSensor::SetConnectionHandler(ConnectionHandler handler) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->connectionHandler = std::move(handler);
 }
 
 void TestSensor::SetResource(const std::string& name, json data) {

@@ -23,6 +23,8 @@ public:
     virtual void Close() = 0;
     /// Drops the TCP connection without a WebSocket close.
     virtual void Drop() = 0;
+    /// The client's address and port, as "address:port"; empty when unknown.
+    virtual std::string Peer() const { return {}; }
 };
 
 /// A WebSocket server on port 80 of a loopback address that stands in for the sensor.
@@ -41,6 +43,8 @@ public:
     };
 
     using Handler = std::function<void(Connection& connection, const std::string& text)>;
+    /// Told once when a connection's WebSocket opens (`open` true) and once when it ends.
+    using ConnectionHandler = std::function<void(Connection& connection, bool open)>;
 
     explicit TestSensor(const std::string& address);
     TestSensor(const std::string& address, Options options);
@@ -51,6 +55,8 @@ public:
 
     /// Replaces the default behaviour for every later message.
     void SetHandler(Handler handler);
+    /// Installs the observer of connections opening and ending.
+    void SetConnectionHandler(ConnectionHandler handler);
 
     // --- The default behaviour ---------------------------------------------------------
     /// Data that GET of `name` returns (element 1 of "msgData").

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <random>
+
+namespace Varkon::QUILApi::Sim {
+
+/// How often the virtual sensor misbehaves. Rates are probabilities from 0 to 1, drawn per
+/// reply or per datagram.
+struct FaultRates {
+    double replyDelay = 0.0;  // a reply is sent late, after replyDelayTime
+    std::chrono::milliseconds replyDelayTime{200};
+    double replyMissing = 0.0;       // a request is never answered
+    double connectionDrop = 0.0;     // the connection is dropped instead of answering
+    double datagramLoss = 0.0;       // a datagram is not sent
+    double datagramDuplicate = 0.0;  // a datagram is sent twice
+    double datagramReorder = 0.0;    // a datagram is held back and sent after the next one
+    double datagramTruncate = 0.0;   // a datagram is cut short at a random length
+};
+
+/// Draws the faults, from a generator seeded once, so that a seed repeats them. Thread-safe.
+class Faults {
+public:
+    enum class Reply { Answer, Delay, Miss, Drop };
+    enum class Datagram { Send, Lose, Duplicate, Reorder, Truncate };
+
+    Faults(uint64_t seed, FaultRates rates);
+
+    void SetRates(const FaultRates& rates);
+    FaultRates Rates() const;
+
+    Reply NextReply();
+    Datagram NextDatagram();
+    /// A length below `size` for a truncated datagram.
+    std::size_t TruncatedLength(std::size_t size);
+
+private:
+    bool Draw(std::mt19937_64& generator, double rate);
+
+    mutable std::mutex mutex;
+    FaultRates rates;
+    std::mt19937_64 replies;
+    std::mt19937_64 datagrams;
+};
+
+}  // namespace Varkon::QUILApi::Sim

@@ -1,0 +1,144 @@
+#include "Streamer.h"
+
+#include <boost/asio/ip/udp.hpp>
+
+namespace Varkon::QUILApi::Sim {
+
+namespace {
+
+// The longest sleep between polls, so that settings changes are seen without a wake-up too.
+constexpr auto kMaxSleep = std::chrono::milliseconds(50);
+
+std::string Describe(const StreamTarget& target) {
+    std::string ids;
+    for (uint8_t id : target.dataIds) {
+        ids += (ids.empty() ? "" : ",") + std::to_string(id);
+    }
+    return target.address + ":" + std::to_string(target.port) + ", data ids " + ids;
+}
+
+}  // namespace
+
+Streamer::Streamer(const Scene& scene, Faults& faults, Poll poll, Log log)
+    : scene(scene), faults(faults), poll(std::move(poll)), log(std::move(log)) {
+    boost::system::error_code ignored;
+    socket.open(boost::asio::ip::udp::v4(), ignored);
+    thread = std::thread([this] { Run(); });
+}
+
+Streamer::~Streamer() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake.notify_all();
+    thread.join();
+}
+
+void Streamer::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        woken = true;
+    }
+    wake.notify_all();
+}
+
+uint64_t Streamer::NowUs() const {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+}
+
+void Streamer::Run() {
+    for (;;) {
+        const Work work = poll(NowUs());
+        Follow(work.target);
+        if (current.Active()) {
+            for (const auto& stamp : work.due) {
+                const Frame frame =
+                    scene.Capture(stamp.index, stamp.timeUs, work.rate, work.capture);
+                for (uint8_t id : current.dataIds) {
+                    const Bytes payload =
+                        id == 0 ? MeasurementPayload(frame) : ProfilePayload(frame, id);
+                    for (const auto& datagram : Datagrams(nextBlockId, payload)) {
+                        Send(datagram, current);
+                    }
+                    ++nextBlockId;
+                    ++blocks;
+                }
+            }
+        }
+
+        auto until = std::chrono::steady_clock::now() + kMaxSleep;
+        if (work.nextDueUs) {
+            until = std::min(until, start + std::chrono::microseconds(*work.nextDueUs));
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait_until(lock, until, [this] { return woken || stopping; });
+        if (stopping) {
+            return;
+        }
+        woken = false;
+    }
+}
+
+// Logs the start and stop of the output and sends a held datagram before the target changes.
+void Streamer::Follow(const StreamTarget& target) {
+    if (target == current) {
+        return;
+    }
+    if (held) {
+        Transmit(*held, current);
+        held.reset();
+    }
+    if (current.Active() && log) {
+        log("stream to " + Describe(current) + " stopped");
+    }
+    current = target;
+    if (current.Active() && log) {
+        log("stream to " + Describe(current) + " started");
+    }
+}
+
+void Streamer::Send(const Bytes& datagram, const StreamTarget& target) {
+    switch (faults.NextDatagram()) {
+        case Faults::Datagram::Lose:
+            return;
+        case Faults::Datagram::Truncate:
+            Transmit(Bytes(datagram.begin(),
+                           datagram.begin() + static_cast<std::ptrdiff_t>(
+                                                  faults.TruncatedLength(datagram.size()))),
+                     target);
+            break;
+        case Faults::Datagram::Duplicate:
+            Transmit(datagram, target);
+            Transmit(datagram, target);
+            break;
+        case Faults::Datagram::Reorder:
+            if (!held) {
+                held = datagram;
+                return;
+            }
+            Transmit(datagram, target);
+            break;
+        case Faults::Datagram::Send:
+            Transmit(datagram, target);
+            break;
+    }
+    if (held) {
+        Transmit(*held, target);
+        held.reset();
+    }
+}
+
+void Streamer::Transmit(const Bytes& datagram, const StreamTarget& target) {
+    boost::system::error_code error;
+    const auto address = boost::asio::ip::make_address_v4(target.address, error);
+    if (error) {
+        return;
+    }
+    // A receiver that is not there yet is no error of the sensor's.
+    socket.send_to(boost::asio::buffer(datagram), {address, target.port}, 0, error);
+}
+
+}  // namespace Varkon::QUILApi::Sim

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "Acquisition.h"
+#include "Faults.h"
+#include "Packets.h"
+#include "Scene.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Varkon::QUILApi::Sim {
+
+/// Where the UDP output goes and what it carries; inactive without an address, a port or ids.
+struct StreamTarget {
+    std::string address;
+    uint16_t port = 0;
+    std::vector<uint8_t> dataIds;
+
+    bool Active() const { return !address.empty() && port != 0 && !dataIds.empty(); }
+    bool operator==(const StreamTarget& other) const {
+        return address == other.address && port == other.port && dataIds == other.dataIds;
+    }
+};
+
+/// The sensor's acquisition loop: on its own thread it asks for the acquisitions that are due,
+/// and while the UDP output is on, sends every one as one block per selected data id, with
+/// consecutive block ids, through the datagram faults.
+class Streamer {
+public:
+    struct Work {
+        std::vector<Acquisition::Stamp> due;
+        double rate = 0.0;
+        CaptureSettings capture;
+        StreamTarget target;
+        std::optional<uint64_t> nextDueUs;  // sensor time of the next acquisition
+    };
+    /// Called on the streamer's thread with the sensor time in microseconds.
+    using Poll = std::function<Work(uint64_t nowUs)>;
+    using Log = std::function<void(const std::string&)>;
+
+    Streamer(const Scene& scene, Faults& faults, Poll poll, Log log);
+    ~Streamer();
+    Streamer(const Streamer&) = delete;
+    Streamer& operator=(const Streamer&) = delete;
+
+    /// Polls at once: settings changed or triggers were fired.
+    void Wake();
+    uint64_t NowUs() const;
+    uint64_t BlocksSent() const { return blocks; }
+
+private:
+    void Run();
+    void Follow(const StreamTarget& target);
+    void Send(const Bytes& datagram, const StreamTarget& target);
+    void Transmit(const Bytes& datagram, const StreamTarget& target);
+
+    const Scene& scene;
+    Faults& faults;
+    Poll poll;
+    Log log;
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool woken = false;
+    bool stopping = false;
+
+    StreamTarget current;
+    std::optional<Bytes> held;  // a datagram held back to be sent out of order
+    uint32_t nextBlockId = 1;
+    std::atomic<uint64_t> blocks{0};
+    boost::asio::io_context context;
+    boost::asio::ip::udp::socket socket{context};
+    std::thread thread;
+};
+
+}  // namespace Varkon::QUILApi::Sim

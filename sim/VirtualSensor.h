@@ -1,0 +1,67 @@
+#pragma once
+
+#include "Faults.h"
+#include "Scene.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace Varkon::QUILApi::Sim {
+
+/// How a virtual sensor is set up.
+struct VirtualSensorOptions {
+    /// IPv4 address in 127.0.0.0/8 to listen on; the port is always 80.
+    std::string address = "127.0.0.1";
+    /// Decides what the scene holds and all noise; the same seed gives the same data.
+    uint64_t seed = 1;
+    /// Profiles per second at start-up, from 1 to 10000 (sets the trigger time).
+    double profileRate = 100.0;
+    /// Points of a profile and columns of the camera, from 16 to 4096.
+    uint32_t pointsPerProfile = 640;
+    /// Passwords by role ("operator", "maintenance"); a role not given keeps its default, the
+    /// role's own name.
+    std::map<std::string, std::string> passwords;
+    FaultRates faults;
+    /// Told one line per connection and per start and stop of the UDP output; may be empty.
+    std::function<void(const std::string&)> log;
+};
+
+/// A complete, stateful stand-in for the sensor, running in this process: it serves the
+/// sensor's message protocol over WebSocket on port 80 of a loopback address, keeps settings,
+/// setups and roles as a device does, computes measurements from a simulated conveyor scene and
+/// sends the UDP stream where its settings aim it.
+class VirtualSensor {
+public:
+    /// Starts listening at once.
+    /// @throws std::invalid_argument for options out of range, and boost's system_error when
+    ///         port 80 of the address cannot be bound.
+    explicit VirtualSensor(VirtualSensorOptions options);
+    ~VirtualSensor();
+    VirtualSensor(const VirtualSensor&) = delete;
+    VirtualSensor& operator=(const VirtualSensor&) = delete;
+
+    /// Replaces the fault rates for later replies and datagrams.
+    void SetFaults(const FaultRates& faults);
+
+    /// The current body of a resource, as a GET without parameter would return it.
+    nlohmann::json Read(const std::string& resource) const;
+    /// The frame that acquisition `index` at sensor time `timeUs` gives with the current
+    /// settings: what the stream carried for it, or would carry.
+    Frame Capture(uint64_t index, uint64_t timeUs) const;
+    /// Blocks sent on the UDP output so far.
+    uint64_t BlocksSent() const;
+    std::size_t OpenConnections() const;
+    bool WaitForOpenConnections(std::size_t count, std::chrono::milliseconds limit) const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace Varkon::QUILApi::Sim
