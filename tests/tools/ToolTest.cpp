@@ -1,0 +1,69 @@
+// The command-line tool as users run it: output, files and exit status.
+#include "RunTool.h"
+#include "TestSensor.h"
+
+#include <gtest/gtest.h>
+
+namespace QuilTool::Testing {
+namespace {
+
+using nlohmann::json;
+using Varkon::QUILApi::Sim::TestSensor;
+
+TEST(ToolTest, AFailureIsOneLineOnStandardErrorAndStatusOne) {
+    const ToolRun run = RunTool({"info", "--host", "127.0.7.1"});  // nothing listens there
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "quil: Could not connect to host 127.0.7.1\n");
+}
+
+TEST(ToolTest, UnknownSettingsAreRefusedBeforeConnecting) {
+    const ToolRun run = RunTool({"get", "colour", "--host", "127.0.7.1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("quil: unknown setting \"colour\" (known: exposure-time, ", 0), 0u)
+        << run.err;
+}
+
+TEST(ToolTest, UsageErrorsShowHowToGetHelp) {
+    const ToolRun run = RunTool({"frobnicate"});
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+}
+
+TEST(ToolTest, SetWritesTheValueAndShowsWhatTheSensorHolds) {
+    TestSensor sensor("127.0.7.2");
+    sensor.SetResource("ExposureTime", {{"ExposureTime", 100}});
+    const ToolRun run = RunTool({"set", "exposure-time", "500", "--host", "127.0.7.2"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "exposure-time = 500\n");
+    EXPECT_EQ(sensor.GetResource("ExposureTime"), json({{"ExposureTime", 500}}));
+}
+
+TEST(ToolTest, SetChangesSingleMembersOfARecord) {
+    TestSensor sensor("127.0.7.3");
+    sensor.SetResource(
+        "Trigger",
+        {{"triggerMode", 1}, {"modeOption", 0}, {"triggerTime", 100}, {"encoderSteps", 0}});
+    const ToolRun run =
+        RunTool({"set", "trigger", "triggerMode=2", "triggerTime=1000", "--host", "127.0.7.3"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(
+        sensor.GetResource("Trigger"),
+        json({{"triggerMode", 2}, {"modeOption", 0}, {"triggerTime", 1000}, {"encoderSteps", 0}}));
+}
+
+TEST(ToolTest, GetShowsValueUnitAndLimits) {
+    TestSensor sensor("127.0.7.4");
+    sensor.SetResource("ExposureTime", {{"ExposureTime", 120}});
+    sensor.SetResource("ExposureTimeMeta", {{"timeUnit", "us"}});
+    sensor.SetResource("ExposureTimeLimits", {{"minTime", 10}, {"maxTime", 100000}});
+    ToolRun run = RunTool({"get", "exposure-time", "--host", "127.0.7.4"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "exposure-time = 120 us\n  limits: {\"maxTime\":100000,\"minTime\":10}\n");
+    run = RunTool({"get", "exposure-time", "--json", "--host", "127.0.7.4"});
+    EXPECT_EQ(json::parse(run.out), json::parse(R"({"name":"exposure-time","value":120,"unit":"us",
+                              "limits":{"minTime":10,"maxTime":100000}})"));
+}
+
+}  // namespace
+}  // namespace QuilTool::Testing

@@ -1,0 +1,34 @@
+#pragma once
+
+// The subcommands of the tool. Each adds itself to the application.
+
+#include "Context.h"
+#include "Plot.h"
+
+#include <quil/Quil.h>
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace QuilTool {
+
+void AddInfoCommand(CLI::App& app, Context& context);
+void AddSettingCommands(CLI::App& app, Context& context);  // get, set, config
+void AddBackupCommands(CLI::App& app, Context& context);   // backup, restore
+void AddSetupCommand(CLI::App& app, Context& context);
+void AddLoginCommand(CLI::App& app, Context& context);
+void AddDataCommands(CLI::App& app, Context& context);  // profile, image, measure
+void AddStreamCommand(CLI::App& app, Context& context);
+void AddPlotCommand(CLI::App& app, Context& context);
+void AddDemoCommand(CLI::App& app, Context& context);
+
+// Shared by plot and demo.
+void WriteHeightMapFile(const std::string& path, const HeightMap& map);
+void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile);
+HeightMap CaptureHeightMap(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
+                           std::size_t count);
+
+}  // namespace QuilTool

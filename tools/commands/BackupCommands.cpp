@@ -1,0 +1,57 @@
+// quil backup, quil restore: the sensor's settings as one opaque text, byte for byte.
+#include "Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+
+namespace QuilTool {
+
+void AddBackupCommands(CLI::App& app, Context& context) {
+    static std::string path;
+    static std::optional<uint32_t> setup;
+
+    auto* backup = app.add_subcommand("backup", "Save the sensor's settings to FILE");
+    AddCommonOptions(*backup, context, false);
+    backup->add_option("file", path, "File to write")->required();
+    backup->add_option("--setup", setup, "Only this parameter setup (default: all settings)");
+    backup->callback([&context] {
+        auto quil = context.Connect();
+        const std::string blob = setup ? quil->ReadSingleSetting(*setup) : quil->ReadAllSettings();
+        std::ofstream file(path, std::ios::binary);
+        file.write(blob.data(), static_cast<std::streamsize>(blob.size()));
+        file.close();
+        if (!file) {
+            throw std::runtime_error("cannot write " + path);
+        }
+        *context.out << "saved " << blob.size() << " bytes of settings to " << path << "\n";
+    });
+
+    auto* restore = app.add_subcommand("restore",
+                                       "Write settings saved with backup back to the "
+                                       "sensor");
+    AddCommonOptions(*restore, context, false);
+    restore->add_option("file", path, "File written by backup")->required();
+    restore->add_option("--setup", setup, "Into this parameter setup (default: all settings)");
+    restore->callback([&context] {
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            throw std::runtime_error("cannot read " + path);
+        }
+        const std::string blob{std::istreambuf_iterator<char>(file),
+                               std::istreambuf_iterator<char>()};
+        auto quil = context.Connect();
+        if (setup) {
+            quil->WriteSingleSetting(blob, *setup);
+        } else {
+            quil->WriteAllSettings(blob);
+        }
+        *context.out << "restored " << blob.size() << " bytes of settings from " << path << "\n";
+    });
+}
+
+}  // namespace QuilTool

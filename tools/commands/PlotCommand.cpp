@@ -1,0 +1,87 @@
+// quil plot: a profile as an SVG chart, or a capture of profiles as a height map.
+#include "Commands.h"
+#include "Plot.h"
+#include "StreamCapture.h"
+
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+#include <ostream>
+
+namespace QuilTool {
+
+void WriteHeightMapFile(const std::string& path, const HeightMap& map) {
+    std::ofstream file(path, std::ios::binary);
+    if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".png") == 0) {
+        WriteHeightMapPng(file, map);
+    } else {
+        WriteHeightMapPgm(file, map);
+    }
+    file.close();
+    if (!file) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile) {
+    std::ofstream file(path);
+    WriteProfileSvg(file, std::vector<double>(profile.xValues.begin(), profile.xValues.end()),
+                    std::vector<double>(profile.zValues.begin(), profile.zValues.end()),
+                    "Profile, timestamp " + std::to_string(profile.timestamp) + " us");
+    file.close();
+    if (!file) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+HeightMap CaptureHeightMap(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
+                           std::size_t count) {
+    auto stream = quil.GetStream();
+    stream->Start();
+    HeightMapCollector collector;
+    {
+        UdpOutputRedirect redirect(quil, LocalAddressTowards(host), port, {1});
+        CaptureLimits limits;
+        limits.count = count;
+        Capture(*stream, limits, collector, [](const CaptureCounts&) {});
+    }
+    stream->Close();
+    return std::move(collector.map);
+}
+
+void AddPlotCommand(CLI::App& app, Context& context) {
+    static std::string path;
+    static uint16_t port = 5000;
+    static std::size_t count = 200;
+
+    auto* plot = app.add_subcommand("plot",
+                                    "Draw a profile (SVG) or a height map of many "
+                                    "profiles (PGM or PNG)");
+    plot->require_subcommand(1);
+
+    auto* profile = plot->add_subcommand("profile", "Read one profile and draw it as SVG");
+    AddCommonOptions(*profile, context, false);
+    profile->add_option("file", path, "SVG file to write")->required();
+    profile->callback([&context] {
+        WriteProfileFile(path, context.Connect()->GetProfile());
+        *context.out << "drew the profile into " << path << "\n";
+    });
+
+    auto* heightmap = plot->add_subcommand(
+        "heightmap",
+        "Capture profiles from the stream and draw them as a height map, one row per "
+        "profile (PNG when FILE ends in .png, else PGM)");
+    AddCommonOptions(*heightmap, context, false);
+    heightmap->add_option("file", path, "PGM or PNG file to write")->required();
+    heightmap->add_option("--count", count, "Profiles to capture")->capture_default_str();
+    heightmap->add_option("--port", port, "Local UDP port to receive on")->capture_default_str();
+    heightmap->callback([&context] {
+        auto quil = context.Connect(port);
+        const HeightMap map = CaptureHeightMap(*quil, context.host, port, count);
+        quil->Disconnect();
+        WriteHeightMapFile(path, map);
+        *context.out << "drew " << map.rows.size() << " profiles into " << path << "\n";
+    });
+}
+
+}  // namespace QuilTool
