@@ -1,0 +1,144 @@
+// Sessions and roles of the virtual sensor, through the library.
+#include "SimSupport.h"
+#include "WireClient.h"
+#include "support/ExpectThrow.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace Varkon::QUILApi {
+namespace {
+
+using Sim::VirtualSensor;
+using std::chrono::milliseconds;
+using Testing::Connected;
+using Testing::SimOptions;
+using Testing::Throws;
+
+const std::string kForbiddenExposure =
+    "SET returned an error: Your role is not allowed to access resource <ExposureTime>, you need "
+    "role <maintenance>.";
+
+TEST(SimSessionTest, ObserverReadsButMayNotWrite) {
+    VirtualSensor sensor(SimOptions("127.0.6.1"));
+    auto client = Connected("127.0.6.1");
+    EXPECT_EQ(client->GetExposureTime(), 500u);
+    EXPECT_TRUE(
+        Throws<std::domain_error>([&] { client->SetExposureTime(600); }, kForbiddenExposure));
+    EXPECT_TRUE(Throws<std::domain_error>(
+        [&] { client->SetUDPStreamData({{0}}); },
+        "SET returned an error: Your role is not allowed to access resource <UDPStreamData>, you "
+        "need role <operator>."));
+    EXPECT_EQ(client->GetExposureTime(), 500u);
+}
+
+TEST(SimSessionTest, EachRoleWritesWhatItMay) {
+    VirtualSensor sensor(SimOptions("127.0.6.2"));
+    auto client = Connected("127.0.6.2", 43000, "operator");
+    client->SetUDPStreamData({{0, 3}});
+    EXPECT_TRUE(
+        Throws<std::domain_error>([&] { client->SetExposureTime(600); }, kForbiddenExposure));
+    client->Login("maintenance", "maintenance");
+    client->SetExposureTime(600);
+    client->SetUDPStreamData({{1}});
+    EXPECT_EQ(client->GetExposureTime(), 600u);
+    client->Logout();
+    EXPECT_TRUE(
+        Throws<std::domain_error>([&] { client->SetExposureTime(700); }, kForbiddenExposure));
+}
+
+TEST(SimSessionTest, LoginFailuresCarryTheLibrarysTexts) {
+    VirtualSensor sensor(SimOptions("127.0.6.3"));
+    auto client = Connected("127.0.6.3");
+    EXPECT_TRUE(Throws<std::domain_error>(
+        [&] { client->Login("maintenance", "wrong"); },
+        "SET returned an error: You password was wrong for role <maintenance>"));
+    EXPECT_TRUE(Throws<std::domain_error>(
+        [&] { client->Login("operator", ""); },
+        "SET returned an error: You password was wrong for role <operator>"));
+    EXPECT_TRUE(Throws<std::invalid_argument>(
+        [&] { client->Login("root", "x"); },
+        "SET returned an error: Invalid parameters passed for resource <myRole>"));
+    EXPECT_TRUE(
+        Throws<std::domain_error>([&] { client->SetExposureTime(600); }, kForbiddenExposure));
+}
+
+TEST(SimSessionTest, ARoleIsHeldByOneConnectionUntilGivenBack) {
+    VirtualSensor sensor(SimOptions("127.0.6.4"));
+    auto first = Connected("127.0.6.4", 43000, "maintenance");
+    auto second = Connected("127.0.6.4");
+    try {
+        second->Login("maintenance", "maintenance");
+        FAIL() << "the role was granted twice";
+    } catch (const std::domain_error& e) {
+        const std::string text = e.what();
+        const std::string prefix = "SET returned an error: Your role is already used by <session ";
+        EXPECT_EQ(text.rfind(prefix, 0), 0u) << text;
+        EXPECT_EQ(text.back(), '>') << text;
+    }
+    second->Login("operator", "operator");  // another role is free
+    first->Logout();
+    second->Login("maintenance", "maintenance");
+    EXPECT_THROW(first->Login("maintenance", "maintenance"), std::domain_error);
+    second->Disconnect();
+    first->Login("maintenance", "maintenance");
+}
+
+TEST(SimSessionTest, AClosedConnectionGivesItsRoleBack) {
+    VirtualSensor sensor(SimOptions("127.0.6.5"));
+    {
+        Testing::WireClient holder("127.0.6.5");
+        EXPECT_EQ(holder.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}})
+                      .at("msgType"),
+                  "ACK");
+    }
+    ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
+    auto client = Connected("127.0.6.5", 43000, "maintenance");
+    client->SetExposureTime(800);
+}
+
+TEST(SimSessionTest, PasswordsAreConfigurable) {
+    auto options = SimOptions("127.0.6.6");
+    options.passwords = {{"operator", "op-secret"}};
+    VirtualSensor sensor(options);
+    auto client = Connected("127.0.6.6");
+    EXPECT_THROW(client->Login("operator", "operator"), std::domain_error);
+    client->Login("operator", "op-secret");
+    client->Login("maintenance", "maintenance");  // not configured: its default
+}
+
+TEST(SimSessionTest, EveryConnectGivesANewSession) {
+    VirtualSensor sensor(SimOptions("127.0.6.7"));
+    Testing::WireClient a("127.0.6.7");
+    Testing::WireClient b("127.0.6.7");
+    EXPECT_NE(a.sessionId, b.sessionId);
+    const auto again = a.Request({{"msgType", "CONNECT"}});
+    EXPECT_NE(again.at("sessionID"), a.sessionId);
+    EXPECT_EQ(a.Request({{"msgType", "DISCONNECT"}}).at("msgType"), "ACK");
+}
+
+TEST(SimSessionTest, WritingAReadOnlyResourceIsForbiddenToAll) {
+    VirtualSensor sensor(SimOptions("127.0.6.8"));
+    Testing::WireClient client("127.0.6.8");
+    client.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}});
+    const auto reply = client.Set("SensorMetaData", {{"vendorName", "x"}});
+    EXPECT_EQ(reply.at("msgType"), "ERR");
+    EXPECT_EQ(reply.at("msgData"), nlohmann::json::array({"SensorMetaData", "Forbidden"}));
+    EXPECT_EQ(client.Get("NoSuchResource").at("msgData"),
+              nlohmann::json::array({"NoSuchResource", "InvalidArgument"}));
+}
+
+TEST(SimSessionTest, RefusesOptionsOutOfRange) {
+    auto options = SimOptions("192.0.2.1");
+    EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
+    options = SimOptions("127.0.6.9");
+    options.pointsPerProfile = 8;
+    EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
+    options = SimOptions("127.0.6.9");
+    options.passwords = {{"observer", "x"}};
+    EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi

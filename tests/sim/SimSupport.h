@@ -1,0 +1,31 @@
+// Starting a virtual sensor and a connected client for the end-to-end tests. Each test uses its
+// own loopback address from 127.0.6.1 to 127.0.6.60 and UDP ports from 43000 to 43999.
+#pragma once
+
+#include "VirtualSensor.h"
+
+#include <quil/Quil.h>
+
+#include <memory>
+#include <string>
+
+namespace Varkon::QUILApi::Testing {
+
+inline Sim::VirtualSensorOptions SimOptions(const std::string& address) {
+    Sim::VirtualSensorOptions options;
+    options.address = address;
+    return options;
+}
+
+inline std::unique_ptr<Quil> Connected(const std::string& address, unsigned short udpPort = 43000,
+                                       const std::string& role = "",
+                                       const std::string& password = "") {
+    auto client = Quil::Create(address, udpPort);
+    client->Connect();
+    if (!role.empty()) {
+        client->Login(role, password.empty() ? role : password);
+    }
+    return client;
+}
+
+}  // namespace Varkon::QUILApi::Testing
