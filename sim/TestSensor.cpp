@@ -109,6 +109,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session> 
 public:
     Session(tcp::socket socket, TestSensor::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {
         boost::system::error_code error;
+        // Replies followed at once by further messages must not wait for the client's ACK.
+        beast::get_lowest_layer(ws).socket().set_option(tcp::no_delay(true), error);
         const auto remote = beast::get_lowest_layer(ws).socket().remote_endpoint(error);
         if (!error) {
             peer = remote.address().to_string() + ":" + std::to_string(remote.port());
