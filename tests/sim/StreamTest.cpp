@@ -1,0 +1,154 @@
+// The virtual sensor's UDP stream, received by the library's stream object.
+#include "Measurements.h"
+#include "SimSupport.h"
+#include "WireClient.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace Varkon::QUILApi {
+namespace {
+
+using Sim::VirtualSensor;
+using std::chrono::seconds;
+using Testing::Connected;
+using Testing::SimOptions;
+using Testing::WaitUntil;
+using UdpStreaming::StreamProfile;
+
+// Collects the sensor's log lines.
+struct LogLines {
+    std::function<void(const std::string&)> Sink() {
+        return [this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex);
+            lines.push_back(line);
+        };
+    }
+    bool Has(const std::string& part) {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const auto& line : lines) {
+            if (line.find(part) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+void SwitchOutput(Quil& client, bool on, unsigned short port) {
+    client.SetProcessInterfaces(false, false, 0, on, "127.0.0.1", port, 0);
+}
+
+void ExpectFrameCarried(const Sim::Frame& frame, const StreamProfile& profile) {
+    ASSERT_EQ(profile.pointCount, frame.x.size());
+    ASSERT_TRUE(profile.hasChannel1 && profile.hasChannel2);
+    for (std::size_t i = 0; i < frame.x.size(); ++i) {
+        const uint16_t z = frame.valid[i] ? static_cast<uint16_t>(Sim::Hundredths(frame.z[i])) : 0;
+        ASSERT_EQ(profile.channel0[i], z) << "point " << i;
+        ASSERT_EQ(profile.channel1[i], Sim::Hundredths(frame.x[i]) + 32768) << "point " << i;
+        ASSERT_EQ(profile.channel2[i], frame.valid[i] ? frame.brightness[i] : 0) << "point " << i;
+    }
+}
+
+TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
+    LogLines log;
+    auto options = SimOptions("127.0.6.30");
+    options.profileRate = 1000;
+    options.log = log.Sink();
+    VirtualSensor sensor(options);
+    auto client = Connected("127.0.6.30", 43001, "operator");
+    auto stream = client->GetStream();
+    stream->Start();
+    client->SetUDPStreamData({{0, 3}});
+    SwitchOutput(*client, true, 43001);
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() >= 2500; }, seconds(60)));
+    SwitchOutput(*client, false, 43001);
+    ASSERT_TRUE(WaitUntil([&] { return log.Has("stopped"); }, seconds(5)));
+    EXPECT_TRUE(log.Has("stream to 127.0.0.1:43001, data ids 0,3 started"));
+
+    // Nothing is sent once the output is off, while the sensor keeps acquiring.
+    const uint64_t sent = sensor.BlocksSent();
+    const auto acquired = [&] { return sensor.Read("Profile")["timestamp"][1].get<uint64_t>(); };
+    const uint64_t before = acquired();
+    ASSERT_TRUE(WaitUntil([&] { return acquired() != before; }, seconds(5)));
+    EXPECT_EQ(sensor.BlocksSent(), sent);
+
+    ASSERT_TRUE(
+        WaitUntil([&] { return stream->GetProfileCount() + stream->GetMeasurementCount() == sent; },
+                  seconds(5)));
+    EXPECT_FALSE(stream->HasError()) << stream->PopError().message;
+    ASSERT_EQ(stream->GetProfileCount(), stream->GetMeasurementCount());
+
+    uint32_t frameIndex = 0;
+    uint64_t time = 0;
+    std::size_t withObject = 0;
+    for (std::size_t n = 0; stream->HasProfile(); ++n) {
+        const auto measurement = stream->PopMeasurement();
+        const auto profile = stream->PopProfile();
+        ASSERT_EQ(profile.blockId, measurement.blockId + 1);
+        ASSERT_EQ(measurement.timestamp, profile.timestamp);
+        if (n > 0) {
+            ASSERT_EQ(profile.field6, frameIndex + 1);
+            ASSERT_EQ(profile.timestamp, time + 1000);
+        }
+        frameIndex = profile.field6;
+        time = profile.timestamp;
+        if (n % 97 == 0) {  // the content of a sample of them, point by point
+            const auto frame = sensor.Capture(profile.field6, profile.timestamp);
+            ExpectFrameCarried(frame, profile);
+            EXPECT_EQ(measurement.values[0], static_cast<float>(frame.values[0]));
+            EXPECT_EQ(measurement.measrate, 1000.0);
+        }
+        withObject += profile.flags[2];
+    }
+    EXPECT_GT(withObject, 0u);  // the belt carried objects under the line
+}
+
+TEST(SimStreamTest, SoftwareTriggersSendExactlyTheFiredProfiles) {
+    VirtualSensor sensor(SimOptions("127.0.6.31"));
+    Testing::WireClient wire("127.0.6.31");
+    wire.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}});
+    ASSERT_EQ(wire.Set("Trigger", {{"triggerMode", 1},
+                                   {"modeOption", 0},
+                                   {"triggerTime", 500},
+                                   {"encoderSteps", 20}})["msgType"],
+              "ACK");
+    auto client = Connected("127.0.6.31", 43002, "operator");
+    auto stream = client->GetStream();
+    stream->Start();
+    client->SetUDPStreamData({{1}});
+    SwitchOutput(*client, true, 43002);
+    ASSERT_EQ(wire.Set("TriggerFire", {{"count", 700}})["msgType"], "ACK");
+    ASSERT_TRUE(WaitUntil([&] { return sensor.BlocksSent() == 700; }, seconds(20)));
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 700; }, seconds(5)));
+    EXPECT_FALSE(stream->HasError());
+    const auto first = stream->PopProfile();
+    EXPECT_TRUE(first.hasChannel1);
+    EXPECT_FALSE(first.hasChannel2);
+    EXPECT_EQ(first.pointCount, 640u);
+}
+
+TEST(SimStreamTest, LargeProfilesAreFragmented) {
+    auto options = SimOptions("127.0.6.32");
+    options.pointsPerProfile = 4096;
+    options.profileRate = 200;
+    VirtualSensor sensor(options);
+    auto client = Connected("127.0.6.32", 43003, "operator");
+    auto stream = client->GetStream();
+    stream->Start();
+    client->SetUDPStreamData({{3}});
+    SwitchOutput(*client, true, 43003);
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() >= 100; }, seconds(30)));
+    SwitchOutput(*client, false, 43003);
+    const auto profile = stream->PopProfile();
+    EXPECT_EQ(profile.pointCount, 4096u);  // 24 + 6 * 4096 bytes: 13 datagrams
+    ExpectFrameCarried(sensor.Capture(profile.field6, profile.timestamp), profile);
+    EXPECT_FALSE(stream->HasError());
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi
