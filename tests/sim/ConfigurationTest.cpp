@@ -162,11 +162,14 @@ const Case kCases[] = {
      }},
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.resource;
+}
+
 class SimConfigurationTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SimConfigurationTest, AWriteIsReadBackAndARefusedOneChangesNothing) {
-    static int next = 0;
-    const std::string address = "127.0.6." + std::to_string(20 + next++);
+    const std::string address = "127.0.6." + std::to_string(20 + Testing::ParamIndex());
     VirtualSensor sensor(SimOptions(address));
     auto client = Connected(address, 43000, "maintenance");
     const Case& c = GetParam();

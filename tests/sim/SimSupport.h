@@ -6,6 +6,8 @@
 
 #include <quil/Quil.h>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 
@@ -15,6 +17,13 @@ inline Sim::VirtualSensorOptions SimOptions(const std::string& address) {
     Sim::VirtualSensorOptions options;
     options.address = address;
     return options;
+}
+
+/// The index of the running instance of a parameterised test ("Name/3" gives 3), the same
+/// whether the instances run in one process or each in its own.
+inline int ParamIndex() {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return std::stoi(name.substr(name.rfind('/') + 1));
 }
 
 inline std::unique_ptr<Quil> Connected(const std::string& address, unsigned short udpPort = 43000,
