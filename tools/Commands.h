@@ -28,7 +28,5 @@ void AddDemoCommand(CLI::App& app, Context& context);
 // Shared by plot and demo.
 void WriteHeightMapFile(const std::string& path, const HeightMap& map);
 void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile);
-HeightMap CaptureHeightMap(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
-                           std::size_t count);
 
 }  // namespace QuilTool

@@ -15,7 +15,7 @@ class App;
 namespace QuilTool {
 
 /// Where the virtual sensor listens when started without options.
-inline constexpr const char* kDefaultHost = "127.0.0.80";
+inline constexpr const char* kDefaultHost = "127.0.0.1";
 
 struct Context {
     std::string host = kDefaultHost;

@@ -138,6 +138,21 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     return counts;
 }
 
+CaptureCounts CaptureFromSensor(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
+                                const std::vector<uint32_t>& dataIds, const CaptureLimits& limits,
+                                CaptureWriter& writer,
+                                const std::function<void(const CaptureCounts&)>& progress) {
+    auto stream = quil.GetStream();
+    stream->Start();
+    CaptureCounts counts;
+    {
+        UdpOutputRedirect redirect(quil, LocalAddressTowards(host), port, dataIds);
+        counts = Capture(*stream, limits, writer, progress);
+    }
+    stream->Close();
+    return counts;
+}
+
 void PrintCaptureSummary(std::ostream& out, const CaptureCounts& counts) {
     out << "received " << counts.Blocks() << " blocks (" << counts.profiles << " profiles, "
         << counts.measurements << " measurements) in " << counts.elapsed.count() << " s\n"

@@ -62,6 +62,13 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
                       const std::function<void(const CaptureCounts&)>& progress);
 
+/// The whole capture: starts the client's stream, aims the sensor's output at this host with
+/// `dataIds`, captures as Capture does, and puts the sensor's output back.
+CaptureCounts CaptureFromSensor(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
+                                const std::vector<uint32_t>& dataIds, const CaptureLimits& limits,
+                                CaptureWriter& writer,
+                                const std::function<void(const CaptureCounts&)>& progress);
+
 /// Blocks received, lost and duplicated, and the errors by type.
 void PrintCaptureSummary(std::ostream& out, const CaptureCounts& counts);
 

@@ -34,21 +34,6 @@ void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& p
     }
 }
 
-HeightMap CaptureHeightMap(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
-                           std::size_t count) {
-    auto stream = quil.GetStream();
-    stream->Start();
-    HeightMapCollector collector;
-    {
-        UdpOutputRedirect redirect(quil, LocalAddressTowards(host), port, {1});
-        CaptureLimits limits;
-        limits.count = count;
-        Capture(*stream, limits, collector, [](const CaptureCounts&) {});
-    }
-    stream->Close();
-    return std::move(collector.map);
-}
-
 void AddPlotCommand(CLI::App& app, Context& context) {
     static std::string path;
     static uint16_t port = 5000;
@@ -77,8 +62,13 @@ void AddPlotCommand(CLI::App& app, Context& context) {
     heightmap->add_option("--port", port, "Local UDP port to receive on")->capture_default_str();
     heightmap->callback([&context] {
         auto quil = context.Connect(port);
-        const HeightMap map = CaptureHeightMap(*quil, context.host, port, count);
+        HeightMapCollector collector;
+        CaptureLimits limits;
+        limits.count = count;
+        CaptureFromSensor(*quil, context.host, port, {1}, limits, collector,
+                          [](const CaptureCounts&) {});
         quil->Disconnect();
+        const HeightMap& map = collector.map;
         WriteHeightMapFile(path, map);
         *context.out << "drew " << map.rows.size() << " profiles into " << path << "\n";
     });

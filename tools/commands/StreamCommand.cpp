@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -84,28 +85,20 @@ void AddStreamCommand(CLI::App& app, Context& context) {
         std::ostream& data = options.output == "-" ? *context.out : file;
         std::ostream& report = options.output == "-" ? *context.err : *context.out;
 
+        CaptureLimits limits;
+        limits.count = options.count;
+        limits.duration = std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
+        limits.countProfiles = std::any_of(options.dataIds.begin(), options.dataIds.end(),
+                                           [](uint32_t id) { return id >= 1 && id <= 3; });
+        const auto writer = MakeCaptureWriter(options.format, data, options.yStep);
+        const bool terminal = isatty(STDERR_FILENO) != 0;
         auto quil = context.Connect(options.port);
-        auto stream = quil->GetStream();
-        stream->Start();
-        CaptureCounts counts;
-        {
-            UdpOutputRedirect redirect(*quil, LocalAddressTowards(context.host), options.port,
-                                       options.dataIds);
-            CaptureLimits limits;
-            limits.count = options.count;
-            limits.duration = std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
-            limits.countProfiles = std::any_of(options.dataIds.begin(), options.dataIds.end(),
-                                               [](uint32_t id) { return id >= 1 && id <= 3; });
-            const auto writer = MakeCaptureWriter(options.format, data, options.yStep);
-            const bool terminal = isatty(STDERR_FILENO) != 0;
-            counts = Capture(*stream, limits, *writer, [&](const CaptureCounts& now) {
-                ShowProgress(now, options.count, terminal);
-            });
-            if (terminal) {
-                std::fputc('\n', stderr);
-            }
+        const CaptureCounts counts = CaptureFromSensor(
+            *quil, context.host, options.port, options.dataIds, limits, *writer,
+            [&](const CaptureCounts& now) { ShowProgress(now, options.count, terminal); });
+        if (terminal) {
+            std::fputc('\n', stderr);
         }
-        stream->Close();
         quil->Disconnect();
         PrintCaptureSummary(report, counts);
     });
