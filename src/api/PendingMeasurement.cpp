@@ -5,30 +5,6 @@
 
 namespace Varkon::QUILApi {
 
-void QuilApi::TriggerFire(const uint32_t&) {
-    throw std::logic_error("TriggerFire: not implemented yet");
-}
-
-Trigger QuilApi::GetTrigger() {
-    throw std::logic_error("GetTrigger: not implemented yet");
-}
-
-void QuilApi::SetTrigger(const Trigger&) {
-    throw std::logic_error("SetTrigger: not implemented yet");
-}
-
-void QuilApi::SetTrigger(const uint32_t&, const uint32_t&, const uint32_t&, const uint32_t&) {
-    throw std::logic_error("SetTrigger: not implemented yet");
-}
-
-TriggerLimits QuilApi::GetTriggerLimits() {
-    throw std::logic_error("GetTriggerLimits: not implemented yet");
-}
-
-TriggerMeta QuilApi::GetTriggerMeta() {
-    throw std::logic_error("GetTriggerMeta: not implemented yet");
-}
-
 std::string QuilApi::ReadAllSettings() {
     throw std::logic_error("ReadAllSettings: not implemented yet");
 }
