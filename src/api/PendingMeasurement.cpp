@@ -53,38 +53,6 @@ ActiveSetup QuilApi::GetActiveSetup() {
     throw std::logic_error("GetActiveSetup: not implemented yet");
 }
 
-MeasurementValues QuilApi::GetMeasurementValues() {
-    throw std::logic_error("GetMeasurementValues: not implemented yet");
-}
-
-MeasurementMeta QuilApi::GetMeasurementMeta() {
-    throw std::logic_error("GetMeasurementMeta: not implemented yet");
-}
-
-MeasurementValuesMeta QuilApi::GetMeasurementValuesMeta() {
-    throw std::logic_error("GetMeasurementValuesMeta: not implemented yet");
-}
-
-Profile QuilApi::GetProfile() {
-    throw std::logic_error("GetProfile: not implemented yet");
-}
-
-ProfileMeta QuilApi::GetProfileMeta() {
-    throw std::logic_error("GetProfileMeta: not implemented yet");
-}
-
-AugmentedProfile QuilApi::GetAugmentedProfile() {
-    throw std::logic_error("GetAugmentedProfile: not implemented yet");
-}
-
-Image QuilApi::GetImage() {
-    throw std::logic_error("GetImage: not implemented yet");
-}
-
-ImageMeta QuilApi::GetImageMeta() {
-    throw std::logic_error("GetImageMeta: not implemented yet");
-}
-
 void QuilApi::SaveImage(const std::string&, const Image&) {
     throw std::logic_error("SaveImage: not implemented yet");
 }
