@@ -49,10 +49,14 @@ const std::string& FourMegabyteText() {
 }
 
 const json& ImageData() {
-    static const json data = {{"roiHeight", kHeight},   {"roiWidth", kWidth},
-                              {"rowOffset", 0},         {"columnOffset", 0},
-                              {"rowBinning", 1},        {"colBinning", 1},
-                              {"pixels", Quil::Testing::Base64Encode(RandomBytes(kWidth * kHeight))}};
+    static const json data = {
+        {"roiHeight", kHeight},
+        {"roiWidth", kWidth},
+        {"rowOffset", 0},
+        {"columnOffset", 0},
+        {"rowBinning", 1},
+        {"colBinning", 1},
+        {"pixels", Quil::Testing::Base64Encode(RandomBytes(kWidth * kHeight))}};
     return data;
 }
 
@@ -71,9 +75,9 @@ const ReplyText& ImageReply() {
 
 void SetBytes(benchmark::State& state, std::size_t bytesPerIteration) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytesPerIteration));
-    state.counters["MB/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * bytesPerIteration) / 1e6,
-        benchmark::Counter::kIsRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * bytesPerIteration) / 1e6,
+                           benchmark::Counter::kIsRate);
 }
 
 // --- Base64Decode ------------------------------------------------------------------------------
@@ -237,11 +241,12 @@ private:
             buffer.consume(buffer.size());
             const auto id = request.at("msgID").get<uint64_t>();
             const std::string type = request.at("msgType");
-            std::string reply =
-                type == "GET" ? ImageReply().With(id)
-                              : json{{"msgID", id}, {"msgType", "ACK"}, {"sessionID", 1},
-                                     {"msgData", json::array({"x"})}}
-                                    .dump();
+            std::string reply = type == "GET" ? ImageReply().With(id)
+                                              : json{{"msgID", id},
+                                                     {"msgType", "ACK"},
+                                                     {"sessionID", 1},
+                                                     {"msgData", json::array({"x"})}}
+                                                    .dump();
             ws.write(boost::asio::buffer(reply), error);
             if (error || type == "DISCONNECT") {
                 ws.close(websocket::close_code::normal, error);

@@ -8,8 +8,8 @@ namespace Varkon::QUILApi {
 
 void QuilApi::SaveImage(const std::string& fileName, const Image& image) {
     // The size comes first: a binning of 0 gives no size, and the file is not touched.
-    for (const auto& [binning, name] : {std::pair{image.colBinning, "colBinning"},
-                                        std::pair{image.rowBinning, "rowBinning"}}) {
+    for (const auto& [binning, name] :
+         {std::pair{image.colBinning, "colBinning"}, std::pair{image.rowBinning, "rowBinning"}}) {
         if (binning == 0) {
             throw std::invalid_argument(std::string("SaveImage: ") + name +
                                         " is 0, nothing written to " + fileName);

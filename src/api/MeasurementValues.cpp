@@ -17,13 +17,13 @@ namespace Frame {
 template <>
 struct Schema<MeasurementValues> {
     using R = MeasurementValues;
-    static inline const auto fields = std::make_tuple(
-        Field("qualityID", &R::qualityID), Field("configmode", &R::configmode),
-        Field("valuesAreValid", &R::valuesAreValid), Field("alarm", &R::alarm),
-        Field("digitalOuts", &R::digitalOuts), Field("EncoderValue", &R::EncoderValue),
-        Field("measrate", &R::measrate),
-        ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
-        WalkedField<R>("values", ReadValues));
+    static inline const auto fields =
+        std::make_tuple(Field("qualityID", &R::qualityID), Field("configmode", &R::configmode),
+                        Field("valuesAreValid", &R::valuesAreValid), Field("alarm", &R::alarm),
+                        Field("digitalOuts", &R::digitalOuts),
+                        Field("EncoderValue", &R::EncoderValue), Field("measrate", &R::measrate),
+                        ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
+                        WalkedField<R>("values", ReadValues));
 };
 
 template <>
@@ -37,11 +37,11 @@ struct Schema<MeasurementMeta> {
 template <>
 struct Schema<MeasurementTypeEntry> {
     using R = MeasurementTypeEntry;
-    static inline const auto fields = std::make_tuple(
-        Field("toolID", &R::toolID), Field("modeName", &R::modeName),
-        Field("toolName", &R::toolName), Field("userDefinedName", &R::userDefinedName),
-        Field("unit", &R::unit), Field("prec", &R::prec), Field("min", &R::min),
-        Field("max", &R::max));
+    static inline const auto fields =
+        std::make_tuple(Field("toolID", &R::toolID), Field("modeName", &R::modeName),
+                        Field("toolName", &R::toolName),
+                        Field("userDefinedName", &R::userDefinedName), Field("unit", &R::unit),
+                        Field("prec", &R::prec), Field("min", &R::min), Field("max", &R::max));
 };
 
 template <>

@@ -7,8 +7,8 @@ namespace Frame {
 
 template <>
 struct Schema<ActiveSetup> {
-    static inline const auto fields = std::make_tuple(Field("active", &ActiveSetup::active),
-                                                      Field("saved", &ActiveSetup::saved));
+    static inline const auto fields =
+        std::make_tuple(Field("active", &ActiveSetup::active), Field("saved", &ActiveSetup::saved));
 };
 
 }  // namespace Frame

@@ -35,8 +35,7 @@ struct Schema<AugmentedProfile> {
         Field("qualityID", &R::qualityID),
         ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
         Field("prec", &R::prec), Field("xStart", &R::xStart), Field("length", &R::length),
-        WalkedField<R>("points", Measurement::SplitPoints<R>),
-        Field("brightness", &R::brightness));
+        WalkedField<R>("points", Measurement::SplitPoints<R>), Field("brightness", &R::brightness));
 };
 
 template <>
@@ -49,20 +48,19 @@ struct Schema<ProfileMeta> {
 template <>
 struct Schema<Image> {
     using R = Image;
-    static inline const auto fields = std::make_tuple(
-        Field("roiHeight", &R::roiHeight), Field("roiWidth", &R::roiWidth),
-        Field("rowOffset", &R::rowOffset), Field("columnOffset", &R::columnOffset),
-        Field("rowBinning", &R::rowBinning), Field("colBinning", &R::colBinning),
-        WalkedField<R>("pixels", DecodePixels));
+    static inline const auto fields =
+        std::make_tuple(Field("roiHeight", &R::roiHeight), Field("roiWidth", &R::roiWidth),
+                        Field("rowOffset", &R::rowOffset), Field("columnOffset", &R::columnOffset),
+                        Field("rowBinning", &R::rowBinning), Field("colBinning", &R::colBinning),
+                        WalkedField<R>("pixels", DecodePixels));
 };
 
 template <>
 struct Schema<ImageMeta> {
     using R = ImageMeta;
-    static inline const auto fields =
-        std::make_tuple(Field("sensorHeight", &R::sensorHeight),
-                        Field("sensorWidth", &R::sensorWidth),
-                        Field("maxROIPixels", &R::maxROIPixels));
+    static inline const auto fields = std::make_tuple(Field("sensorHeight", &R::sensorHeight),
+                                                      Field("sensorWidth", &R::sensorWidth),
+                                                      Field("maxROIPixels", &R::maxROIPixels));
 };
 
 }  // namespace Frame

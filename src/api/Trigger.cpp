@@ -15,25 +15,24 @@ struct Schema<Trigger> {
 template <>
 struct Schema<TriggerLimits> {
     using R = TriggerLimits;
-    static inline const auto fields =
-        std::make_tuple(Field("minTime", &R::minTime), Field("maxTime", &R::maxTime),
-                        OptionalField("minSteps", &R::minSteps, 0u),
-                        OptionalField("maxSteps", &R::maxSteps, 0u));
+    static inline const auto fields = std::make_tuple(
+        Field("minTime", &R::minTime), Field("maxTime", &R::maxTime),
+        OptionalField("minSteps", &R::minSteps, 0u), OptionalField("maxSteps", &R::maxSteps, 0u));
 };
 
 template <>
 struct Schema<TriggerModeEntry> {
     using R = TriggerModeEntry;
-    static inline const auto fields = std::make_tuple(
-        Field("id", &R::id), Field("name", &R::name), Field("options", &R::options));
+    static inline const auto fields = std::make_tuple(Field("id", &R::id), Field("name", &R::name),
+                                                      Field("options", &R::options));
 };
 
 template <>
 struct Schema<TriggerMeta> {
     using R = TriggerMeta;
-    static inline const auto fields =
-        std::make_tuple(Field("timeUnit", &R::timeUnit), ListField("triggerModes", &R::triggerModes),
-                        ListField("options", &R::options));
+    static inline const auto fields = std::make_tuple(Field("timeUnit", &R::timeUnit),
+                                                      ListField("triggerModes", &R::triggerModes),
+                                                      ListField("options", &R::options));
 };
 
 }  // namespace Frame

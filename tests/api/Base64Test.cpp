@@ -65,8 +65,8 @@ TEST(Base64Test, EveryByteValueRoundTrips) {
 
 TEST(Base64Test, LengthNotAMultipleOfFour) {
     for (const char* text : {"TWF", "A", "AA", "AAAAA", "AAAAAA", "TWE", "TQ=", "=", "TWFu="}) {
-        EXPECT_TRUE(Throws<std::out_of_range>([&] { Decoded(text); },
-                                              "Base64Decode: Input data size is not a multiple of 4"))
+        EXPECT_TRUE(Throws<std::out_of_range>(
+            [&] { Decoded(text); }, "Base64Decode: Input data size is not a multiple of 4"))
             << text;
     }
 }
@@ -86,7 +86,9 @@ TEST(Base64Test, MalformedTextIsRefusedNamingThePosition) {
         {std::string("TW\0u", 4), outside + "0x00 at position 2 is outside the Base64 alphabet"},
         {"TW\x80u", outside + "0x80 at position 2 is outside the Base64 alphabet"},
         {"TWF\xFF", outside + "0xFF at position 3 is outside the Base64 alphabet"},
-        {"\xC3\xA4" "Fu", outside + "0xC3 at position 0 is outside the Base64 alphabet"},
+        {"\xC3\xA4"
+         "Fu",
+         outside + "0xC3 at position 0 is outside the Base64 alphabet"},
         {"T-E=", outside + "0x2D at position 1 is outside the Base64 alphabet"},
         {"TQ=a", padding + "2 is not at the end of the input data"},
         {"TW=u", padding + "2 is not at the end of the input data"},

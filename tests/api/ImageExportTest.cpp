@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace Varkon::QUILApi {
 namespace {
@@ -87,9 +87,9 @@ TEST_F(ImageExportTest, ExactBytes) {
     const Case cases[] = {
         {MakeImage(640, 480, 2, 2, 320 * 240), "P5\n320 240\n255\n"},
         {MakeImage(641, 480, 2, 1, 320 * 480), "P5\n320 480\n255\n"},  // integer division
-        {MakeImage(3, 2, 1, 1, 0), "P5\n3 2\n255\n"},                   // header only
-        {MakeImage(3, 2, 1, 1, 3 * 2 + 2), "P5\n3 2\n255\n"},           // two extra bytes
-        {MakeImage(3, 2, 1, 1, 4), "P5\n3 2\n255\n"},                   // too short: as it is
+        {MakeImage(3, 2, 1, 1, 0), "P5\n3 2\n255\n"},                  // header only
+        {MakeImage(3, 2, 1, 1, 3 * 2 + 2), "P5\n3 2\n255\n"},          // two extra bytes
+        {MakeImage(3, 2, 1, 1, 4), "P5\n3 2\n255\n"},                  // too short: as it is
         {MakeImage(1, 1, 2, 2, 0), "P5\n0 0\n255\n"},
         {MakeImage(4294967295u, 10, 1, 1, 1), "P5\n4294967295 10\n255\n"},
     };
@@ -159,9 +159,7 @@ TEST_F(ImageExportTest, AReaderThatNobodyOnTheTeamWroteAgrees) {
 TEST_F(ImageExportTest, ABinningOfZeroIsRefusedBeforeTheFileIsTouched) {
     const auto absent = Created("absent.pgm");
     const auto existing = Created("existing.pgm");
-    {
-        std::ofstream(existing, std::ios::binary) << "keep me";
-    }
+    { std::ofstream(existing, std::ios::binary) << "keep me"; }
     struct Case {
         uint32_t colBinning;
         uint32_t rowBinning;
@@ -182,9 +180,9 @@ TEST_F(ImageExportTest, ABinningOfZeroIsRefusedBeforeTheFileIsTouched) {
 TEST_F(ImageExportTest, AFileThatCannotBeWrittenIsReportedByName) {
     const auto image = MakeImage(4, 4, 1, 1, 16);
     const std::string missingDir = Path("no_such_dir") + "/image.pgm";
-    EXPECT_TRUE(Throws<std::runtime_error>([&] { client.SaveImage(missingDir, image); },
-                                           "SaveImage: cannot open " + missingDir +
-                                               " for writing"));
+    EXPECT_TRUE(
+        Throws<std::runtime_error>([&] { client.SaveImage(missingDir, image); },
+                                   "SaveImage: cannot open " + missingDir + " for writing"));
     EXPECT_FALSE(Exists(missingDir));
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client.SaveImage(dir, image); },
                                            "SaveImage: cannot open " + dir + " for writing"));

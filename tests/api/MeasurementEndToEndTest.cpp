@@ -45,16 +45,15 @@ TEST(MeasurementEndToEnd, ACameraImageTravelsWhole) {
 
 TEST(MeasurementEndToEnd, ValuesAndProfiles) {
     Sim::TestSensor sensor("127.0.5.3");
-    sensor.SetResource("MeasurementValues",
-                       {{"qualityID", 0},
-                        {"configmode", false},
-                        {"valuesAreValid", true},
-                        {"alarm", true},
-                        {"digitalOuts", {false, true}},
-                        {"EncoderValue", 17},
-                        {"measrate", 250.5},
-                        {"timestamp", {1700000000, 123456}},
-                        {"values", {0.25, "INF", "-INF", "---"}}});
+    sensor.SetResource("MeasurementValues", {{"qualityID", 0},
+                                             {"configmode", false},
+                                             {"valuesAreValid", true},
+                                             {"alarm", true},
+                                             {"digitalOuts", {false, true}},
+                                             {"EncoderValue", 17},
+                                             {"measrate", 250.5},
+                                             {"timestamp", {1700000000, 123456}},
+                                             {"values", {0.25, "INF", "-INF", "---"}}});
     sensor.SetResource("AugmentedProfile", {{"qualityID", 1},
                                             {"timestamp", {2, 5}},
                                             {"prec", 3},

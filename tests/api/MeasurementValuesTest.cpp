@@ -19,20 +19,30 @@ using Testing::Without;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-const json kValues = {{"qualityID", 1},      {"configmode", false}, {"valuesAreValid", true},
-                      {"alarm", false},      {"digitalOuts", {true, false, true}},
-                      {"EncoderValue", 42},  {"measrate", 100},
+const json kValues = {{"qualityID", 1},
+                      {"configmode", false},
+                      {"valuesAreValid", true},
+                      {"alarm", false},
+                      {"digitalOuts", {true, false, true}},
+                      {"EncoderValue", 42},
+                      {"measrate", 100},
                       {"timestamp", {3, 250000}},
                       {"values", {1.5, "INF", 3, "-INF", "n/a"}}};
 
-const json kMeta = {{"timestampUnits", {"s", "us"}},
-                    {"qualityValues", {{{"id", 0}, {"name", "good"}}, {{"id", 2.7}, {"name", "bad"}}}},
-                    {"measrateUnit", "Hz"},
-                    {"measratePrec", 1}};
+const json kMeta = {
+    {"timestampUnits", {"s", "us"}},
+    {"qualityValues", {{{"id", 0}, {"name", "good"}}, {{"id", 2.7}, {"name", "bad"}}}},
+    {"measrateUnit", "Hz"},
+    {"measratePrec", 1}};
 
-const json kTool = {{"toolID", 3},       {"modeName", "height"}, {"toolName", "Height 1"},
-                    {"userDefinedName", "step"}, {"unit", "mm"}, {"prec", 0.001},
-                    {"min", -10},        {"max", 10.5}};
+const json kTool = {{"toolID", 3},
+                    {"modeName", "height"},
+                    {"toolName", "Height 1"},
+                    {"userDefinedName", "step"},
+                    {"unit", "mm"},
+                    {"prec", 0.001},
+                    {"min", -10},
+                    {"max", 10.5}};
 
 struct FailureCase {
     json data;
@@ -179,13 +189,11 @@ TEST_F(MeasurementValuesTest, MeasurementMeta) {
         {Without(kMeta, "/measratePrec"), Failure::Missing, "measratePrec"},
         {Without(kMeta, "/qualityValues/1/name"), Failure::Missing, "name"},
         // The quality values are walked before "timestampUnits" is read.
-        {With(Without(kMeta, "/qualityValues/0/id"), "/timestampUnits", 1), Failure::Missing,
-         "id"},
+        {With(Without(kMeta, "/qualityValues/0/id"), "/timestampUnits", 1), Failure::Missing, "id"},
         {With(kMeta, "/timestampUnits", 1), Failure::Type, "type must be array, but is number"},
         {With(kMeta, "/timestampUnits", {"s", 1}), Failure::Type,
          "type must be string, but is number"},
-        {With(kMeta, "/measrateUnit", false), Failure::Type,
-         "type must be string, but is boolean"},
+        {With(kMeta, "/measrateUnit", false), Failure::Type, "type must be string, but is boolean"},
         {With(kMeta, "/measratePrec", "1"), Failure::Type, "type must be number, but is string"},
     };
     for (const auto& c : cases) {
@@ -210,12 +218,13 @@ TEST_F(MeasurementValuesTest, MeasurementValuesMeta) {
         {json::object(), Failure::Empty, ""},
         {{{"type", json::array()}}, Failure::Missing, "types"},
         {{{"types", {Without(kTool, "/max")}}}, Failure::Missing, "max"},
-        {{{"types", {Without(Without(kTool, "/max"), "/toolName")}}}, Failure::Missing,
-         "toolName"},
+        {{{"types", {Without(Without(kTool, "/max"), "/toolName")}}}, Failure::Missing, "toolName"},
         {{{"types", {kTool, Without(kTool, "/unit")}}}, Failure::Missing, "unit"},
-        {{{"types", {With(kTool, "/prec", true)}}}, Failure::Type,
+        {{{"types", {With(kTool, "/prec", true)}}},
+         Failure::Type,
          "type must be number, but is boolean"},
-        {{{"types", {With(kTool, "/modeName", 1)}}}, Failure::Type,
+        {{{"types", {With(kTool, "/modeName", 1)}}},
+         Failure::Type,
          "type must be string, but is number"},
     };
     for (const auto& c : cases) {

@@ -53,13 +53,12 @@ TEST_F(ParameterSetupsTest, NumberGetters) {
     EXPECT_EQ(client.GetActiveSetup(), (ActiveSetup{2, true}));
     channel->Ack({{"active", true}, {"saved", false}});
     EXPECT_EQ(client.GetActiveSetup(), (ActiveSetup{1, false}));
-    EXPECT_EQ(channel->requests,
-              (std::vector<std::string>{
-                  Request(R"(["StartupSetup"])", 1, "GET"),
-                  Request(R"(["ParameterSetupMeta"])", 2, "GET"),
-                  Request(R"(["ActiveSetup"])", 3, "GET"),
-                  Request(R"(["ActiveSetup"])", 4, "GET"),
-              }));
+    EXPECT_EQ(channel->requests, (std::vector<std::string>{
+                                     Request(R"(["StartupSetup"])", 1, "GET"),
+                                     Request(R"(["ParameterSetupMeta"])", 2, "GET"),
+                                     Request(R"(["ActiveSetup"])", 3, "GET"),
+                                     Request(R"(["ActiveSetup"])", 4, "GET"),
+                                 }));
 }
 
 TEST_F(ParameterSetupsTest, GetterFailures) {
@@ -80,9 +79,13 @@ TEST_F(ParameterSetupsTest, GetterFailures) {
         {meta, json::array(), Failure::Empty, ""},
         {active, {{"saved", true}}, Failure::Missing, "active"},
         {active, {{"active", 1}}, Failure::Missing, "saved"},
-        {active, {{"active", 1}, {"saved", 1}}, Failure::Type,
+        {active,
+         {{"active", 1}, {"saved", 1}},
+         Failure::Type,
          "type must be boolean, but is number"},
-        {active, {{"active", "1"}, {"saved", true}}, Failure::Type,
+        {active,
+         {{"active", "1"}, {"saved", true}},
+         Failure::Type,
          "type must be number, but is string"},
     };
     for (const auto& c : cases) {
@@ -110,8 +113,7 @@ TEST_F(ParameterSetupsTest, GetParameterSetupReturnsCompactText) {
         channel->Ack(c.data);
         EXPECT_EQ(client.GetParameterSetup(4), c.text);
     }
-    EXPECT_EQ(channel->requests.front(),
-              Request(R"(["ParameterSetup",{"numSetup":4}])", 1, "GET"));
+    EXPECT_EQ(channel->requests.front(), Request(R"(["ParameterSetup",{"numSetup":4}])", 1, "GET"));
 
     channel->Ack(json::object());
     EXPECT_TRUE(Testing::Fails([&] { client.GetParameterSetup(1); }, Failure::Empty, ""));

@@ -14,12 +14,13 @@ using Testing::FakeChannel;
 using Testing::With;
 using Testing::Without;
 
-const json kProfile = {{"qualityID", 1},         {"timestamp", {12, 345678}}, {"prec", 3},
-                       {"xStart", -250},         {"length", 100},
-                       {"points", {10, 500, 12, 510, 14, 520}}};
+const json kProfile = {{"qualityID", 1}, {"timestamp", {12, 345678}},
+                       {"prec", 3},      {"xStart", -250},
+                       {"length", 100},  {"points", {10, 500, 12, 510, 14, 520}}};
 
-const json kImage = {{"roiHeight", 2},  {"roiWidth", 2},   {"rowOffset", 10}, {"columnOffset", 20},
-                     {"rowBinning", 1}, {"colBinning", 1}, {"pixels", "AAECAw=="}};
+const json kImage = {{"roiHeight", 2},      {"roiWidth", 2},   {"rowOffset", 10},
+                     {"columnOffset", 20},  {"rowBinning", 1}, {"colBinning", 1},
+                     {"pixels", "AAECAw=="}};
 
 struct FailureCase {
     json data;
@@ -65,7 +66,8 @@ TEST_F(ProfilesAndImagesTest, PointsAlternateBetweenXAndZ) {
         EXPECT_EQ(profile.zValues, c.z) << c.points.dump();
         EXPECT_EQ(profile.length, 100u);  // not compared with the point count
     }
-    const auto odd = ReadProfile(With(With(kProfile, "/qualityID", 2.9), "/timestamp", {0, 999999}));
+    const auto odd =
+        ReadProfile(With(With(kProfile, "/qualityID", 2.9), "/timestamp", {0, 999999}));
     EXPECT_EQ(odd.qualityID, 2u);
     EXPECT_EQ(odd.timestamp, 999999u);
     EXPECT_EQ(ReadProfile(With(kProfile, "/timestamp", {1, 0})).timestamp, 1000000u);
@@ -79,7 +81,8 @@ TEST_F(ProfilesAndImagesTest, ProfileFailures) {
         {Without(Without(kProfile, "/points"), "/timestamp"), Failure::Missing, "timestamp"},
         {Without(kProfile, "/points"), Failure::Missing, "points"},
         {With(kProfile, "/points", {1, "2"}), Failure::Type, "type must be number, but is string"},
-        {With(kProfile, "/points", {1, nullptr}), Failure::Type, "type must be number, but is null"},
+        {With(kProfile, "/points", {1, nullptr}), Failure::Type,
+         "type must be number, but is null"},
         // The points are walked before the other values are converted.
         {With(With(kProfile, "/points", {json::object()}), "/prec", "x"), Failure::Type,
          "type must be number, but is object"},
@@ -157,7 +160,8 @@ TEST_F(ProfilesAndImagesTest, ImageFailures) {
         {Without(kImage, "/pixels"), Failure::Missing, "pixels"},
         {With(kImage, "/pixels", 5), Failure::Type, "type must be string, but is number"},
         {With(kImage, "/pixels", nullptr), Failure::Type, "type must be string, but is null"},
-        {With(kImage, "/pixels", json::array()), Failure::Type, "type must be string, but is array"},
+        {With(kImage, "/pixels", json::array()), Failure::Type,
+         "type must be string, but is array"},
         {With(kImage, "/colBinning", "1"), Failure::Type, "type must be number, but is string"},
         // The pixels are decoded before the other keys are converted.
         {With(With(kImage, "/pixels", "AAECAw"), "/roiHeight", "x"), Failure::OutOfRange,

@@ -18,13 +18,13 @@ using Testing::Failure;
 using Testing::FakeChannel;
 
 std::string Request(const std::string& msgData, int msgID, const char* type) {
-    return R"({"msgData":)" + msgData + R"(,"msgID":)" + std::to_string(msgID) +
-           R"(,"msgType":")" + type + R"(","sessionID":0})";
+    return R"({"msgData":)" + msgData + R"(,"msgID":)" + std::to_string(msgID) + R"(,"msgType":")" +
+           type + R"(","sessionID":0})";
 }
 
 std::string Block(int num, bool last, const std::string& block) {
-    return json::array({"WriteSettingsBlock",
-                        {{"num", num}, {"isLastBlock", last}, {"block", block}}})
+    return json::array(
+               {"WriteSettingsBlock", {{"num", num}, {"isLastBlock", last}, {"block", block}}})
         .dump();
 }
 
@@ -62,10 +62,10 @@ TEST_F(SettingsBackupTest, ReadsReturnTheBlobUnchanged) {
     EXPECT_EQ(client.ReadAllSettings(), blob);
     channel->Ack({{"blob", ""}, {"other", 1}});
     EXPECT_EQ(client.ReadSingleSetting(2), "");
-    EXPECT_EQ(channel->requests,
-              (std::vector<std::string>{
-                  Request(R"(["ReadAllSettings"])", 1, "GET"),
-                  Request(R"(["ReadSingleSetting",{"numSetup":2}])", 2, "GET")}));
+    EXPECT_EQ(
+        channel->requests,
+        (std::vector<std::string>{Request(R"(["ReadAllSettings"])", 1, "GET"),
+                                  Request(R"(["ReadSingleSetting",{"numSetup":2}])", 2, "GET")}));
 
     struct Case {
         json data;
@@ -128,7 +128,7 @@ TEST_F(SettingsBackupTest, BlocksEndAtCharacterBoundaries) {
         {"01234567", 4, {"0123", "4567"}},  // exact multiple: no empty block follows
         {"012", 4, {"012"}},
         {"0123", 4294967295u, {"0123"}},
-        {"012" + a + "56", 4, {"012", a + "56"}},          // ä would straddle 3|4
+        {"012" + a + "56", 4, {"012", a + "56"}},  // ä would straddle 3|4
         {"0123" + a, 4, {"0123", a}},
         {check + check, 4, {check, check}},
         {check + check, 3, {check, check}},
@@ -188,8 +188,7 @@ TEST_F(SettingsBackupTest, RefusalsComeBeforeTheWriteIsAnnounced) {
         {"a\xFF", nullptr, invalid("Settings blob is not valid UTF-8 (byte 1).")},
         {"0123", "4",
          [](const std::function<void()>& call) {
-             return bool(
-                 Testing::Fails(call, Failure::Type, "type must be number, but is string"));
+             return bool(Testing::Fails(call, Failure::Type, "type must be number, but is string"));
          }},
     };
     for (const auto& c : cases) {
@@ -226,8 +225,9 @@ TEST_F(SettingsBackupTest, ASensorRefusalStopsTheSequence) {
 TEST(SettingsBlocks, CheckUtf8AcceptsEveryValidForm) {
     EXPECT_NO_THROW(Settings::CheckUtf8(""));
     EXPECT_NO_THROW(Settings::CheckUtf8(std::string("a\0b", 3)));
-    EXPECT_NO_THROW(Settings::CheckUtf8("\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"
-                                        "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"));
+    EXPECT_NO_THROW(
+        Settings::CheckUtf8("\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"
+                            "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"));
 }
 
 // --- End to end through the test sensor ------------------------------------------------------
@@ -280,14 +280,18 @@ private:
             blockSizes.clear();
             started = true;
             complete = false;
-            if (request["msgData"].size() != 1) faults += "StartSettingWrite has a value; ";
+            if (request["msgData"].size() != 1)
+                faults += "StartSettingWrite has a value; ";
             connection.Send(Sim::TestSensor::Ack(request));
         } else if (resource == "WriteSettingsBlock") {
             const auto& value = request["msgData"][1];
-            if (!started || complete) faults += "block outside a write; ";
-            if (value["num"] != blockSizes.size()) faults += "block out of order; ";
+            if (!started || complete)
+                faults += "block outside a write; ";
+            if (value["num"] != blockSizes.size())
+                faults += "block out of order; ";
             const std::string block = value["block"];
-            if (block.size() > limit) faults += "block longer than the limit; ";
+            if (block.size() > limit)
+                faults += "block longer than the limit; ";
             written += block;
             blockSizes.push_back(block.size());
             complete = value["isLastBlock"].get<bool>();
@@ -313,7 +317,8 @@ TEST(SettingsRoundTrip, BlobTravelsByteForByteWithCharactersAtBlockBoundaries) {
     const char* characters[] = {"\xC3\xA4", "\xE2\x9C\x93", "\xF0\x9F\x98\x80", "x"};
     for (int i = 0; i < 200; ++i) {
         blob += characters[i % 4];
-        if (i % 7 == 0) blob += "\\n";
+        if (i % 7 == 0)
+            blob += "\\n";
     }
     blob += "\"}";
     ASSERT_NO_THROW(Settings::CheckUtf8(blob));

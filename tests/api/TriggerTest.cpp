@@ -28,11 +28,12 @@ TEST_F(TriggerTest, TriggerFireSendsTheCountUnwrapped) {
     client.TriggerFire(0);  // not refused on the client side
     channel->Ack();
     client.TriggerFire(4294967295u);
-    EXPECT_EQ(channel->requests,
-              (std::vector<std::string>{
-                  R"({"msgData":["TriggerFire",{"count":5}],"msgID":1,"msgType":"SET","sessionID":0})",
-                  R"({"msgData":["TriggerFire",{"count":0}],"msgID":2,"msgType":"SET","sessionID":0})",
-                  R"({"msgData":["TriggerFire",{"count":4294967295}],"msgID":3,"msgType":"SET","sessionID":0})"}));
+    EXPECT_EQ(
+        channel->requests,
+        (std::vector<std::string>{
+            R"({"msgData":["TriggerFire",{"count":5}],"msgID":1,"msgType":"SET","sessionID":0})",
+            R"({"msgData":["TriggerFire",{"count":0}],"msgID":2,"msgType":"SET","sessionID":0})",
+            R"({"msgData":["TriggerFire",{"count":4294967295}],"msgID":3,"msgType":"SET","sessionID":0})"}));
 }
 
 TEST_F(TriggerTest, SetTriggerSendsAllFourKeysAndTheRecordForwards) {
@@ -81,12 +82,15 @@ TEST_F(TriggerTest, GetTriggerFailures) {
         {json::array(), Failure::Empty, ""},
         {{{"modeOption", 1}, {"triggerTime", 1000}}, Failure::Missing, "triggerMode"},
         {{{"triggerMode", 2}, {"modeOption", 1}}, Failure::Missing, "triggerTime"},
-        {{{"triggerMode", "2"}, {"modeOption", 1}, {"triggerTime", 1}}, Failure::Type,
+        {{{"triggerMode", "2"}, {"modeOption", 1}, {"triggerTime", 1}},
+         Failure::Type,
          "type must be number, but is string"},
         {{{"triggerMode", 2}, {"modeOption", 1}, {"triggerTime", 1}, {"encoderSteps", nullptr}},
-         Failure::Type, "type must be number, but is null"},
+         Failure::Type,
+         "type must be number, but is null"},
         {{{"triggerMode", 2}, {"modeOption", 1}, {"triggerTime", 1}, {"encoderSteps", "7"}},
-         Failure::Type, "type must be number, but is string"},
+         Failure::Type,
+         "type must be number, but is string"},
     };
     for (const auto& c : cases) {
         channel->Ack(c.data);
@@ -120,9 +124,8 @@ TEST_F(TriggerTest, GetTriggerMetaReadsModesAndOptionsInOrder) {
           {{"id", 2}, {"name", "encoder"}, {"options", {3, 1, 2.5}}}}},
         {"options", {{{"id", 1}, {"name", "rising"}}, {{"id", 3}, {"name", "falling"}}}}};
     channel->Ack(data);
-    const TriggerMeta expected{"us",
-                               {{0, "free run", {}}, {2, "encoder", {3, 1, 2}}},
-                               {{1, "rising"}, {3, "falling"}}};
+    const TriggerMeta expected{
+        "us", {{0, "free run", {}}, {2, "encoder", {3, 1, 2}}}, {{1, "rising"}, {3, "falling"}}};
     EXPECT_EQ(client.GetTriggerMeta(), expected);
 
     channel->Ack({{"timeUnit", "ms"}, {"triggerModes", json::array()}, {"options", json::array()}});
@@ -155,7 +158,8 @@ TEST_F(TriggerTest, GetTriggerMetaFailuresInTheOrderOfThePart) {
         {with("/triggerModes/0", {{"name", "x"}}), 0, "Field id missing in response."},
         {with("/triggerModes/0/options", 5), 1,
          "[json.exception.type_error.302] type must be array, but is number"},
-        {with("/triggerModes/0/options", json::array({"1"})), 1, std::string(kNotNumber) + "string"},
+        {with("/triggerModes/0/options", json::array({"1"})), 1,
+         std::string(kNotNumber) + "string"},
         {with("/triggerModes/0/name", 3), 1,
          "[json.exception.type_error.302] type must be string, but is number"},
         {with("/options/0", {{"id", 1}}), 0, "Field name missing in response."},

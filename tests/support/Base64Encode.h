@@ -14,8 +14,10 @@ std::string Base64Encode(const Bytes& bytes) {
     text.reserve((bytes.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         uint32_t bits = static_cast<uint8_t>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) bits |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) bits |= static_cast<uint8_t>(bytes[i + 2]);
+        if (i + 1 < bytes.size())
+            bits |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            bits |= static_cast<uint8_t>(bytes[i + 2]);
         text += alphabet[bits >> 18 & 63];
         text += alphabet[bits >> 12 & 63];
         text += i + 1 < bytes.size() ? alphabet[bits >> 6 & 63] : '=';

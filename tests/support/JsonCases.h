@@ -46,8 +46,8 @@ inline ::testing::AssertionResult Fails(const std::function<void()>& call, Failu
         case Failure::Missing:
             return Throws<std::out_of_range>(call, "Field " + text + " missing in response.");
         case Failure::Type:
-            return Throws<nlohmann::json::type_error>(
-                call, "[json.exception.type_error.302] " + text);
+            return Throws<nlohmann::json::type_error>(call,
+                                                      "[json.exception.type_error.302] " + text);
         case Failure::OutOfRange:
             return Throws<std::out_of_range>(call, text);
         case Failure::Invalid:
