@@ -17,6 +17,8 @@
 #include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
@@ -210,6 +212,38 @@ void ImageReplyTransferOnly(benchmark::State& state) {
     SetBytes(state, size);
 }
 BENCHMARK(ImageReplyTransferOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The two side by side: each iteration times one GetImage and one bare parse of the same reply
+// text, so that the machine's load drifts alike for both. The counters are the medians and
+// their ratio (target <= 2).
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void GetImageVersusBareParse(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    ImageSensor& fixture = SharedImageSensor();
+    const std::string text = ImageReply().With(1000);
+    std::vector<double> getImage;
+    std::vector<double> parse;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        Quil::Image image = fixture.client->GetImage();
+        const auto middle = Clock::now();
+        json reply = json::parse(text);
+        const auto end = Clock::now();
+        benchmark::DoNotOptimize(image.pixels.data());
+        benchmark::DoNotOptimize(reply);
+        getImage.push_back(std::chrono::duration<double, std::milli>(middle - start).count());
+        parse.push_back(std::chrono::duration<double, std::milli>(end - middle).count());
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+    state.counters["GetImage_ms"] = Median(getImage);
+    state.counters["BareParse_ms"] = Median(parse);
+    state.counters["ratio"] = Median(getImage) / Median(parse);
+}
+BENCHMARK(GetImageVersusBareParse)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(3);
 
 // Diagnosis: the same GetImage against a bare Beast server that sends each reply as one frame
 // (the test sensor's Beast stream keeps its default of fragmenting messages into 4 KB frames).
