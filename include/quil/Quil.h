@@ -800,12 +800,18 @@ public:
     /// The settings of setup `numSetup` as one opaque text.
     virtual std::string ReadSingleSetting(const uint32_t& numSetup) = 0;
     /// Writes a text read with ReadAllSettings back, in blocks no longer than the sensor
-    /// accepts. A multi-byte UTF-8 character is never split between two blocks.
-    /// @throws std::invalid_argument "Received invalid settings block length." when the sensor
-    ///         allows blocks of length 0, and for a text that is not valid UTF-8; in both cases
-    ///         before the write is announced.
+    /// accepts ("WriteSettingsBlockLimits", then "StartSettingWrite" without a value, then the
+    /// numbered blocks, exactly the last one marked). A block ends at the last UTF-8 character
+    /// boundary at or before the limit, so a multi-byte character is never split between two
+    /// blocks; the blocks together are the text, byte for byte. An empty text sends no block.
+    /// Each of the following is raised before the write is announced:
+    /// @throws std::invalid_argument "Settings blob is not valid UTF-8 (byte <n>)." (no request
+    ///         is sent); "Received invalid settings block length." when the sensor allows blocks
+    ///         of length 0; "Settings block length <limit> is smaller than the UTF-8 character at
+    ///         byte <n>." when a character does not fit into one block.
     virtual void WriteAllSettings(const std::string& blob) = 0;
-    /// Writes a text read with ReadSingleSetting back into setup `numSetup`; as WriteAllSettings.
+    /// Writes a text read with ReadSingleSetting back into setup `numSetup` (announced with
+    /// {"numSetup": numSetup}, whatever the number's size); otherwise as WriteAllSettings.
     virtual void WriteSingleSetting(const std::string& blob, const uint32_t& numSetup) = 0;
 
     // --- Parameter setups ------------------------------------------------------------------
@@ -826,17 +832,22 @@ public:
 
     // --- Measurement values ----------------------------------------------------------------
 
+    /// @throws std::domain_error "Field timestamp is not an array of at least one number."
     virtual MeasurementValues GetMeasurementValues() = 0;
     virtual MeasurementMeta GetMeasurementMeta() = 0;
     virtual MeasurementValuesMeta GetMeasurementValuesMeta() = 0;
 
     // --- Profiles and images ---------------------------------------------------------------
 
+    /// "points" are split alternately into xValues and zValues; "length" is passed on as sent.
+    /// @throws std::domain_error "Field timestamp is not an array of at least one number."
     virtual Profile GetProfile() = 0;
     virtual ProfileMeta GetProfileMeta() = 0;
+    /// As GetProfile, plus "brightness".
     virtual AugmentedProfile GetAugmentedProfile() = 0;
     /// @throws std::out_of_range "Base64Decode: Input data size is not a multiple of 4", and
-    ///         std::invalid_argument for other malformed Base64 text in "pixels".
+    ///         std::invalid_argument for a character outside the Base64 alphabet or an "=" that
+    ///         does not end the text, naming its position.
     virtual Image GetImage() = 0;
     virtual ImageMeta GetImageMeta() = 0;
 

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace Varkon::QUILApi {
@@ -180,6 +181,14 @@ private:
 
     /// SET of `resource`; `value` is an object, or null for a write without arguments.
     void Write(const std::string& resource, const nlohmann::json& value);
+
+    // The settings write conversation (Part 4.6): the limit query, the announcement and the
+    // numbered blocks, exactly the last one marked. `numSetup` empty writes the whole settings
+    // (StartSettingWrite without a value); a setup number is sent as it is, whatever its size.
+    void WriteSettings(const std::string& blob, std::optional<uint32_t> numSetup);
+    uint32_t WriteSettingsBlockLimits();
+    void StartSettingWrite(std::optional<uint32_t> numSetup);
+    void WriteSettingsBlock(uint32_t num, bool isLastBlock, const std::string& block);
 
     std::unique_ptr<WebSockets::Protocol> protocol;
     std::shared_ptr<UdpStreaming::Transport::IUdpTransport> transport;

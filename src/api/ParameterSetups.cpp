@@ -1,0 +1,49 @@
+// Parameter setups: "StartupSetup", "ActiveSetup", "StoreToSetup", "AllSettingsReset",
+// "ParameterSetup", "ParameterSetupMeta".
+#include "api/QuilApi.h"
+
+namespace Varkon::QUILApi {
+namespace Frame {
+
+template <>
+struct Schema<ActiveSetup> {
+    static inline const auto fields =
+        std::make_tuple(Field("active", &ActiveSetup::active), Field("saved", &ActiveSetup::saved));
+};
+
+}  // namespace Frame
+
+uint32_t QuilApi::GetStartupSetup() {
+    return ReadField<uint32_t>("StartupSetup", "numSetup");
+}
+
+void QuilApi::SetStartupSetup(const uint32_t& numSetup) {
+    Write("StartupSetup", Frame::Object({{"numSetup", numSetup}}));
+}
+
+void QuilApi::SetActiveSetup(const uint32_t& active) {
+    Write("ActiveSetup", Frame::Object({{"active", active}}));
+}
+
+void QuilApi::StoreToSetup(const uint32_t& numSetup) {
+    Write("StoreToSetup", Frame::Object({{"numSetup", numSetup}}));
+}
+
+void QuilApi::AllSettingsReset() {
+    Write("AllSettingsReset", nullptr);  // "msgData" holds only the resource name
+}
+
+std::string QuilApi::GetParameterSetup(const uint32_t& numSetup) {
+    // Compact, keys in ascending order, UTF-8 unescaped; invalid UTF-8 is the library's error.
+    return ReadData("ParameterSetup", Frame::Object({{"numSetup", numSetup}}))->dump();
+}
+
+uint32_t QuilApi::GetParameterSetupMeta() {
+    return ReadField<uint32_t>("ParameterSetupMeta", "numStorages");
+}
+
+ActiveSetup QuilApi::GetActiveSetup() {
+    return Read<ActiveSetup>("ActiveSetup");
+}
+
+}  // namespace Varkon::QUILApi
