@@ -1,7 +1,7 @@
 #pragma once
 
-// Base64 decoding of RFC 4648 (standard alphabet, "=" padding) for the pixels of camera images
-// (Part 4.4). One pass over the text with a 256-entry lookup table, into an output sized once.
+// Base64 decoding of RFC 4648 (standard alphabet, "=" padding) for the pixels of camera images.
+// One pass over the text with a 256-entry lookup table, into an output sized once.
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 // Conversions of measurement data that the JSON library does not make by itself: the
 // "timestamp" pair, the numbers-or-text of measurement values and the alternating "points" of
-// profiles (Parts 4.3 and 4.4).
+// profiles.
 
 #include <nlohmann/json.hpp>
 

@@ -182,7 +182,7 @@ private:
     /// SET of `resource`; `value` is an object, or null for a write without arguments.
     void Write(const std::string& resource, const nlohmann::json& value);
 
-    // The settings write conversation (Part 4.6): the limit query, the announcement and the
+    // The settings write conversation: the limit query, the announcement and the
     // numbered blocks, exactly the last one marked. `numSetup` empty writes the whole settings
     // (StartSettingWrite without a value); a setup number is sent as it is, whatever its size.
     void WriteSettings(const std::string& blob, std::optional<uint32_t> numSetup);

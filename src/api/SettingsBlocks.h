@@ -1,6 +1,6 @@
 #pragma once
 
-// Cutting a settings blob into the blocks of a settings write (Part 4.6). Blocks end at UTF-8
+// Cutting a settings blob into the blocks of a settings write. Blocks end at UTF-8
 // character boundaries, so that every block is valid UTF-8 on its own (the JSON library refuses
 // to serialise anything else) and the concatenation of the blocks is the blob.
 

@@ -1,4 +1,4 @@
-// Part 4.4: Base64Decode, with the malformed input that the Part leaves to the implementer.
+// Base64Decode, canonical and malformed input.
 #include "api/Base64.h"
 #include "support/Base64Encode.h"
 #include "support/ExpectThrow.h"
@@ -22,7 +22,7 @@ std::string Encode(const std::string& bytes) {
     return Testing::Base64Encode(bytes);
 }
 
-TEST(Base64Test, ExamplesOfThePart) {
+TEST(Base64Test, DecodesCanonicalText) {
     struct Case {
         std::string text;
         std::string bytes;

@@ -1,4 +1,4 @@
-// Part 4.7: SaveImage, checked byte for byte and with Debian's netpbm tools (a PGM reader that
+// SaveImage, checked byte for byte and with Debian's netpbm tools (a PGM reader that
 // nobody on the team wrote).
 #include "api/QuilApi.h"
 #include "support/ExpectThrow.h"
@@ -93,7 +93,7 @@ TEST_F(ImageExportTest, ExactBytes) {
         {MakeImage(1, 1, 2, 2, 0), "P5\n0 0\n255\n"},
         {MakeImage(4294967295u, 10, 1, 1, 1), "P5\n4294967295 10\n255\n"},
     };
-    EXPECT_EQ(std::string("P5\n320 240\n255\n").size(), 15u);  // the Part's 15 bytes
+    EXPECT_EQ(std::string("P5\n320 240\n255\n").size(), 15u);  // the header's 15 bytes
     const auto path = Created("exact.pgm");
     for (const auto& c : cases) {
         client.SaveImage(path, c.image);

@@ -1,4 +1,4 @@
-// Parts 4.3, 4.4 and 4.7 end to end: the client against the in-process test sensor.
+// Measurement values, profiles, images and image files end to end: the client against the in-process test sensor.
 #include "TestSensor.h"
 #include "support/Base64Encode.h"
 

@@ -1,4 +1,4 @@
-// Part 4.3: measurement values and their descriptions, through a channel without network.
+// Measurement values and their descriptions, through a channel without network.
 #include "api/QuilApi.h"
 #include "support/FakeChannel.h"
 #include "support/JsonCases.h"
@@ -114,7 +114,7 @@ TEST_F(MeasurementValuesTest, ValuesTextBecomesInfinityOrNaN) {
     }
 }
 
-TEST_F(MeasurementValuesTest, ConversionsOfThePart) {
+TEST_F(MeasurementValuesTest, ConvertsNumbersAndText) {
     EXPECT_EQ(Values(With(kValues, "/qualityID", true)).qualityID, 1u);
     EXPECT_EQ(Values(With(kValues, "/digitalOuts", json::array())).digitalOuts,
               std::vector<bool>{});
@@ -139,7 +139,7 @@ TEST_F(MeasurementValuesTest, ConversionsOfThePart) {
     }
 }
 
-TEST_F(MeasurementValuesTest, FailuresInTheOrderOfThePart) {
+TEST_F(MeasurementValuesTest, ReportsTheFirstFailure) {
     const std::string domain = "Field timestamp is not an array of at least one number.";
     const FailureCase cases[] = {
         {json::object(), Failure::Empty, ""},

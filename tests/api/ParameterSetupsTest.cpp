@@ -1,4 +1,4 @@
-// Part 4.5: parameter setups, through a channel without network.
+// Parameter setups, through a channel without network.
 #include "api/QuilApi.h"
 #include "support/FakeChannel.h"
 #include "support/JsonCases.h"

@@ -1,4 +1,4 @@
-// Part 4.4: profiles and images, through a channel without network.
+// Profiles and images, through a channel without network.
 #include "api/QuilApi.h"
 #include "support/FakeChannel.h"
 #include "support/JsonCases.h"

@@ -1,4 +1,4 @@
-// Part 4.6: settings backup and restore, through a channel without network and end to end
+// Settings backup and restore, through a channel without network and end to end
 // through the test sensor.
 #include "TestSensor.h"
 #include "api/QuilApi.h"
@@ -86,7 +86,7 @@ TEST_F(SettingsBackupTest, ReadsReturnTheBlobUnchanged) {
     }
 }
 
-TEST_F(SettingsBackupTest, WorkedExampleOfThePart) {
+TEST_F(SettingsBackupTest, TenBytesInBlocksOfFour) {
     Script(4, 3);
     client.WriteAllSettings("0123456789");
     EXPECT_EQ(channel->requests,

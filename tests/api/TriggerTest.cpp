@@ -1,4 +1,4 @@
-// Part 4.2: trigger operations, through a channel without network.
+// Trigger operations, through a channel without network.
 #include "api/QuilApi.h"
 #include "support/ExpectThrow.h"
 #include "support/FakeChannel.h"
@@ -134,7 +134,7 @@ TEST_F(TriggerTest, GetTriggerMetaReadsModesAndOptionsInOrder) {
               R"({"msgData":["TriggerMeta"],"msgID":1,"msgType":"GET","sessionID":0})");
 }
 
-TEST_F(TriggerTest, GetTriggerMetaFailuresInTheOrderOfThePart) {
+TEST_F(TriggerTest, GetTriggerMetaReportsTheFirstFailure) {
     const json good = {{"timeUnit", "us"},
                        {"triggerModes", {{{"id", 0}, {"name", "free run"}, {"options", {1}}}}},
                        {"options", {{{"id", 1}, {"name", "rising"}}}}};
