@@ -96,9 +96,9 @@ public:
 
     void Write(const StreamProfile& profile) override {
         const double y = static_cast<double>(profiles++) * yStep;
-        const auto& zChannel = profile.hasChannel1 ? profile.channel1 : profile.channel0;
         for (std::size_t i = 0; i < profile.pointCount; ++i) {
-            points << At(profile.channel0, i) << " " << y << " " << At(zChannel, i) << "\n";
+            const std::size_t x = profile.hasChannel1 ? At(profile.channel1, i) : i;
+            points << x << " " << y << " " << At(profile.channel0, i) << "\n";
             ++pointCount;
         }
     }

@@ -9,6 +9,8 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace QuilTool {
 
@@ -21,19 +23,43 @@ public:
     virtual void Finish() {}
 };
 
-/// Collects the heights of every profile (channel 1, or channel 0 without it) as one row.
+/// Collects the heights (channel 0) of every profile as one row.
 class HeightMapCollector : public CaptureWriter {
 public:
     void Write(const Varkon::QUILApi::UdpStreaming::StreamProfile& profile) override {
-        map.rows.push_back(profile.hasChannel1 ? profile.channel1 : profile.channel0);
+        map.rows.push_back(profile.channel0);
     }
     void Write(const Varkon::QUILApi::UdpStreaming::StreamMeasurement&) override {}
 
     HeightMap map;
 };
 
+/// Hands every record to several writers.
+class TeeWriter : public CaptureWriter {
+public:
+    explicit TeeWriter(std::vector<CaptureWriter*> writers) : writers(std::move(writers)) {}
+    void Write(const Varkon::QUILApi::UdpStreaming::StreamProfile& profile) override {
+        for (auto* writer : writers) {
+            writer->Write(profile);
+        }
+    }
+    void Write(const Varkon::QUILApi::UdpStreaming::StreamMeasurement& measurement) override {
+        for (auto* writer : writers) {
+            writer->Write(measurement);
+        }
+    }
+    void Finish() override {
+        for (auto* writer : writers) {
+            writer->Finish();
+        }
+    }
+
+private:
+    std::vector<CaptureWriter*> writers;
+};
+
 /// `format` is "csv", "jsonl" or "ply". Consecutive profiles of a PLY cloud are stacked along y,
-/// `yStep` apart; x is channel 0 and z channel 1 (channel 0 when there is no channel 1).
+/// `yStep` apart; z is channel 0 and x channel 1 (the point's index when there is no channel 1).
 /// @throws std::invalid_argument for an unknown format.
 std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std::ostream& out,
                                                  double yStep);

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     QuilTool::AddDataCommands(app, context);
     QuilTool::AddStreamCommand(app, context);
     QuilTool::AddPlotCommand(app, context);
+    QuilTool::AddDemoCommand(app, context);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,158 @@
+// quil demo: a tour of the library's main job against a virtual sensor started in this process.
+#include "Commands.h"
+#include "StreamCapture.h"
+
+#include <VirtualSensor.h>
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <ostream>
+
+namespace QuilTool {
+namespace {
+
+struct DemoOptions {
+    std::string output = "quil-demo";
+    std::string address = "127.0.0.77";
+    uint16_t port = 5077;
+    std::size_t profiles = 1000;
+};
+
+class Tour {
+public:
+    Tour(std::ostream& out, const DemoOptions& options) : out(out), options(options) {}
+
+    void Run() {
+        std::filesystem::create_directories(options.output);
+        Step("Starting a virtual sensor on " + options.address + " (port 80)");
+        Varkon::QUILApi::Sim::VirtualSensorOptions simOptions;
+        simOptions.address = options.address;
+        simOptions.profileRate = 1000.0;
+        Varkon::QUILApi::Sim::VirtualSensor sensor(simOptions);
+
+        auto quil = Varkon::QUILApi::Quil::Create(options.address, options.port);
+        quil->Connect();
+        const auto identity = quil->GetSensorMetaData();
+        Step("Connected to " + identity.vendorName + " " + identity.sensorType + ", serial " +
+             identity.serialNumber + ", version " + identity.aggregateVersion);
+
+        quil->Login("maintenance", "maintenance");
+        Step("Logged in as maintenance");
+
+        const auto unit = quil->GetExposureTimeMeta().timeUnit;
+        const auto limits = quil->GetExposureTimeLimits();
+        const uint32_t exposure = quil->GetExposureTime();
+        const double laser = quil->GetLaserPower();
+        Step("Exposure time " + std::to_string(exposure) + " " + unit + " (" +
+             std::to_string(limits.minTime) + " to " + std::to_string(limits.maxTime) +
+             "), laser power " + Number(laser));
+
+        const std::string backupFile = File("settings-backup.txt");
+        const std::string blob = quil->ReadAllSettings();
+        std::ofstream(backupFile, std::ios::binary) << blob;
+        Step("Backed up " + std::to_string(blob.size()) + " bytes of settings to " + backupFile);
+
+        const uint32_t changed = std::min(limits.maxTime, std::max(limits.minTime, exposure * 2));
+        quil->SetExposureTime(changed);
+        const auto laserLimits = quil->GetLaserPowerLimits();
+        quil->SetLaserPower(laserLimits.minFactor);
+        Step("Changed the exposure time to " + std::to_string(quil->GetExposureTime()) + " " +
+             unit + " and the laser power to " + Number(quil->GetLaserPower()));
+
+        quil->WriteAllSettings(blob);
+        const bool restored = quil->GetExposureTime() == exposure && quil->GetLaserPower() == laser;
+        Step(std::string("Restored the backup: exposure time ") +
+             std::to_string(quil->GetExposureTime()) + " " + unit + ", laser power " +
+             Number(quil->GetLaserPower()) + (restored ? " (as before)" : " (NOT as before)"));
+
+        HeightMapCollector heightMap;
+        std::ofstream cloudFile(File("profiles.ply"));
+        const auto cloud = MakeCaptureWriter("ply", cloudFile, 0.2);
+        TeeWriter both({&heightMap, cloud.get()});
+        CaptureLimits captureLimits;
+        captureLimits.count = options.profiles;
+        Step("Capturing " + std::to_string(options.profiles) +
+             " profiles from the UDP stream on port " + std::to_string(options.port));
+        counts = CaptureFromSensor(*quil, options.address, options.port, {1}, captureLimits, both,
+                                   [](const CaptureCounts&) {});
+        cloudFile.close();
+        Step("Received " + std::to_string(counts.profiles) + " profiles in " +
+             Number(counts.elapsed.count()) + " s, lost " + std::to_string(counts.lost) +
+             ", duplicated " + std::to_string(counts.duplicated));
+
+        const auto image = quil->GetImage();
+        quil->SaveImage(File("camera.pgm"), image);
+        WriteProfileFile(File("profile.svg"), quil->GetProfile());
+        WriteHeightMapFile(File("heightmap.png"), heightMap.map);
+        WriteHeightMapFile(File("heightmap.pgm"), heightMap.map);
+        Step("Saved the camera image, a profile plot and a height map");
+
+        quil->Logout();
+        quil->Disconnect();
+
+        out << "\nSummary\n"
+            << "  sensor:        " << identity.vendorName << " " << identity.sensorType
+            << " (virtual, " << options.address << ")\n"
+            << "  settings:      changed, backed up and restored "
+            << (restored ? "exactly" : "NOT exactly") << "\n"
+            << "  stream:        " << counts.profiles << " profiles, " << counts.lost << " lost, "
+            << counts.duplicated << " duplicated, " << ErrorCount() << " errors\n"
+            << "  files in " << options.output << "/:\n";
+        for (const char* name : {"settings-backup.txt", "profiles.ply", "camera.pgm", "profile.svg",
+                                 "heightmap.png", "heightmap.pgm"}) {
+            out << "    " << std::left << std::setw(20) << name << std::right
+                << std::filesystem::file_size(File(name)) << " bytes\n";
+        }
+        if (!restored || counts.lost != 0 || ErrorCount() != 0) {
+            throw std::runtime_error("the demo did not run cleanly (see the summary above)");
+        }
+    }
+
+private:
+    void Step(const std::string& text) { out << "* " << text << "\n" << std::flush; }
+
+    std::string File(const std::string& name) const {
+        return (std::filesystem::path(options.output) / name).string();
+    }
+
+    static std::string Number(double value) {
+        std::ostringstream text;
+        text << value;
+        return text.str();
+    }
+
+    uint64_t ErrorCount() const {
+        uint64_t total = 0;
+        for (const auto& [type, number] : counts.errorsByType) {
+            total += number;
+        }
+        return total;
+    }
+
+    std::ostream& out;
+    const DemoOptions& options;
+    CaptureCounts counts;
+};
+
+}  // namespace
+
+void AddDemoCommand(CLI::App& app, Context& context) {
+    static DemoOptions options;
+    auto* demo = app.add_subcommand(
+        "demo",
+        "Start a virtual sensor in this process and tour the library: identify, log in, "
+        "change, back up and restore settings, capture the profile stream, and save a "
+        "camera image, a profile plot and a height map");
+    demo->add_option("--output,-o", options.output, "Folder for the files")->capture_default_str();
+    demo->add_option("--address", options.address, "Loopback address for the virtual sensor")
+        ->capture_default_str();
+    demo->add_option("--port", options.port, "Local UDP port for the stream")
+        ->capture_default_str();
+    demo->add_option("--profiles", options.profiles, "Profiles to capture")->capture_default_str();
+    demo->callback([&context] { Tour(*context.out, options).Run(); });
+}
+
+}  // namespace QuilTool
