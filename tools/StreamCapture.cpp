@@ -76,6 +76,19 @@ uint64_t LostBlocks(const std::string& message) {
     return 0;
 }
 
+// The block id that came last, to recognise a block that arrives twice in a row.
+struct LastBlock {
+    bool any = false;
+    uint32_t id = 0;
+
+    bool Repeats(uint32_t blockId) {
+        const bool repeated = any && blockId == id;
+        any = true;
+        id = blockId;
+        return repeated;
+    }
+};
+
 }  // namespace
 
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
@@ -86,6 +99,8 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     auto lastData = start;
     auto lastProgress = start;
     CaptureCounts counts;
+    LastBlock profiles;
+    LastBlock measurements;
     const auto done = [&] {
         const uint64_t counted = limits.countProfiles ? counts.profiles : counts.measurements;
         return (limits.count != 0 && counted >= limits.count) ||
@@ -107,15 +122,24 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     while (!done()) {
         bool any = false;
         countErrors();
+        // The stream hands on a repeated block as well as reporting it; it is written once.
         while (stream.HasProfile() && !done()) {
-            writer.Write(stream.PopProfile());
-            ++counts.profiles;
+            const auto profile = stream.PopProfile();
             any = true;
+            if (profiles.Repeats(profile.blockId)) {
+                continue;
+            }
+            writer.Write(profile);
+            ++counts.profiles;
         }
         while (stream.HasMeasurement() && !done()) {
-            writer.Write(stream.PopMeasurement());
-            ++counts.measurements;
+            const auto measurement = stream.PopMeasurement();
             any = true;
+            if (measurements.Repeats(measurement.blockId)) {
+                continue;
+            }
+            writer.Write(measurement);
+            ++counts.measurements;
         }
         const auto now = Clock::now();
         counts.elapsed = now - start;

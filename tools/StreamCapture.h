@@ -48,7 +48,7 @@ struct CaptureCounts {
     uint64_t profiles = 0;
     uint64_t measurements = 0;
     uint64_t lost = 0;        // blocks missing between the ones received
-    uint64_t duplicated = 0;  // blocks received twice
+    uint64_t duplicated = 0;  // blocks received twice (written once)
     std::map<uint32_t, uint64_t> errorsByType;
     std::chrono::duration<double> elapsed{0};
 

@@ -1,0 +1,234 @@
+// The command-line tool against a virtual sensor: each subcommand's output, the files it
+// writes (read back with Debian's netpbm, python3-pil and python3-meshio), and the stream's
+// counts under injected loss.
+#include "RunTool.h"
+#include "VirtualSensor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+namespace QuilTool::Testing {
+namespace {
+
+using nlohmann::json;
+using Varkon::QUILApi::Sim::VirtualSensor;
+using Varkon::QUILApi::Sim::VirtualSensorOptions;
+
+const char* kMaintenance[] = {"--role", "maintenance", "--password", "maintenance"};
+
+/// Reads a file with a reader the team did not write; prints what the script prints.
+std::string PythonReads(const std::string& script, const std::string& file) {
+    const ToolRun run = RunProgram("/usr/bin/python3", {"-c", script, file});
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+}
+
+class ToolSimTest : public ::testing::Test {
+protected:
+    // Each test its own address and UDP port, from its line in this file.
+    void Start(int n, uint32_t points = 64) {
+        address = "127.0.7." + std::to_string(10 + n);
+        port = std::to_string(44000 + n);
+        VirtualSensorOptions options;
+        options.address = address;
+        options.pointsPerProfile = points;
+        options.profileRate = 1000;
+        sensor = std::make_unique<VirtualSensor>(options);
+        directory = "/tmp/quil-tool-sim-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        std::system(("mkdir -p " + directory).c_str());
+    }
+    void TearDown() override {
+        if (!directory.empty()) {
+            std::system(("rm -rf " + directory).c_str());
+        }
+    }
+
+    ToolRun Tool(std::vector<std::string> arguments, bool asMaintenance = false) {
+        arguments.insert(arguments.end(), {"--host", address});
+        if (asMaintenance) {
+            arguments.insert(arguments.end(), std::begin(kMaintenance), std::end(kMaintenance));
+        }
+        return RunTool(arguments);
+    }
+
+    std::string File(const std::string& name) const { return directory + "/" + name; }
+
+    std::string address;
+    std::string port;
+    std::string directory;
+    std::unique_ptr<VirtualSensor> sensor;
+};
+
+TEST_F(ToolSimTest, InfoNamesTheSensor) {
+    Start(1);
+    const ToolRun text = Tool({"info"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("serial:      SIM-"), std::string::npos) << text.out;
+    const json identity = json::parse(Tool({"info", "--json"}).out);
+    EXPECT_EQ(identity.at("serialNumber"), sensor->Read("SensorMetaData").at("serialNumber"));
+}
+
+TEST_F(ToolSimTest, WritesNeedARoleAndTheErrorSaysWhichLine) {
+    Start(2);
+    const ToolRun refused = Tool({"set", "exposure-time", "800"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err.rfind("quil: ", 0), 0u);
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+    const ToolRun wrong = Tool({"login", "maintenance", "--password", "guess"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("You password was wrong for role <maintenance>"), std::string::npos)
+        << wrong.err;
+    const ToolRun right = Tool({"login", "maintenance", "--password", "maintenance"});
+    EXPECT_EQ(right.status, 0) << right.err;
+    EXPECT_EQ(right.out, "logged in as maintenance\n");
+}
+
+TEST_F(ToolSimTest, EverySettingCanBeShownAsJson) {
+    Start(3);
+    const ToolRun run = Tool({"get", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::set<std::string> names;
+    for (std::string line; std::getline(lines, line);) {
+        const json entry = json::parse(line);
+        names.insert(entry.at("name").get<std::string>());
+        EXPECT_TRUE(entry.contains("value")) << line;
+    }
+    EXPECT_EQ(names.size(), 17u);
+    EXPECT_EQ(json::parse(Tool({"get", "exposure-time", "--json"}).out).at("value"),
+              sensor->Read("ExposureTime").at("ExposureTime"));
+}
+
+TEST_F(ToolSimTest, ConfigLoadPutsSavedSettingsBack) {
+    Start(4);
+    ASSERT_EQ(Tool({"config", "save", File("config.json")}).status, 0);
+    ASSERT_EQ(Tool({"set", "exposure-time", "900"}, true).status, 0);
+    ASSERT_EQ(Tool({"set", "resampling", "enabled=true"}, true).status, 0);
+    const ToolRun load = Tool({"config", "load", File("config.json")}, true);
+    EXPECT_EQ(load.status, 0) << load.err;
+    const json saved = json::parse(ReadFile(File("config.json")));
+    EXPECT_EQ(sensor->Read("ExposureTime").at("ExposureTime"), saved.at("exposure-time"));
+    EXPECT_EQ(sensor->Read("Resampling").at("enabled"), saved.at("resampling").at("enabled"));
+}
+
+TEST_F(ToolSimTest, RestoreOfABackupLeavesTheSettingsAsTheyWere) {
+    Start(5);
+    ASSERT_EQ(Tool({"backup", File("before.txt")}).status, 0);
+    ASSERT_EQ(Tool({"set", "laser-power", "0.05"}, true).status, 0);
+    ASSERT_EQ(Tool({"set", "fov", "height=30"}, true).status, 0);
+    const ToolRun restore = Tool({"restore", File("before.txt")}, true);
+    EXPECT_EQ(restore.status, 0) << restore.err;
+    ASSERT_EQ(Tool({"backup", File("after.txt")}).status, 0);
+    EXPECT_EQ(ReadFile(File("after.txt")), ReadFile(File("before.txt")));
+}
+
+TEST_F(ToolSimTest, ImageIsAGreyMapThatNetpbmReads) {
+    Start(6);
+    const ToolRun run = Tool({"image", File("camera.pgm")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const ToolRun info = RunProgram("pamfile", {File("camera.pgm")});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("PGM raw"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("maxval 255"), std::string::npos) << info.out;
+}
+
+TEST_F(ToolSimTest, ProfileIsCsvWithOneRowPerPoint) {
+    Start(7);
+    const ToolRun run = Tool({"profile"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("x,z\n", 0), 0u);
+    const json profile = json::parse(Tool({"profile", "--json"}).out);
+    const auto rows = std::count(run.out.begin(), run.out.end(), '\n') - 1;
+    EXPECT_EQ(static_cast<std::size_t>(rows), profile.at("x").size());
+}
+
+TEST_F(ToolSimTest, MeasureNamesTheValues) {
+    Start(8);
+    const ToolRun run = Tool({"measure", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json values = json::parse(run.out).at("values");
+    ASSERT_FALSE(values.empty());
+    EXPECT_TRUE(values[0].contains("name")) << run.out;
+}
+
+TEST_F(ToolSimTest, StreamWritesAPointCloudThatMeshioReads) {
+    Start(9);
+    const ToolRun run =
+        Tool({"stream", "--count", "50", "--port", port, "--format", "ply", "-o", File("scan.ply")},
+             true);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("lost 0, duplicated 0"), std::string::npos) << run.out;
+    EXPECT_EQ(PythonReads("import meshio, sys; print(len(meshio.read(sys.argv[1]).points))",
+                          File("scan.ply")),
+              std::to_string(50 * 64) + "\n");
+    // The sensor's output is back as the tool found it.
+    EXPECT_EQ(sensor->Read("ProcessInterfaces").at("enableUDPStreaming"), false);
+}
+
+TEST_F(ToolSimTest, StreamCountsLostAndDuplicatedBlocks) {
+    Start(10, 16);  // small profiles: one datagram is one block
+    Varkon::QUILApi::Sim::FaultRates faults;
+    faults.datagramLoss = 0.05;
+    faults.datagramDuplicate = 0.05;
+    sensor->SetFaults(faults);
+    const ToolRun run = Tool(
+        {"stream", "--count", "400", "--port", port, "--format", "jsonl", "-o", File("scan.jsonl")},
+        true);
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::ifstream lines(File("scan.jsonl"));
+    std::set<uint32_t> ids;
+    std::size_t received = 0;
+    for (std::string line; std::getline(lines, line); ++received) {
+        ids.insert(json::parse(line).at("blockId").get<uint32_t>());
+    }
+    ASSERT_EQ(received, 400u);
+    EXPECT_EQ(ids.size(), received) << "a duplicate reached the file";
+    const uint64_t missing = *ids.rbegin() - *ids.begin() + 1 - ids.size();
+    EXPECT_GT(missing, 0u);
+    EXPECT_NE(run.out.find("lost " + std::to_string(missing) + ", duplicated "), std::string::npos)
+        << run.out << "expected lost " << missing;
+    EXPECT_EQ(run.out.find("duplicated 0\n"), std::string::npos) << run.out;
+}
+
+TEST_F(ToolSimTest, PlotsAreReadableImages) {
+    Start(11);
+    ASSERT_EQ(Tool({"plot", "profile", File("profile.svg")}).status, 0);
+    EXPECT_EQ(PythonReads("import sys, xml.etree.ElementTree as t; "
+                          "print(t.parse(sys.argv[1]).getroot().tag)",
+                          File("profile.svg")),
+              "{http://www.w3.org/2000/svg}svg\n");
+    const ToolRun run =
+        Tool({"plot", "heightmap", File("map.png"), "--count", "40", "--port", port}, true);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(PythonReads("import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+                          "im.load(); print(im.mode, im.size)",
+                          File("map.png")),
+              "L (64, 40)\n");
+}
+
+TEST_F(ToolSimTest, DemoEndsWithItsSummaryAndFiles) {
+    Start(12);  // the demo starts its own sensor; this one only reserves the test's number
+    const std::string demoAddress = "127.0.7.40";
+    const ToolRun run = RunTool({"demo", "--output", File("demo"), "--address", demoAddress,
+                                 "--port", "44040", "--profiles", "200"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("restored exactly"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("200 profiles, 0 lost, 0 duplicated, 0 errors"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(PythonReads("import sys; from PIL import Image; "
+                          "print(*(Image.open(sys.argv[1] + f).size for f in "
+                          "('/heightmap.png', '/heightmap.pgm')))",
+                          File("demo")),
+              "(640, 200) (640, 200)\n");
+    EXPECT_EQ(PythonReads("import meshio, sys; print(len(meshio.read(sys.argv[1]).points))",
+                          File("demo/profiles.ply")),
+              std::to_string(200 * 640) + "\n");
+    EXPECT_EQ(RunProgram("pamfile", {File("demo/camera.pgm")}).status, 0);
+}
+
+}  // namespace
+}  // namespace QuilTool::Testing
