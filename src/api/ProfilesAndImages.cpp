@@ -18,24 +18,26 @@ void DecodePixels(const nlohmann::json& value, Image& image) {
 
 namespace Frame {
 
+// The fields that a profile and an augmented profile share, in record order.
+template <class R>
+auto ProfileFields() {
+    return std::make_tuple(Field("qualityID", &R::qualityID),
+                           ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
+                           Field("prec", &R::prec), Field("xStart", &R::xStart),
+                           Field("length", &R::length),
+                           WalkedField<R>("points", Measurement::SplitPoints<R>));
+}
+
 template <>
 struct Schema<Profile> {
-    using R = Profile;
-    static inline const auto fields = std::make_tuple(
-        Field("qualityID", &R::qualityID),
-        ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
-        Field("prec", &R::prec), Field("xStart", &R::xStart), Field("length", &R::length),
-        WalkedField<R>("points", Measurement::SplitPoints<R>));
+    static inline const auto fields = ProfileFields<Profile>();
 };
 
 template <>
 struct Schema<AugmentedProfile> {
-    using R = AugmentedProfile;
-    static inline const auto fields = std::make_tuple(
-        Field("qualityID", &R::qualityID),
-        ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
-        Field("prec", &R::prec), Field("xStart", &R::xStart), Field("length", &R::length),
-        WalkedField<R>("points", Measurement::SplitPoints<R>), Field("brightness", &R::brightness));
+    static inline const auto fields =
+        std::tuple_cat(ProfileFields<AugmentedProfile>(),
+                       std::make_tuple(Field("brightness", &AugmentedProfile::brightness)));
 };
 
 template <>

@@ -1,10 +1,9 @@
 // quil backup, quil restore: the sensor's settings as one opaque text, byte for byte.
 #include "Commands.h"
+#include "Files.h"
 
 #include <CLI/CLI.hpp>
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -22,12 +21,7 @@ void AddBackupCommands(CLI::App& app, Context& context) {
     backup->callback([&context] {
         auto quil = context.Connect();
         const std::string blob = setup ? quil->ReadSingleSetting(*setup) : quil->ReadAllSettings();
-        std::ofstream file(path, std::ios::binary);
-        file.write(blob.data(), static_cast<std::streamsize>(blob.size()));
-        file.close();
-        if (!file) {
-            throw std::runtime_error("cannot write " + path);
-        }
+        WriteFile(path, [&](std::ostream& out) { out << blob; });
         *context.out << "saved " << blob.size() << " bytes of settings to " << path << "\n";
     });
 
@@ -38,12 +32,7 @@ void AddBackupCommands(CLI::App& app, Context& context) {
     restore->add_option("file", path, "File written by backup")->required();
     restore->add_option("--setup", setup, "Into this parameter setup (default: all settings)");
     restore->callback([&context] {
-        std::ifstream file(path, std::ios::binary);
-        if (!file) {
-            throw std::runtime_error("cannot read " + path);
-        }
-        const std::string blob{std::istreambuf_iterator<char>(file),
-                               std::istreambuf_iterator<char>()};
+        const std::string blob = ReadFile(path);
         auto quil = context.Connect();
         if (setup) {
             quil->WriteSingleSetting(blob, *setup);

@@ -1,5 +1,6 @@
 // quil demo: a tour of the library's main job against a virtual sensor started in this process.
 #include "Commands.h"
+#include "Files.h"
 #include "StreamCapture.h"
 
 #include <VirtualSensor.h>
@@ -7,9 +8,9 @@
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <ostream>
+#include <sstream>
 
 namespace QuilTool {
 namespace {
@@ -52,7 +53,7 @@ public:
 
         const std::string backupFile = File("settings-backup.txt");
         const std::string blob = quil->ReadAllSettings();
-        std::ofstream(backupFile, std::ios::binary) << blob;
+        WriteFile(backupFile, [&](std::ostream& file) { file << blob; });
         Step("Backed up " + std::to_string(blob.size()) + " bytes of settings to " + backupFile);
 
         const uint32_t changed = std::min(limits.maxTime, std::max(limits.minTime, exposure * 2));
@@ -69,8 +70,8 @@ public:
              Number(quil->GetLaserPower()) + (restored ? " (as before)" : " (NOT as before)"));
 
         HeightMapCollector heightMap;
-        std::ofstream cloudFile(File("profiles.ply"));
-        const auto cloud = MakeCaptureWriter("ply", cloudFile, 0.2);
+        std::ostringstream cloudText;
+        const auto cloud = MakeCaptureWriter("ply", cloudText, 0.2);
         TeeWriter both({&heightMap, cloud.get()});
         CaptureLimits captureLimits;
         captureLimits.count = options.profiles;
@@ -78,7 +79,7 @@ public:
              " profiles from the UDP stream on port " + std::to_string(options.port));
         counts = CaptureFromSensor(*quil, options.address, options.port, {1}, captureLimits, both,
                                    [](const CaptureCounts&) {});
-        cloudFile.close();
+        WriteFile(File("profiles.ply"), [&](std::ostream& file) { file << cloudText.str(); });
         Step("Received " + std::to_string(counts.profiles) + " profiles in " +
              Number(counts.elapsed.count()) + " s, lost " + std::to_string(counts.lost) +
              ", duplicated " + std::to_string(counts.duplicated));

@@ -1,37 +1,28 @@
 // quil plot: a profile as an SVG chart, or a capture of profiles as a height map.
 #include "Commands.h"
+#include "Files.h"
 #include "Plot.h"
 #include "StreamCapture.h"
 
 #include <CLI/CLI.hpp>
 
-#include <fstream>
 #include <ostream>
 
 namespace QuilTool {
 
 void WriteHeightMapFile(const std::string& path, const HeightMap& map) {
-    std::ofstream file(path, std::ios::binary);
-    if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".png") == 0) {
-        WriteHeightMapPng(file, map);
-    } else {
-        WriteHeightMapPgm(file, map);
-    }
-    file.close();
-    if (!file) {
-        throw std::runtime_error("cannot write " + path);
-    }
+    const bool png = path.size() >= 4 && path.compare(path.size() - 4, 4, ".png") == 0;
+    WriteFile(path, [&](std::ostream& out) {
+        png ? WriteHeightMapPng(out, map) : WriteHeightMapPgm(out, map);
+    });
 }
 
 void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile) {
-    std::ofstream file(path);
-    WriteProfileSvg(file, std::vector<double>(profile.xValues.begin(), profile.xValues.end()),
-                    std::vector<double>(profile.zValues.begin(), profile.zValues.end()),
-                    "Profile, timestamp " + std::to_string(profile.timestamp) + " us");
-    file.close();
-    if (!file) {
-        throw std::runtime_error("cannot write " + path);
-    }
+    WriteFile(path, [&](std::ostream& out) {
+        WriteProfileSvg(out, std::vector<double>(profile.xValues.begin(), profile.xValues.end()),
+                        std::vector<double>(profile.zValues.begin(), profile.zValues.end()),
+                        "Profile, timestamp " + std::to_string(profile.timestamp) + " us");
+    });
 }
 
 void AddPlotCommand(CLI::App& app, Context& context) {

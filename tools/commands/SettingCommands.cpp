@@ -1,11 +1,11 @@
 // quil get, quil set, quil config: the sensor's settings by name.
 #include "Commands.h"
+#include "Files.h"
 #include "RecordJson.h"
 #include "Settings.h"
 
 #include <CLI/CLI.hpp>
 
-#include <fstream>
 #include <ostream>
 #include <stdexcept>
 
@@ -51,21 +51,12 @@ void SaveConfig(const Context& context, const std::string& path) {
             config[setting.name] = setting.read(*quil);
         }
     }
-    std::ofstream file(path);
-    file << config.dump(2) << "\n";
-    file.close();
-    if (!file) {
-        throw std::runtime_error("cannot write " + path);
-    }
+    WriteFile(path, [&](std::ostream& out) { out << config.dump(2) << "\n"; });
     *context.out << "saved " << config.size() << " settings to " << path << "\n";
 }
 
 void LoadConfig(const Context& context, const std::string& path) {
-    std::ifstream file(path);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    const json config = json::parse(file);
+    const json config = json::parse(ReadFile(path));
     if (!config.is_object()) {
         throw std::invalid_argument(path + " does not hold a JSON object");
     }

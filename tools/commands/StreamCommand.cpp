@@ -100,6 +100,12 @@ void AddStreamCommand(CLI::App& app, Context& context) {
             std::fputc('\n', stderr);
         }
         quil->Disconnect();
+        if (file.is_open()) {
+            file.close();
+            if (!file) {
+                throw std::runtime_error("cannot write " + options.output);
+            }
+        }
         PrintCaptureSummary(report, counts);
     });
 }

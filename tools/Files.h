@@ -1,0 +1,19 @@
+#pragma once
+
+// Files the tool reads and writes; a failure names the file.
+
+#include <functional>
+#include <ostream>
+#include <string>
+
+namespace QuilTool {
+
+/// Creates or truncates `path` and lets `write` fill it (binary, no newline translation).
+/// @throws std::runtime_error "cannot write <path>" when opening, writing or closing fails.
+void WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write);
+
+/// The whole content of `path`.
+/// @throws std::runtime_error "cannot read <path>".
+std::string ReadFile(const std::string& path);
+
+}  // namespace QuilTool
