@@ -28,8 +28,8 @@ using namespace Varkon::QUILApi;
 using Clock = std::chrono::steady_clock;
 using Testing::Bytes;
 
-constexpr uint16_t kStreamPort = 41900;
-constexpr uint16_t kBarePort = 41901;
+constexpr uint16_t kStreamPort = 21900;
+constexpr uint16_t kBarePort = 21901;
 constexpr int kReceiveBuffer = 4 << 20;        // requested; the system caps it alike for both
 constexpr std::size_t kSearchCycles = 10000;   // 20,000 blocks per search trial
 constexpr std::size_t kConfirmCycles = 50000;  // 100,000 blocks for the reported rate

@@ -23,7 +23,7 @@ void SendMeasurement(uint16_t port, uint32_t blockId) {
 }
 
 TEST(StreamAccessTest, EveryCallReturnsTheSameStreamSharingTheTransport) {
-    auto transport = std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", 42001);
+    auto transport = std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", 22001);
     QuilApi client(nullptr, transport);
     const auto before = transport.use_count();
     const auto first = client.GetStream();
@@ -33,24 +33,24 @@ TEST(StreamAccessTest, EveryCallReturnsTheSameStreamSharingTheTransport) {
 }
 
 TEST(StreamAccessTest, TheStreamOutlivesTheClientAndFreesItsPortWhenReleased) {
-    auto client = Quil::Create("127.0.0.1", 42002);
+    auto client = Quil::Create("127.0.0.1", 22002);
     auto stream = client->GetStream();
     client.reset();
 
     stream->Start();
-    SendMeasurement(42002, 7);
+    SendMeasurement(22002, 7);
     ASSERT_TRUE(Testing::WaitUntil([&] { return stream->HasMeasurement(); }));
     EXPECT_EQ(stream->PopMeasurement().blockId, 7u);
 
     stream.reset();
-    EXPECT_TRUE(PortIsFree(42002));
+    EXPECT_TRUE(PortIsFree(22002));
 }
 
 TEST(StreamAccessTest, APortInUseFailsUntilItIsFree) {
     boost::asio::io_context io;
     auto blocker = std::make_unique<boost::asio::ip::udp::socket>(
-        io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 42003));
-    auto client = Quil::Create("127.0.0.1", 42003);
+        io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 22003));
+    auto client = Quil::Create("127.0.0.1", 22003);
     try {
         client->GetStream();
         FAIL() << "GetStream bound a port in use";
@@ -60,7 +60,7 @@ TEST(StreamAccessTest, APortInUseFailsUntilItIsFree) {
     blocker.reset();
     auto stream = client->GetStream();
     stream->Start();
-    SendMeasurement(42003, 1);
+    SendMeasurement(22003, 1);
     EXPECT_TRUE(Testing::WaitUntil([&] { return stream->HasMeasurement(); }));
 }
 

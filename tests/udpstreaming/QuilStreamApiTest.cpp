@@ -36,7 +36,7 @@ Bytes Measurement(uint16_t encoder = 0) {
 
 
 // A started stream on a real transport, fed through loopback. Each test passes its own port;
-// ports 41120 to 41199 belong to this file.
+// ports 21120 to 21199 belong to this file.
 class StreamTest : public testing::Test {
 protected:
     void Open(uint16_t port) {
@@ -79,7 +79,7 @@ protected:
 };
 
 TEST_F(StreamTest, StartsWithTheDefaults) {
-    Open(41120);
+    Open(21120);
     EXPECT_TRUE(transport->IsOpen());
     EXPECT_EQ(stream->GetQueueCapacity(), 10000u);
     EXPECT_EQ(stream->GetQueueOverflowPolicy(), DropOldest);
@@ -91,7 +91,7 @@ TEST_F(StreamTest, StartsWithTheDefaults) {
 }
 
 TEST_F(StreamTest, PopsOnEmptyQueuesThrow) {
-    Open(41121);
+    Open(21121);
     EXPECT_TRUE(
         Testing::Throws<std::out_of_range>([&] { stream->PopError(); }, "Error queue is empty."));
     EXPECT_TRUE(Testing::Throws<std::out_of_range>([&] { stream->PopMeasurement(); },
@@ -101,7 +101,7 @@ TEST_F(StreamTest, PopsOnEmptyQueuesThrow) {
 }
 
 TEST_F(StreamTest, DeliversMeasurements) {
-    Open(41122);
+    Open(21122);
     Testing::MeasurementFields fields;
     fields.flagBytes[0] = 1;
     fields.qualityId = 3;
@@ -127,7 +127,7 @@ TEST_F(StreamTest, DeliversMeasurements) {
 }
 
 TEST_F(StreamTest, DeliversProfilesOfEveryDataId) {
-    Open(41123);
+    Open(21123);
     for (uint8_t dataId : {1, 2, 3}) {
         SendBlock(dataId, Testing::SyntheticProfile(dataId, 3));
     }
@@ -143,7 +143,7 @@ TEST_F(StreamTest, DeliversProfilesOfEveryDataId) {
 }
 
 TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
-    Open(41124);
+    Open(21124);
     const Bytes payload = Testing::SyntheticProfile(3, 2000);  // 12024 bytes, 6 frames
     std::vector<Bytes> packets = Fragments(7, payload);
     ASSERT_EQ(packets.size(), 6u);
@@ -159,7 +159,7 @@ TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
 }
 
 TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntries) {
-    Open(41125);
+    Open(21125);
     Send({});
     Send({1, 2, 3});
     SendBlock(1, {});
@@ -181,7 +181,7 @@ TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntries) {
 }
 
 TEST_F(StreamTest, ReportsAProfileTooLargeForAnyBlockWithoutAllocatingIt) {
-    Open(41126);
+    Open(21126);
     Testing::ProfileFields fields;
     fields.pointCount = 4000000000u;
     SendBlock(1, Testing::ProfilePayload(fields, {}));
@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StreamTest, LoweredCapacityKeepsTheStoredEntries) {
-    Open(41140);
+    Open(21140);
     for (uint32_t id : {1, 2, 3, 4}) {
         SendBlock(id, Measurement());
     }
@@ -287,7 +287,7 @@ TEST_F(StreamTest, UrgentErrorsPassAFullQueueUpToTwiceItsCapacity) {
         QueueOverflowPolicy policy;
         std::vector<uint32_t> kept;  // of the empty blocks 1 to 6
     } cases[] = {{DropOldest, {3, 4, 5, 6}}, {DropNew, {1, 2, 3, 4}}};
-    uint16_t port = 41141;
+    uint16_t port = 21141;
     for (const Case& c : cases) {
         Open(port++);
         stream->SetQueueCapacity(2);
@@ -306,7 +306,7 @@ TEST_F(StreamTest, UrgentErrorsPassAFullQueueUpToTwiceItsCapacity) {
 }
 
 TEST_F(StreamTest, EmptyContentIsQueuedEvenWhenTheErrorQueueIsFull) {
-    Open(41143);
+    Open(21143);
     stream->SetQueueCapacity(2);
     stream->SetQueueOverflowPolicy(DropNew);
     Send({1});
@@ -321,7 +321,7 @@ TEST_F(StreamTest, EmptyContentIsQueuedEvenWhenTheErrorQueueIsFull) {
 }
 
 TEST_F(StreamTest, StopAndStartResumeDelivery) {
-    Open(41144);
+    Open(21144);
     stream->Stop();
     SendBlock(1, Measurement());  // waits in the socket, or is the datagram in hand
     stream->Start();
@@ -330,35 +330,35 @@ TEST_F(StreamTest, StopAndStartResumeDelivery) {
 }
 
 TEST_F(StreamTest, CloseEndsTheWorkerPromptlyAndKeepsTheQueues) {
-    Open(41145);
+    Open(21145);
     ASSERT_TRUE(Settle(1));
     const auto start = std::chrono::steady_clock::now();
     stream->Close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_FALSE(transport->IsOpen());
-    EXPECT_TRUE(PortIsFree(41145));
+    EXPECT_TRUE(PortIsFree(21145));
     stream->Close();
     stream->Start();  // closed for good
     EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{1}));
 }
 
 TEST_F(StreamTest, ReleasedStreamStopsAndFreesThePort) {
-    Open(41146);
+    Open(21146);
     ASSERT_TRUE(Settle(1));
     stream.reset();
     EXPECT_FALSE(transport->IsOpen());  // even while the client still holds the transport
-    EXPECT_TRUE(PortIsFree(41146));
+    EXPECT_TRUE(PortIsFree(21146));
 
-    Open(41147);
+    Open(21147);
     stream.reset();
     transport.reset();
-    EXPECT_TRUE(PortIsFree(41147));
+    EXPECT_TRUE(PortIsFree(21147));
 }
 
 TEST(Stream, PortInUseFailsAndWorksOnceFree) {
-    auto blocker = std::make_shared<UdpTransport>("h", 41148);
+    auto blocker = std::make_shared<UdpTransport>("h", 21148);
     blocker->Open();
-    auto transport = std::make_shared<UdpTransport>("127.0.0.1", 41148);
+    auto transport = std::make_shared<UdpTransport>("127.0.0.1", 21148);
     try {
         std::make_shared<QuilStreamApi>(transport);
         ADD_FAILURE() << "a stream on a port in use";

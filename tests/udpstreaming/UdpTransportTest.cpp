@@ -19,7 +19,7 @@ using Testing::Bytes;
 using Testing::LoopbackSender;
 using Testing::PortIsFree;
 
-// Ports 41100 to 41119 belong to this file.
+// Ports 21100 to 21119 belong to this file.
 std::shared_ptr<UdpTransport> OpenTransport(uint16_t port) {
     auto transport = std::make_shared<UdpTransport>("sensor.example", port);
     transport->Open();
@@ -29,16 +29,16 @@ std::shared_ptr<UdpTransport> OpenTransport(uint16_t port) {
 // Binds a plain socket to the port, as another program would.
 
 TEST(UdpTransport, KeepsHostAndPortAndOpensNothingAtFirst) {
-    auto transport = std::make_shared<UdpTransport>("sensor.example", 41100);
+    auto transport = std::make_shared<UdpTransport>("sensor.example", 21100);
     EXPECT_EQ(transport->GetHost(), "sensor.example");
-    EXPECT_EQ(transport->GetPort(), 41100);
+    EXPECT_EQ(transport->GetPort(), 21100);
     EXPECT_FALSE(transport->IsOpen());
-    EXPECT_TRUE(PortIsFree(41100));
+    EXPECT_TRUE(PortIsFree(21100));
 }
 
 TEST(UdpTransport, DeliversDatagramsWholeOrTruncated) {
-    auto transport = OpenTransport(41101);
-    LoopbackSender sender(41101);
+    auto transport = OpenTransport(21101);
+    LoopbackSender sender(21101);
     struct Case {
         std::size_t sent, received;
     } cases[] = {{1, 1}, {2047, 2047}, {2048, 2048}, {2049, 2048}, {3000, 2048}, {0, 0}};
@@ -57,8 +57,8 @@ TEST(UdpTransport, DeliversDatagramsWholeOrTruncated) {
 }
 
 TEST(UdpTransport, ReceiveWithoutADatagramYieldsNothingAfterOneSecond) {
-    auto transport = OpenTransport(41102);
-    LoopbackSender(41102).Send({7});
+    auto transport = OpenTransport(21102);
+    LoopbackSender(21102).Send({7});
     EXPECT_EQ(transport->Receive(), Bytes{7});
 
     const auto start = std::chrono::steady_clock::now();
@@ -71,7 +71,7 @@ TEST(UdpTransport, ReceiveWithoutADatagramYieldsNothingAfterOneSecond) {
 }
 
 TEST(UdpTransport, SecondOpenChangesNothing) {
-    auto transport = OpenTransport(41103);
+    auto transport = OpenTransport(21103);
     transport->SetReceiveBufferSize(65536);
     const int size = transport->GetReceiveBufferSize();
     transport->Open();
@@ -80,8 +80,8 @@ TEST(UdpTransport, SecondOpenChangesNothing) {
 }
 
 TEST(UdpTransport, OpenFailsOnAPortInUseAndWorksOnceItIsFree) {
-    auto blocker = OpenTransport(41104);
-    auto transport = std::make_shared<UdpTransport>("h", 41104);
+    auto blocker = OpenTransport(21104);
+    auto transport = std::make_shared<UdpTransport>("h", 21104);
     try {
         transport->Open();
         ADD_FAILURE() << "Open succeeded on a port in use";
@@ -97,33 +97,33 @@ TEST(UdpTransport, OpenFailsOnAPortInUseAndWorksOnceItIsFree) {
 }
 
 TEST(UdpTransport, CloseFreesThePortAndOpenBindsAgain) {
-    auto transport = std::make_shared<UdpTransport>("h", 41105);
+    auto transport = std::make_shared<UdpTransport>("h", 21105);
     transport->Close();  // never opened
     transport->Open();
-    EXPECT_FALSE(PortIsFree(41105));
+    EXPECT_FALSE(PortIsFree(21105));
     transport->Close();
     transport->Close();
     EXPECT_FALSE(transport->IsOpen());
-    EXPECT_TRUE(PortIsFree(41105));
+    EXPECT_TRUE(PortIsFree(21105));
 
     transport->Open();
-    LoopbackSender(41105).Send({4, 2});
+    LoopbackSender(21105).Send({4, 2});
     EXPECT_EQ(transport->Receive(), (Bytes{4, 2}));
 }
 
 TEST(UdpTransport, ReleasingTheLastReferenceFreesThePort) {
-    OpenTransport(41106).reset();
-    EXPECT_TRUE(PortIsFree(41106));
+    OpenTransport(21106).reset();
+    EXPECT_TRUE(PortIsFree(21106));
 }
 
 TEST(UdpTransport, ReceiveBufferSizeIsWhatTheSystemApplied) {
-    auto transport = OpenTransport(41107);
+    auto transport = OpenTransport(21107);
     transport->SetReceiveBufferSize(100000);
     EXPECT_GE(transport->GetReceiveBufferSize(), 100000);  // Linux doubles the request
 }
 
 TEST(UdpTransport, BufferSizeWithoutASocketFailsWithABadDescriptor) {
-    auto transport = std::make_shared<UdpTransport>("h", 41108);
+    auto transport = std::make_shared<UdpTransport>("h", 21108);
     EXPECT_TRUE(Testing::Throws<boost::system::system_error>(
         [&] { transport->GetReceiveBufferSize(); }, "get_option: Bad file descriptor"));
     EXPECT_TRUE(Testing::Throws<boost::system::system_error>(
@@ -131,7 +131,7 @@ TEST(UdpTransport, BufferSizeWithoutASocketFailsWithABadDescriptor) {
 }
 
 TEST(UdpTransport, ReceiveOnAClosedTransportYieldsNothing) {
-    auto transport = std::make_shared<UdpTransport>("h", 41109);
+    auto transport = std::make_shared<UdpTransport>("h", 21109);
     Bytes received;
     EXPECT_FALSE(transport->ReceiveInto(received));
 }
