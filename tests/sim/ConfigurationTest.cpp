@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 
 namespace Varkon::QUILApi {
@@ -168,8 +169,13 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class SimConfigurationTest : public ::testing::TestWithParam<Case> {};
 
+// The instances listen on 127.0.6.160 and up, a range of their own: an address shared with a
+// test that runs at the same time in another process fails to bind.
+constexpr std::size_t kFirstCaseHost = 160;
+static_assert(kFirstCaseHost + std::size(kCases) <= 200u, "too many cases for the address range");
+
 TEST_P(SimConfigurationTest, AWriteIsReadBackAndARefusedOneChangesNothing) {
-    const std::string address = "127.0.6." + std::to_string(20 + Testing::ParamIndex());
+    const std::string address = "127.0.6." + std::to_string(kFirstCaseHost + Testing::ParamIndex());
     VirtualSensor sensor(SimOptions(address));
     auto client = Connected(address, 43000, "maintenance");
     const Case& c = GetParam();

@@ -1,5 +1,6 @@
 // Starting a virtual sensor and a connected client for the end-to-end tests. Each test uses its
-// own loopback address from 127.0.6.1 to 127.0.6.60 and UDP ports from 43000 to 43999.
+// own loopback address in 127.0.6.0/24 and UDP ports from 43000 to 43999: tests run in parallel
+// processes, so two tests on one address make one of them fail to bind.
 #pragma once
 
 #include "VirtualSensor.h"
