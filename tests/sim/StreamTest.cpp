@@ -1,7 +1,6 @@
 // The virtual sensor's UDP stream, received by the library's stream object.
 #include "Measurements.h"
 #include "SimSupport.h"
-#include "WireClient.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -110,19 +109,13 @@ TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
 
 TEST(SimStreamTest, SoftwareTriggersSendExactlyTheFiredProfiles) {
     VirtualSensor sensor(SimOptions("127.0.6.31"));
-    Testing::WireClient wire("127.0.6.31");
-    wire.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}});
-    ASSERT_EQ(wire.Set("Trigger", {{"triggerMode", 1},
-                                   {"modeOption", 0},
-                                   {"triggerTime", 500},
-                                   {"encoderSteps", 20}})["msgType"],
-              "ACK");
-    auto client = Connected("127.0.6.31", 43002, "operator");
+    auto client = Connected("127.0.6.31", 43002, "maintenance");
+    client->SetTrigger(1, 0, 500, 20);
     auto stream = client->GetStream();
     stream->Start();
     client->SetUDPStreamData({{1}});
     SwitchOutput(*client, true, 43002);
-    ASSERT_EQ(wire.Set("TriggerFire", {{"count", 700}})["msgType"], "ACK");
+    client->TriggerFire(700);
     ASSERT_TRUE(WaitUntil([&] { return sensor.BlocksSent() == 700; }, seconds(20)));
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 700; }, seconds(5)));
     EXPECT_FALSE(stream->HasError());
