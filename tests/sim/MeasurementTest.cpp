@@ -3,6 +3,7 @@
 #include "Measurements.h"
 #include "SimSupport.h"
 #include "support/ExpectThrow.h"
+#include "support/RunCommand.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@ namespace {
 using Sim::VirtualSensor;
 using std::chrono::seconds;
 using Testing::Connected;
+using Testing::RunCommand;
 using Testing::SimOptions;
 using Testing::Throws;
 using Testing::WaitUntil;
@@ -196,20 +198,6 @@ TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
     EXPECT_FALSE(stream->HasError());
 }
 
-std::string Output(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return output;
-    }
-    char buffer[4096];
-    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, count);
-    }
-    pclose(pipe);
-    return output;
-}
-
 TEST(SimImageTest, ASavedCameraImageIsAGreyMapOfTheRegionOfInterest) {
     VirtualSensor sensor(SimOptions("127.0.6.103"));
     auto client = Connected("127.0.6.103", 43103, "maintenance");
@@ -224,7 +212,8 @@ TEST(SimImageTest, ASavedCameraImageIsAGreyMapOfTheRegionOfInterest) {
     std::ifstream file(path, std::ios::binary);
     const std::string content{std::istreambuf_iterator<char>(file), {}};
     EXPECT_EQ(content, header + std::string(image.pixels.begin(), image.pixels.end()));
-    const auto kind = Output("/usr/bin/pamfile '" + path + "' 2>&1");
+    const auto [kind, status] = RunCommand("/usr/bin/pamfile '" + path + "' 2>&1");
+    EXPECT_EQ(status, 0) << kind;
     EXPECT_NE(kind.find("PGM raw, " + std::to_string(image.roiWidth) + " by " +
                         std::to_string(image.roiHeight) + "  maxval 255"),
               std::string::npos)
