@@ -32,7 +32,7 @@ const std::string kRefusedTrigger =
 
 TEST(SimTriggerTest, TheMetaAndLimitsStateWhatTheSensorAccepts) {
     VirtualSensor sensor(SimOptions("127.0.6.100"));
-    auto client = Connected("127.0.6.100", 43100, "maintenance");
+    auto client = Connected("127.0.6.100", 23100, "maintenance");
     EXPECT_EQ(client->GetTrigger(), (Trigger{0, 0, 10000, 20}));  // 100 profiles per second
     const auto limits = client->GetTriggerLimits();
     EXPECT_EQ(limits, (TriggerLimits{100, 1000000, 1, 10000}));
@@ -162,7 +162,7 @@ const Setting kSettings[] = {
 // its acquisition number; every request then returns that acquisition.
 TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
     VirtualSensor sensor(SimOptions("127.0.6.102"));
-    auto client = Connected("127.0.6.102", 43102, "maintenance");
+    auto client = Connected("127.0.6.102", 23102, "maintenance");
     auto stream = client->GetStream();
     stream->Start();
     for (const auto& setting : kSettings) {
@@ -171,7 +171,7 @@ TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
         client->SetTrigger(1, 0, 100, 20);
         setting.apply(*client);
         client->SetUDPStreamData({{3}});
-        client->SetProcessInterfaces(false, false, 0, true, "127.0.0.1", 43102, 0);
+        client->SetProcessInterfaces(false, false, 0, true, "127.0.0.1", 23102, 0);
         client->TriggerFire(1);
         ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 1; }, seconds(10)));
         const auto streamed = stream->PopProfile();
@@ -200,7 +200,7 @@ TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
 
 TEST(SimImageTest, ASavedCameraImageIsAGreyMapOfTheRegionOfInterest) {
     VirtualSensor sensor(SimOptions("127.0.6.103"));
-    auto client = Connected("127.0.6.103", 43103, "maintenance");
+    auto client = Connected("127.0.6.103", 23103, "maintenance");
     client->SetFoV(-40.0, 20.0, 130.0, 80.0);
     const auto image = client->GetImage();
     ASSERT_EQ(image.pixels.size(), std::size_t{image.roiWidth} * image.roiHeight);

@@ -39,7 +39,7 @@ TEST(SimSessionTest, ObserverReadsButMayNotWrite) {
 
 TEST(SimSessionTest, EachRoleWritesWhatItMay) {
     VirtualSensor sensor(SimOptions("127.0.6.2"));
-    auto client = Connected("127.0.6.2", 43000, "operator");
+    auto client = Connected("127.0.6.2", 23000, "operator");
     client->SetUDPStreamData({{0, 3}});
     EXPECT_TRUE(
         Throws<std::domain_error>([&] { client->SetExposureTime(600); }, kForbiddenExposure));
@@ -77,8 +77,8 @@ TEST(SimSessionTest, WritesOfTriggersAndSetupsNeedTheirRole) {
     VirtualSensor sensor(SimOptions("127.0.6.104"));
     const std::pair<Role, std::unique_ptr<Quil>> clients[] = {
         {Role::Observer, Connected("127.0.6.104")},
-        {Role::Operator, Connected("127.0.6.104", 43000, "operator")},
-        {Role::Maintenance, Connected("127.0.6.104", 43000, "maintenance")},
+        {Role::Operator, Connected("127.0.6.104", 23000, "operator")},
+        {Role::Maintenance, Connected("127.0.6.104", 23000, "maintenance")},
     };
     for (const auto& write : kWrites) {
         for (const auto& [role, client] : clients) {
@@ -114,7 +114,7 @@ TEST(SimSessionTest, LoginFailuresCarryTheLibrarysTexts) {
 
 TEST(SimSessionTest, ARoleIsHeldByOneConnectionUntilGivenBack) {
     VirtualSensor sensor(SimOptions("127.0.6.4"));
-    auto first = Connected("127.0.6.4", 43000, "maintenance");
+    auto first = Connected("127.0.6.4", 23000, "maintenance");
     auto second = Connected("127.0.6.4");
     try {
         second->Login("maintenance", "maintenance");
@@ -142,7 +142,7 @@ TEST(SimSessionTest, AClosedConnectionGivesItsRoleBack) {
                   "ACK");
     }
     ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
-    auto client = Connected("127.0.6.5", 43000, "maintenance");
+    auto client = Connected("127.0.6.5", 23000, "maintenance");
     client->SetExposureTime(800);
 }
 

@@ -45,7 +45,7 @@ json Stored(Quil& client, uint32_t numSetup, const char* resource, const char* k
 
 TEST(SimSetupsTest, StoreActivateAndResetMoveTheSettings) {
     VirtualSensor sensor(SimOptions("127.0.6.50"));
-    auto c = Connected("127.0.6.50", 43000, "maintenance");
+    auto c = Connected("127.0.6.50", 23000, "maintenance");
     EXPECT_EQ(c->GetParameterSetupMeta(), 4u);
     EXPECT_EQ(c->GetActiveSetup(), (ActiveSetup{0, true}));
     c->SetExposureTime(2000);
@@ -90,7 +90,7 @@ TEST(SimSetupsTest, StoreActivateAndResetMoveTheSettings) {
 // device settings, every stored setup, the active and start-up setup and the unsaved values.
 TEST(SimSetupsTest, ABackupRestoresEverything) {
     VirtualSensor sensor(SimOptions("127.0.6.51"));
-    auto c = Connected("127.0.6.51", 43000, "maintenance");
+    auto c = Connected("127.0.6.51", 23000, "maintenance");
     c->SetLaserPower(0.3);
     c->StoreToSetup(1);
     c->SetStartupSetup(2);
@@ -131,7 +131,7 @@ TEST(SimSetupsTest, ABackupRestoresEverything) {
 
 TEST(SimSetupsTest, ASingleSetupIsWrittenIntoTheNamedStorage) {
     VirtualSensor sensor(SimOptions("127.0.6.52"));
-    auto c = Connected("127.0.6.52", 43000, "maintenance");
+    auto c = Connected("127.0.6.52", 23000, "maintenance");
     c->SetResolution(4, 2);
     c->StoreToSetup(1);
     const std::string blob = c->ReadSingleSetting(1);
