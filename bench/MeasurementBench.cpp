@@ -245,8 +245,8 @@ void GetImageVersusBareParse(benchmark::State& state) {
 }
 BENCHMARK(GetImageVersusBareParse)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(3);
 
-// Diagnosis: the same GetImage against a bare Beast server that sends each reply as one frame
-// (the test sensor's Beast stream keeps its default of fragmenting messages into 4 KB frames).
+// Diagnosis: the same GetImage against a bare Beast server that sends each reply as one frame,
+// as the test sensor does too, but without the test sensor's recording and handlers.
 class OneFrameImageServer {
 public:
     explicit OneFrameImageServer(const std::string& address)

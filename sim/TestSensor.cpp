@@ -193,6 +193,8 @@ private:
             deflate.server_enable = true;
             ws.set_option(deflate);
         }
+        // One frame per message: Beast's default of 4 KB frames costs milliseconds per image.
+        ws.auto_fragment(false);
         auto request = parser.release();
         const auto protocol = std::string(request[http::field::sec_websocket_protocol]);
         ws.set_option(

@@ -16,7 +16,7 @@ namespace Varkon::QUILApi::Sim {
 class Connection {
 public:
     virtual ~Connection() = default;
-    /// Sends `text` as one text message, after `delay`.
+    /// Sends `text` as one text message in a single frame, after `delay`.
     virtual void Send(std::string text,
                       std::chrono::milliseconds delay = std::chrono::milliseconds(0)) = 0;
     /// Closes the WebSocket normally.

@@ -237,6 +237,11 @@ Frame VirtualSensor::Capture(uint64_t index, uint64_t timeUs) const {
                                      CaptureSettingsOf(impl->model.settings));
 }
 
+Picture VirtualSensor::Photograph(uint64_t index, uint64_t timeUs) const {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    return impl->model.scene.Photograph(index, timeUs, CaptureSettingsOf(impl->model.settings));
+}
+
 uint64_t VirtualSensor::BlocksSent() const {
     return impl->streamer->BlocksSent();
 }

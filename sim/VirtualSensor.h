@@ -54,6 +54,9 @@ public:
     /// The frame that acquisition `index` at sensor time `timeUs` gives with the current
     /// settings: what the stream carried for it, or would carry.
     Frame Capture(uint64_t index, uint64_t timeUs) const;
+    /// The camera picture of acquisition `index` at sensor time `timeUs` with the current
+    /// settings: what "Image" returns while that acquisition is the latest.
+    Picture Photograph(uint64_t index, uint64_t timeUs) const;
     /// Blocks sent on the UDP output so far.
     uint64_t BlocksSent() const;
     std::size_t OpenConnections() const;

@@ -2,6 +2,7 @@
 // nobody on the team wrote).
 #include "api/QuilApi.h"
 #include "support/ExpectThrow.h"
+#include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 namespace Varkon::QUILApi {
 namespace {
 
+using Testing::RunCommand;
 using Testing::Throws;
 
 std::string ReadFile(const std::string& path) {
@@ -24,21 +26,6 @@ std::string ReadFile(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
-}
-
-// Standard output of `command`, and its exit status.
-std::pair<std::string, int> RunCommand(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return {"", -1};
-    }
-    char buffer[4096];
-    std::size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, count);
-    }
-    return {output, pclose(pipe)};
 }
 
 Image MakeImage(uint32_t width, uint32_t height, uint32_t colBinning, uint32_t rowBinning,

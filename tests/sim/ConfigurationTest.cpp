@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 
 namespace Varkon::QUILApi {
@@ -52,17 +53,17 @@ const Case kCases[] = {
          EXPECT_EQ(q.GetTimeserver(), (Timeserver{false, {}}));
      }},
     {"ProcessInterfaces",
-     [](Quil& q) { q.SetProcessInterfaces(true, true, 2, false, "127.0.0.1", 43999, 1); },
+     [](Quil& q) { q.SetProcessInterfaces(true, true, 2, false, "127.0.0.1", 23999, 1); },
      [](Quil& q) {
          EXPECT_EQ(q.GetProcessInterfaces(),
-                   (ProcessInterfaces{true, true, 2, false, "127.0.0.1", 43999, 1}));
+                   (ProcessInterfaces{true, true, 2, false, "127.0.0.1", 23999, 1}));
      },
      [](Quil& q) { q.SetProcessInterfaces(false, false, 9, false, "", 0, 0); },
      [](Quil& q) { EXPECT_EQ(q.GetProcessInterfaces(), ProcessInterfaces{}); }},
     {"ProcessInterfaces",  // the stream goes to this machine only
-     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "127.0.0.1", 43998, 0); },
+     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "127.0.0.1", 23998, 0); },
      [](Quil& q) { EXPECT_TRUE(q.GetProcessInterfaces().enableUDPStreaming); },
-     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "192.0.2.10", 43998, 0); },
+     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "192.0.2.10", 23998, 0); },
      [](Quil& q) { EXPECT_FALSE(q.GetProcessInterfaces().enableUDPStreaming); }},
     {"UDPStreamData",
      [](Quil& q) {
@@ -168,10 +169,15 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class SimConfigurationTest : public ::testing::TestWithParam<Case> {};
 
+// The instances listen on 127.0.6.160 and up, a range of their own: an address shared with a
+// test that runs at the same time in another process fails to bind.
+constexpr std::size_t kFirstCaseHost = 160;
+static_assert(kFirstCaseHost + std::size(kCases) <= 200u, "too many cases for the address range");
+
 TEST_P(SimConfigurationTest, AWriteIsReadBackAndARefusedOneChangesNothing) {
-    const std::string address = "127.0.6." + std::to_string(20 + Testing::ParamIndex());
+    const std::string address = "127.0.6." + std::to_string(kFirstCaseHost + Testing::ParamIndex());
     VirtualSensor sensor(SimOptions(address));
-    auto client = Connected(address, 43000, "maintenance");
+    auto client = Connected(address, 23000, "maintenance");
     const Case& c = GetParam();
     EXPECT_TRUE(
         Throws<std::invalid_argument>([&] { c.writeRefused(*client); }, Refused(c.resource)));
@@ -184,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(Resources, SimConfigurationTest, ::testing::ValuesIn(kC
 
 TEST(SimConfigurationMetaTest, TheLimitsStatedAreTheLimitsApplied) {
     VirtualSensor sensor(SimOptions("127.0.6.10"));
-    auto client = Connected("127.0.6.10", 43000, "maintenance");
+    auto client = Connected("127.0.6.10", 23000, "maintenance");
     const auto exposure = client->GetExposureTimeLimits();
     client->SetExposureTime(exposure.minTime);
     client->SetExposureTime(exposure.maxTime);
@@ -274,8 +280,8 @@ TEST(SimConfigurationMetaTest, MetaResourcesAreReadable) {
 
 TEST(SimConfigurationMetaTest, ProcessInterfacesKeepTheirMembersThroughTheReadModifyWrite) {
     VirtualSensor sensor(SimOptions("127.0.6.12"));
-    auto client = Connected("127.0.6.12", 43000, "operator");
-    ProcessInterfaces wanted{false, true, 1, true, "127.0.0.1", 43010, 0};
+    auto client = Connected("127.0.6.12", 23000, "operator");
+    ProcessInterfaces wanted{false, true, 1, true, "127.0.0.1", 23010, 0};
     client->SetProcessInterfaces(wanted);
     EXPECT_EQ(client->GetProcessInterfaces(), wanted);
     EXPECT_EQ(sensor.Read("ProcessInterfaces").size(), 7u);
@@ -295,7 +301,7 @@ std::optional<nlohmann::json> NextUpdateOf(Testing::WireClient& watcher,
 TEST(SimUpdateTest, ChangesAreAnnouncedToOtherClients) {
     VirtualSensor sensor(SimOptions("127.0.6.13"));
     Testing::WireClient watcher("127.0.6.13");
-    auto client = Connected("127.0.6.13", 43000, "maintenance");
+    auto client = Connected("127.0.6.13", 23000, "maintenance");
     client->SetExposureTime(1500);
     const auto update = watcher.NextUpdate(std::chrono::seconds(5));
     ASSERT_TRUE(update);

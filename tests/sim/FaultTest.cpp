@@ -25,7 +25,7 @@ TEST(SimFaultTest, AMissingReplyIsATimeOut) {
     auto options = SimOptions("127.0.6.40");
     options.faults.replyMissing = 1.0;
     VirtualSensor sensor(options);
-    auto client = Quil::Create("127.0.6.40", 43000);
+    auto client = Quil::Create("127.0.6.40", 23000);
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); }, kNoConnectReply));
     sensor.SetFaults({});
     client->Connect();
@@ -37,7 +37,7 @@ TEST(SimFaultTest, AReplyLaterThanTheLimitIsATimeOutAndAShortDelayIsNot) {
     options.faults.replyDelay = 1.0;
     options.faults.replyDelayTime = milliseconds(900);
     VirtualSensor sensor(options);
-    auto client = Quil::Create("127.0.6.41", 43000);
+    auto client = Quil::Create("127.0.6.41", 23000);
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); }, kNoConnectReply));
     FaultRates shortDelay;
     shortDelay.replyDelay = 1.0;
@@ -53,7 +53,7 @@ TEST(SimFaultTest, ADroppedConnectionLeavesTheRequestUnanswered) {
     auto options = SimOptions("127.0.6.42");
     options.faults.connectionDrop = 1.0;
     VirtualSensor sensor(options);
-    auto client = Quil::Create("127.0.6.42", 43000);
+    auto client = Quil::Create("127.0.6.42", 23000);
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); }, kNoConnectReply));
     EXPECT_TRUE(sensor.WaitForOpenConnections(0, seconds(5)));
 }
@@ -89,7 +89,7 @@ class SimDatagramFaultTest : public ::testing::TestWithParam<DatagramCase> {};
 TEST_P(SimDatagramFaultTest, TheStreamReportsTheFault) {
     const int n = Testing::ParamIndex();
     const std::string address = "127.0.6." + std::to_string(43 + n);
-    const auto port = static_cast<unsigned short>(43010 + n);
+    const auto port = static_cast<unsigned short>(23010 + n);
     auto options = SimOptions(address);
     options.profileRate = 500;
     options.faults = GetParam().faults;

@@ -1,15 +1,19 @@
 // Sessions and roles of the virtual sensor, through the library.
+#include "Roles.h"
 #include "SimSupport.h"
 #include "WireClient.h"
 #include "support/ExpectThrow.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 namespace Varkon::QUILApi {
 namespace {
 
+using Sim::Role;
+using Sim::RoleName;
 using Sim::VirtualSensor;
 using std::chrono::milliseconds;
 using Testing::Connected;
@@ -35,7 +39,7 @@ TEST(SimSessionTest, ObserverReadsButMayNotWrite) {
 
 TEST(SimSessionTest, EachRoleWritesWhatItMay) {
     VirtualSensor sensor(SimOptions("127.0.6.2"));
-    auto client = Connected("127.0.6.2", 43000, "operator");
+    auto client = Connected("127.0.6.2", 23000, "operator");
     client->SetUDPStreamData({{0, 3}});
     EXPECT_TRUE(
         Throws<std::domain_error>([&] { client->SetExposureTime(600); }, kForbiddenExposure));
@@ -46,6 +50,50 @@ TEST(SimSessionTest, EachRoleWritesWhatItMay) {
     client->Logout();
     EXPECT_TRUE(
         Throws<std::domain_error>([&] { client->SetExposureTime(700); }, kForbiddenExposure));
+}
+
+struct Write {
+    const char* resource;  // the first one the operation writes
+    Role needed;
+    std::function<void(Quil&)> call;
+};
+
+const Write kWrites[] = {
+    {"TriggerFire", Role::Operator, [](Quil& q) { q.TriggerFire(1); }},
+    {"ActiveSetup", Role::Operator, [](Quil& q) { q.SetActiveSetup(0); }},
+    {"Trigger", Role::Maintenance, [](Quil& q) { q.SetTrigger(0, 0, 10000, 20); }},
+    {"StartupSetup", Role::Maintenance, [](Quil& q) { q.SetStartupSetup(1); }},
+    {"StoreToSetup", Role::Maintenance, [](Quil& q) { q.StoreToSetup(1); }},
+    {"AllSettingsReset", Role::Maintenance, [](Quil& q) { q.AllSettingsReset(); }},
+    {"StartSettingWrite", Role::Maintenance,
+     [](Quil& q) { q.WriteAllSettings(q.ReadAllSettings()); }},
+    {"StartSettingWrite", Role::Maintenance,
+     [](Quil& q) { q.WriteSingleSetting(q.ReadSingleSetting(0), 0); }},
+};
+
+// Every write of triggers, setups and settings by every role: refused with the library's text
+// naming the role needed, or done.
+TEST(SimSessionTest, WritesOfTriggersAndSetupsNeedTheirRole) {
+    VirtualSensor sensor(SimOptions("127.0.6.104"));
+    const std::pair<Role, std::unique_ptr<Quil>> clients[] = {
+        {Role::Observer, Connected("127.0.6.104")},
+        {Role::Operator, Connected("127.0.6.104", 23000, "operator")},
+        {Role::Maintenance, Connected("127.0.6.104", 23000, "maintenance")},
+    };
+    for (const auto& write : kWrites) {
+        for (const auto& [role, client] : clients) {
+            SCOPED_TRACE(std::string(write.resource) + " by " + RoleName(role));
+            if (role < write.needed) {
+                EXPECT_TRUE(Throws<std::domain_error>(
+                    [&] { write.call(*client); },
+                    "SET returned an error: Your role is not allowed to access resource <" +
+                        std::string(write.resource) + ">, you need role <" +
+                        RoleName(write.needed) + ">."));
+            } else {
+                EXPECT_NO_THROW(write.call(*client));
+            }
+        }
+    }
 }
 
 TEST(SimSessionTest, LoginFailuresCarryTheLibrarysTexts) {
@@ -66,7 +114,7 @@ TEST(SimSessionTest, LoginFailuresCarryTheLibrarysTexts) {
 
 TEST(SimSessionTest, ARoleIsHeldByOneConnectionUntilGivenBack) {
     VirtualSensor sensor(SimOptions("127.0.6.4"));
-    auto first = Connected("127.0.6.4", 43000, "maintenance");
+    auto first = Connected("127.0.6.4", 23000, "maintenance");
     auto second = Connected("127.0.6.4");
     try {
         second->Login("maintenance", "maintenance");
@@ -94,7 +142,7 @@ TEST(SimSessionTest, AClosedConnectionGivesItsRoleBack) {
                   "ACK");
     }
     ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
-    auto client = Connected("127.0.6.5", 43000, "maintenance");
+    auto client = Connected("127.0.6.5", 23000, "maintenance");
     client->SetExposureTime(800);
 }
 

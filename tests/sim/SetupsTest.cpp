@@ -1,18 +1,24 @@
-// Parameter setups, the settings blob and its block-wise write, on the wire; and the scene's
-// determinism.
+// Parameter setups and the settings backup through the library; the block-wise write on the wire
+// where the library cannot get it wrong; and the scene's determinism.
 #include "Packets.h"
 #include "Scene.h"
 #include "SimSupport.h"
 #include "WireClient.h"
+#include "support/ExpectThrow.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
 
 namespace Varkon::QUILApi {
 namespace {
 
 using nlohmann::json;
 using Sim::VirtualSensor;
+using Testing::Connected;
 using Testing::SimOptions;
+using Testing::Throws;
 using Testing::WireClient;
 
 const json kRefused = "InvalidArgument";
@@ -26,84 +32,126 @@ struct Maintainer : WireClient {
         return Get(name, parameter).at("msgData").at(1);
     }
     json Code(const json& reply) { return reply.at("msgData").at(1); }
-    // Writes `blob` as the library does, in blocks of the sensor's limit.
-    json Write(const std::string& blob, const json& setup) {
-        const std::size_t limit = Data("WriteSettingsBlockLimits")["maxLength"];
-        json reply = Set("StartSettingWrite", setup);
-        for (std::size_t at = 0, num = 0; at < blob.size() && Ok(reply); at += limit, ++num) {
-            reply = Set("WriteSettingsBlock", {{"num", num},
-                                               {"isLastBlock", at + limit >= blob.size()},
-                                               {"block", blob.substr(at, limit)}});
-        }
-        return reply;
-    }
 };
+
+std::string Refused(const std::string& resource) {
+    return "SET returned an error: Invalid parameters passed for resource <" + resource + ">";
+}
+
+// A setting as the stored setup `numSetup` holds it.
+json Stored(Quil& client, uint32_t numSetup, const char* resource, const char* key) {
+    return json::parse(client.GetParameterSetup(numSetup))[resource][key];
+}
 
 TEST(SimSetupsTest, StoreActivateAndResetMoveTheSettings) {
     VirtualSensor sensor(SimOptions("127.0.6.50"));
-    Maintainer c("127.0.6.50");
-    EXPECT_EQ(c.Data("ParameterSetupMeta"), (json{{"numStorages", 4}}));
-    EXPECT_EQ(c.Data("ActiveSetup"), (json{{"active", 0}, {"saved", true}}));
-    ASSERT_TRUE(c.Ok(c.Set("ExposureTime", {{"ExposureTime", 2000}})));
-    EXPECT_EQ(c.Data("ActiveSetup"), (json{{"active", 0}, {"saved", false}}));
-    ASSERT_TRUE(c.Ok(c.Set("StoreToSetup", {{"numSetup", 2}})));
-    EXPECT_EQ(c.Data("ParameterSetup", {{"numSetup", 2}})["ExposureTime"]["ExposureTime"], 2000);
-    EXPECT_EQ(c.Data("ParameterSetup", {{"numSetup", 0}})["ExposureTime"]["ExposureTime"], 500);
+    auto c = Connected("127.0.6.50", 23000, "maintenance");
+    EXPECT_EQ(c->GetParameterSetupMeta(), 4u);
+    EXPECT_EQ(c->GetActiveSetup(), (ActiveSetup{0, true}));
+    c->SetExposureTime(2000);
+    EXPECT_EQ(c->GetActiveSetup(), (ActiveSetup{0, false}));
+    c->StoreToSetup(2);
+    EXPECT_EQ(Stored(*c, 2, "ExposureTime", "ExposureTime"), 2000);
+    EXPECT_EQ(Stored(*c, 0, "ExposureTime", "ExposureTime"), 500);
 
-    ASSERT_TRUE(c.Ok(c.Set("ActiveSetup", {{"active", 0}})));
-    EXPECT_EQ(c.Data("ExposureTime")["ExposureTime"], 500);
-    ASSERT_TRUE(c.Ok(c.Set("ActiveSetup", {{"active", 2}})));
-    EXPECT_EQ(c.Data("ExposureTime")["ExposureTime"], 2000);
-    EXPECT_EQ(c.Data("ActiveSetup"), (json{{"active", 2}, {"saved", true}}));
+    c->SetActiveSetup(0);
+    EXPECT_EQ(c->GetExposureTime(), 500u);
+    c->SetActiveSetup(2);
+    EXPECT_EQ(c->GetExposureTime(), 2000u);
+    EXPECT_EQ(c->GetActiveSetup(), (ActiveSetup{2, true}));
 
-    ASSERT_TRUE(c.Ok(c.Set("StartupSetup", {{"numSetup", 3}})));
-    EXPECT_EQ(c.Data("StartupSetup"), (json{{"numSetup", 3}}));
-    ASSERT_TRUE(c.Ok(c.Set("AllSettingsReset")));
-    EXPECT_EQ(c.Data("ExposureTime")["ExposureTime"], 500);
-    EXPECT_EQ(c.Data("ParameterSetup", {{"numSetup", 2}})["ExposureTime"]["ExposureTime"], 2000);
+    c->SetStartupSetup(3);
+    EXPECT_EQ(c->GetStartupSetup(), 3u);
+    c->AllSettingsReset();
+    EXPECT_EQ(c->GetExposureTime(), 500u);
+    EXPECT_EQ(Stored(*c, 2, "ExposureTime", "ExposureTime"), 2000);
+    EXPECT_EQ(c->GetStartupSetup(), 3u);
 
-    for (const char* name : {"ActiveSetup", "StoreToSetup"}) {
-        const json value = {{name == std::string("ActiveSetup") ? "active" : "numSetup", 4}};
-        EXPECT_EQ(c.Code(c.Set(name, value)), kRefused) << name;
+    // Setup numbers beyond the storages.
+    const std::pair<const char*, std::function<void()>> refusals[] = {
+        {"ActiveSetup", [&] { c->SetActiveSetup(4); }},
+        {"StoreToSetup", [&] { c->StoreToSetup(4); }},
+        {"StartupSetup", [&] { c->SetStartupSetup(4); }},
+        {"StartSettingWrite", [&] { c->WriteSingleSetting(c->ReadSingleSetting(0), 4); }},
+    };
+    for (const auto& [resource, call] : refusals) {
+        EXPECT_TRUE(Throws<std::invalid_argument>(call, Refused(resource)));
     }
-    EXPECT_EQ(c.Code(c.Set("StartupSetup", {{"numSetup", 4}})), kRefused);
-    EXPECT_EQ(c.Code(c.Get("ParameterSetup", {{"numSetup", 4}})), kRefused);
+    EXPECT_TRUE(Throws<std::invalid_argument>(
+        [&] { c->GetParameterSetup(4); },
+        "GET returned an error: Invalid parameters passed for resource <ParameterSetup>"));
+    EXPECT_TRUE(Throws<std::invalid_argument>(
+        [&] { c->ReadSingleSetting(4); },
+        "GET returned an error: Invalid parameters passed for resource <ReadSingleSetting>"));
+    EXPECT_EQ(c->GetActiveSetup().active, 2u);
 }
 
+// A backup larger than the sensor's block limit travels in several blocks and brings back the
+// device settings, every stored setup, the active and start-up setup and the unsaved values.
 TEST(SimSetupsTest, ABackupRestoresEverything) {
     VirtualSensor sensor(SimOptions("127.0.6.51"));
-    Maintainer c("127.0.6.51");
-    c.Set("LaserPower", {{"Factor", 0.3}});
-    c.Set("StoreToSetup", {{"numSetup", 1}});
-    c.Set("FoV", {{"offset", 100.0}});
-    c.Set("Network", {{"useDHCP", true}});
-    const std::string blob = c.Data("ReadAllSettings")["blob"];
-    ASSERT_GT(blob.size(), 2048u);  // several blocks
+    auto c = Connected("127.0.6.51", 23000, "maintenance");
+    c->SetLaserPower(0.3);
+    c->StoreToSetup(1);
+    c->SetStartupSetup(2);
+    c->SetFoV(-60.0, 60.0, 100.0, 130.0);
+    c->SetTrigger(2, 1, 5000, 40);
+    c->SetNetwork(true, "192.0.2.20", "255.255.255.0", "192.0.2.1");
+    const std::string blob = c->ReadAllSettings();
+    ASSERT_GT(blob.size(), 2 * sensor.Read("WriteSettingsBlockLimits")["maxLength"].get<size_t>());
 
-    c.Set("AllSettingsReset");
-    c.Set("StoreToSetup", {{"numSetup", 1}});
-    c.Set("ActiveSetup", {{"active", 3}});
-    ASSERT_NE(c.Data("ReadAllSettings")["blob"], blob);
+    c->AllSettingsReset();
+    c->StoreToSetup(1);
+    c->SetActiveSetup(3);
+    c->SetStartupSetup(0);
+    ASSERT_NE(c->ReadAllSettings(), blob);
 
-    ASSERT_TRUE(c.Ok(c.Write(blob, nullptr)));
-    EXPECT_EQ(c.Data("ReadAllSettings")["blob"], blob);
-    EXPECT_EQ(c.Data("FoV")["offset"], 100.0);
-    EXPECT_EQ(c.Data("Network")["useDHCP"], true);
-    EXPECT_EQ(c.Data("ParameterSetup", {{"numSetup", 1}})["LaserPower"]["Factor"], 0.3);
+    c->WriteAllSettings(blob);
+    EXPECT_EQ(c->ReadAllSettings(), blob);
+    EXPECT_EQ(c->GetFoV(), (FoV{-60.0, 60.0, 100.0, 130.0}));
+    EXPECT_EQ(c->GetTrigger(), (Trigger{2, 1, 5000, 40}));
+    EXPECT_TRUE(c->GetNetwork().useDHCP);
+    EXPECT_EQ(c->GetActiveSetup(), (ActiveSetup{0, false}));
+    EXPECT_EQ(c->GetStartupSetup(), 2u);
+    EXPECT_EQ(Stored(*c, 1, "LaserPower", "Factor"), 0.3);
+
+    // A backup that does not parse, or holds a value out of limits, changes nothing; nor does an
+    // empty one, which is announced and sent in no block.
+    std::string outOfLimits = blob;
+    outOfLimits.replace(outOfLimits.find("\"ExposureTime\":500"), 18, "\"ExposureTime\":9999999");
+    c->SetExposureTime(100);
+    const std::string changed = c->ReadAllSettings();
+    for (const auto& bad : {outOfLimits, blob.substr(0, blob.size() - 1)}) {
+        EXPECT_TRUE(Throws<std::invalid_argument>([&] { c->WriteAllSettings(bad); },
+                                                  Refused("WriteSettingsBlock")));
+    }
+    c->WriteAllSettings("");
+    EXPECT_EQ(c->ReadAllSettings(), changed);
 }
 
 TEST(SimSetupsTest, ASingleSetupIsWrittenIntoTheNamedStorage) {
     VirtualSensor sensor(SimOptions("127.0.6.52"));
-    Maintainer c("127.0.6.52");
-    c.Set("Resolution", {{"xResolution", 4}, {"zResolution", 2}});
-    c.Set("StoreToSetup", {{"numSetup", 1}});
-    const std::string blob = c.Data("ReadSingleSetting", {{"numSetup", 1}})["blob"];
-    ASSERT_TRUE(c.Ok(c.Write(blob, {{"numSetup", 3}})));
-    EXPECT_EQ(c.Data("ParameterSetup", {{"numSetup", 3}}),
-              c.Data("ParameterSetup", {{"numSetup", 1}}));
+    auto c = Connected("127.0.6.52", 23000, "maintenance");
+    c->SetResolution(4, 2);
+    c->StoreToSetup(1);
+    const std::string blob = c->ReadSingleSetting(1);
+    c->WriteSingleSetting(blob, 3);
+    EXPECT_EQ(c->GetParameterSetup(3), c->GetParameterSetup(1));
+    EXPECT_EQ(c->ReadSingleSetting(3), blob);
+
+    c->SetResolution(1, 1);
+    c->StoreToSetup(1);
+    ASSERT_NE(c->ReadSingleSetting(1), blob);
+    c->WriteSingleSetting(blob, 1);
+    EXPECT_EQ(c->ReadSingleSetting(1), blob);
+    c->SetActiveSetup(1);
+    EXPECT_EQ(c->GetResolution(), (Resolution{4, 2}));
+
     // A setup's blob is not a backup of everything, and the other way round.
-    EXPECT_EQ(c.Code(c.Write(blob, nullptr)), kRefused);
-    EXPECT_EQ(c.Code(c.Write(c.Data("ReadAllSettings")["blob"], {{"numSetup", 0}})), kRefused);
+    EXPECT_TRUE(Throws<std::invalid_argument>([&] { c->WriteAllSettings(blob); },
+                                              Refused("WriteSettingsBlock")));
+    EXPECT_TRUE(Throws<std::invalid_argument>(
+        [&] { c->WriteSingleSetting(c->ReadAllSettings(), 0); }, Refused("WriteSettingsBlock")));
 }
 
 TEST(SimSetupsTest, BlocksOutOfSequenceAreRefusedAndNothingIsAppliedBeforeTheLast) {
@@ -131,22 +179,6 @@ TEST(SimSetupsTest, BlocksOutOfSequenceAreRefusedAndNothingIsAppliedBeforeTheLas
         ASSERT_TRUE(c.Ok(block(num, (num + 1) * 1000 >= blob.size(), num * 1000, 1000)));
     }
     EXPECT_EQ(c.Data("ExposureTime")["ExposureTime"], 3000);
-
-    // A blob that does not parse, or holds a value out of limits, changes nothing.
-    std::string bad = blob;
-    bad.replace(bad.find("\"ExposureTime\":3000"), 19, "\"ExposureTime\":9999999");
-    c.Set("ExposureTime", {{"ExposureTime", 100}});
-    EXPECT_EQ(c.Code(c.Write(bad, nullptr)), kRefused);
-    EXPECT_EQ(c.Code(c.Write(blob.substr(0, blob.size() - 1), nullptr)), kRefused);
-    EXPECT_EQ(c.Data("ExposureTime")["ExposureTime"], 100);
-}
-
-TEST(SimSetupsTest, RestoringNeedsTheMaintenanceRole) {
-    VirtualSensor sensor(SimOptions("127.0.6.54"));
-    WireClient observer("127.0.6.54");
-    const auto reply = observer.Set("StartSettingWrite");
-    EXPECT_EQ(reply.at("msgData"),
-              (json::array({"StartSettingWrite", "Forbidden", {{"NeededRole", "maintenance"}}})));
 }
 
 TEST(SimSceneTest, TheSameSeedGivesTheSameFramesAndAnotherSeedOthers) {

@@ -1,5 +1,7 @@
 // Starting a virtual sensor and a connected client for the end-to-end tests. Each test uses its
-// own loopback address from 127.0.6.1 to 127.0.6.60 and UDP ports from 43000 to 43999.
+// own loopback address in 127.0.6.0/24 and UDP ports from 23000 to 23999: tests run in parallel
+// processes, so two tests on one address make one of them fail to bind, and the ports lie below
+// the ephemeral range (32768 and up), where any socket bound to port 0 could take them.
 #pragma once
 
 #include "VirtualSensor.h"
@@ -26,7 +28,7 @@ inline int ParamIndex() {
     return std::stoi(name.substr(name.rfind('/') + 1));
 }
 
-inline std::unique_ptr<Quil> Connected(const std::string& address, unsigned short udpPort = 43000,
+inline std::unique_ptr<Quil> Connected(const std::string& address, unsigned short udpPort = 23000,
                                        const std::string& role = "",
                                        const std::string& password = "") {
     auto client = Quil::Create(address, udpPort);

@@ -1,7 +1,6 @@
 // The virtual sensor's UDP stream, received by the library's stream object.
 #include "Measurements.h"
 #include "SimSupport.h"
-#include "WireClient.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -60,15 +59,15 @@ TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
     options.profileRate = 1000;
     options.log = log.Sink();
     VirtualSensor sensor(options);
-    auto client = Connected("127.0.6.30", 43001, "operator");
+    auto client = Connected("127.0.6.30", 23001, "operator");
     auto stream = client->GetStream();
     stream->Start();
     client->SetUDPStreamData({{0, 3}});
-    SwitchOutput(*client, true, 43001);
+    SwitchOutput(*client, true, 23001);
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() >= 2500; }, seconds(60)));
-    SwitchOutput(*client, false, 43001);
+    SwitchOutput(*client, false, 23001);
     ASSERT_TRUE(WaitUntil([&] { return log.Has("stopped"); }, seconds(5)));
-    EXPECT_TRUE(log.Has("stream to 127.0.0.1:43001, data ids 0,3 started"));
+    EXPECT_TRUE(log.Has("stream to 127.0.0.1:23001, data ids 0,3 started"));
 
     // Nothing is sent once the output is off, while the sensor keeps acquiring.
     const uint64_t sent = sensor.BlocksSent();
@@ -110,19 +109,13 @@ TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
 
 TEST(SimStreamTest, SoftwareTriggersSendExactlyTheFiredProfiles) {
     VirtualSensor sensor(SimOptions("127.0.6.31"));
-    Testing::WireClient wire("127.0.6.31");
-    wire.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}});
-    ASSERT_EQ(wire.Set("Trigger", {{"triggerMode", 1},
-                                   {"modeOption", 0},
-                                   {"triggerTime", 500},
-                                   {"encoderSteps", 20}})["msgType"],
-              "ACK");
-    auto client = Connected("127.0.6.31", 43002, "operator");
+    auto client = Connected("127.0.6.31", 23002, "maintenance");
+    client->SetTrigger(1, 0, 500, 20);
     auto stream = client->GetStream();
     stream->Start();
     client->SetUDPStreamData({{1}});
-    SwitchOutput(*client, true, 43002);
-    ASSERT_EQ(wire.Set("TriggerFire", {{"count", 700}})["msgType"], "ACK");
+    SwitchOutput(*client, true, 23002);
+    client->TriggerFire(700);
     ASSERT_TRUE(WaitUntil([&] { return sensor.BlocksSent() == 700; }, seconds(20)));
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 700; }, seconds(5)));
     EXPECT_FALSE(stream->HasError());
@@ -137,13 +130,13 @@ TEST(SimStreamTest, LargeProfilesAreFragmented) {
     options.pointsPerProfile = 4096;
     options.profileRate = 200;
     VirtualSensor sensor(options);
-    auto client = Connected("127.0.6.32", 43003, "operator");
+    auto client = Connected("127.0.6.32", 23003, "operator");
     auto stream = client->GetStream();
     stream->Start();
     client->SetUDPStreamData({{3}});
-    SwitchOutput(*client, true, 43003);
+    SwitchOutput(*client, true, 23003);
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() >= 100; }, seconds(30)));
-    SwitchOutput(*client, false, 43003);
+    SwitchOutput(*client, false, 23003);
     const auto profile = stream->PopProfile();
     EXPECT_EQ(profile.pointCount, 4096u);  // 24 + 6 * 4096 bytes: 13 datagrams
     ExpectFrameCarried(sensor.Capture(profile.field6, profile.timestamp), profile);
