@@ -1,4 +1,5 @@
-// Measurement values, profiles, images and image files end to end: the client against the in-process test sensor.
+// Measurement values, profiles, images and image files end to end: the client against the
+// in-process test sensor.
 #include "TestSensor.h"
 #include "support/Base64Encode.h"
 

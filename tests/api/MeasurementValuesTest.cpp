@@ -44,11 +44,7 @@ const json kTool = {{"toolID", 3},
                     {"min", -10},
                     {"max", 10.5}};
 
-struct FailureCase {
-    json data;
-    Failure kind;
-    std::string text;
-};
+using Testing::FailureCase;
 
 class MeasurementValuesTest : public ::testing::Test {
 protected:

@@ -22,11 +22,7 @@ const json kImage = {{"roiHeight", 2},      {"roiWidth", 2},   {"rowOffset", 10}
                      {"columnOffset", 20},  {"rowBinning", 1}, {"colBinning", 1},
                      {"pixels", "AAECAw=="}};
 
-struct FailureCase {
-    json data;
-    Failure kind;
-    std::string text;
-};
+using Testing::FailureCase;
 
 class ProfilesAndImagesTest : public ::testing::Test {
 protected:

@@ -67,11 +67,7 @@ TEST_F(SettingsBackupTest, ReadsReturnTheBlobUnchanged) {
         (std::vector<std::string>{Request(R"(["ReadAllSettings"])", 1, "GET"),
                                   Request(R"(["ReadSingleSetting",{"numSetup":2}])", 2, "GET")}));
 
-    struct Case {
-        json data;
-        Failure kind;
-        std::string text;
-    };
+    using Case = Testing::FailureCase;
     const Case cases[] = {
         {json::object(), Failure::Empty, ""},
         {{{"Blob", "x"}}, Failure::Missing, "blob"},

@@ -72,11 +72,7 @@ TEST_F(TriggerTest, GetTriggerReadsAndConverts) {
 
 TEST_F(TriggerTest, GetTriggerFailures) {
     using Testing::Failure;
-    struct Case {
-        json data;
-        Failure kind;
-        std::string text;
-    };
+    using Case = Testing::FailureCase;
     const Case cases[] = {
         {json::object(), Failure::Empty, ""},
         {json::array(), Failure::Empty, ""},

@@ -37,6 +37,13 @@ enum class Failure {
     Domain,      // std::domain_error
 };
 
+/// One row of a failure table: a reply and how reading it fails.
+struct FailureCase {
+    nlohmann::json data;
+    Failure kind;
+    std::string text;
+};
+
 /// Checks that `call` fails as `kind` with `text` (for Missing: the key; for Empty: ignored).
 inline ::testing::AssertionResult Fails(const std::function<void()>& call, Failure kind,
                                         const std::string& text) {
