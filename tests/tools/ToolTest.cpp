@@ -65,5 +65,17 @@ TEST(ToolTest, GetShowsValueUnitAndLimits) {
                               "limits":{"minTime":10,"maxTime":100000}})"));
 }
 
+TEST(ToolTest, GetOfAllShowsWhatItCanAndNamesWhatItCannot) {
+    TestSensor sensor("127.0.7.5");  // knows only the exposure time
+    sensor.SetResource("ExposureTime", {{"ExposureTime", 120}});
+    sensor.SetResource("ExposureTimeMeta", {{"timeUnit", "us"}});
+    sensor.SetResource("ExposureTimeLimits", {{"minTime", 10}, {"maxTime", 100000}});
+    const ToolRun run = RunTool({"get", "--host", "127.0.7.5"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.rfind("exposure-time = 120 us\n", 0), 0u) << run.out;
+    EXPECT_NE(run.err.find("quil: laser-power: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("quil: 16 settings could not be read\n"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace QuilTool::Testing

@@ -97,8 +97,18 @@ void AddSettingCommands(CLI::App& app, Context& context) {
             PrintSetting(context, *one, *quil);
             return;
         }
+        // A setting the sensor does not answer is reported, and the others are still shown.
+        std::size_t failed = 0;
         for (const auto& setting : AllSettings()) {
-            PrintSetting(context, setting, *quil);
+            try {
+                PrintSetting(context, setting, *quil);
+            } catch (const std::exception& e) {
+                *context.err << "quil: " << setting.name << ": " << e.what() << "\n";
+                ++failed;
+            }
+        }
+        if (failed != 0) {
+            throw std::runtime_error(std::to_string(failed) + " settings could not be read");
         }
     });
 
