@@ -24,15 +24,22 @@ struct StreamOptions {
     double yStep = 1.0;
 };
 
-void ShowProgress(const CaptureCounts& counts, std::size_t target, bool terminal) {
+// How far the capture is: by blocks when a count was given, else by time.
+double Share(const CaptureCounts& counts, const CaptureLimits& limits) {
+    const uint64_t counted = limits.countProfiles ? counts.profiles : counts.measurements;
+    if (limits.count != 0) {
+        return static_cast<double>(counted) / static_cast<double>(limits.count);
+    }
+    const double total = std::chrono::duration<double>(limits.duration).count();
+    return total > 0 ? counts.elapsed.count() / total : 0.0;
+}
+
+void ShowProgress(const CaptureCounts& counts, const CaptureLimits& limits, bool terminal) {
     const double seconds = counts.elapsed.count();
     const double rate = seconds > 0 ? static_cast<double>(counts.Blocks()) / seconds : 0.0;
     if (terminal) {
         constexpr int kWidth = 30;
-        const double share =
-            target
-                ? std::min(1.0, static_cast<double>(counts.Blocks()) / static_cast<double>(target))
-                : 0.0;
+        const double share = std::min(1.0, Share(counts, limits));
         const int filled = static_cast<int>(share * kWidth);
         std::fprintf(stderr, "\r[%-*s] %llu blocks  %.0f/s  lost %llu ", kWidth,
                      std::string(static_cast<std::size_t>(filled), '=').c_str(),
@@ -95,7 +102,7 @@ void AddStreamCommand(CLI::App& app, Context& context) {
         auto quil = context.Connect(options.port);
         const CaptureCounts counts = CaptureFromSensor(
             *quil, context.host, options.port, options.dataIds, limits, *writer,
-            [&](const CaptureCounts& now) { ShowProgress(now, options.count, terminal); });
+            [&](const CaptureCounts& now) { ShowProgress(now, limits, terminal); });
         if (terminal) {
             std::fputc('\n', stderr);
         }
