@@ -1,6 +1,7 @@
 // Measurement values and their descriptions, through a channel without network.
 #include "api/QuilApi.h"
 #include "support/FakeChannel.h"
+#include "support/FakeClient.h"
 #include "support/JsonCases.h"
 
 #include <gtest/gtest.h>
@@ -46,11 +47,8 @@ const json kTool = {{"toolID", 3},
 
 using Testing::FailureCase;
 
-class MeasurementValuesTest : public ::testing::Test {
+class MeasurementValuesTest : public Testing::FakeClientTest {
 protected:
-    std::shared_ptr<FakeChannel> channel = std::make_shared<FakeChannel>();
-    QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
-
     MeasurementValues Values(const json& data) {
         channel->Ack(data);
         return client.GetMeasurementValues();

@@ -1,6 +1,7 @@
 // Parameter setups, through a channel without network.
 #include "api/QuilApi.h"
 #include "support/FakeChannel.h"
+#include "support/FakeClient.h"
 #include "support/JsonCases.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +13,8 @@ using nlohmann::json;
 using Testing::Failure;
 using Testing::FakeChannel;
 
-class ParameterSetupsTest : public ::testing::Test {
+class ParameterSetupsTest : public Testing::FakeClientTest {
 protected:
-    std::shared_ptr<FakeChannel> channel = std::make_shared<FakeChannel>();
-    QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
-
     std::string Request(const std::string& msgData, int msgID, const char* type) {
         return R"({"msgData":)" + msgData + R"(,"msgID":)" + std::to_string(msgID) +
                R"(,"msgType":")" + type + R"(","sessionID":0})";

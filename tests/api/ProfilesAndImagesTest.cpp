@@ -1,6 +1,7 @@
 // Profiles and images, through a channel without network.
 #include "api/QuilApi.h"
 #include "support/FakeChannel.h"
+#include "support/FakeClient.h"
 #include "support/JsonCases.h"
 
 #include <gtest/gtest.h>
@@ -24,11 +25,8 @@ const json kImage = {{"roiHeight", 2},      {"roiWidth", 2},   {"rowOffset", 10}
 
 using Testing::FailureCase;
 
-class ProfilesAndImagesTest : public ::testing::Test {
+class ProfilesAndImagesTest : public Testing::FakeClientTest {
 protected:
-    std::shared_ptr<FakeChannel> channel = std::make_shared<FakeChannel>();
-    QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
-
     Profile ReadProfile(const json& data) {
         channel->Ack(data);
         return client.GetProfile();

@@ -1,6 +1,7 @@
 #include "api/QuilApi.h"
 #include "support/ExpectThrow.h"
 #include "support/FakeChannel.h"
+#include "support/FakeClient.h"
 
 #include <gtest/gtest.h>
 
@@ -30,11 +31,8 @@ json With(const char* key, json value) {
     return data;
 }
 
-class SensorIdentityTest : public ::testing::Test {
+class SensorIdentityTest : public Testing::FakeClientTest {
 protected:
-    std::shared_ptr<FakeChannel> channel = std::make_shared<FakeChannel>();
-    QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
-
     SensorMetaData Read(const json& data) {
         channel->Ack(data);
         return client.GetSensorMetaData();

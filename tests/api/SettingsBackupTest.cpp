@@ -4,6 +4,7 @@
 #include "api/QuilApi.h"
 #include "api/SettingsBlocks.h"
 #include "support/FakeChannel.h"
+#include "support/FakeClient.h"
 #include "support/JsonCases.h"
 
 #include <gtest/gtest.h>
@@ -28,11 +29,8 @@ std::string Block(int num, bool last, const std::string& block) {
         .dump();
 }
 
-class SettingsBackupTest : public ::testing::Test {
+class SettingsBackupTest : public Testing::FakeClientTest {
 protected:
-    std::shared_ptr<FakeChannel> channel = std::make_shared<FakeChannel>();
-    QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
-
     // Scripts the limit and enough acknowledgements for `blocks` blocks.
     void Script(json limit, std::size_t blocks) {
         channel->Ack({{"maxLength", std::move(limit)}});

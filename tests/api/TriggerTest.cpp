@@ -2,6 +2,7 @@
 #include "api/QuilApi.h"
 #include "support/ExpectThrow.h"
 #include "support/FakeChannel.h"
+#include "support/FakeClient.h"
 #include "support/JsonCases.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +16,7 @@ using Testing::Throws;
 
 constexpr const char* kNotNumber = "[json.exception.type_error.302] type must be number, but is ";
 
-class TriggerTest : public ::testing::Test {
-protected:
-    std::shared_ptr<FakeChannel> channel = std::make_shared<FakeChannel>();
-    QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
-};
+class TriggerTest : public Testing::FakeClientTest {};
 
 TEST_F(TriggerTest, TriggerFireSendsTheCountUnwrapped) {
     channel->Ack();
