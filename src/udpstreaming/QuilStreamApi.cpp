@@ -259,6 +259,7 @@ void QuilStreamApi::Run() {
     datagram.reserve(Protocol::kMaxDatagramSize);
     Transport::IUdpTransport::ReceiveInfo info;
     while (!stop) {
+        info.more = false;
         if (!started) {
             std::unique_lock<std::mutex> lock(idleMutex);
             idleWake.wait_for(lock, kIdlePoll, [this] { return stop || started; });
@@ -269,9 +270,16 @@ void QuilStreamApi::Run() {
             if (transport->ReceiveWithInfo(datagram, info)) {
                 Handle(datagram, info);
             }
+            if (!info.more) {
+                FlushWake();
+            }
         } catch (const std::exception& e) {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            AddUrgentError(StreamError{0, StreamingTaskException, kTaskExceptionPrefix + e.what()});
+            {
+                std::lock_guard<std::mutex> lock(queueMutex);
+                AddUrgentError(
+                    StreamError{0, StreamingTaskException, kTaskExceptionPrefix + e.what()});
+            }
+            FlushWake();
             return;
         }
     }
@@ -364,6 +372,15 @@ void QuilStreamApi::CountProfileBlock(uint8_t dataId) {
 }
 
 void QuilStreamApi::WakeReaders() {
+    wakePending = true;
+}
+
+void QuilStreamApi::FlushWake() {
+    if (!wakePending) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(queueMutex);
+    wakePending = false;
     if (waiting != 0) {
         filed.notify_all();
     }
