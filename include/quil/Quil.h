@@ -653,6 +653,34 @@ struct StreamStatistics {
     bool ReceiveBufferCapped() const { return receiveBufferGranted < receiveBufferRequested; }
 };
 
+/// How a stream records its datagrams (QuilStream::StartRecording).
+struct RecordingOptions {
+    /// Where the description file goes; empty: beside the capture, with the capture's extension
+    /// replaced by ".json" ("line.pcap" gives "line.json").
+    std::string descriptionPath;
+    /// A JSON object that the description file carries as "sensor": the sensor's identity,
+    /// settings and descriptions, as DescribeSensorForRecording gives them. Empty: none.
+    std::string sensorDescription;
+    /// Datagrams the hand-off from the stream's worker to the writer holds (about 2 KiB each).
+    /// The worker never waits for the writer: a datagram that finds the hand-off full is not
+    /// recorded and is counted in RecordingStatus::datagramsDropped.
+    std::size_t bufferDatagrams = 8192;
+};
+
+/// What a recording has written so far, or wrote.
+struct RecordingStatus {
+    bool recording{};              ///< the recording runs (it has neither stopped nor failed)
+    std::string path;              ///< the capture file
+    std::string descriptionPath;   ///< the description file
+    uint64_t datagramsWritten{};   ///< datagrams written to the capture
+    uint64_t datagramsDropped{};   ///< datagrams the writer could not take in time: not recorded
+    int64_t startMicroseconds{};   ///< system time at the start, microseconds since 1970
+    int64_t endMicroseconds{};     ///< system time at the end; 0 while it runs
+    /// Why the recording stopped by itself ("Could not write <path>: <reason>" when the disk is
+    /// full, for example), or why its description could not be written; empty when all went well.
+    std::string error;
+};
+
 /// The sensor's continuous data, received on the client's UDP port and filed into three bounded
 /// first-in-first-out queues: errors, measurements and profiles. Obtain it with
 /// Quil::GetStream; it may outlive the client. Nothing is received before Start.
@@ -729,6 +757,86 @@ public:
     virtual StreamStatistics GetStatistics() = 0;
     /// Starts a new count: every counter of kCounters reads 0 afterwards.
     virtual void ResetStatistics() = 0;
+
+    // --- Recording -------------------------------------------------------------------------
+    // A recording is a capture file in the pcap format that tcpdump and Wireshark read: every
+    // datagram the stream receives while started, as UDP over IPv4 from the sensor's address
+    // and port to this host's port, stamped with its arrival time to the microsecond, as it
+    // arrived (before any check). A writer thread writes the file; the stream's worker only
+    // hands datagrams over and never waits for it. Beside the capture goes a JSON description
+    // file: the stream's port, start and end times, the counters at the end, and the sensor's
+    // description given in the options. RecordingReplay plays recordings back.
+
+    /// Starts recording into `path`, replacing the file. Writes the description file at once,
+    /// and again at the end.
+    /// @throws std::logic_error "The stream is already recording to <path>." and
+    ///         std::runtime_error "Could not record to <path>: <reason>" when a file cannot be
+    ///         opened or the sensor's description is not a JSON object.
+    virtual void StartRecording(const std::string& path,
+                                const RecordingOptions& options = {}) = 0;
+    /// Ends the recording: writes what the hand-off holds, closes the capture and completes the
+    /// description file. Returns what was written; a failure of the recording is in its
+    /// `error`, never thrown. Without a recording, returns the last one's status.
+    virtual RecordingStatus StopRecording() = 0;
+    /// The status of the running recording, or of the last one.
+    virtual RecordingStatus GetRecordingStatus() = 0;
+};
+
+/// How RecordingReplay plays a recording back.
+struct ReplayOptions {
+    /// Play at the recorded pace times `speed`: 1 as recorded, 10 ten times as fast.
+    /// kAsFastAsPossible (0) hands every datagram over without waiting.
+    double speed = 1.0;
+    static constexpr double kAsFastAsPossible = 0.0;
+    /// Only UDP datagrams sent to this port are replayed. 0: the port that the description file
+    /// names, or every port when there is no description.
+    uint16_t port = 0;
+    /// Start again from the beginning at the end of the capture.
+    bool loop = false;
+};
+
+/// What a replay has read from its capture.
+struct ReplayStatistics {
+    uint64_t recordsRead{};          ///< capture records read, of any kind
+    uint64_t datagramsReplayed{};    ///< UDP datagrams handed to the stream
+    uint64_t recordsNotUdp{};        ///< skipped: not UDP over IPv4 (ARP, IPv6, TCP, ...)
+    uint64_t datagramsOtherPort{};   ///< skipped: UDP to another port than the replayed one
+    uint64_t recordsMalformed{};     ///< skipped: headers cut short or inconsistent
+    uint64_t fragmentsIncomplete{};  ///< IPv4 fragment sets that never completed, dropped
+    uint64_t passes{};               ///< times the capture was read to its end
+    bool finished{};  ///< the capture was read to its end and every datagram handed over
+    /// Why reading stopped before the end (a capture cut off in a record, a corrupt record
+    /// length); empty otherwise. The stream's error queue carries it too.
+    std::string error;
+};
+
+/// A recording played back through the same reassembly, decoding and queues as a live sensor:
+/// an application reads it with the QuilStream interface, Start included. Reads captures
+/// written by StartRecording and captures of a sensor's traffic made by tcpdump or Wireshark:
+/// pcap files with microsecond or nanosecond time stamps (and pcapng), link types Ethernet,
+/// Linux cooked (SLL and SLL2) and raw IP; IPv4 fragments are reassembled (at most 64 sets at
+/// once, each within 2 s of capture time; the rest is dropped and counted).
+///
+/// Thread safety: every operation may be called from any thread. The stream may outlive this
+/// object and goes on replaying.
+class QUIL_API RecordingReplay {
+public:
+    /// Opens the capture at `path` and, when present, its description file (the capture's name
+    /// with the extension replaced by ".json").
+    /// @throws std::runtime_error "Could not open recording <path>: <reason>" when the file
+    ///         cannot be read, is no capture, or has a link type other than those above.
+    static std::unique_ptr<RecordingReplay> Open(const std::string& path,
+                                                 const ReplayOptions& options = {});
+    virtual ~RecordingReplay();
+
+    /// The stream that delivers the recording; nothing is read before its Start.
+    virtual std::shared_ptr<QuilStream> GetStream() = 0;
+    /// The text of the description file, or empty when there is none.
+    virtual std::string GetDescription() = 0;
+    virtual ReplayStatistics GetStatistics() = 0;
+    /// Waits up to `timeout` until the capture has been read to its end and the stream has
+    /// handled every datagram (never, while looping), or reading failed; true when so.
+    virtual bool WaitUntilFinished(std::chrono::milliseconds timeout) = 0;
 };
 
 // @@STREAM-DECLARATIONS-END@@
@@ -976,6 +1084,16 @@ public:
     /// read is itself named as a reason.
     virtual std::vector<std::string> DiagnoseStream() = 0;
 };
+
+/// A JSON object for RecordingOptions::sensorDescription: the sensor's identity
+/// ("SensorMetaData"), its UDP output ("ProcessInterfaces", "UDPStreamData", "UDPMeta"), the
+/// profile, image and measurement descriptions ("ProfileMeta", "ImageMeta", "MeasurementMeta",
+/// "MeasurementValuesMeta") and the axes and field of view ("AxesMeta", "Axes", "FoV",
+/// "FoVMeta"), each under its resource name; `settings`, a JSON object such as the tool's
+/// `config save` document, is added as "settings" when given. A resource that cannot be read
+/// is left out and named in "unreadable". Needs a connected client.
+/// @throws std::invalid_argument "Settings are not a JSON object." for other `settings`.
+QUIL_API std::string DescribeSensorForRecording(Quil& client, const std::string& settings = {});
 
 /// Aims the sensor's UDP output at this host for as long as it lives: remembers the sensor's
 /// "ProcessInterfaces" and "UDPStreamData", selects `dataIds`, and switches the output on

@@ -162,6 +162,9 @@ public:
     /// @throws std::out_of_range "Field <key> missing in response."
     void CheckField(const nlohmann::json& data, const std::string& key) const;
 
+    /// The body of `resource` as the sensor sent it.
+    nlohmann::json ReadResource(const std::string& resource) { return *ReadData(resource); }
+
 private:
     /// GET of `resource`; the data is never empty.
     /// @throws std::invalid_argument "No response received (is null)."

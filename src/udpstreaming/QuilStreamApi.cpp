@@ -142,6 +142,7 @@ void QuilStreamApi::Close() {
     if (worker.joinable()) {
         worker.join();
     }
+    StopRecording();  // completes the capture and its description
     transport->Close();
 }
 
@@ -244,6 +245,51 @@ void QuilStreamApi::ResetStatistics() {
     counters.Reset();
 }
 
+void QuilStreamApi::StartRecording(const std::string& path, const RecordingOptions& options) {
+    std::lock_guard<std::mutex> lock(recordingMutex);
+    if (ownedRecorder) {
+        throw std::logic_error("The stream is already recording to " + ownedRecorder->Status().path +
+                               ".");
+    }
+    ownedRecorder =
+        std::make_unique<Recording::StreamRecorder>(path, options, transport->GetPort());
+    recorder.store(ownedRecorder.get());
+}
+
+RecordingStatus QuilStreamApi::StopRecording() {
+    std::lock_guard<std::mutex> lock(recordingMutex);
+    if (!ownedRecorder) {
+        return lastRecording.value_or(RecordingStatus{});
+    }
+    recorder.store(nullptr);
+    while (offering.load()) {
+        std::this_thread::yield();  // the worker is inside one Offer, which never waits
+    }
+    lastRecording = ownedRecorder->Stop(counters.Read());
+    ownedRecorder.reset();
+    return *lastRecording;
+}
+
+RecordingStatus QuilStreamApi::GetRecordingStatus() {
+    std::lock_guard<std::mutex> lock(recordingMutex);
+    if (ownedRecorder) {
+        return ownedRecorder->Status();
+    }
+    return lastRecording.value_or(RecordingStatus{});
+}
+
+void QuilStreamApi::Record(const std::vector<uint8_t>& datagram,
+                           const Transport::IUdpTransport::ReceiveInfo& info) {
+    if (recorder.load(std::memory_order_relaxed) == nullptr) {
+        return;  // the usual case costs one plain load
+    }
+    offering.store(true);
+    if (Recording::StreamRecorder* current = recorder.load()) {
+        current->Offer(datagram, info);
+    }
+    offering.store(false);
+}
+
 StreamMeasurement QuilStreamApi::DecodeMeasurement(const uint32_t& blockId,
                                                    const std::vector<uint8_t>& payload) {
     return Protocol::DecodeMeasurement(blockId, payload);
@@ -290,6 +336,7 @@ void QuilStreamApi::Handle(const std::vector<uint8_t>& datagram,
     counters.Add<&StreamStatistics::datagramsReceived>();
     counters.Add<&StreamStatistics::bytesReceived>(datagram.size());
     counters.Raise<&StreamStatistics::kernelDrops>(info.kernelDrops);
+    Record(datagram, info);
     if (info.truncated) {
         // The rest of the block is gone; decoding the part would deliver wrong points.
         counters.Add<&StreamStatistics::datagramsTooLong>();

@@ -15,6 +15,7 @@
 
 #include "quil/Quil.h"
 #include "udpstreaming/StreamCounters.h"
+#include "udpstreaming/recording/StreamRecorder.h"
 #include "udpstreaming/protocol/UdpStreamingProtocol.h"
 #include "udpstreaming/transport/IUdpTransport.h"
 
@@ -64,6 +65,9 @@ public:
     bool WaitForData(std::chrono::milliseconds timeout) override;
     StreamStatistics GetStatistics() override;
     void ResetStatistics() override;
+    void StartRecording(const std::string& path, const RecordingOptions& options) override;
+    RecordingStatus StopRecording() override;
+    RecordingStatus GetRecordingStatus() override;
     bool IsStarted() const { return started && !stop; }
 
     static StreamMeasurement DecodeMeasurement(const uint32_t& blockId,
@@ -75,6 +79,9 @@ private:
     void Run();
     // Counts the datagram and hands it to the protocol, or files an error for a cut one.
     void Handle(const std::vector<uint8_t>& datagram,
+                const Transport::IUdpTransport::ReceiveInfo& info);
+    // Offers the datagram to the recorder, if one runs. Worker only.
+    void Record(const std::vector<uint8_t>& datagram,
                 const Transport::IUdpTransport::ReceiveInfo& info);
     void CountProfileBlock(uint8_t dataId);
     void OnData(const uint32_t& blockId, const std::vector<uint8_t>& payload);
@@ -119,6 +126,15 @@ private:
     std::condition_variable filed;  // with queueMutex: an entry was filed, or the stream stopped
     std::size_t waiting{0};         // readers waiting on `filed`; under queueMutex
     bool wakePending{false};        // entries filed since the last wake; worker only
+    // The recording. The worker reads `recorder` once per datagram and raises `offering`
+    // while it uses it; StopRecording clears `recorder` and then waits until `offering` is
+    // down before it destroys the recorder (both sides sequentially consistent, so the worker
+    // either sees the cleared pointer or is seen offering).
+    std::mutex recordingMutex;  // serialises Start/StopRecording; guards the two below
+    std::unique_ptr<Recording::StreamRecorder> ownedRecorder;
+    std::optional<RecordingStatus> lastRecording;
+    std::atomic<Recording::StreamRecorder*> recorder{nullptr};
+    std::atomic<bool> offering{false};
     std::mutex idleMutex;  // lets Start and Close wake the idle worker at once
     std::condition_variable idleWake;
     std::thread worker;  // last: starts once everything above exists

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +37,13 @@ public:
         bool truncated = false;    // the datagram was longer than 2048 bytes and was cut
         uint64_t kernelDrops = 0;  // datagrams the system dropped on this socket so far, if known
         bool more = false;         // further datagrams were received with this one: no wait
+        // Where the datagram came from and when, for recordings; 0 where the transport cannot
+        // tell. The address is IPv4 in host byte order.
+        uint32_t senderAddress = 0;
+        uint16_t senderPort = 0;
+        uint32_t receiverAddress = 0;  // the address it was sent to
+        int64_t arrivalMicroseconds = 0;  // system time of arrival, since 1970
+        std::size_t wireSize = 0;  // its length as sent, which exceeds the bytes when truncated
     };
     // Like ReceiveInto, and fills `info`. Transports that cannot tell leave it empty.
     virtual bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {

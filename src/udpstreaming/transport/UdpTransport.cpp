@@ -13,8 +13,11 @@
 #if defined(_WIN32)
 #include <winsock2.h>
 #else
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <cerrno>
 #endif
 
@@ -39,6 +42,12 @@ bool WaitReadable(asio::ip::udp::socket::native_handle_type handle, Clock::durat
 #endif
 }
 
+int64_t SystemMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 // Datagrams received together and handed out one by one, with what the system said of each.
@@ -46,7 +55,12 @@ struct UdpTransport::Batch {
     struct Entry {
         std::array<uint8_t, kReceiveBufferSize> bytes;
         std::size_t size = 0;
+        std::size_t wireSize = 0;
         bool truncated = false;
+        uint32_t senderAddress = 0;
+        uint16_t senderPort = 0;
+        uint32_t receiverAddress = 0;
+        int64_t arrivalMicroseconds = 0;
     };
     std::array<Entry, kBatch> entries;
     std::size_t count = 0;  // entries received
@@ -56,9 +70,11 @@ struct UdpTransport::Batch {
 #if defined(__linux__)
     union Control {  // aligned for cmsghdr
         cmsghdr header;
-        char space[CMSG_SPACE(sizeof(uint32_t))];
+        char space[CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timeval)) +
+                   CMSG_SPACE(sizeof(in_pktinfo))];
     };
     std::array<iovec, kBatch> vectors{};
+    std::array<sockaddr_in, kBatch> senders{};
     std::array<mmsghdr, kBatch> headers{};
     std::array<Control, kBatch> controls{};
 #endif
@@ -94,9 +110,12 @@ void UdpTransport::Open() {
             ioContext, asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
         created->non_blocking(true);
 #if defined(__linux__)
-        // Each datagram then tells how many the system dropped for want of buffer space.
+        // Each datagram then tells how many the system dropped for want of buffer space, when
+        // it arrived, and the address it was sent to.
         const int on = 1;
         ::setsockopt(created->native_handle(), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+        ::setsockopt(created->native_handle(), SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+        ::setsockopt(created->native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 #endif
         socket = std::move(created);
     } catch (const boost::system::system_error& e) {
@@ -177,6 +196,11 @@ bool UdpTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& 
     info.truncated = entry.truncated;
     info.kernelDrops = batch->kernelDrops;
     info.more = batch->next < batch->count;
+    info.senderAddress = entry.senderAddress;
+    info.senderPort = entry.senderPort;
+    info.receiverAddress = entry.receiverAddress;
+    info.arrivalMicroseconds = entry.arrivalMicroseconds;
+    info.wireSize = entry.wireSize;
     return true;
 }
 
@@ -187,27 +211,49 @@ bool UdpTransport::FillBatch(Socket& current) {
         batch->vectors[i] = iovec{batch->entries[i].bytes.data(), kReceiveBufferSize};
         msghdr& header = batch->headers[i].msg_hdr;
         header = msghdr{};
+        header.msg_name = &batch->senders[i];
+        header.msg_namelen = sizeof batch->senders[i];
         header.msg_iov = &batch->vectors[i];
         header.msg_iovlen = 1;
         header.msg_control = batch->controls[i].space;
         header.msg_controllen = sizeof batch->controls[i].space;
     }
+    // MSG_TRUNC makes the length of each datagram the one it was sent with.
     const int received = ::recvmmsg(current.native_handle(), batch->headers.data(),
-                                    static_cast<unsigned>(kBatch), MSG_DONTWAIT, nullptr);
+                                    static_cast<unsigned>(kBatch), MSG_DONTWAIT | MSG_TRUNC,
+                                    nullptr);
     if (received < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     }
     for (int i = 0; i < received; ++i) {
         msghdr& header = batch->headers[i].msg_hdr;
-        batch->entries[i].size = batch->headers[i].msg_len;
-        batch->entries[i].truncated = (header.msg_flags & MSG_TRUNC) != 0;
+        Batch::Entry& entry = batch->entries[i];
+        entry.wireSize = batch->headers[i].msg_len;
+        entry.size = std::min(entry.wireSize, kReceiveBufferSize);
+        entry.truncated = (header.msg_flags & MSG_TRUNC) != 0;
+        entry.senderAddress = ntohl(batch->senders[i].sin_addr.s_addr);
+        entry.senderPort = ntohs(batch->senders[i].sin_port);
+        entry.receiverAddress = 0;
+        entry.arrivalMicroseconds = 0;
         for (cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
              control = CMSG_NXTHDR(&header, control)) {
             if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SO_RXQ_OVFL) {
                 uint32_t drops = 0;
                 std::memcpy(&drops, CMSG_DATA(control), sizeof drops);
                 batch->kernelDrops = std::max<uint64_t>(batch->kernelDrops, drops);
+            } else if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SO_TIMESTAMP) {
+                timeval arrival{};
+                std::memcpy(&arrival, CMSG_DATA(control), sizeof arrival);
+                entry.arrivalMicroseconds =
+                    static_cast<int64_t>(arrival.tv_sec) * 1000000 + arrival.tv_usec;
+            } else if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
+                in_pktinfo destination{};
+                std::memcpy(&destination, CMSG_DATA(control), sizeof destination);
+                entry.receiverAddress = ntohl(destination.ipi_addr.s_addr);
             }
+        }
+        if (entry.arrivalMicroseconds == 0) {
+            entry.arrivalMicroseconds = SystemMicroseconds();
         }
     }
     batch->count = static_cast<std::size_t>(received);
@@ -227,6 +273,10 @@ bool UdpTransport::FillBatch(Socket& current) {
     // Where the system reports truncation as an error, the buffer holds the first bytes.
     entry.truncated = error == asio::error::message_size;
     entry.size = entry.truncated ? kReceiveBufferSize : size;
+    entry.wireSize = entry.size;
+    entry.senderAddress = sender.address().is_v4() ? sender.address().to_v4().to_uint() : 0;
+    entry.senderPort = sender.port();
+    entry.arrivalMicroseconds = SystemMicroseconds();
     batch->count = 1;
     return true;
 #endif

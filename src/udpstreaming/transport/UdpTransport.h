@@ -25,8 +25,10 @@ namespace Varkon::QUILApi::UdpStreaming::Transport {
 // received while no caller waits, so Close never has a pending reception to abort. Datagrams
 // taken into the batch before a Close are lost with the socket.
 //
-// Each datagram reports whether it was cut to kReceiveBufferSize and, on Linux, the socket's
-// count of datagrams the system dropped for want of buffer space (SO_RXQ_OVFL).
+// Each datagram reports whether it was cut to kReceiveBufferSize (and its length as sent), its
+// sender, and, on Linux, the socket's count of datagrams the system dropped for want of buffer
+// space (SO_RXQ_OVFL), its arrival time stamped by the system (SO_TIMESTAMP) and the address it
+// was sent to (IP_PKTINFO).
 //
 // Open, Close and the buffer size operations must not run concurrently with a Receive.
 class UdpTransport : public IUdpTransport, public std::enable_shared_from_this<UdpTransport> {

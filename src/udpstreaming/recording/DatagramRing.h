@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace Varkon::QUILApi::UdpStreaming::Recording {
+
+// Hands datagrams from one producer thread to one consumer thread without a lock: a ring of
+// fixed-size slots, allocated once. The producer never waits; when every slot is taken, Claim
+// refuses and the datagram stays with the producer.
+//
+// Producer: Claim, fill the slot, Publish. Consumer: Front, read the slot, Release.
+class DatagramRing {
+public:
+    static constexpr std::size_t kSlotBytes = 2048;
+
+    struct Slot {
+        int64_t arrivalMicroseconds;
+        uint32_t senderAddress;    // IPv4, host byte order
+        uint32_t receiverAddress;  // IPv4, host byte order
+        uint16_t senderPort;
+        uint32_t size;      // bytes held, at most kSlotBytes
+        uint32_t wireSize;  // length as sent
+        std::array<uint8_t, kSlotBytes> bytes;
+    };
+
+    explicit DatagramRing(std::size_t capacity) : slots(capacity == 0 ? 1 : capacity) {}
+
+    // Producer: a free slot, or null when the ring is full.
+    Slot* Claim() {
+        const uint64_t at = tail.load(std::memory_order_relaxed);
+        if (at - head.load(std::memory_order_acquire) >= slots.size()) {
+            return nullptr;
+        }
+        return &slots[at % slots.size()];
+    }
+    // Producer: makes the claimed slot visible to the consumer.
+    void Publish() { tail.store(tail.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+
+    // Consumer: the oldest published slot, or null when the ring is empty.
+    const Slot* Front() {
+        const uint64_t at = head.load(std::memory_order_relaxed);
+        if (at == tail.load(std::memory_order_acquire)) {
+            return nullptr;
+        }
+        return &slots[at % slots.size()];
+    }
+    // Consumer: gives the front slot back to the producer.
+    void Release() { head.store(head.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+
+private:
+    std::vector<Slot> slots;
+    alignas(64) std::atomic<uint64_t> head{0};  // next slot to consume; written by the consumer
+    alignas(64) std::atomic<uint64_t> tail{0};  // next slot to fill; written by the producer
+};
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Recording

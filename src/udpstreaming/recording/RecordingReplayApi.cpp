@@ -1,0 +1,61 @@
+#include <fstream>
+#include <sstream>
+
+#include "quil/Quil.h"
+#include "udpstreaming/QuilStreamApi.h"
+#include "udpstreaming/recording/PcapDatagramReader.h"
+#include "udpstreaming/recording/RecordingDescription.h"
+#include "udpstreaming/recording/ReplayTransport.h"
+
+namespace Varkon::QUILApi::UdpStreaming {
+
+namespace {
+
+std::string ReadDescription(const std::string& capturePath) {
+    std::ifstream file(Recording::RecordingDescription::PathFor(capturePath));
+    if (!file) {
+        return {};
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A recording opened for replay: the stream over a replay transport, and the description.
+class RecordingReplayApi : public RecordingReplay {
+public:
+    RecordingReplayApi(const std::string& path, const ReplayOptions& options)
+        : description(ReadDescription(path)) {
+        auto reader = std::make_unique<Recording::PcapDatagramReader>(path);
+        uint16_t port = options.port;
+        if (port == 0) {
+            port = Recording::RecordingDescription::PortOf(description).value_or(0);
+        }
+        reader->SetPort(port);
+        transport = std::make_shared<Recording::ReplayTransport>(std::move(reader), options);
+        stream = std::make_shared<QuilStreamApi>(transport);
+    }
+
+    std::shared_ptr<QuilStream> GetStream() override { return stream; }
+    std::string GetDescription() override { return description; }
+    ReplayStatistics GetStatistics() override { return transport->Statistics(); }
+    bool WaitUntilFinished(std::chrono::milliseconds timeout) override {
+        return transport->WaitUntilFinished(timeout);
+    }
+
+private:
+    const std::string description;
+    std::shared_ptr<Recording::ReplayTransport> transport;
+    std::shared_ptr<QuilStreamApi> stream;
+};
+
+}  // namespace
+
+RecordingReplay::~RecordingReplay() = default;
+
+std::unique_ptr<RecordingReplay> RecordingReplay::Open(const std::string& path,
+                                                       const ReplayOptions& options) {
+    return std::make_unique<RecordingReplayApi>(path, options);
+}
+
+}  // namespace Varkon::QUILApi::UdpStreaming

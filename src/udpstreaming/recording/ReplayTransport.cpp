@@ -1,0 +1,141 @@
+#include "udpstreaming/recording/ReplayTransport.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+
+#include "udpstreaming/protocol/PacketFormat.h"
+
+namespace Varkon::QUILApi::UdpStreaming::Recording {
+
+ReplayTransport::ReplayTransport(std::unique_ptr<PcapDatagramReader> reader,
+                                 const ReplayOptions& options)
+    : reader(std::move(reader)), speed(std::max(options.speed, 0.0)), loop(options.loop) {}
+
+uint16_t ReplayTransport::GetPort() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return reader->GetPort();
+}
+
+bool ReplayTransport::IsOpen() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !closed;
+}
+
+void ReplayTransport::Close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closed = true;
+    }
+    changed.notify_all();
+}
+
+void ReplayTransport::SetReceiveBufferSize(const int&) {
+    throw boost::system::system_error(boost::asio::error::operation_not_supported, "set_option");
+}
+
+std::vector<uint8_t> ReplayTransport::Receive() {
+    std::vector<uint8_t> datagram;
+    if (!ReceiveInto(datagram)) {
+        datagram.clear();
+    }
+    return datagram;
+}
+
+bool ReplayTransport::ReceiveInto(std::vector<uint8_t>& datagram) {
+    ReceiveInfo ignored;
+    return ReceiveWithInfo(datagram, ignored);
+}
+
+bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
+    info = {};
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto deadline = Clock::now() + kReceiveWait;
+    if (closed || (finished && !hasPending)) {
+        // Nothing more comes; keep the caller's pace as a silent socket would, until closed.
+        const bool wasClosed = closed;
+        changed.wait_until(lock, deadline, [&] { return closed && !wasClosed; });
+        return false;
+    }
+    if (!hasPending && !LoadNext(lock)) {
+        changed.notify_all();  // finished
+        return false;
+    }
+    if (speed > 0) {
+        const auto now = Clock::now();
+        const auto captureDistance = std::chrono::nanoseconds(
+            static_cast<int64_t>(static_cast<double>(pending.timeNanoseconds - anchorCapture) / speed));
+        auto due = anchorTime + std::chrono::duration_cast<Clock::duration>(captureDistance);
+        if (!anchored || now - due > kResync || pending.timeNanoseconds < anchorCapture) {
+            anchored = true;
+            anchorTime = now;
+            anchorCapture = pending.timeNanoseconds;
+            due = now;
+        }
+        if (due > now) {
+            changed.wait_until(lock, std::min(due, deadline), [this] { return closed; });
+            if (closed || Clock::now() < due) {
+                return false;  // asked again soon
+            }
+        }
+    }
+    const std::size_t size = std::min(pending.bytes.size(), Protocol::kMaxDatagramSize);
+    datagram.assign(pending.bytes.begin(), pending.bytes.begin() + static_cast<std::ptrdiff_t>(size));
+    info.truncated = pending.bytes.size() > Protocol::kMaxDatagramSize ||
+                     pending.wireSize > pending.bytes.size();
+    info.senderAddress = pending.sender;
+    info.senderPort = pending.senderPort;
+    info.receiverAddress = pending.receiver;
+    info.arrivalMicroseconds = pending.timeNanoseconds / 1000;
+    info.wireSize = std::max(pending.wireSize, pending.bytes.size());
+    // As fast as possible, readers are woken once per run, as for datagrams that arrive
+    // together; at a recorded pace, after each.
+    info.more = speed == 0 && ++sinceWake % kRun != 0;
+    hasPending = false;
+    ++replayed;
+    return true;
+}
+
+bool ReplayTransport::LoadNext(std::unique_lock<std::mutex>&) {
+    try {
+        for (;;) {
+            if (reader->Next(pending)) {
+                hasPending = true;
+                foundThisPass = true;
+                return true;
+            }
+            ++passes;
+            if (!loop || !foundThisPass) {  // a capture without a datagram would loop idly
+                finished = true;
+                return false;
+            }
+            reader->Rewind();
+            foundThisPass = false;
+            anchored = false;
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        finished = true;
+        changed.notify_all();
+        throw;
+    }
+}
+
+ReplayStatistics ReplayTransport::Statistics() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ReplayStatistics statistics = reader->Statistics();
+    statistics.datagramsReplayed = replayed;
+    statistics.passes = passes;
+    statistics.finished = finished && !hasPending;
+    statistics.error = error;
+    return statistics;
+}
+
+bool ReplayTransport::WaitUntilFinished(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, timeout, [this] { return finished && !hasPending; });
+}
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Recording

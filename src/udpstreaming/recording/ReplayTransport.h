@@ -1,0 +1,78 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "quil/Quil.h"
+#include "udpstreaming/recording/PcapDatagramReader.h"
+#include "udpstreaming/transport/IUdpTransport.h"
+
+namespace Varkon::QUILApi::UdpStreaming::Recording {
+
+// A transport whose datagrams come from a capture file instead of a socket, so that the stream
+// (QuilStreamApi) replays a recording through its own reassembly, decoding and queues.
+//
+// Pacing: the first datagram goes out when first asked for; each later one when its distance
+// in capture time from that first one, divided by the speed, has passed. A replay that falls
+// more than kResync behind (the stream was stopped for a while) starts its clock again at the
+// datagram in hand instead of rushing. Speed 0 hands datagrams out as fast as they are asked for.
+//
+// Threads: ReceiveWithInfo runs on the stream's worker; Close, Statistics and WaitUntilFinished
+// on any thread. A wait inside ReceiveWithInfo ends at once on Close.
+class ReplayTransport : public Transport::IUdpTransport {
+public:
+    static constexpr std::chrono::milliseconds kReceiveWait{1000};
+    static constexpr std::chrono::milliseconds kResync{200};
+    // As fast as possible, readers are woken after this many datagrams at the latest.
+    static constexpr std::size_t kRun = 32;
+
+    ReplayTransport(std::unique_ptr<PcapDatagramReader> reader, const ReplayOptions& options);
+
+    std::string GetHost() override { return {}; }
+    uint16_t GetPort() override;
+    bool IsOpen() override;
+    void Open() override {}
+    void Close() override;
+    // A recording has no receive buffer: 0, and setting one fails with "set_option: ...".
+    int GetReceiveBufferSize() override { return 0; }
+    void SetReceiveBufferSize(const int& bytes) override;
+    std::vector<uint8_t> Receive() override;
+    bool ReceiveInto(std::vector<uint8_t>& datagram) override;
+    // @throws std::runtime_error when the capture is damaged; the stream files it as its error.
+    bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
+
+    ReplayStatistics Statistics();
+    bool WaitUntilFinished(std::chrono::milliseconds timeout);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // Makes `pending` hold the next datagram; false at the end (or on a failure, thrown).
+    bool LoadNext(std::unique_lock<std::mutex>& lock);
+
+    std::unique_ptr<PcapDatagramReader> reader;
+    const double speed;
+    const bool loop;
+    std::mutex mutex;
+    std::condition_variable changed;  // closed, finished
+    bool closed = false;
+    bool finished = false;
+    std::string error;
+    uint64_t passes = 0;
+    bool foundThisPass = false;
+    uint64_t replayed = 0;
+    bool hasPending = false;
+    CapturedDatagram pending;
+    bool anchored = false;
+    Clock::time_point anchorTime;
+    int64_t anchorCapture = 0;
+    std::size_t sinceWake = 0;
+};
+
+}  // namespace Varkon::QUILApi::UdpStreaming::Recording

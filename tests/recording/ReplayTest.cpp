@@ -1,0 +1,219 @@
+// Replaying captures: the pace, and captures that are damaged or hold something else.
+#include "RecordingSupport.h"
+
+#include "udpstreaming/recording/DatagramRing.h"
+#include "udpstreaming/recording/Ipv4Udp.h"
+#include "udpstreaming/recording/PcapWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace Varkon::QUILApi {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Testing::Delivered;
+using Testing::ReplayAll;
+using Testing::TemporaryFolder;
+using UdpStreaming::RecordingReplay;
+using UdpStreaming::ReplayOptions;
+using UdpStreaming::Recording::DatagramRing;
+using UdpStreaming::Recording::PcapWriter;
+
+constexpr uint32_t kSensor = 0x7F000001;  // 127.0.0.1
+
+// A measurement block (data id 0) with block id `blockId`, as one datagram.
+std::vector<uint8_t> MeasurementDatagram(uint32_t blockId) {
+    std::vector<uint8_t> datagram(8 + 50, 0);
+    for (int i = 0; i < 4; ++i) {
+        datagram[i] = static_cast<uint8_t>(blockId >> (8 * i));
+    }
+    return datagram;  // kind 0: the whole block; payload byte 0: data id 0
+}
+
+// Writes `count` measurement datagrams to port 29100, `spacing` apart, with libpcap.
+void WriteCapture(const std::string& path, uint32_t count, std::chrono::microseconds spacing) {
+    PcapWriter writer(path, 29100);
+    DatagramRing::Slot slot{};
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto datagram = MeasurementDatagram(i + 1);
+        slot.arrivalMicroseconds = 1'700'000'000'000'000 + i * spacing.count();
+        slot.senderAddress = kSensor;
+        slot.senderPort = 5000;
+        slot.size = slot.wireSize = static_cast<uint32_t>(datagram.size());
+        std::copy(datagram.begin(), datagram.end(), slot.bytes.begin());
+        ASSERT_TRUE(writer.Write(slot));
+    }
+    ASSERT_TRUE(writer.Close());
+}
+
+std::vector<char> Bytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+double Milliseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+// Elapsed time of replaying a 1 kHz capture of one second, at `speed`.
+Clock::duration ReplayTime(const std::string& path, double speed) {
+    ReplayOptions options;
+    options.speed = speed;
+    auto replay = RecordingReplay::Open(path, options);
+    auto stream = replay->GetStream();
+    stream->Start();
+    const auto first = stream->PopMeasurementFor(5s);
+    const auto start = Clock::now();
+    EXPECT_TRUE(first.has_value());
+    std::optional<UdpStreaming::StreamMeasurement> last;
+    for (int i = 1; i < 1001; ++i) {
+        last = stream->PopMeasurementFor(5s);
+        if (!last) {
+            break;
+        }
+    }
+    const auto elapsed = Clock::now() - start;
+    EXPECT_TRUE(last && last->blockId == 1001);
+    return elapsed;
+}
+
+TEST(ReplayTest, RecordedPaceKeepsTheSpacingAndAsFastAsPossibleIsTenTimesFaster) {
+    TemporaryFolder folder;
+    WriteCapture(folder / "1khz.pcap", 1001, 1000us);  // one second, 1 kHz
+    const auto recorded = ReplayTime(folder / "1khz.pcap", 1.0);
+    EXPECT_NEAR(Milliseconds(recorded), 1000.0, 5.0);
+    const auto doubled = ReplayTime(folder / "1khz.pcap", 2.0);
+    EXPECT_NEAR(Milliseconds(doubled), 500.0, 5.0);
+    const auto fastest = ReplayTime(folder / "1khz.pcap", ReplayOptions::kAsFastAsPossible);
+    EXPECT_LT(fastest * 10, recorded);
+}
+
+TEST(ReplayTest, LoopingStartsAgainAndTheDescriptionNamesThePort) {
+    TemporaryFolder folder;
+    WriteCapture(folder / "short.pcap", 10, 100us);
+    std::ofstream(folder / "short.json") << R"({"stream": {"port": 29100}})";
+    ReplayOptions options;
+    options.speed = ReplayOptions::kAsFastAsPossible;
+    options.loop = true;
+    auto replay = RecordingReplay::Open(folder / "short.pcap", options);
+    auto stream = replay->GetStream();
+    stream->Start();
+    for (uint32_t i = 0; i < 35; ++i) {
+        const auto measurement = stream->PopMeasurementFor(5s);
+        ASSERT_TRUE(measurement);
+        EXPECT_EQ(measurement->blockId, i % 10 + 1);
+    }
+    EXPECT_GE(replay->GetStatistics().passes, 3u);
+    EXPECT_FALSE(replay->WaitUntilFinished(10ms));
+
+    // The description's port filters: a capture of port 29100 named as port 29101 yields nothing.
+    std::ofstream(folder / "short.json") << R"({"stream": {"port": 29101}})";
+    const Delivered other = ReplayAll(folder / "short.pcap");
+    EXPECT_TRUE(other.measurements.empty());
+    EXPECT_EQ(other.replay.datagramsOtherPort, 10u);
+}
+
+// Each damaged or foreign file gives one clear error, never a crash or a hang.
+TEST(ReplayTest, DamagedCapturesGiveOneClearError) {
+    TemporaryFolder folder;
+    const std::string good = folder / "good.pcap";
+    WriteCapture(good, 20, 100us);
+    const std::vector<char> bytes = Bytes(good);
+    const std::size_t record = 16 + 28 + 58;  // record header, IPv4 and UDP headers, datagram
+
+    struct Case {
+        const char* name;
+        std::vector<char> content;
+        const char* openError;       // the text of Open's exception, or null
+        const char* streamError;     // the start of the stream's error, or null
+        std::size_t measurements;    // delivered before the damage
+    };
+    std::vector<char> cut(bytes.begin(), bytes.begin() + 24 + 5 * record + 30);
+    std::vector<char> badLength = bytes;
+    badLength[24 + 3 * record + 8 + 2] = 0x7F;  // captured length of record 4: far too long
+    std::vector<char> linkType = bytes;
+    linkType[20] = 105;  // IEEE 802.11
+    const Case cases[] = {
+        {"text", std::vector<char>(100, 'x'), "unknown file format", nullptr, 0},
+        {"empty", {}, "truncated dump file", nullptr, 0},
+        {"linktype", linkType, "link type 105 (IEEE802_11) is not supported", nullptr, 0},
+        {"cut", cut, nullptr, "truncated dump file", 5},
+        {"length", badLength, nullptr, "invalid packet capture length", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder / (std::string(c.name) + ".pcap");
+        WriteBytes(path, c.content);
+        if (c.openError) {
+            try {
+                RecordingReplay::Open(path);
+                ADD_FAILURE() << "opened";
+            } catch (const std::runtime_error& e) {
+                EXPECT_NE(std::string(e.what()).find("Could not open recording " + path + ": "),
+                          std::string::npos)
+                    << e.what();
+                EXPECT_NE(std::string(e.what()).find(c.openError), std::string::npos) << e.what();
+            }
+            continue;
+        }
+        const Delivered delivered = ReplayAll(path);
+        EXPECT_EQ(delivered.measurements.size(), c.measurements);
+        ASSERT_EQ(delivered.errors.size(), 1u);
+        const std::string prefix =
+            "Exception in streaming task: Recording " + path + " is damaged: ";
+        EXPECT_EQ(delivered.errors[0].message.rfind(prefix, 0), 0u) << delivered.errors[0].message;
+        EXPECT_NE(delivered.errors[0].message.find(c.streamError), std::string::npos);
+        EXPECT_EQ(delivered.replay.error, delivered.errors[0].message.substr(29));
+    }
+}
+
+TEST(ReplayTest, FragmentSetsThatNeverCompleteAreCountedAndBounded) {
+    TemporaryFolder folder;
+    const std::string path = folder / "fragments.pcap";
+    {
+        // 200 first fragments whose rest never comes, then one whole datagram.
+        PcapWriter writer(path, 29100);
+        (void)writer;
+    }
+    // Build the records by hand: raw IPv4 with the more-fragments flag.
+    std::vector<char> file = Bytes(path);
+    auto append = [&](const std::vector<uint8_t>& packet, uint32_t second) {
+        const uint32_t header[4] = {second, 0, static_cast<uint32_t>(packet.size()),
+                                    static_cast<uint32_t>(packet.size())};
+        file.insert(file.end(), reinterpret_cast<const char*>(header),
+                    reinterpret_cast<const char*>(header) + sizeof header);
+        file.insert(file.end(), packet.begin(), packet.end());
+    };
+    for (uint16_t id = 0; id < 200; ++id) {
+        auto headers = UdpStreaming::Recording::Ipv4UdpHeaders(kSensor, 5000, kSensor, 29100, 2000, id);
+        std::vector<uint8_t> packet(headers.begin(), headers.end());
+        packet.resize(28 + 1000, 0);
+        packet[2] = static_cast<uint8_t>((packet.size()) >> 8);
+        packet[3] = static_cast<uint8_t>(packet.size());
+        packet[6] = 0x20;  // more fragments
+        append(packet, 1000 + id / 100);
+    }
+    const auto whole = MeasurementDatagram(7);
+    auto headers = UdpStreaming::Recording::Ipv4UdpHeaders(kSensor, 5000, kSensor, 29100, whole.size(), 999);
+    std::vector<uint8_t> packet(headers.begin(), headers.end());
+    packet.insert(packet.end(), whole.begin(), whole.end());
+    append(packet, 1010);
+    WriteBytes(path, file);
+
+    const Delivered delivered = ReplayAll(path);
+    ASSERT_EQ(delivered.measurements.size(), 1u);
+    EXPECT_EQ(delivered.measurements[0].blockId, 7u);
+    EXPECT_EQ(delivered.replay.fragmentsIncomplete, 200u);
+    EXPECT_TRUE(delivered.replay.finished);
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi
