@@ -326,9 +326,11 @@ void QuilStreamApi::Run() {
                     StreamError{0, StreamingTaskException, kTaskExceptionPrefix + e.what()});
             }
             FlushWake();
+            workerEnded = true;
             return;
         }
     }
+    workerEnded = true;
 }
 
 void QuilStreamApi::Handle(const std::vector<uint8_t>& datagram,

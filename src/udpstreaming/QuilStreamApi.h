@@ -69,6 +69,8 @@ public:
     RecordingStatus StopRecording() override;
     RecordingStatus GetRecordingStatus() override;
     bool IsStarted() const { return started && !stop; }
+    // Whether the worker has ended (closed, or after a failed receive, filed as an error).
+    bool WorkerEnded() const { return workerEnded; }
 
     static StreamMeasurement DecodeMeasurement(const uint32_t& blockId,
                                                const std::vector<uint8_t>& payload);
@@ -117,6 +119,7 @@ private:
     std::shared_ptr<Protocol::UdpStreamingProtocol> protocol;
     std::atomic<bool> stop{false};
     std::atomic<bool> started{false};
+    std::atomic<bool> workerEnded{false};
     std::atomic<std::size_t> queueCapacity{kDefaultQueueCapacity};
     std::atomic<QueueOverflowPolicy> overflowPolicy{DropOldest};
     std::mutex queueMutex;

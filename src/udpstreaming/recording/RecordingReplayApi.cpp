@@ -1,5 +1,6 @@
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "quil/Quil.h"
 #include "udpstreaming/QuilStreamApi.h"
@@ -40,7 +41,18 @@ public:
     std::string GetDescription() override { return description; }
     ReplayStatistics GetStatistics() override { return transport->Statistics(); }
     bool WaitUntilFinished(std::chrono::milliseconds timeout) override {
-        return transport->WaitUntilFinished(timeout);
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        if (!transport->WaitUntilFinished(timeout)) {
+            return false;
+        }
+        // A damaged capture ends the worker, which files the error after the transport is done.
+        while (!transport->Statistics().error.empty() && !stream->WorkerEnded()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
 
 private:
