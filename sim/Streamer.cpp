@@ -1,5 +1,7 @@
 #include "Streamer.h"
 
+#include <algorithm>
+
 #include <boost/asio/ip/udp.hpp>
 
 namespace Varkon::QUILApi::Sim {
@@ -19,8 +21,14 @@ std::string Describe(const StreamTarget& target) {
 
 }  // namespace
 
-Streamer::Streamer(const Scene& scene, Faults& faults, Poll poll, Log log)
-    : scene(scene), faults(faults), poll(std::move(poll)), log(std::move(log)) {
+Streamer::Streamer(const Scene& scene, Faults& faults, Poll poll, Log log,
+                   std::shared_ptr<RecordedStream> recording, bool loop)
+    : scene(scene),
+      faults(faults),
+      poll(std::move(poll)),
+      log(std::move(log)),
+      recording(std::move(recording)),
+      loop(loop) {
     boost::system::error_code ignored;
     socket.open(boost::asio::ip::udp::v4(), ignored);
     thread = std::thread([this] { Run(); });
@@ -51,9 +59,11 @@ uint64_t Streamer::NowUs() const {
 
 void Streamer::Run() {
     for (;;) {
-        const Work work = poll(NowUs());
+        Work work = poll(NowUs());
         Follow(work.target);
-        if (current.Active()) {
+        if (recording) {
+            work.nextDueUs = current.Active() ? SendRecorded() : std::nullopt;
+        } else if (current.Active()) {
             for (const auto& stamp : work.due) {
                 const Frame frame =
                     scene.Capture(stamp.index, stamp.timeUs, work.rate, work.capture);
@@ -82,6 +92,42 @@ void Streamer::Run() {
     }
 }
 
+std::optional<uint64_t> Streamer::SendRecorded() {
+    const uint64_t now = NowUs();
+    while (!recordingEnded) {
+        if (!recordedHeld) {
+            if (recording->Next(recorded)) {
+                recordedHeld = recordedInPass = true;
+            } else if (loop && recordedInPass) {
+                recording->Rewind();
+                recordedInPass = false;
+                paceOrigin.reset();
+                continue;
+            } else {
+                recordingEnded = true;
+                if (log) {
+                    log("recording sent to its end");
+                }
+                break;
+            }
+        }
+        if (!paceOrigin) {
+            paceOrigin = {now, recorded.timeUs};
+        }
+        const int64_t offset = std::max<int64_t>(recorded.timeUs - paceOrigin->second, 0);
+        const uint64_t due = paceOrigin->first + static_cast<uint64_t>(offset);
+        if (due > now) {
+            return due;
+        }
+        Send(recorded.bytes, current);
+        if (recorded.bytes.size() > 4 && recorded.bytes[4] != 2) {  // a block's first datagram
+            ++blocks;
+        }
+        recordedHeld = false;
+    }
+    return std::nullopt;
+}
+
 // Logs the start and stop of the output and sends a held datagram before the target changes.
 void Streamer::Follow(const StreamTarget& target) {
     if (target == current) {
@@ -95,6 +141,7 @@ void Streamer::Follow(const StreamTarget& target) {
         log("stream to " + Describe(current) + " stopped");
     }
     current = target;
+    paceOrigin.reset();  // a recording goes on at its pace from now
     if (current.Active() && log) {
         log("stream to " + Describe(current) + " started");
     }

@@ -3,6 +3,7 @@
 #include "Acquisition.h"
 #include "Faults.h"
 #include "Packets.h"
+#include "RecordedStream.h"
 #include "Scene.h"
 
 #include <boost/asio/io_context.hpp>
@@ -12,9 +13,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -35,6 +38,11 @@ struct StreamTarget {
 /// The sensor's acquisition loop: on its own thread it asks for the acquisitions that are due,
 /// and while the UDP output is on, sends every one as one block per selected data id, with
 /// consecutive block ids, through the datagram faults.
+///
+/// With a recorded stream, it sends the recording's datagrams instead, as they were recorded
+/// and at the recorded pace, while the UDP output is on (whatever data ids it selects); the pace
+/// starts again whenever the output is switched on. At the end it starts again from the first
+/// datagram when `loop` is set, and otherwise sends nothing more.
 class Streamer {
 public:
     struct Work {
@@ -48,7 +56,8 @@ public:
     using Poll = std::function<Work(uint64_t nowUs)>;
     using Log = std::function<void(const std::string&)>;
 
-    Streamer(const Scene& scene, Faults& faults, Poll poll, Log log);
+    Streamer(const Scene& scene, Faults& faults, Poll poll, Log log,
+             std::shared_ptr<RecordedStream> recording = {}, bool loop = false);
     ~Streamer();
     Streamer(const Streamer&) = delete;
     Streamer& operator=(const Streamer&) = delete;
@@ -63,6 +72,8 @@ public:
 
 private:
     void Run();
+    // Sends the recorded datagrams that are due; returns when the next one is due, if any.
+    std::optional<uint64_t> SendRecorded();
     void Follow(const StreamTarget& target);
     void Send(const Bytes& datagram, const StreamTarget& target);
     void Transmit(const Bytes& datagram, const StreamTarget& target);
@@ -77,6 +88,14 @@ private:
     std::condition_variable wake;
     bool woken = false;
     bool stopping = false;
+
+    std::shared_ptr<RecordedStream> recording;
+    const bool loop;
+    RecordedStream::Datagram recorded;  // the next recorded datagram, when `recordedHeld`
+    bool recordedHeld = false;
+    bool recordedInPass = false;    // a datagram came since the last start from the beginning
+    bool recordingEnded = false;
+    std::optional<std::pair<uint64_t, int64_t>> paceOrigin;  // sensor time, recorded time
 
     StreamTarget current;
     std::optional<Bytes> held;  // a datagram held back to be sent out of order

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Faults.h"
+#include "RecordedStream.h"
 #include "Scene.h"
 
 #include <nlohmann/json.hpp>
@@ -28,6 +29,10 @@ struct VirtualSensorOptions {
     /// role's own name.
     std::map<std::string, std::string> passwords;
     FaultRates faults;
+    /// A recording to send as the UDP stream instead of the scene's profiles (see Streamer);
+    /// may be empty. `loopRecording` starts it again at its end.
+    std::shared_ptr<RecordedStream> recording;
+    bool loopRecording = false;
     /// Told one line per connection and per start and stop of the UDP output; may be empty.
     std::function<void(const std::string&)> log;
 };

@@ -1,4 +1,5 @@
 // quil-sim: the virtual sensor as a program.
+#include "PcapRecording.h"
 #include "VirtualSensor.h"
 
 #include <CLI/CLI.hpp>
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <iostream>
 
+using Varkon::QUILApi::Sim::PcapRecording;
 using Varkon::QUILApi::Sim::VirtualSensor;
 using Varkon::QUILApi::Sim::VirtualSensorOptions;
 
@@ -73,6 +75,14 @@ int main(int argc, char** argv) {
                    "share of datagrams cut short at a random length")
         ->check(rate)
         ->capture_default_str();
+    std::string replayPath;
+    app.add_option("--replay", replayPath,
+                   "send this capture's UDP datagrams (a recording, or a tcpdump capture of a "
+                   "sensor) as the stream, at their recorded pace, instead of the simulated "
+                   "profiles, whenever the UDP output is on; the description file beside it "
+                   "names the port to take, otherwise every UDP datagram is taken");
+    app.add_flag("--loop", options.loopRecording,
+                 "with --replay: start the capture again at its end");
     CLI11_PARSE(app, argc, argv);
 
     f.replyDelayTime = std::chrono::milliseconds(delayMs);
@@ -88,6 +98,9 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<VirtualSensor> sensor;
     try {
+        if (!replayPath.empty()) {
+            options.recording = std::make_shared<PcapRecording>(replayPath, 0, options.log);
+        }
         sensor = std::make_unique<VirtualSensor>(options);
     } catch (const boost::system::system_error& e) {
         if (e.code() == boost::system::errc::permission_denied) {
@@ -107,6 +120,10 @@ int main(int argc, char** argv) {
     std::cout << "quil-sim: listening on " << options.address << ":80 (seed " << options.seed
               << ", " << options.profileRate << " profiles/s, " << options.pointsPerProfile
               << " points)" << std::endl;
+    if (!replayPath.empty()) {
+        std::cout << "quil-sim: the stream replays " << replayPath
+                  << (options.loopRecording ? " in a loop" : "") << std::endl;
+    }
 
     int received = 0;
     sigwait(&signals, &received);

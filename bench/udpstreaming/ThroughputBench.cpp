@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -198,12 +199,20 @@ Trial BareLoopTrial(double rate, std::size_t cycles) {
 // stream's worker runs on the receiver's core (it inherits this thread's affinity), and so does
 // the application, so that the sender's core serves the sender alone. The worker's CPU time is
 // the process's, less the application's and the sender's.
+// With a recorder writing every datagram to a capture file, a trial is lossless only if the
+// recording, too, is complete.
+const std::string recordingPath = "/tmp/quil-throughput-bench.pcap";
+bool recordingOn = false;
+
 Trial StreamTrial(double rate, std::size_t cycles) {
     PinTo(kReceiverCpu);
     auto transport =
         std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", kStreamPort);
     auto stream = std::make_shared<UdpStreaming::QuilStreamApi>(transport);
     stream->SetReceiveBufferSize(kReceiveBuffer);
+    if (recordingOn) {
+        stream->StartRecording(recordingPath);
+    }
     stream->Start();
     std::atomic<bool> senderDone{false};
     std::size_t profiles = 0, measurements = 0, errors = 0;
@@ -243,6 +252,10 @@ Trial StreamTrial(double rate, std::size_t cycles) {
     const double processCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart;
     const StreamStatistics statistics = stream->GetStatistics();
     errors += statistics.errorsDropped;
+    if (recordingOn) {
+        const auto recorded = stream->StopRecording();
+        errors += recorded.datagramsDropped + (recorded.error.empty() ? 0 : 1);
+    }
     stream->Close();
     const double workerCpu = processCpu - applicationCpu - lastSenderCpu;
     const double received = static_cast<double>(statistics.datagramsReceived);
@@ -285,6 +298,28 @@ double HighestLosslessRate(const char* name, Trial (*trial)(double, std::size_t)
     return 0;
 }
 
+Trial RecordingStreamTrial(double rate, std::size_t cycles) {
+    recordingOn = true;
+    const Trial trial = StreamTrial(rate, cycles);
+    recordingOn = false;
+    return trial;
+}
+
+// `quil_udpstreaming_throughput_bench --recording`: the stream's zero-loss rate with and
+// without a recorder, and nothing else.
+int CompareRecording() {
+    std::printf("highest zero-loss rate of the stream, without and with a recorder:\n");
+    const double plain = HighestLosslessRate("stream", &StreamTrial);
+    const double recording = HighestLosslessRate("recording", &RecordingStreamTrial);
+    std::printf("stream:                %.0f datagrams/s\n", plain);
+    std::printf("stream with recorder:  %.0f datagrams/s\n", recording);
+    std::printf("zero-loss rate, recording/plain: %.2f (target >= 0.9)\n",
+                plain > 0 ? recording / plain : 0.0);
+    std::remove(recordingPath.c_str());
+    std::remove("/tmp/quil-throughput-bench.json");
+    return 0;
+}
+
 // Bytes held by a full queue of 10000 profiles of 2000 points (data id 3).
 void ReportFullProfileQueue() {
     auto transport =
@@ -313,7 +348,10 @@ void ReportFullProfileQueue() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--recording") {
+        return CompareRecording();
+    }
     std::printf("highest zero-loss rate (loopback, 7 datagrams per profile and measurement):\n");
     const double bare = HighestLosslessRate("bare loop", &BareLoopTrial);
     const double stream = HighestLosslessRate("stream", &StreamTrial);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Packets.h"
+
+#include <cstdint>
+
+namespace Varkon::QUILApi::Sim {
+
+/// A recorded stream that the virtual sensor sends instead of its own: the recording's datagrams
+/// in order, each with the time it was recorded at.
+class RecordedStream {
+public:
+    struct Datagram {
+        int64_t timeUs = 0;
+        Bytes bytes;
+    };
+
+    virtual ~RecordedStream() = default;
+    /// The next datagram; false at the end, and after a failure that ends the recording.
+    virtual bool Next(Datagram& datagram) = 0;
+    /// Starts again from the first datagram.
+    virtual void Rewind() = 0;
+};
+
+}  // namespace Varkon::QUILApi::Sim

@@ -1,0 +1,60 @@
+// The virtual sensor serving a recording as its stream.
+#include "PcapRecording.h"
+#include "RecordingSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace Varkon::QUILApi {
+namespace {
+
+using namespace std::chrono_literals;
+using Testing::Delivered;
+using Testing::IsPrefix;
+using Testing::ReplayAll;
+using Testing::StreamingSensor;
+using Testing::TemporaryFolder;
+using Testing::WaitUntil;
+
+TEST(SimReplayTest, TheVirtualSensorSendsTheRecordingAgainAndAgain) {
+    TemporaryFolder folder;
+    const std::string recording = folder / "line.pcap";
+    {
+        StreamingSensor line("127.0.14.20", 29020, 200);
+        line.Aim();
+        line.stream->StartRecording(recording);
+        line.stream->Start();
+        ASSERT_TRUE(line.WaitForProfiles(30));
+        ASSERT_EQ(line.stream->StopRecording().error, "");
+    }
+    const Delivered recorded = ReplayAll(recording);
+    ASSERT_GE(recorded.profiles.size(), 30u);
+
+    Sim::VirtualSensorOptions options;
+    options.address = "127.0.14.21";
+    options.recording = std::make_shared<Sim::PcapRecording>(recording, 0);
+    options.loopRecording = true;
+    Sim::VirtualSensor sensor(options);
+    auto client = Quil::Create("127.0.14.21", 29021);
+    client->Connect();
+    client->Login("operator", "operator");
+    auto stream = client->GetStream();
+    stream->SetQueueCapacity(100000);
+    stream->Start();
+    {
+        // The recording's own data ids come, whatever the output selects.
+        StreamOutputAim aim(*client, 29021, {1}, "127.0.0.1");
+        ASSERT_TRUE(WaitUntil(
+            [&] { return stream->GetStatistics().profileBlocks3 >= 2 * recorded.profiles.size(); },
+            20s));
+    }
+    Delivered served;
+    served.Drain(*stream);
+    const std::vector<UdpStreaming::StreamProfile> second(
+        served.profiles.begin() + static_cast<std::ptrdiff_t>(recorded.profiles.size()),
+        served.profiles.end());
+    EXPECT_TRUE(IsPrefix(recorded.profiles, served.profiles));
+    EXPECT_TRUE(IsPrefix(recorded.profiles, second));
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi
