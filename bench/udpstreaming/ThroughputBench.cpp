@@ -211,7 +211,7 @@ Trial StreamTrial(double rate, std::size_t cycles) {
     auto stream = std::make_shared<UdpStreaming::QuilStreamApi>(transport);
     stream->SetReceiveBufferSize(kReceiveBuffer);
     if (recordingOn) {
-        stream->StartRecording(recordingPath);
+        stream->StartRecording(recordingPath, {});
     }
     stream->Start();
     std::atomic<bool> senderDone{false};

@@ -1,5 +1,8 @@
 #include "udpstreaming/recording/PcapDatagramReader.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include <pcap/pcap.h>
@@ -9,6 +12,8 @@
 namespace Varkon::QUILApi::UdpStreaming::Recording {
 
 namespace {
+
+constexpr std::size_t kReadBuffer = 1 << 20;
 
 pcap_t* AsCapture(void* p) {
     return static_cast<pcap_t*>(p);
@@ -25,15 +30,19 @@ PcapDatagramReader::~PcapDatagramReader() {
 }
 
 void PcapDatagramReader::OpenFile() {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        throw std::runtime_error("Could not open recording " + path + ": " +
+                                 std::strerror(errno));
+    }
+    // Records are small: a large buffer saves a read system call every few records.
+    std::setvbuf(file, nullptr, _IOFBF, kReadBuffer);
     char error[PCAP_ERRBUF_SIZE] = {};
     pcap_t* opened =
-        pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_NANO, error);
+        pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
     if (opened == nullptr) {
-        std::string reason = error;
-        if (reason.rfind(path + ": ", 0) == 0) {  // libpcap names the file itself
-            reason.erase(0, path.size() + 2);
-        }
-        throw std::runtime_error("Could not open recording " + path + ": " + reason);
+        std::fclose(file);  // libpcap leaves a file it could not take to its caller
+        throw std::runtime_error("Could not open recording " + path + ": " + error);
     }
     const int dataLinkType = pcap_datalink(opened);
     const auto type = LinkTypeOf(dataLinkType);

@@ -81,8 +81,6 @@ bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInf
             }
         }
     }
-    const std::size_t size = std::min(pending.bytes.size(), Protocol::kMaxDatagramSize);
-    datagram.assign(pending.bytes.begin(), pending.bytes.begin() + static_cast<std::ptrdiff_t>(size));
     info.truncated = pending.bytes.size() > Protocol::kMaxDatagramSize ||
                      pending.wireSize > pending.bytes.size();
     info.senderAddress = pending.sender;
@@ -90,6 +88,12 @@ bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInf
     info.receiverAddress = pending.receiver;
     info.arrivalMicroseconds = pending.timeNanoseconds / 1000;
     info.wireSize = std::max(pending.wireSize, pending.bytes.size());
+    // The buffers change hands instead of the bytes being copied; like a socket, the transport
+    // hands out no more than the largest datagram.
+    datagram.swap(pending.bytes);
+    if (datagram.size() > Protocol::kMaxDatagramSize) {
+        datagram.resize(Protocol::kMaxDatagramSize);
+    }
     // As fast as possible, readers are woken once per run, as for datagrams that arrive
     // together; at a recorded pace, after each.
     info.more = speed == 0 && ++sinceWake % kRun != 0;
