@@ -1,64 +1,16 @@
 #include "StreamCapture.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "Interruption.h"
+#include "StreamOutputAim.h"
 
 #include <cstdio>
-#include <ostream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace QuilTool {
 
 using Varkon::QUILApi::UdpStreaming::PacketErrorType;
-
-std::string LocalAddressTowards(const std::string& host) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), "80", &hints, &found) != 0 || found == nullptr) {
-        throw std::runtime_error("cannot resolve " + host);
-    }
-    // Connecting a UDP socket sends nothing; it only picks the route and the local address.
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    const bool ok = fd >= 0 && connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
-                    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0;
-    if (fd >= 0) {
-        close(fd);
-    }
-    freeaddrinfo(found);
-    if (!ok) {
-        throw std::runtime_error("no route to " + host);
-    }
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
-    return text;
-}
-
-UdpOutputRedirect::UdpOutputRedirect(Varkon::QUILApi::Quil& quil, const std::string& address,
-                                     uint16_t port, const std::vector<uint32_t>& dataIds)
-    : quil(quil), interfaces(quil.GetProcessInterfaces()), streamData(quil.GetUDPStreamData()) {
-    quil.SetUDPStreamData(Varkon::QUILApi::UDPStreamData{dataIds});
-    auto aimed = interfaces;
-    aimed.enableUDPStreaming = true;
-    aimed.udpDestinationIP = address;
-    aimed.udpDestinationPort = port;
-    quil.SetProcessInterfaces(aimed);
-}
-
-UdpOutputRedirect::~UdpOutputRedirect() {
-    try {
-        quil.SetProcessInterfaces(interfaces);
-        quil.SetUDPStreamData(streamData);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "quil: could not restore the sensor's UDP output: %s\n", e.what());
-    }
-}
 
 namespace {
 
@@ -89,7 +41,38 @@ struct LastBlock {
     }
 };
 
+// Keys of the problems in the JSON summary.
+std::string ProblemKey(uint32_t type) {
+    switch (type) {
+        case PacketErrorType::PacketsLost:
+            return "gaps";
+        case PacketErrorType::UnexpectedBlockId:
+            return "outOfOrder";
+        case PacketErrorType::DuplicateBlockId:
+            return "repeated";
+        case PacketErrorType::FragmentTimeout:
+            return "incomplete";
+        case PacketErrorType::InvalidPacket:
+            return "tooShort";
+        case PacketErrorType::EmptyContent:
+            return "empty";
+        case PacketErrorType::StreamingTaskException:
+            return "undecodable";
+        default:
+            return "type" + std::to_string(type);
+    }
+}
+
 }  // namespace
+
+bool CaptureCounts::LostData() const {
+    const auto count = [this](uint32_t type) {
+        const auto found = errorsByType.find(type);
+        return found == errorsByType.end() ? 0 : found->second;
+    };
+    return lost != 0 || count(PacketErrorType::FragmentTimeout) != 0 ||
+           count(PacketErrorType::StreamingTaskException) != 0;
+}
 
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
@@ -120,6 +103,7 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     };
 
     while (!done()) {
+        InterruptionGuard::ThrowIfInterrupted();
         bool any = false;
         countErrors();
         // The stream hands on a repeated block as well as reporting it; it is written once.
@@ -162,51 +146,80 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     return counts;
 }
 
-CaptureCounts CaptureFromSensor(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
-                                const std::vector<uint32_t>& dataIds, const CaptureLimits& limits,
+CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
+                                const CaptureTarget& target, const CaptureLimits& limits,
                                 CaptureWriter& writer,
                                 const std::function<void(const CaptureCounts&)>& progress) {
+    // From here on a signal is only recorded: the flow below puts the sensor back first.
+    InterruptionGuard guard;
     auto stream = quil.GetStream();
     stream->Start();
+    context.ExpectAnswers();
+    StreamOutputAim aim(quil, context.host, target.port, target.dataIds, context.localAddress);
+    const auto restore = [&] {
+        context.ExpectAnswers("; its UDP output may still be aimed at " + aim.GetLocalAddress() +
+                              " (see quil get process-interfaces)");
+        aim.Restore();
+        context.watchdog.Disarm();
+    };
     CaptureCounts counts;
-    {
-        UdpOutputRedirect redirect(quil, LocalAddressTowards(host), port, dataIds);
+    try {
+        context.watchdog.Disarm();  // the capture has its own limit for silence
         counts = Capture(*stream, limits, writer, progress);
+    } catch (...) {
+        restore();  // a failed restore is the error that leaves
+        stream->Close();
+        throw;
     }
+    restore();
     stream->Close();
     return counts;
 }
 
-void PrintCaptureSummary(std::ostream& out, const CaptureCounts& counts) {
-    out << "received " << counts.Blocks() << " blocks (" << counts.profiles << " profiles, "
-        << counts.measurements << " measurements) in " << counts.elapsed.count() << " s\n"
-        << "lost " << counts.lost << ", duplicated " << counts.duplicated << "\n";
-    if (counts.errorsByType.empty()) {
-        out << "errors: none\n";
-    }
+std::string CaptureSummary(const CaptureCounts& counts) {
+    std::ostringstream out;
+    out << "received " << counts.profiles << " profiles and " << counts.measurements
+        << " measurements in " << counts.elapsed.count() << " s\n"
+        << "lost " << counts.lost << " blocks\n";
+    std::string problems;
     for (const auto& [type, number] : counts.errorsByType) {
-        out << "errors " << ErrorTypeName(type) << ": " << number << "\n";
+        problems += (problems.empty() ? "" : ", ") + std::to_string(number) + " " +
+                    ProblemWords(type);
     }
+    out << "stream problems: " << (problems.empty() ? "none" : problems) << "\n";
+    return out.str();
 }
 
-std::string ErrorTypeName(uint32_t type) {
+nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
+    nlohmann::json problems = nlohmann::json::object();
+    for (const auto& [type, number] : counts.errorsByType) {
+        problems[ProblemKey(type)] = number;
+    }
+    return {{"profiles", counts.profiles},
+            {"measurements", counts.measurements},
+            {"seconds", counts.elapsed.count()},
+            {"lost", counts.lost},
+            {"problems", problems}};
+}
+
+std::string ProblemWords(uint32_t type) {
     switch (type) {
         case PacketErrorType::PacketsLost:
-            return "PacketsLost";
+            return "gaps in the block ids";
         case PacketErrorType::UnexpectedBlockId:
-            return "UnexpectedBlockId";
+            return "blocks out of order";
         case PacketErrorType::DuplicateBlockId:
-            return "DuplicateBlockId";
+            return "repeated blocks (written once)";
         case PacketErrorType::FragmentTimeout:
-            return "FragmentTimeout";
+            return "blocks left incomplete (fragments missing)";
         case PacketErrorType::InvalidPacket:
-            return "InvalidPacket";
+            return "datagrams too short for a packet";
         case PacketErrorType::EmptyContent:
-            return "EmptyContent";
+            return "empty blocks";
         case PacketErrorType::StreamingTaskException:
-            return "StreamingTaskException";
+            return "blocks that could not be decoded";
         default:
-            return "type " + std::to_string(type);
+            return "problems of kind " + std::to_string(type);
     }
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 // Capturing the sensor's UDP stream: aiming the sensor's output at this host for the time of a
-// capture, and counting what arrives, what is lost and what goes wrong.
+// capture, counting what arrives, what is lost and what goes wrong, and putting the sensor's
+// output back whatever ends the capture.
 
 #include "CaptureWriters.h"
+#include "Context.h"
 
 #include <quil/Quil.h>
 
@@ -16,26 +18,6 @@
 #include <vector>
 
 namespace QuilTool {
-
-/// The local address on the route to `host` (what the sensor must send to).
-/// @throws std::runtime_error when there is no route.
-std::string LocalAddressTowards(const std::string& host);
-
-/// Aims the sensor's UDP output at `address`:`port` with `dataIds`, and puts back the settings it
-/// found when destroyed.
-class UdpOutputRedirect {
-public:
-    UdpOutputRedirect(Varkon::QUILApi::Quil& quil, const std::string& address, uint16_t port,
-                      const std::vector<uint32_t>& dataIds);
-    ~UdpOutputRedirect();
-    UdpOutputRedirect(const UdpOutputRedirect&) = delete;
-    UdpOutputRedirect& operator=(const UdpOutputRedirect&) = delete;
-
-private:
-    Varkon::QUILApi::Quil& quil;
-    Varkon::QUILApi::ProcessInterfaces interfaces;
-    Varkon::QUILApi::UDPStreamData streamData;
-};
 
 struct CaptureLimits {
     std::size_t count = 0;                      // blocks of the counted kind; 0: no limit
@@ -53,26 +35,39 @@ struct CaptureCounts {
     std::chrono::duration<double> elapsed{0};
 
     uint64_t Blocks() const { return profiles + measurements; }
+    /// Whether data went missing: blocks lost, left incomplete or not decodable.
+    bool LostData() const;
 };
 
-/// Takes what `stream` receives until a limit is reached, hands each record to `writer` and
-/// reports the counts to `progress` about five times a second.
-/// @throws std::runtime_error when nothing arrives for `idleLimit`.
+/// Takes what `stream` receives until a limit is reached or a signal is recorded, hands each
+/// record to `writer` and reports the counts to `progress` about five times a second.
+/// @throws std::runtime_error when nothing arrives for `idleLimit`; Interrupted for a recorded
+///         signal (see InterruptionGuard) or a closed output; what `writer` throws.
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
                       const std::function<void(const CaptureCounts&)>& progress);
 
-/// The whole capture: starts the client's stream, aims the sensor's output at this host with
-/// `dataIds`, captures as Capture does, and puts the sensor's output back.
-CaptureCounts CaptureFromSensor(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
-                                const std::vector<uint32_t>& dataIds, const CaptureLimits& limits,
+/// Where the capture goes and what it carries.
+struct CaptureTarget {
+    uint16_t port = 5000;
+    std::vector<uint32_t> dataIds{1};
+};
+
+/// The whole capture: starts the client's stream, aims the sensor's output at this host
+/// (`context.localAddress`, else the address on the route to the sensor), captures as Capture
+/// does, and puts the sensor's output back, also when the capture fails or SIGINT, SIGTERM,
+/// SIGHUP or a closed output end it. A failed put-back is the error that leaves.
+/// @throws what Capture throws, after the put-back; std::runtime_error "Could not restore ..."
+CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
+                                const CaptureTarget& target, const CaptureLimits& limits,
                                 CaptureWriter& writer,
                                 const std::function<void(const CaptureCounts&)>& progress);
 
-/// Blocks received, lost and duplicated, and the errors by type.
-void PrintCaptureSummary(std::ostream& out, const CaptureCounts& counts);
+/// Blocks received and lost, and the stream's problems in words, as text and as JSON.
+std::string CaptureSummary(const CaptureCounts& counts);
+nlohmann::json CaptureSummaryJson(const CaptureCounts& counts);
 
-/// The name of a stream error type, e.g. "PacketsLost".
-std::string ErrorTypeName(uint32_t type);
+/// The words for a kind of stream problem, e.g. "gaps in the block ids".
+std::string ProblemWords(uint32_t type);
 
 }  // namespace QuilTool

@@ -24,7 +24,8 @@ struct DemoOptions {
 
 class Tour {
 public:
-    Tour(std::ostream& out, const DemoOptions& options) : out(out), options(options) {}
+    Tour(Context& context, const DemoOptions& options)
+        : context(context), out(*context.out), options(options) {}
 
     void Run() {
         std::filesystem::create_directories(options.output);
@@ -69,15 +70,19 @@ public:
              std::to_string(quil->GetExposureTime()) + " " + unit + ", laser power " +
              Number(quil->GetLaserPower()) + (restored ? " (as before)" : " (NOT as before)"));
 
-        HeightMapCollector heightMap;
+        const ProfileScale scale = ProfileScale::Read(*quil);
+        HeightMapCollector heightMap(scale);
         std::ostringstream cloudText;
-        const auto cloud = MakeCaptureWriter("ply", cloudText, 0.2);
+        const auto cloud = MakeCaptureWriter("ply", cloudText, scale, 0.2);
         TeeWriter both({&heightMap, cloud.get()});
         CaptureLimits captureLimits;
         captureLimits.count = options.profiles;
         Step("Capturing " + std::to_string(options.profiles) +
              " profiles from the UDP stream on port " + std::to_string(options.port));
-        counts = CaptureFromSensor(*quil, options.address, options.port, {1}, captureLimits, both,
+        context.host = options.address;
+        CaptureTarget target;
+        target.port = options.port;
+        counts = CaptureFromSensor(context, *quil, target, captureLimits, both,
                                    [](const CaptureCounts&) {});
         WriteFile(File("profiles.ply"), [&](std::ostream& file) { file << cloudText.str(); });
         Step("Received " + std::to_string(counts.profiles) + " profiles in " +
@@ -86,9 +91,9 @@ public:
 
         const auto image = quil->GetImage();
         quil->SaveImage(File("camera.pgm"), image);
-        WriteProfileFile(File("profile.svg"), quil->GetProfile());
-        WriteHeightMapFile(File("heightmap.png"), heightMap.map);
-        WriteHeightMapFile(File("heightmap.pgm"), heightMap.map);
+        WriteProfileFile(File("profile.svg"), quil->GetProfile(), scale);
+        WriteHeightMapFile(File("heightmap.png"), heightMap.map, scale, Palette::Perceptual);
+        WriteHeightMapFile(File("heightmap.pgm"), heightMap.map, scale, Palette::Grey);
         Step("Saved the camera image, a profile plot and a height map");
 
         quil->Logout();
@@ -133,6 +138,7 @@ private:
         return total;
     }
 
+    Context& context;
     std::ostream& out;
     const DemoOptions& options;
     CaptureCounts counts;
@@ -147,13 +153,14 @@ void AddDemoCommand(CLI::App& app, Context& context) {
         "Start a virtual sensor in this process and tour the library: identify, log in, "
         "change, back up and restore settings, capture the profile stream, and save a "
         "camera image, a profile plot and a height map");
+    SetExamples(*demo, {"quil demo --output quil-demo"});
     demo->add_option("--output,-o", options.output, "Folder for the files")->capture_default_str();
     demo->add_option("--address", options.address, "Loopback address for the virtual sensor")
         ->capture_default_str();
     demo->add_option("--port", options.port, "Local UDP port for the stream")
         ->capture_default_str();
     demo->add_option("--profiles", options.profiles, "Profiles to capture")->capture_default_str();
-    demo->callback([&context] { Tour(*context.out, options).Run(); });
+    demo->callback([&context] { Tour(context, options).Run(); });
 }
 
 }  // namespace QuilTool
