@@ -68,7 +68,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::Success& e) {  // --help, --help-all, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "quil: " << e.what() << "; see " << CommandPath(app) << " --help\n";
+        const auto rest = app.remaining();
+        const bool unknownCommand = app.get_subcommands().empty() && !rest.empty() &&
+                                    rest.front().rfind("-", 0) != 0;
+        std::cerr << "quil: "
+                  << (unknownCommand ? "unknown command \"" + rest.front() + "\"" : e.what())
+                  << "; see " << CommandPath(app) << " --help\n";
         return QuilTool::kUsage;
     } catch (const std::exception& e) {
         std::cout.flush();
