@@ -7,8 +7,11 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -575,6 +578,74 @@ struct StreamError {
     auto Tie() const { return std::tie(blockId, type, message); }
 };
 
+/// Counters of a stream since it was created or since ResetStatistics. The worker updates them
+/// without a lock; a reader sees each counter whole and never smaller than before (between
+/// resets), though two counters read together may be one datagram apart.
+struct StreamStatistics {
+    uint64_t datagramsReceived{};    ///< datagrams taken from the socket while started
+    uint64_t bytesReceived{};        ///< their bytes, as long as they arrived
+    uint64_t datagramsTooShort{};    ///< rejected: shorter than the packet header
+    uint64_t datagramsUnknownKind{}; ///< rejected: a packet kind other than 0, 1 and 2
+    uint64_t datagramsTooLong{};     ///< rejected: longer than the largest datagram, cut off
+    uint64_t measurementBlocks{};    ///< blocks of data id 0 delivered
+    uint64_t profileBlocks1{};       ///< blocks of data id 1 delivered
+    uint64_t profileBlocks2{};       ///< blocks of data id 2 delivered
+    uint64_t profileBlocks3{};       ///< blocks of data id 3 delivered
+    uint64_t blocksUnknownDataId{};  ///< blocks of another data id, ignored
+    uint64_t blocksEmpty{};          ///< blocks without payload
+    uint64_t blocksLost{};           ///< the sum of the gaps between consecutive block ids
+    uint64_t blocksDuplicated{};     ///< a block id that arrived again right after itself
+    uint64_t blocksOutOfOrder{};     ///< a block id below the last one
+    uint64_t fragmentedBlocksTimedOut{};  ///< fragmented blocks not completed in time, or evicted
+    uint64_t decodeFailures{};       ///< blocks that could not be decoded
+    uint64_t errorsDropped{};        ///< error entries discarded by the overflow rule
+    uint64_t measurementsDropped{};  ///< measurements discarded by the overflow rule
+    uint64_t profilesDropped{};      ///< profiles discarded by the overflow rule
+    uint64_t kernelDrops{};  ///< datagrams the system discarded because the receive buffer was full
+    /// The receive buffer size last asked for (bytes): kDefaultReceiveBuffer when the stream is
+    /// created, or what SetReceiveBufferSize asked for since. Not reset.
+    int receiveBufferRequested{};
+    /// The size the system granted, in the units of the request (Linux reports twice the
+    /// requested size, for its bookkeeping; this is half of that). Not reset.
+    int receiveBufferGranted{};
+
+    /// The receive buffer size a new stream asks for: 8 MiB.
+    static constexpr int kDefaultReceiveBuffer = 8 << 20;
+
+    /// The counters in declaration order, with their names; GetStatistics and ResetStatistics
+    /// work through this one list.
+    static constexpr std::array<std::pair<const char*, uint64_t StreamStatistics::*>, 20> kCounters{{
+        {"datagramsReceived", &StreamStatistics::datagramsReceived},
+        {"bytesReceived", &StreamStatistics::bytesReceived},
+        {"datagramsTooShort", &StreamStatistics::datagramsTooShort},
+        {"datagramsUnknownKind", &StreamStatistics::datagramsUnknownKind},
+        {"datagramsTooLong", &StreamStatistics::datagramsTooLong},
+        {"measurementBlocks", &StreamStatistics::measurementBlocks},
+        {"profileBlocks1", &StreamStatistics::profileBlocks1},
+        {"profileBlocks2", &StreamStatistics::profileBlocks2},
+        {"profileBlocks3", &StreamStatistics::profileBlocks3},
+        {"blocksUnknownDataId", &StreamStatistics::blocksUnknownDataId},
+        {"blocksEmpty", &StreamStatistics::blocksEmpty},
+        {"blocksLost", &StreamStatistics::blocksLost},
+        {"blocksDuplicated", &StreamStatistics::blocksDuplicated},
+        {"blocksOutOfOrder", &StreamStatistics::blocksOutOfOrder},
+        {"fragmentedBlocksTimedOut", &StreamStatistics::fragmentedBlocksTimedOut},
+        {"decodeFailures", &StreamStatistics::decodeFailures},
+        {"errorsDropped", &StreamStatistics::errorsDropped},
+        {"measurementsDropped", &StreamStatistics::measurementsDropped},
+        {"profilesDropped", &StreamStatistics::profilesDropped},
+        {"kernelDrops", &StreamStatistics::kernelDrops},
+    }};
+
+    /// Blocks delivered, of every data id.
+    uint64_t BlocksDelivered() const {
+        return measurementBlocks + profileBlocks1 + profileBlocks2 + profileBlocks3;
+    }
+    /// Whether the system granted less receive buffer than was asked for; raise the limit with
+    /// `sysctl -w net.core.rmem_max=<bytes>` (as root).
+    bool ReceiveBufferCapped() const { return receiveBufferGranted < receiveBufferRequested; }
+};
+
 /// The sensor's continuous data, received on the client's UDP port and filed into three bounded
 /// first-in-first-out queues: errors, measurements and profiles. Obtain it with
 /// Quil::GetStream; it may outlive the client. Nothing is received before Start.
@@ -627,6 +698,30 @@ public:
     virtual bool HasProfile() = 0;
     virtual std::size_t GetProfileCount() = 0;
     virtual void ClearProfiles() = 0;
+
+    // --- Waiting for data ------------------------------------------------------------------
+    // Each wait returns as soon as an entry is filed (the worker wakes it), or after `timeout`
+    // with nothing. On a stream that is not started, or stopped, or closed, nothing can arrive:
+    // a wait returns at once, with an entry only if its queue holds one. Several threads may
+    // wait at once; each entry goes to exactly one of them.
+
+    /// Removes and returns the oldest profile, waiting up to `timeout` for one.
+    virtual std::optional<StreamProfile> PopProfileFor(std::chrono::milliseconds timeout) = 0;
+    /// Removes and returns the oldest measurement, waiting up to `timeout` for one.
+    virtual std::optional<StreamMeasurement> PopMeasurementFor(
+        std::chrono::milliseconds timeout) = 0;
+    /// Removes and returns the oldest error, waiting up to `timeout` for one.
+    virtual std::optional<StreamError> PopErrorFor(std::chrono::milliseconds timeout) = 0;
+    /// Waits up to `timeout` until any of the three queues holds an entry; true when one does.
+    /// Removes nothing.
+    virtual bool WaitForData(std::chrono::milliseconds timeout) = 0;
+
+    // --- Counters --------------------------------------------------------------------------
+
+    /// The counters since creation or the last ResetStatistics; never stops the worker.
+    virtual StreamStatistics GetStatistics() = 0;
+    /// Starts a new count: every counter of kCounters reads 0 afterwards.
+    virtual void ResetStatistics() = 0;
 };
 
 // @@STREAM-DECLARATIONS-END@@
@@ -859,6 +954,65 @@ public:
     /// @throws std::invalid_argument when a binning is 0 (the file is not touched), and
     ///         std::runtime_error naming the file when it cannot be written.
     virtual void SaveImage(const std::string& fileName, const Image& image) = 0;
+
+    // --- Beyond the sensor's resources ---------------------------------------------------
+
+    /// The sensor's host, as given to Create.
+    virtual std::string GetHost() = 0;
+    /// The local UDP port of the stream, as given to Create.
+    virtual unsigned short GetStreamPort() = 0;
+    /// Likely reasons why the stream receives nothing, in plain words, one per entry, from facts
+    /// it checks: the sensor's UDP output and data ids (read from the sensor when connected),
+    /// its destination address and port against this host's addresses and the stream's port,
+    /// and the stream's counters (datagrams rejected, dropped by the system, a capped receive
+    /// buffer). Empty when none of these explains it. Never throws: a setting that cannot be
+    /// read is itself named as a reason.
+    virtual std::vector<std::string> DiagnoseStream() = 0;
+};
+
+/// Aims the sensor's UDP output at this host for as long as it lives: remembers the sensor's
+/// "ProcessInterfaces" and "UDPStreamData", selects `dataIds`, and switches the output on
+/// towards `localAddress`:`port`. Destruction or Restore puts both settings back exactly as
+/// they were, each independently of the other.
+///
+/// Writing these settings needs the role "operator" or higher: take it with Login first.
+/// The client must stay connected and outlive this object. Not for use from several threads.
+class QUIL_API StreamOutputAim {
+public:
+    /// `localAddress` empty: this host's address on the route to the sensor.
+    /// @throws std::runtime_error "No route to <host>: <reason>" when that address cannot be
+    ///         found, and whatever the reads and writes throw. When a write fails, what was
+    ///         already written is put back before the exception leaves.
+    StreamOutputAim(Quil& client, unsigned short port, std::vector<uint32_t> dataIds,
+                    std::string localAddress = {});
+    /// Restores, if Restore was not called; a failure is swallowed (call Restore to see it).
+    ~StreamOutputAim();
+    StreamOutputAim(const StreamOutputAim&) = delete;
+    StreamOutputAim& operator=(const StreamOutputAim&) = delete;
+
+    /// Puts back "ProcessInterfaces", then "UDPStreamData", trying both even when the first
+    /// fails. A later call (or the destructor) tries again what failed, and nothing else.
+    /// @throws std::runtime_error "Could not restore the sensor's <resource>: <reason>" (two
+    ///         such texts joined with "; " when both fail).
+    void Restore();
+
+    /// The address the output is aimed at.
+    const std::string& GetLocalAddress() const { return localAddress; }
+    /// The settings found at construction, which Restore puts back.
+    const ProcessInterfaces& GetSavedProcessInterfaces() const { return savedInterfaces; }
+    const UDPStreamData& GetSavedUDPStreamData() const { return savedStreamData; }
+
+    /// This host's address on the route to `host` (no datagram is sent).
+    /// @throws std::runtime_error "No route to <host>: <reason>".
+    static std::string LocalAddressTowards(const std::string& host);
+
+private:
+    Quil& client;
+    std::string localAddress;
+    ProcessInterfaces savedInterfaces;
+    UDPStreamData savedStreamData;
+    bool interfacesRestored{false};
+    bool streamDataRestored{false};
 };
 
 }  // namespace Varkon::QUILApi

@@ -155,6 +155,10 @@ public:
     // Image file export
     void SaveImage(const std::string& fileName, const Image& image) override;
 
+    std::string GetHost() override;
+    unsigned short GetStreamPort() override;
+    std::vector<std::string> DiagnoseStream() override;
+
     /// @throws std::out_of_range "Field <key> missing in response."
     void CheckField(const nlohmann::json& data, const std::string& key) const;
 

@@ -1,6 +1,7 @@
 #include "udpstreaming/QuilStreamApi.h"
 
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "udpstreaming/protocol/PacketFormat.h"
@@ -14,14 +15,19 @@ const std::string kTaskExceptionPrefix = "Exception in streaming task: ";
 
 }  // namespace
 
-template <class Queue, class Entry>
+template <StreamCounters::Counter dropped, class Queue, class Entry>
 void QuilStreamApi::AddByRule(Queue& queue, Entry&& entry) {
     if (queue.size() < queueCapacity) {
         queue.push_back(std::forward<Entry>(entry));
     } else if (overflowPolicy == DropOldest && !queue.empty()) {
         queue.pop_front();
         queue.push_back(std::forward<Entry>(entry));
+        counters.Add<dropped>();
+    } else {
+        counters.Add<dropped>();
+        return;
     }
+    WakeReaders();
 }
 
 template <class Queue>
@@ -29,6 +35,30 @@ auto QuilStreamApi::PopOldest(Queue& queue, const char* emptyText) {
     std::lock_guard<std::mutex> lock(queueMutex);
     if (queue.empty()) {
         throw std::out_of_range(emptyText);
+    }
+    auto entry = std::move(queue.front());
+    queue.pop_front();
+    return entry;
+}
+
+template <class Ready>
+bool QuilStreamApi::WaitFiled(std::unique_lock<std::mutex>& lock,
+                              std::chrono::milliseconds timeout, Ready ready) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    ++waiting;
+    const bool result = filed.wait_until(lock, deadline, [&] {
+        return ready() || !started || stop;
+    });
+    --waiting;
+    return result && ready();
+}
+
+template <class Queue>
+std::optional<typename Queue::value_type> QuilStreamApi::PopOldestFor(
+    Queue& queue, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    if (!WaitFiled(lock, timeout, [&] { return !queue.empty(); })) {
+        return std::nullopt;
     }
     auto entry = std::move(queue.front());
     queue.pop_front();
@@ -47,6 +77,12 @@ QuilStreamApi::QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport
     if (!this->transport->IsOpen()) {
         this->transport->Open();
     }
+    try {
+        RequestReceiveBuffer(StreamStatistics::kDefaultReceiveBuffer);
+    } catch (const std::exception&) {
+        // A transport without a size to set keeps what it has; the counters show 0.
+    }
+    protocol->SetCounters(counters);
     // Installed once, before the worker exists, so that no replacement can race HandlePacket.
     protocol->SetDataCallback(
         [this](const uint32_t blockId, std::vector<uint8_t> payload) { OnData(blockId, payload); });
@@ -70,11 +106,15 @@ void QuilStreamApi::Start() {
 
 void QuilStreamApi::Stop() {
     started = false;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        filed.notify_all();  // nothing more arrives for waiting readers
+    }
 }
 
 void QuilStreamApi::Close() {
     stop = true;
-    started = false;
+    Stop();
     WakeWorker();
     if (worker.joinable()) {
         worker.join();
@@ -103,7 +143,17 @@ int QuilStreamApi::GetReceiveBufferSize() {
 }
 
 void QuilStreamApi::SetReceiveBufferSize(const int& bytes) {
+    RequestReceiveBuffer(bytes);
+}
+
+void QuilStreamApi::RequestReceiveBuffer(int bytes) {
     transport->SetReceiveBufferSize(bytes);
+#if defined(__linux__)
+    const int granted = transport->GetReceiveBufferSize() / 2;  // Linux doubles what it grants
+#else
+    const int granted = transport->GetReceiveBufferSize();
+#endif
+    counters.SetReceiveBuffer(bytes, granted);
 }
 
 bool QuilStreamApi::HasError() {
@@ -148,6 +198,34 @@ void QuilStreamApi::ClearProfiles() {
     profiles.clear();
 }
 
+std::optional<StreamProfile> QuilStreamApi::PopProfileFor(std::chrono::milliseconds timeout) {
+    return PopOldestFor(profiles, timeout);
+}
+
+std::optional<StreamMeasurement> QuilStreamApi::PopMeasurementFor(
+    std::chrono::milliseconds timeout) {
+    return PopOldestFor(measurements, timeout);
+}
+
+std::optional<StreamError> QuilStreamApi::PopErrorFor(std::chrono::milliseconds timeout) {
+    return PopOldestFor(errors, timeout);
+}
+
+bool QuilStreamApi::WaitForData(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    return WaitFiled(lock, timeout, [this] {
+        return !errors.empty() || !measurements.empty() || !profiles.empty();
+    });
+}
+
+StreamStatistics QuilStreamApi::GetStatistics() {
+    return counters.Read();
+}
+
+void QuilStreamApi::ResetStatistics() {
+    counters.Reset();
+}
+
 StreamMeasurement QuilStreamApi::DecodeMeasurement(const uint32_t& blockId,
                                                    const std::vector<uint8_t>& payload) {
     return Protocol::DecodeMeasurement(blockId, payload);
@@ -161,6 +239,7 @@ StreamProfile QuilStreamApi::DecodeProfile(const uint32_t& blockId,
 void QuilStreamApi::Run() {
     std::vector<uint8_t> datagram;
     datagram.reserve(Protocol::kMaxDatagramSize);
+    Transport::IUdpTransport::ReceiveInfo info;
     while (!stop) {
         if (!started) {
             std::unique_lock<std::mutex> lock(idleMutex);
@@ -169,8 +248,8 @@ void QuilStreamApi::Run() {
         }
         try {
             // A wait that ended without a datagram is not a packet.
-            if (transport->ReceiveInto(datagram)) {
-                protocol->HandlePacket(datagram);
+            if (transport->ReceiveWithInfo(datagram, info)) {
+                Handle(datagram, info);
             }
         } catch (const std::exception& e) {
             std::lock_guard<std::mutex> lock(queueMutex);
@@ -180,8 +259,28 @@ void QuilStreamApi::Run() {
     }
 }
 
+void QuilStreamApi::Handle(const std::vector<uint8_t>& datagram,
+                           const Transport::IUdpTransport::ReceiveInfo& info) {
+    counters.Add<&StreamStatistics::datagramsReceived>();
+    counters.Add<&StreamStatistics::bytesReceived>(datagram.size());
+    counters.Raise<&StreamStatistics::kernelDrops>(info.kernelDrops);
+    if (info.truncated) {
+        // The rest of the block is gone; decoding the part would deliver wrong points.
+        counters.Add<&StreamStatistics::datagramsTooLong>();
+        const uint32_t blockId = datagram.size() >= Protocol::PacketHeader::kSize
+                                     ? Protocol::PacketHeader::BlockId(datagram)
+                                     : 0;
+        OnError(blockId, InvalidPacket,
+                "Packet is longer than " + std::to_string(Protocol::kMaxDatagramSize) +
+                    " bytes and was cut off.");
+        return;
+    }
+    protocol->HandlePacket(datagram);
+}
+
 void QuilStreamApi::OnData(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
     if (payload.empty()) {
+        counters.Add<&StreamStatistics::blocksEmpty>();
         std::lock_guard<std::mutex> lock(queueMutex);
         AddUrgentError(StreamError{blockId, EmptyContent, "Received a packet with empty content."});
         return;
@@ -191,22 +290,27 @@ void QuilStreamApi::OnData(const uint32_t& blockId, const std::vector<uint8_t>& 
         switch (payload[0]) {
             case Protocol::kMeasurementData: {
                 StreamMeasurement measurement = Protocol::DecodeMeasurement(blockId, payload);
+                counters.Add<&StreamStatistics::measurementBlocks>();
                 std::lock_guard<std::mutex> lock(queueMutex);
-                AddByRule(measurements, std::move(measurement));
+                AddByRule<&StreamStatistics::measurementsDropped>(measurements,
+                                                                  std::move(measurement));
                 break;
             }
             case Protocol::kProfileChannels01:
             case Protocol::kProfileChannels02:
             case Protocol::kProfileChannels012: {
                 StreamProfile profile = Protocol::DecodeProfile(blockId, payload);
+                CountProfileBlock(payload[0]);
                 std::lock_guard<std::mutex> lock(queueMutex);
-                AddByRule(profiles, std::move(profile));
+                AddByRule<&StreamStatistics::profilesDropped>(profiles, std::move(profile));
                 break;
             }
             default:
+                counters.Add<&StreamStatistics::blocksUnknownDataId>();
                 break;
         }
     } catch (const std::exception& e) {
+        counters.Add<&StreamStatistics::decodeFailures>();
         std::lock_guard<std::mutex> lock(queueMutex);
         AddUrgentError(StreamError{0, StreamingTaskException, kTaskExceptionPrefix + e.what()});
     }
@@ -215,14 +319,35 @@ void QuilStreamApi::OnData(const uint32_t& blockId, const std::vector<uint8_t>& 
 void QuilStreamApi::OnError(const uint32_t& blockId, PacketErrorType type,
                             const std::string& message) {
     std::lock_guard<std::mutex> lock(queueMutex);
-    AddByRule(errors, StreamError{blockId, type, message});
+    AddByRule<&StreamStatistics::errorsDropped>(errors, StreamError{blockId, type, message});
 }
 
 void QuilStreamApi::AddUrgentError(StreamError error) {
     if (errors.size() / 2 < queueCapacity) {  // size < 2 x capacity, without overflow
         errors.push_back(std::move(error));
+        WakeReaders();
     } else {
-        AddByRule(errors, std::move(error));
+        AddByRule<&StreamStatistics::errorsDropped>(errors, std::move(error));
+    }
+}
+
+void QuilStreamApi::CountProfileBlock(uint8_t dataId) {
+    switch (dataId) {
+        case Protocol::kProfileChannels01:
+            counters.Add<&StreamStatistics::profileBlocks1>();
+            break;
+        case Protocol::kProfileChannels02:
+            counters.Add<&StreamStatistics::profileBlocks2>();
+            break;
+        default:
+            counters.Add<&StreamStatistics::profileBlocks3>();
+            break;
+    }
+}
+
+void QuilStreamApi::WakeReaders() {
+    if (waiting != 0) {
+        filed.notify_all();
     }
 }
 

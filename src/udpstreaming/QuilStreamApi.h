@@ -1,17 +1,20 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "quil/Quil.h"
+#include "udpstreaming/StreamCounters.h"
 #include "udpstreaming/protocol/UdpStreamingProtocol.h"
 #include "udpstreaming/transport/IUdpTransport.h"
 
@@ -19,7 +22,8 @@ namespace Varkon::QUILApi::UdpStreaming {
 
 // The stream object. A worker thread takes datagrams from the transport, hands them to the
 // protocol and, in the protocol's callbacks, decodes blocks and files records and errors into the
-// queues. Application threads read the queues under the queue mutex.
+// queues. Application threads read the queues under the queue mutex; waiting readers sleep on
+// `filed` and the worker wakes them for each entry it files (only when someone waits).
 //
 // Nothing that the stream owns refers back to it by ownership: the protocol's callbacks and the
 // worker use the plain pointer, which is safe because the worker is joined before the stream
@@ -30,7 +34,8 @@ public:
     static constexpr std::chrono::milliseconds kIdlePoll{100};
 
     // Opens the transport unless it is open (its "UdpTransport::Open Error: " passes through),
-    // then starts the worker, idle until Start.
+    // asks for a receive buffer of StreamStatistics::kDefaultReceiveBuffer, then starts the
+    // worker, idle until Start.
     explicit QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport);
     ~QuilStreamApi() override;
 
@@ -53,6 +58,13 @@ public:
     bool HasProfile() override;
     std::size_t GetProfileCount() override;
     void ClearProfiles() override;
+    std::optional<StreamProfile> PopProfileFor(std::chrono::milliseconds timeout) override;
+    std::optional<StreamMeasurement> PopMeasurementFor(std::chrono::milliseconds timeout) override;
+    std::optional<StreamError> PopErrorFor(std::chrono::milliseconds timeout) override;
+    bool WaitForData(std::chrono::milliseconds timeout) override;
+    StreamStatistics GetStatistics() override;
+    void ResetStatistics() override;
+    bool IsStarted() const { return started && !stop; }
 
     static StreamMeasurement DecodeMeasurement(const uint32_t& blockId,
                                                const std::vector<uint8_t>& payload);
@@ -61,20 +73,36 @@ public:
 
 private:
     void Run();
+    // Counts the datagram and hands it to the protocol, or files an error for a cut one.
+    void Handle(const std::vector<uint8_t>& datagram,
+                const Transport::IUdpTransport::ReceiveInfo& info);
+    void CountProfileBlock(uint8_t dataId);
     void OnData(const uint32_t& blockId, const std::vector<uint8_t>& payload);
     void OnError(const uint32_t& blockId, PacketErrorType type, const std::string& message);
     // Appends an error that must not get lost (types 5 and 7): past the overflow rule, but only
     // up to twice the capacity. Needs the queue mutex.
     void AddUrgentError(StreamError error);
-    // The overflow rule. Needs the queue mutex.
-    template <class Queue, class Entry>
+    // The overflow rule; counts what it drops into `dropped` and wakes a waiting reader. Needs
+    // the queue mutex.
+    template <StreamCounters::Counter dropped, class Queue, class Entry>
     void AddByRule(Queue& queue, Entry&& entry);
     template <class Queue>
     auto PopOldest(Queue& queue, const char* emptyText);
+    // Waits until `ready` holds, the time is up, or nothing more can arrive. Needs the queue
+    // mutex, held by `lock`; returns whether `ready` holds.
+    template <class Ready>
+    bool WaitFiled(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                   Ready ready);
+    template <class Queue>
+    std::optional<typename Queue::value_type> PopOldestFor(Queue& queue,
+                                                           std::chrono::milliseconds timeout);
+    void WakeReaders();
+    void RequestReceiveBuffer(int bytes);
     template <class Queue>
     std::size_t CountOf(const Queue& queue);
     void WakeWorker();
 
+    StreamCounters counters;  // before the protocol, which counts into it
     std::shared_ptr<Transport::IUdpTransport> transport;
     std::shared_ptr<Protocol::UdpStreamingProtocol> protocol;
     std::atomic<bool> stop{false};
@@ -85,6 +113,8 @@ private:
     std::deque<StreamError> errors;
     std::deque<StreamProfile> profiles;
     std::deque<StreamMeasurement> measurements;
+    std::condition_variable filed;  // with queueMutex: an entry was filed, or the stream stopped
+    std::size_t waiting{0};         // readers waiting on `filed`; under queueMutex
     std::mutex idleMutex;  // lets Start and Close wake the idle worker at once
     std::condition_variable idleWake;
     std::thread worker;  // last: starts once everything above exists

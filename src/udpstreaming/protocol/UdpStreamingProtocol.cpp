@@ -13,10 +13,12 @@ UdpStreamingProtocol::UdpStreamingProtocol(Clock clock) : clock(std::move(clock)
 
 void UdpStreamingProtocol::HandlePacket(const std::vector<uint8_t>& packet) {
     if (packet.empty()) {
+        counters->Add<&StreamStatistics::datagramsTooShort>();
         Report(0, InvalidPacket, "Packet is null.");
         return;
     }
     if (packet.size() < PacketHeader::kSize) {
+        counters->Add<&StreamStatistics::datagramsTooShort>();
         Report(0, InvalidPacket, "Packet size is " + std::to_string(packet.size()) + " bytes.");
         return;
     }
@@ -32,6 +34,7 @@ void UdpStreamingProtocol::HandlePacket(const std::vector<uint8_t>& packet) {
             AddFragment(packet);
             break;
         default:
+            counters->Add<&StreamStatistics::datagramsUnknownKind>();
             break;
     }
     DropTimedOut();
@@ -73,6 +76,7 @@ void UdpStreamingProtocol::DropTimedOut() {
 }
 
 void UdpStreamingProtocol::ReportTimeout(const FragmentedPacketHandler& handler) {
+    counters->Add<&StreamStatistics::fragmentedBlocksTimedOut>();
     Report(handler.GetBlockId(), FragmentTimeout,
            "Didn't receive all consecutive frames within " + std::to_string(handler.GetTimeout()) +
                " ms.");
@@ -90,14 +94,17 @@ void UdpStreamingProtocol::CheckBlockId(const uint32_t& blockId) {
     if (lastBlockId == 0 || blockId == expected) {
         lastBlockId = blockId;
     } else if (blockId == lastBlockId) {
+        counters->Add<&StreamStatistics::blocksDuplicated>();
         Report(blockId, DuplicateBlockId,
                "Received packet with blockid " + std::to_string(lastBlockId) + " twice.");
     } else if (blockId > expected) {
+        counters->Add<&StreamStatistics::blocksLost>(blockId - expected);
         Report(blockId, PacketsLost,
                "One or more packets lost: Last received blockid was " +
                    std::to_string(lastBlockId) + ", received " + std::to_string(blockId) + ".");
         lastBlockId = blockId;
     } else {
+        counters->Add<&StreamStatistics::blocksOutOfOrder>();
         Report(blockId, UnexpectedBlockId,
                "Received packet with blockid " + std::to_string(blockId) + ", expected " +
                    std::to_string(expected) + ".");

@@ -8,13 +8,15 @@
 #include <vector>
 
 #include "quil/Quil.h"
+#include "udpstreaming/StreamCounters.h"
 #include "udpstreaming/protocol/FragmentedPacketHandler.h"
 
 namespace Varkon::QUILApi::UdpStreaming::Protocol {
 
 // Turns datagrams into blocks: checks the packet header, passes whole blocks on, reassembles
 // fragmented ones, checks the sequence of block ids, and reports blocks and problems through
-// two callbacks. Used from one thread; the callbacks run inside HandlePacket.
+// two callbacks. Counts what it rejects, loses and times out. Used from one thread; the
+// callbacks run inside HandlePacket.
 class UdpStreamingProtocol {
 public:
     using DataCallback = std::function<void(const uint32_t blockId, std::vector<uint8_t> payload)>;
@@ -32,6 +34,8 @@ public:
 
     void SetDataCallback(DataCallback callback) { dataCallback = std::move(callback); }
     void SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }
+    // Counts into `shared` (which must outlive the protocol) instead of counters of its own.
+    void SetCounters(StreamCounters& shared) { counters = &shared; }
 
     void HandlePacket(const std::vector<uint8_t>& packet);
 
@@ -51,6 +55,8 @@ private:
     uint32_t lastBlockId{};
     std::vector<std::shared_ptr<FragmentedPacketHandler>> fragmentHandlers;  // oldest first
     Clock clock;
+    StreamCounters ownCounters;
+    StreamCounters* counters = &ownCounters;
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Protocol

@@ -30,6 +30,17 @@ public:
         datagram = Receive();
         return !datagram.empty();
     }
+
+    // What a reception learned besides the bytes.
+    struct ReceiveInfo {
+        bool truncated = false;    // the datagram was longer than 2048 bytes and was cut
+        uint64_t kernelDrops = 0;  // datagrams the system dropped on this socket so far, if known
+    };
+    // Like ReceiveInto, and fills `info`. Transports that cannot tell leave it empty.
+    virtual bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
+        info = {};
+        return ReceiveInto(datagram);
+    }
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Transport

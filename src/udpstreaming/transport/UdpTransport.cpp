@@ -1,5 +1,8 @@
 #include "udpstreaming/transport/UdpTransport.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -11,6 +14,7 @@
 #include <winsock2.h>
 #else
 #include <poll.h>
+#include <sys/socket.h>
 #include <cerrno>
 #endif
 
@@ -37,8 +41,31 @@ bool WaitReadable(asio::ip::udp::socket::native_handle_type handle, Clock::durat
 
 }  // namespace
 
+// Datagrams received together and handed out one by one, with what the system said of each.
+struct UdpTransport::Batch {
+    struct Entry {
+        std::array<uint8_t, kReceiveBufferSize> bytes;
+        std::size_t size = 0;
+        bool truncated = false;
+    };
+    std::array<Entry, kBatch> entries;
+    std::size_t count = 0;  // entries received
+    std::size_t next = 0;   // the next to hand out
+    std::shared_ptr<Socket> source;  // the socket they came from
+    uint64_t kernelDrops = 0;        // the highest drop count the system reported
+#if defined(__linux__)
+    union Control {  // aligned for cmsghdr
+        cmsghdr header;
+        char space[CMSG_SPACE(sizeof(uint32_t))];
+    };
+    std::array<iovec, kBatch> vectors{};
+    std::array<mmsghdr, kBatch> headers{};
+    std::array<Control, kBatch> controls{};
+#endif
+};
+
 UdpTransport::UdpTransport(const std::string& host, const uint16_t& port)
-    : host(host), port(port) {}
+    : host(host), port(port), batch(std::make_unique<Batch>()) {}
 
 UdpTransport::~UdpTransport() {
     Close();
@@ -66,6 +93,11 @@ void UdpTransport::Open() {
         auto created = std::make_shared<Socket>(
             ioContext, asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
         created->non_blocking(true);
+#if defined(__linux__)
+        // Each datagram then tells how many the system dropped for want of buffer space.
+        const int on = 1;
+        ::setsockopt(created->native_handle(), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+#endif
         socket = std::move(created);
     } catch (const boost::system::system_error& e) {
         throw std::runtime_error(std::string("UdpTransport::Open Error: ") + e.what());
@@ -111,6 +143,11 @@ std::vector<uint8_t> UdpTransport::Receive() {
 }
 
 bool UdpTransport::ReceiveInto(std::vector<uint8_t>& datagram) {
+    ReceiveInfo ignored;
+    return ReceiveWithInfo(datagram, ignored);
+}
+
+bool UdpTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
     std::lock_guard<std::mutex> lock(receiveMutex);
     const auto deadline = Clock::now() + kReceiveWait;
     auto current = CurrentSocket();
@@ -119,24 +156,79 @@ bool UdpTransport::ReceiveInto(std::vector<uint8_t>& datagram) {
         std::this_thread::sleep_until(deadline);
         return false;
     }
-    datagram.resize(kReceiveBufferSize);
-    for (;;) {
-        boost::system::error_code error;
-        std::size_t size = current->receive_from(asio::buffer(datagram.data(), kReceiveBufferSize),
-                                                 sender, 0, error);
-        if (!error || error == asio::error::message_size) {
-            // Where the system reports truncation as an error, the buffer holds the first bytes.
-            datagram.resize(error ? kReceiveBufferSize : size);
-            return true;
-        }
-        if (error != asio::error::would_block) {
+    if (batch->source != current) {  // left over from a socket since closed
+        batch->count = batch->next = 0;
+        batch->source = current;
+    }
+    while (batch->next == batch->count) {
+        if (!FillBatch(*current)) {
             return false;
         }
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero() || !WaitReadable(current->native_handle(), left)) {
-            return false;
+        if (batch->next == batch->count) {
+            const auto left = deadline - Clock::now();
+            if (left <= Clock::duration::zero() ||
+                !WaitReadable(current->native_handle(), left)) {
+                return false;
+            }
         }
     }
+    const Batch::Entry& entry = batch->entries[batch->next++];
+    datagram.assign(entry.bytes.begin(), entry.bytes.begin() + entry.size);
+    info.truncated = entry.truncated;
+    info.kernelDrops = batch->kernelDrops;
+    return true;
+}
+
+bool UdpTransport::FillBatch(Socket& current) {
+    batch->count = batch->next = 0;
+#if defined(__linux__)
+    for (std::size_t i = 0; i < kBatch; ++i) {
+        batch->vectors[i] = iovec{batch->entries[i].bytes.data(), kReceiveBufferSize};
+        msghdr& header = batch->headers[i].msg_hdr;
+        header = msghdr{};
+        header.msg_iov = &batch->vectors[i];
+        header.msg_iovlen = 1;
+        header.msg_control = batch->controls[i].space;
+        header.msg_controllen = sizeof batch->controls[i].space;
+    }
+    const int received = ::recvmmsg(current.native_handle(), batch->headers.data(),
+                                    static_cast<unsigned>(kBatch), MSG_DONTWAIT, nullptr);
+    if (received < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    }
+    for (int i = 0; i < received; ++i) {
+        msghdr& header = batch->headers[i].msg_hdr;
+        batch->entries[i].size = batch->headers[i].msg_len;
+        batch->entries[i].truncated = (header.msg_flags & MSG_TRUNC) != 0;
+        for (cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
+             control = CMSG_NXTHDR(&header, control)) {
+            if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SO_RXQ_OVFL) {
+                uint32_t drops = 0;
+                std::memcpy(&drops, CMSG_DATA(control), sizeof drops);
+                batch->kernelDrops = std::max<uint64_t>(batch->kernelDrops, drops);
+            }
+        }
+    }
+    batch->count = static_cast<std::size_t>(received);
+    return true;
+#else
+    Batch::Entry& entry = batch->entries[0];
+    asio::ip::udp::endpoint sender;
+    boost::system::error_code error;
+    const std::size_t size = current.receive_from(
+        asio::buffer(entry.bytes.data(), kReceiveBufferSize), sender, 0, error);
+    if (error == asio::error::would_block) {
+        return true;
+    }
+    if (error && error != asio::error::message_size) {
+        return false;
+    }
+    // Where the system reports truncation as an error, the buffer holds the first bytes.
+    entry.truncated = error == asio::error::message_size;
+    entry.size = entry.truncated ? kReceiveBufferSize : size;
+    batch->count = 1;
+    return true;
+#endif
 }
 
 std::shared_ptr<UdpTransport::Socket> UdpTransport::CurrentSocket() {

@@ -18,15 +18,22 @@ namespace Varkon::QUILApi::UdpStreaming::Transport {
 // UDP socket bound to 0.0.0.0 and a local port, accepting datagrams from any sender.
 //
 // Datagrams are received on the caller's thread: a non-blocking receive first, and only when the
-// socket is empty a wait for readability with the time limit. Under load every datagram thus
-// costs one system call and no hand-over between threads, and nothing is received ahead of the
-// caller, so Close never has a pending reception to abort.
+// socket is empty a wait for readability with the time limit. On Linux one receive takes up to
+// kBatch datagrams that are already queued (recvmmsg) and hands them out one by one, so under
+// load a system call serves many datagrams; at a low rate it returns the one there is, so
+// nothing waits for a batch to fill. There is no hand-over between threads, and nothing is
+// received while no caller waits, so Close never has a pending reception to abort. Datagrams
+// taken into the batch before a Close are lost with the socket.
+//
+// Each datagram reports whether it was cut to kReceiveBufferSize and, on Linux, the socket's
+// count of datagrams the system dropped for want of buffer space (SO_RXQ_OVFL).
 //
 // Open, Close and the buffer size operations must not run concurrently with a Receive.
 class UdpTransport : public IUdpTransport, public std::enable_shared_from_this<UdpTransport> {
 public:
     static constexpr std::size_t kReceiveBufferSize = 2048;
     static constexpr std::chrono::milliseconds kReceiveWait{1000};
+    static constexpr std::size_t kBatch = 32;
 
     UdpTransport(const std::string& host, const uint16_t& port);
     ~UdpTransport() override;
@@ -43,19 +50,24 @@ public:
     void SetReceiveBufferSize(const int& bytes) override;
     std::vector<uint8_t> Receive() override;
     bool ReceiveInto(std::vector<uint8_t>& datagram) override;
+    bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
 
 private:
     using Socket = boost::asio::ip::udp::socket;
+    struct Batch;
 
     std::shared_ptr<Socket> CurrentSocket();
+    // One receive into the batch without waiting: what was queued, maybe nothing. False when
+    // the receive failed otherwise (the socket was closed, for example).
+    bool FillBatch(Socket& current);
 
     const std::string host;
     const uint16_t port;
     boost::asio::io_context ioContext;  // declared first so that it outlives the socket
     std::mutex socketMutex;             // guards the socket pointer, not the socket
     std::shared_ptr<Socket> socket;
-    std::mutex receiveMutex;  // serialises callers of Receive
-    boost::asio::ip::udp::endpoint sender;
+    std::mutex receiveMutex;       // serialises callers of Receive; guards the batch
+    std::unique_ptr<Batch> batch;  // datagrams received and not yet handed out
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Transport
