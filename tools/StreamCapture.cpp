@@ -1,32 +1,46 @@
 #include "StreamCapture.h"
 
 #include "Interruption.h"
-#include "StreamOutputAim.h"
 
-#include <cstdio>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace QuilTool {
 
-using Varkon::QUILApi::UdpStreaming::PacketErrorType;
+using Varkon::QUILApi::UdpStreaming::StreamStatistics;
 
 namespace {
 
-// "One or more packets lost: Last received blockid was <last>, received <received>."
-uint64_t LostBlocks(const std::string& message) {
-    unsigned long last = 0;
-    unsigned long received = 0;
-    if (std::sscanf(message.c_str(),
-                    "One or more packets lost: Last received blockid was %lu, "
-                    "received %lu.",
-                    &last, &received) == 2 &&
-        received > last) {
-        return received - last - 1;
-    }
-    return 0;
-}
+using Counter = uint64_t StreamStatistics::*;
+
+// The counters that tell of a problem, in words. Lost blocks have a line of their own.
+const std::pair<Counter, const char*> kProblems[] = {
+    {&StreamStatistics::blocksDuplicated, "repeated blocks (written once)"},
+    {&StreamStatistics::blocksOutOfOrder, "blocks out of order"},
+    {&StreamStatistics::fragmentedBlocksTimedOut, "blocks left incomplete (fragments missing)"},
+    {&StreamStatistics::decodeFailures, "blocks that could not be decoded"},
+    {&StreamStatistics::blocksEmpty, "empty blocks"},
+    {&StreamStatistics::blocksUnknownDataId, "blocks of an unknown data id (ignored)"},
+    {&StreamStatistics::datagramsTooShort, "datagrams too short for a packet"},
+    {&StreamStatistics::datagramsUnknownKind, "datagrams of an unknown packet kind"},
+    {&StreamStatistics::datagramsTooLong, "datagrams too long (cut off)"},
+    {&StreamStatistics::kernelDrops, "datagrams dropped by the system (receive buffer full)"},
+    {&StreamStatistics::profilesDropped, "profiles dropped (queue full)"},
+    {&StreamStatistics::measurementsDropped, "measurements dropped (queue full)"},
+    {&StreamStatistics::errorsDropped, "problem reports dropped (queue full)"},
+};
+
+// The counters whose problems lose data.
+const Counter kLosses[] = {&StreamStatistics::blocksLost,
+                           &StreamStatistics::fragmentedBlocksTimedOut,
+                           &StreamStatistics::decodeFailures,
+                           &StreamStatistics::datagramsTooLong,
+                           &StreamStatistics::kernelDrops,
+                           &StreamStatistics::profilesDropped,
+                           &StreamStatistics::measurementsDropped};
+
+constexpr auto kSilence = std::chrono::seconds(2);
+constexpr auto kPoll = std::chrono::milliseconds(100);  // how soon a signal is seen
 
 // The block id that came last, to recognise a block that arrives twice in a row.
 struct LastBlock {
@@ -41,46 +55,27 @@ struct LastBlock {
     }
 };
 
-// Keys of the problems in the JSON summary.
-std::string ProblemKey(uint32_t type) {
-    switch (type) {
-        case PacketErrorType::PacketsLost:
-            return "gaps";
-        case PacketErrorType::UnexpectedBlockId:
-            return "outOfOrder";
-        case PacketErrorType::DuplicateBlockId:
-            return "repeated";
-        case PacketErrorType::FragmentTimeout:
-            return "incomplete";
-        case PacketErrorType::InvalidPacket:
-            return "tooShort";
-        case PacketErrorType::EmptyContent:
-            return "empty";
-        case PacketErrorType::StreamingTaskException:
-            return "undecodable";
-        default:
-            return "type" + std::to_string(type);
-    }
-}
-
 }  // namespace
 
 bool CaptureCounts::LostData() const {
-    const auto count = [this](uint32_t type) {
-        const auto found = errorsByType.find(type);
-        return found == errorsByType.end() ? 0 : found->second;
-    };
-    return lost != 0 || count(PacketErrorType::FragmentTimeout) != 0 ||
-           count(PacketErrorType::StreamingTaskException) != 0;
+    for (Counter counter : kLosses) {
+        if (statistics.*counter != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
-                      const std::function<void(const CaptureCounts&)>& progress) {
+                      const std::function<void(const CaptureCounts&)>& progress,
+                      const std::function<void()>& silent) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto lastData = start;
     auto lastProgress = start;
+    bool anyData = false;
+    bool toldSilence = false;
     CaptureCounts counts;
     LastBlock profiles;
     LastBlock measurements;
@@ -90,58 +85,47 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                (limits.duration.count() != 0 && Clock::now() - start >= limits.duration);
     };
 
-    const auto countErrors = [&] {
-        while (stream.HasError()) {
-            const auto error = stream.PopError();
-            ++counts.errorsByType[error.type];
-            if (error.type == PacketErrorType::PacketsLost) {
-                counts.lost += LostBlocks(error.message);
-            } else if (error.type == PacketErrorType::DuplicateBlockId) {
-                ++counts.duplicated;
-            }
-        }
-    };
-
     while (!done()) {
         InterruptionGuard::ThrowIfInterrupted();
-        bool any = false;
-        countErrors();
+        const bool any = stream.WaitForData(kPoll);
+        while (stream.HasError()) {
+            stream.PopError();  // the counters tell the problems; the queue must not fill
+        }
         // The stream hands on a repeated block as well as reporting it; it is written once.
         while (stream.HasProfile() && !done()) {
             const auto profile = stream.PopProfile();
-            any = true;
-            if (profiles.Repeats(profile.blockId)) {
-                continue;
+            if (!profiles.Repeats(profile.blockId)) {
+                writer.Write(profile);
+                ++counts.profiles;
             }
-            writer.Write(profile);
-            ++counts.profiles;
         }
         while (stream.HasMeasurement() && !done()) {
             const auto measurement = stream.PopMeasurement();
-            any = true;
-            if (measurements.Repeats(measurement.blockId)) {
-                continue;
+            if (!measurements.Repeats(measurement.blockId)) {
+                writer.Write(measurement);
+                ++counts.measurements;
             }
-            writer.Write(measurement);
-            ++counts.measurements;
         }
         const auto now = Clock::now();
         counts.elapsed = now - start;
+        counts.statistics = stream.GetStatistics();
         if (any) {
             lastData = now;
+            anyData = true;
         } else if (now - lastData >= limits.idleLimit) {
             throw std::runtime_error("no stream data received for " +
                                      std::to_string(limits.idleLimit.count() / 1000) + " s");
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else if (!anyData && !toldSilence && now - start >= kSilence && silent) {
+            toldSilence = true;
+            silent();
         }
         if (now - lastProgress >= std::chrono::milliseconds(200)) {
             progress(counts);
             lastProgress = now;
         }
     }
-    countErrors();
     counts.elapsed = Clock::now() - start;
+    counts.statistics = stream.GetStatistics();
     writer.Finish();
     return counts;
 }
@@ -155,17 +139,30 @@ CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
     auto stream = quil.GetStream();
     stream->Start();
     context.ExpectAnswers();
-    StreamOutputAim aim(quil, context.host, target.port, target.dataIds, context.localAddress);
+    Varkon::QUILApi::StreamOutputAim aim(quil, target.port, target.dataIds, context.localAddress);
     const auto restore = [&] {
         context.ExpectAnswers("; its UDP output may still be aimed at " + aim.GetLocalAddress() +
                               " (see quil get process-interfaces)");
         aim.Restore();
         context.watchdog.Disarm();
     };
+    const auto diagnose = [&] {
+        context.ExpectAnswers();
+        const auto reasons = quil.DiagnoseStream();
+        context.watchdog.Disarm();
+        if (reasons.empty()) {
+            *context.err << "quil: no stream data after 2 s, though the sensor's output is aimed "
+                            "at "
+                         << aim.GetLocalAddress() << ":" << target.port << "\n";
+        }
+        for (const auto& reason : reasons) {
+            *context.err << "quil: no stream data after 2 s: " << reason << "\n";
+        }
+    };
     CaptureCounts counts;
     try {
         context.watchdog.Disarm();  // the capture has its own limit for silence
-        counts = Capture(*stream, limits, writer, progress);
+        counts = Capture(*stream, limits, writer, progress, diagnose);
     } catch (...) {
         restore();  // a failed restore is the error that leaves
         stream->Close();
@@ -177,50 +174,42 @@ CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
 }
 
 std::string CaptureSummary(const CaptureCounts& counts) {
+    const auto& statistics = counts.statistics;
     std::ostringstream out;
     out << "received " << counts.profiles << " profiles and " << counts.measurements
         << " measurements in " << counts.elapsed.count() << " s\n"
-        << "lost " << counts.lost << " blocks\n";
+        << "lost " << counts.Lost() << " blocks\n";
     std::string problems;
-    for (const auto& [type, number] : counts.errorsByType) {
-        problems += (problems.empty() ? "" : ", ") + std::to_string(number) + " " +
-                    ProblemWords(type);
+    for (const auto& [counter, words] : kProblems) {
+        if (statistics.*counter != 0) {
+            problems += (problems.empty() ? "" : ", ") + std::to_string(statistics.*counter) +
+                        " " + words;
+        }
     }
     out << "stream problems: " << (problems.empty() ? "none" : problems) << "\n";
+    if (statistics.ReceiveBufferCapped()) {
+        out << "receive buffer: the system granted " << statistics.receiveBufferGranted << " of "
+            << statistics.receiveBufferRequested
+            << " bytes; a fast stream may overflow it. Raise the limit with `sysctl -w "
+               "net.core.rmem_max="
+            << statistics.receiveBufferRequested << "` (as root)\n";
+    }
     return out.str();
 }
 
 nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
-    nlohmann::json problems = nlohmann::json::object();
-    for (const auto& [type, number] : counts.errorsByType) {
-        problems[ProblemKey(type)] = number;
+    nlohmann::json statistics = nlohmann::json::object();
+    for (const auto& [name, counter] : StreamStatistics::kCounters) {
+        statistics[name] = counts.statistics.*counter;
     }
+    statistics["receiveBufferRequested"] = counts.statistics.receiveBufferRequested;
+    statistics["receiveBufferGranted"] = counts.statistics.receiveBufferGranted;
     return {{"profiles", counts.profiles},
             {"measurements", counts.measurements},
             {"seconds", counts.elapsed.count()},
-            {"lost", counts.lost},
-            {"problems", problems}};
-}
-
-std::string ProblemWords(uint32_t type) {
-    switch (type) {
-        case PacketErrorType::PacketsLost:
-            return "gaps in the block ids";
-        case PacketErrorType::UnexpectedBlockId:
-            return "blocks out of order";
-        case PacketErrorType::DuplicateBlockId:
-            return "repeated blocks (written once)";
-        case PacketErrorType::FragmentTimeout:
-            return "blocks left incomplete (fragments missing)";
-        case PacketErrorType::InvalidPacket:
-            return "datagrams too short for a packet";
-        case PacketErrorType::EmptyContent:
-            return "empty blocks";
-        case PacketErrorType::StreamingTaskException:
-            return "blocks that could not be decoded";
-        default:
-            return "problems of kind " + std::to_string(type);
-    }
+            {"lost", counts.Lost()},
+            {"lostData", counts.LostData()},
+            {"statistics", statistics}};
 }
 
 }  // namespace QuilTool

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -27,25 +26,28 @@ struct CaptureLimits {
 };
 
 struct CaptureCounts {
-    uint64_t profiles = 0;
-    uint64_t measurements = 0;
-    uint64_t lost = 0;        // blocks missing between the ones received
-    uint64_t duplicated = 0;  // blocks received twice (written once)
-    std::map<uint32_t, uint64_t> errorsByType;
+    uint64_t profiles = 0;      // written (a repeated block once)
+    uint64_t measurements = 0;  // written
+    Varkon::QUILApi::UdpStreaming::StreamStatistics statistics;  // the stream's counters
     std::chrono::duration<double> elapsed{0};
 
     uint64_t Blocks() const { return profiles + measurements; }
-    /// Whether data went missing: blocks lost, left incomplete or not decodable.
+    /// Blocks missing between the ones received.
+    uint64_t Lost() const { return statistics.blocksLost; }
+    /// Whether data went missing: blocks lost, left incomplete, cut off, not decodable, or
+    /// dropped by a full queue or by the system.
     bool LostData() const;
 };
 
 /// Takes what `stream` receives until a limit is reached or a signal is recorded, hands each
-/// record to `writer` and reports the counts to `progress` about five times a second.
+/// record to `writer` and reports the counts to `progress` about five times a second. When
+/// nothing has arrived two seconds after the start, `silent` is told once.
 /// @throws std::runtime_error when nothing arrives for `idleLimit`; Interrupted for a recorded
 ///         signal (see InterruptionGuard) or a closed output; what `writer` throws.
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
-                      const std::function<void(const CaptureCounts&)>& progress);
+                      const std::function<void(const CaptureCounts&)>& progress,
+                      const std::function<void()>& silent = {});
 
 /// Where the capture goes and what it carries.
 struct CaptureTarget {
@@ -56,18 +58,17 @@ struct CaptureTarget {
 /// The whole capture: starts the client's stream, aims the sensor's output at this host
 /// (`context.localAddress`, else the address on the route to the sensor), captures as Capture
 /// does, and puts the sensor's output back, also when the capture fails or SIGINT, SIGTERM,
-/// SIGHUP or a closed output end it. A failed put-back is the error that leaves.
+/// SIGHUP or a closed output end it. A failed put-back is the error that leaves. When no data
+/// arrive within two seconds, the likely reasons (Quil::DiagnoseStream) go to `context.err`.
 /// @throws what Capture throws, after the put-back; std::runtime_error "Could not restore ..."
 CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
                                 const CaptureTarget& target, const CaptureLimits& limits,
                                 CaptureWriter& writer,
                                 const std::function<void(const CaptureCounts&)>& progress);
 
-/// Blocks received and lost, and the stream's problems in words, as text and as JSON.
+/// Blocks received and lost, the stream's problems in words, and a receive buffer smaller than
+/// asked for with the remedy; as text, and as JSON with every counter by name.
 std::string CaptureSummary(const CaptureCounts& counts);
 nlohmann::json CaptureSummaryJson(const CaptureCounts& counts);
-
-/// The words for a kind of stream problem, e.g. "gaps in the block ids".
-std::string ProblemWords(uint32_t type);
 
 }  // namespace QuilTool

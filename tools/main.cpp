@@ -28,6 +28,7 @@ const char* const kFooter =
     "  QUIL_HOST       the sensor's address when --host is not given\n"
     "  QUIL_PASSWORD   the password for --role when neither --password nor --password-file is "
     "given\n"
+    "  QUIL_PORT       the local UDP port of stream and plot heightmap when --port is not given\n"
     "\n"
     "Exit status:\n"
     "  0    success\n"
@@ -38,7 +39,7 @@ const char* const kFooter =
     "put back\n"
     "\n"
     "Example:\n"
-    "  quil get exposure-time --host 192.168.0.10";
+    "  quil get exposure-time --json";
 
 }  // namespace
 

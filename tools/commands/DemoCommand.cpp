@@ -86,8 +86,8 @@ public:
                                    [](const CaptureCounts&) {});
         WriteFile(File("profiles.ply"), [&](std::ostream& file) { file << cloudText.str(); });
         Step("Received " + std::to_string(counts.profiles) + " profiles in " +
-             Number(counts.elapsed.count()) + " s, lost " + std::to_string(counts.lost) +
-             ", duplicated " + std::to_string(counts.duplicated));
+             Number(counts.elapsed.count()) + " s, lost " + std::to_string(counts.Lost()) +
+             ", duplicated " + std::to_string(counts.statistics.blocksDuplicated));
 
         const auto image = quil->GetImage();
         quil->SaveImage(File("camera.pgm"), image);
@@ -104,15 +104,16 @@ public:
             << " (virtual, " << options.address << ")\n"
             << "  settings:      changed, backed up and restored "
             << (restored ? "exactly" : "NOT exactly") << "\n"
-            << "  stream:        " << counts.profiles << " profiles, " << counts.lost << " lost, "
-            << counts.duplicated << " duplicated, " << ErrorCount() << " errors\n"
+            << "  stream:        " << counts.profiles << " profiles, " << counts.Lost() << " lost, "
+            << counts.statistics.blocksDuplicated << " duplicated, "
+            << (counts.LostData() ? "with" : "no") << " data lost\n"
             << "  files in " << options.output << "/:\n";
         for (const char* name : {"settings-backup.txt", "profiles.ply", "camera.pgm", "profile.svg",
                                  "heightmap.png", "heightmap.pgm"}) {
             out << "    " << std::left << std::setw(20) << name << std::right
                 << std::filesystem::file_size(File(name)) << " bytes\n";
         }
-        if (!restored || counts.lost != 0 || ErrorCount() != 0) {
+        if (!restored || counts.LostData()) {
             throw std::runtime_error("the demo did not run cleanly (see the summary above)");
         }
     }
@@ -128,14 +129,6 @@ private:
         std::ostringstream text;
         text << value;
         return text.str();
-    }
-
-    uint64_t ErrorCount() const {
-        uint64_t total = 0;
-        for (const auto& [type, number] : counts.errorsByType) {
-            total += number;
-        }
-        return total;
     }
 
     Context& context;

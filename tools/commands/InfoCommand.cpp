@@ -8,7 +8,7 @@ namespace QuilTool {
 
 void AddInfoCommand(CLI::App& app, Context& context) {
     auto* command = app.add_subcommand("info", "Show the sensor's identity");
-    SetExamples(*command, {"quil info --host 192.168.0.10"});
+    SetExamples(*command, {"quil info"});
     AddCommonOptions(*command, context);
     command->callback([&context] {
         const auto identity = context.Connect()->GetSensorMetaData();

@@ -45,11 +45,11 @@ void ShowProgress(const CaptureCounts& counts, const CaptureLimits& limits, bool
         std::fprintf(stderr, "\r[%-*s] %llu blocks  %.0f/s  lost %llu ", kWidth,
                      std::string(static_cast<std::size_t>(filled), '=').c_str(),
                      static_cast<unsigned long long>(counts.Blocks()), rate,
-                     static_cast<unsigned long long>(counts.lost));
+                     static_cast<unsigned long long>(counts.Lost()));
     } else {
         std::fprintf(stderr, "%llu blocks, %.0f/s, lost %llu\n",
                      static_cast<unsigned long long>(counts.Blocks()), rate,
-                     static_cast<unsigned long long>(counts.lost));
+                     static_cast<unsigned long long>(counts.Lost()));
     }
 }
 
@@ -126,7 +126,7 @@ void Stream(Context& context, const StreamOptions& options) {
     }
     report << context.Render(CaptureSummaryJson(counts), CaptureSummary(counts)) << std::flush;
     if (counts.LostData() && !options.allowLoss) {
-        throw DataLost("the capture lost data (" + std::to_string(counts.lost) +
+        throw DataLost("the capture lost data (" + std::to_string(counts.Lost()) +
                        " blocks lost); give --allow-loss to accept loss");
     }
 }
@@ -146,6 +146,7 @@ void AddStreamCommand(CLI::App& app, Context& context) {
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     command->add_option("--port", options.target.port, "Local UDP port to receive on")
+        ->envname("QUIL_PORT")
         ->capture_default_str();
     command
         ->add_option("--data-ids", options.target.dataIds,
