@@ -168,20 +168,19 @@ void LoadConfig(Context& context, const std::string& path) {
         InterruptionGuard::ThrowIfInterrupted();
     } catch (const std::exception& failure) {
         context.ExpectAnswers();
+        std::string putBack;
         std::string notPutBack;
         for (auto it = written.rbegin(); it != written.rend(); ++it) {
             try {
                 it->first->write(*quil, it->second);
+                putBack += (putBack.empty() ? "" : ", ") + it->first->name;
             } catch (const std::exception& e) {
                 notPutBack += "; putting back " + it->first->name + " failed too: " +
                               Explain(e, context.Failures());
             }
         }
-        const std::string text =
-            failure.what() + (notPutBack.empty()
-                                  ? "; the " + std::to_string(written.size()) +
-                                        " settings written before were put back"
-                                  : notPutBack);
+        const std::string text = failure.what() +
+                                 (putBack.empty() ? "" : "; put back: " + putBack) + notPutBack;
         if (dynamic_cast<const Interrupted*>(&failure) && notPutBack.empty()) {
             throw Interrupted(text);
         }
