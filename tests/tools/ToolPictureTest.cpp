@@ -35,9 +35,8 @@ protected:
     void TearDown() override { std::system(("rm -f " + base + "*").c_str()); }
 
     ToolRun Tool(std::vector<std::string> arguments) {
-        arguments.insert(arguments.end(), {"--host", address, "--port", port, "--role",
-                                           "maintenance"});
-        return RunTool(arguments, 60, {"QUIL_PASSWORD=maintenance"});
+        arguments.insert(arguments.end(), {"--host", address, "--role", "maintenance"});
+        return RunTool(arguments, 60, {"QUIL_PASSWORD=maintenance", "QUIL_PORT=" + port});
     }
 
     std::string address;

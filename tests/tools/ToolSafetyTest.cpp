@@ -58,7 +58,7 @@ TEST_F(ToolSafetyTest, AnInterruptedCapturePutsTheSensorsOutputBack) {
         const char* name;
     } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
     Start(1);
-    ASSERT_EQ(Tool({"set", "udp-stream-data", "[0]", "--role", "maintenance"}).status, 0);
+    ASSERT_EQ(Tool({"set", "udp-stream-data", "enabledDataIDs=[0]", "--role", "maintenance"}).status, 0);
     const json before = Output();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -35,22 +35,20 @@ double Share(const CaptureCounts& counts, const CaptureLimits& limits) {
     return total > 0 ? counts.elapsed.count() / total : 0.0;
 }
 
+// A progress bar on a terminal; nothing elsewhere, where standard error holds failures only.
 void ShowProgress(const CaptureCounts& counts, const CaptureLimits& limits, bool terminal) {
+    if (!terminal) {
+        return;
+    }
     const double seconds = counts.elapsed.count();
     const double rate = seconds > 0 ? static_cast<double>(counts.Blocks()) / seconds : 0.0;
-    if (terminal) {
-        constexpr int kWidth = 30;
-        const double share = std::min(1.0, Share(counts, limits));
-        const int filled = static_cast<int>(share * kWidth);
-        std::fprintf(stderr, "\r[%-*s] %llu blocks  %.0f/s  lost %llu ", kWidth,
-                     std::string(static_cast<std::size_t>(filled), '=').c_str(),
-                     static_cast<unsigned long long>(counts.Blocks()), rate,
-                     static_cast<unsigned long long>(counts.Lost()));
-    } else {
-        std::fprintf(stderr, "%llu blocks, %.0f/s, lost %llu\n",
-                     static_cast<unsigned long long>(counts.Blocks()), rate,
-                     static_cast<unsigned long long>(counts.Lost()));
-    }
+    constexpr int kWidth = 30;
+    const double share = std::min(1.0, Share(counts, limits));
+    const int filled = static_cast<int>(share * kWidth);
+    std::fprintf(stderr, "\r[%-*s] %llu blocks  %.0f/s  lost %llu ", kWidth,
+                 std::string(static_cast<std::size_t>(filled), '=').c_str(),
+                 static_cast<unsigned long long>(counts.Blocks()), rate,
+                 static_cast<unsigned long long>(counts.Lost()));
 }
 
 // Hands records on and checks after each that the output took them.
