@@ -246,7 +246,10 @@ void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std:
         lowest = std::min(lowest, z[i]);
         highest = std::max(highest, z[i]);
     }
-    const Span zs = ZSpan(lowest, highest, scale);
+    // A margin above and below, so that the line never runs along an axis.
+    const Span data = ZSpan(lowest, highest, scale);
+    const double margin = (data.high - data.low) * 0.05;
+    const Span zs{data.low - margin, data.high + margin};
     const double plotWidth = kWidth - kLeft - kRight;
     const double plotHeight = kHeight - kTop - kBottom;
     const auto px = [&](double value) { return kLeft + Share(value, xs) * plotWidth; };

@@ -76,6 +76,41 @@ TEST_F(ToolSafetyTest, AnInterruptedCapturePutsTheSensorsOutputBack) {
     }
 }
 
+TEST_F(ToolSafetyTest, AFailedPutBackIsAFailure) {
+    Start(10);
+    BackgroundTool tool({"stream", "--seconds", "60", "--port", port, "-o", base + ".csv",
+                         "--host", address, "--role", "maintenance", "--password", "maintenance",
+                         "--timeout", "2"},
+                        base);
+    const uint64_t sent = sensor->BlocksSent();
+    ASSERT_TRUE(
+        WaitUntil([&] { return sensor->BlocksSent() > sent + 20; }, std::chrono::seconds(10)));
+    Varkon::QUILApi::Sim::FaultRates faults;
+    faults.connectionDrop = 1.0;
+    sensor->SetFaults(faults);
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(), 1);
+    // The library notices the dropped connection only at its own limit; the tool's comes first.
+    EXPECT_EQ(tool.Err(), "quil: the sensor at " + address +
+                              " did not answer within 2 s; its UDP output may still be aimed at "
+                              "127.0.0.1 (see quil get process-interfaces)\n");
+}
+
+TEST_F(ToolSafetyTest, ACaptureWithoutDataSaysWhyAndPutsTheSensorsOutputBack) {
+    Start(11);
+    Varkon::QUILApi::Sim::FaultRates faults;
+    faults.datagramLoss = 1.0;
+    sensor->SetFaults(faults);
+    const json before = Output();
+    const ToolRun run = Tool(
+        {"stream", "--count", "10", "--port", port, "-o", base + ".csv", "--role", "maintenance"});
+    EXPECT_EQ(run.status, 1);
+    // The likely reasons after two seconds, the failure after five.
+    EXPECT_EQ(run.err.rfind("quil: no stream data after 2 s", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.substr(run.err.rfind("quil: ")), "quil: no stream data received for 5 s\n");
+    EXPECT_EQ(Output(), before);
+}
+
 TEST_F(ToolSafetyTest, AClosedOutputEndsTheCaptureAndPutsTheSensorsOutputBack) {
     Start(2);
     const json before = Output();

@@ -4,6 +4,7 @@
 #include "Plot.h"
 #include "Png.h"
 #include "StreamCapture.h"
+#include "ValueRules.h"
 
 #include <CLI/CLI.hpp>
 
@@ -75,7 +76,7 @@ void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& p
     }
     WriteFile(path, [&](std::ostream& out) {
         WriteProfileSvg(out, x, z, scale,
-                        "profile at " + std::to_string(profile.timestamp / 1000000.0) + " s, " +
+                        "profile at " + FormatNumber(profile.timestamp / 1000000.0) + " s, " +
                             std::to_string(x.size()) + " points");
     });
 }
