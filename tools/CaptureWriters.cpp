@@ -158,9 +158,9 @@ void HeightMapCollector::Write(const StreamProfile& profile) {
     for (std::size_t i = 0; i < profile.pointCount; ++i) {
         const uint16_t z = At(profile.channel0, i);
         if (z != 0) {
-            row.points.push_back({profile.hasChannel1 ? scale.X(At(profile.channel1, i))
-                                                      : static_cast<double>(i),
-                                  scale.Z(z)});
+            row.points.push_back(
+                {profile.hasChannel1 ? scale.X(At(profile.channel1, i)) : static_cast<double>(i),
+                 scale.Z(z)});
         }
     }
 }

@@ -40,8 +40,7 @@ std::string Explain(const std::exception& failure, const FailureContext& context
         }
         if (Contains(text, "Your role is already used by <")) {
             return "role " + Quoted(role) + " is held by another session (" +
-                   Between(text, "already used by <", '>', reasonAt) +
-                   "); it must log out first";
+                   Between(text, "already used by <", '>', reasonAt) + "); it must log out first";
         }
         if (Contains(text, "Your role is not allowed to access resource <")) {
             const std::string resource = Between(text, "access resource <", '>', reasonAt);

@@ -12,10 +12,10 @@ namespace QuilTool {
 /// The tool's exit statuses.
 enum ExitStatus : int {
     kSuccess = 0,
-    kFailure = 1,      // the command could not be carried out
-    kUsage = 2,        // the command line is wrong (nothing was changed)
-    kDataLost = 3,     // a capture lost data (unless --allow-loss)
-    kInterrupted = 130 // a signal or a closed output ended the command
+    kFailure = 1,       // the command could not be carried out
+    kUsage = 2,         // the command line is wrong (nothing was changed)
+    kDataLost = 3,      // a capture lost data (unless --allow-loss)
+    kInterrupted = 130  // a signal or a closed output ended the command
 };
 
 /// A command line that the tool cannot carry out as given: an unknown option, a value that does

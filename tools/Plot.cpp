@@ -153,8 +153,8 @@ Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, 
     map.top = 14 + text + 8 + Raster::TextHeight(1) + 12;
     const int barLeft = map.left + map.width + 24;
     const int barWidth = 20;
-    const int right = barLeft + barWidth + 6 + Raster::TextWidth("-0000.00", kTextScale) + 10 +
-                      text + 12;
+    const int right =
+        barLeft + barWidth + 6 + Raster::TextWidth("-0000.00", kTextScale) + 10 + text + 12;
     Raster picture(right, map.top + map.height + 8 + text + 10 + text + 12);
 
     const std::string title = "height map: " + std::to_string(grid.rows) + " profiles, " +
@@ -180,8 +180,8 @@ Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, 
                                       Share(value, grid.x) * (grid.columns - 1) * sx + sx / 2.0));
         picture.Fill(px, map.top + map.height, 1, 5, kBlack);
         const std::string label = TickText(value, Step(xTicks));
-        picture.Text(px - Raster::TextWidth(label, kTextScale) / 2, map.top + map.height + 8,
-                     label, kTextScale);
+        picture.Text(px - Raster::TextWidth(label, kTextScale) / 2, map.top + map.height + 8, label,
+                     kTextScale);
     }
     const std::string xLabel = grid.byPoint ? "point" : Label("x", scale.xUnit);
     picture.Text(map.left + (map.width - Raster::TextWidth(xLabel, kTextScale)) / 2,
@@ -200,14 +200,15 @@ Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, 
 
     // The colour scale bar: the highest value at the top.
     for (int row = 0; row < map.height; ++row) {
-        const double share = map.height > 1 ? 1.0 - static_cast<double>(row) / (map.height - 1)
-                                            : 0.5;
+        const double share =
+            map.height > 1 ? 1.0 - static_cast<double>(row) / (map.height - 1) : 0.5;
         picture.Fill(barLeft, map.top + row, barWidth, 1, Paint(share, palette));
     }
     const auto zTicks = Ticks(z.low, z.high, 5);
     for (double value : zTicks) {
-        const int py = map.top + static_cast<int>(std::lround((1.0 - Share(value, z)) *
-                                                              std::max(0, map.height - 1)));
+        const int py =
+            map.top +
+            static_cast<int>(std::lround((1.0 - Share(value, z)) * std::max(0, map.height - 1)));
         picture.Fill(barLeft + barWidth, py, 4, 1, kBlack);
         picture.Text(barLeft + barWidth + 6, py - text / 2, TickText(value, Step(zTicks)),
                      kTextScale);
@@ -226,11 +227,13 @@ void WriteHeightGridPgm(std::ostream& out, const HeightGrid& grid, Span z) {
     std::vector<uint8_t> grey(grid.z.size(), 0);
     for (std::size_t i = 0; i < grid.z.size(); ++i) {
         if (!std::isnan(grid.z[i])) {
-            grey[i] = static_cast<uint8_t>(1 + std::clamp(Share(grid.z[i], z), 0.0, 1.0) * 254 + 0.5);
+            grey[i] =
+                static_cast<uint8_t>(1 + std::clamp(Share(grid.z[i], z), 0.0, 1.0) * 254 + 0.5);
         }
     }
     out << "P5\n" << grid.columns << " " << grid.rows << "\n255\n";
-    out.write(reinterpret_cast<const char*>(grey.data()), static_cast<std::streamsize>(grey.size()));
+    out.write(reinterpret_cast<const char*>(grey.data()),
+              static_cast<std::streamsize>(grey.size()));
 }
 
 void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
@@ -281,14 +284,14 @@ void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std:
             << "\" text-anchor=\"middle\">" << TickText(value, Step(xTicks)) << "</text>\n";
     }
     for (double value : zTicks) {
-        out << "<text x=\"" << kLeft - 8 << "\" y=\"" << py(value) + 4
-            << "\" text-anchor=\"end\">" << TickText(value, Step(zTicks)) << "</text>\n";
+        out << "<text x=\"" << kLeft - 8 << "\" y=\"" << py(value) + 4 << "\" text-anchor=\"end\">"
+            << TickText(value, Step(zTicks)) << "</text>\n";
     }
     out << "</g>\n<text id=\"x-label\" x=\"" << kLeft + plotWidth / 2 << "\" y=\"" << kHeight - 16
         << "\" text-anchor=\"middle\">" << Label("x", scale.xUnit) << "</text>\n"
         << "<text id=\"z-label\" transform=\"translate(18," << kTop + plotHeight / 2
-        << ") rotate(-90)\" text-anchor=\"middle\">"
-        << Label("z, " + scale.zName, scale.zUnit) << "</text>\n";
+        << ") rotate(-90)\" text-anchor=\"middle\">" << Label("z, " + scale.zName, scale.zUnit)
+        << "</text>\n";
 
     // Consecutive points further apart than three typical steps belong to separate lines.
     std::vector<double> steps;

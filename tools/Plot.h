@@ -52,7 +52,9 @@ struct HeightGrid {
     bool byPoint = false;   // columns are point indices
     std::size_t lost = 0;   // rows of profiles that were lost
 
-    double At(int column, int row) const { return z[static_cast<std::size_t>(row) * columns + column]; }
+    double At(int column, int row) const {
+        return z[static_cast<std::size_t>(row) * columns + column];
+    }
     /// The span of the measured heights; {NaN, NaN} when there are none.
     Span Measured() const;
 };

@@ -84,7 +84,7 @@ void WritePng(std::ostream& out, uint32_t width, uint32_t height, int channels,
     std::vector<uint8_t> header;
     PutBigEndian(header, width);
     PutBigEndian(header, height);
-    const uint8_t colourType = channels == 3 ? 2 : 0;  // RGB or grey
+    const uint8_t colourType = channels == 3 ? 2 : 0;       // RGB or grey
     header.insert(header.end(), {8, colourType, 0, 0, 0});  // 8 bits, no interlace
     WriteChunk(out, "IHDR", header);
     WriteChunk(out, "IDAT", StoredZlib(raw));

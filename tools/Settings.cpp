@@ -112,235 +112,241 @@ Setting Define(std::string name, std::string description, std::function<json(Qui
 std::vector<Setting> MakeSettings() {
     using Q = Quil;
     std::vector<Setting> settings;
-    settings.push_back(Define("exposure-time", "Exposure time of the camera", Reader(&Q::GetExposureTime),
-                        [](Quil& q) {
-                            return json{{"unit", q.GetExposureTimeMeta().timeUnit},
-                                        {"limits", q.GetExposureTimeLimits()}};
-                        },
-                        Writer<uint32_t>(&Q::SetExposureTime), true, [](Quil& q) {
-                            const auto limits = q.GetExposureTimeLimits();
-                            return Rules{WholeRule("", limits.minTime, limits.maxTime,
-                                                   q.GetExposureTimeMeta().timeUnit)};
-                        }));
-    settings.push_back(Define("laser-power", "Laser power factor", Reader(&Q::GetLaserPower),
-                        [](Quil& q) {
-                            const auto meta = q.GetLaserPowerMeta();
-                            return json{{"unit", meta.FactorUnit},
-                                        {"precision", meta.FactorPrec},
-                                        {"limits", q.GetLaserPowerLimits()}};
-                        },
-                        Writer<double>(&Q::SetLaserPower), true, [](Quil& q) {
-                            const auto limits = q.GetLaserPowerLimits();
-                            return Rules{NumberRule("", limits.minFactor, limits.maxFactor)};
-                        }));
-    settings.push_back(Define("trigger", "Trigger mode, option, time and encoder steps",
-                        Reader(&Q::GetTrigger),
-                        [](Quil& q) {
-                            const auto meta = q.GetTriggerMeta();
-                            return json{{"unit", meta.timeUnit},
-                                        {"limits", q.GetTriggerLimits()},
-                                        {"modes", meta.triggerModes},
-                                        {"options", meta.options}};
-                        },
-                        Writer<Varkon::QUILApi::Trigger>(&Q::SetTrigger), true,
-                        [](Quil& q) {
-                            const auto meta = q.GetTriggerMeta();
-                            const auto limits = q.GetTriggerLimits();
-                            std::vector<Choice> modes;
-                            for (const auto& mode : meta.triggerModes) {
-                                modes.push_back({mode.id, mode.name});
-                            }
-                            return Rules{
-                                ChoiceOrWhole("triggerMode", modes),
-                                ChoiceOrWhole("modeOption", Choices(meta.options)),
-                                WholeRule("triggerTime", limits.minTime, limits.maxTime,
-                                          meta.timeUnit),
-                                WholeRule("encoderSteps", limits.minSteps, limits.maxSteps)};
-                        },
-                        CheckTriggerOption));
-    settings.push_back(Define("resolution", "Resolution along x and z", Reader(&Q::GetResolution),
-                        [](Quil& q) {
-                            return json{{"choices", q.GetResolutionLimits()}};
-                        },
-                        Writer<Varkon::QUILApi::Resolution>(&Q::SetResolution), true, [](Quil& q) {
-                            const auto limits = q.GetResolutionLimits();
-                            return Rules{ChoiceOrWhole("xResolution", Choices(limits.xResolution)),
-                                         ChoiceOrWhole("zResolution", Choices(limits.zResolution))};
-                        }));
-    settings.push_back(
-        Define("resampling", "Resampling of profiles onto a grid", Reader(&Q::GetResampling),
-         [](Quil& q) {
-             const auto meta = q.GetResamplingMeta();
-             return json{
-                 {"unit", meta.gridUnit},
-                 {"precision", meta.gridPrec},
-                 {"limits",
-                  {{"minGridValue", meta.minGridValue}, {"maxGridValue", meta.maxGridValue}}}};
-         },
-         Writer<Varkon::QUILApi::Resampling>(&Q::SetResampling), true, [](Quil& q) {
-             const auto meta = q.GetResamplingMeta();
-             return Rules{FlagRule("enabled"), NumberRule("gridValue", meta.minGridValue,
-                                                          meta.maxGridValue, meta.gridUnit)};
-         }));
-    settings.push_back(Define("profile-filter", "Moving-average profile filter",
-                        Reader(&Q::GetProfileFilter),
-                        [](Quil& q) {
-                            return json{{"limits", q.GetProfileFilterMeta()}};
-                        },
-                        Writer<Varkon::QUILApi::ProfileFilter>(&Q::SetProfileFilter), true,
-                        [](Quil& q) {
-                            const auto meta = q.GetProfileFilterMeta();
-                            return Rules{FlagRule("movingAverageEnabled"),
-                                         WholeRule("movingAverageLength",
-                                                   meta.movingAverageMinimumLength,
-                                                   meta.movingAverageMaximumLength)};
-                        }));
-    settings.push_back(Define("profile-algorithm", "Algorithm that computes the profiles",
-                        Reader(&Q::GetProfileAlgorithm),
-                        [](Quil& q) {
-                            return json{{"choices", q.GetProfileAlgorithmMeta().algorithms}};
-                        },
-                        Writer<uint32_t>(&Q::SetProfileAlgorithm), true, [](Quil& q) {
-                            return Rules{ChoiceOrWhole(
-                                "", Choices(q.GetProfileAlgorithmMeta().algorithms))};
-                        }));
-    settings.push_back(
-        Define("algorithm-params", "Parameters of the selected profile algorithm",
-         [](Quil& q) { return json(q.GetProfileAlgorithmParams(q.GetProfileAlgorithm())); },
-         [](Quil& q) {
-             return json{
-                 {"units", q.GetProfileAlgorithmParamsMeta()},
-                 {"limits", q.GetProfileAlgorithmParamsLimits(q.GetProfileAlgorithm()).limits}};
-         },
-         [](Quil& q, const json& value) {
-             q.SetProfileAlgorithmParams(q.GetProfileAlgorithm(),
-                                         value.get<Varkon::QUILApi::ProfileAlgorithmParams>());
-         },
-         true,
-         [](Quil& q) {
-             const auto units = q.GetProfileAlgorithmParamsMeta();
-             const auto limits = q.GetProfileAlgorithmParamsLimits(q.GetProfileAlgorithm()).limits;
-             std::vector<Choice> types;
-             for (const auto& type : limits.thresholdType) {
-                 types.push_back({type.typeID, type.typeName});
-             }
-             return Rules{WholeRule("minPeakHeight", limits.minPeakHeight.min,
-                                    limits.minPeakHeight.max, units.minPeakHeightUnit),
-                          WholeRule("minPeakWidth", limits.minPeakWidth.min,
-                                    limits.minPeakWidth.max, units.minPeakWidthUnit),
-                          WholeRule("thresholdValue", limits.thresholdValue.min,
-                                    limits.thresholdValue.max, units.thresholdValueUnit),
-                          ChoiceOrWhole("thresholdTypeID", types)};
-         }));
-    settings.push_back(Define("axes", "Definition of the z axis", Reader(&Q::GetAxes),
-                        [](Quil& q) {
-                            return json{{"choices", q.GetAxesMeta().zAxisDefinitions}};
-                        },
-                        Writer<uint32_t>(&Q::SetAxes), true, [](Quil& q) {
-                            return Rules{
-                                ChoiceOrWhole("", Choices(q.GetAxesMeta().zAxisDefinitions))};
-                        }));
-    settings.push_back(Define("fov", "Field of view by offset and height", Reader(&Q::GetFoV),
-                        [](Quil& q) {
-                            return json{{"units", q.GetFoVMeta()}, {"limits", q.GetFoVLimits()}};
-                        },
-                        Writer<Varkon::QUILApi::FoV>(&Q::SetFoV), true,
-                        [](Quil& q) {
-                            const auto limits = q.GetFoVLimits();
-                            const std::string unit = q.GetFoVMeta().zUnit;
-                            Rules rules = LateralRules(q, limits);
-                            rules.push_back(NumberRule(
-                                "offset", 0, limits.maxDistance - limits.minDistance, unit));
-                            rules.push_back(
-                                NumberRule("height", limits.minHeight, limits.maxHeight, unit));
-                            return rules;
-                        },
-                        [](Quil& q, const json& value) { CheckWidth("fov", q, value); }));
-    settings.push_back(Define("fov-distance", "Field of view by near and far distance",
-                        Reader(&Q::GetFoVDistance),
-                        [](Quil& q) {
-                            return json{{"units", q.GetFoVMeta()}, {"limits", q.GetFoVLimits()}};
-                        },
-                        Writer<Varkon::QUILApi::FoVDistance>(&Q::SetFoVDistance),
-                        false,  // the same field of view as "fov", in other terms
-                        [](Quil& q) {
-                            const auto limits = q.GetFoVLimits();
-                            const std::string unit = q.GetFoVMeta().zUnit;
-                            Rules rules = LateralRules(q, limits);
-                            rules.push_back(
-                                NumberRule("near", limits.minDistance, limits.maxDistance, unit));
-                            rules.push_back(
-                                NumberRule("far", limits.minDistance, limits.maxDistance, unit));
-                            return rules;
-                        },
-                        [](Quil& q, const json& value) {
-                            CheckWidth("fov-distance", q, value);
-                            const auto limits = q.GetFoVLimits();
-                            const double depth =
-                                value["far"].get<double>() - value["near"].get<double>();
-                            if (depth < limits.minHeight || depth > limits.maxHeight) {
-                                throw InvalidValue(
-                                    "fov-distance.far must be " + FormatNumber(limits.minHeight) +
-                                    " to " + FormatNumber(limits.maxHeight) + " " +
-                                    q.GetFoVMeta().zUnit + " beyond near; got \"" +
-                                    Given(value["far"]) + "\"");
-                            }
-                        }));
-    settings.push_back(Define("network", "Network settings of the sensor", Reader(&Q::GetNetwork),
-                        nullptr, Writer<Varkon::QUILApi::Network>(&Q::SetNetwork),
-                        false,  // writing it could make the sensor unreachable
-                        [](Quil&) {
-                            return Rules{FlagRule("useDHCP"), KindRule("staticIP", Kind::Address),
-                                         KindRule("subnetMask", Kind::Address),
-                                         KindRule("gateway", Kind::Address)};
-                        }));
-    settings.push_back(Define("timeserver", "Time servers", Reader(&Q::GetTimeserver),
-                        [](Quil& q) {
-                            return json{{"numServers", q.GetTimeserverMeta()}};
-                        },
-                        Writer<Varkon::QUILApi::Timeserver>(&Q::SetTimeserver), true, [](Quil& q) {
-                            ValueRule servers = KindRule("ntpServers", Kind::TextList);
-                            servers.maxCount = q.GetTimeserverMeta();
-                            return Rules{FlagRule("useNTP"), servers};
-                        }));
-    settings.push_back(
-        Define("process-interfaces", "Process interfaces and the UDP output",
-         Reader(&Q::GetProcessInterfaces),
-         [](Quil& q) { return json(q.GetProcessInterfacesMeta()); },
-         Writer<Varkon::QUILApi::ProcessInterfaces>(&Q::SetProcessInterfaces), true, [](Quil& q) {
-             const auto meta = q.GetProcessInterfacesMeta();
-             return Rules{FlagRule("enableModbus"),
-                          FlagRule("enableOPCUA"),
-                          ChoiceOrWhole("realtimeProtocolID", Choices(meta.availableRTEthProtocols)),
-                          FlagRule("enableUDPStreaming"),
-                          KindRule("udpDestinationIP", Kind::AddressOrEmpty),
-                          WholeRule("udpDestinationPort", 0, 65535),
-                          ChoiceOrWhole("iolProcessDataLayout", Choices(meta.iolProcessDataLayouts))};
-         }));
-    settings.push_back(Define("udp-stream-data", "Data ids that the UDP output carries",
-                        Reader(&Q::GetUDPStreamData),
-                        [](Quil& q) {
-                            return json{{"choices", q.GetUDPMeta().data}};
-                        },
-                        Writer<Varkon::QUILApi::UDPStreamData>(&Q::SetUDPStreamData), true,
-                        [](Quil& q) {
-                            ValueRule ids = KindRule("enabledDataIDs", Kind::WholeList);
-                            ids.choices = Choices(q.GetUDPMeta().data);
-                            return Rules{ids};
-                        }));
-    settings.push_back(Define("active-setup", "Active parameter setup", Reader(&Q::GetActiveSetup),
-                        [](Quil& q) {
-                            return json{{"numStorages", q.GetParameterSetupMeta()}};
-                        },
-                        nullptr,
-                        false,  // activating a setup replaces the settings saved beside it
-                        nullptr, nullptr, "quil setup activate N"));
-    settings.push_back(Define("startup-setup", "Parameter setup loaded at start-up",
-                        Reader(&Q::GetStartupSetup),
-                        [](Quil& q) {
-                            return json{{"numStorages", q.GetParameterSetupMeta()}};
-                        },
-                        Writer<uint32_t>(&Q::SetStartupSetup), true, SetupNumber));
+    settings.push_back(Define(
+        "exposure-time", "Exposure time of the camera", Reader(&Q::GetExposureTime),
+        [](Quil& q) {
+            return json{{"unit", q.GetExposureTimeMeta().timeUnit},
+                        {"limits", q.GetExposureTimeLimits()}};
+        },
+        Writer<uint32_t>(&Q::SetExposureTime), true,
+        [](Quil& q) {
+            const auto limits = q.GetExposureTimeLimits();
+            return Rules{
+                WholeRule("", limits.minTime, limits.maxTime, q.GetExposureTimeMeta().timeUnit)};
+        }));
+    settings.push_back(Define(
+        "laser-power", "Laser power factor", Reader(&Q::GetLaserPower),
+        [](Quil& q) {
+            const auto meta = q.GetLaserPowerMeta();
+            return json{{"unit", meta.FactorUnit},
+                        {"precision", meta.FactorPrec},
+                        {"limits", q.GetLaserPowerLimits()}};
+        },
+        Writer<double>(&Q::SetLaserPower), true,
+        [](Quil& q) {
+            const auto limits = q.GetLaserPowerLimits();
+            return Rules{NumberRule("", limits.minFactor, limits.maxFactor)};
+        }));
+    settings.push_back(Define(
+        "trigger", "Trigger mode, option, time and encoder steps", Reader(&Q::GetTrigger),
+        [](Quil& q) {
+            const auto meta = q.GetTriggerMeta();
+            return json{{"unit", meta.timeUnit},
+                        {"limits", q.GetTriggerLimits()},
+                        {"modes", meta.triggerModes},
+                        {"options", meta.options}};
+        },
+        Writer<Varkon::QUILApi::Trigger>(&Q::SetTrigger), true,
+        [](Quil& q) {
+            const auto meta = q.GetTriggerMeta();
+            const auto limits = q.GetTriggerLimits();
+            std::vector<Choice> modes;
+            for (const auto& mode : meta.triggerModes) {
+                modes.push_back({mode.id, mode.name});
+            }
+            return Rules{ChoiceOrWhole("triggerMode", modes),
+                         ChoiceOrWhole("modeOption", Choices(meta.options)),
+                         WholeRule("triggerTime", limits.minTime, limits.maxTime, meta.timeUnit),
+                         WholeRule("encoderSteps", limits.minSteps, limits.maxSteps)};
+        },
+        CheckTriggerOption));
+    settings.push_back(Define(
+        "resolution", "Resolution along x and z", Reader(&Q::GetResolution),
+        [](Quil& q) {
+            return json{{"choices", q.GetResolutionLimits()}};
+        },
+        Writer<Varkon::QUILApi::Resolution>(&Q::SetResolution), true,
+        [](Quil& q) {
+            const auto limits = q.GetResolutionLimits();
+            return Rules{ChoiceOrWhole("xResolution", Choices(limits.xResolution)),
+                         ChoiceOrWhole("zResolution", Choices(limits.zResolution))};
+        }));
+    settings.push_back(Define(
+        "resampling", "Resampling of profiles onto a grid", Reader(&Q::GetResampling),
+        [](Quil& q) {
+            const auto meta = q.GetResamplingMeta();
+            return json{
+                {"unit", meta.gridUnit},
+                {"precision", meta.gridPrec},
+                {"limits",
+                 {{"minGridValue", meta.minGridValue}, {"maxGridValue", meta.maxGridValue}}}};
+        },
+        Writer<Varkon::QUILApi::Resampling>(&Q::SetResampling), true,
+        [](Quil& q) {
+            const auto meta = q.GetResamplingMeta();
+            return Rules{FlagRule("enabled"), NumberRule("gridValue", meta.minGridValue,
+                                                         meta.maxGridValue, meta.gridUnit)};
+        }));
+    settings.push_back(Define(
+        "profile-filter", "Moving-average profile filter", Reader(&Q::GetProfileFilter),
+        [](Quil& q) {
+            return json{{"limits", q.GetProfileFilterMeta()}};
+        },
+        Writer<Varkon::QUILApi::ProfileFilter>(&Q::SetProfileFilter), true,
+        [](Quil& q) {
+            const auto meta = q.GetProfileFilterMeta();
+            return Rules{FlagRule("movingAverageEnabled"),
+                         WholeRule("movingAverageLength", meta.movingAverageMinimumLength,
+                                   meta.movingAverageMaximumLength)};
+        }));
+    settings.push_back(Define(
+        "profile-algorithm", "Algorithm that computes the profiles",
+        Reader(&Q::GetProfileAlgorithm),
+        [](Quil& q) {
+            return json{{"choices", q.GetProfileAlgorithmMeta().algorithms}};
+        },
+        Writer<uint32_t>(&Q::SetProfileAlgorithm), true,
+        [](Quil& q) {
+            return Rules{ChoiceOrWhole("", Choices(q.GetProfileAlgorithmMeta().algorithms))};
+        }));
+    settings.push_back(Define(
+        "algorithm-params", "Parameters of the selected profile algorithm",
+        [](Quil& q) { return json(q.GetProfileAlgorithmParams(q.GetProfileAlgorithm())); },
+        [](Quil& q) {
+            return json{
+                {"units", q.GetProfileAlgorithmParamsMeta()},
+                {"limits", q.GetProfileAlgorithmParamsLimits(q.GetProfileAlgorithm()).limits}};
+        },
+        [](Quil& q, const json& value) {
+            q.SetProfileAlgorithmParams(q.GetProfileAlgorithm(),
+                                        value.get<Varkon::QUILApi::ProfileAlgorithmParams>());
+        },
+        true,
+        [](Quil& q) {
+            const auto units = q.GetProfileAlgorithmParamsMeta();
+            const auto limits = q.GetProfileAlgorithmParamsLimits(q.GetProfileAlgorithm()).limits;
+            std::vector<Choice> types;
+            for (const auto& type : limits.thresholdType) {
+                types.push_back({type.typeID, type.typeName});
+            }
+            return Rules{WholeRule("minPeakHeight", limits.minPeakHeight.min,
+                                   limits.minPeakHeight.max, units.minPeakHeightUnit),
+                         WholeRule("minPeakWidth", limits.minPeakWidth.min, limits.minPeakWidth.max,
+                                   units.minPeakWidthUnit),
+                         WholeRule("thresholdValue", limits.thresholdValue.min,
+                                   limits.thresholdValue.max, units.thresholdValueUnit),
+                         ChoiceOrWhole("thresholdTypeID", types)};
+        }));
+    settings.push_back(Define(
+        "axes", "Definition of the z axis", Reader(&Q::GetAxes),
+        [](Quil& q) {
+            return json{{"choices", q.GetAxesMeta().zAxisDefinitions}};
+        },
+        Writer<uint32_t>(&Q::SetAxes), true,
+        [](Quil& q) {
+            return Rules{ChoiceOrWhole("", Choices(q.GetAxesMeta().zAxisDefinitions))};
+        }));
+    settings.push_back(Define(
+        "fov", "Field of view by offset and height", Reader(&Q::GetFoV),
+        [](Quil& q) {
+            return json{{"units", q.GetFoVMeta()}, {"limits", q.GetFoVLimits()}};
+        },
+        Writer<Varkon::QUILApi::FoV>(&Q::SetFoV), true,
+        [](Quil& q) {
+            const auto limits = q.GetFoVLimits();
+            const std::string unit = q.GetFoVMeta().zUnit;
+            Rules rules = LateralRules(q, limits);
+            rules.push_back(NumberRule("offset", 0, limits.maxDistance - limits.minDistance, unit));
+            rules.push_back(NumberRule("height", limits.minHeight, limits.maxHeight, unit));
+            return rules;
+        },
+        [](Quil& q, const json& value) { CheckWidth("fov", q, value); }));
+    settings.push_back(Define(
+        "fov-distance", "Field of view by near and far distance", Reader(&Q::GetFoVDistance),
+        [](Quil& q) {
+            return json{{"units", q.GetFoVMeta()}, {"limits", q.GetFoVLimits()}};
+        },
+        Writer<Varkon::QUILApi::FoVDistance>(&Q::SetFoVDistance),
+        false,  // the same field of view as "fov", in other terms
+        [](Quil& q) {
+            const auto limits = q.GetFoVLimits();
+            const std::string unit = q.GetFoVMeta().zUnit;
+            Rules rules = LateralRules(q, limits);
+            rules.push_back(NumberRule("near", limits.minDistance, limits.maxDistance, unit));
+            rules.push_back(NumberRule("far", limits.minDistance, limits.maxDistance, unit));
+            return rules;
+        },
+        [](Quil& q, const json& value) {
+            CheckWidth("fov-distance", q, value);
+            const auto limits = q.GetFoVLimits();
+            const double depth = value["far"].get<double>() - value["near"].get<double>();
+            if (depth < limits.minHeight || depth > limits.maxHeight) {
+                throw InvalidValue("fov-distance.far must be " + FormatNumber(limits.minHeight) +
+                                   " to " + FormatNumber(limits.maxHeight) + " " +
+                                   q.GetFoVMeta().zUnit + " beyond near; got \"" +
+                                   Given(value["far"]) + "\"");
+            }
+        }));
+    settings.push_back(Define(
+        "network", "Network settings of the sensor", Reader(&Q::GetNetwork), nullptr,
+        Writer<Varkon::QUILApi::Network>(&Q::SetNetwork),
+        false,  // writing it could make the sensor unreachable
+        [](Quil&) {
+            return Rules{FlagRule("useDHCP"), KindRule("staticIP", Kind::Address),
+                         KindRule("subnetMask", Kind::Address), KindRule("gateway", Kind::Address)};
+        }));
+    settings.push_back(Define(
+        "timeserver", "Time servers", Reader(&Q::GetTimeserver),
+        [](Quil& q) {
+            return json{{"numServers", q.GetTimeserverMeta()}};
+        },
+        Writer<Varkon::QUILApi::Timeserver>(&Q::SetTimeserver), true,
+        [](Quil& q) {
+            ValueRule servers = KindRule("ntpServers", Kind::TextList);
+            servers.maxCount = q.GetTimeserverMeta();
+            return Rules{FlagRule("useNTP"), servers};
+        }));
+    settings.push_back(Define(
+        "process-interfaces", "Process interfaces and the UDP output",
+        Reader(&Q::GetProcessInterfaces),
+        [](Quil& q) { return json(q.GetProcessInterfacesMeta()); },
+        Writer<Varkon::QUILApi::ProcessInterfaces>(&Q::SetProcessInterfaces), true,
+        [](Quil& q) {
+            const auto meta = q.GetProcessInterfacesMeta();
+            return Rules{
+                FlagRule("enableModbus"),
+                FlagRule("enableOPCUA"),
+                ChoiceOrWhole("realtimeProtocolID", Choices(meta.availableRTEthProtocols)),
+                FlagRule("enableUDPStreaming"),
+                KindRule("udpDestinationIP", Kind::AddressOrEmpty),
+                WholeRule("udpDestinationPort", 0, 65535),
+                ChoiceOrWhole("iolProcessDataLayout", Choices(meta.iolProcessDataLayouts))};
+        }));
+    settings.push_back(Define(
+        "udp-stream-data", "Data ids that the UDP output carries", Reader(&Q::GetUDPStreamData),
+        [](Quil& q) {
+            return json{{"choices", q.GetUDPMeta().data}};
+        },
+        Writer<Varkon::QUILApi::UDPStreamData>(&Q::SetUDPStreamData), true,
+        [](Quil& q) {
+            ValueRule ids = KindRule("enabledDataIDs", Kind::WholeList);
+            ids.choices = Choices(q.GetUDPMeta().data);
+            return Rules{ids};
+        }));
+    settings.push_back(Define(
+        "active-setup", "Active parameter setup", Reader(&Q::GetActiveSetup),
+        [](Quil& q) {
+            return json{{"numStorages", q.GetParameterSetupMeta()}};
+        },
+        nullptr,
+        false,  // activating a setup replaces the settings saved beside it
+        nullptr, nullptr, "quil setup activate N"));
+    settings.push_back(Define(
+        "startup-setup", "Parameter setup loaded at start-up", Reader(&Q::GetStartupSetup),
+        [](Quil& q) {
+            return json{{"numStorages", q.GetParameterSetupMeta()}};
+        },
+        Writer<uint32_t>(&Q::SetStartupSetup), true, SetupNumber));
     return settings;
 }
 

@@ -31,13 +31,11 @@ const std::pair<Counter, const char*> kProblems[] = {
 };
 
 // The counters whose problems lose data.
-const Counter kLosses[] = {&StreamStatistics::blocksLost,
-                           &StreamStatistics::fragmentedBlocksTimedOut,
-                           &StreamStatistics::decodeFailures,
-                           &StreamStatistics::datagramsTooLong,
-                           &StreamStatistics::kernelDrops,
-                           &StreamStatistics::profilesDropped,
-                           &StreamStatistics::measurementsDropped};
+const Counter kLosses[] = {
+    &StreamStatistics::blocksLost,         &StreamStatistics::fragmentedBlocksTimedOut,
+    &StreamStatistics::decodeFailures,     &StreamStatistics::datagramsTooLong,
+    &StreamStatistics::kernelDrops,        &StreamStatistics::profilesDropped,
+    &StreamStatistics::measurementsDropped};
 
 constexpr auto kSilence = std::chrono::seconds(2);
 constexpr auto kPoll = std::chrono::milliseconds(100);  // how soon a signal is seen
@@ -182,8 +180,8 @@ std::string CaptureSummary(const CaptureCounts& counts) {
     std::string problems;
     for (const auto& [counter, words] : kProblems) {
         if (statistics.*counter != 0) {
-            problems += (problems.empty() ? "" : ", ") + std::to_string(statistics.*counter) +
-                        " " + words;
+            problems +=
+                (problems.empty() ? "" : ", ") + std::to_string(statistics.*counter) + " " + words;
         }
     }
     out << "stream problems: " << (problems.empty() ? "none" : problems) << "\n";
@@ -204,12 +202,9 @@ nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
     }
     statistics["receiveBufferRequested"] = counts.statistics.receiveBufferRequested;
     statistics["receiveBufferGranted"] = counts.statistics.receiveBufferGranted;
-    return {{"profiles", counts.profiles},
-            {"measurements", counts.measurements},
-            {"seconds", counts.elapsed.count()},
-            {"lost", counts.Lost()},
-            {"lostData", counts.LostData()},
-            {"statistics", statistics}};
+    return {{"profiles", counts.profiles},       {"measurements", counts.measurements},
+            {"seconds", counts.elapsed.count()}, {"lost", counts.Lost()},
+            {"lostData", counts.LostData()},     {"statistics", statistics}};
 }
 
 }  // namespace QuilTool

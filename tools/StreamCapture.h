@@ -26,8 +26,8 @@ struct CaptureLimits {
 };
 
 struct CaptureCounts {
-    uint64_t profiles = 0;      // written (a repeated block once)
-    uint64_t measurements = 0;  // written
+    uint64_t profiles = 0;                                       // written (a repeated block once)
+    uint64_t measurements = 0;                                   // written
     Varkon::QUILApi::UdpStreaming::StreamStatistics statistics;  // the stream's counters
     std::chrono::duration<double> elapsed{0};
 

@@ -48,9 +48,8 @@ bool InRange(const ValueRule& rule, double number) {
 }
 
 bool IsWhole(const json& value) {
-    return value.is_number_unsigned() ||
-           (value.is_number_integer() && value.get<int64_t>() >= 0 &&
-            value.get<int64_t>() <= 0xFFFFFFFFll);
+    return value.is_number_unsigned() || (value.is_number_integer() && value.get<int64_t>() >= 0 &&
+                                          value.get<int64_t>() <= 0xFFFFFFFFll);
 }
 
 bool IsChoice(const ValueRule& rule, const json& value) {

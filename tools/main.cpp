@@ -70,8 +70,8 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         const auto rest = app.remaining();
-        const bool unknownCommand = app.get_subcommands().empty() && !rest.empty() &&
-                                    rest.front().rfind("-", 0) != 0;
+        const bool unknownCommand =
+            app.get_subcommands().empty() && !rest.empty() && rest.front().rfind("-", 0) != 0;
         std::cerr << "quil: "
                   << (unknownCommand ? "unknown command \"" + rest.front() + "\"" : e.what())
                   << "; see " << CommandPath(app) << " --help\n";

@@ -42,8 +42,7 @@ inline std::string ReadFile(const std::string& path) {
 /// Runs `program` with `arguments` and the variables of `environment` ("NAME=value"); at most
 /// `limitSeconds`, then it is killed (status 124).
 inline ToolRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                          int limitSeconds = 60,
-                          const std::vector<std::string>& environment = {}) {
+                          int limitSeconds = 60, const std::vector<std::string>& environment = {}) {
     static int counter = 0;
     const std::string base =
         "/tmp/quil-tool-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);

@@ -42,12 +42,29 @@ TEST(ToolHelpTest, EveryExampleRunsAgainstAVirtualSensor) {
     std::system(("rm -rf " + folder + " && mkdir -p " + folder).c_str());
 
     // In an order in which each example finds what it needs (a saved file before its load).
-    const char* commands[] = {"",           "info",         "get",          "set",
-                              "config",     "config save",  "config load",  "backup",
-                              "restore",    "setup",        "setup list",   "setup store",
-                              "setup activate", "setup reset", "login",     "profile",
-                              "image",      "measure",      "stream",       "plot",
-                              "plot profile", "plot heightmap", "demo"};
+    const char* commands[] = {"",
+                              "info",
+                              "get",
+                              "set",
+                              "config",
+                              "config save",
+                              "config load",
+                              "backup",
+                              "restore",
+                              "setup",
+                              "setup list",
+                              "setup store",
+                              "setup activate",
+                              "setup reset",
+                              "login",
+                              "profile",
+                              "image",
+                              "measure",
+                              "stream",
+                              "plot",
+                              "plot profile",
+                              "plot heightmap",
+                              "demo"};
     std::size_t run = 0;
     for (const char* command : commands) {
         std::vector<std::string> arguments;
@@ -95,7 +112,8 @@ TEST(ToolHelpTest, CompletionOffersCommandsAndOptionsFromTheHelp) {
         const std::string script =
             "source /usr/share/bash-completion/bash_completion; source " +
             std::string(QUIL_TOOL_COMPLETION) + "; PATH=" + Directory(QUIL_TOOL) +
-            ":$PATH; COMP_LINE='" + c.line + "'; COMP_POINT=${#COMP_LINE}; read -ra COMP_WORDS "
+            ":$PATH; COMP_LINE='" + c.line +
+            "'; COMP_POINT=${#COMP_LINE}; read -ra COMP_WORDS "
             "<<< \"$COMP_LINE\"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quil quil "
             "\"${COMP_WORDS[-1]}\" \"${COMP_WORDS[-2]}\"; printf '%s\\n' \"${COMPREPLY[@]}\"";
         const ToolRun run = RunProgram("/bin/bash", {"-c", script});

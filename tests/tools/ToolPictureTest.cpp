@@ -74,8 +74,9 @@ TEST_F(ToolPictureTest, ACloudHasOneUnitOnAllAxesAndGapsWhereProfilesWereLost) {
     const ToolRun run = Tool({"stream", "--count", "200", "--format", "ply", "-o", base + ".ply",
                               "--y-step", "0.5", "--allow-loss"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(ReadFile(base + ".ply").find("comment units: x, y and z in mm; profiles 0.5 mm "
-                                           "apart along y by block id\n"),
+    EXPECT_NE(ReadFile(base + ".ply")
+                  .find("comment units: x, y and z in mm; profiles 0.5 mm "
+                        "apart along y by block id\n"),
               std::string::npos);
     // x within the field of view's lateral limits and z within its depth (heights above the
     // far limit), both in mm; y rows 0.5 mm apart, with rows missing where blocks were lost.

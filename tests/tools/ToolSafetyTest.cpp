@@ -32,9 +32,7 @@ protected:
         sensor = std::make_unique<VirtualSensor>(options);
         base = "/tmp/quil-tool-safety-" + std::to_string(getpid()) + "-" + std::to_string(n);
     }
-    void TearDown() override {
-        std::system(("rm -f " + base + "*").c_str());
-    }
+    void TearDown() override { std::system(("rm -f " + base + "*").c_str()); }
 
     ToolRun Tool(std::vector<std::string> arguments, int limitSeconds = 60) {
         arguments.insert(arguments.end(), {"--host", address});
@@ -58,17 +56,18 @@ TEST_F(ToolSafetyTest, AnInterruptedCapturePutsTheSensorsOutputBack) {
         const char* name;
     } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
     Start(1);
-    ASSERT_EQ(Tool({"set", "udp-stream-data", "enabledDataIDs=[0]", "--role", "maintenance"}).status, 0);
+    ASSERT_EQ(
+        Tool({"set", "udp-stream-data", "enabledDataIDs=[0]", "--role", "maintenance"}).status, 0);
     const json before = Output();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        BackgroundTool tool({"stream", "--seconds", "60", "--port", port, "-o", base + ".csv",
-                             "--host", address, "--role", "maintenance", "--password",
-                             "maintenance"},
-                            base);
+        BackgroundTool tool(
+            {"stream", "--seconds", "60", "--port", port, "-o", base + ".csv", "--host", address,
+             "--role", "maintenance", "--password", "maintenance"},
+            base);
         const uint64_t sent = sensor->BlocksSent();
-        ASSERT_TRUE(WaitUntil([&] { return sensor->BlocksSent() > sent + 20; },
-                              std::chrono::seconds(10)));
+        ASSERT_TRUE(
+            WaitUntil([&] { return sensor->BlocksSent() > sent + 20; }, std::chrono::seconds(10)));
         tool.Signal(c.signal);
         EXPECT_EQ(tool.Wait(), 130);
         EXPECT_EQ(tool.Err(), std::string("quil: interrupted by ") + c.name + "\n");
@@ -78,10 +77,10 @@ TEST_F(ToolSafetyTest, AnInterruptedCapturePutsTheSensorsOutputBack) {
 
 TEST_F(ToolSafetyTest, AFailedPutBackIsAFailure) {
     Start(10);
-    BackgroundTool tool({"stream", "--seconds", "60", "--port", port, "-o", base + ".csv",
-                         "--host", address, "--role", "maintenance", "--password", "maintenance",
-                         "--timeout", "2"},
-                        base);
+    BackgroundTool tool(
+        {"stream", "--seconds", "60", "--port", port, "-o", base + ".csv", "--host", address,
+         "--role", "maintenance", "--password", "maintenance", "--timeout", "2"},
+        base);
     const uint64_t sent = sensor->BlocksSent();
     ASSERT_TRUE(
         WaitUntil([&] { return sensor->BlocksSent() > sent + 20; }, std::chrono::seconds(10)));
@@ -114,13 +113,13 @@ TEST_F(ToolSafetyTest, ACaptureWithoutDataSaysWhyAndPutsTheSensorsOutputBack) {
 TEST_F(ToolSafetyTest, AClosedOutputEndsTheCaptureAndPutsTheSensorsOutputBack) {
     Start(2);
     const json before = Output();
-    const ToolRun run = RunProgram(
-        "/bin/bash",
-        {"-c", std::string(QUIL_TOOL) + " stream --seconds 60 --format jsonl --port " + port +
-                   " --host " + address +
-                   " --role maintenance 2>" + base + ".err | head -c 1000 >/dev/null; "
-                   "exit ${PIPESTATUS[0]}"},
-        60, {"QUIL_PASSWORD=maintenance"});
+    const ToolRun run =
+        RunProgram("/bin/bash",
+                   {"-c", std::string(QUIL_TOOL) + " stream --seconds 60 --format jsonl --port " +
+                              port + " --host " + address + " --role maintenance 2>" + base +
+                              ".err | head -c 1000 >/dev/null; "
+                              "exit ${PIPESTATUS[0]}"},
+                   60, {"QUIL_PASSWORD=maintenance"});
     EXPECT_EQ(run.status, 130);
     EXPECT_EQ(ReadFile(base + ".err"), "quil: the output was closed\n");
     EXPECT_EQ(Output(), before);
@@ -133,8 +132,8 @@ TEST_F(ToolSafetyTest, ConfigLoadPutsBackWhatItWroteWhenTheSensorRefusesALaterSe
     changed["enableModbus"] = true;
     // "operator" may change the process interfaces, but not the start-up setup after them.
     std::ofstream(base + ".json") << json{{"process-interfaces", changed}, {"startup-setup", 2}};
-    const ToolRun run = Tool({"config", "load", base + ".json", "--role", "operator",
-                              "--password", "operator"});
+    const ToolRun run =
+        Tool({"config", "load", base + ".json", "--role", "operator", "--password", "operator"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
               "quil: the sensor refused startup-setup = 2: role \"operator\" may not change "
@@ -163,37 +162,49 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
         int status;
         std::string error;
     } cases[] = {
-        {{"set", "exposure-time", "500.7", "--role", "maintenance"}, 2,
+        {{"set", "exposure-time", "500.7", "--role", "maintenance"},
+         2,
          "exposure-time must be a whole number from 10 to 100000 us; got \"500.7\""},
-        {{"set", "exposure-time", "abc", "--role", "maintenance"}, 2,
+        {{"set", "exposure-time", "abc", "--role", "maintenance"},
+         2,
          "exposure-time must be a whole number from 10 to 100000 us; got \"abc\""},
-        {{"set", "exposure-time", "5", "--role", "maintenance"}, 2,
+        {{"set", "exposure-time", "5", "--role", "maintenance"},
+         2,
          "exposure-time must be a whole number from 10 to 100000 us; got \"5\""},
         {{"set", "laser-power", "2"}, 2, "laser-power must be a number from 0.05 to 1; got \"2\""},
-        {{"set", "trigger", "triggerMode=9"}, 2,
+        {{"set", "trigger", "triggerMode=9"},
+         2,
          "trigger.triggerMode must be one of 0 (Continuous), 1 (Software), 2 (Encoder), 3 "
          "(External input); got \"9\""},
-        {{"set", "trigger", "triggerMode=2"}, 2,
+        {{"set", "trigger", "triggerMode=2"},
+         2,
          "trigger.modeOption must be one of 1 (Forward), 2 (Both directions) for triggerMode 2 "
          "(Encoder); got \"0\""},
-        {{"set", "trigger", "speed=3"}, 2,
+        {{"set", "trigger", "speed=3"},
+         2,
          "trigger has no member \"speed\" (members: encoderSteps, modeOption, triggerMode, "
          "triggerTime)"},
-        {{"set", "resampling", "enabled=maybe"}, 2,
+        {{"set", "resampling", "enabled=maybe"},
+         2,
          "resampling.enabled must be true or false; got \"maybe\""},
-        {{"set", "udp-stream-data", "enabledDataIDs=[1,7]"}, 2,
+        {{"set", "udp-stream-data", "enabledDataIDs=[1,7]"},
+         2,
          "udp-stream-data.enabledDataIDs must be a list such as [1, 2] of distinct values from 0 "
          "(Measurement values), 1 (Profile: z, x), 2 (Profile: z, brightness), 3 (Profile: z, x, "
          "brightness); got \"[1,7]\""},
         {{"set", "active-setup", "1"}, 2, "active-setup is changed with `quil setup activate N`"},
-        {{"set", "exposure-time", "800"}, 1,
+        {{"set", "exposure-time", "800"},
+         1,
          "cannot set exposure-time: role \"observer\" may not change \"ExposureTime\"; it needs "
          "role \"maintenance\" (give --role maintenance)"},
-        {{"login", "maintenance", "--password", "guess"}, 1,
+        {{"login", "maintenance", "--password", "guess"},
+         1,
          "wrong password for role \"maintenance\""},
-        {{"setup", "reset", "--role", "maintenance"}, 2,
+        {{"setup", "reset", "--role", "maintenance"},
+         2,
          "setup reset changes every setting of the sensor; confirm with --yes"},
-        {{"plot", "heightmap", "map.jpg"}, 2,
+        {{"plot", "heightmap", "map.jpg"},
+         2,
          "cannot write map.jpg: unsupported image type \".jpg\" (use .png for a picture with "
          "axes, .pgm for the bare heights)"},
         {{"stream", "--port", "27005"}, 2, "give --count or --seconds"},
@@ -257,9 +268,9 @@ TEST_F(ToolSafetyTest, PasswordsComeFromTheEnvironmentAFileOrStandardInput) {
     withFile.insert(withFile.end(), {"--password-file", base + ".secret"});
     EXPECT_EQ(RunTool(login, 60, {"QUIL_PASSWORD=maintenance"}).status, 0);
     EXPECT_EQ(RunTool(withFile).status, 0);
-    const ToolRun fromInput = RunProgram(
-        "/bin/sh", {"-c", "echo maintenance | " + std::string(QUIL_TOOL) +
-                              " login maintenance --password-file - --host " + address});
+    const ToolRun fromInput =
+        RunProgram("/bin/sh", {"-c", "echo maintenance | " + std::string(QUIL_TOOL) +
+                                         " login maintenance --password-file - --host " + address});
     EXPECT_EQ(fromInput.status, 0) << fromInput.err;
     EXPECT_EQ(RunTool({"info"}, 60, {"QUIL_HOST=" + address}).status, 0);
 }

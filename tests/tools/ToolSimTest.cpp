@@ -193,11 +193,11 @@ TEST_F(ToolSimTest, StreamCountsLostAndDuplicatedBlocks) {
     const uint64_t missing = *ids.rbegin() - *ids.begin() + 1 - ids.size();
     EXPECT_GT(missing, 0u);
     // The stream also counts blocks lost after the last one written, before the output stopped.
-    const json summary = json::parse(
-        Tool({"stream", "--count", "400", "--port", port, "--format", "jsonl", "-o",
-              File("again.jsonl"), "--allow-loss", "--json"},
-             true)
-            .out);
+    const json summary =
+        json::parse(Tool({"stream", "--count", "400", "--port", port, "--format", "jsonl", "-o",
+                          File("again.jsonl"), "--allow-loss", "--json"},
+                         true)
+                        .out);
     EXPECT_GT(summary.at("lost").get<uint64_t>(), 0u);
     EXPECT_GT(summary.at("statistics").at("blocksDuplicated").get<uint64_t>(), 0u);
     const std::string counted = run.out.substr(run.out.find("\nlost ") + 6);
@@ -212,9 +212,9 @@ TEST_F(ToolSimTest, PlotsAreReadableImages) {
                           "print(t.parse(sys.argv[1]).getroot().tag)",
                           File("profile.svg")),
               "{http://www.w3.org/2000/svg}svg\n");
-    ASSERT_EQ(Tool({"plot", "heightmap", File("map.png"), "--count", "40", "--port", port}, true)
-                  .status,
-              0);
+    ASSERT_EQ(
+        Tool({"plot", "heightmap", File("map.png"), "--count", "40", "--port", port}, true).status,
+        0);
     const ToolRun run =
         Tool({"plot", "heightmap", File("map.pgm"), "--count", "40", "--port", port}, true);
     ASSERT_EQ(run.status, 0) << run.err;

@@ -22,9 +22,9 @@ void AddBackupCommands(CLI::App& app, Context& context) {
         auto quil = context.Connect();
         const std::string blob = setup ? quil->ReadSingleSetting(*setup) : quil->ReadAllSettings();
         WriteFile(path, [&](std::ostream& out) { out << blob; });
-        context.Print({{"file", path}, {"bytes", blob.size()}},
-                      "saved " + std::to_string(blob.size()) + " bytes of settings to " + path +
-                          "\n");
+        context.Print(
+            {{"file", path}, {"bytes", blob.size()}},
+            "saved " + std::to_string(blob.size()) + " bytes of settings to " + path + "\n");
     });
 
     auto* restore = app.add_subcommand(
@@ -40,18 +40,18 @@ void AddBackupCommands(CLI::App& app, Context& context) {
         const std::string blob = ReadFile(path);
         const std::string what =
             setup ? "parameter setup " + std::to_string(*setup) : std::string("every setting");
-        context.Confirm("Replace " + what + " of the sensor at " + context.host + " with " +
-                            path + "?",
-                        "restore replaces " + what + " of the sensor");
+        context.Confirm(
+            "Replace " + what + " of the sensor at " + context.host + " with " + path + "?",
+            "restore replaces " + what + " of the sensor");
         auto quil = context.Connect();
         if (setup) {
             quil->WriteSingleSetting(blob, *setup);
         } else {
             quil->WriteAllSettings(blob);
         }
-        context.Print({{"file", path}, {"bytes", blob.size()}},
-                      "restored " + std::to_string(blob.size()) + " bytes of settings from " +
-                          path + "\n");
+        context.Print(
+            {{"file", path}, {"bytes", blob.size()}},
+            "restored " + std::to_string(blob.size()) + " bytes of settings from " + path + "\n");
     });
 }
 

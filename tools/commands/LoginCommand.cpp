@@ -13,8 +13,7 @@ void AddLoginCommand(CLI::App& app, Context& context) {
     SetExamples(*command, {"QUIL_PASSWORD=maintenance quil login maintenance"});
     AddCommonOptions(*command, context);
     command->remove_option(command->get_option("--role"));
-    command->add_option("role", context.role, "Role to take: operator or maintenance")
-        ->required();
+    command->add_option("role", context.role, "Role to take: operator or maintenance")->required();
     command->callback([&context] {
         auto quil = context.Connect();
         quil->Logout();

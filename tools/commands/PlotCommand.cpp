@@ -9,8 +9,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <vector>
 #include <ostream>
+#include <vector>
 
 namespace QuilTool {
 namespace {
@@ -45,8 +45,8 @@ struct HeightMapOptions {
 
 }  // namespace
 
-MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map,
-                           const ProfileScale& scale, Palette palette) {
+MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map, const ProfileScale& scale,
+                           Palette palette) {
     CheckImageType(path, kHeightMapTypes, kHeightMapUses);
     const std::string suffix = Suffix(path);
     const HeightGrid grid = MakeGrid(map, scale);
@@ -133,13 +133,17 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         CaptureFromSensor(context, *quil, target, limits, collector, [](const CaptureCounts&) {});
         quil->Disconnect();
         const HeightMap& map = collector.map;
-        const MapArea area = WriteHeightMapFile(
-            options.path, map, scale, options.palette == "grey" ? Palette::Grey : Palette::Perceptual);
+        const MapArea area =
+            WriteHeightMapFile(options.path, map, scale,
+                               options.palette == "grey" ? Palette::Grey : Palette::Perceptual);
         context.Print({{"file", options.path},
                        {"profiles", map.rows.size()},
                        {"lost", map.Lost()},
-                       {"map", {{"left", area.left}, {"top", area.top}, {"width", area.width},
-                                {"height", area.height}}}},
+                       {"map",
+                        {{"left", area.left},
+                         {"top", area.top},
+                         {"width", area.width},
+                         {"height", area.height}}}},
                       "drew " + std::to_string(map.rows.size()) + " profiles (" +
                           std::to_string(map.Lost()) + " lost) into " + options.path + "\n");
     });

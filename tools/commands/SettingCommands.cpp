@@ -121,7 +121,8 @@ std::vector<const Setting*> CheckedConfig(const json& config, const std::string&
             continue;
         }
         if (!setting.inConfig) {
-            throw std::runtime_error(path + ": " + setting.name + " is not part of a configuration");
+            throw std::runtime_error(path + ": " + setting.name +
+                                     " is not part of a configuration");
         }
         try {
             CheckWritable(setting, quil, config[setting.name]);
@@ -175,12 +176,12 @@ void LoadConfig(Context& context, const std::string& path) {
                 it->first->write(*quil, it->second);
                 putBack += (putBack.empty() ? "" : ", ") + it->first->name;
             } catch (const std::exception& e) {
-                notPutBack += "; putting back " + it->first->name + " failed too: " +
-                              Explain(e, context.Failures());
+                notPutBack += "; putting back " + it->first->name +
+                              " failed too: " + Explain(e, context.Failures());
             }
         }
-        const std::string text = failure.what() +
-                                 (putBack.empty() ? "" : "; put back: " + putBack) + notPutBack;
+        const std::string text =
+            failure.what() + (putBack.empty() ? "" : "; put back: " + putBack) + notPutBack;
         if (dynamic_cast<const Interrupted*>(&failure) && notPutBack.empty()) {
             throw Interrupted(text);
         }

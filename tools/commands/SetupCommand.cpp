@@ -26,8 +26,8 @@ void AddSetupCommand(CLI::App& app, Context& context) {
                        {"active", active.active},
                        {"saved", active.saved},
                        {"startup", startup}},
-                      "setups:  " + std::to_string(storages) + "\nactive:  " +
-                          std::to_string(active.active) +
+                      "setups:  " + std::to_string(storages) +
+                          "\nactive:  " + std::to_string(active.active) +
                           (active.saved ? "" : " (changed since stored)") +
                           "\nstartup: " + std::to_string(startup) + "\n");
     });

@@ -104,14 +104,13 @@ void Stream(Context& context, const StreamOptions& options) {
         std::any_of(ids.begin(), ids.end(), [](uint32_t id) { return id >= 1 && id <= 3; });
     const bool terminal = isatty(STDERR_FILENO) != 0;
     auto quil = context.Connect(options.target.port);
-    const ProfileScale scale =
-        options.format == "ply" ? ProfileScale::Read(*quil) : ProfileScale{};
+    const ProfileScale scale = options.format == "ply" ? ProfileScale::Read(*quil) : ProfileScale{};
     const auto writer = MakeCaptureWriter(options.format, data, scale, options.yStep);
     CheckedWriter checked(*writer, data,
                           options.output == "-" ? "standard output" : options.output);
-    const CaptureCounts counts = CaptureFromSensor(
-        context, *quil, options.target, limits, checked,
-        [&](const CaptureCounts& now) { ShowProgress(now, limits, terminal); });
+    const CaptureCounts counts =
+        CaptureFromSensor(context, *quil, options.target, limits, checked,
+                          [&](const CaptureCounts& now) { ShowProgress(now, limits, terminal); });
     if (terminal) {
         std::fputc('\n', stderr);
     }
@@ -138,9 +137,10 @@ void AddStreamCommand(CLI::App& app, Context& context) {
         "Aim the sensor's UDP output at this host, capture profiles or measurements and write "
         "them as CSV, JSON Lines or a PLY point cloud; the sensor's output is put back "
         "afterwards, also after Ctrl-C. Exit status 3 when data was lost");
-    SetExamples(*command,
-                {"quil stream --count 500 --format ply -o scan.ply --role maintenance",
-                 "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3"});
+    SetExamples(
+        *command,
+        {"quil stream --count 500 --format ply -o scan.ply --role maintenance",
+         "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     command->add_option("--port", options.target.port, "Local UDP port to receive on")
