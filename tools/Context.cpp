@@ -101,7 +101,9 @@ void AddCommonOptions(CLI::App& command, Context& context) {
         .add_option("--password-file", context.passwordFile,
                     "Read the password from the first line of this file, - for standard input")
         ->excludes(password);
-    command.add_option("--timeout", context.timeoutSeconds, "Seconds to wait for the sensor")
+    command
+        .add_option("--timeout", context.timeoutSeconds,
+                    "Seconds the sensor may take to answer, for each step")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
     command.add_flag("--json", context.json, "Print the result as one JSON document");

@@ -47,9 +47,11 @@ bool InRange(const ValueRule& rule, double number) {
     return (!rule.min || number >= *rule.min) && (!rule.max || number <= *rule.max);
 }
 
+// A whole number that fits the sensor's 32 bits.
 bool IsWhole(const json& value) {
-    return value.is_number_unsigned() || (value.is_number_integer() && value.get<int64_t>() >= 0 &&
-                                          value.get<int64_t>() <= 0xFFFFFFFFll);
+    return (value.is_number_unsigned() && value.get<uint64_t>() <= 0xFFFFFFFFull) ||
+           (value.is_number_integer() && value.get<int64_t>() >= 0 &&
+            value.get<int64_t>() <= 0xFFFFFFFFll);
 }
 
 bool IsChoice(const ValueRule& rule, const json& value) {

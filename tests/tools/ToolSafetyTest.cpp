@@ -193,6 +193,9 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          "(Measurement values), 1 (Profile: z, x), 2 (Profile: z, brightness), 3 (Profile: z, x, "
          "brightness); got \"[1,7]\""},
         {{"set", "active-setup", "1"}, 2, "active-setup is changed with `quil setup activate N`"},
+        {{"setup", "store", "7", "--role", "maintenance"},
+         2,
+         "the setup number must be a whole number from 0 to 3; got \"7\""},
         {{"set", "exposure-time", "800"},
          1,
          "cannot set exposure-time: role \"observer\" may not change \"ExposureTime\"; it needs "

@@ -60,6 +60,7 @@ void Get(Context& context, const std::string& name) {
     std::string text;
     std::size_t failed = 0;
     for (const auto& setting : AllSettings()) {
+        context.ExpectAnswers();  // the time limit holds for each setting
         try {
             entries.push_back(ReadSetting(setting, *quil));
             text += SettingText(entries.back());
@@ -106,8 +107,8 @@ void SaveConfig(Context& context, const std::string& path) {
 
 // The settings of a configuration document in the order in which they are written, each checked
 // against the sensor's limits before anything is written.
-std::vector<const Setting*> CheckedConfig(const json& config, const std::string& path,
-                                          Varkon::QUILApi::Quil& quil) {
+std::vector<const Setting*> CheckedConfig(Context& context, const json& config,
+                                          const std::string& path, Varkon::QUILApi::Quil& quil) {
     for (const auto& [name, value] : config.items()) {
         try {
             FindSetting(name);
@@ -124,6 +125,7 @@ std::vector<const Setting*> CheckedConfig(const json& config, const std::string&
             throw std::runtime_error(path + ": " + setting.name +
                                      " is not part of a configuration");
         }
+        context.ExpectAnswers();
         try {
             CheckWritable(setting, quil, config[setting.name]);
         } catch (const std::exception& e) {
@@ -140,7 +142,7 @@ void LoadConfig(Context& context, const std::string& path) {
         throw std::runtime_error(path + " does not hold a JSON object");
     }
     auto quil = context.Connect();
-    const auto settings = CheckedConfig(config, path, *quil);
+    const auto settings = CheckedConfig(context, config, path, *quil);
     std::vector<std::pair<const Setting*, json>> before;
     for (const Setting* setting : settings) {
         before.emplace_back(setting, setting->read(*quil));
@@ -153,6 +155,7 @@ void LoadConfig(Context& context, const std::string& path) {
     try {
         for (const auto& [setting, old] : before) {
             InterruptionGuard::ThrowIfInterrupted();
+            context.ExpectAnswers();
             const json& value = config[setting->name];
             if (value == old) {
                 continue;
@@ -172,6 +175,7 @@ void LoadConfig(Context& context, const std::string& path) {
         std::string putBack;
         std::string notPutBack;
         for (auto it = written.rbegin(); it != written.rend(); ++it) {
+            context.ExpectAnswers();
             try {
                 it->first->write(*quil, it->second);
                 putBack += (putBack.empty() ? "" : ", ") + it->first->name;

@@ -1,10 +1,20 @@
 // quil setup: the sensor's stored parameter setups.
 #include "Commands.h"
 #include "RecordJson.h"
+#include "ValueRules.h"
 
 #include <CLI/CLI.hpp>
 
 namespace QuilTool {
+namespace {
+
+// @throws InvalidValue unless `number` names one of the sensor's setups.
+void CheckSetupNumber(Varkon::QUILApi::Quil& quil, uint32_t number) {
+    const uint32_t storages = quil.GetParameterSetupMeta();
+    CheckValue("the setup number", {WholeRule("", 0, storages == 0 ? 0 : storages - 1)}, number);
+}
+
+}  // namespace
 
 void AddSetupCommand(CLI::App& app, Context& context) {
     static uint32_t number = 0;
@@ -42,6 +52,7 @@ void AddSetupCommand(CLI::App& app, Context& context) {
     activate->add_option("number", number, "Setup number")->required();
     activate->callback([&context] {
         auto quil = context.Connect();
+        CheckSetupNumber(*quil, number);
         const auto active = quil->GetActiveSetup();
         if (!active.saved) {
             context.Confirm("Setup " + std::to_string(active.active) +
@@ -64,7 +75,9 @@ void AddSetupCommand(CLI::App& app, Context& context) {
     AddCommonOptions(*store, context);
     store->add_option("number", number, "Setup number")->required();
     store->callback([&context] {
-        context.Connect()->StoreToSetup(number);
+        auto quil = context.Connect();
+        CheckSetupNumber(*quil, number);
+        quil->StoreToSetup(number);
         context.Print({{"stored", number}},
                       "settings stored into setup " + std::to_string(number) + "\n");
     });
