@@ -211,6 +211,11 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          "cannot write map.jpg: unsupported image type \".jpg\" (use .png for a picture with "
          "axes, .pgm for the bare heights)"},
         {{"stream", "--port", "27005"}, 2, "give --count or --seconds"},
+        {{"stream", "--count", "1", "--data-ids", "7", "--port", "27005", "--role", "maintenance"},
+         2,
+         "--data-ids must be a list such as [1, 2] of distinct values from 0 (Measurement "
+         "values), 1 (Profile: z, x), 2 (Profile: z, brightness), 3 (Profile: z, x, brightness); "
+         "got \"[7]\""},
         {{"frobnicate"}, 2, "unknown command \"frobnicate\"; see quil --help"},
         {{"set"}, 2, "name is required; see quil set --help"},
     };

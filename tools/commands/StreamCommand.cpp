@@ -1,6 +1,7 @@
 // quil stream: capture the sensor's UDP stream to a file.
 #include "Commands.h"
 #include "Interruption.h"
+#include "Settings.h"
 #include "StreamCapture.h"
 
 #include <CLI/CLI.hpp>
@@ -82,6 +83,13 @@ private:
     std::string destination;
 };
 
+// @throws InvalidValue unless the sensor offers every data id.
+void CheckDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids) {
+    auto rules = FindSetting("udp-stream-data").rules(quil);
+    rules.front().member.clear();
+    CheckValue("--data-ids", rules, nlohmann::json(ids));
+}
+
 void Stream(Context& context, const StreamOptions& options) {
     if (options.count == 0 && options.seconds <= 0) {
         throw UsageError("give --count or --seconds");
@@ -104,6 +112,7 @@ void Stream(Context& context, const StreamOptions& options) {
         std::any_of(ids.begin(), ids.end(), [](uint32_t id) { return id >= 1 && id <= 3; });
     const bool terminal = isatty(STDERR_FILENO) != 0;
     auto quil = context.Connect(options.target.port);
+    CheckDataIds(*quil, ids);
     const ProfileScale scale = options.format == "ply" ? ProfileScale::Read(*quil) : ProfileScale{};
     const auto writer = MakeCaptureWriter(options.format, data, scale, options.yStep);
     CheckedWriter checked(*writer, data,
