@@ -258,6 +258,39 @@ TEST_F(ToolSafetyTest, ActivatingASetupAsksBeforeDiscardingUnstoredChanges) {
     EXPECT_EQ(sensor->Read("ActiveSetup").at("active"), 1);
 }
 
+// On a terminal, a destructive command asks; only "y" or "yes" lets it go ahead.
+TEST_F(ToolSafetyTest, ResetAsksOnATerminal) {
+    const struct {
+        const char* answer;
+        int status;
+        int exposureAfter;
+    } cases[] = {{"y", 0, 500}, {"n", 1, 900}, {"", 1, 900}};
+    Start(12);
+    const std::string terminal =
+        "import os, pty, sys\n"
+        "pid, fd = pty.fork()\n"
+        "if pid == 0:\n"
+        "    os.execv(sys.argv[1], sys.argv[1:])\n"
+        "asked = b''\n"
+        "while not asked.endswith(b'[y/N] '):\n"
+        "    asked += os.read(fd, 100)\n"
+        "os.write(fd, os.environ['ANSWER'].encode() + b'\\n')\n"
+        "print(asked.decode().strip())\n"
+        "sys.exit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ASSERT_EQ(Tool({"set", "exposure-time", "900", "--role", "maintenance"}).status, 0);
+        const ToolRun run =
+            RunProgram("/usr/bin/python3",
+                       {"-c", terminal, QUIL_TOOL, "setup", "reset", "--host", address, "--role",
+                        "maintenance"},
+                       30, {"QUIL_PASSWORD=maintenance", std::string("ANSWER=") + c.answer});
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_EQ(run.out, "Reset every setting of the sensor at " + address + "? [y/N]\n");
+        EXPECT_EQ(sensor->Read("ExposureTime").at("ExposureTime"), c.exposureAfter);
+    }
+}
+
 TEST_F(ToolSafetyTest, ResetKeepsTheNetworkAddress) {
     Start(8);
     ASSERT_EQ(Tool({"set", "network", "staticIP=192.0.2.99", "--role", "maintenance"}).status, 0);
