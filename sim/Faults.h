@@ -21,6 +21,14 @@ struct FaultRates {
     double datagramTruncate = 0.0;   // a datagram is cut short at a random length
 };
 
+/// Datagram faults the stream has carried out so far.
+struct InjectedFaults {
+    uint64_t lost = 0;
+    uint64_t duplicated = 0;
+    uint64_t reordered = 0;  // held back and sent after the next datagram
+    uint64_t truncated = 0;
+};
+
 /// Draws the faults, from a generator seeded once, so that a seed repeats them. Thread-safe.
 class Faults {
 public:

@@ -103,19 +103,23 @@ void Streamer::Follow(const StreamTarget& target) {
 void Streamer::Send(const Bytes& datagram, const StreamTarget& target) {
     switch (faults.NextDatagram()) {
         case Faults::Datagram::Lose:
+            ++lost;
             return;
         case Faults::Datagram::Truncate:
+            ++truncated;
             Transmit(Bytes(datagram.begin(),
                            datagram.begin() + static_cast<std::ptrdiff_t>(
                                                   faults.TruncatedLength(datagram.size()))),
                      target);
             break;
         case Faults::Datagram::Duplicate:
+            ++duplicated;
             Transmit(datagram, target);
             Transmit(datagram, target);
             break;
         case Faults::Datagram::Reorder:
             if (!held) {
+                ++reordered;
                 held = datagram;
                 return;
             }

@@ -57,6 +57,9 @@ public:
     void Wake();
     uint64_t NowUs() const;
     uint64_t BlocksSent() const { return blocks; }
+    InjectedFaults Injected() const {
+        return {lost.load(), duplicated.load(), reordered.load(), truncated.load()};
+    }
 
 private:
     void Run();
@@ -79,6 +82,10 @@ private:
     std::optional<Bytes> held;  // a datagram held back to be sent out of order
     uint32_t nextBlockId = 1;
     std::atomic<uint64_t> blocks{0};
+    std::atomic<uint64_t> lost{0};
+    std::atomic<uint64_t> duplicated{0};
+    std::atomic<uint64_t> reordered{0};
+    std::atomic<uint64_t> truncated{0};
     boost::asio::io_context context;
     boost::asio::ip::udp::socket socket{context};
     std::thread thread;

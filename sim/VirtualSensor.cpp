@@ -246,6 +246,10 @@ uint64_t VirtualSensor::BlocksSent() const {
     return impl->streamer->BlocksSent();
 }
 
+InjectedFaults VirtualSensor::Injected() const {
+    return impl->streamer->Injected();
+}
+
 std::size_t VirtualSensor::OpenConnections() const {
     return impl->server->OpenConnections();
 }

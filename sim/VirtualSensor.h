@@ -59,6 +59,8 @@ public:
     Picture Photograph(uint64_t index, uint64_t timeUs) const;
     /// Blocks sent on the UDP output so far.
     uint64_t BlocksSent() const;
+    /// Datagram faults carried out on the UDP output so far.
+    InjectedFaults Injected() const;
     std::size_t OpenConnections() const;
     bool WaitForOpenConnections(std::size_t count, std::chrono::milliseconds limit) const;
 

@@ -549,6 +549,13 @@ struct StreamMeasurement {
 
 /// One profile (data ids 1 to 3). Channels hold pointCount values each, or none when absent;
 /// points that the block did not carry read 0.
+///
+/// Channel values are passed on exactly as the sensor sends them, as raw 16-bit words: the
+/// library applies no scale, offset or unit. Their meaning comes from the sensor's descriptions:
+/// "ProfileMeta" (GetProfileMeta) and the axis definitions ("AxesMeta", "Axes") say which
+/// quantity each channel carries, in which unit and with which resolution, and "FoV" gives the
+/// range. Channel 0 is the profile's height (z), channel 1 its lateral position (x), channel 2
+/// the brightness of the laser line. The virtual sensor's encoding is described in the README.
 struct StreamProfile {
     uint32_t blockId{};              ///< block id of the packet header
     std::array<bool, 4> flags{};     ///< flags 1 to 4, as sent

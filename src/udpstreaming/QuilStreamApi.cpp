@@ -1,5 +1,6 @@
 #include "udpstreaming/QuilStreamApi.h"
 
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -12,6 +13,28 @@ namespace Varkon::QUILApi::UdpStreaming {
 namespace {
 
 const std::string kTaskExceptionPrefix = "Exception in streaming task: ";
+
+// The receive buffer granted for a request of `requested` bytes, in the units of the request,
+// from the size the system reports. Linux caps a request at net.core.rmem_max and reports twice
+// what it grants (the rest is for its bookkeeping); some kernels that emulate Linux report the
+// size itself. The limit tells the two apart: a report of at least twice the granted size is a
+// doubled one.
+int GrantedReceiveBuffer(int requested, int reported) {
+    int limit = requested;
+#if defined(__linux__)
+    std::ifstream file("/proc/sys/net/core/rmem_max");
+    long long rmemMax = 0;
+    if (file >> rmemMax && rmemMax > 0 && rmemMax < limit) {
+        limit = static_cast<int>(rmemMax);
+    }
+    if (static_cast<long long>(reported) >= 2LL * limit) {
+        return reported / 2;
+    }
+#else
+    (void)requested;
+#endif
+    return reported;
+}
 
 }  // namespace
 
@@ -148,12 +171,7 @@ void QuilStreamApi::SetReceiveBufferSize(const int& bytes) {
 
 void QuilStreamApi::RequestReceiveBuffer(int bytes) {
     transport->SetReceiveBufferSize(bytes);
-#if defined(__linux__)
-    const int granted = transport->GetReceiveBufferSize() / 2;  // Linux doubles what it grants
-#else
-    const int granted = transport->GetReceiveBufferSize();
-#endif
-    counters.SetReceiveBuffer(bytes, granted);
+    counters.SetReceiveBuffer(bytes, GrantedReceiveBuffer(bytes, transport->GetReceiveBufferSize()));
 }
 
 bool QuilStreamApi::HasError() {
@@ -241,6 +259,7 @@ void QuilStreamApi::Run() {
     datagram.reserve(Protocol::kMaxDatagramSize);
     Transport::IUdpTransport::ReceiveInfo info;
     while (!stop) {
+        info.more = false;
         if (!started) {
             std::unique_lock<std::mutex> lock(idleMutex);
             idleWake.wait_for(lock, kIdlePoll, [this] { return stop || started; });
@@ -251,9 +270,16 @@ void QuilStreamApi::Run() {
             if (transport->ReceiveWithInfo(datagram, info)) {
                 Handle(datagram, info);
             }
+            if (!info.more) {
+                FlushWake();
+            }
         } catch (const std::exception& e) {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            AddUrgentError(StreamError{0, StreamingTaskException, kTaskExceptionPrefix + e.what()});
+            {
+                std::lock_guard<std::mutex> lock(queueMutex);
+                AddUrgentError(
+                    StreamError{0, StreamingTaskException, kTaskExceptionPrefix + e.what()});
+            }
+            FlushWake();
             return;
         }
     }
@@ -346,6 +372,15 @@ void QuilStreamApi::CountProfileBlock(uint8_t dataId) {
 }
 
 void QuilStreamApi::WakeReaders() {
+    wakePending = true;
+}
+
+void QuilStreamApi::FlushWake() {
+    if (!wakePending) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(queueMutex);
+    wakePending = false;
     if (waiting != 0) {
         filed.notify_all();
     }

@@ -23,7 +23,7 @@ namespace Varkon::QUILApi::UdpStreaming {
 // The stream object. A worker thread takes datagrams from the transport, hands them to the
 // protocol and, in the protocol's callbacks, decodes blocks and files records and errors into the
 // queues. Application threads read the queues under the queue mutex; waiting readers sleep on
-// `filed` and the worker wakes them for each entry it files (only when someone waits).
+// `filed`, and the worker wakes them after each run of datagrams that arrived together.
 //
 // Nothing that the stream owns refers back to it by ownership: the protocol's callbacks and the
 // worker use the plain pointer, which is safe because the worker is joined before the stream
@@ -96,7 +96,10 @@ private:
     template <class Queue>
     std::optional<typename Queue::value_type> PopOldestFor(Queue& queue,
                                                            std::chrono::milliseconds timeout);
-    void WakeReaders();
+    // Readers are woken once per run of datagrams that arrived together, not per entry: a
+    // wake is a system call, and the next entries follow within microseconds.
+    void WakeReaders();  // needs the queue mutex; worker only
+    void FlushWake();    // worker only
     void RequestReceiveBuffer(int bytes);
     template <class Queue>
     std::size_t CountOf(const Queue& queue);
@@ -115,6 +118,7 @@ private:
     std::deque<StreamMeasurement> measurements;
     std::condition_variable filed;  // with queueMutex: an entry was filed, or the stream stopped
     std::size_t waiting{0};         // readers waiting on `filed`; under queueMutex
+    bool wakePending{false};        // entries filed since the last wake; worker only
     std::mutex idleMutex;  // lets Start and Close wake the idle worker at once
     std::condition_variable idleWake;
     std::thread worker;  // last: starts once everything above exists

@@ -9,6 +9,7 @@ namespace Varkon::QUILApi {
 namespace {
 
 using Sim::FaultRates;
+using Sim::InjectedFaults;
 using Sim::VirtualSensor;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -17,6 +18,7 @@ using Testing::SimOptions;
 using Testing::Throws;
 using Testing::WaitUntil;
 using UdpStreaming::PacketErrorType;
+using UdpStreaming::StreamStatistics;
 
 const std::string kNoConnectReply =
     "No matching response found to request with sessionID: 0 msgID: 1";
@@ -63,6 +65,10 @@ struct DatagramCase {
     FaultRates faults;
     uint32_t dataId;
     PacketErrorType expected;
+    // What the stream counted of the fault, and what the sensor injected; none for fragments,
+    // where one lost datagram can cost a block in several ways.
+    uint64_t (*counted)(const StreamStatistics&);
+    uint64_t InjectedFaults::*injected;
 };
 
 FaultRates Rates(double FaultRates::*rate, double value) {
@@ -72,12 +78,18 @@ FaultRates Rates(double FaultRates::*rate, double value) {
 }
 
 const DatagramCase kDatagramCases[] = {
-    {"Loss", Rates(&FaultRates::datagramLoss, 0.2), 0, UdpStreaming::PacketsLost},
-    {"Duplicate", Rates(&FaultRates::datagramDuplicate, 0.2), 0, UdpStreaming::DuplicateBlockId},
-    {"Reorder", Rates(&FaultRates::datagramReorder, 0.2), 0, UdpStreaming::UnexpectedBlockId},
+    {"Loss", Rates(&FaultRates::datagramLoss, 0.2), 0, UdpStreaming::PacketsLost,
+     [](const StreamStatistics& s) { return s.blocksLost; }, &InjectedFaults::lost},
+    {"Duplicate", Rates(&FaultRates::datagramDuplicate, 0.2), 0, UdpStreaming::DuplicateBlockId,
+     [](const StreamStatistics& s) { return s.blocksDuplicated; }, &InjectedFaults::duplicated},
+    {"Reorder", Rates(&FaultRates::datagramReorder, 0.2), 0, UdpStreaming::UnexpectedBlockId,
+     [](const StreamStatistics& s) { return s.blocksOutOfOrder; }, &InjectedFaults::reordered},
     {"Truncate", Rates(&FaultRates::datagramTruncate, 0.2), 0,
-     UdpStreaming::StreamingTaskException},
-    {"FragmentLoss", Rates(&FaultRates::datagramLoss, 0.2), 3, UdpStreaming::FragmentTimeout},
+     UdpStreaming::StreamingTaskException,
+     [](const StreamStatistics& s) { return s.datagramsTooShort + s.blocksEmpty + s.decodeFailures; },
+     &InjectedFaults::truncated},
+    {"FragmentLoss", Rates(&FaultRates::datagramLoss, 0.2), 3, UdpStreaming::FragmentTimeout,
+     nullptr, nullptr},
 };
 
 void PrintTo(const DatagramCase& c, std::ostream* os) {
@@ -86,29 +98,37 @@ void PrintTo(const DatagramCase& c, std::ostream* os) {
 
 class SimDatagramFaultTest : public ::testing::TestWithParam<DatagramCase> {};
 
-TEST_P(SimDatagramFaultTest, TheStreamReportsTheFault) {
+// The faults start once the first block has arrived and end well before the counts are taken,
+// so that every fault falls between two blocks that arrived and is counted.
+TEST_P(SimDatagramFaultTest, TheStreamReportsAndCountsTheFault) {
     const int n = Testing::ParamIndex();
     const std::string address = "127.0.6." + std::to_string(43 + n);
     const auto port = static_cast<unsigned short>(23010 + n);
     auto options = SimOptions(address);
     options.profileRate = 500;
-    options.faults = GetParam().faults;
     VirtualSensor sensor(options);
     auto client = Connected(address, port, "operator");
     auto stream = client->GetStream();
     stream->Start();
-    client->SetUDPStreamData({{GetParam().dataId}});
-    client->SetProcessInterfaces(false, false, 0, true, "127.0.0.1", port, 0);
+    StreamOutputAim aim(*client, port, {GetParam().dataId});
+    ASSERT_TRUE(stream->WaitForData(seconds(10)));
+    sensor.SetFaults(GetParam().faults);
     bool seen = false;
     ASSERT_TRUE(WaitUntil(
         [&] {
             while (!seen && stream->HasError()) {
                 seen = stream->PopError().type == GetParam().expected;
             }
-            return seen;
+            return seen && stream->GetStatistics().BlocksDelivered() >= 300;
         },
         seconds(20)));
-    client->SetProcessInterfaces(false, false, 0, false, "127.0.0.1", port, 0);
+    sensor.SetFaults({});
+    const uint64_t delivered = stream->GetStatistics().BlocksDelivered();
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetStatistics().BlocksDelivered() >= delivered + 50; },
+                          seconds(20)));
+    if (GetParam().counted != nullptr) {
+        EXPECT_EQ(GetParam().counted(stream->GetStatistics()), sensor.Injected().*GetParam().injected);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, SimDatagramFaultTest, ::testing::ValuesIn(kDatagramCases));

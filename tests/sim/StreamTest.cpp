@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <mutex>
+#include <stdexcept>
 
 namespace Varkon::QUILApi {
 namespace {
@@ -143,5 +145,97 @@ TEST(SimStreamTest, LargeProfilesAreFragmented) {
     EXPECT_FALSE(stream->HasError());
 }
 
+
+// StreamOutputAim: the sensor's UDP output is aimed here and put back exactly, however the
+// scope is left. Each case starts from output settings that differ from what the aim writes.
+struct AimCase {
+    const char* name;
+    std::function<void(Quil&, unsigned short port)> use;
+    bool keepsLaterChange;  // a change made after an explicit Restore stays
+};
+
+const AimCase kAimCases[] = {
+    {"Destruction",
+     [](Quil& client, unsigned short port) {
+         StreamOutputAim aim(client, port, {1});
+         EXPECT_EQ(aim.GetLocalAddress(), "127.0.0.1");
+         EXPECT_TRUE(client.GetProcessInterfaces().enableUDPStreaming);
+         EXPECT_EQ(client.GetUDPStreamData().enabledDataIDs, std::vector<uint32_t>{1});
+         EXPECT_TRUE(client.GetStream()->PopProfileFor(seconds(10)).has_value());
+     },
+     false},
+    {"Exception",
+     [](Quil& client, unsigned short port) {
+         EXPECT_THROW(
+             {
+                 StreamOutputAim aim(client, port, {1});
+                 throw std::runtime_error("capture failed");
+             },
+             std::runtime_error);
+     },
+     false},
+    {"ConstructorFailsHalfWay",  // the data ids are written, the destination is refused
+     [](Quil& client, unsigned short port) {
+         EXPECT_THROW(StreamOutputAim(client, port, {1}, "192.0.2.7"), std::invalid_argument);
+     },
+     false},
+    {"ExplicitRestore",
+     [](Quil& client, unsigned short port) {
+         StreamOutputAim aim(client, port, {1});
+         aim.Restore();
+         client.SetUDPStreamData({{3}});
+     },
+     true},
+};
+
+class SimStreamAimTest : public ::testing::TestWithParam<AimCase> {};
+
+TEST_P(SimStreamAimTest, PutsTheOutputBackExactly) {
+    const int n = Testing::ParamIndex();
+    const std::string address = "127.0.11." + std::to_string(1 + n);
+    const auto port = static_cast<unsigned short>(26100 + n);
+    VirtualSensor sensor(SimOptions(address));
+    auto client = Connected(address, port, "operator");
+    client->SetUDPStreamData({{0, 2}});
+    client->SetProcessInterfaces(false, false, 0, false, "127.0.0.9", 5999, 0);
+    const auto output = sensor.Read("ProcessInterfaces");
+    client->GetStream()->Start();
+
+    GetParam().use(*client, port);
+
+    EXPECT_EQ(sensor.Read("ProcessInterfaces"), output);
+    const std::vector<uint32_t> dataIds =
+        GetParam().keepsLaterChange ? std::vector<uint32_t>{3} : std::vector<uint32_t>{0, 2};
+    EXPECT_EQ(client->GetUDPStreamData().enabledDataIDs, dataIds);
+}
+
+void PrintTo(const AimCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Aim, SimStreamAimTest, ::testing::ValuesIn(kAimCases));
+
+TEST(SimStreamAimTest, AFailedRestoreIsReportedAndTriedAgainLater) {
+    VirtualSensor sensor(SimOptions("127.0.11.20"));
+    auto client = Connected("127.0.11.20", 26120, "operator");
+    const auto output = sensor.Read("ProcessInterfaces");
+    const auto dataIds = sensor.Read("UDPStreamData");
+    StreamOutputAim aim(*client, 26120, {1});
+    client->Disconnect();
+    try {
+        aim.Restore();
+        ADD_FAILURE() << "Restore succeeded without a connection";
+    } catch (const std::runtime_error& e) {
+        const std::string text = e.what();
+        EXPECT_EQ(text.rfind("Could not restore the sensor's ProcessInterfaces: ", 0), 0u) << text;
+        EXPECT_NE(text.find("; Could not restore the sensor's UDPStreamData: "), std::string::npos)
+            << text;
+    }
+    client->Connect();
+    client->Login("operator", "operator");
+    aim.Restore();
+    EXPECT_EQ(sensor.Read("ProcessInterfaces"), output);
+    EXPECT_EQ(sensor.Read("UDPStreamData"), dataIds);
+}
 }  // namespace
 }  // namespace Varkon::QUILApi

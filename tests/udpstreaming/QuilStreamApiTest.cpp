@@ -6,6 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -27,6 +32,13 @@ using Testing::PortIsFree;
 using Testing::WaitUntil;
 using Testing::WholeBlock;
 using Transport::UdpTransport;
+
+std::string ReadFirstLine(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
 
 Bytes Measurement(uint16_t encoder = 0) {
     Testing::MeasurementFields fields;
@@ -78,6 +90,15 @@ protected:
     std::unique_ptr<Testing::LoopbackSender> sender;
 };
 
+// Every counter of `statistics` is as `expected` says, or 0 when not named there.
+void ExpectCounters(const StreamStatistics& statistics,
+                    const std::map<std::string, uint64_t>& expected) {
+    for (const auto& [name, member] : StreamStatistics::kCounters) {
+        const auto found = expected.find(name);
+        EXPECT_EQ(statistics.*member, found == expected.end() ? 0 : found->second) << name;
+    }
+}
+
 TEST_F(StreamTest, StartsWithTheDefaults) {
     Open(21120);
     EXPECT_TRUE(transport->IsOpen());
@@ -86,8 +107,19 @@ TEST_F(StreamTest, StartsWithTheDefaults) {
     EXPECT_FALSE(stream->HasError());
     EXPECT_FALSE(stream->HasMeasurement());
     EXPECT_FALSE(stream->HasProfile());
+    // A large buffer is asked for at once; the system may grant less, up to its limit.
+    const StreamStatistics opened = stream->GetStatistics();
+    EXPECT_EQ(opened.receiveBufferRequested, StreamStatistics::kDefaultReceiveBuffer);
+    EXPECT_EQ(opened.receiveBufferGranted,
+              std::min(StreamStatistics::kDefaultReceiveBuffer, std::stoi(ReadFirstLine(
+                                                                    "/proc/sys/net/core/rmem_max"))));
+    EXPECT_EQ(opened.ReceiveBufferCapped(),
+              opened.receiveBufferGranted < StreamStatistics::kDefaultReceiveBuffer);
     stream->SetReceiveBufferSize(100000);
     EXPECT_EQ(stream->GetReceiveBufferSize(), transport->GetReceiveBufferSize());
+    EXPECT_EQ(stream->GetStatistics().receiveBufferRequested, 100000);
+    EXPECT_EQ(stream->GetStatistics().receiveBufferGranted, 100000);
+    ExpectCounters(stream->GetStatistics(), {});
 }
 
 TEST_F(StreamTest, PopsOnEmptyQueuesThrow) {
@@ -158,26 +190,154 @@ TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
     EXPECT_FALSE(stream->HasError());
 }
 
-TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntries) {
+TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntriesAndCountsThem) {
     Open(21125);
     Send({});
     Send({1, 2, 3});
+    Send(Testing::Packet(9, 9, 0, Measurement()));  // kind 9: nothing
     SendBlock(1, {});
     SendBlock(2, Bytes(40, 0));
     SendBlock(3, {7, 1, 2});  // data id 7: nothing
+    Send(WholeBlock(4, Bytes(3000, 0)));  // cut by the receive: not decoded as if whole
     SendBlock(5, Measurement());
+    SendBlock(5, Measurement());
+    SendBlock(4, Measurement());
     ASSERT_TRUE(Settle(1001));
     const std::vector<StreamError> expected = {
         {0, InvalidPacket, "Packet is null."},
         {0, InvalidPacket, "Packet size is 3 bytes."},
         {1, EmptyContent, "Received a packet with empty content."},
         {0, StreamingTaskException, "Exception in streaming task: Expected 50 bytes, got 40"},
+        {4, InvalidPacket, "Packet is longer than 2048 bytes and was cut off."},
         {5, PacketsLost, "One or more packets lost: Last received blockid was 3, received 5."},
+        {5, DuplicateBlockId, "Received packet with blockid 5 twice."},
+        {4, UnexpectedBlockId, "Received packet with blockid 4, expected 6."},
         {1001, PacketsLost,
          "One or more packets lost: Last received blockid was 5, received 1001."}};
     EXPECT_EQ(PopErrors(), expected);
-    EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{5, 1001}));
+    EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{5, 5, 4, 1001}));
     EXPECT_FALSE(stream->HasProfile());
+    ExpectCounters(stream->GetStatistics(),
+                   {{"datagramsReceived", 11},
+                    {"bytesReceived", 0 + 3 + 58 + 8 + 48 + 11 + 2048 + 4 * 58},
+                    {"datagramsTooShort", 2},
+                    {"datagramsUnknownKind", 1},
+                    {"datagramsTooLong", 1},
+                    {"measurementBlocks", 4},
+                    {"blocksUnknownDataId", 1},
+                    {"blocksEmpty", 1},
+                    {"blocksLost", 1 + 995},
+                    {"blocksDuplicated", 1},
+                    {"blocksOutOfOrder", 1},
+                    {"decodeFailures", 1}});
+    stream->ResetStatistics();
+    ExpectCounters(stream->GetStatistics(), {});
+    ASSERT_TRUE(Settle(1002));
+    ExpectCounters(stream->GetStatistics(),
+                   {{"datagramsReceived", 1}, {"bytesReceived", 58}, {"measurementBlocks", 1}});
+}
+
+TEST_F(StreamTest, WaitsReturnEachKindOfEntryAsItArrives) {
+    struct Case {
+        const char* name;
+        Bytes datagram;
+        std::function<bool(QuilStream&)> popped;  // waits long and tells whether it got one
+    } cases[] = {
+        {"profile", WholeBlock(1, Testing::SyntheticProfile(1, 3)),
+         [](QuilStream& s) { return s.PopProfileFor(std::chrono::seconds(20)).has_value(); }},
+        {"measurement", WholeBlock(2, Measurement()),
+         [](QuilStream& s) { return s.PopMeasurementFor(std::chrono::seconds(20)).has_value(); }},
+        {"error", Bytes{1, 2, 3},
+         [](QuilStream& s) { return s.PopErrorFor(std::chrono::seconds(20)).has_value(); }},
+        {"any", WholeBlock(3, Measurement()),
+         [](QuilStream& s) { return s.WaitForData(std::chrono::seconds(20)); }},
+    };
+    uint16_t port = 21150;
+    for (const Case& c : cases) {
+        Open(port++);
+        auto waiter = std::async(std::launch::async, [&] { return c.popped(*stream); });
+        Send(c.datagram);
+        ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
+        EXPECT_TRUE(waiter.get()) << c.name;
+    }
+}
+
+TEST_F(StreamTest, WaitsTimeOutAtTheirLimitAndNotBefore) {
+    Open(21154);
+    using std::chrono::milliseconds;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(stream->PopProfileFor(milliseconds(30)).has_value());
+    EXPECT_FALSE(stream->PopMeasurementFor(milliseconds(30)).has_value());
+    EXPECT_FALSE(stream->PopErrorFor(milliseconds(30)).has_value());
+    EXPECT_FALSE(stream->WaitForData(milliseconds(30)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(120));
+}
+
+TEST_F(StreamTest, WaitsOnAStreamThatCannotReceiveReturnAtOnce) {
+    const auto returnsAtOnce = [&](const char* state) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(stream->PopProfileFor(std::chrono::minutes(1)).has_value()) << state;
+        EXPECT_FALSE(stream->WaitForData(std::chrono::minutes(1))) << state;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << state;
+    };
+    transport = std::make_shared<UdpTransport>("127.0.0.1", 21155);
+    stream = std::make_shared<QuilStreamApi>(transport);
+    returnsAtOnce("never started");
+    stream->Start();
+    stream->Stop();
+    returnsAtOnce("stopped");
+
+    Open(21156);
+    auto waiter = std::async(std::launch::async, [&] {
+        return stream->PopProfileFor(std::chrono::minutes(1)).has_value();
+    });
+    SendBlock(1, Testing::SyntheticProfile(1, 3));
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetStatistics().profileBlocks1 == 1; }));
+    SendBlock(2, Testing::SyntheticProfile(1, 3));
+    ASSERT_TRUE(WaitUntil([&] { return stream->GetStatistics().profileBlocks1 == 2; }));
+    stream->Close();
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+    // The queue stays readable after Close: the entry the waiter left is still handed out.
+    EXPECT_TRUE(stream->PopProfileFor(std::chrono::minutes(1)).has_value());
+    returnsAtOnce("closed");
+}
+
+TEST_F(StreamTest, SeveralWaitersEachGetAnEntryOfTheirOwn) {
+    Open(21157);
+    std::vector<std::future<std::optional<StreamMeasurement>>> waiters;
+    for (int i = 0; i < 3; ++i) {
+        waiters.push_back(std::async(std::launch::async, [&] {
+            return stream->PopMeasurementFor(std::chrono::seconds(20));
+        }));
+    }
+    for (uint32_t id : {1, 2, 3}) {
+        SendBlock(id, Measurement());
+    }
+    std::vector<uint32_t> got;
+    for (auto& waiter : waiters) {
+        const auto measurement = waiter.get();
+        ASSERT_TRUE(measurement.has_value());
+        got.push_back(measurement->blockId);
+    }
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<uint32_t>{1, 2, 3}));
+}
+
+TEST_F(StreamTest, DatagramsTheSystemDroppedAreCounted) {
+    Open(21158);
+    stream->SetReceiveBufferSize(4096);
+    stream->Stop();  // the reader pauses; the small buffer fills
+    const int sent = 2000;
+    for (int id = 1; id <= sent; ++id) {
+        SendBlock(static_cast<uint32_t>(id), Bytes(1000, 7));  // data id 7: counted only
+    }
+    stream->Start();
+    // The marker arrives after the drops and carries the system's count of them.
+    ASSERT_TRUE(Settle(sent + 1));
+    const StreamStatistics statistics = stream->GetStatistics();
+    EXPECT_GT(statistics.kernelDrops, 0u);
+    EXPECT_EQ(statistics.datagramsReceived + statistics.kernelDrops, sent + 1u);
 }
 
 TEST_F(StreamTest, ReportsAProfileTooLargeForAnyBlockWithoutAllocatingIt) {

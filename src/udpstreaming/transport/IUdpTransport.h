@@ -35,6 +35,7 @@ public:
     struct ReceiveInfo {
         bool truncated = false;    // the datagram was longer than 2048 bytes and was cut
         uint64_t kernelDrops = 0;  // datagrams the system dropped on this socket so far, if known
+        bool more = false;         // further datagrams were received with this one: no wait
     };
     // Like ReceiveInto, and fills `info`. Transports that cannot tell leave it empty.
     virtual bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {

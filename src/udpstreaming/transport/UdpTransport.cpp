@@ -176,6 +176,7 @@ bool UdpTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& 
     datagram.assign(entry.bytes.begin(), entry.bytes.begin() + entry.size);
     info.truncated = entry.truncated;
     info.kernelDrops = batch->kernelDrops;
+    info.more = batch->next < batch->count;
     return true;
 }
 
