@@ -6,9 +6,11 @@ namespace QuilTool {
 
 ProfileScale ProfileScale::Read(Varkon::QUILApi::Quil& quil) {
     ProfileScale scale;
+    const auto units = quil.GetProfileMeta();
+    scale.xUnit = units.xUnit;
+    scale.zUnit = units.zUnit;
+    // The field of view's precisions: decimal places of the coordinates.
     const auto meta = quil.GetFoVMeta();
-    scale.xUnit = meta.xUnit;
-    scale.zUnit = meta.zUnit;
     scale.xStep = std::pow(10.0, -static_cast<double>(meta.xPrec));
     scale.zStep = std::pow(10.0, -static_cast<double>(meta.zPrec));
     const auto fov = quil.GetFoVDistance();

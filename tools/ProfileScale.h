@@ -15,15 +15,15 @@ struct ProfileScale {
     /// Channel 1 (x) of a streamed profile counts from this value; channel 0 (z) 0 is no point.
     static constexpr int kXChannelOffset = 32768;
 
-    std::string xUnit = "mm";  // "FoVMeta"
+    std::string xUnit = "mm";  // "ProfileMeta"
     std::string zUnit = "mm";
-    double xStep = 0.01;  // one count of a coordinate: 10^-xPrec
+    double xStep = 0.01;  // one count of a coordinate: 10^-xPrec of "FoVMeta"
     double zStep = 0.01;
     double xMin = -50, xMax = 50;  // the lateral limits of the field of view
     double zMin = 0, zMax = 100;   // the field of view along z, as the z axis is defined
     std::string zName = "z";       // the z axis definition in force, e.g. "Height above far limit"
 
-    /// Reads "FoVMeta", "FoVDistance", "Axes" and "AxesMeta".
+    /// Reads "ProfileMeta", "FoVMeta", "FoVDistance", "Axes" and "AxesMeta".
     static ProfileScale Read(Varkon::QUILApi::Quil& quil);
 
     double X(uint16_t channel1) const { return (channel1 - kXChannelOffset) * xStep; }
