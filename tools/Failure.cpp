@@ -5,10 +5,9 @@
 namespace QuilTool {
 namespace {
 
-// The text between `open` and the next `close` after `from`; empty when there is none.
-std::string Between(const std::string& text, const std::string& open, char close,
-                    std::size_t from = 0) {
-    const auto start = text.find(open, from);
+// The text between `open` and the next `close`; empty when there is none.
+std::string Between(const std::string& text, const std::string& open, char close) {
+    const auto start = text.find(open);
     if (start == std::string::npos) {
         return {};
     }
@@ -25,36 +24,47 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+// The library's refusal texts, "<GET|SET> returned an error: <reason>", in words; empty for
+// other texts.
+std::string ExplainRefusal(const std::string& text, bool reading, const std::string& role) {
+    if (Contains(text, "You password was wrong for role <")) {
+        return "wrong password for role " + Quoted(Between(text, "wrong for role <", '>'));
+    }
+    if (Contains(text, "Your role is already used by <")) {
+        return "role " + Quoted(role) + " is held by another session (" +
+               Between(text, "already used by <", '>') + "); it must log out first";
+    }
+    if (Contains(text, "Your role is not allowed to access resource <")) {
+        const std::string resource = Between(text, "access resource <", '>');
+        const std::string needed = Between(text, "you need role <", '>');
+        std::string words = "role " + Quoted(role) + " may not " + (reading ? "read " : "change ") +
+                            Quoted(resource);
+        if (!needed.empty()) {
+            words += "; it needs role " + Quoted(needed) + " (give --role " + needed + ")";
+        }
+        return words;
+    }
+    if (Contains(text, "Invalid parameters passed for resource <")) {
+        return "the sensor refused the " + std::string(reading ? "request for " : "value of ") +
+               Quoted(Between(text, "for resource <", '>'));
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string Explain(const std::exception& failure, const FailureContext& context) {
     const std::string text = failure.what();
     const std::string role = context.role.empty() ? "observer" : context.role;
-    // The library's refusal texts: "<GET|SET> returned an error: <reason>".
+    // A refusal may come with what the tool was doing in front: "Could not restore ...: ".
     const auto reasonAt = text.find(" returned an error: ");
     if (reasonAt != std::string::npos) {
-        const bool reading = text.compare(0, reasonAt, "GET") == 0;
-        if (Contains(text, "You password was wrong for role <")) {
-            return "wrong password for role " +
-                   Quoted(Between(text, "wrong for role <", '>', reasonAt));
-        }
-        if (Contains(text, "Your role is already used by <")) {
-            return "role " + Quoted(role) + " is held by another session (" +
-                   Between(text, "already used by <", '>', reasonAt) + "); it must log out first";
-        }
-        if (Contains(text, "Your role is not allowed to access resource <")) {
-            const std::string resource = Between(text, "access resource <", '>', reasonAt);
-            const std::string needed = Between(text, "you need role <", '>', reasonAt);
-            std::string words = "role " + Quoted(role) + " may not " +
-                                (reading ? "read " : "change ") + Quoted(resource);
-            if (!needed.empty()) {
-                words += "; it needs role " + Quoted(needed) + " (give --role " + needed + ")";
-            }
-            return words;
-        }
-        if (Contains(text, "Invalid parameters passed for resource <")) {
-            return "the sensor refused the " + std::string(reading ? "request for " : "value of ") +
-                   Quoted(Between(text, "for resource <", '>', reasonAt));
+        const auto typeAt = text.rfind(' ', reasonAt - 1);
+        const std::size_t start = typeAt == std::string::npos ? 0 : typeAt + 1;
+        const bool reading = text.compare(start, reasonAt - start, "GET") == 0;
+        const std::string words = ExplainRefusal(text.substr(reasonAt), reading, role);
+        if (!words.empty()) {
+            return text.substr(0, start) + words;
         }
     }
     if (text.rfind("No matching response found", 0) == 0) {
