@@ -188,5 +188,31 @@ TEST(SimSessionTest, RefusesOptionsOutOfRange) {
     EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
 }
 
+// Writes that announce updates to every connection keep arriving while the sensor shuts down:
+// the sensor stops serving before it takes down what its handlers use. Each row is a few
+// rounds, the sensor going away while its thread is busy with the writes.
+TEST(SimSessionTest, ShutsDownCleanlyWhileWritesArrive) {
+    struct Case {
+        const char* address;
+        const char* resource;
+        const char* key;
+    } cases[] = {{"127.0.18.20", "ExposureTime", "ExposureTime"},
+                 {"127.0.18.21", "LaserPower", "Factor"}};
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            auto sensor = std::make_unique<VirtualSensor>(SimOptions(c.address));
+            Testing::WireClient client(c.address);
+            ASSERT_EQ(client.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}})
+                          .at("msgType"),
+                      "ACK");
+            for (int i = 0; i < 400; ++i) {
+                client.Post(Testing::WireClient::Envelope(
+                    "SET", c.resource, {{c.key, c.key[0] == 'F' ? 0.5 + (i % 2) * 0.25 : 100 + i}}));
+            }
+            sensor.reset();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace Varkon::QUILApi
