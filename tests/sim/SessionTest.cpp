@@ -209,6 +209,8 @@ TEST(SimSessionTest, ShutsDownCleanlyWhileWritesArrive) {
                 client.Post(Testing::WireClient::Envelope(
                     "SET", c.resource, {{c.key, c.key[0] == 'F' ? 0.5 + (i % 2) * 0.25 : 100 + i}}));
             }
+            // Once the first answer is back, the sensor is busy with the others.
+            ASSERT_TRUE(client.NextUpdate(std::chrono::seconds(5)));
             sensor.reset();
         }
     }
