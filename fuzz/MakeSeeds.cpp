@@ -100,9 +100,9 @@ int main(int argc, char** argv) {
     const Sim::Frame frame = sensor.Capture(7, 1500000);
     const auto profile = Sim::ProfilePayload(frame, 3);
     WriteFile(corpus + "/udp/measurement", Block(1, Sim::MeasurementPayload(frame)));
-    WriteFile(corpus + "/udp/profiles",
-              Block(1, Sim::ProfilePayload(frame, 1)) + Block(2, Sim::ProfilePayload(frame, 2)) +
-                  Block(3, profile));
+    WriteFile(corpus + "/udp/profiles", Block(1, Sim::ProfilePayload(frame, 1)) +
+                                            Block(2, Sim::ProfilePayload(frame, 2)) +
+                                            Block(3, profile));
     // A block of three frames arriving out of order, then one whose last frame never comes
     // and which times out when the next block arrives 1.2 s later.
     Sim::Bytes large = profile;
@@ -111,9 +111,9 @@ int main(int argc, char** argv) {
     }
     const auto first = Sim::Datagrams(4, large);
     const auto second = Sim::Datagrams(5, large);
-    WriteFile(corpus + "/udp/fragments",
-              Record(0, first[0]) + Record(0, first[2]) + Record(0, first[1]) +
-                  Record(0, second[0]) + Record(0, second[1]) +
-                  Block(6, Sim::MeasurementPayload(frame), 120));
+    WriteFile(corpus + "/udp/fragments", Record(0, first[0]) + Record(0, first[2]) +
+                                             Record(0, first[1]) + Record(0, second[0]) +
+                                             Record(0, second[1]) +
+                                             Block(6, Sim::MeasurementPayload(frame), 120));
     return 0;
 }

@@ -27,8 +27,7 @@ public:
 
     void Connect() override {}
     void Close() override {}
-    std::unique_ptr<nlohmann::json> SendAndWait(const nlohmann::json& request,
-                                                unsigned) override {
+    std::unique_ptr<nlohmann::json> SendAndWait(const nlohmann::json& request, unsigned) override {
         inbox.Expect(WebSockets::MessageId(request));
         if (next < texts.size()) {
             try {
@@ -68,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     const auto& operations = Fuzzing::Operations();
     const auto& operation = operations[data[0] % operations.size()];
-    auto channel = std::make_shared<Fuzzing::ReplayChannel>(Fuzzing::SplitAtNul(data + 1, size - 1));
+    auto channel =
+        std::make_shared<Fuzzing::ReplayChannel>(Fuzzing::SplitAtNul(data + 1, size - 1));
     QuilApi client(std::make_unique<WebSockets::Protocol>(channel), nullptr);
     try {
         operation(client);

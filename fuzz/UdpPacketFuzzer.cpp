@@ -37,8 +37,8 @@ void Decode(uint32_t blockId, const std::vector<uint8_t>& payload) {
         } else if (payload[0] <= kProfileChannels012) {
             const StreamProfile profile = DecodeProfile(blockId, payload);
             const std::size_t pointSize = 2 * (1 + profile.hasChannel1 + profile.hasChannel2);
-            const std::size_t frames =
-                std::max<std::size_t>(1, (payload.size() + kMaxFramePayload - 1) / kMaxFramePayload);
+            const std::size_t frames = std::max<std::size_t>(
+                1, (payload.size() + kMaxFramePayload - 1) / kMaxFramePayload);
             Require(profile.channel0.size() == profile.pointCount);
             Require(profile.pointCount * pointSize <= frames * kMaxFramePayload);
         }
@@ -62,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::size_t at = 0;
     while (at + 3 <= size) {
         now += data[at] * kClockStepNs;
-        const std::size_t length = std::min<std::size_t>(data[at + 1] | data[at + 2] << 8,
-                                                         size - at - 3);
+        const std::size_t length =
+            std::min<std::size_t>(data[at + 1] | data[at + 2] << 8, size - at - 3);
         at += 3;
         protocol.HandlePacket(std::vector<uint8_t>(data + at, data + at + length));
         at += length;

@@ -60,7 +60,7 @@ TEST(HostilePeerTest, UnsolicitedMessagesCostNoMemory) {
     const std::string bulk(2000, 'x');
     const json floods[] = {
         {{"msgID", 1}, {"msgType", "ACK"}, {"msgData", {"ExposureTime", bulk}}},  // late reply
-        {{"msgType", "ERR"}, {"msgData", {bulk, "Busy"}}},                         // no msgID
+        {{"msgType", "ERR"}, {"msgData", {bulk, "Busy"}}},                        // no msgID
     };
     constexpr std::size_t kCount = 50000;  // about 100 MB a flood, were they kept
     TestSensor sensor("127.0.18.2");
@@ -106,14 +106,15 @@ TEST(HostilePeerTest, PointCountsBeyondTheBlocksFramesAreRefused) {
         Testing::Bytes payload = Testing::SyntheticProfile(c.dataId, c.pointsSent);
         Testing::PutLittleEndian(payload, 20, c.pointCount);
         ++blockId;
-        const auto datagrams = payload.size() <= 2040
-                                   ? std::vector<Testing::Bytes>{Testing::WholeBlock(blockId, payload)}
-                                   : Testing::Fragments(blockId, payload);
+        const auto datagrams =
+            payload.size() <= 2040
+                ? std::vector<Testing::Bytes>{Testing::WholeBlock(blockId, payload)}
+                : Testing::Fragments(blockId, payload);
         for (const auto& datagram : datagrams) {
             sensor.SendDatagram(kPort, datagram);
         }
-        ASSERT_TRUE(Testing::WaitUntil(
-            [&] { return stream->HasError() || stream->HasProfile(); }, milliseconds(10000)))
+        ASSERT_TRUE(Testing::WaitUntil([&] { return stream->HasError() || stream->HasProfile(); },
+                                       milliseconds(10000)))
             << c.pointCount;
         if (c.error) {
             ASSERT_TRUE(stream->HasError()) << c.pointCount;

@@ -195,9 +195,17 @@ TEST(SimSessionTest, ShutsDownCleanlyWhileWritesArrive) {
     struct Case {
         const char* address;
         const char* resource;
-        const char* key;
-    } cases[] = {{"127.0.18.20", "ExposureTime", "ExposureTime"},
-                 {"127.0.18.21", "LaserPower", "Factor"}};
+        std::function<nlohmann::json(int)> value;  // of write i, each different from the one before
+    } cases[] = {
+        {"127.0.18.20", "ExposureTime",
+         [](int i) {
+             return nlohmann::json{{"ExposureTime", 100 + i}};
+         }},
+        {"127.0.18.21", "LaserPower",
+         [](int i) {
+             return nlohmann::json{{"Factor", 0.5 + i % 2 * 0.25}};
+         }},
+    };
     for (const Case& c : cases) {
         for (int round = 0; round < 3; ++round) {
             auto sensor = std::make_unique<VirtualSensor>(SimOptions(c.address));
@@ -206,8 +214,7 @@ TEST(SimSessionTest, ShutsDownCleanlyWhileWritesArrive) {
                           .at("msgType"),
                       "ACK");
             for (int i = 0; i < 400; ++i) {
-                client.Post(Testing::WireClient::Envelope(
-                    "SET", c.resource, {{c.key, c.key[0] == 'F' ? 0.5 + (i % 2) * 0.25 : 100 + i}}));
+                client.Post(Testing::WireClient::Envelope("SET", c.resource, c.value(i)));
             }
             // Once the first answer is back, the sensor is busy with the others.
             ASSERT_TRUE(client.NextUpdate(std::chrono::seconds(5)));
