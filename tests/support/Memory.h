@@ -14,7 +14,8 @@
 #endif
 
 #ifdef QUIL_TEST_SANITIZED
-#include <sanitizer/allocator_interface.h>
+// From the sanitizers' runtime (GCC does not install the header that declares it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace Varkon::QUILApi::Testing {
