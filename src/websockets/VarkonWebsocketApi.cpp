@@ -2,10 +2,8 @@
 
 #include "websockets/WebSocket.h"
 
-#include <algorithm>
 #include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -16,7 +14,6 @@ namespace {
 constexpr const char* kSubprotocol = "VWS";
 // How long a destroyed channel waits for the sensor to answer its close.
 constexpr auto kShutdownLimit = std::chrono::milliseconds(1000);
-constexpr auto kSpinLimit = std::chrono::microseconds(200);
 
 }  // namespace
 
@@ -76,61 +73,18 @@ void VarkonWebsocketApi::Close() {
 
 std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsigned timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::unique_lock<std::mutex> lock(inboxMutex);
-    auto result = std::make_unique<json>();
+    std::lock_guard<std::mutex> lock(requestMutex);
     if (!webSocket) {
-        return result;
+        return std::make_unique<json>();
     }
+    // Expected before it is sent, so that no reply can come too early to be kept.
+    inbox.Expect(MessageId(request));
     webSocket->Send(request.dump(-1, ' ', false, json::error_handler_t::strict));
-
-    const json& wanted = MessageId(request);
-    for (;;) {
-        bool timedOut = false;
-        if (inbox.empty()) {
-            // A reply on loopback or a local network often comes within tens of microseconds:
-            // look for it briefly before paying for a sleep and a wake-up.
-            const auto spinEnd = std::min(deadline, std::chrono::steady_clock::now() + kSpinLimit);
-            while (inbox.empty() && std::chrono::steady_clock::now() < spinEnd) {
-                lock.unlock();
-                std::this_thread::yield();
-                lock.lock();
-            }
-            timedOut =
-                !inboxCondition.wait_until(lock, deadline, [this] { return !inbox.empty(); });
-        }
-        // Take from the back, so that of two matching messages the earlier one wins; everything
-        // else, late replies to earlier requests included, is discarded.
-        while (!inbox.empty()) {
-            auto message = std::move(inbox.back());
-            inbox.pop_back();
-            if (MessageId(*message) == wanted) {
-                result = std::move(message);
-            }
-        }
-        if (!result->is_null() || timedOut) {
-            return result;
-        }
-    }
+    return inbox.Wait(deadline);
 }
 
 void VarkonWebsocketApi::OnMessage(const std::string& text) {
-    auto message = std::make_unique<json>(json::parse(text));
-    if (message->is_null()) {
-        // Filed like an object without a type; the next drain discards it.
-        *message = json{{"msgType", nullptr}};
-    }
-    if (!message->is_object()) {
-        return;  // an array, a number or a string is no message
-    }
-    const auto type = message->find("msgType");
-    if (type != message->end() && *type == "UPDATE") {
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(inboxMutex);
-        inbox.push_back(std::move(message));
-    }
-    inboxCondition.notify_all();
+    inbox.Offer(text);
 }
 
 void VarkonWebsocketApi::OnClose() {
