@@ -70,6 +70,13 @@ std::string Explain(const std::exception& failure, const FailureContext& context
     if (text.rfind("No matching response found", 0) == 0) {
         return "the sensor at " + context.host + " did not answer in time";
     }
+    // The library knows a lost connection at once, so a put-back after it fails this way.
+    if (text.rfind("Could not restore the sensor's ", 0) == 0 &&
+        text.find("No matching response found") != std::string::npos) {
+        return "could not put the sensor's UDP output back: the sensor at " + context.host +
+               " did not answer; its UDP output may still be aimed at this host (see quil get "
+               "process-interfaces)";
+    }
     return text;
 }
 

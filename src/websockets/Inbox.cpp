@@ -51,16 +51,29 @@ std::unique_ptr<json> Inbox::Wait(std::chrono::steady_clock::time_point deadline
         // A reply on loopback or a local network often comes within tens of microseconds: look
         // for it briefly before paying for a sleep and a wake-up.
         const auto spinEnd = std::min(deadline, std::chrono::steady_clock::now() + kSpinLimit);
-        while (!reply && std::chrono::steady_clock::now() < spinEnd) {
+        while (!reply && !abandoned && std::chrono::steady_clock::now() < spinEnd) {
             lock.unlock();
             std::this_thread::yield();
             lock.lock();
         }
-        arrived.wait_until(lock, deadline, [this] { return reply != nullptr; });
+        arrived.wait_until(lock, deadline, [this] { return reply != nullptr || abandoned; });
     }
     expecting = false;
     auto result = std::move(reply);
     return result ? std::move(result) : std::make_unique<json>();
+}
+
+void Inbox::Abandon() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        abandoned = true;
+    }
+    arrived.notify_all();
+}
+
+void Inbox::Reopen() {
+    std::lock_guard<std::mutex> lock(mutex);
+    abandoned = false;
 }
 
 }  // namespace Varkon::QUILApi::WebSockets

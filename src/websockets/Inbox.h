@@ -26,9 +26,14 @@ public:
     /// whose "msgID" equals the expected one; of two matching messages the earlier one wins.
     /// @throws what ParseMessage throws, for a text that is no message.
     void Offer(const std::string& text);
-    /// Waits until the expected reply is kept or `deadline` passes, then stops waiting. Returns
-    /// the reply, or a null value when none came.
+    /// Waits until the expected reply is kept, `deadline` passes or the connection is lost,
+    /// then stops waiting. Returns the reply, or a null value when none came.
     std::unique_ptr<nlohmann::json> Wait(std::chrono::steady_clock::time_point deadline);
+    /// The connection is lost: the waiting request and every later one return at once, until
+    /// Reopen. Any thread.
+    void Abandon();
+    /// A new connection is open: requests wait for their replies again.
+    void Reopen();
 
 private:
     std::mutex mutex;
@@ -36,6 +41,7 @@ private:
     bool expecting = false;
     nlohmann::json expectedId;
     std::unique_ptr<nlohmann::json> reply;
+    bool abandoned = false;
 };
 
 }  // namespace Varkon::QUILApi::WebSockets

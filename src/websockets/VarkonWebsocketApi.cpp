@@ -38,13 +38,19 @@ VarkonWebsocketApi::~VarkonWebsocketApi() {
 }
 
 void VarkonWebsocketApi::Connect() {
-    if (webSocket) {
+    if (webSocket && !webSocket->IsLost()) {
         return;
+    }
+    if (webSocket) {  // lost: its end is dropped without waiting, and a new one opens
+        webSocket->Shutdown(std::chrono::milliseconds(0));
+        webSocket.reset();
     }
     try {
         webSocket = std::make_shared<WebSocket>(ioContext, host, kSubprotocol);
         webSocket->SetOnMessage([this](const std::string& text) { OnMessage(text); });
         webSocket->SetOnClose([this] { OnClose(); });
+        webSocket->SetOnLost([this] { inbox.Abandon(); });
+        inbox.Reopen();
         webSocket->Connect();
     } catch (...) {
         webSocket.reset();
@@ -74,8 +80,8 @@ void VarkonWebsocketApi::Close() {
 std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsigned timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::lock_guard<std::mutex> lock(requestMutex);
-    if (!webSocket) {
-        return std::make_unique<json>();
+    if (!webSocket || webSocket->IsLost()) {
+        return std::make_unique<json>();  // as a time-out, but at once
     }
     // Expected before it is sent, so that no reply can come too early to be kept.
     inbox.Expect(MessageId(request));

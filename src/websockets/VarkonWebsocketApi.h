@@ -22,6 +22,10 @@ class WebSocket;
 /// text to the inbox. Requests from several threads take turns. The I/O thread lives from
 /// construction to destruction.
 ///
+/// A connection the sensor closed or that broke is lost: the waiting request returns at once,
+/// later requests return at once without sending, and Connect opens a new connection. Close
+/// waits at most one second for the sensor to answer.
+///
 /// Lifetime: the connection's callbacks refer to the channel without owning it, so an open
 /// connection never keeps the channel alive. The destructor closes the connection and silences
 /// its callbacks on the I/O thread before it ends that thread, so no callback can run once the

@@ -89,10 +89,11 @@ TEST_F(ToolSafetyTest, AFailedPutBackIsAFailure) {
     sensor->SetFaults(faults);
     tool.Signal(SIGINT);
     EXPECT_EQ(tool.Wait(), 1);
-    // The library notices the dropped connection only at its own limit; the tool's comes first.
-    EXPECT_EQ(tool.Err(), "quil: the sensor at " + address +
-                              " did not answer within 2 s; its UDP output may still be aimed at "
-                              "127.0.0.1 (see quil get process-interfaces)\n");
+    // The library knows the dropped connection at once, before the tool's own limit.
+    EXPECT_EQ(tool.Err(), "quil: could not put the sensor's UDP output back: the sensor at " +
+                              address +
+                              " did not answer; its UDP output may still be aimed at this host "
+                              "(see quil get process-interfaces)\n");
 }
 
 TEST_F(ToolSafetyTest, ACaptureWithoutDataSaysWhyAndPutsTheSensorsOutputBack) {
