@@ -1,6 +1,7 @@
 #include "TestSensor.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace Varkon::QUILApi::Sim {
 
@@ -28,7 +30,8 @@ class Session;
 class TestSensor::Impl {
 public:
     Impl(const std::string& address, Options options)
-        : options(options),
+        : address(address),
+          options(options),
           io(std::make_unique<asio::io_context>()),
           acceptor(std::make_unique<tcp::acceptor>(
               *io, tcp::endpoint(asio::ip::make_address(address), 80), true)) {}
@@ -39,8 +42,11 @@ public:
     }
 
     // Ends the I/O thread, then destroys every pending operation and with it every session,
-    // while the rest of this object is still alive for their destructors.
+    // while the rest of this object is still alive for their destructors. Runs once.
     void Stop() {
+        if (!io) {
+            return;
+        }
         io->stop();
         if (thread.joinable()) {
             thread.join();
@@ -87,6 +93,7 @@ public:
         return changed.wait_for(lock, limit, predicate);
     }
 
+    const std::string address;
     Options options;
     std::unique_ptr<asio::io_context> io;
     std::unique_ptr<tcp::acceptor> acceptor;
@@ -133,13 +140,22 @@ public:
             return;
         }
         if (delay.count() <= 0) {
-            asio::post(ws.get_executor(),
-                       [self, text = std::move(text)]() mutable { self->Queue(std::move(text)); });
+            asio::post(ws.get_executor(), [self, text = std::move(text)]() mutable {
+                self->Queue({std::move(text), 1, nullptr});
+            });
             return;
         }
         auto timer = std::make_shared<asio::steady_timer>(ws.get_executor(), delay);
         timer->async_wait([self, timer, text = std::move(text)](boost::system::error_code) mutable {
-            self->Queue(std::move(text));
+            self->Queue({std::move(text), 1, nullptr});
+        });
+    }
+
+    // Writes `text` `count` times, then pings; `read` is told when the pong comes back.
+    void Flood(std::string text, std::size_t count, std::function<void()> read) {
+        asio::post(ws.get_executor(), [self = shared_from_this(), text = std::move(text), count,
+                                       read = std::move(read)]() mutable {
+            self->Queue({std::move(text), count, std::move(read)});
         });
     }
 
@@ -207,6 +223,13 @@ private:
             if (error) {
                 return;
             }
+            std::weak_ptr<Session> weak = self;
+            self->ws.control_callback([weak](websocket::frame_type kind, beast::string_view) {
+                auto alive = weak.lock();
+                if (alive && kind == websocket::frame_type::pong && alive->onPong) {
+                    std::exchange(alive->onPong, nullptr)();
+                }
+            });
             self->sensor->SetOpen(self);
             self->Read();
         });
@@ -227,29 +250,65 @@ private:
                       });
     }
 
-    void Queue(std::string text) {
-        outgoing.push_back(std::move(text));
+    // A text to write `copies` times; `then`, when set, pings after the last copy and waits for
+    // the pong.
+    struct Outgoing {
+        std::string text;
+        std::size_t copies;
+        std::function<void()> then;
+    };
+
+    void Queue(Outgoing entry) {
+        outgoing.push_back(std::move(entry));
         if (outgoing.size() == 1) {
             Write();
         }
     }
 
     void Write() {
+        Outgoing& front = outgoing.front();
+        if (front.copies == 0) {
+            Finish(front);
+            return;
+        }
         ws.text(true);
-        ws.async_write(asio::buffer(outgoing.front()),
+        ws.async_write(asio::buffer(front.text),
                        [self = shared_from_this()](boost::system::error_code error, std::size_t) {
-                           self->outgoing.pop_front();
-                           if (!error && !self->outgoing.empty()) {
+                           if (error) {
+                               self->outgoing.pop_front();
+                               return;
+                           }
+                           Outgoing& written = self->outgoing.front();
+                           if (--written.copies > 0) {
                                self->Write();
+                           } else {
+                               self->Finish(written);
                            }
                        });
+    }
+
+    // Ends the front entry (with its ping, when it has one) and starts the next.
+    void Finish(Outgoing& entry) {
+        const auto next = [self = shared_from_this()](boost::system::error_code error) {
+            self->outgoing.pop_front();
+            if (!error && !self->outgoing.empty()) {
+                self->Write();
+            }
+        };
+        if (!entry.then) {
+            next({});
+            return;
+        }
+        onPong = std::move(entry.then);
+        ws.async_ping({}, next);
     }
 
     websocket::stream<beast::tcp_stream> ws;
     TestSensor::Impl* sensor;
     asio::streambuf requestBuffer;
     beast::flat_buffer readBuffer;
-    std::deque<std::string> outgoing;
+    std::deque<Outgoing> outgoing;
+    std::function<void()> onPong;
     std::shared_ptr<asio::steady_timer> idle;
     std::string peer;
 };
@@ -302,6 +361,10 @@ TestSensor::TestSensor(const std::string& address, Options options)
 }
 
 TestSensor::~TestSensor() {
+    impl->Stop();
+}
+
+void TestSensor::Stop() {
     impl->Stop();
 }
 
@@ -412,6 +475,37 @@ void TestSensor::CloseAll() {
     for (const auto& session : impl->OpenSessions()) {
         static_cast<Connection&>(*session).Close();
     }
+}
+
+bool TestSensor::Flood(const std::string& text, std::size_t count,
+                       std::chrono::milliseconds limit) {
+    const auto sessions = impl->OpenSessions();
+    auto pending = std::make_shared<std::size_t>(sessions.size());
+    for (const auto& session : sessions) {
+        // The pong comes on the sensor's thread; the count is guarded by the sensor's mutex.
+        session->Flood(text, count, [this, pending] {
+            {
+                std::lock_guard<std::mutex> lock(impl->mutex);
+                --*pending;
+            }
+            impl->changed.notify_all();
+        });
+    }
+    return impl->WaitUntil(limit, [pending] { return *pending == 0; });
+}
+
+void TestSensor::SendDatagram(uint16_t port, const std::vector<uint8_t>& datagram) {
+    asio::io_context context;
+    const auto address = asio::ip::make_address(impl->address);
+    asio::ip::udp::socket socket(context, asio::ip::udp::endpoint(address, 0));
+    socket.send_to(asio::buffer(datagram), asio::ip::udp::endpoint(address, port));
+}
+
+std::string TestSensor::NestedAck(const json& request, std::size_t levels) {
+    const std::string name = Ack(request, 0);  // the reply with a placeholder for the data
+    const std::size_t at = name.rfind(",0]");
+    return name.substr(0, at + 1) + std::string(levels, '[') + std::string(levels, ']') +
+           name.substr(at + 2);
 }
 
 std::string TestSensor::Ack(const json& request, const json& data) {

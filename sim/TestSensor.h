@@ -34,7 +34,11 @@ public:
 /// and scripted errors replace the answer for a resource. Tests that need other behaviour install
 /// their own handler. Every handshake request and every received text is recorded verbatim.
 ///
-/// Handlers run on the sensor's own thread.
+/// It can also play a hostile peer: replies nested deeper than any parser should follow
+/// (NestedAck), floods of messages nobody asked for (Flood) and arbitrary datagrams on the
+/// stream's port (SendDatagram).
+///
+/// Handlers run on the sensor's own thread, until Stop or the destructor ends it.
 class TestSensor {
 public:
     struct Options {
@@ -49,6 +53,10 @@ public:
     explicit TestSensor(const std::string& address);
     TestSensor(const std::string& address, Options options);
     ~TestSensor();
+    /// Ends the sensor's thread and closes every connection; no handler runs afterwards. The
+    /// destructor does the same; an owner whose handlers use the owner's other members stops the
+    /// sensor before taking those down.
+    void Stop();
 
     TestSensor(const TestSensor&) = delete;
     TestSensor& operator=(const TestSensor&) = delete;
@@ -89,6 +97,17 @@ public:
     static std::string Ack(const nlohmann::json& request, const nlohmann::json& data = nullptr);
     static std::string Err(const nlohmann::json& request, const std::string& code,
                            const nlohmann::json& details = nullptr);
+
+    // --- Hostile peer ------------------------------------------------------------------
+    /// An ACK of `request` whose data are `levels` empty arrays nested in one another, written
+    /// as text (the JSON library would recurse once per level to write it).
+    static std::string NestedAck(const nlohmann::json& request, std::size_t levels);
+    /// Sends `text` `count` times to every open connection, back to back and without queueing
+    /// copies, then pings. Returns once every connection has answered the ping, i.e. has read
+    /// every copy; false at the deadline.
+    bool Flood(const std::string& text, std::size_t count, std::chrono::milliseconds limit);
+    /// Sends one datagram from the sensor's address to `port` of the same address.
+    void SendDatagram(uint16_t port, const std::vector<uint8_t>& datagram);
 
     class Impl;  // the server itself, private to the implementation
 

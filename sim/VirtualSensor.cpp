@@ -61,8 +61,10 @@ public:
         });
     }
 
-    // The server goes first, so that no message arrives while the rest is taken down.
+    // The server stops first, so that no message arrives while the rest is taken down. It is
+    // stopped before it is released: its thread may be inside OnMessage, which uses `server`.
     ~Impl() {
+        server->Stop();
         server.reset();
         streamer.reset();
     }

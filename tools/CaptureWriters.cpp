@@ -1,7 +1,10 @@
 #include "CaptureWriters.h"
 
+#include "Failure.h"
+
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -89,16 +92,32 @@ private:
     std::ostream& out;
 };
 
+// The row of a profile: how many rows its block id lies beyond the previous one.
+uint32_t RowsAhead(bool any, uint32_t last, uint32_t blockId) {
+    const uint32_t ahead = blockId - last;
+    return !any || ahead == 0 || ahead > kLongestGap ? 1 : ahead;
+}
+
 // Points are buffered because the header, written first, holds their count.
 class PlyWriter : public CaptureWriter {
 public:
-    PlyWriter(std::ostream& out, double yStep) : out(out), yStep(yStep) {}
+    PlyWriter(std::ostream& out, const ProfileScale& scale, double yStep)
+        : out(out), scale(scale), yStep(yStep) {}
 
     void Write(const StreamProfile& profile) override {
-        const double y = static_cast<double>(profiles++) * yStep;
+        if (!profile.hasChannel1) {
+            throw UsageError("a PLY cloud needs x: stream data id 1 or 3 (--data-ids 1)");
+        }
+        row += any ? RowsAhead(any, lastBlockId, profile.blockId) : 0;
+        any = true;
+        lastBlockId = profile.blockId;
+        const double y = static_cast<double>(row) * yStep;
         for (std::size_t i = 0; i < profile.pointCount; ++i) {
-            const std::size_t x = profile.hasChannel1 ? At(profile.channel1, i) : i;
-            points << x << " " << y << " " << At(profile.channel0, i) << "\n";
+            const uint16_t z = At(profile.channel0, i);
+            if (z == 0) {
+                continue;
+            }
+            points << scale.X(At(profile.channel1, i)) << " " << y << " " << scale.Z(z) << "\n";
             ++pointCount;
         }
     }
@@ -106,23 +125,48 @@ public:
     void Write(const StreamMeasurement&) override {}
 
     void Finish() override {
-        out << "ply\nformat ascii 1.0\ncomment captured with quil stream\nelement vertex "
-            << pointCount << "\nproperty float x\nproperty float y\nproperty float z\nend_header\n"
+        out << "ply\nformat ascii 1.0\ncomment captured with quil stream\ncomment units: x, y "
+               "and z in "
+            << scale.xUnit << "; profiles " << yStep << " " << scale.xUnit
+            << " apart along y by block id\nelement vertex " << pointCount
+            << "\nproperty float x\nproperty float y\nproperty float z\nend_header\n"
             << points.str();
     }
 
 private:
     std::ostream& out;
+    ProfileScale scale;
     double yStep;
-    std::size_t profiles = 0;
+    bool any = false;
+    uint32_t lastBlockId = 0;
+    uint64_t row = 0;
     std::size_t pointCount = 0;
     std::ostringstream points;
 };
 
 }  // namespace
 
+void HeightMapCollector::Write(const StreamProfile& profile) {
+    const uint32_t ahead = RowsAhead(any, lastBlockId, profile.blockId);
+    any = true;
+    lastBlockId = profile.blockId;
+    map.rows.resize(map.rows.size() + ahead - 1);  // the lost ones stay empty
+    map.hasX = profile.hasChannel1;
+    map.pointsPerProfile = std::max<std::size_t>(map.pointsPerProfile, profile.pointCount);
+    auto& row = map.rows.emplace_back();
+    row.received = true;
+    for (std::size_t i = 0; i < profile.pointCount; ++i) {
+        const uint16_t z = At(profile.channel0, i);
+        if (z != 0) {
+            row.points.push_back(
+                {profile.hasChannel1 ? scale.X(At(profile.channel1, i)) : static_cast<double>(i),
+                 scale.Z(z)});
+        }
+    }
+}
+
 std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std::ostream& out,
-                                                 double yStep) {
+                                                 const ProfileScale& scale, double yStep) {
     if (format == "csv") {
         return std::make_unique<CsvWriter>(out);
     }
@@ -130,9 +174,9 @@ std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std:
         return std::make_unique<JsonLinesWriter>(out);
     }
     if (format == "ply") {
-        return std::make_unique<PlyWriter>(out, yStep);
+        return std::make_unique<PlyWriter>(out, scale, yStep);
     }
-    throw std::invalid_argument("unknown format \"" + format + "\" (csv, jsonl or ply)");
+    throw UsageError("unknown format \"" + format + "\" (csv, jsonl or ply)");
 }
 
 }  // namespace QuilTool

@@ -3,6 +3,7 @@
 // Files of captured stream data: CSV, JSON Lines, and PLY point clouds.
 
 #include "Plot.h"
+#include "ProfileScale.h"
 
 #include <quil/Quil.h>
 
@@ -23,15 +24,20 @@ public:
     virtual void Finish() {}
 };
 
-/// Collects the heights (channel 0) of every profile as one row.
+/// Collects every profile as one row of points in lengths; a profile lost between two received
+/// ones leaves an empty row, so that gaps stay visible.
 class HeightMapCollector : public CaptureWriter {
 public:
-    void Write(const Varkon::QUILApi::UdpStreaming::StreamProfile& profile) override {
-        map.rows.push_back(profile.channel0);
-    }
+    explicit HeightMapCollector(const ProfileScale& scale) : scale(scale) {}
+    void Write(const Varkon::QUILApi::UdpStreaming::StreamProfile& profile) override;
     void Write(const Varkon::QUILApi::UdpStreaming::StreamMeasurement&) override {}
 
     HeightMap map;
+
+private:
+    ProfileScale scale;
+    bool any = false;
+    uint32_t lastBlockId = 0;
 };
 
 /// Hands every record to several writers.
@@ -58,10 +64,16 @@ private:
     std::vector<CaptureWriter*> writers;
 };
 
-/// `format` is "csv", "jsonl" or "ply". Consecutive profiles of a PLY cloud are stacked along y,
-/// `yStep` apart; z is channel 0 and x channel 1 (the point's index when there is no channel 1).
-/// @throws std::invalid_argument for an unknown format.
+/// The most profiles one gap in the block ids may stand for in a height map or a cloud; a larger
+/// jump (a restarted sensor) is closed up.
+inline constexpr uint32_t kLongestGap = 10000;
+
+/// `format` is "csv", "jsonl" or "ply". CSV and JSON Lines hold the channels as sent. A PLY
+/// cloud holds x (channel 1), y and z (channel 0) in one unit, the sensor's x unit: profiles are
+/// `yStep` apart along y by their block ids, so that lost ones leave a gap; points without a
+/// laser line (z 0) are left out. A profile without channel 1 cannot be placed in a cloud.
+/// @throws UsageError for an unknown format.
 std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std::ostream& out,
-                                                 double yStep);
+                                                 const ProfileScale& scale, double yStep);
 
 }  // namespace QuilTool

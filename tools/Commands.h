@@ -26,7 +26,12 @@ void AddPlotCommand(CLI::App& app, Context& context);
 void AddDemoCommand(CLI::App& app, Context& context);
 
 // Shared by plot and demo.
-void WriteHeightMapFile(const std::string& path, const HeightMap& map);
-void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile);
+/// A height map by the file's suffix: ".png" a picture with axes, ".pgm" the bare heights.
+/// Returns where the map lies in the picture. @throws UsageError for another suffix.
+MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map, const ProfileScale& scale,
+                           Palette palette);
+/// @throws UsageError unless `path` ends in ".svg".
+void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile,
+                      const ProfileScale& scale);
 
 }  // namespace QuilTool

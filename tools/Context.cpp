@@ -1,25 +1,130 @@
 #include "Context.h"
 
+#include "Files.h"
+
 #include <CLI/CLI.hpp>
 
-namespace QuilTool {
+#include <unistd.h>
 
-std::unique_ptr<Varkon::QUILApi::Quil> Context::Connect(unsigned short udpPort) const {
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+namespace QuilTool {
+namespace {
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+std::string Seconds(double seconds) {
+    std::ostringstream text;
+    text << seconds;
+    return text.str();
+}
+
+}  // namespace
+
+std::unique_ptr<Varkon::QUILApi::Quil> Context::Connect(unsigned short udpPort) {
+    const std::string secret = role.empty() ? std::string() : Password();
+    ExpectAnswers();
     auto quil = Varkon::QUILApi::Quil::Create(host, udpPort);
     quil->Connect();
     if (!role.empty()) {
-        quil->Login(role, password);
+        quil->Login(role, secret);
     }
     return quil;
 }
 
-void AddCommonOptions(CLI::App& command, Context& context, bool withJson) {
-    command.add_option("--host", context.host, "Address of the sensor")->capture_default_str();
-    command.add_option("--role", context.role, "Role to take before the command (e.g. admin)");
-    command.add_option("--password", context.password, "Password of the role");
-    if (withJson) {
-        command.add_flag("--json", context.json, "Machine-readable output (JSON)");
+std::string Context::Password() const {
+    if (!password.empty()) {
+        return password;
     }
+    if (passwordFile == "-") {
+        std::string line;
+        std::getline(std::cin, line);
+        return FirstLine(line);
+    }
+    if (!passwordFile.empty()) {
+        return FirstLine(ReadFile(passwordFile));
+    }
+    const char* fromEnvironment = std::getenv("QUIL_PASSWORD");
+    return fromEnvironment ? fromEnvironment : "";
+}
+
+void Context::ExpectAnswers(const std::string& note) {
+    watchdog.Arm(Timeout(), "the sensor at " + host + " did not answer within " +
+                                Seconds(timeoutSeconds) + " s" + note);
+}
+
+std::chrono::milliseconds Context::Timeout() const {
+    return std::chrono::milliseconds(static_cast<long long>(timeoutSeconds * 1000));
+}
+
+void Context::Print(nlohmann::json document, const std::string& text) const {
+    *out << Render(std::move(document), text);
+}
+
+std::string Context::Render(nlohmann::json document, const std::string& text) const {
+    if (!json) {
+        return text;
+    }
+    document["schema"] = kJsonSchema;
+    return document.dump() + "\n";
+}
+
+void Context::Confirm(const std::string& question, const std::string& refusal) const {
+    if (yes) {
+        return;
+    }
+    if (isatty(STDIN_FILENO) == 0) {
+        throw UsageError(refusal + "; confirm with --yes");
+    }
+    *err << question << " [y/N] " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (answer != "y" && answer != "yes" && answer != "Y") {
+        throw std::runtime_error("not confirmed; nothing was changed");
+    }
+}
+
+void AddCommonOptions(CLI::App& command, Context& context) {
+    command.add_option("--host", context.host, "Address of the sensor")
+        ->envname("QUIL_HOST")
+        ->capture_default_str();
+    command.add_option("--role", context.role,
+                       "Role to take before the command: operator or maintenance");
+    auto* password = command.add_option(
+        "--password", context.password,
+        "Password of the role (visible to other users; prefer QUIL_PASSWORD or --password-file)");
+    command
+        .add_option("--password-file", context.passwordFile,
+                    "Read the password from the first line of this file, - for standard input")
+        ->excludes(password);
+    command
+        .add_option("--timeout", context.timeoutSeconds,
+                    "Seconds the sensor may take to answer, for each step")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    command.add_flag("--json", context.json, "Print the result as one JSON document");
+}
+
+void AddStreamOptions(CLI::App& command, Context& context) {
+    command.add_option("--local-address", context.localAddress,
+                       "Address of this host that the sensor sends the stream to (default: the "
+                       "one on the route to the sensor)");
+}
+
+void AddConfirmOption(CLI::App& command, Context& context) {
+    command.add_flag("--yes,-y", context.yes, "Do not ask for confirmation");
+}
+
+void SetExamples(CLI::App& command, std::initializer_list<const char*> examples) {
+    std::string footer = examples.size() == 1 ? "Example:" : "Examples:";
+    for (const char* example : examples) {
+        footer += std::string("\n  ") + example;
+    }
+    command.footer(footer);
 }
 
 }  // namespace QuilTool

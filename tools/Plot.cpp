@@ -2,160 +2,319 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
+#include <limits>
 
 namespace QuilTool {
-
-void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
-                     const std::string& title) {
-    constexpr double kWidth = 800;
-    constexpr double kHeight = 400;
-    constexpr double kMargin = 40;
-    const std::size_t n = std::min(x.size(), z.size());
-    double xMin = 0, xMax = 1, zMin = 0, zMax = 1;
-    if (n > 0) {
-        xMin = *std::min_element(x.begin(), x.begin() + static_cast<long>(n));
-        xMax = *std::max_element(x.begin(), x.begin() + static_cast<long>(n));
-        zMin = *std::min_element(z.begin(), z.begin() + static_cast<long>(n));
-        zMax = *std::max_element(z.begin(), z.begin() + static_cast<long>(n));
-    }
-    const double xSpan = xMax > xMin ? xMax - xMin : 1;
-    const double zSpan = zMax > zMin ? zMax - zMin : 1;
-    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
-        << kHeight << "\" viewBox=\"0 0 " << kWidth << " " << kHeight << "\">\n"
-        << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-        << "<text x=\"" << kMargin << "\" y=\"24\" font-family=\"sans-serif\" font-size=\"14\">"
-        << title << "</text>\n"
-        << "<text x=\"" << kMargin << "\" y=\"" << kHeight - 10
-        << "\" font-family=\"sans-serif\" font-size=\"11\">x " << xMin << " to " << xMax << ", z "
-        << zMin << " to " << zMax << "</text>\n"
-        << "<polyline fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1.5\" points=\"";
-    for (std::size_t i = 0; i < n; ++i) {
-        const double px = kMargin + (x[i] - xMin) / xSpan * (kWidth - 2 * kMargin);
-        const double py = kHeight - kMargin - (z[i] - zMin) / zSpan * (kHeight - 2 * kMargin);
-        out << px << "," << py << " ";
-    }
-    out << "\"/>\n</svg>\n";
-}
-
-std::size_t HeightMap::Width() const {
-    std::size_t width = 0;
-    for (const auto& row : rows) {
-        width = std::max(width, row.size());
-    }
-    return width;
-}
-
-std::vector<uint8_t> HeightMap::Grey() const {
-    uint16_t low = 0xFFFF;
-    uint16_t high = 0;
-    for (const auto& row : rows) {
-        for (uint16_t value : row) {
-            low = std::min(low, value);
-            high = std::max(high, value);
-        }
-    }
-    const double span = high > low ? high - low : 1;
-    const std::size_t width = Width();
-    std::vector<uint8_t> grey(rows.size() * width, 0);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        for (std::size_t c = 0; c < rows[r].size(); ++c) {
-            grey[r * width + c] = static_cast<uint8_t>((rows[r][c] - low) / span * 255.0 + 0.5);
-        }
-    }
-    return grey;
-}
-
-void WriteHeightMapPgm(std::ostream& out, const HeightMap& map) {
-    const auto grey = map.Grey();
-    out << "P5\n" << map.Width() << " " << map.rows.size() << "\n255\n";
-    out.write(reinterpret_cast<const char*>(grey.data()),
-              static_cast<std::streamsize>(grey.size()));
-}
-
 namespace {
 
-uint32_t Crc32(const uint8_t* data, std::size_t size, uint32_t crc = 0) {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) {
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            }
-            t[n] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+constexpr double kNoData = std::numeric_limits<double>::quiet_NaN();
+constexpr int kTextScale = 2;
+
+// Viridis at nine even steps, a colour map whose lightness rises evenly.
+constexpr std::array<Colour, 9> kPerceptual = {{{68, 1, 84},
+                                                {71, 44, 122},
+                                                {59, 81, 139},
+                                                {44, 113, 142},
+                                                {33, 144, 141},
+                                                {39, 173, 129},
+                                                {92, 200, 99},
+                                                {170, 220, 50},
+                                                {253, 231, 37}}};
+// Grey stops short of white, which marks missing data.
+constexpr uint8_t kBrightestGrey = 220;
+
+Colour Paint(double share, Palette palette) {
+    share = std::clamp(share, 0.0, 1.0);
+    if (palette == Palette::Grey) {
+        const auto grey = static_cast<uint8_t>(share * kBrightestGrey + 0.5);
+        return {grey, grey, grey};
     }
-    return ~crc;
+    const double at = share * (kPerceptual.size() - 1);
+    const std::size_t below = std::min<std::size_t>(static_cast<std::size_t>(at), 7);
+    const double t = at - below;
+    const auto mix = [t](uint8_t a, uint8_t b) {
+        return static_cast<uint8_t>(a + (b - a) * t + 0.5);
+    };
+    const Colour a = kPerceptual[below];
+    const Colour b = kPerceptual[below + 1];
+    return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
 }
 
-void PutBigEndian(std::vector<uint8_t>& bytes, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        bytes.push_back(static_cast<uint8_t>(value >> shift));
-    }
+double Share(double value, Span span) {
+    return (value - span.low) / (span.high - span.low);
 }
 
-void WriteChunk(std::ostream& out, const char* type, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> chunk;
-    PutBigEndian(chunk, static_cast<uint32_t>(data.size()));
-    chunk.insert(chunk.end(), type, type + 4);
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    PutBigEndian(chunk, Crc32(chunk.data() + 4, chunk.size() - 4));
-    out.write(reinterpret_cast<const char*>(chunk.data()),
-              static_cast<std::streamsize>(chunk.size()));
+std::string Label(const std::string& name, const std::string& unit) {
+    return unit.empty() ? name : name + " (" + unit + ")";
 }
 
-// A zlib stream of stored (uncompressed) deflate blocks: valid PNG data without a compressor.
-std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& raw) {
-    std::vector<uint8_t> z = {0x78, 0x01};
-    constexpr std::size_t kBlock = 65535;
-    std::size_t pos = 0;
-    do {
-        const std::size_t size = std::min(kBlock, raw.size() - pos);
-        const bool last = pos + size == raw.size();
-        z.push_back(last ? 1 : 0);
-        z.push_back(static_cast<uint8_t>(size));
-        z.push_back(static_cast<uint8_t>(size >> 8));
-        z.push_back(static_cast<uint8_t>(~size));
-        z.push_back(static_cast<uint8_t>(~size >> 8));
-        z.insert(z.end(), raw.begin() + static_cast<long>(pos),
-                 raw.begin() + static_cast<long>(pos + size));
-        pos += size;
-    } while (pos < raw.size());
-    uint32_t a = 1, b = 0;
-    for (uint8_t byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    PutBigEndian(z, (b << 16) | a);
-    return z;
+// Tick labels: as many decimals as the step needs.
+std::string TickText(double value, double step) {
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, std::abs(value) < step / 1e6 ? 0.0 : value);
+    return text;
+}
+
+double Step(const std::vector<double>& ticks) {
+    return ticks.size() > 1 ? ticks[1] - ticks[0] : 1.0;
 }
 
 }  // namespace
 
-void WriteHeightMapPng(std::ostream& out, const HeightMap& map) {
-    const auto grey = map.Grey();
-    const std::size_t width = map.Width();
-    std::vector<uint8_t> raw;  // each row starts with filter type 0
-    raw.reserve(map.rows.size() * (width + 1));
-    for (std::size_t r = 0; r < map.rows.size(); ++r) {
-        raw.push_back(0);
-        raw.insert(raw.end(), grey.begin() + static_cast<long>(r * width),
-                   grey.begin() + static_cast<long>((r + 1) * width));
+std::size_t HeightMap::Lost() const {
+    return static_cast<std::size_t>(
+        std::count_if(rows.begin(), rows.end(), [](const Row& row) { return !row.received; }));
+}
+
+Span ZSpan(double lowest, double highest, const ProfileScale& scale) {
+    if (!(lowest <= highest)) {  // no data
+        return {scale.zMin, scale.zMax};
     }
-    static const uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    out.write(reinterpret_cast<const char*>(kSignature), sizeof kSignature);
-    std::vector<uint8_t> header;
-    PutBigEndian(header, static_cast<uint32_t>(width));
-    PutBigEndian(header, static_cast<uint32_t>(map.rows.size()));
-    header.insert(header.end(), {8, 0, 0, 0, 0});  // 8-bit grey, no interlace
-    WriteChunk(out, "IHDR", header);
-    WriteChunk(out, "IDAT", StoredZlib(raw));
-    WriteChunk(out, "IEND", {});
+    const double least = std::abs(scale.zMax - scale.zMin) / 10.0;
+    if (highest - lowest >= least && least > 0) {
+        return {lowest, highest};
+    }
+    const double middle = (lowest + highest) / 2.0;
+    const double half = std::max(least, 1e-6) / 2.0;
+    return {middle - half, middle + half};
+}
+
+Span HeightGrid::Measured() const {
+    Span span{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    for (double value : z) {
+        if (!std::isnan(value)) {
+            span.low = std::min(span.low, value);
+            span.high = std::max(span.high, value);
+        }
+    }
+    return span.low <= span.high ? span : Span{kNoData, kNoData};
+}
+
+HeightGrid MakeGrid(const HeightMap& map, const ProfileScale& scale) {
+    HeightGrid grid;
+    grid.byPoint = !map.hasX;
+    grid.rows = static_cast<int>(map.rows.size());
+    grid.lost = map.Lost();
+    if (grid.byPoint) {
+        grid.columns = static_cast<int>(std::max<std::size_t>(1, map.pointsPerProfile));
+        grid.x = {0, static_cast<double>(grid.columns - 1)};
+    } else {
+        grid.columns = static_cast<int>(std::clamp<std::size_t>(map.pointsPerProfile, 64, 2000));
+        grid.x = {scale.xMin, scale.xMax};
+    }
+    grid.z.assign(static_cast<std::size_t>(grid.columns) * grid.rows, kNoData);
+    const double width = grid.x.high > grid.x.low ? grid.x.high - grid.x.low : 1.0;
+    for (int r = 0; r < grid.rows; ++r) {
+        for (const auto& point : map.rows[r].points) {
+            const long column = std::lround((point.x - grid.x.low) / width * (grid.columns - 1));
+            if (column < 0 || column >= grid.columns) {
+                continue;
+            }
+            double& cell = grid.z[static_cast<std::size_t>(r) * grid.columns + column];
+            cell = std::isnan(cell) ? point.z : std::max(cell, point.z);
+        }
+    }
+    return grid;
+}
+
+std::vector<double> Ticks(double low, double high, int most) {
+    if (!(high > low) || most < 1) {
+        return {low};
+    }
+    const double rough = (high - low) / most;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power;
+    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
+        step = factor * power;
+        if (step >= rough) {
+            break;
+        }
+    }
+    std::vector<double> ticks;
+    for (double value = std::ceil(low / step - 1e-9) * step; value <= high + step * 1e-9;
+         value += step) {
+        ticks.push_back(value);
+    }
+    return ticks;
+}
+
+Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, Palette palette,
+                     MapArea* area) {
+    const int sx = std::max(1, (480 + grid.columns - 1) / std::max(1, grid.columns));
+    const int sy = std::max(1, (240 + grid.rows - 1) / std::max(1, grid.rows));
+    const int text = Raster::TextHeight(kTextScale);
+    MapArea map;
+    map.width = grid.columns * sx;
+    map.height = std::max(1, grid.rows * sy);
+    map.left = 12 + text + 10 + Raster::TextWidth("000000", kTextScale) + 8;
+    map.top = 14 + text + 8 + Raster::TextHeight(1) + 12;
+    const int barLeft = map.left + map.width + 24;
+    const int barWidth = 20;
+    const int right =
+        barLeft + barWidth + 6 + Raster::TextWidth("-0000.00", kTextScale) + 10 + text + 12;
+    Raster picture(right, map.top + map.height + 8 + text + 10 + text + 12);
+
+    const std::string title = "height map: " + std::to_string(grid.rows) + " profiles, " +
+                              std::to_string(grid.lost) + " lost";
+    picture.Text(map.left, 14, title, kTextScale);
+    picture.Text(map.left, 14 + text + 8,
+                 "colour: z, " + scale.zName + ", in " + scale.zUnit + "; white: no data");
+
+    for (int r = 0; r < grid.rows; ++r) {
+        for (int c = 0; c < grid.columns; ++c) {
+            const double value = grid.At(c, r);
+            picture.Fill(map.left + c * sx, map.top + r * sy, sx, sy,
+                         std::isnan(value) ? kWhite : Paint(Share(value, z), palette));
+        }
+    }
+    // Axes along the left and bottom edges of the map.
+    picture.Fill(map.left - 1, map.top, 1, map.height + 1, kBlack);
+    picture.Fill(map.left - 1, map.top + map.height, map.width + 1, 1, kBlack);
+
+    const auto xTicks = Ticks(grid.x.low, grid.x.high, 6);
+    for (double value : xTicks) {
+        const int px = map.left + static_cast<int>(std::lround(
+                                      Share(value, grid.x) * (grid.columns - 1) * sx + sx / 2.0));
+        picture.Fill(px, map.top + map.height, 1, 5, kBlack);
+        const std::string label = TickText(value, Step(xTicks));
+        picture.Text(px - Raster::TextWidth(label, kTextScale) / 2, map.top + map.height + 8, label,
+                     kTextScale);
+    }
+    const std::string xLabel = grid.byPoint ? "point" : Label("x", scale.xUnit);
+    picture.Text(map.left + (map.width - Raster::TextWidth(xLabel, kTextScale)) / 2,
+                 map.top + map.height + 8 + text + 10, xLabel, kTextScale);
+
+    const auto yTicks = Ticks(0, std::max(0, grid.rows - 1), 6);
+    for (double value : yTicks) {
+        const int py = map.top + static_cast<int>(value) * sy + sy / 2;
+        picture.Fill(map.left - 6, py, 5, 1, kBlack);
+        const std::string label = TickText(value, std::max(1.0, Step(yTicks)));
+        picture.Text(map.left - 8 - Raster::TextWidth(label, kTextScale), py - text / 2, label,
+                     kTextScale);
+    }
+    picture.TextUp(12, map.top + (map.height - Raster::TextWidth("profile", kTextScale)) / 2,
+                   "profile", kTextScale);
+
+    // The colour scale bar: the highest value at the top.
+    for (int row = 0; row < map.height; ++row) {
+        const double share =
+            map.height > 1 ? 1.0 - static_cast<double>(row) / (map.height - 1) : 0.5;
+        picture.Fill(barLeft, map.top + row, barWidth, 1, Paint(share, palette));
+    }
+    const auto zTicks = Ticks(z.low, z.high, 5);
+    for (double value : zTicks) {
+        const int py =
+            map.top +
+            static_cast<int>(std::lround((1.0 - Share(value, z)) * std::max(0, map.height - 1)));
+        picture.Fill(barLeft + barWidth, py, 4, 1, kBlack);
+        picture.Text(barLeft + barWidth + 6, py - text / 2, TickText(value, Step(zTicks)),
+                     kTextScale);
+    }
+    const std::string zLabel = Label("z", scale.zUnit);
+    picture.TextUp(right - 12 - text,
+                   map.top + (map.height - Raster::TextWidth(zLabel, kTextScale)) / 2, zLabel,
+                   kTextScale);
+    if (area) {
+        *area = map;
+    }
+    return picture;
+}
+
+void WriteHeightGridPgm(std::ostream& out, const HeightGrid& grid, Span z) {
+    std::vector<uint8_t> grey(grid.z.size(), 0);
+    for (std::size_t i = 0; i < grid.z.size(); ++i) {
+        if (!std::isnan(grid.z[i])) {
+            grey[i] =
+                static_cast<uint8_t>(1 + std::clamp(Share(grid.z[i], z), 0.0, 1.0) * 254 + 0.5);
+        }
+    }
+    out << "P5\n" << grid.columns << " " << grid.rows << "\n255\n";
+    out.write(reinterpret_cast<const char*>(grey.data()),
+              static_cast<std::streamsize>(grey.size()));
+}
+
+void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
+                     const ProfileScale& scale, const std::string& title) {
+    constexpr double kWidth = 800, kHeight = 450;
+    constexpr double kLeft = 80, kRight = 20, kTop = 40, kBottom = 60;
+    const std::size_t n = std::min(x.size(), z.size());
+    Span xs{std::min(scale.xMin, scale.xMax), std::max(scale.xMin, scale.xMax)};
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -lowest;
+    for (std::size_t i = 0; i < n; ++i) {
+        xs = {std::min(xs.low, x[i]), std::max(xs.high, x[i])};
+        lowest = std::min(lowest, z[i]);
+        highest = std::max(highest, z[i]);
+    }
+    // A margin above and below, so that the line never runs along an axis.
+    const Span data = ZSpan(lowest, highest, scale);
+    const double margin = (data.high - data.low) * 0.05;
+    const Span zs{data.low - margin, data.high + margin};
+    const double plotWidth = kWidth - kLeft - kRight;
+    const double plotHeight = kHeight - kTop - kBottom;
+    const auto px = [&](double value) { return kLeft + Share(value, xs) * plotWidth; };
+    const auto py = [&](double value) { return kTop + (1.0 - Share(value, zs)) * plotHeight; };
+
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
+        << kHeight << "\" viewBox=\"0 0 " << kWidth << " " << kHeight
+        << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+        << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+        << "<text x=\"" << kLeft << "\" y=\"24\" font-size=\"14\">" << title << "</text>\n"
+        << "<g id=\"axes\" stroke=\"black\" stroke-width=\"1\">\n"
+        << "<line x1=\"" << kLeft << "\" y1=\"" << kTop << "\" x2=\"" << kLeft << "\" y2=\""
+        << kTop + plotHeight << "\"/>\n"
+        << "<line x1=\"" << kLeft << "\" y1=\"" << kTop + plotHeight << "\" x2=\""
+        << kLeft + plotWidth << "\" y2=\"" << kTop + plotHeight << "\"/>\n";
+    const auto xTicks = Ticks(xs.low, xs.high, 8);
+    for (double value : xTicks) {
+        out << "<line x1=\"" << px(value) << "\" y1=\"" << kTop + plotHeight << "\" x2=\""
+            << px(value) << "\" y2=\"" << kTop + plotHeight + 5 << "\"/>\n";
+    }
+    const auto zTicks = Ticks(zs.low, zs.high, 6);
+    for (double value : zTicks) {
+        out << "<line x1=\"" << kLeft - 5 << "\" y1=\"" << py(value) << "\" x2=\"" << kLeft
+            << "\" y2=\"" << py(value) << "\"/>\n";
+    }
+    out << "</g>\n<g id=\"ticks\">\n";
+    for (double value : xTicks) {
+        out << "<text x=\"" << px(value) << "\" y=\"" << kTop + plotHeight + 18
+            << "\" text-anchor=\"middle\">" << TickText(value, Step(xTicks)) << "</text>\n";
+    }
+    for (double value : zTicks) {
+        out << "<text x=\"" << kLeft - 8 << "\" y=\"" << py(value) + 4 << "\" text-anchor=\"end\">"
+            << TickText(value, Step(zTicks)) << "</text>\n";
+    }
+    out << "</g>\n<text id=\"x-label\" x=\"" << kLeft + plotWidth / 2 << "\" y=\"" << kHeight - 16
+        << "\" text-anchor=\"middle\">" << Label("x", scale.xUnit) << "</text>\n"
+        << "<text id=\"z-label\" transform=\"translate(18," << kTop + plotHeight / 2
+        << ") rotate(-90)\" text-anchor=\"middle\">" << Label("z, " + scale.zName, scale.zUnit)
+        << "</text>\n";
+
+    // Consecutive points further apart than three typical steps belong to separate lines.
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < n; ++i) {
+        steps.push_back(std::abs(x[i] - x[i - 1]));
+    }
+    std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2),
+                     steps.end());
+    const double gap = steps.empty() ? 0 : 3 * steps[steps.size() / 2];
+    out << "<g id=\"profile\" fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1.5\">\n";
+    for (std::size_t begin = 0; begin < n;) {
+        std::size_t end = begin + 1;
+        while (end < n && std::abs(x[end] - x[end - 1]) <= gap) {
+            ++end;
+        }
+        out << "<polyline points=\"";
+        for (std::size_t i = begin; i < end; ++i) {
+            out << px(x[i]) << "," << py(z[i]) << " ";
+        }
+        out << "\"/>\n";
+        begin = end;
+    }
+    out << "</g>\n</svg>\n";
 }
 
 }  // namespace QuilTool

@@ -1,6 +1,11 @@
 #pragma once
 
-// Pictures of profiles: a single profile as an SVG line chart, many as a grey height map.
+// Pictures of profiles: a single profile as an SVG chart, a capture of many as a height map.
+// Both have axes with ticks and units from the sensor's descriptions, and a z span of their
+// own data widened to a minimum, so that a flat belt looks flat.
+
+#include "ProfileScale.h"
+#include "Raster.h"
 
 #include <cstdint>
 #include <ostream>
@@ -9,22 +14,79 @@
 
 namespace QuilTool {
 
-/// A line chart of z over x.
-void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
-                     const std::string& title);
-
-/// One row per profile, one column per point; heights scaled to grey 0 (lowest) to 255
-/// (highest). Short rows are padded with 0.
+/// The profiles of a capture, one row each in the order of their block ids. A profile that was
+/// lost leaves a row that was not received; a point without a laser line is left out.
 struct HeightMap {
-    std::vector<std::vector<uint16_t>> rows;
+    struct Point {
+        double x;  // a length, or the point's index when !hasX
+        double z;  // a length
+    };
+    struct Row {
+        bool received = false;
+        std::vector<Point> points;
+    };
+    std::vector<Row> rows;
+    bool hasX = true;
+    std::size_t pointsPerProfile = 0;
 
-    std::size_t Width() const;
-    std::vector<uint8_t> Grey() const;  // row by row
+    std::size_t Lost() const;
 };
 
-/// Binary grey map ("P5").
-void WriteHeightMapPgm(std::ostream& out, const HeightMap& map);
-/// 8-bit grey PNG.
-void WriteHeightMapPng(std::ostream& out, const HeightMap& map);
+/// A closed range of values.
+struct Span {
+    double low = 0;
+    double high = 1;
+};
+
+/// The z span that a plot of data from `lowest` to `highest` shows: the data's own, widened
+/// about its middle to at least a tenth of the field of view's depth.
+Span ZSpan(double lowest, double highest, const ProfileScale& scale);
+
+/// Heights on a grid, NaN where nothing was measured: columns across the lateral field of view
+/// (one per point index when the profiles have no x), one row per profile.
+struct HeightGrid {
+    int columns = 0;
+    int rows = 0;
+    std::vector<double> z;  // row by row
+    Span x;                 // what the columns span
+    bool byPoint = false;   // columns are point indices
+    std::size_t lost = 0;   // rows of profiles that were lost
+
+    double At(int column, int row) const {
+        return z[static_cast<std::size_t>(row) * columns + column];
+    }
+    /// The span of the measured heights; {NaN, NaN} when there are none.
+    Span Measured() const;
+};
+
+HeightGrid MakeGrid(const HeightMap& map, const ProfileScale& scale);
+
+enum class Palette { Perceptual, Grey };
+
+/// Where the map itself lies in a picture, in pixels.
+struct MapArea {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+/// The picture of a height map: a title, the map coloured over `z` in `palette` (white where
+/// there is no data), the x axis in lengths (or point numbers), the y axis in profiles, and a
+/// colour scale bar with ticks in z units. `area` receives where the map lies.
+Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, Palette palette,
+                     MapArea* area = nullptr);
+
+/// The grid as a binary grey map ("P5"), one pixel a cell: grey 1 (lowest of `z`) to 255
+/// (highest), 0 where there is no data.
+void WriteHeightGridPgm(std::ostream& out, const HeightGrid& grid, Span z);
+
+/// A line chart of z over x in lengths, with axes, ticks and units; the line breaks where
+/// points are missing.
+void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
+                     const ProfileScale& scale, const std::string& title);
+
+/// Round values from `low` to `high`, at most about `most` of them.
+std::vector<double> Ticks(double low, double high, int most);
 
 }  // namespace QuilTool

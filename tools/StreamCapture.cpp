@@ -1,80 +1,44 @@
 #include "StreamCapture.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "Interruption.h"
 
-#include <cstdio>
-#include <ostream>
+#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace QuilTool {
 
-using Varkon::QUILApi::UdpStreaming::PacketErrorType;
-
-std::string LocalAddressTowards(const std::string& host) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), "80", &hints, &found) != 0 || found == nullptr) {
-        throw std::runtime_error("cannot resolve " + host);
-    }
-    // Connecting a UDP socket sends nothing; it only picks the route and the local address.
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    const bool ok = fd >= 0 && connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
-                    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0;
-    if (fd >= 0) {
-        close(fd);
-    }
-    freeaddrinfo(found);
-    if (!ok) {
-        throw std::runtime_error("no route to " + host);
-    }
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
-    return text;
-}
-
-UdpOutputRedirect::UdpOutputRedirect(Varkon::QUILApi::Quil& quil, const std::string& address,
-                                     uint16_t port, const std::vector<uint32_t>& dataIds)
-    : quil(quil), interfaces(quil.GetProcessInterfaces()), streamData(quil.GetUDPStreamData()) {
-    quil.SetUDPStreamData(Varkon::QUILApi::UDPStreamData{dataIds});
-    auto aimed = interfaces;
-    aimed.enableUDPStreaming = true;
-    aimed.udpDestinationIP = address;
-    aimed.udpDestinationPort = port;
-    quil.SetProcessInterfaces(aimed);
-}
-
-UdpOutputRedirect::~UdpOutputRedirect() {
-    try {
-        quil.SetProcessInterfaces(interfaces);
-        quil.SetUDPStreamData(streamData);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "quil: could not restore the sensor's UDP output: %s\n", e.what());
-    }
-}
+using Varkon::QUILApi::UdpStreaming::StreamStatistics;
 
 namespace {
 
-// "One or more packets lost: Last received blockid was <last>, received <received>."
-uint64_t LostBlocks(const std::string& message) {
-    unsigned long last = 0;
-    unsigned long received = 0;
-    if (std::sscanf(message.c_str(),
-                    "One or more packets lost: Last received blockid was %lu, "
-                    "received %lu.",
-                    &last, &received) == 2 &&
-        received > last) {
-        return received - last - 1;
-    }
-    return 0;
-}
+using Counter = uint64_t StreamStatistics::*;
+
+// The counters that tell of a problem, in words. Lost blocks have a line of their own.
+const std::pair<Counter, const char*> kProblems[] = {
+    {&StreamStatistics::blocksDuplicated, "repeated blocks (written once)"},
+    {&StreamStatistics::blocksOutOfOrder, "blocks out of order"},
+    {&StreamStatistics::fragmentedBlocksTimedOut, "blocks left incomplete (fragments missing)"},
+    {&StreamStatistics::decodeFailures, "blocks that could not be decoded"},
+    {&StreamStatistics::blocksEmpty, "empty blocks"},
+    {&StreamStatistics::blocksUnknownDataId, "blocks of an unknown data id (ignored)"},
+    {&StreamStatistics::datagramsTooShort, "datagrams too short for a packet"},
+    {&StreamStatistics::datagramsUnknownKind, "datagrams of an unknown packet kind"},
+    {&StreamStatistics::datagramsTooLong, "datagrams too long (cut off)"},
+    {&StreamStatistics::kernelDrops, "datagrams dropped by the system (receive buffer full)"},
+    {&StreamStatistics::profilesDropped, "profiles dropped (queue full)"},
+    {&StreamStatistics::measurementsDropped, "measurements dropped (queue full)"},
+    {&StreamStatistics::errorsDropped, "problem reports dropped (queue full)"},
+};
+
+// The counters whose problems lose data.
+const Counter kLosses[] = {
+    &StreamStatistics::blocksLost,         &StreamStatistics::fragmentedBlocksTimedOut,
+    &StreamStatistics::decodeFailures,     &StreamStatistics::datagramsTooLong,
+    &StreamStatistics::kernelDrops,        &StreamStatistics::profilesDropped,
+    &StreamStatistics::measurementsDropped};
+
+constexpr auto kSilence = std::chrono::seconds(2);
+constexpr auto kPoll = std::chrono::milliseconds(100);  // how soon a signal is seen
 
 // The block id that came last, to recognise a block that arrives twice in a row.
 struct LastBlock {
@@ -91,13 +55,25 @@ struct LastBlock {
 
 }  // namespace
 
+bool CaptureCounts::LostData() const {
+    for (Counter counter : kLosses) {
+        if (statistics.*counter != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
-                      const std::function<void(const CaptureCounts&)>& progress) {
+                      const std::function<void(const CaptureCounts&)>& progress,
+                      const std::function<void()>& silent) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto lastData = start;
     auto lastProgress = start;
+    bool anyData = false;
+    bool toldSilence = false;
     CaptureCounts counts;
     LastBlock profiles;
     LastBlock measurements;
@@ -107,107 +83,128 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                (limits.duration.count() != 0 && Clock::now() - start >= limits.duration);
     };
 
-    const auto countErrors = [&] {
-        while (stream.HasError()) {
-            const auto error = stream.PopError();
-            ++counts.errorsByType[error.type];
-            if (error.type == PacketErrorType::PacketsLost) {
-                counts.lost += LostBlocks(error.message);
-            } else if (error.type == PacketErrorType::DuplicateBlockId) {
-                ++counts.duplicated;
-            }
-        }
-    };
-
     while (!done()) {
-        bool any = false;
-        countErrors();
+        InterruptionGuard::ThrowIfInterrupted();
+        const bool any = stream.WaitForData(kPoll);
+        while (stream.HasError()) {
+            stream.PopError();  // the counters tell the problems; the queue must not fill
+        }
         // The stream hands on a repeated block as well as reporting it; it is written once.
         while (stream.HasProfile() && !done()) {
             const auto profile = stream.PopProfile();
-            any = true;
-            if (profiles.Repeats(profile.blockId)) {
-                continue;
+            if (!profiles.Repeats(profile.blockId)) {
+                writer.Write(profile);
+                ++counts.profiles;
             }
-            writer.Write(profile);
-            ++counts.profiles;
         }
         while (stream.HasMeasurement() && !done()) {
             const auto measurement = stream.PopMeasurement();
-            any = true;
-            if (measurements.Repeats(measurement.blockId)) {
-                continue;
+            if (!measurements.Repeats(measurement.blockId)) {
+                writer.Write(measurement);
+                ++counts.measurements;
             }
-            writer.Write(measurement);
-            ++counts.measurements;
         }
         const auto now = Clock::now();
         counts.elapsed = now - start;
+        counts.statistics = stream.GetStatistics();
         if (any) {
             lastData = now;
+            anyData = true;
         } else if (now - lastData >= limits.idleLimit) {
             throw std::runtime_error("no stream data received for " +
                                      std::to_string(limits.idleLimit.count() / 1000) + " s");
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else if (!anyData && !toldSilence && now - start >= kSilence && silent) {
+            toldSilence = true;
+            silent();
         }
         if (now - lastProgress >= std::chrono::milliseconds(200)) {
             progress(counts);
             lastProgress = now;
         }
     }
-    countErrors();
     counts.elapsed = Clock::now() - start;
+    counts.statistics = stream.GetStatistics();
     writer.Finish();
     return counts;
 }
 
-CaptureCounts CaptureFromSensor(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
-                                const std::vector<uint32_t>& dataIds, const CaptureLimits& limits,
+CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
+                                const CaptureTarget& target, const CaptureLimits& limits,
                                 CaptureWriter& writer,
                                 const std::function<void(const CaptureCounts&)>& progress) {
+    // From here on a signal is only recorded: the flow below puts the sensor back first.
+    InterruptionGuard guard;
     auto stream = quil.GetStream();
     stream->Start();
+    context.ExpectAnswers();
+    Varkon::QUILApi::StreamOutputAim aim(quil, target.port, target.dataIds, context.localAddress);
+    const auto restore = [&] {
+        context.ExpectAnswers("; its UDP output may still be aimed at " + aim.GetLocalAddress() +
+                              " (see quil get process-interfaces)");
+        aim.Restore();
+        context.watchdog.Disarm();
+    };
+    const auto diagnose = [&] {
+        context.ExpectAnswers();
+        const auto reasons = quil.DiagnoseStream();
+        context.watchdog.Disarm();
+        if (reasons.empty()) {
+            *context.err << "quil: no stream data after 2 s, though the sensor's output is aimed "
+                            "at "
+                         << aim.GetLocalAddress() << ":" << target.port << "\n";
+        }
+        for (const auto& reason : reasons) {
+            *context.err << "quil: no stream data after 2 s: " << reason << "\n";
+        }
+    };
     CaptureCounts counts;
-    {
-        UdpOutputRedirect redirect(quil, LocalAddressTowards(host), port, dataIds);
-        counts = Capture(*stream, limits, writer, progress);
+    try {
+        context.watchdog.Disarm();  // the capture has its own limit for silence
+        counts = Capture(*stream, limits, writer, progress, diagnose);
+    } catch (...) {
+        restore();  // a failed restore is the error that leaves
+        stream->Close();
+        throw;
     }
+    restore();
     stream->Close();
     return counts;
 }
 
-void PrintCaptureSummary(std::ostream& out, const CaptureCounts& counts) {
-    out << "received " << counts.Blocks() << " blocks (" << counts.profiles << " profiles, "
-        << counts.measurements << " measurements) in " << counts.elapsed.count() << " s\n"
-        << "lost " << counts.lost << ", duplicated " << counts.duplicated << "\n";
-    if (counts.errorsByType.empty()) {
-        out << "errors: none\n";
+std::string CaptureSummary(const CaptureCounts& counts) {
+    const auto& statistics = counts.statistics;
+    std::ostringstream out;
+    out << "received " << counts.profiles << " profiles and " << counts.measurements
+        << " measurements in " << counts.elapsed.count() << " s\n"
+        << "lost " << counts.Lost() << " blocks\n";
+    std::string problems;
+    for (const auto& [counter, words] : kProblems) {
+        if (statistics.*counter != 0) {
+            problems +=
+                (problems.empty() ? "" : ", ") + std::to_string(statistics.*counter) + " " + words;
+        }
     }
-    for (const auto& [type, number] : counts.errorsByType) {
-        out << "errors " << ErrorTypeName(type) << ": " << number << "\n";
+    out << "stream problems: " << (problems.empty() ? "none" : problems) << "\n";
+    if (statistics.ReceiveBufferCapped()) {
+        out << "receive buffer: the system granted " << statistics.receiveBufferGranted << " of "
+            << statistics.receiveBufferRequested
+            << " bytes; a fast stream may overflow it. Raise the limit with `sysctl -w "
+               "net.core.rmem_max="
+            << statistics.receiveBufferRequested << "` (as root)\n";
     }
+    return out.str();
 }
 
-std::string ErrorTypeName(uint32_t type) {
-    switch (type) {
-        case PacketErrorType::PacketsLost:
-            return "PacketsLost";
-        case PacketErrorType::UnexpectedBlockId:
-            return "UnexpectedBlockId";
-        case PacketErrorType::DuplicateBlockId:
-            return "DuplicateBlockId";
-        case PacketErrorType::FragmentTimeout:
-            return "FragmentTimeout";
-        case PacketErrorType::InvalidPacket:
-            return "InvalidPacket";
-        case PacketErrorType::EmptyContent:
-            return "EmptyContent";
-        case PacketErrorType::StreamingTaskException:
-            return "StreamingTaskException";
-        default:
-            return "type " + std::to_string(type);
+nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
+    nlohmann::json statistics = nlohmann::json::object();
+    for (const auto& [name, counter] : StreamStatistics::kCounters) {
+        statistics[name] = counts.statistics.*counter;
     }
+    statistics["receiveBufferRequested"] = counts.statistics.receiveBufferRequested;
+    statistics["receiveBufferGranted"] = counts.statistics.receiveBufferGranted;
+    return {{"profiles", counts.profiles},       {"measurements", counts.measurements},
+            {"seconds", counts.elapsed.count()}, {"lost", counts.Lost()},
+            {"lostData", counts.LostData()},     {"statistics", statistics}};
 }
 
 }  // namespace QuilTool

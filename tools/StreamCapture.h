@@ -1,9 +1,11 @@
 #pragma once
 
 // Capturing the sensor's UDP stream: aiming the sensor's output at this host for the time of a
-// capture, and counting what arrives, what is lost and what goes wrong.
+// capture, counting what arrives, what is lost and what goes wrong, and putting the sensor's
+// output back whatever ends the capture.
 
 #include "CaptureWriters.h"
+#include "Context.h"
 
 #include <quil/Quil.h>
 
@@ -11,31 +13,10 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace QuilTool {
-
-/// The local address on the route to `host` (what the sensor must send to).
-/// @throws std::runtime_error when there is no route.
-std::string LocalAddressTowards(const std::string& host);
-
-/// Aims the sensor's UDP output at `address`:`port` with `dataIds`, and puts back the settings it
-/// found when destroyed.
-class UdpOutputRedirect {
-public:
-    UdpOutputRedirect(Varkon::QUILApi::Quil& quil, const std::string& address, uint16_t port,
-                      const std::vector<uint32_t>& dataIds);
-    ~UdpOutputRedirect();
-    UdpOutputRedirect(const UdpOutputRedirect&) = delete;
-    UdpOutputRedirect& operator=(const UdpOutputRedirect&) = delete;
-
-private:
-    Varkon::QUILApi::Quil& quil;
-    Varkon::QUILApi::ProcessInterfaces interfaces;
-    Varkon::QUILApi::UDPStreamData streamData;
-};
 
 struct CaptureLimits {
     std::size_t count = 0;                      // blocks of the counted kind; 0: no limit
@@ -45,34 +26,49 @@ struct CaptureLimits {
 };
 
 struct CaptureCounts {
-    uint64_t profiles = 0;
-    uint64_t measurements = 0;
-    uint64_t lost = 0;        // blocks missing between the ones received
-    uint64_t duplicated = 0;  // blocks received twice (written once)
-    std::map<uint32_t, uint64_t> errorsByType;
+    uint64_t profiles = 0;                                       // written (a repeated block once)
+    uint64_t measurements = 0;                                   // written
+    Varkon::QUILApi::UdpStreaming::StreamStatistics statistics;  // the stream's counters
     std::chrono::duration<double> elapsed{0};
 
     uint64_t Blocks() const { return profiles + measurements; }
+    /// Blocks missing between the ones received.
+    uint64_t Lost() const { return statistics.blocksLost; }
+    /// Whether data went missing: blocks lost, left incomplete, cut off, not decodable, or
+    /// dropped by a full queue or by the system.
+    bool LostData() const;
 };
 
-/// Takes what `stream` receives until a limit is reached, hands each record to `writer` and
-/// reports the counts to `progress` about five times a second.
-/// @throws std::runtime_error when nothing arrives for `idleLimit`.
+/// Takes what `stream` receives until a limit is reached or a signal is recorded, hands each
+/// record to `writer` and reports the counts to `progress` about five times a second. When
+/// nothing has arrived two seconds after the start, `silent` is told once.
+/// @throws std::runtime_error when nothing arrives for `idleLimit`; Interrupted for a recorded
+///         signal (see InterruptionGuard) or a closed output; what `writer` throws.
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
-                      const std::function<void(const CaptureCounts&)>& progress);
+                      const std::function<void(const CaptureCounts&)>& progress,
+                      const std::function<void()>& silent = {});
 
-/// The whole capture: starts the client's stream, aims the sensor's output at this host with
-/// `dataIds`, captures as Capture does, and puts the sensor's output back.
-CaptureCounts CaptureFromSensor(Varkon::QUILApi::Quil& quil, const std::string& host, uint16_t port,
-                                const std::vector<uint32_t>& dataIds, const CaptureLimits& limits,
+/// Where the capture goes and what it carries.
+struct CaptureTarget {
+    uint16_t port = 5000;
+    std::vector<uint32_t> dataIds{1};
+};
+
+/// The whole capture: starts the client's stream, aims the sensor's output at this host
+/// (`context.localAddress`, else the address on the route to the sensor), captures as Capture
+/// does, and puts the sensor's output back, also when the capture fails or SIGINT, SIGTERM,
+/// SIGHUP or a closed output end it. A failed put-back is the error that leaves. When no data
+/// arrive within two seconds, the likely reasons (Quil::DiagnoseStream) go to `context.err`.
+/// @throws what Capture throws, after the put-back; std::runtime_error "Could not restore ..."
+CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
+                                const CaptureTarget& target, const CaptureLimits& limits,
                                 CaptureWriter& writer,
                                 const std::function<void(const CaptureCounts&)>& progress);
 
-/// Blocks received, lost and duplicated, and the errors by type.
-void PrintCaptureSummary(std::ostream& out, const CaptureCounts& counts);
-
-/// The name of a stream error type, e.g. "PacketsLost".
-std::string ErrorTypeName(uint32_t type);
+/// Blocks received and lost, the stream's problems in words, and a receive buffer smaller than
+/// asked for with the remedy; as text, and as JSON with every counter by name.
+std::string CaptureSummary(const CaptureCounts& counts);
+nlohmann::json CaptureSummaryJson(const CaptureCounts& counts);
 
 }  // namespace QuilTool

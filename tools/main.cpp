@@ -1,10 +1,47 @@
 // quil: the command-line tool for the sensor.
 #include "Commands.h"
+#include "Failure.h"
 
 #include <CLI/CLI.hpp>
 
 #include <exception>
 #include <iostream>
+
+namespace {
+
+// "quil stream": the subcommands that were recognised before a usage error.
+std::string CommandPath(const CLI::App& app) {
+    std::string path = "quil";
+    const CLI::App* at = &app;
+    while (at != nullptr) {
+        const auto parsed = at->get_subcommands();
+        at = parsed.empty() ? nullptr : parsed.front();
+        if (at != nullptr) {
+            path += " " + at->get_name();
+        }
+    }
+    return path;
+}
+
+const char* const kFooter =
+    "Environment:\n"
+    "  QUIL_HOST       the sensor's address when --host is not given\n"
+    "  QUIL_PASSWORD   the password for --role when neither --password nor --password-file is "
+    "given\n"
+    "  QUIL_PORT       the local UDP port of stream and plot heightmap when --port is not given\n"
+    "\n"
+    "Exit status:\n"
+    "  0    success\n"
+    "  1    failure (one line on standard error says why)\n"
+    "  2    usage: the command line is wrong, or a destructive command lacks --yes\n"
+    "  3    a capture lost data (unless --allow-loss)\n"
+    "  130  interrupted by SIGINT, SIGTERM, SIGHUP or a closed output, after the sensor was "
+    "put back\n"
+    "\n"
+    "Example:\n"
+    "  quil get exposure-time --json";
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QuilTool::Context context;
@@ -12,7 +49,11 @@ int main(int argc, char** argv) {
     context.err = &std::cerr;
 
     CLI::App app{"quil: configure the laser profile sensor, read its data and capture its stream"};
+    app.name("quil");
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("quil ") + QUIL_VERSION);
+    app.set_help_all_flag("--help-all", "Print the help of every command and exit");
+    app.footer(kFooter);
     QuilTool::AddInfoCommand(app, context);
     QuilTool::AddSettingCommands(app, context);
     QuilTool::AddBackupCommands(app, context);
@@ -25,11 +66,25 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
+    } catch (const CLI::Success& e) {  // --help, --help-all, --version
         return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        const auto rest = app.remaining();
+        const bool unknownCommand =
+            app.get_subcommands().empty() && !rest.empty() && rest.front().rfind("-", 0) != 0;
+        std::cerr << "quil: "
+                  << (unknownCommand ? "unknown command \"" + rest.front() + "\"" : e.what())
+                  << "; see " << CommandPath(app) << " --help\n";
+        return QuilTool::kUsage;
     } catch (const std::exception& e) {
-        std::cerr << "quil: " << e.what() << "\n";
-        return 1;
+        std::cout.flush();
+        std::cerr << "quil: " << QuilTool::Explain(e, context.Failures()) << "\n";
+        return QuilTool::ExitStatusOf(e);
     }
-    return 0;
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "quil: cannot write standard output\n";
+        return QuilTool::kFailure;
+    }
+    return QuilTool::kSuccess;
 }

@@ -871,7 +871,9 @@ public:
 
     // --- Session and roles ---------------------------------------------------------------
 
-    /// Opens the connection (if there is none) and the session.
+    /// Opens the connection (if there is none, or the sensor ended or broke it) and the session.
+    /// Once a connection is lost, requests fail at once with the time-out's text instead of
+    /// waiting their limit, until Connect opens a new one (the role needs a new Login).
     /// @throws std::runtime_error "Could not connect to host <host>" when the connection fails,
     ///         or "No matching response found to request with sessionID: ..." without a reply.
     virtual void Connect() = 0;

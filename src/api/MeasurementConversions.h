@@ -4,6 +4,8 @@
 // "timestamp" pair, the numbers-or-text of measurement values and the alternating "points" of
 // profiles.
 
+#include "websockets/CheckedNumbers.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -13,18 +15,20 @@
 
 namespace Varkon::QUILApi::Measurement {
 
-/// "timestamp": first element × 1,000,000 + last element, in unsigned 64-bit arithmetic (seconds
-/// and microseconds give microseconds). Elements are read as uint64: numbers only.
+/// "timestamp" (the `key`): first element × 1,000,000 + last element, in unsigned 64-bit
+/// arithmetic (seconds and microseconds give microseconds). Elements are read as uint64: numbers
+/// only.
 /// @throws std::domain_error "Field timestamp is not an array of at least one number." for a
 ///         value that is no array, or an empty one.
 /// @throws nlohmann::json::type_error "type must be number, but is ..." for an element that is
-///         no number (a boolean included).
-inline uint64_t ToTimestamp(const nlohmann::json& value) {
+///         no number (a boolean included), and "number out of range for timestamp: ..." for one
+///         that uint64 cannot hold.
+inline uint64_t ToTimestamp(const nlohmann::json& value, const std::string& key) {
     if (!value.is_array() || value.empty()) {
-        throw std::domain_error("Field timestamp is not an array of at least one number.");
+        throw std::domain_error("Field " + key + " is not an array of at least one number.");
     }
-    const auto first = value.front().get<uint64_t>();
-    const auto last = value.back().get<uint64_t>();
+    const auto first = WebSockets::GetChecked<uint64_t>(value.front(), key);
+    const auto last = WebSockets::GetChecked<uint64_t>(value.back(), key);
     return first * 1000000u + last;
 }
 
@@ -59,7 +63,8 @@ void AppendEach(const nlohmann::json& list, Vector& out, Convert convert) {
 /// "points" alternate x and z: an element goes to zValues when zValues is shorter than xValues,
 /// otherwise to xValues. An odd count leaves xValues one longer.
 /// @throws nlohmann::json::type_error "type must be number, but is ..." for an element that is
-///         no number or boolean.
+///         no number or boolean, and "number out of range for points: ..." for one that int32
+///         cannot hold.
 template <class Record>
 void SplitPoints(const nlohmann::json& points, Record& record) {
     if (points.is_array()) {
@@ -67,7 +72,7 @@ void SplitPoints(const nlohmann::json& points, Record& record) {
         record.zValues.reserve(points.size() / 2);
     }
     for (const auto& element : points) {
-        const auto value = element.get<int32_t>();
+        const auto value = WebSockets::GetChecked<int32_t>(element, "points");
         if (record.zValues.size() < record.xValues.size()) {
             record.zValues.push_back(value);
         } else {

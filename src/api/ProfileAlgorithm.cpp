@@ -13,11 +13,11 @@ struct ParamsReply {
 
 // A range is the array [min, max]. Element access on a copy extends a shorter array with
 // nulls (and turns null into an array), so a missing element fails as a null value.
-LimitRange ReadRange(const nlohmann::json& value) {
+LimitRange ReadRange(const nlohmann::json& value, const std::string& key) {
     nlohmann::json range = value;
     LimitRange result;
-    result.min = range[0].get<uint32_t>();
-    result.max = range[1].get<uint32_t>();
+    result.min = WebSockets::GetChecked<uint32_t>(range[0], key);
+    result.max = WebSockets::GetChecked<uint32_t>(range[1], key);
     return result;
 }
 

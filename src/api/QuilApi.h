@@ -183,7 +183,7 @@ private:
                 const nlohmann::json& param = nullptr) {
         const auto data = ReadData(resource, param);
         CheckField(*data, key);
-        return data->at(key).template get<T>();
+        return WebSockets::GetChecked<T>(data->at(key), key);
     }
 
     /// SET of `resource`; `value` is an object, or null for a write without arguments.

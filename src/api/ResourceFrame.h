@@ -2,8 +2,12 @@
 
 // The frame every resource operation is built from. A record that declares its fields once in a
 // Schema specialisation is read with `data.get<Record>()`: every required key is checked first,
-// in field order, and only then are the fields converted by the JSON library's rules. Nested
-// records and lists of records are read the same way, element by element.
+// in field order, and only then are the fields converted by the JSON library's rules, except
+// that a number an integer field cannot hold fails like a value of the wrong type (see
+// websockets/CheckedNumbers.h). Nested records and lists of records are read the same way,
+// element by element.
+
+#include "websockets/CheckedNumbers.h"
 
 #include <quil/Quil.h>
 
@@ -89,7 +93,7 @@ struct Required : FieldBase {
     Required(const char* key, T Record::*member) : key(key), member(member) {}
     void Check(const nlohmann::json& data) const { CheckField(data, key); }
     void Convert(const nlohmann::json& data, Record& record) const {
-        data.at(key).get_to(record.*member);
+        WebSockets::GetChecked(data.at(key), key, record.*member);
     }
 };
 
@@ -103,7 +107,15 @@ struct Optional : FieldBase {
     Optional(const char* key, T Record::*member, T fallback)
         : key(key), member(member), fallback(std::move(fallback)) {}
     void Convert(const nlohmann::json& data, Record& record) const {
-        record.*member = data.value(key, fallback);
+        if (!data.is_object()) {
+            (void)data.value(key, fallback);  // the library's error for a body that is no object
+        }
+        const auto found = data.find(key);
+        if (found == data.end()) {
+            record.*member = fallback;
+        } else {
+            WebSockets::GetChecked(*found, key, record.*member);
+        }
     }
 };
 
@@ -125,7 +137,7 @@ struct List : FieldBase {
     void Walk(const nlohmann::json& data, Record& record) const {
         const nlohmann::json& list = optional ? OrEmpty(data) : data.at(key);
         for (const auto& element : list) {
-            (record.*member).push_back(element.template get<Element>());
+            (record.*member).push_back(WebSockets::GetChecked<Element>(element, key));
         }
     }
 
@@ -165,18 +177,19 @@ struct Present : FieldBase {
     void Check(const nlohmann::json& data) const { CheckField(data, key); }
 };
 
-/// A value with its own conversion, run with the other values.
+/// A value with its own conversion, run with the other values; the conversion is told the key.
 template <class Record, class T>
 struct Converted : FieldBase {
+    using Conversion = T (*)(const nlohmann::json& value, const std::string& key);
     const char* key;
     T Record::*member;
-    T (*convert)(const nlohmann::json&);
+    Conversion convert;
 
-    Converted(const char* key, T Record::*member, T (*convert)(const nlohmann::json&))
+    Converted(const char* key, T Record::*member, Conversion convert)
         : key(key), member(member), convert(convert) {}
     void Check(const nlohmann::json& data) const { CheckField(data, key); }
     void Convert(const nlohmann::json& data, Record& record) const {
-        record.*member = convert(data.at(key));
+        record.*member = convert(data.at(key), key);
     }
 };
 
@@ -218,7 +231,7 @@ Nested<Record, Inner> NestedField(const char* key, Inner Record::*member) {
 
 template <class Record, class T>
 Converted<Record, T> ConvertedField(const char* key, T Record::*member,
-                                    T (*convert)(const nlohmann::json&)) {
+                                    typename Converted<Record, T>::Conversion convert) {
     return {key, member, convert};
 }
 

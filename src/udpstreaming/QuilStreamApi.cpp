@@ -67,7 +67,13 @@ auto QuilStreamApi::PopOldest(Queue& queue, const char* emptyText) {
 template <class Ready>
 bool QuilStreamApi::WaitFiled(std::unique_lock<std::mutex>& lock,
                               std::chrono::milliseconds timeout, Ready ready) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    using Clock = std::chrono::steady_clock;
+    // A limit beyond the clock's range (milliseconds::max() for "no limit") waits until the end.
+    const auto now = Clock::now();
+    const auto deadline =
+        timeout >= std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now)
+            ? Clock::time_point::max()
+            : now + timeout;
     ++waiting;
     const bool result = filed.wait_until(lock, deadline, [&] {
         return ready() || !started || stop;

@@ -1,5 +1,7 @@
 #include "websockets/Protocol.h"
 
+#include "websockets/CheckedNumbers.h"
+
 #include <stdexcept>
 
 namespace Varkon::QUILApi::WebSockets {
@@ -55,7 +57,7 @@ std::unique_ptr<json> Protocol::SendRequest(const json& request, unsigned timeou
 void Protocol::Connect() {
     channel->Connect();
     const auto reply = SendRequest(BuildRequest("CONNECT"), kSessionLimit);
-    sessionId = reply->at("sessionID").get<uint32_t>();
+    sessionId = GetChecked<uint32_t>(reply->at("sessionID"), "sessionID");
 }
 
 void Protocol::Disconnect() {
@@ -75,10 +77,11 @@ std::unique_ptr<json> Protocol::GetResource(const std::string& name, const json&
     const auto reply = SendRequest(request, kResourceLimit);
     const auto type = reply->at("msgType").get<std::string>();
     if (type == "ACK") {
-        const json data = reply->at("msgData");
+        // Taken out of the reply, not copied: a copy recurses once per level of nesting.
+        json& data = reply->at("msgData");
         const std::string resource = TextAt(data, 0);
         if (data.size() >= 2 && resource == name) {
-            return std::make_unique<json>(data[1]);
+            return std::make_unique<json>(std::move(data[1]));
         }
     } else if (type == "ERR") {
         HandleErrorResponse(request, *reply);

@@ -2,10 +2,8 @@
 
 #include "websockets/WebSocket.h"
 
-#include <algorithm>
 #include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -16,7 +14,6 @@ namespace {
 constexpr const char* kSubprotocol = "VWS";
 // How long a destroyed channel waits for the sensor to answer its close.
 constexpr auto kShutdownLimit = std::chrono::milliseconds(1000);
-constexpr auto kSpinLimit = std::chrono::microseconds(200);
 
 }  // namespace
 
@@ -41,13 +38,19 @@ VarkonWebsocketApi::~VarkonWebsocketApi() {
 }
 
 void VarkonWebsocketApi::Connect() {
-    if (webSocket) {
+    if (webSocket && !webSocket->IsLost()) {
         return;
+    }
+    if (webSocket) {  // lost: its end is dropped without waiting, and a new one opens
+        webSocket->Shutdown(std::chrono::milliseconds(0));
+        webSocket.reset();
     }
     try {
         webSocket = std::make_shared<WebSocket>(ioContext, host, kSubprotocol);
         webSocket->SetOnMessage([this](const std::string& text) { OnMessage(text); });
         webSocket->SetOnClose([this] { OnClose(); });
+        webSocket->SetOnLost([this] { inbox.Abandon(); });
+        inbox.Reopen();
         webSocket->Connect();
     } catch (...) {
         webSocket.reset();
@@ -76,61 +79,18 @@ void VarkonWebsocketApi::Close() {
 
 std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsigned timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::unique_lock<std::mutex> lock(inboxMutex);
-    auto result = std::make_unique<json>();
-    if (!webSocket) {
-        return result;
+    std::lock_guard<std::mutex> lock(requestMutex);
+    if (!webSocket || webSocket->IsLost()) {
+        return std::make_unique<json>();  // as a time-out, but at once
     }
+    // Expected before it is sent, so that no reply can come too early to be kept.
+    inbox.Expect(MessageId(request));
     webSocket->Send(request.dump(-1, ' ', false, json::error_handler_t::strict));
-
-    const json& wanted = MessageId(request);
-    for (;;) {
-        bool timedOut = false;
-        if (inbox.empty()) {
-            // A reply on loopback or a local network often comes within tens of microseconds:
-            // look for it briefly before paying for a sleep and a wake-up.
-            const auto spinEnd = std::min(deadline, std::chrono::steady_clock::now() + kSpinLimit);
-            while (inbox.empty() && std::chrono::steady_clock::now() < spinEnd) {
-                lock.unlock();
-                std::this_thread::yield();
-                lock.lock();
-            }
-            timedOut =
-                !inboxCondition.wait_until(lock, deadline, [this] { return !inbox.empty(); });
-        }
-        // Take from the back, so that of two matching messages the earlier one wins; everything
-        // else, late replies to earlier requests included, is discarded.
-        while (!inbox.empty()) {
-            auto message = std::move(inbox.back());
-            inbox.pop_back();
-            if (MessageId(*message) == wanted) {
-                result = std::move(message);
-            }
-        }
-        if (!result->is_null() || timedOut) {
-            return result;
-        }
-    }
+    return inbox.Wait(deadline);
 }
 
 void VarkonWebsocketApi::OnMessage(const std::string& text) {
-    auto message = std::make_unique<json>(json::parse(text));
-    if (message->is_null()) {
-        // Filed like an object without a type; the next drain discards it.
-        *message = json{{"msgType", nullptr}};
-    }
-    if (!message->is_object()) {
-        return;  // an array, a number or a string is no message
-    }
-    const auto type = message->find("msgType");
-    if (type != message->end() && *type == "UPDATE") {
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(inboxMutex);
-        inbox.push_back(std::move(message));
-    }
-    inboxCondition.notify_all();
+    inbox.Offer(text);
 }
 
 void VarkonWebsocketApi::OnClose() {

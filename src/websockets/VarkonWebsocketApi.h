@@ -1,16 +1,15 @@
 #pragma once
 
 #include "websockets/IVarkonWebsocketApi.h"
+#include "websockets/Inbox.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/thread/thread.hpp>
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -19,8 +18,13 @@ class WebSocket;
 /// The request channel: turns the asynchronous WebSocket into a blocking request/reply service.
 ///
 /// Threads: the caller's thread runs Connect, Close and SendAndWait; the channel's own I/O
-/// thread runs every completion handler of the WebSocket and thus OnMessage. The I/O thread
-/// lives from construction to destruction.
+/// thread runs every completion handler of the WebSocket and thus OnMessage, which hands each
+/// text to the inbox. Requests from several threads take turns. The I/O thread lives from
+/// construction to destruction.
+///
+/// A connection the sensor closed or that broke is lost: the waiting request returns at once,
+/// later requests return at once without sending, and Connect opens a new connection. Close
+/// waits at most one second for the sensor to answer.
 ///
 /// Lifetime: the connection's callbacks refer to the channel without owning it, so an open
 /// connection never keeps the channel alive. The destructor closes the connection and silences
@@ -52,9 +56,8 @@ private:
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         workGuard;
     std::shared_ptr<WebSocket> webSocket;
-    std::vector<std::unique_ptr<nlohmann::json>> inbox;
-    std::mutex inboxMutex;
-    std::condition_variable inboxCondition;
+    std::mutex requestMutex;  // one request waits at a time
+    Inbox inbox;
     boost::thread ioThread;
 };
 

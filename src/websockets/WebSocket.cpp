@@ -141,7 +141,12 @@ void WebSocket::StartRead() {
 
 void WebSocket::OnRead(beast::error_code error, std::size_t) {
     if (error) {
-        return;  // closed by either side or failed: the read loop ends
+        // Closed by either side or failed: the read loop ends. Unless this end closes, the
+        // connection is lost, and requests waiting for it need not wait any longer.
+        if (!closing && !lost.exchange(true) && onLost) {
+            onLost();
+        }
+        return;
     }
     if (onMessage) {
         try {
@@ -193,11 +198,21 @@ std::future<boost::system::error_code> WebSocket::StartClose() {
 }
 
 void WebSocket::Close() {
+    closing = true;
     std::optional<std::string> failure;
     try {
-        const auto error = StartClose().get();
-        if (error && error != websocket::error::closed) {
-            failure = error.message();
+        auto closed = StartClose();
+        if (closed.wait_for(kCloseLimit) == std::future_status::ready) {
+            const auto error = closed.get();
+            if (error && error != websocket::error::closed) {
+                failure = error.message();
+            }
+        } else {
+            // The sensor never answered the close: drop the connection, which also ends the
+            // close that waits for the answer.
+            asio::post(strand, [self = shared_from_this()] {
+                beast::get_lowest_layer(self->wsStream).close();
+            });
         }
     } catch (const std::exception& e) {
         failure = e.what();
@@ -216,6 +231,7 @@ void WebSocket::Close() {
 }
 
 void WebSocket::Shutdown(std::chrono::milliseconds limit) {
+    closing = true;
     onClose = nullptr;
     SetOnMessage(nullptr);
     StartClose().wait_for(limit);
@@ -233,6 +249,10 @@ void WebSocket::SetOnMessage(MessageHandler handler) {
 
 void WebSocket::SetOnClose(CloseHandler handler) {
     onClose.swap(handler);
+}
+
+void WebSocket::SetOnLost(LostHandler handler) {
+    onLost.swap(handler);
 }
 
 }  // namespace Varkon::QUILApi::WebSockets

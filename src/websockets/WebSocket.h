@@ -8,6 +8,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -28,6 +29,10 @@ class WebSocket : public std::enable_shared_from_this<WebSocket> {
 public:
     using MessageHandler = std::function<void(const std::string&)>;
     using CloseHandler = std::function<void()>;
+    using LostHandler = std::function<void()>;
+
+    /// How long Close waits for the sensor to answer the close before it drops the connection.
+    static constexpr std::chrono::milliseconds kCloseLimit{1000};
 
     WebSocket(boost::asio::io_context& ioContext, const std::string& host,
               const std::string& subprotocol);
@@ -39,14 +44,21 @@ public:
     /// Resolves, connects and performs the handshake; starts the read loop.
     /// @throws std::runtime_error "WebSocket::Connect Error: " + reason.
     virtual void Connect();
-    /// Closes the connection normally (code 1000) and calls the close callback.
+    /// Closes the connection normally (code 1000) and calls the close callback. A sensor that
+    /// does not answer the close within kCloseLimit has the connection dropped.
     /// @throws std::runtime_error "WebSocket::Close Error: " + reason.
     virtual void Close();
     virtual bool IsOpen() const;
+    /// Whether the connection ended other than by Close: the sensor closed or dropped it, or it
+    /// broke. Any thread.
+    bool IsLost() const { return lost; }
     /// Queues `text` as one text message; returns without waiting for the write.
     virtual void Send(std::string text);
     virtual void SetOnMessage(MessageHandler handler);
     virtual void SetOnClose(CloseHandler handler);
+    /// Called on the I/O thread once when the connection is lost (see IsLost). Set before
+    /// Connect.
+    void SetOnLost(LostHandler handler);
 
     /// Closes the connection without calling the close callback and drops the message callback.
     /// Waits at most `limit` for the close handshake. Used when the owner goes away.
@@ -76,6 +88,9 @@ private:
     std::deque<std::string> outgoing;  // front() is being written; the rest wait their turn
     MessageHandler onMessage;
     CloseHandler onClose;
+    LostHandler onLost;
+    std::atomic<bool> closing{false};  // our own Close or Shutdown has begun
+    std::atomic<bool> lost{false};
     boost::beast::flat_buffer readBuffer;
 };
 

@@ -101,6 +101,11 @@ TEST_F(ConfigurationReadTest, LaserPowerAndExposureTime) {
     Expect(
         "ExposureTime", R"({"ExposureTime":true})", [&] { return quil.GetExposureTime(); }, 1u);
     Expect(
+        "ExposureTime", R"({"ExposureTime":-0.9})", [&] { return quil.GetExposureTime(); }, 0u);
+    Expect(
+        "ExposureTime", R"({"ExposureTime":4294967295.5})", [&] { return quil.GetExposureTime(); },
+        4294967295u);
+    Expect(
         "ExposureTimeLimits", R"({"minTime":10,"maxTime":100000})",
         [&] { return quil.GetExposureTimeLimits(); }, ExposureTimeLimits{10, 100000});
     Expect(
@@ -318,6 +323,29 @@ INSTANTIATE_TEST_SUITE_P(
                 Failure::Type,
                 "[json.exception.type_error.305] cannot use operator[] with a numeric argument "
                 "with number"},
+        Failure{"ExposureTimeBeyondTheField", READ(GetExposureTime()), R"({"ExposureTime":1e300})",
+                Failure::Type,
+                "[json.exception.type_error.302] number out of range for ExposureTime: 1e+300"},
+        Failure{"ExposureTimeNegative", READ(GetExposureTime()), R"({"ExposureTime":-1.5})",
+                Failure::Type,
+                "[json.exception.type_error.302] number out of range for ExposureTime: -1.5"},
+        Failure{"LimitBeyondTheField", READ(GetExposureTimeLimits()),
+                R"({"minTime":0,"maxTime":4294967296})", Failure::Type,
+                "[json.exception.type_error.302] number out of range for maxTime: 4294967296"},
+        Failure{"AbsentDefaultsButPresentIsChecked", READ(GetProcessInterfaces()),
+                R"({"udpDestinationPort":-1})", Failure::Type,
+                "[json.exception.type_error.302] number out of range for udpDestinationPort: -1"},
+        Failure{"ListElementBeyondTheField", READ(GetUDPStreamData()),
+                R"({"enabledDataIDs":[1,1e10]})", Failure::Type,
+                "[json.exception.type_error.302] number out of range for enabledDataIDs: "
+                "10000000000.0"},
+        Failure{"RangeBeyondTheField", READ(GetProfileAlgorithmParamsLimits(1)),
+                R"({"algorithmID":1,"limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1e200],
+                    "thresholdValue":[0,1],"thresholdType":[]}})",
+                Failure::Type,
+                "[json.exception.type_error.302] number out of range for minPeakWidth: 1e+200"},
+        Failure{"EntryIdBeyondTheField", READ(GetUDPMeta()), R"({"data":[{"id":-3,"name":"a"}]})",
+                Failure::Type, "[json.exception.type_error.302] number out of range for id: -3"},
         Failure{"FoVKeysOfTheOtherResource", READ(GetFoV()),
                 R"({"limitLeft":0,"limitRight":0,"near":1,"far":2})", Failure::Missing, "offset"},
         Failure{

@@ -188,5 +188,40 @@ TEST(SimSessionTest, RefusesOptionsOutOfRange) {
     EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
 }
 
+// Writes that announce updates to every connection keep arriving while the sensor shuts down:
+// the sensor stops serving before it takes down what its handlers use. Each row is a few
+// rounds, the sensor going away while its thread is busy with the writes.
+TEST(SimSessionTest, ShutsDownCleanlyWhileWritesArrive) {
+    struct Case {
+        const char* address;
+        const char* resource;
+        std::function<nlohmann::json(int)> value;  // of write i, each different from the one before
+    } cases[] = {
+        {"127.0.18.20", "ExposureTime",
+         [](int i) {
+             return nlohmann::json{{"ExposureTime", 100 + i}};
+         }},
+        {"127.0.18.21", "LaserPower",
+         [](int i) {
+             return nlohmann::json{{"Factor", 0.5 + i % 2 * 0.25}};
+         }},
+    };
+    for (const Case& c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            auto sensor = std::make_unique<VirtualSensor>(SimOptions(c.address));
+            Testing::WireClient client(c.address);
+            ASSERT_EQ(client.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}})
+                          .at("msgType"),
+                      "ACK");
+            for (int i = 0; i < 400; ++i) {
+                client.Post(Testing::WireClient::Envelope("SET", c.resource, c.value(i)));
+            }
+            // Once the first answer is back, the sensor is busy with the others.
+            ASSERT_TRUE(client.NextUpdate(std::chrono::seconds(5)));
+            sensor.reset();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace Varkon::QUILApi

@@ -48,6 +48,13 @@ public:
             }
         }
     }
+    /// Sends a request (msgID and sessionID are added) without waiting for its reply.
+    void Post(nlohmann::json request) {
+        request["msgID"] = ++msgId;
+        request["sessionID"] = sessionId;
+        ws.text(true);
+        ws.write(boost::asio::buffer(request.dump()));
+    }
     nlohmann::json Get(const std::string& name, const nlohmann::json& parameter = nullptr) {
         return Request(Envelope("GET", name, parameter));
     }

@@ -19,7 +19,7 @@ TEST(ToolTest, AFailureIsOneLineOnStandardErrorAndStatusOne) {
 
 TEST(ToolTest, UnknownSettingsAreRefusedBeforeConnecting) {
     const ToolRun run = RunTool({"get", "colour", "--host", "127.0.7.1"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err.rfind("quil: unknown setting \"colour\" (known: exposure-time, ", 0), 0u)
         << run.err;
 }
@@ -33,6 +33,8 @@ TEST(ToolTest, UsageErrorsShowHowToGetHelp) {
 TEST(ToolTest, SetWritesTheValueAndShowsWhatTheSensorHolds) {
     TestSensor sensor("127.0.7.2");
     sensor.SetResource("ExposureTime", {{"ExposureTime", 100}});
+    sensor.SetResource("ExposureTimeMeta", {{"timeUnit", "us"}});
+    sensor.SetResource("ExposureTimeLimits", {{"minTime", 10}, {"maxTime", 100000}});
     const ToolRun run = RunTool({"set", "exposure-time", "500", "--host", "127.0.7.2"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "exposure-time = 500\n");
@@ -44,6 +46,11 @@ TEST(ToolTest, SetChangesSingleMembersOfARecord) {
     sensor.SetResource(
         "Trigger",
         {{"triggerMode", 1}, {"modeOption", 0}, {"triggerTime", 100}, {"encoderSteps", 0}});
+    sensor.SetResource("TriggerLimits",
+                       {{"minTime", 100}, {"maxTime", 10000}, {"minSteps", 0}, {"maxSteps", 10}});
+    sensor.SetResource("TriggerMeta", json::parse(R"({"timeUnit":"us","options":[],
+        "triggerModes":[{"id":1,"name":"Software","options":[0]},
+                        {"id":2,"name":"Encoder","options":[0]}]})"));
     const ToolRun run =
         RunTool({"set", "trigger", "triggerMode=2", "triggerTime=1000", "--host", "127.0.7.3"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -62,7 +69,7 @@ TEST(ToolTest, GetShowsValueUnitAndLimits) {
     EXPECT_EQ(run.out, "exposure-time = 120 us\n  limits: {\"maxTime\":100000,\"minTime\":10}\n");
     run = RunTool({"get", "exposure-time", "--json", "--host", "127.0.7.4"});
     EXPECT_EQ(json::parse(run.out), json::parse(R"({"name":"exposure-time","value":120,"unit":"us",
-                              "limits":{"minTime":10,"maxTime":100000}})"));
+                              "limits":{"minTime":10,"maxTime":100000},"schema":1})"));
 }
 
 TEST(ToolTest, GetOfAllShowsWhatItCanAndNamesWhatItCannot) {

@@ -250,7 +250,7 @@ TEST_F(StreamTest, WaitsReturnEachKindOfEntryAsItArrives) {
         {"error", Bytes{1, 2, 3},
          [](QuilStream& s) { return s.PopErrorFor(std::chrono::seconds(20)).has_value(); }},
         {"any", WholeBlock(3, Measurement()),
-         [](QuilStream& s) { return s.WaitForData(std::chrono::seconds(20)); }},
+         [](QuilStream& s) { return s.WaitForData(std::chrono::milliseconds::max()); }},
     };
     uint16_t port = 21150;
     for (const Case& c : cases) {
@@ -277,7 +277,7 @@ TEST_F(StreamTest, WaitsOnAStreamThatCannotReceiveReturnAtOnce) {
     const auto returnsAtOnce = [&](const char* state) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(stream->PopProfileFor(std::chrono::minutes(1)).has_value()) << state;
-        EXPECT_FALSE(stream->WaitForData(std::chrono::minutes(1))) << state;
+        EXPECT_FALSE(stream->WaitForData(std::chrono::milliseconds::max())) << state;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << state;
     };
     transport = std::make_shared<UdpTransport>("127.0.0.1", 21155);

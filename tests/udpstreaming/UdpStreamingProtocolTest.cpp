@@ -130,6 +130,8 @@ TEST_F(ProtocolTest, ReassemblesFramesInIndexOrder) {
     EXPECT_EQ(blocks, (std::vector<Block>{{9, {1, 1, 2, 3}}}));
     Handle(Packet(9, 2, 1, {2}));  // its handler is gone
     EXPECT_EQ(blocks.size(), 1u);
+    Handle(Packet(10, 1, 1, {7}));  // a block of one frame is complete with its first fragment
+    EXPECT_EQ(blocks, (std::vector<Block>{{9, {1, 1, 2, 3}}, {10, {7}}}));
     EXPECT_TRUE(errors.empty());
 }
 

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/websocket.hpp>
+
 #include <chrono>
+#include <future>
+#include <thread>
 #include <sstream>
 
 namespace Varkon::QUILApi::WebSockets {
@@ -168,25 +173,62 @@ TEST(ChannelTest, CompressedFramesWorkWhenTheServerAcceptsDeflate) {
     EXPECT_NE(sensor.Handshakes()[0].find("permessage-deflate"), std::string::npos);
 }
 
-TEST(ChannelTest, DeadConnectionTimesOutUntilClosedAndReconnected) {
-    TestSensor sensor("127.0.1.8");
-    sensor.SetHandler([](Connection& connection, const std::string& text) {
-        connection.Send(json({{"msgID", IdOf(text)}}).dump());
+// A connection the sensor ends is known as lost: the waiting request and later ones return at
+// once (no reply, as after a time-out) instead of waiting their limit, and a lone Connect opens a
+// new connection.
+TEST(ChannelTest, ALostConnectionIsKnownAtOnceAndConnectOpensANewOne) {
+    struct Case {
+        const char* address;
+        bool closeBeforeRequest;  // else the sensor drops the connection on the first request
+    } cases[] = {{"127.0.15.1", true}, {"127.0.15.2", false}};
+    for (const Case& c : cases) {
+        TestSensor sensor(c.address);
+        sensor.SetHandler([](Connection& connection, const std::string& text) {
+            if (IdOf(text) == 1) {
+                connection.Drop();
+            } else {
+                connection.Send(json({{"msgID", IdOf(text)}}).dump());
+            }
+        });
+        auto channel = std::make_shared<VarkonWebsocketApi>(c.address);
+        channel->Connect();
+        ASSERT_TRUE(sensor.WaitForOpenConnections(1, milliseconds(5000)));
+        if (c.closeBeforeRequest) {
+            sensor.CloseAll();
+            ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
+        }
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(channel->SendAndWait(Request(1), 10000)->is_null()) << c.address;
+        EXPECT_TRUE(channel->SendAndWait(Request(3), 10000)->is_null()) << c.address;
+        EXPECT_LT(Elapsed(start), milliseconds(3000)) << c.address;  // not 2 x 10 s
+
+        channel->Connect();
+        EXPECT_EQ(sensor.Handshakes().size(), 2u) << c.address;
+        EXPECT_EQ(*channel->SendAndWait(Request(2), 5000), json({{"msgID", 2}})) << c.address;
+    }
+}
+
+TEST(ChannelTest, CloseGivesUpOnASensorThatNeverAnswersIt) {
+    namespace asio = boost::asio;
+    namespace websocket = boost::beast::websocket;
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.15.3"), 80});
+    std::promise<void> released;
+    std::thread server([&] {
+        websocket::stream<asio::ip::tcp::socket> ws(acceptor.accept());
+        ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
+            response.set(boost::beast::http::field::sec_websocket_protocol, "VWS");
+        }));
+        ws.accept();
+        released.get_future().wait();  // reads nothing, so the close is never answered
     });
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.8");
+    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.15.3");
     channel->Connect();
-    ASSERT_TRUE(sensor.WaitForOpenConnections(1, milliseconds(5000)));
-    sensor.CloseAll();
-    ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
-
-    channel->Connect();  // Dead: does nothing
-    EXPECT_TRUE(channel->SendAndWait(Request(1), 200)->is_null());
-    EXPECT_EQ(sensor.Handshakes().size(), 1u);
-
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_NO_THROW(channel->Close());
-    channel->Connect();
-    EXPECT_EQ(sensor.Handshakes().size(), 2u);
-    EXPECT_EQ(*channel->SendAndWait(Request(2), 5000), json({{"msgID", 2}}));
+    EXPECT_LT(Elapsed(start), milliseconds(5000));  // one second, not the handshake's 30 s
+    released.set_value();
+    server.join();
 }
 
 TEST(ChannelTest, CloseEndsTheConnectionNormally) {

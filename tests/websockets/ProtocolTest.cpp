@@ -83,6 +83,10 @@ TEST_F(ProtocolTest, ConnectReplyMustCarryANumericSessionId) {
     EXPECT_TRUE(Throws<json::type_error>(
         [&] { protocol.Connect(); },
         "[json.exception.type_error.302] type must be number, but is string"));
+    channel->Answer({{"sessionID", 1e300}});
+    EXPECT_TRUE(Throws<json::type_error>(
+        [&] { protocol.Connect(); },
+        "[json.exception.type_error.302] number out of range for sessionID: 1e+300"));
     channel->Answer({{"sessionID", 21.7}});
     protocol.Connect();
     channel->Ack(json{{"x", 1}});

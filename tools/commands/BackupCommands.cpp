@@ -6,7 +6,6 @@
 
 #include <optional>
 #include <ostream>
-#include <stdexcept>
 
 namespace QuilTool {
 
@@ -15,31 +14,44 @@ void AddBackupCommands(CLI::App& app, Context& context) {
     static std::optional<uint32_t> setup;
 
     auto* backup = app.add_subcommand("backup", "Save the sensor's settings to FILE");
-    AddCommonOptions(*backup, context, false);
+    SetExamples(*backup, {"quil backup settings.txt"});
+    AddCommonOptions(*backup, context);
     backup->add_option("file", path, "File to write")->required();
     backup->add_option("--setup", setup, "Only this parameter setup (default: all settings)");
     backup->callback([&context] {
         auto quil = context.Connect();
         const std::string blob = setup ? quil->ReadSingleSetting(*setup) : quil->ReadAllSettings();
         WriteFile(path, [&](std::ostream& out) { out << blob; });
-        *context.out << "saved " << blob.size() << " bytes of settings to " << path << "\n";
+        context.Print(
+            {{"file", path}, {"bytes", blob.size()}},
+            "saved " + std::to_string(blob.size()) + " bytes of settings to " + path + "\n");
     });
 
-    auto* restore = app.add_subcommand("restore",
-                                       "Write settings saved with backup back to the "
-                                       "sensor");
-    AddCommonOptions(*restore, context, false);
+    auto* restore = app.add_subcommand(
+        "restore",
+        "Write settings saved with backup back to the sensor, replacing its current ones (asks "
+        "first)");
+    SetExamples(*restore, {"quil restore settings.txt --yes --role maintenance"});
+    AddCommonOptions(*restore, context);
+    AddConfirmOption(*restore, context);
     restore->add_option("file", path, "File written by backup")->required();
     restore->add_option("--setup", setup, "Into this parameter setup (default: all settings)");
     restore->callback([&context] {
         const std::string blob = ReadFile(path);
+        const std::string what =
+            setup ? "parameter setup " + std::to_string(*setup) : std::string("every setting");
+        context.Confirm(
+            "Replace " + what + " of the sensor at " + context.host + " with " + path + "?",
+            "restore replaces " + what + " of the sensor");
         auto quil = context.Connect();
         if (setup) {
             quil->WriteSingleSetting(blob, *setup);
         } else {
             quil->WriteAllSettings(blob);
         }
-        *context.out << "restored " << blob.size() << " bytes of settings from " << path << "\n";
+        context.Print(
+            {{"file", path}, {"bytes", blob.size()}},
+            "restored " + std::to_string(blob.size()) + " bytes of settings from " + path + "\n");
     });
 }
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <ostream>
+#include <sstream>
 
 namespace QuilTool {
 namespace {
@@ -24,30 +25,28 @@ json MeasurementValue(double value) {
 }
 
 template <class P>
-void PrintProfile(std::ostream& out, const P& profile, const std::vector<int32_t>* brightness,
-                  bool asJson) {
-    if (asJson) {
-        json result = {{"qualityID", profile.qualityID},
-                       {"timestamp", profile.timestamp},
-                       {"prec", profile.prec},
-                       {"xStart", profile.xStart},
-                       {"length", profile.length},
-                       {"x", profile.xValues},
-                       {"z", profile.zValues}};
-        if (brightness) {
-            result["brightness"] = *brightness;
-        }
-        out << result.dump() << "\n";
-        return;
+void PrintProfile(const Context& context, const P& profile,
+                  const std::vector<int32_t>* brightness) {
+    json result = {{"qualityID", profile.qualityID},
+                   {"timestamp", profile.timestamp},
+                   {"prec", profile.prec},
+                   {"xStart", profile.xStart},
+                   {"length", profile.length},
+                   {"x", profile.xValues},
+                   {"z", profile.zValues}};
+    if (brightness) {
+        result["brightness"] = *brightness;
     }
-    out << (brightness ? "x,z,brightness\n" : "x,z\n");
+    std::ostringstream csv;
+    csv << (brightness ? "x,z,brightness\n" : "x,z\n");
     for (std::size_t i = 0; i < profile.xValues.size(); ++i) {
-        out << profile.xValues[i] << "," << (i < profile.zValues.size() ? profile.zValues[i] : 0);
+        csv << profile.xValues[i] << "," << (i < profile.zValues.size() ? profile.zValues[i] : 0);
         if (brightness) {
-            out << "," << (i < brightness->size() ? (*brightness)[i] : 0);
+            csv << "," << (i < brightness->size() ? (*brightness)[i] : 0);
         }
-        out << "\n";
+        csv << "\n";
     }
+    context.Print(result, csv.str());
 }
 
 }  // namespace
@@ -56,34 +55,43 @@ void AddDataCommands(CLI::App& app, Context& context) {
     static bool augmented = false;
     static std::string path;
 
-    auto* profile = app.add_subcommand("profile", "Read one profile and print it as CSV (x,z)");
-    AddCommonOptions(*profile, context, true);
+    auto* profile = app.add_subcommand(
+        "profile",
+        "Read one profile and print it as CSV (x,z; coordinates as the sensor sends them, see "
+        "\"prec\" under --json)");
+    SetExamples(*profile, {"quil profile --augmented > profile.csv"});
+    AddCommonOptions(*profile, context);
     profile->add_flag("--augmented", augmented, "With brightness values (x,z,brightness)");
     profile->callback([&context] {
         auto quil = context.Connect();
         if (augmented) {
             const auto read = quil->GetAugmentedProfile();
-            PrintProfile(*context.out, read, &read.brightness, context.json);
+            PrintProfile(context, read, &read.brightness);
         } else {
-            PrintProfile(*context.out, quil->GetProfile(), nullptr, context.json);
+            PrintProfile(context, quil->GetProfile(), nullptr);
         }
     });
 
     auto* image = app.add_subcommand("image", "Save the camera image as a PGM file");
-    AddCommonOptions(*image, context, false);
+    SetExamples(*image, {"quil image camera.pgm"});
+    AddCommonOptions(*image, context);
     image->add_option("file", path, "PGM file to write")->required();
     image->callback([&context] {
         auto quil = context.Connect();
         const auto read = quil->GetImage();
         quil->SaveImage(path, read);
-        *context.out << "saved a " << read.roiWidth / read.colBinning << "x"
-                     << read.roiHeight / read.rowBinning << " image to " << path << "\n";
+        const uint32_t width = read.colBinning ? read.roiWidth / read.colBinning : 0;
+        const uint32_t height = read.rowBinning ? read.roiHeight / read.rowBinning : 0;
+        context.Print({{"file", path}, {"width", width}, {"height", height}},
+                      "saved a " + std::to_string(width) + "x" + std::to_string(height) +
+                          " image to " + path + "\n");
     });
 
     auto* measure = app.add_subcommand("measure",
                                        "Show the latest measurement values with "
                                        "their names and units");
-    AddCommonOptions(*measure, context, true);
+    SetExamples(*measure, {"quil measure"});
+    AddCommonOptions(*measure, context);
     measure->callback([&context] {
         auto quil = context.Connect();
         const auto types = quil->GetMeasurementValuesMeta().types;
@@ -105,29 +113,25 @@ void AddDataCommands(CLI::App& app, Context& context) {
                 quality = entry.name;
             }
         }
-        if (context.json) {
-            *context.out << json{{"timestamp", values.timestamp},
-                                 {"quality", quality},
-                                 {"valid", values.valuesAreValid},
-                                 {"alarm", values.alarm},
-                                 {"measrate", values.measrate},
-                                 {"measrateUnit", meta.measrateUnit},
-                                 {"values", named}}
-                                .dump()
-                         << "\n";
-            return;
-        }
-        auto& out = *context.out;
-        out << "timestamp: " << values.timestamp << "\nquality:   " << quality
-            << "\nvalid:     " << (values.valuesAreValid ? "yes" : "no")
-            << "\nalarm:     " << (values.alarm ? "yes" : "no")
-            << "\nrate:      " << values.measrate << " " << meta.measrateUnit << "\n";
+        std::ostringstream text;
+        text << "timestamp: " << values.timestamp << "\nquality:   " << quality
+             << "\nvalid:     " << (values.valuesAreValid ? "yes" : "no")
+             << "\nalarm:     " << (values.alarm ? "yes" : "no")
+             << "\nrate:      " << values.measrate << " " << meta.measrateUnit << "\n";
         for (const auto& entry : named) {
-            out << "  " << entry.value("name", std::string("value")) << ": "
-                << (entry["value"].is_string() ? entry["value"].get<std::string>()
-                                               : entry["value"].dump())
-                << " " << entry.value("unit", std::string()) << "\n";
+            text << "  " << entry.value("name", std::string("value")) << ": "
+                 << (entry["value"].is_string() ? entry["value"].get<std::string>()
+                                                : entry["value"].dump())
+                 << " " << entry.value("unit", std::string()) << "\n";
         }
+        context.Print({{"timestamp", values.timestamp},
+                       {"quality", quality},
+                       {"valid", values.valuesAreValid},
+                       {"alarm", values.alarm},
+                       {"measrate", values.measrate},
+                       {"measrateUnit", meta.measrateUnit},
+                       {"values", named}},
+                      text.str());
     });
 }
 

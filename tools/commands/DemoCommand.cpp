@@ -24,7 +24,8 @@ struct DemoOptions {
 
 class Tour {
 public:
-    Tour(std::ostream& out, const DemoOptions& options) : out(out), options(options) {}
+    Tour(Context& context, const DemoOptions& options)
+        : context(context), out(*context.out), options(options) {}
 
     void Run() {
         std::filesystem::create_directories(options.output);
@@ -69,26 +70,30 @@ public:
              std::to_string(quil->GetExposureTime()) + " " + unit + ", laser power " +
              Number(quil->GetLaserPower()) + (restored ? " (as before)" : " (NOT as before)"));
 
-        HeightMapCollector heightMap;
+        const ProfileScale scale = ProfileScale::Read(*quil);
+        HeightMapCollector heightMap(scale);
         std::ostringstream cloudText;
-        const auto cloud = MakeCaptureWriter("ply", cloudText, 0.2);
+        const auto cloud = MakeCaptureWriter("ply", cloudText, scale, 0.2);
         TeeWriter both({&heightMap, cloud.get()});
         CaptureLimits captureLimits;
         captureLimits.count = options.profiles;
         Step("Capturing " + std::to_string(options.profiles) +
              " profiles from the UDP stream on port " + std::to_string(options.port));
-        counts = CaptureFromSensor(*quil, options.address, options.port, {1}, captureLimits, both,
+        context.host = options.address;
+        CaptureTarget target;
+        target.port = options.port;
+        counts = CaptureFromSensor(context, *quil, target, captureLimits, both,
                                    [](const CaptureCounts&) {});
         WriteFile(File("profiles.ply"), [&](std::ostream& file) { file << cloudText.str(); });
         Step("Received " + std::to_string(counts.profiles) + " profiles in " +
-             Number(counts.elapsed.count()) + " s, lost " + std::to_string(counts.lost) +
-             ", duplicated " + std::to_string(counts.duplicated));
+             Number(counts.elapsed.count()) + " s, lost " + std::to_string(counts.Lost()) +
+             ", duplicated " + std::to_string(counts.statistics.blocksDuplicated));
 
         const auto image = quil->GetImage();
         quil->SaveImage(File("camera.pgm"), image);
-        WriteProfileFile(File("profile.svg"), quil->GetProfile());
-        WriteHeightMapFile(File("heightmap.png"), heightMap.map);
-        WriteHeightMapFile(File("heightmap.pgm"), heightMap.map);
+        WriteProfileFile(File("profile.svg"), quil->GetProfile(), scale);
+        WriteHeightMapFile(File("heightmap.png"), heightMap.map, scale, Palette::Perceptual);
+        WriteHeightMapFile(File("heightmap.pgm"), heightMap.map, scale, Palette::Grey);
         Step("Saved the camera image, a profile plot and a height map");
 
         quil->Logout();
@@ -99,15 +104,16 @@ public:
             << " (virtual, " << options.address << ")\n"
             << "  settings:      changed, backed up and restored "
             << (restored ? "exactly" : "NOT exactly") << "\n"
-            << "  stream:        " << counts.profiles << " profiles, " << counts.lost << " lost, "
-            << counts.duplicated << " duplicated, " << ErrorCount() << " errors\n"
+            << "  stream:        " << counts.profiles << " profiles, " << counts.Lost() << " lost, "
+            << counts.statistics.blocksDuplicated << " duplicated, "
+            << (counts.LostData() ? "with" : "no") << " data lost\n"
             << "  files in " << options.output << "/:\n";
         for (const char* name : {"settings-backup.txt", "profiles.ply", "camera.pgm", "profile.svg",
                                  "heightmap.png", "heightmap.pgm"}) {
             out << "    " << std::left << std::setw(20) << name << std::right
                 << std::filesystem::file_size(File(name)) << " bytes\n";
         }
-        if (!restored || counts.lost != 0 || ErrorCount() != 0) {
+        if (!restored || counts.LostData()) {
             throw std::runtime_error("the demo did not run cleanly (see the summary above)");
         }
     }
@@ -125,14 +131,7 @@ private:
         return text.str();
     }
 
-    uint64_t ErrorCount() const {
-        uint64_t total = 0;
-        for (const auto& [type, number] : counts.errorsByType) {
-            total += number;
-        }
-        return total;
-    }
-
+    Context& context;
     std::ostream& out;
     const DemoOptions& options;
     CaptureCounts counts;
@@ -147,13 +146,14 @@ void AddDemoCommand(CLI::App& app, Context& context) {
         "Start a virtual sensor in this process and tour the library: identify, log in, "
         "change, back up and restore settings, capture the profile stream, and save a "
         "camera image, a profile plot and a height map");
+    SetExamples(*demo, {"quil demo --output quil-demo"});
     demo->add_option("--output,-o", options.output, "Folder for the files")->capture_default_str();
     demo->add_option("--address", options.address, "Loopback address for the virtual sensor")
         ->capture_default_str();
     demo->add_option("--port", options.port, "Local UDP port for the stream")
         ->capture_default_str();
     demo->add_option("--profiles", options.profiles, "Profiles to capture")->capture_default_str();
-    demo->callback([&context] { Tour(*context.out, options).Run(); });
+    demo->callback([&context] { Tour(context, options).Run(); });
 }
 
 }  // namespace QuilTool

@@ -3,23 +3,22 @@
 
 #include <CLI/CLI.hpp>
 
-#include <ostream>
-
 namespace QuilTool {
 
 void AddLoginCommand(CLI::App& app, Context& context) {
     auto* command = app.add_subcommand(
         "login",
         "Take a role and give it back (checks the password; other commands take a role "
-        "with --role and --password)");
-    command->add_option("--host", context.host, "Address of the sensor")->capture_default_str();
-    command->add_option("role", context.role, "Role to take (e.g. admin)")->required();
-    command->add_option("--password", context.password, "Password of the role");
+        "with --role)");
+    SetExamples(*command, {"QUIL_PASSWORD=maintenance quil login maintenance"});
+    AddCommonOptions(*command, context);
+    command->remove_option(command->get_option("--role"));
+    command->add_option("role", context.role, "Role to take: operator or maintenance")->required();
     command->callback([&context] {
         auto quil = context.Connect();
         quil->Logout();
         quil->Disconnect();
-        *context.out << "logged in as " << context.role << "\n";
+        context.Print({{"role", context.role}}, "logged in as " + context.role + "\n");
     });
 }
 

@@ -2,66 +2,150 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Plot.h"
+#include "Png.h"
 #include "StreamCapture.h"
+#include "ValueRules.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <ostream>
+#include <vector>
 
 namespace QuilTool {
+namespace {
 
-void WriteHeightMapFile(const std::string& path, const HeightMap& map) {
-    const bool png = path.size() >= 4 && path.compare(path.size() - 4, 4, ".png") == 0;
-    WriteFile(path, [&](std::ostream& out) {
-        png ? WriteHeightMapPng(out, map) : WriteHeightMapPgm(out, map);
-    });
+std::string Suffix(const std::string& path) {
+    const auto dot = path.find_last_of('.');
+    const auto slash = path.find_last_of('/');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash)
+               ? std::string()
+               : path.substr(dot);
 }
 
-void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile) {
+// @throws UsageError naming the file unless its suffix is one of `suffixes`.
+void CheckImageType(const std::string& path, const std::vector<std::string>& suffixes,
+                    const std::string& uses) {
+    const std::string suffix = Suffix(path);
+    if (std::find(suffixes.begin(), suffixes.end(), suffix) == suffixes.end()) {
+        throw UsageError("cannot write " + path + ": unsupported image type \"" + suffix +
+                         "\" (use " + uses + ")");
+    }
+}
+
+const std::vector<std::string> kHeightMapTypes = {".png", ".pgm"};
+const char* const kHeightMapUses = ".png for a picture with axes, .pgm for the bare heights";
+
+struct HeightMapOptions {
+    std::string path;
+    uint16_t port = 5000;
+    std::size_t count = 200;
+    std::string palette = "colour";
+};
+
+}  // namespace
+
+MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map, const ProfileScale& scale,
+                           Palette palette) {
+    CheckImageType(path, kHeightMapTypes, kHeightMapUses);
+    const std::string suffix = Suffix(path);
+    const HeightGrid grid = MakeGrid(map, scale);
+    const Span measured = grid.Measured();
+    const Span z = ZSpan(measured.low, measured.high, scale);
+    MapArea area;
     WriteFile(path, [&](std::ostream& out) {
-        WriteProfileSvg(out, std::vector<double>(profile.xValues.begin(), profile.xValues.end()),
-                        std::vector<double>(profile.zValues.begin(), profile.zValues.end()),
-                        "Profile, timestamp " + std::to_string(profile.timestamp) + " us");
+        if (suffix == ".pgm") {
+            WriteHeightGridPgm(out, grid, z);
+            area = {0, 0, grid.columns, grid.rows};
+            return;
+        }
+        const Raster picture = DrawHeightMap(grid, scale, z, palette, &area);
+        WritePng(out, picture.Width(), picture.Height(), 3, picture.Bytes());
+    });
+    return area;
+}
+
+void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile,
+                      const ProfileScale& scale) {
+    CheckImageType(path, {".svg"}, ".svg");
+    std::vector<double> x;
+    std::vector<double> z;
+    for (std::size_t i = 0; i < std::min(profile.xValues.size(), profile.zValues.size()); ++i) {
+        x.push_back(ProfileScale::Coordinate(profile.xValues[i], profile.prec));
+        z.push_back(ProfileScale::Coordinate(profile.zValues[i], profile.prec));
+    }
+    WriteFile(path, [&](std::ostream& out) {
+        WriteProfileSvg(out, x, z, scale,
+                        "profile at " + FormatNumber(profile.timestamp / 1000000.0) + " s, " +
+                            std::to_string(x.size()) + " points");
     });
 }
 
 void AddPlotCommand(CLI::App& app, Context& context) {
-    static std::string path;
-    static uint16_t port = 5000;
-    static std::size_t count = 200;
+    static std::string profilePath;
+    static HeightMapOptions options;
 
     auto* plot = app.add_subcommand("plot",
                                     "Draw a profile (SVG) or a height map of many "
-                                    "profiles (PGM or PNG)");
+                                    "profiles (PNG or PGM)");
     plot->require_subcommand(1);
+    SetExamples(*plot, {"quil plot profile profile.svg"});
 
-    auto* profile = plot->add_subcommand("profile", "Read one profile and draw it as SVG");
-    AddCommonOptions(*profile, context, false);
-    profile->add_option("file", path, "SVG file to write")->required();
+    auto* profile = plot->add_subcommand(
+        "profile", "Read one profile and draw it as an SVG chart with axes in the sensor's units");
+    SetExamples(*profile, {"quil plot profile profile.svg"});
+    AddCommonOptions(*profile, context);
+    profile->add_option("file", profilePath, "SVG file to write")->required();
     profile->callback([&context] {
-        WriteProfileFile(path, context.Connect()->GetProfile());
-        *context.out << "drew the profile into " << path << "\n";
+        CheckImageType(profilePath, {".svg"}, ".svg");
+        auto quil = context.Connect();
+        const auto read = quil->GetProfile();
+        WriteProfileFile(profilePath, read, ProfileScale::Read(*quil));
+        context.Print({{"file", profilePath}, {"points", read.xValues.size()}},
+                      "drew the profile into " + profilePath + "\n");
     });
 
     auto* heightmap = plot->add_subcommand(
         "heightmap",
-        "Capture profiles from the stream and draw them as a height map, one row per "
-        "profile (PNG when FILE ends in .png, else PGM)");
-    AddCommonOptions(*heightmap, context, false);
-    heightmap->add_option("file", path, "PGM or PNG file to write")->required();
-    heightmap->add_option("--count", count, "Profiles to capture")->capture_default_str();
-    heightmap->add_option("--port", port, "Local UDP port to receive on")->capture_default_str();
+        "Capture profiles from the stream and draw them as a height map, one row per profile: "
+        "a PNG picture with axes and a colour scale, or the bare heights as PGM; lost profiles "
+        "leave white rows");
+    SetExamples(*heightmap, {"quil plot heightmap map.png --count 200 --role maintenance"});
+    AddCommonOptions(*heightmap, context);
+    AddStreamOptions(*heightmap, context);
+    heightmap->add_option("file", options.path, "PNG or PGM file to write")->required();
+    heightmap->add_option("--count", options.count, "Profiles to capture")->capture_default_str();
+    heightmap->add_option("--port", options.port, "Local UDP port to receive on")
+        ->envname("QUIL_PORT")
+        ->capture_default_str();
+    heightmap->add_option("--colours", options.palette, "colour (perceptual) or grey")
+        ->check(CLI::IsMember({"colour", "grey"}))
+        ->capture_default_str();
     heightmap->callback([&context] {
-        auto quil = context.Connect(port);
-        HeightMapCollector collector;
+        CheckImageType(options.path, kHeightMapTypes, kHeightMapUses);
+        auto quil = context.Connect(options.port);
+        const ProfileScale scale = ProfileScale::Read(*quil);
+        HeightMapCollector collector(scale);
         CaptureLimits limits;
-        limits.count = count;
-        CaptureFromSensor(*quil, context.host, port, {1}, limits, collector,
-                          [](const CaptureCounts&) {});
+        limits.count = options.count;
+        CaptureTarget target;
+        target.port = options.port;
+        CaptureFromSensor(context, *quil, target, limits, collector, [](const CaptureCounts&) {});
         quil->Disconnect();
         const HeightMap& map = collector.map;
-        WriteHeightMapFile(path, map);
-        *context.out << "drew " << map.rows.size() << " profiles into " << path << "\n";
+        const MapArea area =
+            WriteHeightMapFile(options.path, map, scale,
+                               options.palette == "grey" ? Palette::Grey : Palette::Perceptual);
+        context.Print({{"file", options.path},
+                       {"profiles", map.rows.size()},
+                       {"lost", map.Lost()},
+                       {"map",
+                        {{"left", area.left},
+                         {"top", area.top},
+                         {"width", area.width},
+                         {"height", area.height}}}},
+                      "drew " + std::to_string(map.rows.size()) + " profiles (" +
+                          std::to_string(map.Lost()) + " lost) into " + options.path + "\n");
     });
 }
 

@@ -1,12 +1,14 @@
 // quil get, quil set, quil config: the sensor's settings by name.
 #include "Commands.h"
 #include "Files.h"
+#include "Interruption.h"
 #include "RecordJson.h"
 #include "Settings.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 namespace QuilTool {
@@ -22,28 +24,75 @@ std::string SettingNames() {
     return names;
 }
 
-void PrintSetting(const Context& context, const Setting& setting, Varkon::QUILApi::Quil& quil) {
+json ReadSetting(const Setting& setting, Varkon::QUILApi::Quil& quil) {
     json entry = {{"name", setting.name}, {"value", setting.read(quil)}};
     if (setting.describe) {
         entry.update(setting.describe(quil));
     }
-    if (context.json) {
-        *context.out << entry.dump() << "\n";
-        return;
-    }
-    *context.out << setting.name << " = " << entry["value"].dump();
+    return entry;
+}
+
+std::string SettingText(const json& entry) {
+    std::ostringstream text;
+    text << entry["name"].get<std::string>() << " = " << entry["value"].dump();
     if (entry.contains("unit")) {
-        *context.out << " " << entry["unit"].get<std::string>();
+        text << " " << entry["unit"].get<std::string>();
     }
-    *context.out << "\n";
+    text << "\n";
     for (const auto& [key, value] : entry.items()) {
         if (key != "name" && key != "value" && key != "unit") {
-            *context.out << "  " << key << ": " << value.dump() << "\n";
+            text << "  " << key << ": " << value.dump() << "\n";
         }
+    }
+    return text.str();
+}
+
+void Get(Context& context, const std::string& name) {
+    const Setting* one = name.empty() ? nullptr : &FindSetting(name);
+    auto quil = context.Connect();
+    if (one) {
+        const json entry = ReadSetting(*one, *quil);
+        context.Print(entry, SettingText(entry));
+        return;
+    }
+    // A setting the sensor does not answer is reported, and the others are still shown.
+    json entries = json::array();
+    std::string text;
+    std::size_t failed = 0;
+    for (const auto& setting : AllSettings()) {
+        context.ExpectAnswers();  // the time limit holds for each setting
+        try {
+            entries.push_back(ReadSetting(setting, *quil));
+            text += SettingText(entries.back());
+        } catch (const std::exception& e) {
+            *context.err << "quil: " << setting.name << ": " << Explain(e, context.Failures())
+                         << "\n";
+            ++failed;
+        }
+    }
+    context.Print({{"settings", entries}}, text);
+    if (failed != 0) {
+        throw std::runtime_error(std::to_string(failed) + " settings could not be read");
     }
 }
 
-void SaveConfig(const Context& context, const std::string& path) {
+void Set(Context& context, const std::string& name, const std::vector<std::string>& arguments) {
+    const Setting& setting = FindSetting(name);
+    auto quil = context.Connect();
+    const json value = ApplyArguments(setting.name, setting.read(*quil), arguments);
+    CheckWritable(setting, *quil, value);
+    try {
+        setting.write(*quil, value);
+    } catch (const std::exception& e) {
+        throw std::runtime_error("cannot set " + setting.name + ": " +
+                                 Explain(e, context.Failures()));
+    }
+    const json now = setting.read(*quil);
+    context.Print({{"name", setting.name}, {"value", now}},
+                  setting.name + " = " + now.dump() + "\n");
+}
+
+void SaveConfig(Context& context, const std::string& path) {
     auto quil = context.Connect();
     json config = json::object();
     for (const auto& setting : AllSettings()) {
@@ -52,29 +101,99 @@ void SaveConfig(const Context& context, const std::string& path) {
         }
     }
     WriteFile(path, [&](std::ostream& out) { out << config.dump(2) << "\n"; });
-    *context.out << "saved " << config.size() << " settings to " << path << "\n";
+    context.Print({{"file", path}, {"settings", config.size()}},
+                  "saved " + std::to_string(config.size()) + " settings to " + path + "\n");
 }
 
-void LoadConfig(const Context& context, const std::string& path) {
-    const json config = json::parse(ReadFile(path));
-    if (!config.is_object()) {
-        throw std::invalid_argument(path + " does not hold a JSON object");
-    }
+// The settings of a configuration document in the order in which they are written, each checked
+// against the sensor's limits before anything is written.
+std::vector<const Setting*> CheckedConfig(Context& context, const json& config,
+                                          const std::string& path, Varkon::QUILApi::Quil& quil) {
     for (const auto& [name, value] : config.items()) {
-        FindSetting(name);  // refuse unknown names before anything is written
-    }
-    auto quil = context.Connect();
-    std::size_t written = 0;
-    for (const auto& setting : AllSettings()) {  // in the order the settings depend on
-        if (config.contains(setting.name)) {
-            if (!setting.write) {
-                throw std::invalid_argument(setting.name + " cannot be written");
-            }
-            setting.write(*quil, config[setting.name]);
-            ++written;
+        try {
+            FindSetting(name);
+        } catch (const std::exception& e) {
+            throw std::runtime_error(path + ": " + e.what());
         }
     }
-    *context.out << "loaded " << written << " settings from " << path << "\n";
+    std::vector<const Setting*> settings;
+    for (const auto& setting : AllSettings()) {  // in the order the settings depend on
+        if (!config.contains(setting.name)) {
+            continue;
+        }
+        if (!setting.inConfig) {
+            throw std::runtime_error(path + ": " + setting.name +
+                                     " is not part of a configuration");
+        }
+        context.ExpectAnswers();
+        try {
+            CheckWritable(setting, quil, config[setting.name]);
+        } catch (const std::exception& e) {
+            throw std::runtime_error(path + ": " + e.what());
+        }
+        settings.push_back(&setting);
+    }
+    return settings;
+}
+
+void LoadConfig(Context& context, const std::string& path) {
+    const json config = json::parse(ReadFile(path), nullptr, false);
+    if (!config.is_object()) {
+        throw std::runtime_error(path + " does not hold a JSON object");
+    }
+    auto quil = context.Connect();
+    const auto settings = CheckedConfig(context, config, path, *quil);
+    std::vector<std::pair<const Setting*, json>> before;
+    for (const Setting* setting : settings) {
+        before.emplace_back(setting, setting->read(*quil));
+    }
+
+    // Either every setting is written, or what was written is put back.
+    InterruptionGuard guard;
+    std::vector<std::pair<const Setting*, json>> written;
+    json names = json::array();
+    try {
+        for (const auto& [setting, old] : before) {
+            InterruptionGuard::ThrowIfInterrupted();
+            context.ExpectAnswers();
+            const json& value = config[setting->name];
+            if (value == old) {
+                continue;
+            }
+            try {
+                setting->write(*quil, value);
+            } catch (const std::exception& e) {
+                throw std::runtime_error("the sensor refused " + setting->name + " = " +
+                                         Given(value) + ": " + Explain(e, context.Failures()));
+            }
+            written.emplace_back(setting, old);
+            names.push_back(setting->name);
+        }
+        InterruptionGuard::ThrowIfInterrupted();
+    } catch (const std::exception& failure) {
+        context.ExpectAnswers();
+        std::string putBack;
+        std::string notPutBack;
+        for (auto it = written.rbegin(); it != written.rend(); ++it) {
+            context.ExpectAnswers();
+            try {
+                it->first->write(*quil, it->second);
+                putBack += (putBack.empty() ? "" : ", ") + it->first->name;
+            } catch (const std::exception& e) {
+                notPutBack += "; putting back " + it->first->name +
+                              " failed too: " + Explain(e, context.Failures());
+            }
+        }
+        const std::string text =
+            failure.what() + (putBack.empty() ? "" : "; put back: " + putBack) + notPutBack;
+        if (dynamic_cast<const Interrupted*>(&failure) && notPutBack.empty()) {
+            throw Interrupted(text);
+        }
+        throw std::runtime_error(text);
+    }
+    context.Print({{"file", path}, {"written", names}},
+                  "loaded " + std::to_string(settings.size()) + " settings from " + path + " (" +
+                      std::to_string(written.size()) + " changed)\n");
 }
 
 }  // namespace
@@ -87,61 +206,44 @@ void AddSettingCommands(CLI::App& app, Context& context) {
     auto* get = app.add_subcommand("get",
                                    "Show a setting (all when no name is given) with its "
                                    "limits, units and choices");
-    get->footer("Settings:" + SettingNames());
-    AddCommonOptions(*get, context, true);
+    SetExamples(*get, {"quil get exposure-time", "quil get --json"});
+    get->footer(get->get_footer() + "\n\nSettings:" + SettingNames());
+    AddCommonOptions(*get, context);
     get->add_option("name", name, "Setting to show");
-    get->callback([&context] {
-        const Setting* one = name.empty() ? nullptr : &FindSetting(name);
-        auto quil = context.Connect();
-        if (one) {
-            PrintSetting(context, *one, *quil);
-            return;
-        }
-        // A setting the sensor does not answer is reported, and the others are still shown.
-        std::size_t failed = 0;
-        for (const auto& setting : AllSettings()) {
-            try {
-                PrintSetting(context, setting, *quil);
-            } catch (const std::exception& e) {
-                *context.err << "quil: " << setting.name << ": " << e.what() << "\n";
-                ++failed;
-            }
-        }
-        if (failed != 0) {
-            throw std::runtime_error(std::to_string(failed) + " settings could not be read");
-        }
-    });
+    get->callback([&context] { Get(context, name); });
 
-    auto* set =
-        app.add_subcommand("set",
-                           "Change a setting: `set exposure-time 500`, `set trigger triggerMode=2 "
-                           "triggerTime=1000` or `set fov '{\"limitLeft\":-20,...}'`");
-    set->footer("Settings:" + SettingNames());
-    AddCommonOptions(*set, context, false);
+    auto* set = app.add_subcommand(
+        "set",
+        "Change a setting: a whole value, or single members of a record as key=value pairs; the "
+        "value is checked against the sensor's limits first");
+    SetExamples(*set, {"quil set exposure-time 800 --role maintenance",
+                       "quil set trigger triggerMode=2 modeOption=1 encoderSteps=100 --role "
+                       "maintenance",
+                       "quil set fov '{\"limitLeft\":-40,\"limitRight\":40,\"offset\":10,"
+                       "\"height\":100}' --role maintenance"});
+    set->footer(set->get_footer() + "\n\nSettings:" + SettingNames());
+    AddCommonOptions(*set, context);
     set->add_option("name", name, "Setting to change")->required();
     set->add_option("value", arguments, "New value, or key=value pairs for single members")
         ->required();
-    set->callback([&context] {
-        const Setting& setting = FindSetting(name);
-        if (!setting.write) {
-            throw std::invalid_argument(setting.name + " cannot be written");
-        }
-        auto quil = context.Connect();
-        const json value = ApplyArguments(setting.read(*quil), arguments);
-        setting.write(*quil, value);
-        *context.out << setting.name << " = " << setting.read(*quil).dump() << "\n";
-    });
+    set->callback([&context] { Set(context, name, arguments); });
 
     auto* config = app.add_subcommand("config",
                                       "Save or load all writable settings as one JSON "
                                       "document");
     config->require_subcommand(1);
+    SetExamples(*config, {"quil config save settings.json"});
     auto* save = config->add_subcommand("save", "Write the settings to FILE");
-    AddCommonOptions(*save, context, false);
+    SetExamples(*save, {"quil config save settings.json"});
+    AddCommonOptions(*save, context);
     save->add_option("file", path, "JSON file to write")->required();
     save->callback([&context] { SaveConfig(context, path); });
-    auto* load = config->add_subcommand("load", "Write the settings of FILE to the sensor");
-    AddCommonOptions(*load, context, false);
+    auto* load = config->add_subcommand(
+        "load",
+        "Write the settings of FILE to the sensor: all are checked against the sensor's limits "
+        "first, and when the sensor refuses one, those already written are put back");
+    SetExamples(*load, {"quil config load settings.json --role maintenance"});
+    AddCommonOptions(*load, context);
     load->add_option("file", path, "JSON file to read")->required();
     load->callback([&context] { LoadConfig(context, path); });
 }

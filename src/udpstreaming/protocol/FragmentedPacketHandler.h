@@ -25,6 +25,8 @@ public:
     uint32_t GetBlockId() const { return blockId; }
     // Offers a further fragment (packet kind 2); true when no frame is missing any more.
     bool AddFrame(const std::vector<uint8_t>& packet);
+    // Whether no frame is missing: at once for a block announced with one frame.
+    bool IsComplete() const { return remaining == 0; }
     // The frames concatenated in index order.
     std::vector<uint8_t> GetData() const;
     // Like GetData, but hands over the collected bytes; the handler is spent afterwards.

@@ -85,6 +85,19 @@ StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>&
                                 " exceeds the " + std::to_string(maxPoints) +
                                 " points that a block can hold.");
     }
+    // The frames the block had are not known here, but the bytes that came are: each frame
+    // carries at most kMaxFramePayload of them, so the block had at least that many frames and
+    // a count that even those frames filled to the brim could not carry is refused before
+    // anything is allocated. A modest shortfall, a last frame cut short, still reads as zeros.
+    const std::size_t frames =
+        std::max<std::size_t>(1, (size + kMaxFramePayload - 1) / kMaxFramePayload);
+    const std::size_t carried = (frames * kMaxFramePayload - kProfileHeaderSize) / pointSize;
+    if (profile.pointCount > carried) {
+        throw std::length_error("Point count " + std::to_string(profile.pointCount) +
+                                " exceeds the " + std::to_string(carried) + " points that " +
+                                std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
+                                " can carry.");
+    }
     const std::size_t pointBytes = size - kProfileHeaderSize;
     const std::size_t wholePoints = pointBytes / pointSize;
     if (wholePoints < profile.pointCount && pointBytes % pointSize != 0) {

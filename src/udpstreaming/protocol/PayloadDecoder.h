@@ -17,7 +17,8 @@ StreamMeasurement DecodeMeasurement(const uint32_t& blockId, const std::vector<u
 // Decodes a profile block (data ids 1 to 3). The channels get pointCount values; points that the
 // block does not hold read 0, bytes after pointCount points are ignored.
 // Throws std::out_of_range for a block that ends inside its header or inside a point, and
-// std::length_error for a point count that no block could hold.
+// std::length_error for a point count that no block could hold, or that more than the frames the
+// payload needs (ceil(size / 2040), at least one) could not carry at full datagram size.
 StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>& payload);
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Protocol

@@ -45,7 +45,12 @@ void UdpStreamingProtocol::StartBlock(const std::vector<uint8_t>& packet) {
         ReportTimeout(*fragmentHandlers.front());
         fragmentHandlers.erase(fragmentHandlers.begin());
     }
-    fragmentHandlers.push_back(std::make_shared<FragmentedPacketHandler>(packet, clock()));
+    auto handler = std::make_shared<FragmentedPacketHandler>(packet, clock());
+    if (handler->IsComplete()) {  // a block of one frame, sent as a fragment
+        Deliver(handler->GetBlockId(), handler->TakeData());
+        return;
+    }
+    fragmentHandlers.push_back(std::move(handler));
 }
 
 void UdpStreamingProtocol::AddFragment(const std::vector<uint8_t>& packet) {

@@ -1,0 +1,79 @@
+// Replies through the path a received text takes: the channel's inbox (parsing, nesting limit,
+// matching), the protocol and the read frame of one of the client's operations.
+//
+// Input: one byte choosing the operation, then the reply texts, separated by NUL bytes; each
+// request the operation makes is answered with the next text. Invariant: whatever the texts,
+// the operation returns or throws a standard exception, and never crashes, leaks or hangs.
+#include "Operations.h"
+
+#include "api/QuilApi.h"
+#include "websockets/Inbox.h"
+#include "websockets/Protocol.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Varkon::QUILApi::Fuzzing {
+namespace {
+
+// A request channel whose received texts are given in advance.
+class ReplayChannel : public WebSockets::IVarkonWebsocketApi {
+public:
+    explicit ReplayChannel(std::vector<std::string> texts) : texts(std::move(texts)) {}
+
+    void Connect() override {}
+    void Close() override {}
+    std::unique_ptr<nlohmann::json> SendAndWait(const nlohmann::json& request, unsigned) override {
+        inbox.Expect(WebSockets::MessageId(request));
+        if (next < texts.size()) {
+            try {
+                inbox.Offer(texts[next++]);
+            } catch (const std::exception&) {
+                // Dropped, as the connection's read loop drops a text its owner refuses.
+            }
+        }
+        return inbox.Wait(std::chrono::steady_clock::now());
+    }
+
+private:
+    std::vector<std::string> texts;
+    std::size_t next = 0;
+    WebSockets::Inbox inbox;
+};
+
+std::vector<std::string> SplitAtNul(const uint8_t* data, std::size_t size) {
+    std::vector<std::string> texts(1);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            texts.emplace_back();
+        } else {
+            texts.back().push_back(static_cast<char>(data[i]));
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+}  // namespace Varkon::QUILApi::Fuzzing
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    using namespace Varkon::QUILApi;
+    if (size == 0) {
+        return 0;
+    }
+    const auto& operations = Fuzzing::Operations();
+    const auto& operation = operations[data[0] % operations.size()];
+    auto channel =
+        std::make_shared<Fuzzing::ReplayChannel>(Fuzzing::SplitAtNul(data + 1, size - 1));
+    QuilApi client(std::make_unique<WebSockets::Protocol>(channel), nullptr);
+    try {
+        operation(client);
+    } catch (const std::exception&) {
+        // Every failure the client reports is a standard exception.
+    }
+    return 0;
+}
