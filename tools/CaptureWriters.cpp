@@ -92,23 +92,24 @@ private:
     std::ostream& out;
 };
 
-// The row of a profile: how many rows its block id lies beyond the previous one.
-uint32_t RowsAhead(bool any, uint32_t last, uint32_t blockId) {
-    const uint32_t ahead = blockId - last;
+// The row of a profile: how many rows its block id lies beyond the previous one, when the ids
+// of consecutive profiles lie `step` apart (one block per data id streamed).
+uint32_t RowsAhead(bool any, uint32_t last, uint32_t blockId, uint32_t step) {
+    const uint32_t ahead = (blockId - last + step - 1) / step;
     return !any || ahead == 0 || ahead > kLongestGap ? 1 : ahead;
 }
 
 // Points are buffered because the header, written first, holds their count.
 class PlyWriter : public CaptureWriter {
 public:
-    PlyWriter(std::ostream& out, const ProfileScale& scale, double yStep)
-        : out(out), scale(scale), yStep(yStep) {}
+    PlyWriter(std::ostream& out, const ProfileScale& scale, double yStep, uint32_t blockIdStep)
+        : out(out), scale(scale), yStep(yStep), blockIdStep(blockIdStep) {}
 
     void Write(const StreamProfile& profile) override {
         if (!profile.hasChannel1) {
             throw UsageError("a PLY cloud needs x: stream data id 1 or 3 (--data-ids 1)");
         }
-        row += any ? RowsAhead(any, lastBlockId, profile.blockId) : 0;
+        row += any ? RowsAhead(any, lastBlockId, profile.blockId, blockIdStep) : 0;
         any = true;
         lastBlockId = profile.blockId;
         const double y = static_cast<double>(row) * yStep;
@@ -137,6 +138,7 @@ private:
     std::ostream& out;
     ProfileScale scale;
     double yStep;
+    uint32_t blockIdStep;
     bool any = false;
     uint32_t lastBlockId = 0;
     uint64_t row = 0;
@@ -147,7 +149,7 @@ private:
 }  // namespace
 
 void HeightMapCollector::Write(const StreamProfile& profile) {
-    const uint32_t ahead = RowsAhead(any, lastBlockId, profile.blockId);
+    const uint32_t ahead = RowsAhead(any, lastBlockId, profile.blockId, blockIdStep);
     any = true;
     lastBlockId = profile.blockId;
     map.rows.resize(map.rows.size() + ahead - 1);  // the lost ones stay empty
@@ -166,7 +168,8 @@ void HeightMapCollector::Write(const StreamProfile& profile) {
 }
 
 std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std::ostream& out,
-                                                 const ProfileScale& scale, double yStep) {
+                                                 const ProfileScale& scale, double yStep,
+                                                 uint32_t blockIdStep) {
     if (format == "csv") {
         return std::make_unique<CsvWriter>(out);
     }
@@ -174,7 +177,7 @@ std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std:
         return std::make_unique<JsonLinesWriter>(out);
     }
     if (format == "ply") {
-        return std::make_unique<PlyWriter>(out, scale, yStep);
+        return std::make_unique<PlyWriter>(out, scale, yStep, std::max(blockIdStep, 1u));
     }
     throw UsageError("unknown format \"" + format + "\" (csv, jsonl or ply)");
 }

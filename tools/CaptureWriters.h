@@ -7,6 +7,7 @@
 
 #include <quil/Quil.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -28,7 +29,10 @@ public:
 /// ones leaves an empty row, so that gaps stay visible.
 class HeightMapCollector : public CaptureWriter {
 public:
-    explicit HeightMapCollector(const ProfileScale& scale) : scale(scale) {}
+    /// `blockIdStep`: how far apart the block ids of consecutive profiles lie (the number of
+    /// data ids streamed: the sensor numbers every data id's block).
+    explicit HeightMapCollector(const ProfileScale& scale, uint32_t blockIdStep = 1)
+        : scale(scale), blockIdStep(std::max(blockIdStep, 1u)) {}
     void Write(const Varkon::QUILApi::UdpStreaming::StreamProfile& profile) override;
     void Write(const Varkon::QUILApi::UdpStreaming::StreamMeasurement&) override {}
 
@@ -36,6 +40,7 @@ public:
 
 private:
     ProfileScale scale;
+    uint32_t blockIdStep;
     bool any = false;
     uint32_t lastBlockId = 0;
 };
@@ -72,8 +77,10 @@ inline constexpr uint32_t kLongestGap = 10000;
 /// cloud holds x (channel 1), y and z (channel 0) in one unit, the sensor's x unit: profiles are
 /// `yStep` apart along y by their block ids, so that lost ones leave a gap; points without a
 /// laser line (z 0) are left out. A profile without channel 1 cannot be placed in a cloud.
+/// `blockIdStep` as for HeightMapCollector.
 /// @throws UsageError for an unknown format.
 std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std::ostream& out,
-                                                 const ProfileScale& scale, double yStep);
+                                                 const ProfileScale& scale, double yStep,
+                                                 uint32_t blockIdStep = 1);
 
 }  // namespace QuilTool

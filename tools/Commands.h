@@ -22,6 +22,7 @@ void AddSetupCommand(CLI::App& app, Context& context);
 void AddLoginCommand(CLI::App& app, Context& context);
 void AddDataCommands(CLI::App& app, Context& context);  // profile, image, measure
 void AddStreamCommand(CLI::App& app, Context& context);
+void AddRecordCommands(CLI::App& app, Context& context);  // record, replay
 void AddPlotCommand(CLI::App& app, Context& context);
 void AddDemoCommand(CLI::App& app, Context& context);
 

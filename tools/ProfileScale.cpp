@@ -1,24 +1,44 @@
 #include "ProfileScale.h"
 
+#include "RecordJson.h"
+
 #include <algorithm>
 
 namespace QuilTool {
 
 ProfileScale ProfileScale::Read(Varkon::QUILApi::Quil& quil) {
+    return From(quil.GetProfileMeta(), quil.GetFoVMeta(), quil.GetFoVDistance(), quil.GetAxes(),
+                quil.GetAxesMeta());
+}
+
+ProfileScale ProfileScale::FromDescription(const std::string& descriptionText) {
+    const auto description = nlohmann::json::parse(descriptionText, nullptr, false);
+    try {
+        const auto& sensor = description.at("sensor");
+        return From(sensor.at("ProfileMeta").get<Varkon::QUILApi::ProfileMeta>(),
+                    sensor.at("FoVMeta").get<Varkon::QUILApi::FoVMeta>(),
+                    sensor.at("FoVDistance").get<Varkon::QUILApi::FoVDistance>(),
+                    sensor.at("Axes").at("zAxisDefinitionID").get<uint32_t>(),
+                    sensor.at("AxesMeta").get<Varkon::QUILApi::AxesMeta>());
+    } catch (const nlohmann::json::exception&) {
+        return {};  // no description, or one without the sensor's descriptions
+    }
+}
+
+ProfileScale ProfileScale::From(const Varkon::QUILApi::ProfileMeta& units,
+                                const Varkon::QUILApi::FoVMeta& meta,
+                                const Varkon::QUILApi::FoVDistance& fov, uint32_t axis,
+                                const Varkon::QUILApi::AxesMeta& axes) {
     ProfileScale scale;
-    const auto units = quil.GetProfileMeta();
     scale.xUnit = units.xUnit;
     scale.zUnit = units.zUnit;
     // The field of view's precisions: decimal places of the coordinates.
-    const auto meta = quil.GetFoVMeta();
     scale.xStep = std::pow(10.0, -static_cast<double>(meta.xPrec));
     scale.zStep = std::pow(10.0, -static_cast<double>(meta.zPrec));
-    const auto fov = quil.GetFoVDistance();
     scale.xMin = fov.limitLeft;
     scale.xMax = fov.limitRight;
     // Definition 0 measures the distance from the sensor; the others a height above the far
     // limit, which spans the field of view's depth from 0.
-    const uint32_t axis = quil.GetAxes();
     if (axis == 0) {
         scale.zMin = fov.near;
         scale.zMax = fov.far;
@@ -26,7 +46,7 @@ ProfileScale ProfileScale::Read(Varkon::QUILApi::Quil& quil) {
         scale.zMin = 0;
         scale.zMax = fov.far - fov.near;
     }
-    for (const auto& definition : quil.GetAxesMeta().zAxisDefinitions) {
+    for (const auto& definition : axes.zAxisDefinitions) {
         if (definition.id == axis) {
             scale.zName = definition.name;
         }

@@ -25,6 +25,13 @@ struct ProfileScale {
 
     /// Reads "ProfileMeta", "FoVMeta", "FoVDistance", "Axes" and "AxesMeta".
     static ProfileScale Read(Varkon::QUILApi::Quil& quil);
+    /// The same from a recording's description file (its "sensor" part holds those resources);
+    /// the defaults above where the description has none or lacks one of them.
+    static ProfileScale FromDescription(const std::string& descriptionText);
+    static ProfileScale From(const Varkon::QUILApi::ProfileMeta& units,
+                             const Varkon::QUILApi::FoVMeta& meta,
+                             const Varkon::QUILApi::FoVDistance& fov, uint32_t axis,
+                             const Varkon::QUILApi::AxesMeta& axes);
 
     double X(uint16_t channel1) const { return (channel1 - kXChannelOffset) * xStep; }
     double Z(uint16_t channel0) const { return channel0 * zStep; }

@@ -362,6 +362,16 @@ const std::vector<Setting>& AllSettings() {
     return settings;
 }
 
+nlohmann::json ReadConfig(Varkon::QUILApi::Quil& quil) {
+    nlohmann::json config = nlohmann::json::object();
+    for (const auto& setting : AllSettings()) {
+        if (setting.inConfig && setting.write) {
+            config[setting.name] = setting.read(quil);
+        }
+    }
+    return config;
+}
+
 const Setting& FindSetting(const std::string& name) {
     std::string known;
     for (const auto& setting : AllSettings()) {

@@ -34,6 +34,9 @@ struct Setting {
 /// Every setting, in the order in which `config load` writes them.
 const std::vector<Setting>& AllSettings();
 
+/// The document `config save` writes: every setting that `config load` can write, by name.
+nlohmann::json ReadConfig(Varkon::QUILApi::Quil& quil);
+
 /// @throws UsageError naming the known settings when `name` is none of them.
 const Setting& FindSetting(const std::string& name);
 

@@ -1,7 +1,11 @@
 #include "StreamCapture.h"
 
 #include "Interruption.h"
+#include "Settings.h"
+#include "ValueRules.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
@@ -53,7 +57,45 @@ struct LastBlock {
     }
 };
 
+// How far the capture is: by blocks when a count was given, else by time.
+double Share(const CaptureCounts& counts, const CaptureLimits& limits) {
+    const uint64_t counted = limits.countProfiles ? counts.profiles : counts.measurements;
+    if (limits.count != 0) {
+        return static_cast<double>(counted) / static_cast<double>(limits.count);
+    }
+    const double total = std::chrono::duration<double>(limits.duration).count();
+    return total > 0 ? counts.elapsed.count() / total : 0.0;
+}
+
 }  // namespace
+
+void ShowCaptureProgress(const CaptureCounts& counts, const CaptureLimits& limits, bool terminal) {
+    if (!terminal) {
+        return;
+    }
+    const double seconds = counts.elapsed.count();
+    const double rate = seconds > 0 ? static_cast<double>(counts.Blocks()) / seconds : 0.0;
+    constexpr int kWidth = 30;
+    const double share = std::min(1.0, Share(counts, limits));
+    const int filled = static_cast<int>(share * kWidth);
+    std::fprintf(stderr, "\r[%-*s] %llu blocks  %.0f/s  lost %llu ", kWidth,
+                 std::string(static_cast<std::size_t>(filled), '=').c_str(),
+                 static_cast<unsigned long long>(counts.Blocks()), rate,
+                 static_cast<unsigned long long>(counts.Lost()));
+}
+
+uint32_t BlockIdStep(const std::vector<uint32_t>& ids) {
+    std::vector<uint32_t> distinct = ids;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    return std::max<uint32_t>(static_cast<uint32_t>(distinct.size()), 1);
+}
+
+void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids) {
+    auto rules = FindSetting("udp-stream-data").rules(quil);
+    rules.front().member.clear();
+    CheckValue("--data-ids", rules, nlohmann::json(ids));
+}
 
 bool CaptureCounts::LostData() const {
     for (Counter counter : kLosses) {
@@ -110,6 +152,8 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
         if (any) {
             lastData = now;
             anyData = true;
+        } else if (limits.exhausted && limits.exhausted()) {
+            break;
         } else if (now - lastData >= limits.idleLimit) {
             throw std::runtime_error("no stream data received for " +
                                      std::to_string(limits.idleLimit.count() / 1000) + " s");
@@ -128,13 +172,17 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     return counts;
 }
 
-CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
-                                const CaptureTarget& target, const CaptureLimits& limits,
-                                CaptureWriter& writer,
-                                const std::function<void(const CaptureCounts&)>& progress) {
+CaptureCounts CaptureFromSensor(
+    Context& context, Varkon::QUILApi::Quil& quil, const CaptureTarget& target,
+    const CaptureLimits& limits, CaptureWriter& writer,
+    const std::function<void(const CaptureCounts&)>& progress,
+    const std::function<void(Varkon::QUILApi::UdpStreaming::QuilStream&)>& beforeStart) {
     // From here on a signal is only recorded: the flow below puts the sensor back first.
     InterruptionGuard guard;
     auto stream = quil.GetStream();
+    if (beforeStart) {
+        beforeStart(*stream);
+    }
     stream->Start();
     context.ExpectAnswers();
     Varkon::QUILApi::StreamOutputAim aim(quil, target.port, target.dataIds, context.localAddress);
@@ -168,6 +216,44 @@ CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
     }
     restore();
     stream->Close();
+    return counts;
+}
+
+RecordingSource::RecordingSource(const std::string& path) {
+    Varkon::QUILApi::UdpStreaming::ReplayOptions options;
+    options.speed = Varkon::QUILApi::UdpStreaming::ReplayOptions::kAsFastAsPossible;
+    replay = Varkon::QUILApi::UdpStreaming::RecordingReplay::Open(path, options);
+}
+
+ProfileScale RecordingSource::Scale() const {
+    return ProfileScale::FromDescription(replay->GetDescription());
+}
+
+uint32_t RecordingSource::BlockIdStep() const {
+    const auto description = nlohmann::json::parse(replay->GetDescription(), nullptr, false);
+    try {
+        const auto& sensor = description.at("sensor");
+        const auto& ids = sensor.contains("recordedDataIds")
+                              ? sensor.at("recordedDataIds")
+                              : sensor.at("UDPStreamData").at("enabledDataIDs");
+        return QuilTool::BlockIdStep(ids.get<std::vector<uint32_t>>());
+    } catch (const nlohmann::json::exception&) {
+        return 1;
+    }
+}
+
+CaptureCounts RecordingSource::Capture(CaptureLimits limits, CaptureWriter& writer,
+                                       const std::function<void(const CaptureCounts&)>& progress) {
+    InterruptionGuard guard;  // a closed output ends the capture in words, not by SIGPIPE
+    auto stream = replay->GetStream();
+    limits.exhausted = [this] { return replay->WaitUntilFinished(std::chrono::milliseconds(0)); };
+    stream->Start();
+    const CaptureCounts counts = QuilTool::Capture(*stream, limits, writer, progress);
+    stream->Close();
+    const auto read = replay->GetStatistics();
+    if (!read.error.empty()) {
+        throw std::runtime_error(read.error);
+    }
     return counts;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct CaptureLimits {
     std::chrono::milliseconds duration{0};      // 0: no limit
     bool countProfiles = true;                  // count profiles (else measurements)
     std::chrono::milliseconds idleLimit{5000};  // give up when nothing arrives this long
+    std::function<bool()> exhausted;            // the source has nothing more (a recording)
 };
 
 struct CaptureCounts {
@@ -39,7 +41,8 @@ struct CaptureCounts {
     bool LostData() const;
 };
 
-/// Takes what `stream` receives until a limit is reached or a signal is recorded, hands each
+/// Takes what `stream` receives until a limit is reached, the source is exhausted or a signal
+/// is recorded, hands each
 /// record to `writer` and reports the counts to `progress` about five times a second. When
 /// nothing has arrived two seconds after the start, `silent` is told once.
 /// @throws std::runtime_error when nothing arrives for `idleLimit`; Interrupted for a recorded
@@ -61,10 +64,43 @@ struct CaptureTarget {
 /// SIGHUP or a closed output end it. A failed put-back is the error that leaves. When no data
 /// arrive within two seconds, the likely reasons (Quil::DiagnoseStream) go to `context.err`.
 /// @throws what Capture throws, after the put-back; std::runtime_error "Could not restore ..."
-CaptureCounts CaptureFromSensor(Context& context, Varkon::QUILApi::Quil& quil,
-                                const CaptureTarget& target, const CaptureLimits& limits,
-                                CaptureWriter& writer,
-                                const std::function<void(const CaptureCounts&)>& progress);
+/// `beforeStart`, when given, is called with the stream before it starts (to start a recording).
+CaptureCounts CaptureFromSensor(
+    Context& context, Varkon::QUILApi::Quil& quil, const CaptureTarget& target,
+    const CaptureLimits& limits, CaptureWriter& writer,
+    const std::function<void(const CaptureCounts&)>& progress,
+    const std::function<void(Varkon::QUILApi::UdpStreaming::QuilStream&)>& beforeStart = {});
+
+/// A recording (see `quil record`) as the source of a capture instead of the sensor: its
+/// datagrams go through the library's stream as fast as they can be read.
+class RecordingSource {
+public:
+    /// @throws std::runtime_error "Could not open recording <path>: <reason>".
+    explicit RecordingSource(const std::string& path);
+    /// The profile's lengths, from the description file beside the recording (or defaults).
+    ProfileScale Scale() const;
+    /// How far apart the block ids of consecutive profiles lie: the number of data ids recorded,
+    /// as the description file tells (1 without one).
+    uint32_t BlockIdStep() const;
+    /// Captures as Capture does, until the recording's end unless a limit comes first.
+    /// @throws std::runtime_error "Recording <path> is damaged: <reason>", after the datagrams
+    ///         before the damage were written.
+    CaptureCounts Capture(CaptureLimits limits, CaptureWriter& writer,
+                          const std::function<void(const CaptureCounts&)>& progress);
+
+private:
+    std::unique_ptr<Varkon::QUILApi::UdpStreaming::RecordingReplay> replay;
+};
+
+/// A progress bar of the capture on standard error when it is a terminal; nothing elsewhere,
+/// where standard error holds failures only.
+void ShowCaptureProgress(const CaptureCounts& counts, const CaptureLimits& limits, bool terminal);
+
+/// How far apart the block ids of consecutive profiles lie when `ids` are streamed.
+uint32_t BlockIdStep(const std::vector<uint32_t>& ids);
+
+/// @throws InvalidValue naming --data-ids unless the sensor offers every one of `ids`.
+void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids);
 
 /// Blocks received and lost, the stream's problems in words, and a receive buffer smaller than
 /// asked for with the remedy; as text, and as JSON with every counter by name.

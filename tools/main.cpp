@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     QuilTool::AddLoginCommand(app, context);
     QuilTool::AddDataCommands(app, context);
     QuilTool::AddStreamCommand(app, context);
+    QuilTool::AddRecordCommands(app, context);
     QuilTool::AddPlotCommand(app, context);
     QuilTool::AddDemoCommand(app, context);
 

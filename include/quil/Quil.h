@@ -839,6 +839,36 @@ public:
     virtual bool WaitUntilFinished(std::chrono::milliseconds timeout) = 0;
 };
 
+/// One UDP datagram of a capture, as it was captured.
+struct RecordedDatagram {
+    int64_t timeNanoseconds{};  ///< capture time, nanoseconds since 1970
+    uint32_t senderAddress{};   ///< IPv4, host byte order (127.0.0.1 is 0x7F000001)
+    uint16_t senderPort{};
+    uint32_t receiverAddress{};
+    uint16_t receiverPort{};
+    std::size_t wireSize{};      ///< length as sent; more than bytes.size() when the capture cut it
+    std::vector<uint8_t> bytes;  ///< the datagram's bytes
+};
+
+/// The raw datagrams of a capture, in order, for programs that forward or inspect them (the
+/// tool's `replay` sends them to a UDP port). Reads what RecordingReplay reads, with the same
+/// port filter. Not for use from several threads.
+class QUIL_API RecordingReader {
+public:
+    /// `port` 0: the port the description file names, or every port when there is none.
+    /// @throws std::runtime_error "Could not open recording <path>: <reason>".
+    static std::unique_ptr<RecordingReader> Open(const std::string& path, uint16_t port = 0);
+    virtual ~RecordingReader();
+
+    /// The next datagram; false at the end of the capture.
+    /// @throws std::runtime_error "Recording <path> is damaged: <reason>".
+    virtual bool Next(RecordedDatagram& datagram) = 0;
+    /// Reads again from the start.
+    virtual void Rewind() = 0;
+    /// The capture's counters; `datagramsReplayed` counts the datagrams Next returned.
+    virtual ReplayStatistics GetStatistics() = 0;
+};
+
 // @@STREAM-DECLARATIONS-END@@
 }  // namespace UdpStreaming
 
@@ -1091,9 +1121,10 @@ public:
 /// ("SensorMetaData"), its UDP output ("ProcessInterfaces", "UDPStreamData", "UDPMeta"), the
 /// profile, image and measurement descriptions ("ProfileMeta", "ImageMeta", "MeasurementMeta",
 /// "MeasurementValuesMeta") and the axes and field of view ("AxesMeta", "Axes", "FoV",
-/// "FoVMeta"), each under its resource name; `settings`, a JSON object such as the tool's
-/// `config save` document, is added as "settings" when given. A resource that cannot be read
-/// is left out and named in "unreadable". Needs a connected client.
+/// "FoVDistance", "FoVMeta"), each under its resource name as the sensor sends it. `settings`,
+/// a JSON object such as the tool's `config save` document, is added as "settings" when given.
+/// A resource that cannot be read is left out and named in "unreadable". Needs a connected
+/// client of this library.
 /// @throws std::invalid_argument "Settings are not a JSON object." for other `settings`.
 QUIL_API std::string DescribeSensorForRecording(Quil& client, const std::string& settings = {});
 

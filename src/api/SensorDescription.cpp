@@ -14,7 +14,8 @@ namespace {
 const char* const kDescribingResources[] = {
     "SensorMetaData", "ProcessInterfaces", "UDPStreamData", "UDPMeta",
     "ProfileMeta",    "ImageMeta",         "MeasurementMeta", "MeasurementValuesMeta",
-    "AxesMeta",       "Axes",              "FoV",           "FoVMeta",
+    "AxesMeta",       "Axes",              "FoV",           "FoVDistance",
+    "FoVMeta",
 };
 
 }  // namespace

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,17 +40,24 @@ std::string FileText(const std::string& path) {
 class Tcpdump {
 public:
     Tcpdump(const std::string& file, const std::string& log, unsigned short port) {
-        process = fork();
-        if (process == 0) {
-            const std::string filter = "udp port " + std::to_string(port);
-            if (freopen(log.c_str(), "w", stderr) == nullptr) {
-                _exit(127);
-            }
-            execlp("tcpdump", "tcpdump", "-i", "lo", "-U", "-n", "-w", file.c_str(),
-                   filter.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
+        const std::string filter = "udp port " + std::to_string(port);
+        std::vector<std::string> words = {"tcpdump", "-i", "lo", "-U", "-n", "-w", file, filter};
+        std::vector<char*> arguments;
+        for (auto& word : words) {
+            arguments.push_back(word.data());
         }
-        ready = WaitUntil([&] { return FileText(log).find("listening on") != std::string::npos; },
+        arguments.push_back(nullptr);
+        // posix_spawn, not fork: the test's threads may hold locks a forked child would need.
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        if (posix_spawnp(&process, "tcpdump", &actions, nullptr, arguments.data(), environ) != 0) {
+            process = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ready = process > 0 &&
+                WaitUntil([&] { return FileText(log).find("listening on") != std::string::npos; },
                           10s);
     }
     ~Tcpdump() { Stop(); }

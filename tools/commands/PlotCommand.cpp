@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -41,6 +42,7 @@ struct HeightMapOptions {
     uint16_t port = 5000;
     std::size_t count = 200;
     std::string palette = "colour";
+    std::string from;  // a recording to read instead of the sensor
 };
 
 }  // namespace
@@ -110,7 +112,8 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         "Capture profiles from the stream and draw them as a height map, one row per profile: "
         "a PNG picture with axes and a colour scale, or the bare heights as PGM; lost profiles "
         "leave white rows");
-    SetExamples(*heightmap, {"quil plot heightmap map.png --count 200 --role maintenance"});
+    SetExamples(*heightmap, {"quil plot heightmap map.png --count 200 --role maintenance",
+                             "quil plot heightmap map.png --from line.pcap"});
     AddCommonOptions(*heightmap, context);
     AddStreamOptions(*heightmap, context);
     heightmap->add_option("file", options.path, "PNG or PGM file to write")->required();
@@ -121,17 +124,30 @@ void AddPlotCommand(CLI::App& app, Context& context) {
     heightmap->add_option("--colours", options.palette, "colour (perceptual) or grey")
         ->check(CLI::IsMember({"colour", "grey"}))
         ->capture_default_str();
+    heightmap->add_option("--from", options.from,
+                          "Draw the profiles of a recording (see record) instead of the sensor's");
     heightmap->callback([&context] {
         CheckImageType(options.path, kHeightMapTypes, kHeightMapUses);
-        auto quil = context.Connect(options.port);
-        const ProfileScale scale = ProfileScale::Read(*quil);
-        HeightMapCollector collector(scale);
         CaptureLimits limits;
         limits.count = options.count;
-        CaptureTarget target;
-        target.port = options.port;
-        CaptureFromSensor(context, *quil, target, limits, collector, [](const CaptureCounts&) {});
-        quil->Disconnect();
+        std::unique_ptr<RecordingSource> recording;
+        std::unique_ptr<Varkon::QUILApi::Quil> quil;
+        if (!options.from.empty()) {
+            recording = std::make_unique<RecordingSource>(options.from);
+        } else {
+            quil = context.Connect(options.port);
+        }
+        const ProfileScale scale = recording ? recording->Scale() : ProfileScale::Read(*quil);
+        HeightMapCollector collector(scale, recording ? recording->BlockIdStep() : 1);
+        if (recording) {
+            recording->Capture(limits, collector, [](const CaptureCounts&) {});
+        } else {
+            CaptureTarget target;
+            target.port = options.port;
+            CaptureFromSensor(context, *quil, target, limits, collector,
+                              [](const CaptureCounts&) {});
+            quil->Disconnect();
+        }
         const HeightMap& map = collector.map;
         const MapArea area =
             WriteHeightMapFile(options.path, map, scale,

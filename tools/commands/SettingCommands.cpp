@@ -94,12 +94,7 @@ void Set(Context& context, const std::string& name, const std::vector<std::strin
 
 void SaveConfig(Context& context, const std::string& path) {
     auto quil = context.Connect();
-    json config = json::object();
-    for (const auto& setting : AllSettings()) {
-        if (setting.inConfig && setting.write) {
-            config[setting.name] = setting.read(*quil);
-        }
-    }
+    const json config = ReadConfig(*quil);
     WriteFile(path, [&](std::ostream& out) { out << config.dump(2) << "\n"; });
     context.Print({{"file", path}, {"settings", config.size()}},
                   "saved " + std::to_string(config.size()) + " settings to " + path + "\n");

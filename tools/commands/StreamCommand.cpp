@@ -24,33 +24,8 @@ struct StreamOptions {
     std::string output = "-";
     double yStep = 1.0;
     bool allowLoss = false;
+    std::string from;  // a recording to read instead of the sensor
 };
-
-// How far the capture is: by blocks when a count was given, else by time.
-double Share(const CaptureCounts& counts, const CaptureLimits& limits) {
-    const uint64_t counted = limits.countProfiles ? counts.profiles : counts.measurements;
-    if (limits.count != 0) {
-        return static_cast<double>(counted) / static_cast<double>(limits.count);
-    }
-    const double total = std::chrono::duration<double>(limits.duration).count();
-    return total > 0 ? counts.elapsed.count() / total : 0.0;
-}
-
-// A progress bar on a terminal; nothing elsewhere, where standard error holds failures only.
-void ShowProgress(const CaptureCounts& counts, const CaptureLimits& limits, bool terminal) {
-    if (!terminal) {
-        return;
-    }
-    const double seconds = counts.elapsed.count();
-    const double rate = seconds > 0 ? static_cast<double>(counts.Blocks()) / seconds : 0.0;
-    constexpr int kWidth = 30;
-    const double share = std::min(1.0, Share(counts, limits));
-    const int filled = static_cast<int>(share * kWidth);
-    std::fprintf(stderr, "\r[%-*s] %llu blocks  %.0f/s  lost %llu ", kWidth,
-                 std::string(static_cast<std::size_t>(filled), '=').c_str(),
-                 static_cast<unsigned long long>(counts.Blocks()), rate,
-                 static_cast<unsigned long long>(counts.Lost()));
-}
 
 // Hands records on and checks after each that the output took them.
 class CheckedWriter : public CaptureWriter {
@@ -83,15 +58,8 @@ private:
     std::string destination;
 };
 
-// @throws InvalidValue unless the sensor offers every data id.
-void CheckDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids) {
-    auto rules = FindSetting("udp-stream-data").rules(quil);
-    rules.front().member.clear();
-    CheckValue("--data-ids", rules, nlohmann::json(ids));
-}
-
 void Stream(Context& context, const StreamOptions& options) {
-    if (options.count == 0 && options.seconds <= 0) {
+    if (options.count == 0 && options.seconds <= 0 && options.from.empty()) {
         throw UsageError("give --count or --seconds");
     }
     std::ofstream file;
@@ -111,19 +79,29 @@ void Stream(Context& context, const StreamOptions& options) {
     limits.countProfiles =
         std::any_of(ids.begin(), ids.end(), [](uint32_t id) { return id >= 1 && id <= 3; });
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    auto quil = context.Connect(options.target.port);
-    CheckDataIds(*quil, ids);
-    const ProfileScale scale = options.format == "ply" ? ProfileScale::Read(*quil) : ProfileScale{};
-    const auto writer = MakeCaptureWriter(options.format, data, scale, options.yStep);
-    CheckedWriter checked(*writer, data,
-                          options.output == "-" ? "standard output" : options.output);
-    const CaptureCounts counts =
-        CaptureFromSensor(context, *quil, options.target, limits, checked,
-                          [&](const CaptureCounts& now) { ShowProgress(now, limits, terminal); });
+    const auto progress = [&](const CaptureCounts& now) { ShowCaptureProgress(now, limits, terminal); };
+    const std::string destination = options.output == "-" ? "standard output" : options.output;
+    CaptureCounts counts;
+    if (!options.from.empty()) {
+        RecordingSource recording(options.from);
+        const auto writer = MakeCaptureWriter(options.format, data, recording.Scale(),
+                                              options.yStep, recording.BlockIdStep());
+        CheckedWriter checked(*writer, data, destination);
+        counts = recording.Capture(limits, checked, progress);
+    } else {
+        auto quil = context.Connect(options.target.port);
+        CheckStreamDataIds(*quil, ids);
+        const ProfileScale scale =
+            options.format == "ply" ? ProfileScale::Read(*quil) : ProfileScale{};
+        const auto writer =
+            MakeCaptureWriter(options.format, data, scale, options.yStep, BlockIdStep(ids));
+        CheckedWriter checked(*writer, data, destination);
+        counts = CaptureFromSensor(context, *quil, options.target, limits, checked, progress);
+        quil->Disconnect();
+    }
     if (terminal) {
         std::fputc('\n', stderr);
     }
-    quil->Disconnect();
     if (file.is_open()) {
         file.close();
         if (!file) {
@@ -149,7 +127,8 @@ void AddStreamCommand(CLI::App& app, Context& context) {
     SetExamples(
         *command,
         {"quil stream --count 500 --format ply -o scan.ply --role maintenance",
-         "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3"});
+         "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3",
+         "quil stream --from line.pcap --format csv -o line.csv"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     command->add_option("--port", options.target.port, "Local UDP port to receive on")
@@ -175,6 +154,9 @@ void AddStreamCommand(CLI::App& app, Context& context) {
         ->capture_default_str();
     command->add_flag("--allow-loss", options.allowLoss,
                       "Exit with status 0 even when data was lost");
+    command->add_option("--from", options.from,
+                        "Read a recording (see record) instead of the sensor, to its end unless "
+                        "--count or --seconds ends it first");
     command->callback([&context] { Stream(context, options); });
 }
 

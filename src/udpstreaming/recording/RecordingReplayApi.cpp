@@ -22,17 +22,53 @@ std::string ReadDescription(const std::string& capturePath) {
     return text.str();
 }
 
+// The port to replay: the one asked for, else the one the description names, else every port.
+uint16_t PortToReplay(uint16_t asked, const std::string& description) {
+    return asked != 0 ? asked
+                      : Recording::RecordingDescription::PortOf(description).value_or(0);
+}
+
+// A capture's raw datagrams, through the capture reader.
+class RecordingReaderApi : public RecordingReader {
+public:
+    RecordingReaderApi(const std::string& path, uint16_t port) : reader(path) {
+        reader.SetPort(PortToReplay(port, ReadDescription(path)));
+    }
+
+    bool Next(RecordedDatagram& datagram) override {
+        if (!reader.Next(captured)) {
+            return false;
+        }
+        datagram.timeNanoseconds = captured.timeNanoseconds;
+        datagram.senderAddress = captured.sender;
+        datagram.senderPort = captured.senderPort;
+        datagram.receiverAddress = captured.receiver;
+        datagram.receiverPort = captured.receiverPort;
+        datagram.wireSize = captured.wireSize;
+        datagram.bytes.swap(captured.bytes);
+        ++returned;
+        return true;
+    }
+    void Rewind() override { reader.Rewind(); }
+    ReplayStatistics GetStatistics() override {
+        ReplayStatistics statistics = reader.Statistics();
+        statistics.datagramsReplayed = returned;
+        return statistics;
+    }
+
+private:
+    Recording::PcapDatagramReader reader;
+    Recording::CapturedDatagram captured;
+    uint64_t returned = 0;
+};
+
 // A recording opened for replay: the stream over a replay transport, and the description.
 class RecordingReplayApi : public RecordingReplay {
 public:
     RecordingReplayApi(const std::string& path, const ReplayOptions& options)
         : description(ReadDescription(path)) {
         auto reader = std::make_unique<Recording::PcapDatagramReader>(path);
-        uint16_t port = options.port;
-        if (port == 0) {
-            port = Recording::RecordingDescription::PortOf(description).value_or(0);
-        }
-        reader->SetPort(port);
+        reader->SetPort(PortToReplay(options.port, description));
         transport = std::make_shared<Recording::ReplayTransport>(std::move(reader), options);
         stream = std::make_shared<QuilStreamApi>(transport);
     }
@@ -62,6 +98,12 @@ private:
 };
 
 }  // namespace
+
+RecordingReader::~RecordingReader() = default;
+
+std::unique_ptr<RecordingReader> RecordingReader::Open(const std::string& path, uint16_t port) {
+    return std::make_unique<RecordingReaderApi>(path, port);
+}
 
 RecordingReplay::~RecordingReplay() = default;
 

@@ -1,0 +1,126 @@
+// quil record, quil replay and the commands that read a recording (--from), against a virtual
+// sensor at 127.0.14.30, with UDP ports 29030 and 29031.
+#include "RunTool.h"
+#include "VirtualSensor.h"
+#include "support/Wait.h"
+
+#include <quil/Quil.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <set>
+#include <sstream>
+
+namespace QuilTool::Testing {
+namespace {
+
+using nlohmann::json;
+
+TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
+    Varkon::QUILApi::Sim::VirtualSensorOptions options;
+    options.address = "127.0.14.30";
+    options.pointsPerProfile = 64;
+    options.profileRate = 1000;
+    Varkon::QUILApi::Sim::VirtualSensor sensor(options);
+    const std::string directory = "/tmp/quil-tool-recording-" + std::to_string(getpid());
+    std::system(("mkdir -p " + directory).c_str());
+    const std::string capture = directory + "/line.pcap";
+    const auto before = sensor.Read("ProcessInterfaces");
+
+    const ToolRun recorded =
+        RunTool({"record", capture, "--count", "100", "--data-ids", "0", "3", "--port", "29030",
+                 "--host", "127.0.14.30", "--role", "maintenance", "--password", "maintenance"});
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    EXPECT_NE(recorded.out.find("recorded "), std::string::npos) << recorded.out;
+    EXPECT_NE(recorded.out.find(" datagrams to " + capture + " (described in " + directory +
+                                "/line.json)\n"),
+              std::string::npos)
+        << recorded.out;
+    EXPECT_EQ(sensor.Read("ProcessInterfaces"), before);  // put back
+    const json description = json::parse(ReadFile(directory + "/line.json"));
+    EXPECT_EQ(description.at("sensor").at("settings").at("exposure-time"),
+              sensor.Read("ExposureTime").at("ExposureTime"));
+    EXPECT_EQ(description.at("sensor").at("recordedDataIds"), json({0, 3}));
+    const uint64_t profiles = description.at("counters").at("profileBlocks3");
+    EXPECT_GE(profiles, 100u);
+
+    // Every exporter reads the recording as it would read the sensor.
+    const ToolRun streamed = RunTool({"stream", "--from", capture, "--format", "jsonl", "-o",
+                                      directory + "/line.jsonl", "--json"});
+    ASSERT_EQ(streamed.status, 0) << streamed.err;
+    const json summary = json::parse(streamed.out);
+    EXPECT_EQ(summary.at("profiles"), profiles);
+    EXPECT_EQ(summary.at("measurements"), description.at("counters").at("measurementBlocks"));
+    // Profiles and measurements have block ids of their own: consecutive profiles lie one
+    // y step apart in a cloud, not two.
+    const ToolRun cloud = RunTool({"stream", "--from", capture, "--format", "ply", "--y-step",
+                                   "1", "-o", directory + "/line.ply"});
+    ASSERT_EQ(cloud.status, 0) << cloud.err;
+    std::istringstream ply(ReadFile(directory + "/line.ply"));
+    std::set<double> ys;
+    bool inPoints = false;
+    for (std::string line; std::getline(ply, line);) {
+        if (inPoints) {
+            std::istringstream point(line);
+            double x = 0, y = 0;
+            point >> x >> y;
+            ys.insert(y);
+        }
+        inPoints = inPoints || line == "end_header";
+    }
+    ASSERT_FALSE(ys.empty());
+    EXPECT_EQ(*ys.rbegin(), static_cast<double>(profiles - 1));
+    const ToolRun plotted =
+        RunTool({"plot", "heightmap", directory + "/map.pgm", "--from", capture, "--count", "50"});
+    ASSERT_EQ(plotted.status, 0) << plotted.err;
+    std::istringstream map(ReadFile(directory + "/map.pgm"));
+    std::string magic;
+    int columns = 0, rows = 0;
+    map >> magic >> columns >> rows;
+    EXPECT_EQ(magic, "P5");
+    EXPECT_EQ(rows, 50);  // one row per profile
+
+    // quil replay sends every datagram to a port where a stream takes them.
+    auto client = Varkon::QUILApi::Quil::Create("127.0.14.31", 29031);
+    auto stream = client->GetStream();
+    stream->Start();
+    const ToolRun replayed =
+        RunTool({"replay", capture, "--to", "127.0.0.1:29031", "--rate", "4", "--json"});
+    ASSERT_EQ(replayed.status, 0) << replayed.err;
+    EXPECT_EQ(json::parse(replayed.out).at("datagrams"),
+              description.at("recording").at("datagramsWritten"));
+    EXPECT_TRUE(Varkon::QUILApi::Testing::WaitUntil(
+        [&] { return stream->GetStatistics().profileBlocks3 == profiles; }));
+    EXPECT_EQ(stream->GetStatistics().blocksLost, 0u);
+    std::system(("rm -rf " + directory).c_str());
+}
+
+TEST(ToolRecordingTest, RecordingFailuresAreOneLine) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"stream", "--from", "/nonexistent/line.pcap"},
+         1,
+         "quil: Could not open recording /nonexistent/line.pcap: No such file or directory\n"},
+        {{"replay", "/nonexistent/line.pcap", "--to", "localhost"},
+         2,
+         "quil: --to must be an IPv4 address and a port, e.g. 127.0.0.1:5000; got "
+         "\"localhost\"\n"},
+        {{"replay", "/nonexistent/line.pcap", "--to", "127.0.0.1:5000", "--rate", "0"},
+         2,
+         "quil: --rate must be a positive multiple of the recorded pace or max; got \"0\"\n"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments[0];
+        EXPECT_EQ(run.err, c.err);
+    }
+}
+
+}  // namespace
+}  // namespace QuilTool::Testing
