@@ -60,10 +60,12 @@ TEST(ToolHelpTest, EveryExampleRunsAgainstAVirtualSensor) {
                               "profile",
                               "image",
                               "measure",
+                              "record",
                               "stream",
                               "plot",
                               "plot profile",
                               "plot heightmap",
+                              "replay",
                               "demo"};
     std::size_t run = 0;
     for (const char* command : commands) {

@@ -237,8 +237,7 @@ void AddRecordCommands(CLI::App& app, Context& context) {
         "beside it (FILE with the extension .json: the sensor's identity, settings and "
         "descriptions, the times and the counters); the sensor's output is put back "
         "afterwards. Exit status 3 when data was lost");
-    SetExamples(*command, {"quil record line.pcap --seconds 10 --data-ids 0 3 --role maintenance",
-                           "quil stream --from line.pcap --format csv -o line.csv"});
+    SetExamples(*command, {"quil record line.pcap --seconds 2 --data-ids 0 3 --role maintenance"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     command->add_option("file", record.path, "pcap file to write")->required();
