@@ -55,7 +55,7 @@ std::size_t WriteCapture(const std::vector<std::vector<Bytes>>& cycle) {
                 slot.senderAddress = 0x7F000001;
                 slot.senderPort = 5000;
                 slot.size = slot.wireSize = static_cast<uint32_t>(datagram.size());
-                std::copy(datagram.begin(), datagram.end(), slot.bytes.begin());
+                std::copy(datagram.begin(), datagram.end(), slot.Datagram());
                 writer.Write(slot);
                 ++written;
             }

@@ -768,7 +768,7 @@ public:
     // description given in the options. RecordingReplay plays recordings back.
 
     /// Starts recording into `path`, replacing the file. Writes the description file at once,
-    /// and again at the end.
+    /// and again at the end. A recording that failed by itself is completed first.
     /// @throws std::logic_error "The stream is already recording to <path>." and
     ///         std::runtime_error "Could not record to <path>: <reason>" when a file cannot be
     ///         opened or the sensor's description is not a JSON object.

@@ -254,8 +254,11 @@ void QuilStreamApi::ResetStatistics() {
 void QuilStreamApi::StartRecording(const std::string& path, const RecordingOptions& options) {
     std::lock_guard<std::mutex> lock(recordingMutex);
     if (ownedRecorder) {
-        throw std::logic_error("The stream is already recording to " + ownedRecorder->Status().path +
-                               ".");
+        const RecordingStatus status = ownedRecorder->Status();
+        if (status.recording) {
+            throw std::logic_error("The stream is already recording to " + status.path + ".");
+        }
+        EndRecording();  // one that failed by itself is completed before the next begins
     }
     ownedRecorder =
         std::make_unique<Recording::StreamRecorder>(path, options, transport->GetPort());
@@ -264,16 +267,19 @@ void QuilStreamApi::StartRecording(const std::string& path, const RecordingOptio
 
 RecordingStatus QuilStreamApi::StopRecording() {
     std::lock_guard<std::mutex> lock(recordingMutex);
-    if (!ownedRecorder) {
-        return lastRecording.value_or(RecordingStatus{});
+    if (ownedRecorder) {
+        EndRecording();
     }
+    return lastRecording.value_or(RecordingStatus{});
+}
+
+void QuilStreamApi::EndRecording() {
     recorder.store(nullptr);
     while (offering.load()) {
         std::this_thread::yield();  // the worker is inside one Offer, which never waits
     }
     lastRecording = ownedRecorder->Stop(counters.Read());
     ownedRecorder.reset();
-    return *lastRecording;
 }
 
 RecordingStatus QuilStreamApi::GetRecordingStatus() {

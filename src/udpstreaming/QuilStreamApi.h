@@ -82,6 +82,8 @@ private:
     // Counts the datagram and hands it to the protocol, or files an error for a cut one.
     void Handle(const std::vector<uint8_t>& datagram,
                 const Transport::IUdpTransport::ReceiveInfo& info);
+    // Stops the recorder and keeps its status. Needs recordingMutex and a recorder.
+    void EndRecording();
     // Offers the datagram to the recorder, if one runs. Worker only.
     void Record(const std::vector<uint8_t>& datagram,
                 const Transport::IUdpTransport::ReceiveInfo& info);

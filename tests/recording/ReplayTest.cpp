@@ -44,7 +44,7 @@ void WriteCapture(const std::string& path, uint32_t count, std::chrono::microsec
         slot.senderAddress = kSensor;
         slot.senderPort = 5000;
         slot.size = slot.wireSize = static_cast<uint32_t>(datagram.size());
-        std::copy(datagram.begin(), datagram.end(), slot.bytes.begin());
+        std::copy(datagram.begin(), datagram.end(), slot.Datagram());
         ASSERT_TRUE(writer.Write(slot));
     }
     ASSERT_TRUE(writer.Close());

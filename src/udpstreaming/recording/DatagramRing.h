@@ -16,6 +16,9 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 class DatagramRing {
 public:
     static constexpr std::size_t kSlotBytes = 2048;
+    // Room before the datagram for the headers that the consumer writes in front of it (IPv4
+    // and UDP), so that a record is written without copying the datagram once more.
+    static constexpr std::size_t kHeadroom = 28;
 
     struct Slot {
         int64_t arrivalMicroseconds;
@@ -24,7 +27,9 @@ public:
         uint16_t senderPort;
         uint32_t size;      // bytes held, at most kSlotBytes
         uint32_t wireSize;  // length as sent
-        std::array<uint8_t, kSlotBytes> bytes;
+        std::array<uint8_t, kHeadroom + kSlotBytes> record;  // headroom, then the datagram
+
+        uint8_t* Datagram() { return record.data() + kHeadroom; }
     };
 
     explicit DatagramRing(std::size_t capacity) : slots(capacity == 0 ? 1 : capacity) {}
@@ -40,8 +45,9 @@ public:
     // Producer: makes the claimed slot visible to the consumer.
     void Publish() { tail.store(tail.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 
-    // Consumer: the oldest published slot, or null when the ring is empty.
-    const Slot* Front() {
+    // Consumer: the oldest published slot, or null when the ring is empty. The consumer may
+    // write into it until Release.
+    Slot* Front() {
         const uint64_t at = head.load(std::memory_order_relaxed);
         if (at == tail.load(std::memory_order_acquire)) {
             return nullptr;

@@ -14,6 +14,7 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 namespace {
 
 constexpr int kSnapshotLength = 65535;
+constexpr std::size_t kWriteBuffer = 1 << 20;
 
 pcap_t* AsCapture(void* p) {
     return static_cast<pcap_t*>(p);
@@ -32,12 +33,18 @@ PcapWriter::PcapWriter(const std::string& path, uint16_t receiverPort)
     if (capture == nullptr) {
         throw std::runtime_error("Could not record to " + path + ": out of memory");
     }
-    dumper = pcap_dump_open(AsCapture(capture), path.c_str());
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        const std::string reason = std::strerror(errno);
+        pcap_close(AsCapture(capture));
+        throw std::runtime_error("Could not record to " + path + ": " + reason);
+    }
+    // Records are small: a large buffer saves a write system call every few records.
+    std::setvbuf(file, nullptr, _IOFBF, kWriteBuffer);
+    dumper = pcap_dump_fopen(AsCapture(capture), file);
     if (dumper == nullptr) {
-        std::string reason = pcap_geterr(AsCapture(capture));
-        if (reason.rfind(path + ": ", 0) == 0) {  // libpcap names the file itself
-            reason.erase(0, path.size() + 2);
-        }
+        const std::string reason = pcap_geterr(AsCapture(capture));
+        std::fclose(file);
         pcap_close(AsCapture(capture));
         throw std::runtime_error("Could not record to " + path + ": " + reason);
     }
@@ -50,16 +57,16 @@ PcapWriter::~PcapWriter() {
     }
 }
 
-bool PcapWriter::Write(const DatagramRing::Slot& datagram) {
+bool PcapWriter::Write(DatagramRing::Slot& datagram) {
     if (!error.empty() || dumper == nullptr) {
         return false;
     }
     const auto headers =
         Ipv4UdpHeaders(datagram.senderAddress, datagram.senderPort, datagram.receiverAddress,
                        receiverPort, datagram.wireSize, identification++);
-    uint8_t record[kIpv4HeaderSize + kUdpHeaderSize + DatagramRing::kSlotBytes];
+    static_assert(DatagramRing::kHeadroom == headers.size());
+    uint8_t* record = datagram.record.data();
     std::memcpy(record, headers.data(), headers.size());
-    std::memcpy(record + headers.size(), datagram.bytes.data(), datagram.size);
     pcap_pkthdr header{};
     header.ts.tv_sec = static_cast<time_t>(datagram.arrivalMicroseconds / 1000000);
     header.ts.tv_usec = static_cast<suseconds_t>(datagram.arrivalMicroseconds % 1000000);

@@ -22,8 +22,9 @@ public:
     PcapWriter(const PcapWriter&) = delete;
     PcapWriter& operator=(const PcapWriter&) = delete;
 
-    // False once writing has failed.
-    bool Write(const DatagramRing::Slot& datagram);
+    // Writes the headers into the slot's headroom, then the record. False once writing has
+    // failed.
+    bool Write(DatagramRing::Slot& datagram);
     // Pushes buffered records to the file; false once writing has failed.
     bool Flush();
     // Flushes and closes; false when that failed. Idempotent.

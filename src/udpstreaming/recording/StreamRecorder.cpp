@@ -81,7 +81,7 @@ void StreamRecorder::Offer(const std::vector<uint8_t>& datagram,
     slot->receiverAddress = info.receiverAddress;
     slot->size = static_cast<uint32_t>(size);
     slot->wireSize = static_cast<uint32_t>(std::max(info.wireSize, datagram.size()));
-    std::memcpy(slot->bytes.data(), datagram.data(), size);
+    std::memcpy(slot->Datagram(), datagram.data(), size);
     ring.Publish();
 }
 
@@ -150,7 +150,7 @@ void StreamRecorder::Write() {
 }
 
 bool StreamRecorder::Drain() {
-    while (const DatagramRing::Slot* slot = ring.Front()) {
+    while (DatagramRing::Slot* slot = ring.Front()) {
         const bool ok = writer.Write(*slot);
         ring.Release();
         if (!ok) {
