@@ -12,13 +12,14 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // fixed-size slots, allocated once. The producer never waits; when every slot is taken, Claim
 // refuses and the datagram stays with the producer.
 //
-// Producer: Claim, fill the slot, Publish. Consumer: Front, read the slot, Release.
+// Producer: Claim, fill the slot, Publish. Consumer: Available, Peek at the slots, Release them.
 class DatagramRing {
 public:
     static constexpr std::size_t kSlotBytes = 2048;
-    // Room before the datagram for the headers that the consumer writes in front of it (IPv4
-    // and UDP), so that a record is written without copying the datagram once more.
-    static constexpr std::size_t kHeadroom = 28;
+    // Room before the datagram for what the consumer writes in front of it (a capture's record
+    // header, IPv4 and UDP headers: 16 + 20 + 8 bytes), so that a record is written from the
+    // slot itself, without copying the datagram once more.
+    static constexpr std::size_t kHeadroom = 44;
 
     struct Slot {
         int64_t arrivalMicroseconds;
@@ -45,17 +46,20 @@ public:
     // Producer: makes the claimed slot visible to the consumer.
     void Publish() { tail.store(tail.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 
-    // Consumer: the oldest published slot, or null when the ring is empty. The consumer may
-    // write into it until Release.
-    Slot* Front() {
-        const uint64_t at = head.load(std::memory_order_relaxed);
-        if (at == tail.load(std::memory_order_acquire)) {
-            return nullptr;
-        }
-        return &slots[at % slots.size()];
+    // Consumer: how many published slots wait, oldest first.
+    std::size_t Available() const {
+        return static_cast<std::size_t>(tail.load(std::memory_order_acquire) -
+                                        head.load(std::memory_order_relaxed));
     }
-    // Consumer: gives the front slot back to the producer.
-    void Release() { head.store(head.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    // Consumer: the published slot `i` places behind the oldest (i < Available()). The consumer
+    // may write into it until it releases it.
+    Slot* Peek(std::size_t i) {
+        return &slots[(head.load(std::memory_order_relaxed) + i) % slots.size()];
+    }
+    // Consumer: gives the `count` oldest slots back to the producer.
+    void Release(std::size_t count) {
+        head.store(head.load(std::memory_order_relaxed) + count, std::memory_order_release);
+    }
 
 private:
     std::vector<Slot> slots;

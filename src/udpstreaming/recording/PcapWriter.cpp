@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <stdexcept>
+
+#include <sys/uio.h>
 
 #include <pcap/pcap.h>
 
@@ -14,7 +17,6 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 namespace {
 
 constexpr int kSnapshotLength = 65535;
-constexpr std::size_t kWriteBuffer = 1 << 20;
 
 pcap_t* AsCapture(void* p) {
     return static_cast<pcap_t*>(p);
@@ -39,8 +41,6 @@ PcapWriter::PcapWriter(const std::string& path, uint16_t receiverPort)
         pcap_close(AsCapture(capture));
         throw std::runtime_error("Could not record to " + path + ": " + reason);
     }
-    // Records are small: a large buffer saves a write system call every few records.
-    std::setvbuf(file, nullptr, _IOFBF, kWriteBuffer);
     dumper = pcap_dump_fopen(AsCapture(capture), file);
     if (dumper == nullptr) {
         const std::string reason = pcap_geterr(AsCapture(capture));
@@ -57,38 +57,61 @@ PcapWriter::~PcapWriter() {
     }
 }
 
-bool PcapWriter::Write(DatagramRing::Slot& datagram) {
+bool PcapWriter::Write(DatagramRing::Slot* const* datagrams, std::size_t count) {
     if (!error.empty() || dumper == nullptr) {
         return false;
     }
-    const auto headers =
-        Ipv4UdpHeaders(datagram.senderAddress, datagram.senderPort, datagram.receiverAddress,
-                       receiverPort, datagram.wireSize, identification++);
-    static_assert(DatagramRing::kHeadroom == headers.size());
-    uint8_t* record = datagram.record.data();
-    std::memcpy(record, headers.data(), headers.size());
-    pcap_pkthdr header{};
-    header.ts.tv_sec = static_cast<time_t>(datagram.arrivalMicroseconds / 1000000);
-    header.ts.tv_usec = static_cast<suseconds_t>(datagram.arrivalMicroseconds % 1000000);
-    header.caplen = static_cast<bpf_u_int32>(headers.size() + datagram.size);
-    header.len = static_cast<bpf_u_int32>(headers.size() + datagram.wireSize);
-    errno = 0;
-    pcap_dump(reinterpret_cast<u_char*>(dumper), &header, record);
-    if (std::ferror(pcap_dump_file(AsDumper(dumper)))) {
-        Fail(errno);
-        return false;
+    FILE* file = pcap_dump_file(AsDumper(dumper));
+    if (!headerWritten) {
+        // The header goes first, and only now, so that a full disk shows as a failed write.
+        errno = 0;
+        if (pcap_dump_flush(AsDumper(dumper)) != 0) {
+            Fail(errno);
+            return false;
+        }
+        headerWritten = true;
     }
-    return true;
-}
-
-bool PcapWriter::Flush() {
-    if (!error.empty() || dumper == nullptr) {
-        return error.empty();
+    iovec parts[kMostPerBatch];
+    count = std::min(count, kMostPerBatch);
+    for (std::size_t i = 0; i < count; ++i) {
+        DatagramRing::Slot& datagram = *datagrams[i];
+        const auto headers =
+            Ipv4UdpHeaders(datagram.senderAddress, datagram.senderPort, datagram.receiverAddress,
+                           receiverPort, datagram.wireSize, identification++);
+        const uint32_t recordHeader[4] = {
+            static_cast<uint32_t>(datagram.arrivalMicroseconds / 1000000),
+            static_cast<uint32_t>(datagram.arrivalMicroseconds % 1000000),
+            static_cast<uint32_t>(headers.size() + datagram.size),
+            static_cast<uint32_t>(headers.size() + datagram.wireSize)};
+        static_assert(DatagramRing::kHeadroom == sizeof recordHeader + headers.size());
+        uint8_t* record = datagram.record.data();
+        std::memcpy(record, recordHeader, sizeof recordHeader);
+        std::memcpy(record + sizeof recordHeader, headers.data(), headers.size());
+        parts[i] = iovec{record, DatagramRing::kHeadroom + datagram.size};
     }
-    errno = 0;
-    if (pcap_dump_flush(AsDumper(dumper)) != 0) {
-        Fail(errno);
-        return false;
+    const int fd = fileno(file);
+    iovec* next = parts;
+    std::size_t left = count;
+    while (left != 0) {
+        const ssize_t written = ::writev(fd, next, static_cast<int>(left));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            Fail(errno);
+            return false;
+        }
+        // A short write: go on after what was written.
+        auto done = static_cast<std::size_t>(written);
+        while (left != 0 && done >= next->iov_len) {
+            done -= next->iov_len;
+            ++next;
+            --left;
+        }
+        if (left != 0) {
+            next->iov_base = static_cast<uint8_t*>(next->iov_base) + done;
+            next->iov_len -= done;
+        }
     }
     return true;
 }
@@ -97,7 +120,12 @@ bool PcapWriter::Close() {
     if (dumper == nullptr) {
         return error.empty();
     }
-    Flush();
+    if (error.empty() && !headerWritten) {  // a capture without a record still has its header
+        errno = 0;
+        if (pcap_dump_flush(AsDumper(dumper)) != 0) {
+            Fail(errno);
+        }
+    }
     pcap_dump_close(AsDumper(dumper));
     dumper = nullptr;
     return error.empty();

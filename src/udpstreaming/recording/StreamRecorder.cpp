@@ -128,7 +128,7 @@ RecordingStatus StreamRecorder::Stop(const StreamStatistics& counters) {
 
 void StreamRecorder::Write() {
     for (;;) {
-        const bool ok = Drain() && writer.Flush();
+        const bool ok = Drain();
         if (!ok) {
             failed = true;
             std::lock_guard<std::mutex> lock(mutex);
@@ -150,13 +150,18 @@ void StreamRecorder::Write() {
 }
 
 bool StreamRecorder::Drain() {
-    while (DatagramRing::Slot* slot = ring.Front()) {
-        const bool ok = writer.Write(*slot);
-        ring.Release();
+    DatagramRing::Slot* batch[PcapWriter::kMostPerBatch];
+    while (const std::size_t available = ring.Available()) {
+        const std::size_t count = std::min(available, PcapWriter::kMostPerBatch);
+        for (std::size_t i = 0; i < count; ++i) {
+            batch[i] = ring.Peek(i);
+        }
+        const bool ok = writer.Write(batch, count);
+        ring.Release(count);
         if (!ok) {
             return false;
         }
-        written.store(written.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        written.store(written.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
     }
     return true;
 }

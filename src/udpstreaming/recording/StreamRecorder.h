@@ -23,7 +23,7 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 //
 // Threads: Offer runs on the stream's worker only and never waits: it copies the datagram into
 // a free slot of the ring, or counts it as dropped when the ring is full. The writer thread
-// looks into the ring every millisecond, writes what it finds and flushes the file. When a
+// looks into the ring every millisecond and writes what it finds, a batch per system call. When a
 // write fails (the disk is full), the writer keeps the error, stops writing and lets further
 // datagrams go unrecorded; the stream is not affected. Status may be called from any thread.
 // Stop (any thread, once) ends the writer after it has written what the ring holds, closes the
