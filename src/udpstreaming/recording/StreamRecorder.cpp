@@ -7,11 +7,18 @@
 
 #include "udpstreaming/recording/RecordingDescription.h"
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace Varkon::QUILApi::UdpStreaming::Recording {
 
 namespace {
 
 constexpr auto kWriterPoll = std::chrono::milliseconds(1);
+constexpr int kWriterNice = 10;
 
 int64_t NowMicroseconds() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -127,6 +134,11 @@ RecordingStatus StreamRecorder::Stop(const StreamStatistics& counters) {
 }
 
 void StreamRecorder::Write() {
+#if defined(__linux__)
+    // The writer yields to the stream's worker when they share a core: the ring lets it catch
+    // up later, while a late worker lets the socket's buffer overflow.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kWriterNice);
+#endif
     for (;;) {
         const bool ok = Drain();
         if (!ok) {
