@@ -120,7 +120,7 @@ TEST(RecordReplayTest, AFullDiskStopsTheRecordingWithAnErrorAndTheStreamGoesOn) 
     line.stream->StartRecording(folder / "after.pcap");
     EXPECT_EQ(ReadJson(folder / "full.json")["recording"]["error"],
               "Could not write /dev/full: No space left on device");
-    EXPECT_TRUE(line.WaitForProfiles(before + 100));
+    EXPECT_TRUE(line.WaitForProfiles(line.stream->GetStatistics().profileBlocks3 + 50));
     const RecordingStatus status = line.stream->StopRecording();
     EXPECT_EQ(status.error, "");
     EXPECT_GT(status.datagramsWritten, 0u);
