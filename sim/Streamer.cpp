@@ -92,16 +92,38 @@ void Streamer::Run() {
     }
 }
 
+void Streamer::ContinueBlockIds(Bytes& datagram) {
+    if (datagram.size() < 8) {  // no packet header
+        return;
+    }
+    uint32_t blockId = 0;
+    for (int i = 3; i >= 0; --i) {
+        blockId = (blockId << 8) | datagram[static_cast<std::size_t>(i)];
+    }
+    if (recordedBlockIdOffset == 0) {  // the first pass
+        firstRecordedBlockId = firstRecordedBlockId.value_or(blockId);
+        highestRecordedBlockId = std::max(highestRecordedBlockId, blockId);
+    }
+    blockId += recordedBlockIdOffset;
+    for (std::size_t i = 0; i < 4; ++i) {
+        datagram[i] = static_cast<uint8_t>(blockId >> (8 * i));
+    }
+}
+
 std::optional<uint64_t> Streamer::SendRecorded() {
     const uint64_t now = NowUs();
     while (!recordingEnded) {
         if (!recordedHeld) {
             if (recording->Next(recorded)) {
                 recordedHeld = recordedInPass = true;
+                ContinueBlockIds(recorded.bytes);
             } else if (loop && recordedInPass) {
                 recording->Rewind();
                 recordedInPass = false;
                 paceOrigin.reset();
+                if (firstRecordedBlockId) {
+                    recordedBlockIdOffset += highestRecordedBlockId - *firstRecordedBlockId + 1;
+                }
                 continue;
             } else {
                 recordingEnded = true;

@@ -42,7 +42,8 @@ struct StreamTarget {
 /// With a recorded stream, it sends the recording's datagrams instead, as they were recorded
 /// and at the recorded pace, while the UDP output is on (whatever data ids it selects); the pace
 /// starts again whenever the output is switched on. At the end it starts again from the first
-/// datagram when `loop` is set, and otherwise sends nothing more.
+/// datagram when `loop` is set, its block ids continuing where the last pass ended, and
+/// otherwise sends nothing more.
 class Streamer {
 public:
     struct Work {
@@ -74,6 +75,8 @@ private:
     void Run();
     // Sends the recorded datagrams that are due; returns when the next one is due, if any.
     std::optional<uint64_t> SendRecorded();
+    // Adds the block id offset of this pass to a recorded datagram's block id.
+    void ContinueBlockIds(Bytes& datagram);
     void Follow(const StreamTarget& target);
     void Send(const Bytes& datagram, const StreamTarget& target);
     void Transmit(const Bytes& datagram, const StreamTarget& target);
@@ -96,6 +99,9 @@ private:
     bool recordedInPass = false;    // a datagram came since the last start from the beginning
     bool recordingEnded = false;
     std::optional<std::pair<uint64_t, int64_t>> paceOrigin;  // sensor time, recorded time
+    std::optional<uint32_t> firstRecordedBlockId;  // of the first pass
+    uint32_t highestRecordedBlockId = 0;
+    uint32_t recordedBlockIdOffset = 0;  // added to the ids of this pass
 
     StreamTarget current;
     std::optional<Bytes> held;  // a datagram held back to be sent out of order

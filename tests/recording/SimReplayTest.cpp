@@ -49,11 +49,19 @@ TEST(SimReplayTest, TheVirtualSensorSendsTheRecordingAgainAndAgain) {
     }
     Delivered served;
     served.Drain(*stream);
-    const std::vector<UdpStreaming::StreamProfile> second(
+    EXPECT_TRUE(IsPrefix(recorded.profiles, served.profiles));
+    // The second pass carries the same profiles, its block ids going on counting.
+    std::vector<UdpStreaming::StreamProfile> second(
         served.profiles.begin() + static_cast<std::ptrdiff_t>(recorded.profiles.size()),
         served.profiles.end());
-    EXPECT_TRUE(IsPrefix(recorded.profiles, served.profiles));
+    ASSERT_FALSE(second.empty());
+    const uint32_t pass = second.front().blockId - recorded.profiles.front().blockId;
+    EXPECT_GT(pass, recorded.profiles.back().blockId - recorded.profiles.front().blockId);
+    for (auto& profile : second) {
+        profile.blockId -= pass;
+    }
     EXPECT_TRUE(IsPrefix(recorded.profiles, second));
+    EXPECT_EQ(stream->GetStatistics().blocksOutOfOrder, 0u);
 }
 
 }  // namespace

@@ -88,6 +88,18 @@ bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInf
     info.receiverAddress = pending.receiver;
     info.arrivalMicroseconds = pending.timeNanoseconds / 1000;
     info.wireSize = std::max(pending.wireSize, pending.bytes.size());
+    if (pending.bytes.size() >= Protocol::PacketHeader::kSize) {
+        uint32_t blockId = Protocol::PacketHeader::BlockId(pending.bytes);
+        if (passes == 0) {
+            firstBlockId = firstBlockId.value_or(blockId);
+            highestBlockId = std::max(highestBlockId, blockId);
+        }
+        blockId += blockIdOffset;
+        for (std::size_t i = 0; i < 4; ++i) {
+            pending.bytes[Protocol::PacketHeader::kBlockId + i] =
+                static_cast<uint8_t>(blockId >> (8 * i));
+        }
+    }
     // The buffers change hands instead of the bytes being copied; like a socket, the transport
     // hands out no more than the largest datagram.
     datagram.swap(pending.bytes);
@@ -118,6 +130,9 @@ bool ReplayTransport::LoadNext(std::unique_lock<std::mutex>&) {
             reader->Rewind();
             foundThisPass = false;
             anchored = false;
+            if (firstBlockId) {
+                blockIdOffset += highestBlockId - *firstBlockId + 1;
+            }
         }
     } catch (const std::exception& e) {
         error = e.what();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // in capture time from that first one, divided by the speed, has passed. A replay that falls
 // more than kResync behind (the stream was stopped for a while) starts its clock again at the
 // datagram in hand instead of rushing. Speed 0 hands datagrams out as fast as they are asked for.
+//
+// Looping, each pass continues the block ids where the last one ended (as a sensor that kept
+// streaming would), so that the stream sees no jump back at the seam.
 //
 // Threads: ReceiveWithInfo runs on the stream's worker; Close, Statistics and WaitUntilFinished
 // on any thread. A wait inside ReceiveWithInfo ends at once on Close.
@@ -66,6 +70,10 @@ private:
     std::string error;
     uint64_t passes = 0;
     bool foundThisPass = false;
+    // Block ids of the first pass, and what each later pass adds to them.
+    std::optional<uint32_t> firstBlockId;
+    uint32_t highestBlockId = 0;
+    uint32_t blockIdOffset = 0;
     uint64_t replayed = 0;
     bool hasPending = false;
     CapturedDatagram pending;
