@@ -4,6 +4,7 @@
 
 #include "Context.h"
 #include "Plot.h"
+#include "StreamCapture.h"
 
 #include <quil/Quil.h>
 
@@ -25,6 +26,10 @@ void AddStreamCommand(CLI::App& app, Context& context);
 void AddRecordCommands(CLI::App& app, Context& context);  // record, replay
 void AddPlotCommand(CLI::App& app, Context& context);
 void AddDemoCommand(CLI::App& app, Context& context);
+
+// Shared by stream and record.
+/// Adds --port, --data-ids, --count, --seconds and --allow-loss.
+void AddCaptureOptions(CLI::App& command, CaptureRequest& request);
 
 // Shared by plot and demo.
 /// A height map by the file's suffix: ".png" a picture with axes, ".pgm" the bare heights.

@@ -172,6 +172,16 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     return counts;
 }
 
+CaptureLimits CaptureRequest::Limits() const {
+    CaptureLimits limits;
+    limits.count = count;
+    limits.duration = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    const auto& ids = target.dataIds;
+    limits.countProfiles =
+        std::any_of(ids.begin(), ids.end(), [](uint32_t id) { return id >= 1 && id <= 3; });
+    return limits;
+}
+
 CaptureCounts CaptureFromSensor(
     Context& context, Varkon::QUILApi::Quil& quil, const CaptureTarget& target,
     const CaptureLimits& limits, CaptureWriter& writer,

@@ -58,6 +58,17 @@ struct CaptureTarget {
     std::vector<uint32_t> dataIds{1};
 };
 
+/// What a capture command asks for: the target, how long, and whether loss is accepted.
+struct CaptureRequest {
+    CaptureTarget target;
+    std::size_t count = 0;  // --count; 0: no limit
+    double seconds = 0;     // --seconds; 0: no limit
+    bool allowLoss = false;
+
+    /// The limits: profiles are counted when a profile data id is streamed, else measurements.
+    CaptureLimits Limits() const;
+};
+
 /// The whole capture: starts the client's stream, aims the sensor's output at this host
 /// (`context.localAddress`, else the address on the route to the sensor), captures as Capture
 /// does, and puts the sensor's output back, also when the capture fails or SIGINT, SIGTERM,

@@ -2,6 +2,7 @@
 // nobody on the team wrote).
 #include "api/QuilApi.h"
 #include "support/ExpectThrow.h"
+#include "support/ReadFile.h"
 #include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,9 @@
 namespace Varkon::QUILApi {
 namespace {
 
+using Testing::ReadFile;
 using Testing::RunCommand;
 using Testing::Throws;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 bool Exists(const std::string& path) {
     struct stat info;

@@ -2,6 +2,7 @@
 // in-process test sensor.
 #include "TestSensor.h"
 #include "support/Base64Encode.h"
+#include "support/ReadFile.h"
 
 #include <quil/Quil.h>
 
@@ -37,9 +38,7 @@ TEST(MeasurementEndToEnd, ACameraImageTravelsWhole) {
 
     const std::string path = ::testing::TempDir() + "quil_end_to_end.pgm";
     client->SaveImage(path, image);
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
-    EXPECT_EQ(bytes, "P5\n1280 1024\n255\n" + std::string(pixels.begin(), pixels.end()));
+    EXPECT_EQ(Testing::ReadFile(path), "P5\n1280 1024\n255\n" + std::string(pixels.begin(), pixels.end()));
     std::remove(path.c_str());
     client->Disconnect();
 }

@@ -8,7 +8,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 #include <fcntl.h>
@@ -16,25 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace Varkon::QUILApi {
+namespace Varkon::QUILApi::Testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Testing::Delivered;
-using Testing::IsPrefix;
-using Testing::ReplayAll;
-using Testing::RunCommand;
-using Testing::StreamingSensor;
-using Testing::TemporaryFolder;
-using Testing::WaitUntil;
 using UdpStreaming::ReplayOptions;
-
-std::string FileText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // tcpdump writing the loopback interface's UDP traffic to one port into a file, until Stop.
 class Tcpdump {
@@ -57,7 +42,7 @@ public:
         }
         posix_spawn_file_actions_destroy(&actions);
         ready = process > 0 &&
-                WaitUntil([&] { return FileText(log).find("listening on") != std::string::npos; },
+                WaitUntil([&] { return ReadFile(log).find("listening on") != std::string::npos; },
                           10s);
     }
     ~Tcpdump() { Stop(); }
@@ -82,7 +67,7 @@ TEST(CaptureInteropTest, ATcpdumpCaptureOfTheLoopbackReplaysAsTheLiveStream) {
     TemporaryFolder folder;
     StreamingSensor line("127.0.14.10", 29010);
     Tcpdump tcpdump(folder / "lo.pcap", folder / "tcpdump.log", 29010);
-    ASSERT_TRUE(tcpdump.ready) << FileText(folder / "tcpdump.log");
+    ASSERT_TRUE(tcpdump.ready) << ReadFile(folder / "tcpdump.log");
     line.stream->Start();  // the socket is bound: nothing the sensor sends is lost to it
     line.Aim();
     ASSERT_TRUE(line.WaitForProfiles(300));
@@ -96,7 +81,7 @@ TEST(CaptureInteropTest, ATcpdumpCaptureOfTheLoopbackReplaysAsTheLiveStream) {
     // per datagram 16 of record header and 42 of Ethernet, IPv4 and UDP headers.
     const auto statistics = line.stream->GetStatistics();
     const auto expected = 24 + 58 * statistics.datagramsReceived + statistics.bytesReceived;
-    EXPECT_TRUE(WaitUntil([&] { return FileText(folder / "lo.pcap").size() >= expected; }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(folder / "lo.pcap").size() >= expected; }, 10s));
     tcpdump.Stop();
     Delivered live;
     live.Drain(*line.stream);
@@ -164,4 +149,4 @@ TEST(CaptureInteropTest, CapturesOfOtherWritersReplayAsTheRecording) {
 }
 
 }  // namespace
-}  // namespace Varkon::QUILApi
+}  // namespace Varkon::QUILApi::Testing

@@ -7,29 +7,14 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <sstream>
 
-namespace Varkon::QUILApi {
+namespace Varkon::QUILApi::Testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Testing::Delivered;
-using Testing::IsPrefix;
-using Testing::ReplayAll;
-using Testing::RunCommand;
-using Testing::StreamingSensor;
-using Testing::TemporaryFolder;
-using Testing::WaitUntil;
 using UdpStreaming::RecordingOptions;
 using UdpStreaming::RecordingReplay;
 using UdpStreaming::RecordingStatus;
-
-nlohmann::json ReadJson(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return nlohmann::json::parse(text.str());
-}
 
 bool HasTcpdump() {
     return RunCommand("tcpdump --version >/dev/null 2>&1").second == 0;
@@ -65,7 +50,7 @@ TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCaptu
     EXPECT_TRUE(replayed.errors.empty());
 
     // The description file beside it.
-    const auto description = ReadJson(folder / "line.json");
+    const auto description = nlohmann::json::parse(ReadFile(folder / "line.json"));
     EXPECT_EQ(description["format"], "quil recording");
     EXPECT_EQ(description["capture"], "line.pcap");
     EXPECT_EQ(description["stream"]["port"], 29001);
@@ -118,7 +103,7 @@ TEST(RecordReplayTest, AFullDiskStopsTheRecordingWithAnErrorAndTheStreamGoesOn) 
 
     // A new recording completes the failed one and starts.
     line.stream->StartRecording(folder / "after.pcap");
-    EXPECT_EQ(ReadJson(folder / "full.json")["recording"]["error"],
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(folder / "full.json"))["recording"]["error"],
               "Could not write /dev/full: No space left on device");
     EXPECT_TRUE(line.WaitForProfiles(line.stream->GetStatistics().profileBlocks3 + 50));
     const RecordingStatus status = line.stream->StopRecording();
@@ -139,4 +124,4 @@ TEST(RecordReplayTest, ACaptureThatCannotBeOpenedIsRefusedAtStart) {
 }
 
 }  // namespace
-}  // namespace Varkon::QUILApi
+}  // namespace Varkon::QUILApi::Testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "VirtualSensor.h"
+#include "support/ReadFile.h"
 #include "support/Wait.h"
 
 #include <quil/Quil.h>

@@ -10,14 +10,11 @@
 #include <cstdio>
 #include <fstream>
 
-namespace Varkon::QUILApi {
+namespace Varkon::QUILApi::Testing {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using Testing::Delivered;
-using Testing::ReplayAll;
-using Testing::TemporaryFolder;
 using UdpStreaming::RecordingReplay;
 using UdpStreaming::ReplayOptions;
 using UdpStreaming::Recording::DatagramRing;
@@ -217,4 +214,4 @@ TEST(ReplayTest, FragmentSetsThatNeverCompleteAreCountedAndBounded) {
 }
 
 }  // namespace
-}  // namespace Varkon::QUILApi
+}  // namespace Varkon::QUILApi::Testing

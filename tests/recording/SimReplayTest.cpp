@@ -4,16 +4,10 @@
 
 #include <gtest/gtest.h>
 
-namespace Varkon::QUILApi {
+namespace Varkon::QUILApi::Testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Testing::Delivered;
-using Testing::IsPrefix;
-using Testing::ReplayAll;
-using Testing::StreamingSensor;
-using Testing::TemporaryFolder;
-using Testing::WaitUntil;
 
 TEST(SimReplayTest, TheVirtualSensorSendsTheRecordingAgainAndAgain) {
     TemporaryFolder folder;
@@ -65,4 +59,4 @@ TEST(SimReplayTest, TheVirtualSensorSendsTheRecordingAgainAndAgain) {
 }
 
 }  // namespace
-}  // namespace Varkon::QUILApi
+}  // namespace Varkon::QUILApi::Testing

@@ -3,6 +3,7 @@
 #include "Measurements.h"
 #include "SimSupport.h"
 #include "support/ExpectThrow.h"
+#include "support/ReadFile.h"
 #include "support/RunCommand.h"
 #include "support/Wait.h"
 
@@ -209,9 +210,7 @@ TEST(SimImageTest, ASavedCameraImageIsAGreyMapOfTheRegionOfInterest) {
 
     const auto header =
         "P5\n" + std::to_string(image.roiWidth) + " " + std::to_string(image.roiHeight) + "\n255\n";
-    std::ifstream file(path, std::ios::binary);
-    const std::string content{std::istreambuf_iterator<char>(file), {}};
-    EXPECT_EQ(content, header + std::string(image.pixels.begin(), image.pixels.end()));
+    EXPECT_EQ(Testing::ReadFile(path), header + std::string(image.pixels.begin(), image.pixels.end()));
     const auto [kind, status] = RunCommand("/usr/bin/pamfile '" + path + "' 2>&1");
     EXPECT_EQ(status, 0) << kind;
     EXPECT_NE(kind.find("PGM raw, " + std::to_string(image.roiWidth) + " by " +

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ReadFile.h"
+
 // Runs the command-line tool as a separate process, as a user would.
 
 #include <fcntl.h>
@@ -32,12 +34,7 @@ inline std::string Quoted(const std::string& argument) {
     return quoted + "'";
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using Varkon::QUILApi::Testing::ReadFile;
 
 /// Runs `program` with `arguments` and the variables of `environment` ("NAME=value"); at most
 /// `limitSeconds`, then it is killed (status 124).

@@ -24,12 +24,8 @@ namespace {
 using Varkon::QUILApi::UdpStreaming::QuilStream;
 using Varkon::QUILApi::UdpStreaming::RecordingStatus;
 
-struct RecordOptions {
+struct RecordOptions : CaptureRequest {
     std::string path;
-    CaptureTarget target;
-    std::size_t count = 0;
-    double seconds = 0;
-    bool allowLoss = false;
 };
 
 // A capture that keeps nothing: the recording is the capture's file.
@@ -52,12 +48,8 @@ void Record(Context& context, const RecordOptions& options) {
     if (options.count == 0 && options.seconds <= 0) {
         throw UsageError("give --count or --seconds");
     }
-    CaptureLimits limits;
-    limits.count = options.count;
-    limits.duration = std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
+    const CaptureLimits limits = options.Limits();
     const auto& ids = options.target.dataIds;
-    limits.countProfiles =
-        std::any_of(ids.begin(), ids.end(), [](uint32_t id) { return id >= 1 && id <= 3; });
     const bool terminal = isatty(STDERR_FILENO) != 0;
     auto quil = context.Connect(options.target.port);
     CheckStreamDataIds(*quil, ids);
@@ -241,19 +233,7 @@ void AddRecordCommands(CLI::App& app, Context& context) {
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     command->add_option("file", record.path, "pcap file to write")->required();
-    command->add_option("--port", record.target.port, "Local UDP port to receive on")
-        ->envname("QUIL_PORT")
-        ->capture_default_str();
-    command
-        ->add_option("--data-ids", record.target.dataIds,
-                     "Data ids to stream: 0 measurements, 1-3 profiles")
-        ->capture_default_str();
-    command->add_option("--count", record.count,
-                        "Stop after this many profiles (measurements when only data id 0 is "
-                        "streamed)");
-    command->add_option("--seconds", record.seconds, "Stop after this many seconds");
-    command->add_flag("--allow-loss", record.allowLoss,
-                      "Exit with status 0 even when data was lost");
+    AddCaptureOptions(*command, record);
     command->callback([&context] { Record(context, record); });
 
     static ReplayOptions replay;

@@ -16,14 +16,10 @@
 namespace QuilTool {
 namespace {
 
-struct StreamOptions {
-    CaptureTarget target;
-    std::size_t count = 0;
-    double seconds = 0;
+struct StreamOptions : CaptureRequest {
     std::string format = "csv";
     std::string output = "-";
     double yStep = 1.0;
-    bool allowLoss = false;
     std::string from;  // a recording to read instead of the sensor
 };
 
@@ -72,12 +68,8 @@ void Stream(Context& context, const StreamOptions& options) {
     std::ostream& data = options.output == "-" ? *context.out : file;
     std::ostream& report = options.output == "-" ? *context.err : *context.out;
 
-    CaptureLimits limits;
-    limits.count = options.count;
-    limits.duration = std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
+    const CaptureLimits limits = options.Limits();
     const auto& ids = options.target.dataIds;
-    limits.countProfiles =
-        std::any_of(ids.begin(), ids.end(), [](uint32_t id) { return id >= 1 && id <= 3; });
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const auto progress = [&](const CaptureCounts& now) { ShowCaptureProgress(now, limits, terminal); };
     const std::string destination = options.output == "-" ? "standard output" : options.output;
@@ -117,6 +109,22 @@ void Stream(Context& context, const StreamOptions& options) {
 
 }  // namespace
 
+void AddCaptureOptions(CLI::App& command, CaptureRequest& request) {
+    command.add_option("--port", request.target.port, "Local UDP port to receive on")
+        ->envname("QUIL_PORT")
+        ->capture_default_str();
+    command
+        .add_option("--data-ids", request.target.dataIds,
+                    "Data ids to stream: 0 measurements, 1-3 profiles")
+        ->capture_default_str();
+    command.add_option("--count", request.count,
+                       "Stop after this many profiles (measurements when only data id 0 is "
+                       "streamed)");
+    command.add_option("--seconds", request.seconds, "Stop after this many seconds");
+    command.add_flag("--allow-loss", request.allowLoss,
+                     "Exit with status 0 even when data was lost");
+}
+
 void AddStreamCommand(CLI::App& app, Context& context) {
     static StreamOptions options;
     auto* command = app.add_subcommand(
@@ -131,17 +139,7 @@ void AddStreamCommand(CLI::App& app, Context& context) {
          "quil stream --from line.pcap --format csv -o line.csv"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
-    command->add_option("--port", options.target.port, "Local UDP port to receive on")
-        ->envname("QUIL_PORT")
-        ->capture_default_str();
-    command
-        ->add_option("--data-ids", options.target.dataIds,
-                     "Data ids to stream: 0 measurements, 1-3 profiles")
-        ->capture_default_str();
-    command->add_option("--count", options.count,
-                        "Stop after this many profiles (measurements "
-                        "when only data id 0 is streamed)");
-    command->add_option("--seconds", options.seconds, "Stop after this many seconds");
+    AddCaptureOptions(*command, options);
     command->add_option("--format", options.format, "csv, jsonl or ply")
         ->check(CLI::IsMember({"csv", "jsonl", "ply"}))
         ->capture_default_str();
@@ -152,8 +150,6 @@ void AddStreamCommand(CLI::App& app, Context& context) {
                      "Distance between consecutive profiles in a PLY cloud, in the sensor's x "
                      "unit")
         ->capture_default_str();
-    command->add_flag("--allow-loss", options.allowLoss,
-                      "Exit with status 0 even when data was lost");
     command->add_option("--from", options.from,
                         "Read a recording (see record) instead of the sensor, to its end unless "
                         "--count or --seconds ends it first");
