@@ -2,38 +2,17 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
-
-template <>
-struct Schema<Network> {
-    static inline const auto fields = std::make_tuple(
-        Field("useDHCP", &Network::useDHCP), Field("staticIP", &Network::staticIP),
-        Field("subnetMask", &Network::subnetMask), Field("gateway", &Network::gateway),
-        Field("macAdress", &Network::macAdress));
-};
-
-template <>
-struct Schema<Timeserver> {
-    static inline const auto fields = std::make_tuple(Field("useNTP", &Timeserver::useNTP),
-                                                      Field("ntpServers", &Timeserver::ntpServers));
-};
-
-}  // namespace Frame
-
 Network QuilApi::GetNetwork() {
     return Read<Network>("Network");
 }
 
 void QuilApi::SetNetwork(const Network& network) {
-    SetNetwork(network.useDHCP, network.staticIP, network.subnetMask, network.gateway);
+    Write("Network", WriteBody(network));
 }
 
 void QuilApi::SetNetwork(const bool& useDHCP, const std::string& staticIP,
                          const std::string& subnetMask, const std::string& gateway) {
-    Write("Network", Frame::Object({{"useDHCP", useDHCP},
-                                    {"staticIP", staticIP},
-                                    {"subnetMask", subnetMask},
-                                    {"gateway", gateway}}));
+    SetNetwork(Network{useDHCP, staticIP, subnetMask, gateway, {}});
 }
 
 uint32_t QuilApi::GetTimeserverMeta() {
@@ -45,11 +24,11 @@ Timeserver QuilApi::GetTimeserver() {
 }
 
 void QuilApi::SetTimeserver(const Timeserver& timeserver) {
-    SetTimeserver(timeserver.useNTP, timeserver.ntpServers);
+    Write("Timeserver", WriteBody(timeserver));
 }
 
 void QuilApi::SetTimeserver(const bool& useNTP, const std::vector<std::string>& ntpServers) {
-    Write("Timeserver", Frame::Object({{"useNTP", useNTP}, {"ntpServers", ntpServers}}));
+    SetTimeserver(Timeserver{useNTP, ntpServers});
 }
 
 }  // namespace Varkon::QUILApi

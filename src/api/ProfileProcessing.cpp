@@ -3,64 +3,16 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
-
-template <>
-struct Schema<Resolution> {
-    static inline const auto fields =
-        std::make_tuple(Field("xResolution", &Resolution::xResolution),
-                        Field("zResolution", &Resolution::zResolution));
-};
-
-template <>
-struct Schema<ResolutionLimits> {
-    static inline const auto fields =
-        std::make_tuple(Field("xResolution", &ResolutionLimits::xResolution),
-                        Field("zResolution", &ResolutionLimits::zResolution));
-};
-
-template <>
-struct Schema<Resampling> {
-    static inline const auto fields = std::make_tuple(Field("enabled", &Resampling::enabled),
-                                                      Field("gridValue", &Resampling::gridValue));
-};
-
-template <>
-struct Schema<ResamplingMeta> {
-    using R = ResamplingMeta;
-    static inline const auto fields = std::make_tuple(
-        Field("gridUnit", &R::gridUnit), Field("gridPrec", &R::gridPrec),
-        Field("minGridValue", &R::minGridValue), Field("maxGridValue", &R::maxGridValue));
-};
-
-template <>
-struct Schema<ProfileFilter> {
-    static inline const auto fields =
-        std::make_tuple(Field("movingAverageEnabled", &ProfileFilter::movingAverageEnabled),
-                        Field("movingAverageLength", &ProfileFilter::movingAverageLength));
-};
-
-template <>
-struct Schema<ProfileFilterMeta> {
-    using R = ProfileFilterMeta;
-    static inline const auto fields =
-        std::make_tuple(Field("movingAverageMinimumLength", &R::movingAverageMinimumLength),
-                        Field("movingAverageMaximumLength", &R::movingAverageMaximumLength));
-};
-
-}  // namespace Frame
-
 Resolution QuilApi::GetResolution() {
     return Read<Resolution>("Resolution");
 }
 
 void QuilApi::SetResolution(const Resolution& resolution) {
-    SetResolution(resolution.xResolution, resolution.zResolution);
+    Write("Resolution", WriteBody(resolution));
 }
 
 void QuilApi::SetResolution(const uint32_t& xResolution, const uint32_t& zResolution) {
-    Write("Resolution",
-          Frame::Object({{"xResolution", xResolution}, {"zResolution", zResolution}}));
+    SetResolution(Resolution{xResolution, zResolution});
 }
 
 ResolutionLimits QuilApi::GetResolutionLimits() {
@@ -76,11 +28,11 @@ Resampling QuilApi::GetResampling() {
 }
 
 void QuilApi::SetResampling(const Resampling& resampling) {
-    SetResampling(resampling.enabled, resampling.gridValue);
+    Write("Resampling", WriteBody(resampling));
 }
 
 void QuilApi::SetResampling(const bool& enabled, const double& gridValue) {
-    Write("Resampling", Frame::Object({{"enabled", enabled}, {"gridValue", gridValue}}));
+    SetResampling(Resampling{enabled, gridValue});
 }
 
 ResamplingMeta QuilApi::GetResamplingMeta() {
@@ -92,13 +44,12 @@ ProfileFilter QuilApi::GetProfileFilter() {
 }
 
 void QuilApi::SetProfileFilter(const ProfileFilter& profileFilter) {
-    SetProfileFilter(profileFilter.movingAverageEnabled, profileFilter.movingAverageLength);
+    Write("ProfileFilter", WriteBody(profileFilter));
 }
 
 void QuilApi::SetProfileFilter(const bool& movingAverageEnabled,
                                const uint32_t& movingAverageLength) {
-    Write("ProfileFilter", Frame::Object({{"movingAverageEnabled", movingAverageEnabled},
-                                          {"movingAverageLength", movingAverageLength}}));
+    SetProfileFilter(ProfileFilter{movingAverageEnabled, movingAverageLength});
 }
 
 bool QuilApi::GetProfileFilterEnabled() {
