@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace QuilPython {
 namespace {
@@ -69,18 +70,19 @@ void BindSim(py::module_& m) {
     using py::arg;
     py::class_<VirtualSensor>(m, "VirtualSensor")
         .def(py::init([](const std::string& address, uint64_t seed, double profileRate,
-                         uint32_t pointsPerProfile, std::map<std::string, std::string> passwords) {
+                         uint32_t pointsPerProfile,
+                         std::optional<std::map<std::string, std::string>> passwords) {
                  Sim::VirtualSensorOptions options;
                  options.address = address;
                  options.seed = seed;
                  options.profileRate = profileRate;
                  options.pointsPerProfile = pointsPerProfile;
-                 options.passwords = std::move(passwords);
+                 options.passwords = passwords.value_or(std::map<std::string, std::string>{});
                  return std::make_unique<VirtualSensor>(std::move(options));
              }),
              arg("address") = "127.0.0.1", arg("seed") = 1, arg("profile_rate") = 100.0,
              arg("points_per_profile") = 640,
-             arg("passwords") = std::map<std::string, std::string>{})
+             arg("passwords") = py::none())
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](VirtualSensor& s, py::args) { s.Close(); })
         .def("close", &VirtualSensor::Close)
