@@ -6,6 +6,7 @@ import os
 import pathlib
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -120,3 +121,13 @@ def test_capture_equals_the_tools_reading_of_its_recording(operator, tmp_path):
         assert json.loads(replay.description)
     assert np.array_equal(quil.stack(replayed), quil.stack(live))
     assert sum(1 for _ in quil.RecordingReader(str(capture))) == status["datagramsWritten"]
+
+
+def test_the_height_map_example_writes_a_png(tmp_path):
+    example = pathlib.Path(__file__).parents[2] / "examples" / "heightmap.py"
+    png = tmp_path / "map.png"
+    run = subprocess.run([sys.executable, str(example), str(png), "127.0.20.59", "31198"],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == f"{png}: 1000 profiles of 640 points\n"
+    assert png.read_bytes().startswith(b"\x89PNG")
