@@ -19,6 +19,7 @@
 #include <chrono>
 #include <limits>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 namespace pybind11::detail {
@@ -111,11 +112,39 @@ namespace py = pybind11;
 using namespace Varkon::QUILApi;
 using namespace Varkon::QUILApi::UdpStreaming;
 
+/// Releases the GIL for its lifetime. Taking the GIL back while the interpreter shuts down
+/// would end this thread by unwinding it through C++ frames that must not be unwound (a thread
+/// of the application still waiting for the sensor at exit); such a thread stays parked
+/// instead, until the process ends.
+class GilReleased {
+public:
+    GilReleased() : state(PyEval_SaveThread()) {}
+    ~GilReleased() {
+        while (Finalizing()) {
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+        PyEval_RestoreThread(state);
+    }
+    GilReleased(const GilReleased&) = delete;
+    GilReleased& operator=(const GilReleased&) = delete;
+
+private:
+    static bool Finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+        return Py_IsFinalizing() != 0;
+#else
+        return _Py_IsFinalizing() != 0;
+#endif
+    }
+
+    PyThreadState* state;
+};
+
 /// Runs `call` without the GIL, so that other Python threads go on while it blocks. Arguments
 /// are converted before and results after, with the GIL held.
 template <class Call>
 auto WithoutGil(Call&& call) {
-    py::gil_scoped_release release;
+    GilReleased released;
     return call();
 }
 
@@ -138,7 +167,7 @@ bool WaitInSlices(double seconds, Slice&& slice) {
         }
         bool done = false;
         {
-            py::gil_scoped_release release;
+            GilReleased released;
             done = slice(limit);
         }
         if (done) {

@@ -190,7 +190,7 @@ py::array_t<uint16_t> Stack(py::iterable profiles, int channel, std::size_t widt
     py::array_t<uint16_t> map({static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(width)});
     uint16_t* out = map.mutable_data();
     {
-        py::gil_scoped_release release;
+        GilReleased released;
         for (const auto* row : rows) {
             const std::size_t n = std::min(width, row->size());
             std::memcpy(out, row->data(), n * sizeof(uint16_t));

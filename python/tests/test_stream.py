@@ -131,3 +131,27 @@ def test_the_height_map_example_writes_a_png(tmp_path):
     assert run.returncode == 0, run.stderr
     assert run.stdout == f"{png}: 1000 profiles of 640 points\n"
     assert png.read_bytes().startswith(b"\x89PNG")
+
+
+EXIT_WHILE_WAITING = """
+import threading, quil
+from quil.sim import VirtualSensor
+sensor = VirtualSensor(address="127.0.20.57")
+client = quil.connect(sensor.address, udp_port=31196)
+client.login("operator", "operator")
+session = client.stream(data_ids=[1]).__enter__()
+next(session.profiles(timeout=5.0))
+def ask():
+    while True:
+        client.get_exposure_time()
+threading.Thread(target=lambda: client.get_stream().pop_profile_for(100), daemon=True).start()
+threading.Thread(target=ask, daemon=True).start()
+print("leaving")
+"""
+
+
+@pytest.mark.parametrize("attempt", range(3))
+def test_interpreter_exits_cleanly_with_threads_still_waiting(attempt):
+    run = subprocess.run([sys.executable, "-c", EXIT_WHILE_WAITING], capture_output=True,
+                         text=True, timeout=60)
+    assert (run.returncode, run.stdout) == (0, "leaving\n"), run.stderr
