@@ -816,6 +816,8 @@ struct ReplayStatistics {
 /// pcap files with microsecond or nanosecond time stamps (and pcapng), link types Ethernet,
 /// Linux cooked (SLL and SLL2) and raw IP; IPv4 fragments are reassembled (at most 64 sets at
 /// once, each within 2 s of capture time; the rest is dropped and counted).
+/// Nothing of a recording is lost to a full queue: where a live stream applies its overflow
+/// rule, a replay waits until the application has taken an entry.
 ///
 /// Thread safety: every operation may be called from any thread. The stream may outlive this
 /// object and goes on replaying.
