@@ -73,16 +73,18 @@ ProfileAlgorithmParams QuilApi::GetProfileAlgorithmParams(const uint32_t& algori
 
 void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID,
                                         const ProfileAlgorithmParams& params) {
-    Write("ProfileAlgorithmParams",
-          Frame::Object({{"algorithmID", algorithmID}, {"params", WriteBody(params)}}));
+    SetProfileAlgorithmParams(algorithmID, params.minPeakHeight, params.minPeakWidth,
+                              params.thresholdValue, params.thresholdTypeID);
 }
 
 void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID, const uint32_t& minPeakHeight,
                                         const uint32_t& minPeakWidth,
                                         const uint32_t& thresholdValue,
                                         const uint32_t& thresholdTypeID) {
-    SetProfileAlgorithmParams(algorithmID, ProfileAlgorithmParams{minPeakHeight, minPeakWidth,
-                                                                  thresholdValue, thresholdTypeID});
+    const ProfileAlgorithmParams params{minPeakHeight, minPeakWidth, thresholdValue,
+                                        thresholdTypeID};
+    Write("ProfileAlgorithmParams",
+          Frame::Object({{"algorithmID", algorithmID}, {"params", WriteBody(params)}}));
 }
 
 }  // namespace Varkon::QUILApi

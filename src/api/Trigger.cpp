@@ -28,12 +28,12 @@ Trigger QuilApi::GetTrigger() {
 }
 
 void QuilApi::SetTrigger(const Trigger& trigger) {
-    Write("Trigger", WriteBody(trigger));
+    SetTrigger(trigger.triggerMode, trigger.modeOption, trigger.triggerTime, trigger.encoderSteps);
 }
 
 void QuilApi::SetTrigger(const uint32_t& triggerMode, const uint32_t& modeOption,
                          const uint32_t& triggerTime, const uint32_t& encoderSteps) {
-    SetTrigger(Trigger{triggerMode, modeOption, triggerTime, encoderSteps});
+    Write("Trigger", WriteBody(Trigger{triggerMode, modeOption, triggerTime, encoderSteps}));
 }
 
 TriggerLimits QuilApi::GetTriggerLimits() {
