@@ -1,7 +1,7 @@
 #include "Measurements.h"
 
 #include "Description.h"
-#include "Setups.h"
+#include "SettingStore.h"
 
 #include <cmath>
 
@@ -9,7 +9,7 @@ namespace Varkon::QUILApi::Sim {
 
 using nlohmann::json;
 
-CaptureSettings CaptureSettingsOf(const Settings& settings) {
+CaptureSettings CaptureSettingsOf(const SettingStore& settings) {
     CaptureSettings c;
     const json& fov = settings.Get("FoVDistance");
     c.limitLeft = fov["limitLeft"];

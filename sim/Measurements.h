@@ -9,10 +9,10 @@
 
 namespace Varkon::QUILApi::Sim {
 
-class Settings;
+class SettingStore;
 
 /// What of the current settings the scene needs.
-CaptureSettings CaptureSettingsOf(const Settings& settings);
+CaptureSettings CaptureSettingsOf(const SettingStore& settings);
 
 /// Resource bodies of measured data. Coordinates are sent in hundredths of a millimetre ("prec"
 /// 2); only the positions where a laser line was found are listed.

@@ -22,7 +22,7 @@ uint32_t Unsigned(const json& value, const char* key) {
 }
 
 // The algorithm a request names, or the selected one when it names none.
-uint32_t Algorithm(const json& parameter, const Settings& settings) {
+uint32_t Algorithm(const json& parameter, const SettingStore& settings) {
     if (parameter.is_null()) {
         return settings.Get("ProfileAlgorithm")["algorithmID"];
     }
@@ -31,7 +31,7 @@ uint32_t Algorithm(const json& parameter, const Settings& settings) {
 
 // The field of view by offset and height, a second view of "FoVDistance": the offset is the
 // near distance's distance from the nearest the sensor can see.
-json FoVOf(const Settings& settings) {
+json FoVOf(const SettingStore& settings) {
     const json& d = settings.Get("FoVDistance");
     const double nearest = d["near"];
     const double farthest = d["far"];
@@ -41,7 +41,7 @@ json FoVOf(const Settings& settings) {
             {"height", farthest - nearest}};
 }
 
-void SetFoV(Settings& settings, const json& value) {
+void SetFoV(SettingStore& settings, const json& value) {
     const json fov = CheckedUpdate("FoV", FoVOf(settings), value, settings.Description(), false);
     const double nearest = Geometry::minDistance + fov["offset"].get<double>();
     settings.Set("FoVDistance", {{"limitLeft", fov["limitLeft"]},
@@ -61,7 +61,7 @@ std::optional<uint32_t> SetupOrAll(const json& value) {
 
 ResourceTable BuildResources(SensorModel& m) {
     ResourceTable table;
-    Settings& s = m.settings;
+    SettingStore& s = m.settings;
 
     for (const auto& [name, body] : s.Description().items()) {
         table[name].get = [&body = body](const json&, Sessions::Key) { return body; };

@@ -3,7 +3,7 @@
 #include "Acquisition.h"
 #include "Roles.h"
 #include "Scene.h"
-#include "Setups.h"
+#include "SettingStore.h"
 
 #include <nlohmann/json.hpp>
 
@@ -27,7 +27,7 @@ struct SensorModel {
     Frame LatestFrame(uint64_t nowUs) const;
 
     const uint32_t pointsPerProfile;
-    Settings settings;
+    SettingStore settings;
     Sessions sessions;
     std::map<Sessions::Key, BlockWrite> writes;
     Scene scene;

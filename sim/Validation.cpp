@@ -2,12 +2,15 @@
 
 #include "Refusal.h"
 
+#include <quil/Quil.h>
+
 #include <boost/asio/ip/address_v4.hpp>
 
 #include <cmath>
 #include <functional>
 #include <map>
 #include <set>
+#include <type_traits>
 #include <vector>
 
 namespace Varkon::QUILApi::Sim {
@@ -16,18 +19,58 @@ using nlohmann::json;
 
 namespace {
 
-enum class Kind { Bool, Unsigned, Number, Text, Address, TextList, UnsignedList };
+enum class Kind { Bool, Unsigned, Number, Text, Address, TextList, UnsignedList, OfRecord };
 
 // One member of a writable resource. Limits are numbers or JSON pointers into the device
 // description; a list of choices is a pointer to an array of ids or of objects with an id.
 struct FieldRule {
     const char* key;
-    Kind kind;
     json min = nullptr;
     json max = nullptr;
     const char* oneOf = nullptr;
+    Kind kind = Kind::OfRecord;  // the kind the record's member has, unless named
     bool readOnly = false;
 };
+
+template <class T>
+constexpr Kind KindOf() {
+    if constexpr (std::is_same_v<T, bool>) {
+        return Kind::Bool;
+    } else if constexpr (std::is_same_v<T, uint32_t>) {
+        return Kind::Unsigned;
+    } else if constexpr (std::is_same_v<T, double>) {
+        return Kind::Number;
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return Kind::Text;
+    } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+        return Kind::TextList;
+    } else {
+        static_assert(std::is_same_v<T, std::vector<uint32_t>>, "a member kind to check");
+        return Kind::UnsignedList;
+    }
+}
+
+// The rules of a resource that a record describes: every field of the record, with the kind
+// its member has and the read-only mark it carries, and the limits and choices of `rules`.
+template <class Record>
+std::vector<FieldRule> RecordRules(std::initializer_list<FieldRule> rules = {}) {
+    std::vector<FieldRule> fields;
+    VisitFields<Record>([&](const auto& field) {
+        using Type = typename std::decay_t<decltype(field)>::Type;
+        FieldRule rule{field.key};
+        for (const FieldRule& given : rules) {
+            if (std::string(given.key) == field.key) {
+                rule = given;
+            }
+        }
+        if (rule.kind == Kind::OfRecord) {
+            rule.kind = KindOf<Type>();
+        }
+        rule.readOnly = field.readOnly;
+        fields.push_back(rule);
+    });
+    return fields;
+}
 
 using CrossCheck = std::function<bool(const json& body, const json& description)>;
 
@@ -44,26 +87,20 @@ const char* const kLimits = "/ProfileAlgorithmParamsLimits/{id}/limits/";
 const std::map<std::string, ResourceRules>& Rules() {
     static const std::map<std::string, ResourceRules> rules = {
         {"Network",
-         {{{"useDHCP", Kind::Bool},
-           {"staticIP", Kind::Address},
-           {"subnetMask", Kind::Address},
-           {"gateway", Kind::Address},
-           {"macAdress", Kind::Text, nullptr, nullptr, nullptr, true}}}},
+         {RecordRules<Network>({{"staticIP", nullptr, nullptr, nullptr, Kind::Address},
+                                {"subnetMask", nullptr, nullptr, nullptr, Kind::Address},
+                                {"gateway", nullptr, nullptr, nullptr, Kind::Address}})}},
         {"Timeserver",
-         {{{"useNTP", Kind::Bool}, {"ntpServers", Kind::TextList}},
+         {RecordRules<Timeserver>(),
           [](const json& body, const json& d) {
               return body["ntpServers"].size() <= d["TimeserverMeta"]["numServers"].get<size_t>();
           }}},
         {"ProcessInterfaces",
-         {{{"enableModbus", Kind::Bool},
-           {"enableOPCUA", Kind::Bool},
-           {"realtimeProtocolID", Kind::Unsigned, nullptr, nullptr,
-            "/ProcessInterfacesMeta/availableRTEthProtocols"},
-           {"enableUDPStreaming", Kind::Bool},
-           {"udpDestinationIP", Kind::Text},
-           {"udpDestinationPort", Kind::Unsigned, 0, 65535},
-           {"iolProcessDataLayout", Kind::Unsigned, nullptr, nullptr,
-            "/ProcessInterfacesMeta/iolProcessDataLayouts"}},
+         {RecordRules<ProcessInterfaces>(
+              {{"realtimeProtocolID", nullptr, nullptr, "/ProcessInterfacesMeta/availableRTEthProtocols"},
+               {"udpDestinationPort", 0, 65535},
+               {"iolProcessDataLayout", nullptr, nullptr,
+                "/ProcessInterfacesMeta/iolProcessDataLayouts"}}),
           // The virtual sensor serves this machine only: its stream goes to a loopback address.
           [](const json& body, const json&) {
               const std::string ip = body["udpDestinationIP"];
@@ -73,22 +110,23 @@ const std::map<std::string, ResourceRules>& Rules() {
               return IsLoopbackIPv4(ip) && body["udpDestinationPort"].get<uint32_t>() > 0;
           }}},
         {"UDPStreamData",
-         {{{"enabledDataIDs", Kind::UnsignedList, nullptr, nullptr, "/UDPMeta/data"}},
+         {RecordRules<UDPStreamData>({{"enabledDataIDs", nullptr, nullptr, "/UDPMeta/data"}}),
           [](const json& body, const json&) {
               const auto ids = body["enabledDataIDs"].get<std::vector<uint32_t>>();
               return std::set<uint32_t>(ids.begin(), ids.end()).size() == ids.size();
           }}},
         {"LaserPower",
-         {{{"Factor", Kind::Number, "/LaserPowerLimits/minFactor",
-            "/LaserPowerLimits/maxFactor"}}}},
+         {{{"Factor", "/LaserPowerLimits/minFactor", "/LaserPowerLimits/maxFactor", nullptr,
+            Kind::Number}}}},
         {"ExposureTime",
-         {{{"ExposureTime", Kind::Unsigned, "/ExposureTimeLimits/minTime",
-            "/ExposureTimeLimits/maxTime"}}}},
+         {{{"ExposureTime", "/ExposureTimeLimits/minTime", "/ExposureTimeLimits/maxTime", nullptr,
+            Kind::Unsigned}}}},
         {"Trigger",
-         {{{"triggerMode", Kind::Unsigned, nullptr, nullptr, "/TriggerMeta/triggerModes"},
-           {"modeOption", Kind::Unsigned, nullptr, nullptr, "/TriggerMeta/options"},
-           {"triggerTime", Kind::Unsigned, "/TriggerLimits/minTime", "/TriggerLimits/maxTime"},
-           {"encoderSteps", Kind::Unsigned, "/TriggerLimits/minSteps", "/TriggerLimits/maxSteps"}},
+         {RecordRules<Trigger>(
+              {{"triggerMode", nullptr, nullptr, "/TriggerMeta/triggerModes"},
+               {"modeOption", nullptr, nullptr, "/TriggerMeta/options"},
+               {"triggerTime", "/TriggerLimits/minTime", "/TriggerLimits/maxTime"},
+               {"encoderSteps", "/TriggerLimits/minSteps", "/TriggerLimits/maxSteps"}}),
           // The option must be one that the chosen mode lists.
           [](const json& body, const json& d) {
               for (const auto& mode : d["TriggerMeta"]["triggerModes"]) {
@@ -103,40 +141,36 @@ const std::map<std::string, ResourceRules>& Rules() {
               return false;
           }}},
         {"Resolution",
-         {{{"xResolution", Kind::Unsigned, nullptr, nullptr, "/ResolutionLimits/xResolution"},
-           {"zResolution", Kind::Unsigned, nullptr, nullptr, "/ResolutionLimits/zResolution"}}}},
+         {RecordRules<Resolution>(
+             {{"xResolution", nullptr, nullptr, "/ResolutionLimits/xResolution"},
+              {"zResolution", nullptr, nullptr, "/ResolutionLimits/zResolution"}})}},
         {"Resampling",
-         {{{"enabled", Kind::Bool},
-           {"gridValue", Kind::Number, "/ResamplingMeta/minGridValue",
-            "/ResamplingMeta/maxGridValue"}}}},
+         {RecordRules<Resampling>(
+             {{"gridValue", "/ResamplingMeta/minGridValue", "/ResamplingMeta/maxGridValue"}})}},
         {"ProfileFilter",
-         {{{"movingAverageEnabled", Kind::Bool},
-           {"movingAverageLength", Kind::Unsigned, "/ProfileFilterMeta/movingAverageMinimumLength",
-            "/ProfileFilterMeta/movingAverageMaximumLength"}}}},
+         {RecordRules<ProfileFilter>({{"movingAverageLength",
+                                       "/ProfileFilterMeta/movingAverageMinimumLength",
+                                       "/ProfileFilterMeta/movingAverageMaximumLength"}})}},
         {"ProfileAlgorithm",
-         {{{"algorithmID", Kind::Unsigned, nullptr, nullptr, "/ProfileAlgorithmMeta/algorithms"}}}},
+         {{{"algorithmID", nullptr, nullptr, "/ProfileAlgorithmMeta/algorithms",
+            Kind::Unsigned}}}},
         {"ProfileAlgorithmParams",
-         {{{"minPeakHeight", Kind::Unsigned, std::string(kLimits) + "minPeakHeight/0",
-            std::string(kLimits) + "minPeakHeight/1"},
-           {"minPeakWidth", Kind::Unsigned, std::string(kLimits) + "minPeakWidth/0",
-            std::string(kLimits) + "minPeakWidth/1"},
-           {"thresholdValue", Kind::Unsigned, std::string(kLimits) + "thresholdValue/0",
-            std::string(kLimits) + "thresholdValue/1"},
-           {"thresholdTypeID", Kind::Unsigned, nullptr, nullptr,
-            "/ProfileAlgorithmParamsLimits/{id}/limits/thresholdType"}}}},
+         {RecordRules<ProfileAlgorithmParams>(
+             {{"minPeakHeight", std::string(kLimits) + "minPeakHeight/0",
+               std::string(kLimits) + "minPeakHeight/1"},
+              {"minPeakWidth", std::string(kLimits) + "minPeakWidth/0",
+               std::string(kLimits) + "minPeakWidth/1"},
+              {"thresholdValue", std::string(kLimits) + "thresholdValue/0",
+               std::string(kLimits) + "thresholdValue/1"},
+              {"thresholdTypeID", nullptr, nullptr,
+               "/ProfileAlgorithmParamsLimits/{id}/limits/thresholdType"}})}},
         {"Axes",
-         {{{"zAxisDefinitionID", Kind::Unsigned, nullptr, nullptr, "/AxesMeta/zAxisDefinitions"}}}},
+         {{{"zAxisDefinitionID", nullptr, nullptr, "/AxesMeta/zAxisDefinitions",
+            Kind::Unsigned}}}},
         // Only the types: a write is checked as the "FoVDistance" it amounts to.
-        {"FoV",
-         {{{"limitLeft", Kind::Number},
-           {"limitRight", Kind::Number},
-           {"offset", Kind::Number},
-           {"height", Kind::Number}}}},
+        {"FoV", {RecordRules<FoV>()}},
         {"FoVDistance",
-         {{{"limitLeft", Kind::Number},
-           {"limitRight", Kind::Number},
-           {"near", Kind::Number},
-           {"far", Kind::Number}},
+         {RecordRules<FoVDistance>(),
           [](const json& body, const json& d) {
               const json& limits = d["FoVLimits"];
               const double left = body["limitLeft"], right = body["limitRight"];
@@ -219,6 +253,7 @@ bool ValueFits(const FieldRule& rule, const json& value, const json& description
             return true;
         case Kind::Unsigned:
         case Kind::Number:
+        case Kind::OfRecord:
             break;
     }
     if (rule.kind == Kind::Unsigned ? !IsUnsigned(value) : !value.is_number()) {

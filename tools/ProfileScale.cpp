@@ -1,6 +1,6 @@
 #include "ProfileScale.h"
 
-#include "RecordJson.h"
+#include "api/RecordJson.h"
 
 #include <algorithm>
 
@@ -14,12 +14,13 @@ ProfileScale ProfileScale::Read(Varkon::QUILApi::Quil& quil) {
 ProfileScale ProfileScale::FromDescription(const std::string& descriptionText) {
     const auto description = nlohmann::json::parse(descriptionText, nullptr, false);
     try {
+        namespace Api = Varkon::QUILApi;
         const auto& sensor = description.at("sensor");
-        return From(sensor.at("ProfileMeta").get<Varkon::QUILApi::ProfileMeta>(),
-                    sensor.at("FoVMeta").get<Varkon::QUILApi::FoVMeta>(),
-                    sensor.at("FoVDistance").get<Varkon::QUILApi::FoVDistance>(),
+        return From(Api::FromPlainJson<Api::ProfileMeta>(sensor.at("ProfileMeta")),
+                    Api::FromPlainJson<Api::FoVMeta>(sensor.at("FoVMeta")),
+                    Api::FromPlainJson<Api::FoVDistance>(sensor.at("FoVDistance")),
                     sensor.at("Axes").at("zAxisDefinitionID").get<uint32_t>(),
-                    sensor.at("AxesMeta").get<Varkon::QUILApi::AxesMeta>());
+                    Api::FromPlainJson<Api::AxesMeta>(sensor.at("AxesMeta")));
     } catch (const nlohmann::json::exception&) {
         return {};  // no description, or one without the sensor's descriptions
     }

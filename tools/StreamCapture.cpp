@@ -1,7 +1,7 @@
 #include "StreamCapture.h"
 
 #include "Interruption.h"
-#include "Settings.h"
+#include "NamedSettings.h"
 #include "ValueRules.h"
 
 #include <algorithm>

@@ -30,12 +30,57 @@
 
 namespace Varkon::QUILApi {
 
-// Records compare equal when all their fields do. Every record lists its fields once in Tie().
-template <class Record, class = decltype(std::declval<const Record&>().Tie())>
-bool operator==(const Record& a, const Record& b) {
-    return a.Tie() == b.Tie();
+// ---------------------------------------------------------------------------------------------
+// Records describe themselves. Each lists its fields once, in `kFields`: for each field its key
+// (the sensor's JSON key, which is also the member's name) and the member, in the order the
+// record declares them. Comparison, the library's reading and writing, the tool's JSON and the
+// virtual sensor's checks all follow that one list.
+// ---------------------------------------------------------------------------------------------
+
+/// One field of a record. A read-only field is read from the sensor but never sent to it.
+template <class Record, class T>
+struct RecordField {
+    using Type = T;
+    const char* key;
+    T Record::*member;
+    bool readOnly;
+};
+
+template <class Record, class T>
+constexpr RecordField<Record, T> Key(const char* key, T Record::*member) {
+    return {key, member, false};
 }
-template <class Record, class = decltype(std::declval<const Record&>().Tie())>
+template <class Record, class T>
+constexpr RecordField<Record, T> ReadOnlyKey(const char* key, T Record::*member) {
+    return {key, member, true};
+}
+
+/// Whether T is a record: a type that lists its fields in `kFields`.
+template <class T, class = void>
+struct IsRecord : std::false_type {};
+template <class T>
+struct IsRecord<T, std::void_t<decltype(T::kFields)>> : std::true_type {};
+
+/// Whether T is a list of records.
+template <class T>
+struct IsRecordList : std::false_type {};
+template <class Element>
+struct IsRecordList<std::vector<Element>> : IsRecord<Element> {};
+
+/// Calls `visit(field)` with each RecordField of `Record`, in order.
+template <class Record, class Visit>
+constexpr void VisitFields(Visit&& visit) {
+    std::apply([&visit](const auto&... field) { (visit(field), ...); }, Record::kFields);
+}
+
+/// Records compare equal when all their fields do.
+template <class Record, std::enable_if_t<IsRecord<Record>::value, int> = 0>
+bool operator==(const Record& a, const Record& b) {
+    return std::apply(
+        [&](const auto&... field) { return ((a.*field.member == b.*field.member) && ...); },
+        Record::kFields);
+}
+template <class Record, std::enable_if_t<IsRecord<Record>::value, int> = 0>
 bool operator!=(const Record& a, const Record& b) {
     return !(a == b);
 }
@@ -49,7 +94,8 @@ struct IdNameEntry {
     uint32_t id{};     ///< "id"
     std::string name;  ///< "name"
 
-    auto Tie() const { return std::tie(id, name); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("id", &IdNameEntry::id), Key("name", &IdNameEntry::name));
 };
 
 /// Identity of the sensor ("SensorMetaData").
@@ -60,9 +106,12 @@ struct SensorMetaData {
     std::string aggregateVersion;    ///< "aggregateVersion", or "-" when the sensor has none
     std::string controllerVersions;  ///< "I:<iface>,M:<meas>,L:<laser>", "-" for a missing one
 
-    auto Tie() const {
-        return std::tie(sensorType, serialNumber, vendorName, aggregateVersion, controllerVersions);
-    }
+    static constexpr auto kFields =
+        std::make_tuple(Key("sensorType", &SensorMetaData::sensorType),
+                        Key("serialNumber", &SensorMetaData::serialNumber),
+                        Key("vendorName", &SensorMetaData::vendorName),
+                        Key("aggregateVersion", &SensorMetaData::aggregateVersion),
+                        Key("controllerVersions", &SensorMetaData::controllerVersions));
 };
 
 // --- Network and time server -------------------------------------------------------------------
@@ -75,7 +124,10 @@ struct Network {
     std::string gateway;     ///< "gateway", as text
     std::string macAdress;   ///< "macAdress" (the sensor's spelling); read only, never sent
 
-    auto Tie() const { return std::tie(useDHCP, staticIP, subnetMask, gateway, macAdress); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("useDHCP", &Network::useDHCP), Key("staticIP", &Network::staticIP),
+                        Key("subnetMask", &Network::subnetMask), Key("gateway", &Network::gateway),
+                        ReadOnlyKey("macAdress", &Network::macAdress));
 };
 
 /// The sensor's time server settings ("Timeserver").
@@ -83,7 +135,8 @@ struct Timeserver {
     bool useNTP{};                        ///< "useNTP"
     std::vector<std::string> ntpServers;  ///< "ntpServers", in the sensor's order
 
-    auto Tie() const { return std::tie(useNTP, ntpServers); }
+    static constexpr auto kFields = std::make_tuple(Key("useNTP", &Timeserver::useNTP),
+                                                    Key("ntpServers", &Timeserver::ntpServers));
 };
 
 // --- Process interfaces and UDP output --------------------------------------------------------
@@ -99,10 +152,14 @@ struct ProcessInterfaces {
     uint32_t udpDestinationPort{};    ///< "udpDestinationPort"
     uint32_t iolProcessDataLayout{};  ///< "iolProcessDataLayout"
 
-    auto Tie() const {
-        return std::tie(enableModbus, enableOPCUA, realtimeProtocolID, enableUDPStreaming,
-                        udpDestinationIP, udpDestinationPort, iolProcessDataLayout);
-    }
+    static constexpr auto kFields =
+        std::make_tuple(Key("enableModbus", &ProcessInterfaces::enableModbus),
+                        Key("enableOPCUA", &ProcessInterfaces::enableOPCUA),
+                        Key("realtimeProtocolID", &ProcessInterfaces::realtimeProtocolID),
+                        Key("enableUDPStreaming", &ProcessInterfaces::enableUDPStreaming),
+                        Key("udpDestinationIP", &ProcessInterfaces::udpDestinationIP),
+                        Key("udpDestinationPort", &ProcessInterfaces::udpDestinationPort),
+                        Key("iolProcessDataLayout", &ProcessInterfaces::iolProcessDataLayout));
 };
 
 /// Choices for the process interfaces ("ProcessInterfacesMeta").
@@ -110,21 +167,24 @@ struct ProcessInterfacesMeta {
     std::vector<IdNameEntry> availableRTEthProtocols;  ///< "availableRTEthProtocols"
     std::vector<IdNameEntry> iolProcessDataLayouts;    ///< "iolProcessDataLayouts", may be absent
 
-    auto Tie() const { return std::tie(availableRTEthProtocols, iolProcessDataLayouts); }
+    static constexpr auto kFields = std::make_tuple(
+        Key("availableRTEthProtocols", &ProcessInterfacesMeta::availableRTEthProtocols),
+        Key("iolProcessDataLayouts", &ProcessInterfacesMeta::iolProcessDataLayouts));
 };
 
 /// The kinds of data the UDP output can carry ("UDPMeta").
 struct UDPMeta {
     std::vector<IdNameEntry> data;  ///< "data"
 
-    auto Tie() const { return std::tie(data); }
+    static constexpr auto kFields = std::make_tuple(Key("data", &UDPMeta::data));
 };
 
 /// The data ids the UDP output carries ("UDPStreamData").
 struct UDPStreamData {
     std::vector<uint32_t> enabledDataIDs;  ///< "enabledDataIDs"
 
-    auto Tie() const { return std::tie(enabledDataIDs); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("enabledDataIDs", &UDPStreamData::enabledDataIDs));
 };
 
 // --- Laser power and exposure time ------------------------------------------------------------
@@ -134,7 +194,8 @@ struct LaserPowerMeta {
     std::string FactorUnit;  ///< "FactorUnit"
     double FactorPrec{};     ///< "FactorPrec"
 
-    auto Tie() const { return std::tie(FactorUnit, FactorPrec); }
+    static constexpr auto kFields = std::make_tuple(Key("FactorUnit", &LaserPowerMeta::FactorUnit),
+                                                    Key("FactorPrec", &LaserPowerMeta::FactorPrec));
 };
 
 /// Permitted laser power factors ("LaserPowerLimits").
@@ -143,7 +204,10 @@ struct LaserPowerLimits {
     double maxFactor{};                     ///< "maxFactor"
     std::vector<double> predefinedFactors;  ///< "predefinedFactors"
 
-    auto Tie() const { return std::tie(minFactor, maxFactor, predefinedFactors); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("minFactor", &LaserPowerLimits::minFactor),
+                        Key("maxFactor", &LaserPowerLimits::maxFactor),
+                        Key("predefinedFactors", &LaserPowerLimits::predefinedFactors));
 };
 
 /// Permitted exposure times ("ExposureTimeLimits").
@@ -151,14 +215,15 @@ struct ExposureTimeLimits {
     uint32_t minTime{};  ///< "minTime"
     uint32_t maxTime{};  ///< "maxTime"
 
-    auto Tie() const { return std::tie(minTime, maxTime); }
+    static constexpr auto kFields = std::make_tuple(Key("minTime", &ExposureTimeLimits::minTime),
+                                                    Key("maxTime", &ExposureTimeLimits::maxTime));
 };
 
 /// Unit of the exposure time ("ExposureTimeMeta").
 struct ExposureTimeMeta {
     std::string timeUnit;  ///< "timeUnit"
 
-    auto Tie() const { return std::tie(timeUnit); }
+    static constexpr auto kFields = std::make_tuple(Key("timeUnit", &ExposureTimeMeta::timeUnit));
 };
 
 // --- Trigger ----------------------------------------------------------------------------------
@@ -170,7 +235,9 @@ struct Trigger {
     uint32_t triggerTime{};   ///< "triggerTime"
     uint32_t encoderSteps{};  ///< "encoderSteps", 0 when absent
 
-    auto Tie() const { return std::tie(triggerMode, modeOption, triggerTime, encoderSteps); }
+    static constexpr auto kFields = std::make_tuple(
+        Key("triggerMode", &Trigger::triggerMode), Key("modeOption", &Trigger::modeOption),
+        Key("triggerTime", &Trigger::triggerTime), Key("encoderSteps", &Trigger::encoderSteps));
 };
 
 /// Permitted trigger values ("TriggerLimits").
@@ -180,7 +247,9 @@ struct TriggerLimits {
     uint32_t minSteps{};  ///< "minSteps", 0 when absent
     uint32_t maxSteps{};  ///< "maxSteps", 0 when absent
 
-    auto Tie() const { return std::tie(minTime, maxTime, minSteps, maxSteps); }
+    static constexpr auto kFields = std::make_tuple(
+        Key("minTime", &TriggerLimits::minTime), Key("maxTime", &TriggerLimits::maxTime),
+        Key("minSteps", &TriggerLimits::minSteps), Key("maxSteps", &TriggerLimits::maxSteps));
 };
 
 /// One selectable trigger mode.
@@ -189,7 +258,9 @@ struct TriggerModeEntry {
     std::string name;               ///< "name"
     std::vector<uint32_t> options;  ///< "options": the option ids listed for this mode
 
-    auto Tie() const { return std::tie(id, name, options); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("id", &TriggerModeEntry::id), Key("name", &TriggerModeEntry::name),
+                        Key("options", &TriggerModeEntry::options));
 };
 
 /// Description of the trigger settings ("TriggerMeta").
@@ -198,7 +269,9 @@ struct TriggerMeta {
     std::vector<TriggerModeEntry> triggerModes;  ///< "triggerModes"
     std::vector<IdNameEntry> options;            ///< "options"
 
-    auto Tie() const { return std::tie(timeUnit, triggerModes, options); }
+    static constexpr auto kFields = std::make_tuple(Key("timeUnit", &TriggerMeta::timeUnit),
+                                                    Key("triggerModes", &TriggerMeta::triggerModes),
+                                                    Key("options", &TriggerMeta::options));
 };
 
 // --- Resolution, resampling and profile filter -------------------------------------------------
@@ -208,7 +281,8 @@ struct Resolution {
     uint32_t xResolution{};  ///< "xResolution"
     uint32_t zResolution{};  ///< "zResolution"
 
-    auto Tie() const { return std::tie(xResolution, zResolution); }
+    static constexpr auto kFields = std::make_tuple(Key("xResolution", &Resolution::xResolution),
+                                                    Key("zResolution", &Resolution::zResolution));
 };
 
 /// The resolutions the sensor offers ("ResolutionLimits").
@@ -216,7 +290,9 @@ struct ResolutionLimits {
     std::vector<uint32_t> xResolution;  ///< "xResolution"
     std::vector<uint32_t> zResolution;  ///< "zResolution"
 
-    auto Tie() const { return std::tie(xResolution, zResolution); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("xResolution", &ResolutionLimits::xResolution),
+                        Key("zResolution", &ResolutionLimits::zResolution));
 };
 
 /// Resampling of profiles onto a grid ("Resampling").
@@ -224,7 +300,8 @@ struct Resampling {
     bool enabled{};      ///< "enabled"
     double gridValue{};  ///< "gridValue"
 
-    auto Tie() const { return std::tie(enabled, gridValue); }
+    static constexpr auto kFields = std::make_tuple(Key("enabled", &Resampling::enabled),
+                                                    Key("gridValue", &Resampling::gridValue));
 };
 
 /// Unit, precision and range of the grid ("ResamplingMeta").
@@ -234,7 +311,10 @@ struct ResamplingMeta {
     double minGridValue{};  ///< "minGridValue"
     double maxGridValue{};  ///< "maxGridValue"
 
-    auto Tie() const { return std::tie(gridUnit, gridPrec, minGridValue, maxGridValue); }
+    static constexpr auto kFields = std::make_tuple(
+        Key("gridUnit", &ResamplingMeta::gridUnit), Key("gridPrec", &ResamplingMeta::gridPrec),
+        Key("minGridValue", &ResamplingMeta::minGridValue),
+        Key("maxGridValue", &ResamplingMeta::maxGridValue));
 };
 
 /// The moving-average profile filter ("ProfileFilter").
@@ -242,7 +322,9 @@ struct ProfileFilter {
     bool movingAverageEnabled{};     ///< "movingAverageEnabled"
     uint32_t movingAverageLength{};  ///< "movingAverageLength"
 
-    auto Tie() const { return std::tie(movingAverageEnabled, movingAverageLength); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("movingAverageEnabled", &ProfileFilter::movingAverageEnabled),
+                        Key("movingAverageLength", &ProfileFilter::movingAverageLength));
 };
 
 /// Permitted filter lengths ("ProfileFilterMeta").
@@ -250,7 +332,9 @@ struct ProfileFilterMeta {
     uint32_t movingAverageMinimumLength{};  ///< "movingAverageMinimumLength"
     uint32_t movingAverageMaximumLength{};  ///< "movingAverageMaximumLength"
 
-    auto Tie() const { return std::tie(movingAverageMinimumLength, movingAverageMaximumLength); }
+    static constexpr auto kFields = std::make_tuple(
+        Key("movingAverageMinimumLength", &ProfileFilterMeta::movingAverageMinimumLength),
+        Key("movingAverageMaximumLength", &ProfileFilterMeta::movingAverageMaximumLength));
 };
 
 // --- Profile algorithm ------------------------------------------------------------------------
@@ -259,7 +343,8 @@ struct ProfileFilterMeta {
 struct ProfileAlgorithmMeta {
     std::vector<IdNameEntry> algorithms;  ///< "algorithms"
 
-    auto Tie() const { return std::tie(algorithms); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("algorithms", &ProfileAlgorithmMeta::algorithms));
 };
 
 /// Parameters of one profile algorithm ("params" of "ProfileAlgorithmParams").
@@ -269,9 +354,11 @@ struct ProfileAlgorithmParams {
     uint32_t thresholdValue{};   ///< "thresholdValue"
     uint32_t thresholdTypeID{};  ///< "thresholdTypeID"
 
-    auto Tie() const {
-        return std::tie(minPeakHeight, minPeakWidth, thresholdValue, thresholdTypeID);
-    }
+    static constexpr auto kFields =
+        std::make_tuple(Key("minPeakHeight", &ProfileAlgorithmParams::minPeakHeight),
+                        Key("minPeakWidth", &ProfileAlgorithmParams::minPeakWidth),
+                        Key("thresholdValue", &ProfileAlgorithmParams::thresholdValue),
+                        Key("thresholdTypeID", &ProfileAlgorithmParams::thresholdTypeID));
 };
 
 /// Units of the algorithm parameters ("ProfileAlgorithmParamsMeta").
@@ -280,7 +367,10 @@ struct ProfileAlgorithmParamsMeta {
     std::string minPeakWidthUnit;    ///< "minPeakWidthUnit"
     std::string thresholdValueUnit;  ///< "thresholdValueUnit"
 
-    auto Tie() const { return std::tie(minPeakHeightUnit, minPeakWidthUnit, thresholdValueUnit); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("minPeakHeightUnit", &ProfileAlgorithmParamsMeta::minPeakHeightUnit),
+                        Key("minPeakWidthUnit", &ProfileAlgorithmParamsMeta::minPeakWidthUnit),
+                        Key("thresholdValueUnit", &ProfileAlgorithmParamsMeta::thresholdValueUnit));
 };
 
 /// A permitted range, from a JSON array [min, max].
@@ -288,7 +378,8 @@ struct LimitRange {
     uint32_t min{};
     uint32_t max{};
 
-    auto Tie() const { return std::tie(min, max); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("min", &LimitRange::min), Key("max", &LimitRange::max));
 };
 
 /// One threshold type an algorithm offers.
@@ -296,7 +387,8 @@ struct ThresholdTypeEntry {
     uint32_t typeID{};     ///< "typeID"
     std::string typeName;  ///< "typeName"
 
-    auto Tie() const { return std::tie(typeID, typeName); }
+    static constexpr auto kFields = std::make_tuple(Key("typeID", &ThresholdTypeEntry::typeID),
+                                                    Key("typeName", &ThresholdTypeEntry::typeName));
 };
 
 /// Limits of the parameters of one algorithm ("limits").
@@ -306,9 +398,11 @@ struct ProfileAlgorithmLimits {
     LimitRange thresholdValue;                      ///< "thresholdValue"
     std::vector<ThresholdTypeEntry> thresholdType;  ///< "thresholdType"
 
-    auto Tie() const {
-        return std::tie(minPeakHeight, minPeakWidth, thresholdValue, thresholdType);
-    }
+    static constexpr auto kFields =
+        std::make_tuple(Key("minPeakHeight", &ProfileAlgorithmLimits::minPeakHeight),
+                        Key("minPeakWidth", &ProfileAlgorithmLimits::minPeakWidth),
+                        Key("thresholdValue", &ProfileAlgorithmLimits::thresholdValue),
+                        Key("thresholdType", &ProfileAlgorithmLimits::thresholdType));
 };
 
 /// Limits of one algorithm's parameters ("ProfileAlgorithmParamsLimits").
@@ -316,7 +410,9 @@ struct ProfileAlgorithmParamsLimits {
     uint32_t algorithmID{};         ///< "algorithmID", as the sensor states it
     ProfileAlgorithmLimits limits;  ///< "limits"
 
-    auto Tie() const { return std::tie(algorithmID, limits); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("algorithmID", &ProfileAlgorithmParamsLimits::algorithmID),
+                        Key("limits", &ProfileAlgorithmParamsLimits::limits));
 };
 
 // --- Axes and field of view -------------------------------------------------------------------
@@ -325,7 +421,8 @@ struct ProfileAlgorithmParamsLimits {
 struct AxesMeta {
     std::vector<IdNameEntry> zAxisDefinitions;  ///< "zAxisDefinitions"
 
-    auto Tie() const { return std::tie(zAxisDefinitions); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("zAxisDefinitions", &AxesMeta::zAxisDefinitions));
 };
 
 /// The field of view by offset and height ("FoV").
@@ -335,7 +432,9 @@ struct FoV {
     double offset{};      ///< "offset"
     double height{};      ///< "height"
 
-    auto Tie() const { return std::tie(limitLeft, limitRight, offset, height); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("limitLeft", &FoV::limitLeft), Key("limitRight", &FoV::limitRight),
+                        Key("offset", &FoV::offset), Key("height", &FoV::height));
 };
 
 /// The field of view by near and far distance ("FoVDistance").
@@ -345,7 +444,9 @@ struct FoVDistance {
     double near{};        ///< "near"
     double far{};         ///< "far"
 
-    auto Tie() const { return std::tie(limitLeft, limitRight, near, far); }
+    static constexpr auto kFields = std::make_tuple(
+        Key("limitLeft", &FoVDistance::limitLeft), Key("limitRight", &FoVDistance::limitRight),
+        Key("near", &FoVDistance::near), Key("far", &FoVDistance::far));
 };
 
 /// Limits of the field of view ("FoVLimits").
@@ -358,10 +459,11 @@ struct FoVLimits {
     double minDistance{};  ///< "minDistance"
     double maxDistance{};  ///< "maxDistance"
 
-    auto Tie() const {
-        return std::tie(maxXMinus, maxXPlus, minWidth, minHeight, maxHeight, minDistance,
-                        maxDistance);
-    }
+    static constexpr auto kFields = std::make_tuple(
+        Key("maxXMinus", &FoVLimits::maxXMinus), Key("maxXPlus", &FoVLimits::maxXPlus),
+        Key("minWidth", &FoVLimits::minWidth), Key("minHeight", &FoVLimits::minHeight),
+        Key("maxHeight", &FoVLimits::maxHeight), Key("minDistance", &FoVLimits::minDistance),
+        Key("maxDistance", &FoVLimits::maxDistance));
 };
 
 /// Units and precisions of the field of view ("FoVMeta").
@@ -371,7 +473,9 @@ struct FoVMeta {
     uint32_t xPrec{};   ///< "xPrec"
     uint32_t zPrec{};   ///< "zPrec"
 
-    auto Tie() const { return std::tie(xUnit, zUnit, xPrec, zPrec); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("xUnit", &FoVMeta::xUnit), Key("zUnit", &FoVMeta::zUnit),
+                        Key("xPrec", &FoVMeta::xPrec), Key("zPrec", &FoVMeta::zPrec));
 };
 
 // --- Parameter setups -------------------------------------------------------------------------
@@ -381,7 +485,8 @@ struct ActiveSetup {
     uint32_t active{};  ///< "active": number of the active setup
     bool saved{};       ///< "saved"
 
-    auto Tie() const { return std::tie(active, saved); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("active", &ActiveSetup::active), Key("saved", &ActiveSetup::saved));
 };
 
 // --- Measurement values -----------------------------------------------------------------------
@@ -398,10 +503,15 @@ struct MeasurementValues {
     uint64_t timestamp{};           ///< "timestamp": seconds * 1000000 + microseconds
     std::vector<double> values;     ///< "values"; "INF" and "-INF" are infinities, other text NaN
 
-    auto Tie() const {
-        return std::tie(qualityID, configmode, valuesAreValid, alarm, digitalOuts, EncoderValue,
-                        measrate, timestamp, values);
-    }
+    static constexpr auto kFields = std::make_tuple(
+        Key("qualityID", &MeasurementValues::qualityID),
+        Key("configmode", &MeasurementValues::configmode),
+        Key("valuesAreValid", &MeasurementValues::valuesAreValid),
+        Key("alarm", &MeasurementValues::alarm),
+        Key("digitalOuts", &MeasurementValues::digitalOuts),
+        Key("EncoderValue", &MeasurementValues::EncoderValue),
+        Key("measrate", &MeasurementValues::measrate),
+        Key("timestamp", &MeasurementValues::timestamp), Key("values", &MeasurementValues::values));
 };
 
 /// Units and quality names of the measurement values ("MeasurementMeta").
@@ -411,7 +521,11 @@ struct MeasurementMeta {
     std::string measrateUnit;                 ///< "measrateUnit"
     uint32_t measratePrec{};                  ///< "measratePrec"
 
-    auto Tie() const { return std::tie(timestampUnits, qualityValues, measrateUnit, measratePrec); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("timestampUnits", &MeasurementMeta::timestampUnits),
+                        Key("qualityValues", &MeasurementMeta::qualityValues),
+                        Key("measrateUnit", &MeasurementMeta::measrateUnit),
+                        Key("measratePrec", &MeasurementMeta::measratePrec));
 };
 
 /// One configured measurement tool output.
@@ -425,16 +539,20 @@ struct MeasurementTypeEntry {
     double min{};                 ///< "min"
     double max{};                 ///< "max"
 
-    auto Tie() const {
-        return std::tie(toolID, modeName, toolName, userDefinedName, unit, prec, min, max);
-    }
+    static constexpr auto kFields = std::make_tuple(
+        Key("toolID", &MeasurementTypeEntry::toolID),
+        Key("modeName", &MeasurementTypeEntry::modeName),
+        Key("toolName", &MeasurementTypeEntry::toolName),
+        Key("userDefinedName", &MeasurementTypeEntry::userDefinedName),
+        Key("unit", &MeasurementTypeEntry::unit), Key("prec", &MeasurementTypeEntry::prec),
+        Key("min", &MeasurementTypeEntry::min), Key("max", &MeasurementTypeEntry::max));
 };
 
 /// The configured measurement tools ("MeasurementValuesMeta").
 struct MeasurementValuesMeta {
     std::vector<MeasurementTypeEntry> types;  ///< "types"
 
-    auto Tie() const { return std::tie(types); }
+    static constexpr auto kFields = std::make_tuple(Key("types", &MeasurementValuesMeta::types));
 };
 
 // --- Profiles and images ----------------------------------------------------------------------
@@ -449,9 +567,11 @@ struct Profile {
     std::vector<int32_t> xValues;  ///< elements 0, 2, 4, ... of "points"
     std::vector<int32_t> zValues;  ///< elements 1, 3, 5, ... of "points"
 
-    auto Tie() const {
-        return std::tie(qualityID, timestamp, prec, xStart, length, xValues, zValues);
-    }
+    static constexpr auto kFields =
+        std::make_tuple(Key("qualityID", &Profile::qualityID),
+                        Key("timestamp", &Profile::timestamp), Key("prec", &Profile::prec),
+                        Key("xStart", &Profile::xStart), Key("length", &Profile::length),
+                        Key("xValues", &Profile::xValues), Key("zValues", &Profile::zValues));
 };
 
 /// The latest profile with brightness values ("AugmentedProfile").
@@ -465,9 +585,12 @@ struct AugmentedProfile {
     std::vector<int32_t> zValues;     ///< elements 1, 3, 5, ... of "points"
     std::vector<int32_t> brightness;  ///< "brightness"
 
-    auto Tie() const {
-        return std::tie(qualityID, timestamp, prec, xStart, length, xValues, zValues, brightness);
-    }
+    static constexpr auto kFields = std::make_tuple(
+        Key("qualityID", &AugmentedProfile::qualityID),
+        Key("timestamp", &AugmentedProfile::timestamp), Key("prec", &AugmentedProfile::prec),
+        Key("xStart", &AugmentedProfile::xStart), Key("length", &AugmentedProfile::length),
+        Key("xValues", &AugmentedProfile::xValues), Key("zValues", &AugmentedProfile::zValues),
+        Key("brightness", &AugmentedProfile::brightness));
 };
 
 /// Length limit and units of profiles ("ProfileMeta").
@@ -476,7 +599,9 @@ struct ProfileMeta {
     std::string xUnit;     ///< "xUnit"
     std::string zUnit;     ///< "zUnit"
 
-    auto Tie() const { return std::tie(maxLength, xUnit, zUnit); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("maxLength", &ProfileMeta::maxLength),
+                        Key("xUnit", &ProfileMeta::xUnit), Key("zUnit", &ProfileMeta::zUnit));
 };
 
 /// A camera image ("Image"): one byte per pixel, row by row.
@@ -489,10 +614,11 @@ struct Image {
     uint32_t colBinning{};        ///< "colBinning"
     std::vector<uint8_t> pixels;  ///< "pixels", decoded from Base64
 
-    auto Tie() const {
-        return std::tie(roiHeight, roiWidth, rowOffset, columnOffset, rowBinning, colBinning,
-                        pixels);
-    }
+    static constexpr auto kFields = std::make_tuple(
+        Key("roiHeight", &Image::roiHeight), Key("roiWidth", &Image::roiWidth),
+        Key("rowOffset", &Image::rowOffset), Key("columnOffset", &Image::columnOffset),
+        Key("rowBinning", &Image::rowBinning), Key("colBinning", &Image::colBinning),
+        Key("pixels", &Image::pixels));
 };
 
 /// Size of the camera sensor ("ImageMeta").
@@ -501,7 +627,9 @@ struct ImageMeta {
     uint32_t sensorWidth{};   ///< "sensorWidth"
     uint32_t maxROIPixels{};  ///< "maxROIPixels"
 
-    auto Tie() const { return std::tie(sensorHeight, sensorWidth, maxROIPixels); }
+    static constexpr auto kFields = std::make_tuple(Key("sensorHeight", &ImageMeta::sensorHeight),
+                                                    Key("sensorWidth", &ImageMeta::sensorWidth),
+                                                    Key("maxROIPixels", &ImageMeta::maxROIPixels));
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -509,7 +637,6 @@ struct ImageMeta {
 // ---------------------------------------------------------------------------------------------
 
 namespace UdpStreaming {
-// @@STREAM-DECLARATIONS-BEGIN@@
 
 // Lets argument-dependent lookup find the records' comparison from this namespace too.
 using ::Varkon::QUILApi::operator==;
@@ -542,9 +669,12 @@ struct StreamMeasurement {
     uint64_t timestamp{};            ///< time of the measurement in microseconds
     std::array<double, 7> values{};  ///< measurement values 0 to 6
 
-    auto Tie() const {
-        return std::tie(blockId, qualityID, flags, EncoderValue, measrate, timestamp, values);
-    }
+    static constexpr auto kFields = std::make_tuple(
+        Key("blockId", &StreamMeasurement::blockId),
+        Key("qualityID", &StreamMeasurement::qualityID), Key("flags", &StreamMeasurement::flags),
+        Key("EncoderValue", &StreamMeasurement::EncoderValue),
+        Key("measrate", &StreamMeasurement::measrate),
+        Key("timestamp", &StreamMeasurement::timestamp), Key("values", &StreamMeasurement::values));
 };
 
 /// One profile (data ids 1 to 3). Channels hold pointCount values each, or none when absent;
@@ -570,10 +700,14 @@ struct StreamProfile {
     bool hasChannel1{};              ///< data id 1 or 3
     bool hasChannel2{};              ///< data id 2 or 3
 
-    auto Tie() const {
-        return std::tie(blockId, flags, qualityID, field6, timestamp, field18, pointCount, channel0,
-                        channel1, channel2, hasChannel1, hasChannel2);
-    }
+    static constexpr auto kFields = std::make_tuple(
+        Key("blockId", &StreamProfile::blockId), Key("flags", &StreamProfile::flags),
+        Key("qualityID", &StreamProfile::qualityID), Key("field6", &StreamProfile::field6),
+        Key("timestamp", &StreamProfile::timestamp), Key("field18", &StreamProfile::field18),
+        Key("pointCount", &StreamProfile::pointCount), Key("channel0", &StreamProfile::channel0),
+        Key("channel1", &StreamProfile::channel1), Key("channel2", &StreamProfile::channel2),
+        Key("hasChannel1", &StreamProfile::hasChannel1),
+        Key("hasChannel2", &StreamProfile::hasChannel2));
 };
 
 /// One problem of the stream.
@@ -582,32 +716,34 @@ struct StreamError {
     PacketErrorType type{};  ///< kind of problem
     std::string message;     ///< description in English
 
-    auto Tie() const { return std::tie(blockId, type, message); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("blockId", &StreamError::blockId), Key("type", &StreamError::type),
+                        Key("message", &StreamError::message));
 };
 
 /// Counters of a stream since it was created or since ResetStatistics. The worker updates them
 /// without a lock; a reader sees each counter whole and never smaller than before (between
 /// resets), though two counters read together may be one datagram apart.
 struct StreamStatistics {
-    uint64_t datagramsReceived{};    ///< datagrams taken from the socket while started
-    uint64_t bytesReceived{};        ///< their bytes, as long as they arrived
-    uint64_t datagramsTooShort{};    ///< rejected: shorter than the packet header
-    uint64_t datagramsUnknownKind{}; ///< rejected: a packet kind other than 0, 1 and 2
-    uint64_t datagramsTooLong{};     ///< rejected: longer than the largest datagram, cut off
-    uint64_t measurementBlocks{};    ///< blocks of data id 0 delivered
-    uint64_t profileBlocks1{};       ///< blocks of data id 1 delivered
-    uint64_t profileBlocks2{};       ///< blocks of data id 2 delivered
-    uint64_t profileBlocks3{};       ///< blocks of data id 3 delivered
-    uint64_t blocksUnknownDataId{};  ///< blocks of another data id, ignored
-    uint64_t blocksEmpty{};          ///< blocks without payload
-    uint64_t blocksLost{};           ///< the sum of the gaps between consecutive block ids
-    uint64_t blocksDuplicated{};     ///< a block id that arrived again right after itself
-    uint64_t blocksOutOfOrder{};     ///< a block id below the last one
+    uint64_t datagramsReceived{};         ///< datagrams taken from the socket while started
+    uint64_t bytesReceived{};             ///< their bytes, as long as they arrived
+    uint64_t datagramsTooShort{};         ///< rejected: shorter than the packet header
+    uint64_t datagramsUnknownKind{};      ///< rejected: a packet kind other than 0, 1 and 2
+    uint64_t datagramsTooLong{};          ///< rejected: longer than the largest datagram, cut off
+    uint64_t measurementBlocks{};         ///< blocks of data id 0 delivered
+    uint64_t profileBlocks1{};            ///< blocks of data id 1 delivered
+    uint64_t profileBlocks2{};            ///< blocks of data id 2 delivered
+    uint64_t profileBlocks3{};            ///< blocks of data id 3 delivered
+    uint64_t blocksUnknownDataId{};       ///< blocks of another data id, ignored
+    uint64_t blocksEmpty{};               ///< blocks without payload
+    uint64_t blocksLost{};                ///< the sum of the gaps between consecutive block ids
+    uint64_t blocksDuplicated{};          ///< a block id that arrived again right after itself
+    uint64_t blocksOutOfOrder{};          ///< a block id below the last one
     uint64_t fragmentedBlocksTimedOut{};  ///< fragmented blocks not completed in time, or evicted
-    uint64_t decodeFailures{};       ///< blocks that could not be decoded
-    uint64_t errorsDropped{};        ///< error entries discarded by the overflow rule
-    uint64_t measurementsDropped{};  ///< measurements discarded by the overflow rule
-    uint64_t profilesDropped{};      ///< profiles discarded by the overflow rule
+    uint64_t decodeFailures{};            ///< blocks that could not be decoded
+    uint64_t errorsDropped{};             ///< error entries discarded by the overflow rule
+    uint64_t measurementsDropped{};       ///< measurements discarded by the overflow rule
+    uint64_t profilesDropped{};           ///< profiles discarded by the overflow rule
     uint64_t kernelDrops{};  ///< datagrams the system discarded because the receive buffer was full
     /// The receive buffer size last asked for (bytes): kDefaultReceiveBuffer when the stream is
     /// created, or what SetReceiveBufferSize asked for since. Not reset.
@@ -621,28 +757,29 @@ struct StreamStatistics {
 
     /// The counters in declaration order, with their names; GetStatistics and ResetStatistics
     /// work through this one list.
-    static constexpr std::array<std::pair<const char*, uint64_t StreamStatistics::*>, 20> kCounters{{
-        {"datagramsReceived", &StreamStatistics::datagramsReceived},
-        {"bytesReceived", &StreamStatistics::bytesReceived},
-        {"datagramsTooShort", &StreamStatistics::datagramsTooShort},
-        {"datagramsUnknownKind", &StreamStatistics::datagramsUnknownKind},
-        {"datagramsTooLong", &StreamStatistics::datagramsTooLong},
-        {"measurementBlocks", &StreamStatistics::measurementBlocks},
-        {"profileBlocks1", &StreamStatistics::profileBlocks1},
-        {"profileBlocks2", &StreamStatistics::profileBlocks2},
-        {"profileBlocks3", &StreamStatistics::profileBlocks3},
-        {"blocksUnknownDataId", &StreamStatistics::blocksUnknownDataId},
-        {"blocksEmpty", &StreamStatistics::blocksEmpty},
-        {"blocksLost", &StreamStatistics::blocksLost},
-        {"blocksDuplicated", &StreamStatistics::blocksDuplicated},
-        {"blocksOutOfOrder", &StreamStatistics::blocksOutOfOrder},
-        {"fragmentedBlocksTimedOut", &StreamStatistics::fragmentedBlocksTimedOut},
-        {"decodeFailures", &StreamStatistics::decodeFailures},
-        {"errorsDropped", &StreamStatistics::errorsDropped},
-        {"measurementsDropped", &StreamStatistics::measurementsDropped},
-        {"profilesDropped", &StreamStatistics::profilesDropped},
-        {"kernelDrops", &StreamStatistics::kernelDrops},
-    }};
+    static constexpr std::array<std::pair<const char*, uint64_t StreamStatistics::*>, 20> kCounters{
+        {
+            {"datagramsReceived", &StreamStatistics::datagramsReceived},
+            {"bytesReceived", &StreamStatistics::bytesReceived},
+            {"datagramsTooShort", &StreamStatistics::datagramsTooShort},
+            {"datagramsUnknownKind", &StreamStatistics::datagramsUnknownKind},
+            {"datagramsTooLong", &StreamStatistics::datagramsTooLong},
+            {"measurementBlocks", &StreamStatistics::measurementBlocks},
+            {"profileBlocks1", &StreamStatistics::profileBlocks1},
+            {"profileBlocks2", &StreamStatistics::profileBlocks2},
+            {"profileBlocks3", &StreamStatistics::profileBlocks3},
+            {"blocksUnknownDataId", &StreamStatistics::blocksUnknownDataId},
+            {"blocksEmpty", &StreamStatistics::blocksEmpty},
+            {"blocksLost", &StreamStatistics::blocksLost},
+            {"blocksDuplicated", &StreamStatistics::blocksDuplicated},
+            {"blocksOutOfOrder", &StreamStatistics::blocksOutOfOrder},
+            {"fragmentedBlocksTimedOut", &StreamStatistics::fragmentedBlocksTimedOut},
+            {"decodeFailures", &StreamStatistics::decodeFailures},
+            {"errorsDropped", &StreamStatistics::errorsDropped},
+            {"measurementsDropped", &StreamStatistics::measurementsDropped},
+            {"profilesDropped", &StreamStatistics::profilesDropped},
+            {"kernelDrops", &StreamStatistics::kernelDrops},
+        }};
 
     /// Blocks delivered, of every data id.
     uint64_t BlocksDelivered() const {
@@ -669,13 +806,13 @@ struct RecordingOptions {
 
 /// What a recording has written so far, or wrote.
 struct RecordingStatus {
-    bool recording{};              ///< the recording runs (it has neither stopped nor failed)
-    std::string path;              ///< the capture file
-    std::string descriptionPath;   ///< the description file
-    uint64_t datagramsWritten{};   ///< datagrams written to the capture
-    uint64_t datagramsDropped{};   ///< datagrams the writer could not take in time: not recorded
-    int64_t startMicroseconds{};   ///< system time at the start, microseconds since 1970
-    int64_t endMicroseconds{};     ///< system time at the end; 0 while it runs
+    bool recording{};             ///< the recording runs (it has neither stopped nor failed)
+    std::string path;             ///< the capture file
+    std::string descriptionPath;  ///< the description file
+    uint64_t datagramsWritten{};  ///< datagrams written to the capture
+    uint64_t datagramsDropped{};  ///< datagrams the writer could not take in time: not recorded
+    int64_t startMicroseconds{};  ///< system time at the start, microseconds since 1970
+    int64_t endMicroseconds{};    ///< system time at the end; 0 while it runs
     /// Why the recording stopped by itself ("Could not write <path>: <reason>" when the disk is
     /// full, for example), or why its description could not be written; empty when all went well.
     std::string error;
@@ -772,8 +909,7 @@ public:
     /// @throws std::logic_error "The stream is already recording to <path>." and
     ///         std::runtime_error "Could not record to <path>: <reason>" when a file cannot be
     ///         opened or the sensor's description is not a JSON object.
-    virtual void StartRecording(const std::string& path,
-                                const RecordingOptions& options = {}) = 0;
+    virtual void StartRecording(const std::string& path, const RecordingOptions& options = {}) = 0;
     /// Ends the recording: writes what the hand-off holds, closes the capture and completes the
     /// description file. Returns what was written; a failure of the recording is in its
     /// `error`, never thrown. Without a recording, returns the last one's status.
@@ -871,7 +1007,6 @@ public:
     virtual ReplayStatistics GetStatistics() = 0;
 };
 
-// @@STREAM-DECLARATIONS-END@@
 }  // namespace UdpStreaming
 
 // ---------------------------------------------------------------------------------------------

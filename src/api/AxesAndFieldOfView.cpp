@@ -2,46 +2,6 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
-
-template <>
-struct Schema<AxesMeta> {
-    static inline const auto fields =
-        std::make_tuple(ListField("zAxisDefinitions", &AxesMeta::zAxisDefinitions));
-};
-
-template <>
-struct Schema<FoV> {
-    static inline const auto fields =
-        std::make_tuple(Field("limitLeft", &FoV::limitLeft), Field("limitRight", &FoV::limitRight),
-                        Field("offset", &FoV::offset), Field("height", &FoV::height));
-};
-
-template <>
-struct Schema<FoVDistance> {
-    static inline const auto fields = std::make_tuple(
-        Field("limitLeft", &FoVDistance::limitLeft), Field("limitRight", &FoVDistance::limitRight),
-        Field("near", &FoVDistance::near), Field("far", &FoVDistance::far));
-};
-
-template <>
-struct Schema<FoVLimits> {
-    static inline const auto fields = std::make_tuple(
-        Field("maxXMinus", &FoVLimits::maxXMinus), Field("maxXPlus", &FoVLimits::maxXPlus),
-        Field("minWidth", &FoVLimits::minWidth), Field("minHeight", &FoVLimits::minHeight),
-        Field("maxHeight", &FoVLimits::maxHeight), Field("minDistance", &FoVLimits::minDistance),
-        Field("maxDistance", &FoVLimits::maxDistance));
-};
-
-template <>
-struct Schema<FoVMeta> {
-    static inline const auto fields =
-        std::make_tuple(Field("xUnit", &FoVMeta::xUnit), Field("zUnit", &FoVMeta::zUnit),
-                        Field("xPrec", &FoVMeta::xPrec), Field("zPrec", &FoVMeta::zPrec));
-};
-
-}  // namespace Frame
-
 AxesMeta QuilApi::GetAxesMeta() {
     return Read<AxesMeta>("AxesMeta");
 }
@@ -64,10 +24,7 @@ void QuilApi::SetFoV(const FoV& fov) {
 
 void QuilApi::SetFoV(const double& limitLeft, const double& limitRight, const double& offset,
                      const double& height) {
-    Write("FoV", Frame::Object({{"limitLeft", limitLeft},
-                                {"limitRight", limitRight},
-                                {"offset", offset},
-                                {"height", height}}));
+    Write("FoV", WriteBody(FoV{limitLeft, limitRight, offset, height}));
 }
 
 FoVDistance QuilApi::GetFoVDistance() {
@@ -81,10 +38,7 @@ void QuilApi::SetFoVDistance(const FoVDistance& fovDistance) {
 
 void QuilApi::SetFoVDistance(const double& limitLeft, const double& limitRight, const double& near,
                              const double& far) {
-    Write(
-        "FoVDistance",
-        Frame::Object(
-            {{"limitLeft", limitLeft}, {"limitRight", limitRight}, {"near", near}, {"far", far}}));
+    Write("FoVDistance", WriteBody(FoVDistance{limitLeft, limitRight, near, far}));
 }
 
 FoVLimits QuilApi::GetFoVLimits() {

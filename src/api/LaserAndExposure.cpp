@@ -3,38 +3,6 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
-
-template <>
-struct Schema<LaserPowerMeta> {
-    static inline const auto fields =
-        std::make_tuple(Field("FactorUnit", &LaserPowerMeta::FactorUnit),
-                        Field("FactorPrec", &LaserPowerMeta::FactorPrec));
-};
-
-template <>
-struct Schema<LaserPowerLimits> {
-    using R = LaserPowerLimits;
-    static inline const auto fields =
-        std::make_tuple(Field("minFactor", &R::minFactor), Field("maxFactor", &R::maxFactor),
-                        Field("predefinedFactors", &R::predefinedFactors));
-};
-
-template <>
-struct Schema<ExposureTimeLimits> {
-    static inline const auto fields =
-        std::make_tuple(Field("minTime", &ExposureTimeLimits::minTime),
-                        Field("maxTime", &ExposureTimeLimits::maxTime));
-};
-
-template <>
-struct Schema<ExposureTimeMeta> {
-    static inline const auto fields =
-        std::make_tuple(Field("timeUnit", &ExposureTimeMeta::timeUnit));
-};
-
-}  // namespace Frame
-
 double QuilApi::GetLaserPower() {
     return ReadField<double>("LaserPower", "Factor");
 }

@@ -18,36 +18,8 @@ template <>
 struct Schema<MeasurementValues> {
     using R = MeasurementValues;
     static inline const auto fields =
-        std::make_tuple(Field("qualityID", &R::qualityID), Field("configmode", &R::configmode),
-                        Field("valuesAreValid", &R::valuesAreValid), Field("alarm", &R::alarm),
-                        Field("digitalOuts", &R::digitalOuts),
-                        Field("EncoderValue", &R::EncoderValue), Field("measrate", &R::measrate),
-                        ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
-                        WalkedField<R>("values", ReadValues));
-};
-
-template <>
-struct Schema<MeasurementMeta> {
-    using R = MeasurementMeta;
-    static inline const auto fields = std::make_tuple(
-        Field("timestampUnits", &R::timestampUnits), ListField("qualityValues", &R::qualityValues),
-        Field("measrateUnit", &R::measrateUnit), Field("measratePrec", &R::measratePrec));
-};
-
-template <>
-struct Schema<MeasurementTypeEntry> {
-    using R = MeasurementTypeEntry;
-    static inline const auto fields =
-        std::make_tuple(Field("toolID", &R::toolID), Field("modeName", &R::modeName),
-                        Field("toolName", &R::toolName),
-                        Field("userDefinedName", &R::userDefinedName), Field("unit", &R::unit),
-                        Field("prec", &R::prec), Field("min", &R::min), Field("max", &R::max));
-};
-
-template <>
-struct Schema<MeasurementValuesMeta> {
-    static inline const auto fields =
-        std::make_tuple(ListField("types", &MeasurementValuesMeta::types));
+        Derived<R>(ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
+                   WalkedField<R>("values", ReadValues));
 };
 
 }  // namespace Frame

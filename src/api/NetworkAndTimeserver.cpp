@@ -2,24 +2,6 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
-
-template <>
-struct Schema<Network> {
-    static inline const auto fields = std::make_tuple(
-        Field("useDHCP", &Network::useDHCP), Field("staticIP", &Network::staticIP),
-        Field("subnetMask", &Network::subnetMask), Field("gateway", &Network::gateway),
-        Field("macAdress", &Network::macAdress));
-};
-
-template <>
-struct Schema<Timeserver> {
-    static inline const auto fields = std::make_tuple(Field("useNTP", &Timeserver::useNTP),
-                                                      Field("ntpServers", &Timeserver::ntpServers));
-};
-
-}  // namespace Frame
-
 Network QuilApi::GetNetwork() {
     return Read<Network>("Network");
 }
@@ -30,10 +12,7 @@ void QuilApi::SetNetwork(const Network& network) {
 
 void QuilApi::SetNetwork(const bool& useDHCP, const std::string& staticIP,
                          const std::string& subnetMask, const std::string& gateway) {
-    Write("Network", Frame::Object({{"useDHCP", useDHCP},
-                                    {"staticIP", staticIP},
-                                    {"subnetMask", subnetMask},
-                                    {"gateway", gateway}}));
+    Write("Network", WriteBody(Network{useDHCP, staticIP, subnetMask, gateway, {}}));
 }
 
 uint32_t QuilApi::GetTimeserverMeta() {
@@ -49,7 +28,7 @@ void QuilApi::SetTimeserver(const Timeserver& timeserver) {
 }
 
 void QuilApi::SetTimeserver(const bool& useNTP, const std::vector<std::string>& ntpServers) {
-    Write("Timeserver", Frame::Object({{"useNTP", useNTP}, {"ntpServers", ntpServers}}));
+    Write("Timeserver", WriteBody(Timeserver{useNTP, ntpServers}));
 }
 
 }  // namespace Varkon::QUILApi

@@ -3,16 +3,6 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
-
-template <>
-struct Schema<ActiveSetup> {
-    static inline const auto fields =
-        std::make_tuple(Field("active", &ActiveSetup::active), Field("saved", &ActiveSetup::saved));
-};
-
-}  // namespace Frame
-
 uint32_t QuilApi::GetStartupSetup() {
     return ReadField<uint32_t>("StartupSetup", "numSetup");
 }

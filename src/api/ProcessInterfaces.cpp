@@ -7,34 +7,13 @@ namespace Frame {
 
 template <>
 struct Schema<ProcessInterfaces> {
-    using R = ProcessInterfaces;
-    static inline const auto fields =
-        std::make_tuple(OptionalField("enableModbus", &R::enableModbus, false),
-                        OptionalField("enableOPCUA", &R::enableOPCUA, false),
-                        OptionalField("realtimeProtocolID", &R::realtimeProtocolID, 0u),
-                        OptionalField("enableUDPStreaming", &R::enableUDPStreaming, false),
-                        OptionalField("udpDestinationIP", &R::udpDestinationIP, ""),
-                        OptionalField("udpDestinationPort", &R::udpDestinationPort, 0u),
-                        OptionalField("iolProcessDataLayout", &R::iolProcessDataLayout, 0u));
+    static inline const auto fields = AllOptional<ProcessInterfaces>();
 };
 
 template <>
 struct Schema<ProcessInterfacesMeta> {
-    using R = ProcessInterfacesMeta;
-    static inline const auto fields =
-        std::make_tuple(ListField("availableRTEthProtocols", &R::availableRTEthProtocols),
-                        OptionalListField("iolProcessDataLayouts", &R::iolProcessDataLayouts));
-};
-
-template <>
-struct Schema<UDPMeta> {
-    static inline const auto fields = std::make_tuple(ListField("data", &UDPMeta::data));
-};
-
-template <>
-struct Schema<UDPStreamData> {
-    static inline const auto fields =
-        std::make_tuple(Field("enabledDataIDs", &UDPStreamData::enabledDataIDs));
+    static inline const auto fields = Derived<ProcessInterfacesMeta>(
+        OptionalListField("iolProcessDataLayouts", &ProcessInterfacesMeta::iolProcessDataLayouts));
 };
 
 }  // namespace Frame
@@ -59,17 +38,16 @@ void QuilApi::SetProcessInterfaces(const bool& enableModbus, const bool& enableO
                                    const std::string& udpDestinationIP,
                                    const uint32_t& udpDestinationPort,
                                    const uint32_t& iolProcessDataLayout) {
+    const nlohmann::json changes = WriteBody(
+        ProcessInterfaces{enableModbus, enableOPCUA, realtimeProtocolID, enableUDPStreaming,
+                          udpDestinationIP, udpDestinationPort, iolProcessDataLayout});
     // Read, modify, write: members this library does not know go back as the sensor sent them.
     // The lock keeps another thread's request from running between the read and the write.
     std::lock_guard<std::recursive_mutex> lock(requestMutex);
     auto body = protocol->GetResource("ProcessInterfaces", nullptr);
-    (*body)["enableModbus"] = enableModbus;
-    (*body)["enableOPCUA"] = enableOPCUA;
-    (*body)["realtimeProtocolID"] = realtimeProtocolID;
-    (*body)["enableUDPStreaming"] = enableUDPStreaming;
-    (*body)["udpDestinationIP"] = udpDestinationIP;
-    (*body)["udpDestinationPort"] = udpDestinationPort;
-    (*body)["iolProcessDataLayout"] = iolProcessDataLayout;
+    for (const auto& [key, value] : changes.items()) {
+        (*body)[key] = value;
+    }
     Write("ProcessInterfaces", *body);
 }
 
@@ -82,7 +60,7 @@ UDPStreamData QuilApi::GetUDPStreamData() {
 }
 
 void QuilApi::SetUDPStreamData(const UDPStreamData& udpStreamData) {
-    Write("UDPStreamData", Frame::Object({{"enabledDataIDs", udpStreamData.enabledDataIDs}}));
+    Write("UDPStreamData", WriteBody(udpStreamData));
 }
 
 }  // namespace Varkon::QUILApi

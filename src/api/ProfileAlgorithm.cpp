@@ -30,56 +30,18 @@ nlohmann::json AlgorithmParameter(uint32_t algorithmID) {
 namespace Frame {
 
 template <>
-struct Schema<ProfileAlgorithmMeta> {
-    static inline const auto fields =
-        std::make_tuple(ListField("algorithms", &ProfileAlgorithmMeta::algorithms));
-};
-
-template <>
-struct Schema<ProfileAlgorithmParams> {
-    using R = ProfileAlgorithmParams;
-    static inline const auto fields = std::make_tuple(
-        Field("minPeakHeight", &R::minPeakHeight), Field("minPeakWidth", &R::minPeakWidth),
-        Field("thresholdValue", &R::thresholdValue), Field("thresholdTypeID", &R::thresholdTypeID));
-};
-
-template <>
 struct Schema<ParamsReply> {
     static inline const auto fields =
         std::make_tuple(Present("algorithmID"), NestedField("params", &ParamsReply::params));
 };
 
 template <>
-struct Schema<ProfileAlgorithmParamsMeta> {
-    using R = ProfileAlgorithmParamsMeta;
-    static inline const auto fields =
-        std::make_tuple(Field("minPeakHeightUnit", &R::minPeakHeightUnit),
-                        Field("minPeakWidthUnit", &R::minPeakWidthUnit),
-                        Field("thresholdValueUnit", &R::thresholdValueUnit));
-};
-
-template <>
-struct Schema<ThresholdTypeEntry> {
-    static inline const auto fields =
-        std::make_tuple(Field("typeID", &ThresholdTypeEntry::typeID),
-                        Field("typeName", &ThresholdTypeEntry::typeName));
-};
-
-template <>
 struct Schema<ProfileAlgorithmLimits> {
     using R = ProfileAlgorithmLimits;
     static inline const auto fields =
-        std::make_tuple(ConvertedField("minPeakHeight", &R::minPeakHeight, ReadRange),
-                        ConvertedField("minPeakWidth", &R::minPeakWidth, ReadRange),
-                        ConvertedField("thresholdValue", &R::thresholdValue, ReadRange),
-                        ListField("thresholdType", &R::thresholdType));
-};
-
-template <>
-struct Schema<ProfileAlgorithmParamsLimits> {
-    using R = ProfileAlgorithmParamsLimits;
-    static inline const auto fields =
-        std::make_tuple(Field("algorithmID", &R::algorithmID), NestedField("limits", &R::limits));
+        Derived<R>(ConvertedField("minPeakHeight", &R::minPeakHeight, ReadRange),
+                   ConvertedField("minPeakWidth", &R::minPeakWidth, ReadRange),
+                   ConvertedField("thresholdValue", &R::thresholdValue, ReadRange));
 };
 
 }  // namespace Frame
@@ -119,12 +81,10 @@ void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID, const uint3
                                         const uint32_t& minPeakWidth,
                                         const uint32_t& thresholdValue,
                                         const uint32_t& thresholdTypeID) {
+    const ProfileAlgorithmParams params{minPeakHeight, minPeakWidth, thresholdValue,
+                                        thresholdTypeID};
     Write("ProfileAlgorithmParams",
-          Frame::Object({{"algorithmID", algorithmID},
-                         {"params", Frame::Object({{"minPeakHeight", minPeakHeight},
-                                                   {"minPeakWidth", minPeakWidth},
-                                                   {"thresholdValue", thresholdValue},
-                                                   {"thresholdTypeID", thresholdTypeID}})}}));
+          Frame::Object({{"algorithmID", algorithmID}, {"params", WriteBody(params)}}));
 }
 
 }  // namespace Varkon::QUILApi

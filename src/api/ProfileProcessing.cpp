@@ -3,53 +3,6 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
-
-template <>
-struct Schema<Resolution> {
-    static inline const auto fields =
-        std::make_tuple(Field("xResolution", &Resolution::xResolution),
-                        Field("zResolution", &Resolution::zResolution));
-};
-
-template <>
-struct Schema<ResolutionLimits> {
-    static inline const auto fields =
-        std::make_tuple(Field("xResolution", &ResolutionLimits::xResolution),
-                        Field("zResolution", &ResolutionLimits::zResolution));
-};
-
-template <>
-struct Schema<Resampling> {
-    static inline const auto fields = std::make_tuple(Field("enabled", &Resampling::enabled),
-                                                      Field("gridValue", &Resampling::gridValue));
-};
-
-template <>
-struct Schema<ResamplingMeta> {
-    using R = ResamplingMeta;
-    static inline const auto fields = std::make_tuple(
-        Field("gridUnit", &R::gridUnit), Field("gridPrec", &R::gridPrec),
-        Field("minGridValue", &R::minGridValue), Field("maxGridValue", &R::maxGridValue));
-};
-
-template <>
-struct Schema<ProfileFilter> {
-    static inline const auto fields =
-        std::make_tuple(Field("movingAverageEnabled", &ProfileFilter::movingAverageEnabled),
-                        Field("movingAverageLength", &ProfileFilter::movingAverageLength));
-};
-
-template <>
-struct Schema<ProfileFilterMeta> {
-    using R = ProfileFilterMeta;
-    static inline const auto fields =
-        std::make_tuple(Field("movingAverageMinimumLength", &R::movingAverageMinimumLength),
-                        Field("movingAverageMaximumLength", &R::movingAverageMaximumLength));
-};
-
-}  // namespace Frame
-
 Resolution QuilApi::GetResolution() {
     return Read<Resolution>("Resolution");
 }
@@ -59,8 +12,7 @@ void QuilApi::SetResolution(const Resolution& resolution) {
 }
 
 void QuilApi::SetResolution(const uint32_t& xResolution, const uint32_t& zResolution) {
-    Write("Resolution",
-          Frame::Object({{"xResolution", xResolution}, {"zResolution", zResolution}}));
+    Write("Resolution", WriteBody(Resolution{xResolution, zResolution}));
 }
 
 ResolutionLimits QuilApi::GetResolutionLimits() {
@@ -80,7 +32,7 @@ void QuilApi::SetResampling(const Resampling& resampling) {
 }
 
 void QuilApi::SetResampling(const bool& enabled, const double& gridValue) {
-    Write("Resampling", Frame::Object({{"enabled", enabled}, {"gridValue", gridValue}}));
+    Write("Resampling", WriteBody(Resampling{enabled, gridValue}));
 }
 
 ResamplingMeta QuilApi::GetResamplingMeta() {
@@ -97,8 +49,7 @@ void QuilApi::SetProfileFilter(const ProfileFilter& profileFilter) {
 
 void QuilApi::SetProfileFilter(const bool& movingAverageEnabled,
                                const uint32_t& movingAverageLength) {
-    Write("ProfileFilter", Frame::Object({{"movingAverageEnabled", movingAverageEnabled},
-                                          {"movingAverageLength", movingAverageLength}}));
+    Write("ProfileFilter", WriteBody(ProfileFilter{movingAverageEnabled, movingAverageLength}));
 }
 
 bool QuilApi::GetProfileFilterEnabled() {

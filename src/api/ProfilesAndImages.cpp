@@ -18,51 +18,27 @@ void DecodePixels(const nlohmann::json& value, Image& image) {
 
 namespace Frame {
 
-// The fields that a profile and an augmented profile share, in record order.
+// A profile's and an augmented profile's "points" alternate x and z.
 template <class R>
-auto ProfileFields() {
-    return std::make_tuple(Field("qualityID", &R::qualityID),
-                           ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
-                           Field("prec", &R::prec), Field("xStart", &R::xStart),
-                           Field("length", &R::length),
-                           WalkedField<R>("points", Measurement::SplitPoints<R>));
+auto ProfileSchema() {
+    return Derived<R>(ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
+                      WalkedField<R>("points", Measurement::SplitPoints<R>)
+                          .Filling({"xValues", "zValues"}));
 }
 
 template <>
 struct Schema<Profile> {
-    static inline const auto fields = ProfileFields<Profile>();
+    static inline const auto fields = ProfileSchema<Profile>();
 };
 
 template <>
 struct Schema<AugmentedProfile> {
-    static inline const auto fields =
-        std::tuple_cat(ProfileFields<AugmentedProfile>(),
-                       std::make_tuple(Field("brightness", &AugmentedProfile::brightness)));
-};
-
-template <>
-struct Schema<ProfileMeta> {
-    using R = ProfileMeta;
-    static inline const auto fields = std::make_tuple(
-        Field("maxLength", &R::maxLength), Field("xUnit", &R::xUnit), Field("zUnit", &R::zUnit));
+    static inline const auto fields = ProfileSchema<AugmentedProfile>();
 };
 
 template <>
 struct Schema<Image> {
-    using R = Image;
-    static inline const auto fields =
-        std::make_tuple(Field("roiHeight", &R::roiHeight), Field("roiWidth", &R::roiWidth),
-                        Field("rowOffset", &R::rowOffset), Field("columnOffset", &R::columnOffset),
-                        Field("rowBinning", &R::rowBinning), Field("colBinning", &R::colBinning),
-                        WalkedField<R>("pixels", DecodePixels));
-};
-
-template <>
-struct Schema<ImageMeta> {
-    using R = ImageMeta;
-    static inline const auto fields = std::make_tuple(Field("sensorHeight", &R::sensorHeight),
-                                                      Field("sensorWidth", &R::sensorWidth),
-                                                      Field("maxROIPixels", &R::maxROIPixels));
+    static inline const auto fields = Derived<Image>(WalkedField<Image>("pixels", DecodePixels));
 };
 
 }  // namespace Frame

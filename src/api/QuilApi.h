@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/RecordJson.h"
 #include "api/ResourceFrame.h"
 #include "udpstreaming/QuilStreamApi.h"
 #include "udpstreaming/transport/IUdpTransport.h"

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <tuple>
@@ -29,6 +30,15 @@ void CheckField(const nlohmann::json& data, const std::string& key);
 /// @throws std::invalid_argument "No response received (is null)." for null, {} and [].
 void CheckNotEmpty(const nlohmann::json& data);
 
+template <class T>
+struct IsTuple : std::false_type {};
+template <class... T>
+struct IsTuple<std::tuple<T...>> : std::true_type {};
+
+inline bool Named(const char* key, const char* other) {
+    return std::strcmp(key, other) == 0;
+}
+
 // How a record is read. Four passes over its fields, each in field order:
 //   1. Check:      every required key is present (before anything is converted);
 //   2. CheckInner: the required keys of nested records;
@@ -44,19 +54,29 @@ struct FieldBase {
     void Convert(const nlohmann::json&, Record&) const {}
 };
 
-/// Specialise with `static inline const auto fields = std::make_tuple(Field(...), ...);`, the
-/// fields in record order.
-template <class Record>
-struct Schema;
+/// How `Record` is read. Unless specialised, derived from the record's own field list (see
+/// DerivedSchema). A specialisation declares `static inline const auto fields`: a
+/// DerivedSchema with overrides, or a tuple of field kinds in record order.
+template <class Record, class = void>
+struct Schema {};
 
 template <class Record, class = void>
 struct HasSchema : std::false_type {};
 template <class Record>
 struct HasSchema<Record, std::void_t<decltype(Schema<Record>::fields)>> : std::true_type {};
 
+template <class Fields, class Pass>
+void ForEachOf(const Fields& fields, Pass& pass) {
+    if constexpr (IsTuple<Fields>::value) {
+        std::apply([&pass](const auto&... field) { (pass(field), ...); }, fields);
+    } else {
+        fields.ForEach(pass);
+    }
+}
+
 template <class Record, class Pass>
 void ForEachField(Pass pass) {
-    std::apply([&pass](const auto&... field) { (pass(field), ...); }, Schema<Record>::fields);
+    ForEachOf(Schema<Record>::fields, pass);
 }
 
 template <class Record>
@@ -193,15 +213,33 @@ struct Converted : FieldBase {
     }
 };
 
-/// A value read by its own walk, run with the lists (before the other values).
+/// A value read by its own walk, run with the lists (before the other values). As an override
+/// it stands in for the record fields it fills (see Filling), at the first of them.
 template <class Record>
 struct Walked : FieldBase {
     const char* key;
     void (*walk)(const nlohmann::json&, Record&);
+    std::vector<const char*> fills;
 
     Walked(const char* key, void (*walk)(const nlohmann::json&, Record&)) : key(key), walk(walk) {}
     void Check(const nlohmann::json& data) const { CheckField(data, key); }
     void Walk(const nlohmann::json& data, Record& record) const { walk(data.at(key), record); }
+
+    /// The record fields this walk fills, when they differ from its key.
+    Walked Filling(std::initializer_list<const char*> fields) const {
+        Walked copy = *this;
+        copy.fills = fields;
+        return copy;
+    }
+    bool Replaces(const char* field) const { return Named(fills.empty() ? key : fills.front(), field); }
+    bool Covers(const char* field) const {
+        for (const char* filled : fills) {
+            if (Named(filled, field)) {
+                return true;
+            }
+        }
+        return Replaces(field);
+    }
 };
 
 template <class Record, class T>
@@ -240,15 +278,91 @@ Walked<Record> WalkedField(const char* key, void (*walk)(const nlohmann::json&, 
     return {key, walk};
 }
 
+// The kind a record field takes unless overridden: a list of records is walked element by
+// element, a record is nested, anything else is a required value.
+template <class Record, class T>
+auto DefaultKind(const RecordField<Record, T>& field) {
+    if constexpr (IsRecordList<T>::value) {
+        return ListField(field.key, field.member);
+    } else if constexpr (IsRecord<T>::value) {
+        return NestedField(field.key, field.member);
+    } else {
+        return Field(field.key, field.member);
+    }
+}
+
+/// The reading of a record derived from its field list: each field in the record's order, by
+/// its default kind, except the fields that an override replaces (an optional value, a value
+/// with its own conversion, a walk). An override replaces the field of its key; a walk that
+/// fills other fields replaces the first of them and covers the rest.
+template <class Record, class... Overrides>
+struct DerivedSchema {
+    std::tuple<Overrides...> overrides;
+
+    template <class Pass>
+    void ForEach(Pass& pass) const {
+        VisitFields<Record>([&](const auto& field) {
+            bool covered = false;
+            std::apply(
+                [&](const auto&... kind) {
+                    ((covered = covered || RunIfReplacing(kind, field.key, pass)), ...);
+                },
+                overrides);
+            if (!covered) {
+                pass(DefaultKind(field));
+            }
+        });
+    }
+
+private:
+    template <class Kind, class Pass>
+    static bool RunIfReplacing(const Kind& kind, const char* field, Pass& pass) {
+        if constexpr (std::is_same_v<Kind, Walked<Record>>) {
+            if (kind.Replaces(field)) {
+                pass(kind);
+            }
+            return kind.Covers(field);
+        } else {
+            if (Named(kind.key, field)) {
+                pass(kind);
+                return true;
+            }
+            return false;
+        }
+    }
+};
+
+template <class Record, class... Overrides>
+DerivedSchema<Record, Overrides...> Derived(Overrides... overrides) {
+    return {std::make_tuple(std::move(overrides)...)};
+}
+
+/// The reading of a record whose every key may be absent: an absent key reads as the record's
+/// default for the field.
+template <class Record>
+struct AllOptionalSchema {
+    template <class Pass>
+    void ForEach(Pass& pass) const {
+        static const Record defaults{};
+        VisitFields<Record>([&](const auto& field) {
+            pass(OptionalField(field.key, field.member, defaults.*field.member));
+        });
+    }
+};
+
+template <class Record>
+AllOptionalSchema<Record> AllOptional() {
+    return {};
+}
+
+template <class Record>
+struct Schema<Record, std::enable_if_t<IsRecord<Record>::value>> {
+    static inline const auto fields = Derived<Record>();
+};
+
 /// The JSON object of a write, built from (key, value) pairs.
 using Members = std::initializer_list<std::pair<const char*, nlohmann::json>>;
 nlohmann::json Object(Members members);
-
-template <>
-struct Schema<IdNameEntry> {
-    static inline const auto fields =
-        std::make_tuple(Field("id", &IdNameEntry::id), Field("name", &IdNameEntry::name));
-};
 
 }  // namespace Varkon::QUILApi::Frame
 

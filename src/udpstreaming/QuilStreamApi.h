@@ -29,7 +29,7 @@ namespace Varkon::QUILApi::UdpStreaming {
 // Nothing that the stream owns refers back to it by ownership: the protocol's callbacks and the
 // worker use the plain pointer, which is safe because the worker is joined before the stream
 // goes. Releasing the last reference therefore stops the worker and closes the socket.
-class QuilStreamApi : public QuilStream, public std::enable_shared_from_this<QuilStreamApi> {
+class QuilStreamApi : public QuilStream {
 public:
     static constexpr std::size_t kDefaultQueueCapacity = 10000;
     static constexpr std::chrono::milliseconds kIdlePoll{100};

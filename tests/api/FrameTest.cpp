@@ -15,7 +15,10 @@ struct Sample {
     std::vector<uint32_t> list;
     std::vector<IdNameEntry> entries;
 
-    auto Tie() const { return std::tie(count, offset, factor, enabled, name, list, entries); }
+    static constexpr auto kFields = std::make_tuple(
+        Key("count", &Sample::count), Key("offset", &Sample::offset), Key("factor", &Sample::factor),
+        Key("enabled", &Sample::enabled), Key("name", &Sample::name), Key("list", &Sample::list),
+        Key("entries", &Sample::entries));
 };
 
 namespace Frame {

@@ -18,7 +18,8 @@ using ::Varkon::QUILApi::operator==;
 struct Block {
     uint32_t blockId;
     Bytes payload;
-    auto Tie() const { return std::tie(blockId, payload); }
+    static constexpr auto kFields =
+        std::make_tuple(Key("blockId", &Block::blockId), Key("payload", &Block::payload));
 };
 
 // A protocol whose callbacks record what they get and whose clock the test sets.

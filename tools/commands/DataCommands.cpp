@@ -1,6 +1,6 @@
 // quil profile, quil image, quil measure: what the sensor measures, on request.
 #include "Commands.h"
-#include "RecordJson.h"
+#include "api/RecordJson.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,6 +1,6 @@
 // quil info: who the sensor is.
 #include "Commands.h"
-#include "RecordJson.h"
+#include "api/RecordJson.h"
 
 #include <CLI/CLI.hpp>
 

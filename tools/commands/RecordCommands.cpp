@@ -1,7 +1,7 @@
 // quil record and quil replay: raw stream recordings in pcap, with a description file beside.
 #include "Commands.h"
 #include "Interruption.h"
-#include "Settings.h"
+#include "NamedSettings.h"
 #include "StreamCapture.h"
 
 #include <CLI/CLI.hpp>

@@ -2,8 +2,8 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Interruption.h"
-#include "RecordJson.h"
-#include "Settings.h"
+#include "api/RecordJson.h"
+#include "NamedSettings.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,6 +1,6 @@
 // quil setup: the sensor's stored parameter setups.
 #include "Commands.h"
-#include "RecordJson.h"
+#include "api/RecordJson.h"
 #include "ValueRules.h"
 
 #include <CLI/CLI.hpp>

@@ -1,7 +1,7 @@
 // quil stream: capture the sensor's UDP stream to a file.
 #include "Commands.h"
 #include "Interruption.h"
-#include "Settings.h"
+#include "NamedSettings.h"
 #include "StreamCapture.h"
 
 #include <CLI/CLI.hpp>

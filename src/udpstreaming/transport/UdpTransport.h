@@ -31,7 +31,7 @@ namespace Varkon::QUILApi::UdpStreaming::Transport {
 // was sent to (IP_PKTINFO).
 //
 // Open, Close and the buffer size operations must not run concurrently with a Receive.
-class UdpTransport : public IUdpTransport, public std::enable_shared_from_this<UdpTransport> {
+class UdpTransport : public IUdpTransport {
 public:
     static constexpr std::size_t kReceiveBufferSize = 2048;
     static constexpr std::chrono::milliseconds kReceiveWait{1000};

@@ -1,7 +1,7 @@
-#include "Settings.h"
+#include "NamedSettings.h"
 
 #include "Failure.h"
-#include "RecordJson.h"
+#include "api/RecordJson.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -16,7 +16,7 @@ using Rules = std::vector<ValueRule>;
 
 template <class T>
 std::function<void(Quil&, const json&)> Writer(void (Quil::*write)(const T&)) {
-    return [write](Quil& quil, const json& value) { (quil.*write)(value.get<T>()); };
+    return [write](Quil& quil, const json& value) { (quil.*write)(Varkon::QUILApi::FromPlainJson<T>(value)); };
 }
 
 template <class T>
@@ -219,7 +219,7 @@ std::vector<Setting> MakeSettings() {
         },
         [](Quil& q, const json& value) {
             q.SetProfileAlgorithmParams(q.GetProfileAlgorithm(),
-                                        value.get<Varkon::QUILApi::ProfileAlgorithmParams>());
+                                        Varkon::QUILApi::FromPlainJson<Varkon::QUILApi::ProfileAlgorithmParams>(value));
         },
         true,
         [](Quil& q) {

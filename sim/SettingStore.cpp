@@ -1,4 +1,4 @@
-#include "Setups.h"
+#include "SettingStore.h"
 
 #include "Description.h"
 #include "Refusal.h"
@@ -49,22 +49,22 @@ uint32_t SetupNumber(const json& value) {
 
 }  // namespace
 
-Settings::Settings(json description, json defaults)
+SettingStore::SettingStore(json description, json defaults)
     : description(std::move(description)), defaults(std::move(defaults)) {
     current = this->defaults;
     const auto storages = this->description["ParameterSetupMeta"]["numStorages"].get<uint32_t>();
     setups.assign(storages, CurrentSetup());
 }
 
-const json& Settings::Get(const std::string& resource) const {
+const json& SettingStore::Get(const std::string& resource) const {
     return current.at(resource);
 }
 
-void Settings::Set(const std::string& resource, const json& update) {
+void SettingStore::Set(const std::string& resource, const json& update) {
     current[resource] = CheckedUpdate(resource, current.at(resource), update, description, false);
 }
 
-const json& Settings::AlgorithmParams(uint32_t algorithmID) const {
+const json& SettingStore::AlgorithmParams(uint32_t algorithmID) const {
     const auto& all = current["ProfileAlgorithmParams"];
     const auto found = all.find(std::to_string(algorithmID));
     if (found == all.end()) {
@@ -73,7 +73,7 @@ const json& Settings::AlgorithmParams(uint32_t algorithmID) const {
     return *found;
 }
 
-void Settings::SetAlgorithmParams(uint32_t algorithmID, const json& params) {
+void SettingStore::SetAlgorithmParams(uint32_t algorithmID, const json& params) {
     const std::string id = std::to_string(algorithmID);
     json& all = current["ProfileAlgorithmParams"];
     if (!all.contains(id)) {
@@ -82,17 +82,17 @@ void Settings::SetAlgorithmParams(uint32_t algorithmID, const json& params) {
     all[id] = CheckedUpdate("ProfileAlgorithmParams", all[id], params, description, false, id);
 }
 
-bool Settings::Saved() const {
+bool SettingStore::Saved() const {
     return CurrentSetup() == setups[active];
 }
 
-void Settings::CheckSetupNumber(uint32_t setup) const {
+void SettingStore::CheckSetupNumber(uint32_t setup) const {
     if (setup >= setups.size()) {
         throw Refusal::InvalidArgument();
     }
 }
 
-void Settings::Activate(uint32_t setup) {
+void SettingStore::Activate(uint32_t setup) {
     CheckSetupNumber(setup);
     for (const auto& [name, body] : setups[setup].items()) {
         current[name] = body;
@@ -100,30 +100,30 @@ void Settings::Activate(uint32_t setup) {
     active = setup;
 }
 
-void Settings::Store(uint32_t setup) {
+void SettingStore::Store(uint32_t setup) {
     CheckSetupNumber(setup);
     setups[setup] = CurrentSetup();
 }
 
-void Settings::SetStartup(uint32_t setup) {
+void SettingStore::SetStartup(uint32_t setup) {
     CheckSetupNumber(setup);
     startup = setup;
 }
 
-const json& Settings::SetupContent(uint32_t setup) const {
+const json& SettingStore::SetupContent(uint32_t setup) const {
     CheckSetupNumber(setup);
     return setups[setup];
 }
 
-void Settings::Reset() {
+void SettingStore::Reset() {
     current = defaults;
 }
 
-json Settings::CurrentSetup() const {
+json SettingStore::CurrentSetup() const {
     return Subset(current, SetupResources());
 }
 
-std::string Settings::Blob() const {
+std::string SettingStore::Blob() const {
     return json{{"format", kAllFormat},
                 {"version", kBlobVersion},
                 {"device", Subset(current, DeviceResources())},
@@ -134,13 +134,13 @@ std::string Settings::Blob() const {
         .dump();
 }
 
-std::string Settings::SetupBlob(uint32_t setup) const {
+std::string SettingStore::SetupBlob(uint32_t setup) const {
     return json{{"format", kSetupFormat}, {"version", kBlobVersion}, {"setup", SetupContent(setup)}}
         .dump();
 }
 
 // Checks every resource of a setup in full; the parameters of every algorithm must be there.
-json Settings::CheckedSetup(const json& setup) const {
+json SettingStore::CheckedSetup(const json& setup) const {
     if (!setup.is_object() || setup.size() != SetupResources().size()) {
         throw Refusal::InvalidArgument();
     }
@@ -163,7 +163,7 @@ json Settings::CheckedSetup(const json& setup) const {
     return checked;
 }
 
-void Settings::Restore(const std::string& text, std::optional<uint32_t> setup) {
+void SettingStore::Restore(const std::string& text, std::optional<uint32_t> setup) {
     if (setup) {
         CheckSetupNumber(*setup);
         setups[*setup] = CheckedSetup(Member(ParseBlob(text, kSetupFormat), "setup"));

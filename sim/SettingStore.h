@@ -13,9 +13,9 @@ namespace Varkon::QUILApi::Sim {
 /// setups (the active one, the one loaded at start-up), and the settings blob that backs all of
 /// it up. Every change is checked (see CheckedUpdate); a refused change leaves everything as it
 /// was. Not thread-safe: the caller serialises.
-class Settings {
+class SettingStore {
 public:
-    Settings(nlohmann::json description, nlohmann::json defaults);
+    SettingStore(nlohmann::json description, nlohmann::json defaults);
 
     const nlohmann::json& Description() const { return description; }
 
