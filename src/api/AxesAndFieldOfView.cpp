@@ -11,7 +11,7 @@ uint32_t QuilApi::GetAxes() {
 }
 
 void QuilApi::SetAxes(const uint32_t& zAxisDefinitionID) {
-    Write("Axes", Frame::Object({{"zAxisDefinitionID", zAxisDefinitionID}}));
+    Write("Axes", ResourceFrame::Object({{"zAxisDefinitionID", zAxisDefinitionID}}));
 }
 
 FoV QuilApi::GetFoV() {

@@ -3,7 +3,7 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
+namespace ResourceFrame {
 
 template <>
 struct Schema<ProcessInterfaces> {
@@ -16,7 +16,7 @@ struct Schema<ProcessInterfacesMeta> {
         OptionalListField("iolProcessDataLayouts", &ProcessInterfacesMeta::iolProcessDataLayouts));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 ProcessInterfacesMeta QuilApi::GetProcessInterfacesMeta() {
     return Read<ProcessInterfacesMeta>("ProcessInterfacesMeta");

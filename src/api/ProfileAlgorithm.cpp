@@ -22,12 +22,12 @@ LimitRange ReadRange(const nlohmann::json& value, const std::string& key) {
 }
 
 nlohmann::json AlgorithmParameter(uint32_t algorithmID) {
-    return Frame::Object({{"algorithmID", algorithmID}});
+    return ResourceFrame::Object({{"algorithmID", algorithmID}});
 }
 
 }  // namespace
 
-namespace Frame {
+namespace ResourceFrame {
 
 template <>
 struct Schema<ParamsReply> {
@@ -44,7 +44,7 @@ struct Schema<ProfileAlgorithmLimits> {
                    ConvertedField("thresholdValue", &R::thresholdValue, ReadRange));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 uint32_t QuilApi::GetProfileAlgorithm() {
     return ReadField<uint32_t>("ProfileAlgorithm", "algorithmID");
@@ -84,7 +84,7 @@ void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID, const uint3
     const ProfileAlgorithmParams params{minPeakHeight, minPeakWidth, thresholdValue,
                                         thresholdTypeID};
     Write("ProfileAlgorithmParams",
-          Frame::Object({{"algorithmID", algorithmID}, {"params", WriteBody(params)}}));
+          ResourceFrame::Object({{"algorithmID", algorithmID}, {"params", WriteBody(params)}}));
 }
 
 }  // namespace Varkon::QUILApi

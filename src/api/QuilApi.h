@@ -172,10 +172,10 @@ private:
     std::unique_ptr<nlohmann::json> ReadData(const std::string& resource,
                                              const nlohmann::json& param = nullptr);
 
-    /// Reads a whole record (one with a Frame::Schema).
+    /// Reads a whole record (one with a ResourceFrame::Schema).
     template <class Record>
     Record Read(const std::string& resource, const nlohmann::json& param = nullptr) {
-        return Frame::FromJson<Record>(*ReadData(resource, param));
+        return ResourceFrame::FromJson<Record>(*ReadData(resource, param));
     }
 
     /// Reads the single field `key` of `resource`.

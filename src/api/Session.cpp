@@ -18,7 +18,7 @@ void QuilApi::Disconnect() {
 }
 
 void QuilApi::Login(const std::string& role, const std::string& password) {
-    nlohmann::json body = Frame::Object({{"role", role}});
+    nlohmann::json body = ResourceFrame::Object({{"role", role}});
     if (!password.empty()) {
         body["password"] = password;
     }
@@ -26,7 +26,7 @@ void QuilApi::Login(const std::string& role, const std::string& password) {
 }
 
 void QuilApi::Logout() {
-    Write(kRoleResource, Frame::Object({{"role", "observer"}}));
+    Write(kRoleResource, ResourceFrame::Object({{"role", "observer"}}));
 }
 
 }  // namespace Varkon::QUILApi

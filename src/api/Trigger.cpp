@@ -2,7 +2,7 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
+namespace ResourceFrame {
 
 template <>
 struct Schema<Trigger> {
@@ -17,10 +17,10 @@ struct Schema<TriggerLimits> {
                                                  OptionalField("maxSteps", &R::maxSteps, 0u));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 void QuilApi::TriggerFire(const uint32_t& count) {
-    Write("TriggerFire", Frame::Object({{"count", count}}));
+    Write("TriggerFire", ResourceFrame::Object({{"count", count}}));
 }
 
 Trigger QuilApi::GetTrigger() {
