@@ -1,16 +1,13 @@
 #pragma once
 
+#include "PacketEncoder.h"
 #include "Scene.h"
 
 #include <cstdint>
-#include <vector>
 
 namespace Varkon::QUILApi::Sim {
 
-using Bytes = std::vector<uint8_t>;
-
-/// Most payload bytes of one datagram (the receiver reads at most 2048 bytes, 8 of them header).
-constexpr std::size_t kMaxPacketPayload = 2040;
+constexpr std::size_t kMaxPacketPayload = PacketLayout::kMaxPayload;
 
 /// Block payload of data id 0, 50 bytes. Flags 1 to 6: configuration mode (always off), values
 /// valid, alarm, object present, and the two digital outputs (object present, alarm). Values 0
@@ -23,9 +20,5 @@ Bytes MeasurementPayload(const Frame& frame);
 /// valid, alarm, object present, configuration mode; the value at offset 6 is the frame index,
 /// the one at offset 18 the low 16 bits of the encoder.
 Bytes ProfilePayload(const Frame& frame, uint8_t dataId);
-
-/// The datagrams that carry one block: a single packet (kind 0) when the payload fits, else a
-/// first fragment (kind 1, frame count) and continuations (kind 2, frame index).
-std::vector<Bytes> Datagrams(uint32_t blockId, const Bytes& payload);
 
 }  // namespace Varkon::QUILApi::Sim
