@@ -1,7 +1,6 @@
-#include "TestSensor.h"
+#include "SensorServer.h"
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/ip/udp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -27,7 +26,7 @@ using nlohmann::json;
 
 class Session;
 
-class TestSensor::Impl {
+class SensorServer::Impl {
 public:
     Impl(const std::string& address, Options options)
         : address(address),
@@ -56,21 +55,16 @@ public:
     }
 
     void Accept();
-    void Record(std::vector<std::string>& log, std::string text) {
+    // Calls the handler in `slot` as it is now, outside the lock.
+    template <class Slot, class... Args>
+    void Tell(const Slot& slot, Args&&... args) {
+        Slot current;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            log.push_back(std::move(text));
-        }
-        changed.notify_all();
-    }
-    void Handle(Connection& connection, const std::string& text) {
-        Handler current;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            current = handler;
+            current = slot;
         }
         if (current) {
-            current(connection, text);
+            current(std::forward<Args>(args)...);
         }
     }
     void SetOpen(const std::shared_ptr<Session>& session);
@@ -103,18 +97,14 @@ public:
     mutable std::condition_variable changed;
     Handler handler;
     ConnectionHandler connectionHandler;
-    std::vector<std::string> received;
-    std::vector<std::string> handshakes;
+    HandshakeHandler handshakeHandler;
     std::map<Session*, std::weak_ptr<Session>> openSessions;
-    std::map<std::string, json> resources;
-    std::map<std::string, json> errors;  // resource -> [code, details]
-    uint32_t nextSessionId = 17;
 };
 
-// One connection, driven entirely on the sensor's single I/O thread.
+// One connection, driven entirely on the server's single I/O thread.
 class Session : public Connection, public std::enable_shared_from_this<Session> {
 public:
-    Session(tcp::socket socket, TestSensor::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {
+    Session(tcp::socket socket, SensorServer::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {
         boost::system::error_code error;
         // Replies followed at once by further messages must not wait for the client's ACK.
         beast::get_lowest_layer(ws).socket().set_option(tcp::no_delay(true), error);
@@ -189,7 +179,7 @@ private:
         std::string raw(asio::buffers_begin(requestBuffer.data()),
                         asio::buffers_begin(requestBuffer.data()) + bytes);
         requestBuffer.consume(bytes);
-        sensor->Record(sensor->handshakes, raw);
+        sensor->Tell(sensor->handshakeHandler, raw);
         if (!sensor->options.answerHandshake) {
             // Keep the connection (and this session) alive without answering.
             idle = std::make_shared<asio::steady_timer>(ws.get_executor(), std::chrono::hours(1));
@@ -244,8 +234,8 @@ private:
                           }
                           std::string text = beast::buffers_to_string(self->readBuffer.data());
                           self->readBuffer.consume(self->readBuffer.size());
-                          self->sensor->Record(self->sensor->received, text);
-                          self->sensor->Handle(*self, text);
+                          self->sensor->Tell(self->sensor->handler,
+                                             static_cast<Connection&>(*self), text);
                           self->Read();
                       });
     }
@@ -304,7 +294,7 @@ private:
     }
 
     websocket::stream<beast::tcp_stream> ws;
-    TestSensor::Impl* sensor;
+    SensorServer::Impl* sensor;
     asio::streambuf requestBuffer;
     beast::flat_buffer readBuffer;
     std::deque<Outgoing> outgoing;
@@ -313,7 +303,7 @@ private:
     std::string peer;
 };
 
-void TestSensor::Impl::SetOpen(const std::shared_ptr<Session>& session) {
+void SensorServer::Impl::SetOpen(const std::shared_ptr<Session>& session) {
     ConnectionHandler observer;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -326,7 +316,7 @@ void TestSensor::Impl::SetOpen(const std::shared_ptr<Session>& session) {
     }
 }
 
-void TestSensor::Impl::SetClosed(Session* session) {
+void SensorServer::Impl::SetClosed(Session* session) {
     ConnectionHandler observer;
     bool wasOpen = false;
     {
@@ -340,7 +330,7 @@ void TestSensor::Impl::SetClosed(Session* session) {
     }
 }
 
-void TestSensor::Impl::Accept() {
+void SensorServer::Impl::Accept() {
     acceptor->async_accept([this](boost::system::error_code error, tcp::socket socket) {
         if (error) {
             return;
@@ -350,139 +340,68 @@ void TestSensor::Impl::Accept() {
     });
 }
 
-TestSensor::TestSensor(const std::string& address) : TestSensor(address, Options{}) {}
+SensorServer::SensorServer(const std::string& address) : SensorServer(address, Options{}) {}
 
-TestSensor::TestSensor(const std::string& address, Options options)
+SensorServer::SensorServer(const std::string& address, Options options)
     : impl(std::make_unique<Impl>(address, options)) {
-    impl->handler = [this](Connection& connection, const std::string& text) {
-        AnswerByDefault(connection, text);
-    };
     impl->Start();
 }
 
-TestSensor::~TestSensor() {
+SensorServer::~SensorServer() {
     impl->Stop();
 }
 
-void TestSensor::Stop() {
+void SensorServer::Stop() {
     impl->Stop();
 }
 
-void TestSensor::SetHandler(Handler handler) {
+void SensorServer::SetHandler(Handler handler) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->handler = std::move(handler);
 }
 
-void TestSensor::SetConnectionHandler(ConnectionHandler handler) {
+void SensorServer::SetConnectionHandler(ConnectionHandler handler) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->connectionHandler = std::move(handler);
 }
 
-void TestSensor::SetResource(const std::string& name, json data) {
+void SensorServer::SetHandshakeHandler(HandshakeHandler handler) {
     std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->resources[name] = std::move(data);
+    impl->handshakeHandler = std::move(handler);
 }
 
-json TestSensor::GetResource(const std::string& name) const {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    const auto found = impl->resources.find(name);
-    return found == impl->resources.end() ? json() : found->second;
+const std::string& SensorServer::Address() const {
+    return impl->address;
 }
 
-void TestSensor::SetError(const std::string& name, const std::string& code, json details) {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->errors[name] = json::array({code, std::move(details)});
-}
-
-void TestSensor::ClearError(const std::string& name) {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->errors.erase(name);
-}
-
-void TestSensor::SetNextSessionId(uint32_t id) {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->nextSessionId = id;
-}
-
-void TestSensor::AnswerByDefault(Connection& connection, const std::string& text) {
-    const json request = json::parse(text, nullptr, false);
-    if (!request.is_object()) {
-        return;
-    }
-    const std::string type = request.value("msgType", "");
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    if (type == "CONNECT") {
-        json reply = {{"msgID", request.value("msgID", json())},
-                      {"msgType", "ACK"},
-                      {"sessionID", impl->nextSessionId++}};
-        connection.Send(reply.dump());
-        return;
-    }
-    if (type == "DISCONNECT") {
-        connection.Send(Ack(request));
-        return;
-    }
-    const json data = request.value("msgData", json::array());
-    if (!data.is_array() || data.empty() || !data[0].is_string()) {
-        connection.Send(Err(request, "InvalidArgument"));
-        return;
-    }
-    const std::string name = data[0];
-    if (const auto error = impl->errors.find(name); error != impl->errors.end()) {
-        connection.Send(Err(request, error->second[0], error->second[1]));
-        return;
-    }
-    if (type == "GET") {
-        const auto found = impl->resources.find(name);
-        connection.Send(found == impl->resources.end() ? Err(request, "InvalidArgument")
-                                                       : Ack(request, found->second));
-    } else if (type == "SET") {
-        impl->resources[name] = data.size() > 1 ? data[1] : json();
-        connection.Send(Ack(request));
-    }
-}
-
-std::vector<std::string> TestSensor::Received() const {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    return impl->received;
-}
-
-std::vector<std::string> TestSensor::Handshakes() const {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    return impl->handshakes;
-}
-
-bool TestSensor::WaitForReceived(std::size_t count, std::chrono::milliseconds limit) const {
-    return impl->WaitUntil(limit, [this, count] { return impl->received.size() >= count; });
-}
-
-std::size_t TestSensor::OpenConnections() const {
+std::size_t SensorServer::OpenConnections() const {
     std::lock_guard<std::mutex> lock(impl->mutex);
     return impl->openSessions.size();
 }
 
-bool TestSensor::WaitForOpenConnections(std::size_t count, std::chrono::milliseconds limit) const {
+bool SensorServer::WaitForOpenConnections(std::size_t count,
+                                          std::chrono::milliseconds limit) const {
     return impl->WaitUntil(limit, [this, count] { return impl->openSessions.size() == count; });
 }
 
-void TestSensor::Broadcast(const std::string& text) {
+void SensorServer::Broadcast(const std::string& text) {
     for (const auto& session : impl->OpenSessions()) {
         static_cast<Connection&>(*session).Send(text);
     }
 }
 
-void TestSensor::CloseAll() {
+void SensorServer::CloseAll() {
     for (const auto& session : impl->OpenSessions()) {
         static_cast<Connection&>(*session).Close();
     }
 }
 
-bool TestSensor::Flood(const std::string& text, std::size_t count,
-                       std::chrono::milliseconds limit) {
+bool SensorServer::Flood(const std::string& text, std::size_t count,
+                         std::chrono::milliseconds limit) {
     const auto sessions = impl->OpenSessions();
     auto pending = std::make_shared<std::size_t>(sessions.size());
     for (const auto& session : sessions) {
-        // The pong comes on the sensor's thread; the count is guarded by the sensor's mutex.
+        // The pong comes on the server's thread; the count is guarded by the server's mutex.
         session->Flood(text, count, [this, pending] {
             {
                 std::lock_guard<std::mutex> lock(impl->mutex);
@@ -494,21 +413,7 @@ bool TestSensor::Flood(const std::string& text, std::size_t count,
     return impl->WaitUntil(limit, [pending] { return *pending == 0; });
 }
 
-void TestSensor::SendDatagram(uint16_t port, const std::vector<uint8_t>& datagram) {
-    asio::io_context context;
-    const auto address = asio::ip::make_address(impl->address);
-    asio::ip::udp::socket socket(context, asio::ip::udp::endpoint(address, 0));
-    socket.send_to(asio::buffer(datagram), asio::ip::udp::endpoint(address, port));
-}
-
-std::string TestSensor::NestedAck(const json& request, std::size_t levels) {
-    const std::string name = Ack(request, 0);  // the reply with a placeholder for the data
-    const std::size_t at = name.rfind(",0]");
-    return name.substr(0, at + 1) + std::string(levels, '[') + std::string(levels, ']') +
-           name.substr(at + 2);
-}
-
-std::string TestSensor::Ack(const json& request, const json& data) {
+std::string SensorServer::Ack(const json& request, const json& data) {
     json reply = {{"msgID", request.value("msgID", json())}, {"msgType", "ACK"}};
     if (request.contains("msgData") && request["msgData"].is_array() &&
         !request["msgData"].empty()) {
@@ -521,7 +426,7 @@ std::string TestSensor::Ack(const json& request, const json& data) {
     return reply.dump();
 }
 
-std::string TestSensor::Err(const json& request, const std::string& code, const json& details) {
+std::string SensorServer::Err(const json& request, const std::string& code, const json& details) {
     json name = "";
     if (request.contains("msgData") && request["msgData"].is_array() &&
         !request["msgData"].empty()) {
