@@ -7,8 +7,6 @@
 
 namespace Varkon::QUILApi::Sim {
 
-constexpr std::size_t kMaxPacketPayload = PacketLayout::kMaxPayload;
-
 /// Block payload of data id 0, 50 bytes. Flags 1 to 6: configuration mode (always off), values
 /// valid, alarm, object present, and the two digital outputs (object present, alarm). Values 0
 /// to 3 are the measurement values of the frame, 4 to 6 are 0.

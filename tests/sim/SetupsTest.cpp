@@ -208,7 +208,7 @@ TEST(SimSceneTest, AWeakLaserLineLosesPoints) {
 }
 
 TEST(SimPacketsTest, BlocksLargerThanADatagramAreCutIntoFrames) {
-    const Sim::Bytes payload(2 * Sim::kMaxPacketPayload + 5, 0xAB);
+    const Sim::Bytes payload(2 * Sim::PacketLayout::kMaxPayload + 5, 0xAB);
     const auto datagrams = Sim::Datagrams(0x01020304, payload);
     ASSERT_EQ(datagrams.size(), 3u);
     EXPECT_EQ(datagrams[0].size(), 2048u);
@@ -217,7 +217,7 @@ TEST(SimPacketsTest, BlocksLargerThanADatagramAreCutIntoFrames) {
               (Sim::Bytes{4, 3, 2, 1, 1, 0, 3, 0}));  // first fragment of 3 frames
     EXPECT_EQ((Sim::Bytes(datagrams[2].begin(), datagrams[2].begin() + 8)),
               (Sim::Bytes{4, 3, 2, 1, 2, 0, 2, 0}));  // continuation, frame index 2
-    const auto single = Sim::Datagrams(7, Sim::Bytes(Sim::kMaxPacketPayload, 1));
+    const auto single = Sim::Datagrams(7, Sim::Bytes(Sim::PacketLayout::kMaxPayload, 1));
     ASSERT_EQ(single.size(), 1u);
     EXPECT_EQ(single[0][4], 0);
 }
