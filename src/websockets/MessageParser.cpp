@@ -1,6 +1,7 @@
 #include "websockets/MessageParser.h"
 
 #include <stdexcept>
+#include <string>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -11,7 +12,7 @@ namespace {
 // miscounts is no JSON and fails to parse anyway. One pass over the bytes costs a small part of
 // the parse; a parser callback, the other way to count, slows the parse of a profile's
 // thousands of numbers by about 40 %.
-bool NestedDeeperThan(const std::string& text, int limit) {
+bool NestedDeeperThan(std::string_view text, int limit) {
     int depth = 0;
     bool inString = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -37,12 +38,12 @@ bool NestedDeeperThan(const std::string& text, int limit) {
 
 }  // namespace
 
-nlohmann::json ParseMessage(const std::string& text) {
+nlohmann::json ParseMessage(std::string_view text) {
     if (NestedDeeperThan(text, kMaxMessageDepth)) {
         throw std::length_error("Message nested deeper than " + std::to_string(kMaxMessageDepth) +
                                 " levels.");
     }
-    return nlohmann::json::parse(text);
+    return nlohmann::json::parse(text.begin(), text.end());
 }
 
 }  // namespace Varkon::QUILApi::WebSockets
