@@ -156,7 +156,7 @@ std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsig
     } handBack{*this};
     // Expected before it is sent, so that no reply can come too early to be kept.
     inbox.Expect(MessageId(request));
-    webSocket->Send(std::move(text));
+    webSocket->SendFromIo(std::move(text));
     while (!inbox.Settled() && Clock::now() < deadline) {
         ioContext.run_one_until(deadline);
     }

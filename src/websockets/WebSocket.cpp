@@ -169,11 +169,15 @@ void WebSocket::OnRead(beast::error_code error, std::size_t) {
 
 void WebSocket::Send(std::string text) {
     asio::post(strand, [self = shared_from_this(), text = std::move(text)]() mutable {
-        self->outgoing.push_back(std::move(text));
-        if (self->outgoing.size() == 1) {
-            self->StartWrite();
-        }
+        self->SendFromIo(std::move(text));
     });
+}
+
+void WebSocket::SendFromIo(std::string text) {
+    outgoing.push_back(std::move(text));
+    if (outgoing.size() == 1) {
+        StartWrite();
+    }
 }
 
 void WebSocket::StartWrite() {

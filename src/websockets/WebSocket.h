@@ -58,6 +58,9 @@ public:
     bool IsLost() const { return lost; }
     /// Queues `text` as one text message; returns without waiting for the write.
     virtual void Send(std::string text);
+    /// As Send, but starts the write on the calling thread instead of posting it to the I/O. Only
+    /// for the thread that runs the I/O while no other thread runs it.
+    void SendFromIo(std::string text);
     virtual void SetOnMessage(MessageHandler handler);
     virtual void SetOnClose(CloseHandler handler);
     /// Called on the I/O thread once when the connection is lost (see IsLost). Set before
