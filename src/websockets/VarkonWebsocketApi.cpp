@@ -14,6 +14,8 @@ namespace {
 constexpr const char* kSubprotocol = "VWS";
 // How long a destroyed channel waits for the sensor to answer its close.
 constexpr auto kShutdownLimit = std::chrono::milliseconds(1000);
+// How often the I/O thread looks whether the request that drives the I/O has ended.
+constexpr auto kLookAgain = std::chrono::milliseconds(20);
 // The connection and handshake of Connect.
 constexpr auto kConnectLimit = std::chrono::milliseconds(30000);
 
@@ -29,8 +31,9 @@ VarkonWebsocketApi::VarkonWebsocketApi(const std::string& host)
           while (!ending) {
               if (requestDrives || Clock::now() < handBackAt) {
                   // No notification when a request ends: a wake-up per request would cost
-                  // back-to-back requests a thread switch each.
-                  ioChanged.wait_until(lock, requestDrives ? Clock::now() + kHandBack
+                  // back-to-back requests a thread switch each. While one drives, looks again
+                  // seldom, as each look may interrupt it on a shared core.
+                  ioChanged.wait_until(lock, requestDrives ? Clock::now() + kLookAgain
                                                            : handBackAt);
                   continue;
               }
