@@ -160,6 +160,9 @@ public:
     unsigned short GetStreamPort() override;
     std::vector<std::string> DiagnoseStream() override;
 
+    void SetRequestTimeout(std::chrono::milliseconds timeout) override;
+    void SetAutoReconnect(bool enabled) override;
+
     /// @throws std::out_of_range "Field <key> missing in response."
     void CheckField(const nlohmann::json& data, const std::string& key) const;
 
