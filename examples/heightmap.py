@@ -1,0 +1,45 @@
+"""Captures 1000 profiles from a virtual sensor and draws them as a height map (heightmap.png).
+
+    PYTHONPATH=build/python /usr/bin/python3 examples/heightmap.py [OUTPUT.png [ADDRESS [PORT]]]
+
+The virtual sensor runs in this process on port 80 of ADDRESS (127.0.0.77; port 80 needs root)
+and streams to the UDP port PORT (5077); with a real sensor, connect to its address instead and
+leave the VirtualSensor out.
+"""
+
+import sys
+
+import matplotlib
+
+matplotlib.use("Agg")  # draws into files, no display needed
+import matplotlib.pyplot as plt  # noqa: E402
+import numpy as np  # noqa: E402
+
+import quil  # noqa: E402
+from quil.sim import VirtualSensor  # noqa: E402
+
+
+def main(output: str, address: str, port: int) -> None:
+    with VirtualSensor(address=address, profile_rate=500) as sensor:
+        with quil.connect(sensor.address, udp_port=port) as client:
+            client.login("operator", "operator")
+            with client.stream(data_ids=[1]) as stream:
+                profiles = list(stream.profiles(timeout=2.0, count=1000))
+                lost = stream.statistics()["blocksLost"]
+
+    # Channel 0 holds heights in hundredths of a millimetre, 0 where the line gave no point.
+    heights = quil.stack(profiles).astype(np.float32) / 100.0
+    heights[heights == 0] = np.nan
+    figure, axes = plt.subplots(figsize=(8, 6))
+    image = axes.imshow(heights, aspect="auto", cmap="viridis", interpolation="nearest")
+    axes.set_xlabel("point")
+    axes.set_ylabel("profile")
+    axes.set_title(f"{len(profiles)} profiles, {lost} blocks lost")
+    figure.colorbar(image, ax=axes, label="height (mm)")
+    figure.savefig(output, dpi=100)
+    print(f"{output}: {heights.shape[0]} profiles of {heights.shape[1]} points")
+
+
+if __name__ == "__main__":
+    arguments = sys.argv[1:] + ["heightmap.png", "127.0.0.77", "5077"][len(sys.argv) - 1:]
+    main(arguments[0], arguments[1], int(arguments[2]))

@@ -1,0 +1,56 @@
+"""quil: the client of a networked 2D laser profile sensor, in Python.
+
+>>> import quil
+>>> with quil.connect("127.0.0.1", udp_port=5000) as client:
+...     client.login("operator", "operator")
+...     with client.stream(data_ids=[1]) as stream:
+...         heights = quil.stack(stream.profiles(timeout=1.0, count=1000))
+
+Every operation of the C++ client is a method of :class:`Client` in snake_case; records are
+classes with the C++ members as attributes; profile samples and images are numpy arrays.
+"""
+
+from . import errors
+from ._quil import (  # noqa: F401
+    __version__,
+    Client, Stream, StreamSession, Replay, RecordingReader, RecordedDatagram,
+    ProfileIterator, MeasurementIterator, ErrorIterator,
+    PacketErrorType, QueueOverflowPolicy,
+    IdNameEntry, SensorMetaData, Network, Timeserver, ProcessInterfaces, ProcessInterfacesMeta,
+    UDPMeta, UDPStreamData, LaserPowerMeta, LaserPowerLimits, ExposureTimeLimits,
+    ExposureTimeMeta, Trigger, TriggerLimits, TriggerModeEntry, TriggerMeta, Resolution,
+    ResolutionLimits, Resampling, ResamplingMeta, ProfileFilter, ProfileFilterMeta,
+    ProfileAlgorithmMeta, ProfileAlgorithmParams, ProfileAlgorithmParamsMeta, LimitRange,
+    ThresholdTypeEntry, ProfileAlgorithmLimits, ProfileAlgorithmParamsLimits, AxesMeta, FoV,
+    FoVDistance, FoVLimits, FoVMeta, ActiveSetup, MeasurementValues, MeasurementMeta,
+    MeasurementTypeEntry, MeasurementValuesMeta, Profile, AugmentedProfile, ProfileMeta, Image,
+    ImageMeta, StreamMeasurement, StreamProfile, StreamError,
+    stack,
+)
+from .errors import (  # noqa: F401
+    QuilError, ConnectionError, TimeoutError, FileError, SensorError, InvalidArgumentError,
+    ReplyError, MissingError, StateError,
+)
+
+
+def connect(host: str, udp_port: int = 5000) -> Client:
+    """A client of the sensor at ``host``, connected; its stream receives on ``udp_port``.
+
+    Use it in a ``with`` block, which disconnects at its end.
+    """
+    client = Client(host, udp_port)
+    try:
+        client.connect()
+    except BaseException:
+        client.close()
+        raise
+    return client
+
+
+def open_recording(path: str, speed: float = 1.0, port: int = 0, loop: bool = False) -> Replay:
+    """A recording (a pcap capture) played back, read like a live stream.
+
+    Use it in a ``with`` block, which starts the replay and closes it at its end. ``speed`` 0
+    replays as fast as possible.
+    """
+    return Replay(path, speed=speed, port=port, loop=loop)

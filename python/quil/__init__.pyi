@@ -1,0 +1,738 @@
+"""Type stubs of the quil package: the client of a networked 2D laser profile sensor."""
+
+import enum
+from typing import Any, Iterator, Optional, Sequence, TypeVar, Iterable
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+from . import errors as errors
+from . import sim as sim
+from .errors import (
+    ConnectionError as ConnectionError,
+    FileError as FileError,
+    InvalidArgumentError as InvalidArgumentError,
+    MissingError as MissingError,
+    QuilError as QuilError,
+    ReplyError as ReplyError,
+    SensorError as SensorError,
+    StateError as StateError,
+    TimeoutError as TimeoutError,
+)
+
+__version__: str
+
+_R = TypeVar("_R", bound="_Record")
+
+class _Record:
+    """A record of the library: attributes named after the C++ members, keyword construction
+    (fields not given keep their defaults), equality of all fields, and dict conversion."""
+
+    _fields: tuple[str, ...]
+    def to_dict(self) -> dict[str, Any]:
+        """The fields as a dict, in declaration order; nested records become dicts too and
+        samples stay numpy arrays."""
+    @classmethod
+    def from_dict(cls: type[_R], fields: dict[str, Any]) -> _R:
+        """A record from a dict that has every field (as to_dict gives). Raises MissingError
+        (a KeyError) for a missing field and TypeError for an unknown one."""
+    def __eq__(self, other: object) -> bool: ...
+
+class PacketErrorType(enum.IntEnum):
+    """Kind of a problem of the stream (StreamError.type)."""
+
+    PacketsLost = 0
+    UnexpectedBlockId = 1
+    DuplicateBlockId = 2
+    FragmentTimeout = 3
+    InvalidPacket = 4
+    EmptyContent = 5
+    StreamingTaskException = 7
+
+class QueueOverflowPolicy(enum.IntEnum):
+    """What a full queue of the stream does with a new entry."""
+
+    DropOldest = 0
+    DropNew = 1
+
+class IdNameEntry(_Record):
+    id: int
+    name: str
+    def __init__(self, *, id: int = ..., name: str = ...) -> None: ...
+
+class SensorMetaData(_Record):
+    sensorType: str
+    serialNumber: str
+    vendorName: str
+    aggregateVersion: str
+    controllerVersions: str
+    def __init__(self, *, sensorType: str = ..., serialNumber: str = ..., vendorName: str = ..., aggregateVersion: str = ..., controllerVersions: str = ...) -> None: ...
+
+class Network(_Record):
+    useDHCP: bool
+    staticIP: str
+    subnetMask: str
+    gateway: str
+    macAdress: str
+    def __init__(self, *, useDHCP: bool = ..., staticIP: str = ..., subnetMask: str = ..., gateway: str = ..., macAdress: str = ...) -> None: ...
+
+class Timeserver(_Record):
+    useNTP: bool
+    ntpServers: list[str]
+    def __init__(self, *, useNTP: bool = ..., ntpServers: Sequence[str] = ...) -> None: ...
+
+class ProcessInterfaces(_Record):
+    enableModbus: bool
+    enableOPCUA: bool
+    realtimeProtocolID: int
+    enableUDPStreaming: bool
+    udpDestinationIP: str
+    udpDestinationPort: int
+    iolProcessDataLayout: int
+    def __init__(self, *, enableModbus: bool = ..., enableOPCUA: bool = ..., realtimeProtocolID: int = ..., enableUDPStreaming: bool = ..., udpDestinationIP: str = ..., udpDestinationPort: int = ..., iolProcessDataLayout: int = ...) -> None: ...
+
+class ProcessInterfacesMeta(_Record):
+    availableRTEthProtocols: list[IdNameEntry]
+    iolProcessDataLayouts: list[IdNameEntry]
+    def __init__(self, *, availableRTEthProtocols: Sequence[IdNameEntry | dict[str, Any]] = ..., iolProcessDataLayouts: Sequence[IdNameEntry | dict[str, Any]] = ...) -> None: ...
+
+class UDPMeta(_Record):
+    data: list[IdNameEntry]
+    def __init__(self, *, data: Sequence[IdNameEntry | dict[str, Any]] = ...) -> None: ...
+
+class UDPStreamData(_Record):
+    enabledDataIDs: list[int]
+    def __init__(self, *, enabledDataIDs: Sequence[int] = ...) -> None: ...
+
+class LaserPowerMeta(_Record):
+    FactorUnit: str
+    FactorPrec: float
+    def __init__(self, *, FactorUnit: str = ..., FactorPrec: float = ...) -> None: ...
+
+class LaserPowerLimits(_Record):
+    minFactor: float
+    maxFactor: float
+    predefinedFactors: list[float]
+    def __init__(self, *, minFactor: float = ..., maxFactor: float = ..., predefinedFactors: Sequence[float] = ...) -> None: ...
+
+class ExposureTimeLimits(_Record):
+    minTime: int
+    maxTime: int
+    def __init__(self, *, minTime: int = ..., maxTime: int = ...) -> None: ...
+
+class ExposureTimeMeta(_Record):
+    timeUnit: str
+    def __init__(self, *, timeUnit: str = ...) -> None: ...
+
+class Trigger(_Record):
+    triggerMode: int
+    modeOption: int
+    triggerTime: int
+    encoderSteps: int
+    def __init__(self, *, triggerMode: int = ..., modeOption: int = ..., triggerTime: int = ..., encoderSteps: int = ...) -> None: ...
+
+class TriggerLimits(_Record):
+    minTime: int
+    maxTime: int
+    minSteps: int
+    maxSteps: int
+    def __init__(self, *, minTime: int = ..., maxTime: int = ..., minSteps: int = ..., maxSteps: int = ...) -> None: ...
+
+class TriggerModeEntry(_Record):
+    id: int
+    name: str
+    options: list[int]
+    def __init__(self, *, id: int = ..., name: str = ..., options: Sequence[int] = ...) -> None: ...
+
+class TriggerMeta(_Record):
+    timeUnit: str
+    triggerModes: list[TriggerModeEntry]
+    options: list[IdNameEntry]
+    def __init__(self, *, timeUnit: str = ..., triggerModes: Sequence[TriggerModeEntry | dict[str, Any]] = ..., options: Sequence[IdNameEntry | dict[str, Any]] = ...) -> None: ...
+
+class Resolution(_Record):
+    xResolution: int
+    zResolution: int
+    def __init__(self, *, xResolution: int = ..., zResolution: int = ...) -> None: ...
+
+class ResolutionLimits(_Record):
+    xResolution: list[int]
+    zResolution: list[int]
+    def __init__(self, *, xResolution: Sequence[int] = ..., zResolution: Sequence[int] = ...) -> None: ...
+
+class Resampling(_Record):
+    enabled: bool
+    gridValue: float
+    def __init__(self, *, enabled: bool = ..., gridValue: float = ...) -> None: ...
+
+class ResamplingMeta(_Record):
+    gridUnit: str
+    gridPrec: int
+    minGridValue: float
+    maxGridValue: float
+    def __init__(self, *, gridUnit: str = ..., gridPrec: int = ..., minGridValue: float = ..., maxGridValue: float = ...) -> None: ...
+
+class ProfileFilter(_Record):
+    movingAverageEnabled: bool
+    movingAverageLength: int
+    def __init__(self, *, movingAverageEnabled: bool = ..., movingAverageLength: int = ...) -> None: ...
+
+class ProfileFilterMeta(_Record):
+    movingAverageMinimumLength: int
+    movingAverageMaximumLength: int
+    def __init__(self, *, movingAverageMinimumLength: int = ..., movingAverageMaximumLength: int = ...) -> None: ...
+
+class ProfileAlgorithmMeta(_Record):
+    algorithms: list[IdNameEntry]
+    def __init__(self, *, algorithms: Sequence[IdNameEntry | dict[str, Any]] = ...) -> None: ...
+
+class ProfileAlgorithmParams(_Record):
+    minPeakHeight: int
+    minPeakWidth: int
+    thresholdValue: int
+    thresholdTypeID: int
+    def __init__(self, *, minPeakHeight: int = ..., minPeakWidth: int = ..., thresholdValue: int = ..., thresholdTypeID: int = ...) -> None: ...
+
+class ProfileAlgorithmParamsMeta(_Record):
+    minPeakHeightUnit: str
+    minPeakWidthUnit: str
+    thresholdValueUnit: str
+    def __init__(self, *, minPeakHeightUnit: str = ..., minPeakWidthUnit: str = ..., thresholdValueUnit: str = ...) -> None: ...
+
+class LimitRange(_Record):
+    min: int
+    max: int
+    def __init__(self, *, min: int = ..., max: int = ...) -> None: ...
+
+class ThresholdTypeEntry(_Record):
+    typeID: int
+    typeName: str
+    def __init__(self, *, typeID: int = ..., typeName: str = ...) -> None: ...
+
+class ProfileAlgorithmLimits(_Record):
+    minPeakHeight: LimitRange
+    minPeakWidth: LimitRange
+    thresholdValue: LimitRange
+    thresholdType: list[ThresholdTypeEntry]
+    def __init__(self, *, minPeakHeight: LimitRange | dict[str, Any] = ..., minPeakWidth: LimitRange | dict[str, Any] = ..., thresholdValue: LimitRange | dict[str, Any] = ..., thresholdType: Sequence[ThresholdTypeEntry | dict[str, Any]] = ...) -> None: ...
+
+class ProfileAlgorithmParamsLimits(_Record):
+    algorithmID: int
+    limits: ProfileAlgorithmLimits
+    def __init__(self, *, algorithmID: int = ..., limits: ProfileAlgorithmLimits | dict[str, Any] = ...) -> None: ...
+
+class AxesMeta(_Record):
+    zAxisDefinitions: list[IdNameEntry]
+    def __init__(self, *, zAxisDefinitions: Sequence[IdNameEntry | dict[str, Any]] = ...) -> None: ...
+
+class FoV(_Record):
+    limitLeft: float
+    limitRight: float
+    offset: float
+    height: float
+    def __init__(self, *, limitLeft: float = ..., limitRight: float = ..., offset: float = ..., height: float = ...) -> None: ...
+
+class FoVDistance(_Record):
+    limitLeft: float
+    limitRight: float
+    near: float
+    far: float
+    def __init__(self, *, limitLeft: float = ..., limitRight: float = ..., near: float = ..., far: float = ...) -> None: ...
+
+class FoVLimits(_Record):
+    maxXMinus: float
+    maxXPlus: float
+    minWidth: float
+    minHeight: float
+    maxHeight: float
+    minDistance: float
+    maxDistance: float
+    def __init__(self, *, maxXMinus: float = ..., maxXPlus: float = ..., minWidth: float = ..., minHeight: float = ..., maxHeight: float = ..., minDistance: float = ..., maxDistance: float = ...) -> None: ...
+
+class FoVMeta(_Record):
+    xUnit: str
+    zUnit: str
+    xPrec: int
+    zPrec: int
+    def __init__(self, *, xUnit: str = ..., zUnit: str = ..., xPrec: int = ..., zPrec: int = ...) -> None: ...
+
+class ActiveSetup(_Record):
+    active: int
+    saved: bool
+    def __init__(self, *, active: int = ..., saved: bool = ...) -> None: ...
+
+class MeasurementValues(_Record):
+    qualityID: int
+    configmode: bool
+    valuesAreValid: bool
+    alarm: bool
+    digitalOuts: list[bool]
+    EncoderValue: int
+    measrate: float
+    timestamp: int
+    values: list[float]
+    def __init__(self, *, qualityID: int = ..., configmode: bool = ..., valuesAreValid: bool = ..., alarm: bool = ..., digitalOuts: Sequence[bool] = ..., EncoderValue: int = ..., measrate: float = ..., timestamp: int = ..., values: Sequence[float] = ...) -> None: ...
+
+class MeasurementMeta(_Record):
+    timestampUnits: list[str]
+    qualityValues: list[IdNameEntry]
+    measrateUnit: str
+    measratePrec: int
+    def __init__(self, *, timestampUnits: Sequence[str] = ..., qualityValues: Sequence[IdNameEntry | dict[str, Any]] = ..., measrateUnit: str = ..., measratePrec: int = ...) -> None: ...
+
+class MeasurementTypeEntry(_Record):
+    toolID: int
+    modeName: str
+    toolName: str
+    userDefinedName: str
+    unit: str
+    prec: float
+    min: float
+    max: float
+    def __init__(self, *, toolID: int = ..., modeName: str = ..., toolName: str = ..., userDefinedName: str = ..., unit: str = ..., prec: float = ..., min: float = ..., max: float = ...) -> None: ...
+
+class MeasurementValuesMeta(_Record):
+    types: list[MeasurementTypeEntry]
+    def __init__(self, *, types: Sequence[MeasurementTypeEntry | dict[str, Any]] = ...) -> None: ...
+
+class Profile(_Record):
+    qualityID: int
+    timestamp: int
+    prec: int
+    xStart: int
+    length: int
+    xValues: NDArray[np.int32]
+    zValues: NDArray[np.int32]
+    def __init__(self, *, qualityID: int = ..., timestamp: int = ..., prec: int = ..., xStart: int = ..., length: int = ..., xValues: ArrayLike = ..., zValues: ArrayLike = ...) -> None: ...
+
+class AugmentedProfile(_Record):
+    qualityID: int
+    timestamp: int
+    prec: int
+    xStart: int
+    length: int
+    xValues: NDArray[np.int32]
+    zValues: NDArray[np.int32]
+    brightness: NDArray[np.int32]
+    def __init__(self, *, qualityID: int = ..., timestamp: int = ..., prec: int = ..., xStart: int = ..., length: int = ..., xValues: ArrayLike = ..., zValues: ArrayLike = ..., brightness: ArrayLike = ...) -> None: ...
+
+class ProfileMeta(_Record):
+    maxLength: int
+    xUnit: str
+    zUnit: str
+    def __init__(self, *, maxLength: int = ..., xUnit: str = ..., zUnit: str = ...) -> None: ...
+
+class Image(_Record):
+    roiHeight: int
+    roiWidth: int
+    rowOffset: int
+    columnOffset: int
+    rowBinning: int
+    colBinning: int
+    pixels: NDArray[np.uint8]
+    def __init__(self, *, roiHeight: int = ..., roiWidth: int = ..., rowOffset: int = ..., columnOffset: int = ..., rowBinning: int = ..., colBinning: int = ..., pixels: ArrayLike = ...) -> None: ...
+    def to_array(self) -> NDArray[np.uint8]:
+        """The pixels as a 2-D array of roiHeight // rowBinning rows and roiWidth // colBinning
+        columns.
+
+        Raises InvalidArgumentError when the pixel count does not fit that shape."""
+
+class ImageMeta(_Record):
+    sensorHeight: int
+    sensorWidth: int
+    maxROIPixels: int
+    def __init__(self, *, sensorHeight: int = ..., sensorWidth: int = ..., maxROIPixels: int = ...) -> None: ...
+
+class StreamMeasurement(_Record):
+    blockId: int
+    qualityID: int
+    flags: list[bool]
+    EncoderValue: int
+    measrate: float
+    timestamp: int
+    values: list[float]
+    def __init__(self, *, blockId: int = ..., qualityID: int = ..., flags: Sequence[bool] = ..., EncoderValue: int = ..., measrate: float = ..., timestamp: int = ..., values: Sequence[float] = ...) -> None: ...
+
+class StreamProfile(_Record):
+    blockId: int
+    flags: list[bool]
+    qualityID: int
+    field6: int
+    timestamp: int
+    field18: int
+    pointCount: int
+    channel0: NDArray[np.uint16]
+    channel1: NDArray[np.uint16]
+    channel2: NDArray[np.uint16]
+    hasChannel1: bool
+    hasChannel2: bool
+    def __init__(self, *, blockId: int = ..., flags: Sequence[bool] = ..., qualityID: int = ..., field6: int = ..., timestamp: int = ..., field18: int = ..., pointCount: int = ..., channel0: ArrayLike = ..., channel1: ArrayLike = ..., channel2: ArrayLike = ..., hasChannel1: bool = ..., hasChannel2: bool = ...) -> None: ...
+
+class StreamError(_Record):
+    blockId: int
+    type: PacketErrorType
+    message: str
+    def __init__(self, *, blockId: int = ..., type: PacketErrorType = ..., message: str = ...) -> None: ...
+
+
+def connect(host: str, udp_port: int = 5000) -> Client:
+    """A client of the sensor at ``host`` (TCP port 80), connected; its stream receives on the
+    local UDP port ``udp_port``. Use it in a ``with`` block, which disconnects at its end.
+
+    Raises ConnectionError "Could not connect to host <host>" when the sensor cannot be reached.
+    """
+
+def open_recording(path: str, speed: float = 1.0, port: int = 0, loop: bool = False) -> Replay:
+    """A pcap recording played back through the stream's decoding and queues. In a ``with``
+    block the replay starts, and closes at its end. ``speed``: 1 as recorded, 0 as fast as
+    possible; ``port``: only datagrams to this UDP port (0: the port the description names)."""
+
+def stack(profiles: Iterable[StreamProfile], channel: int = 0, width: int = 0) -> NDArray[np.uint16]:
+    """Channel ``channel`` of each profile as one row of a 2-D uint16 array (a height map for
+    channel 0). ``width`` 0: as wide as the longest profile; shorter rows end in zeros."""
+
+
+class Client:
+    """A client of one sensor. Every operation blocks until the sensor answers or its time limit
+    passes (the GIL is released meanwhile) and raises the package's exceptions with the
+    library's texts. After its ``with`` block every operation raises StateError."""
+
+    closed: bool
+    def __init__(self, host: str, udp_port: int = 5000) -> None:
+        """A client of the sensor at ``host``; contacts nothing until connect()."""
+    def __enter__(self) -> Client: ...
+    def __exit__(self, *args: object) -> None:
+        """Disconnects and closes the client."""
+    def close(self) -> None:
+        """Disconnects and closes the client; later operations raise StateError."""
+    # Session and roles
+    def connect(self) -> None:
+        """Opens the connection and the session (again, after a lost connection)."""
+    def disconnect(self) -> None:
+        """Ends the session and closes the connection. Never raises."""
+    def login(self, role: str, password: str = "") -> None:
+        """Takes ``role`` ("operator", "maintenance"); SensorError on a wrong password."""
+    def logout(self) -> None:
+        """Returns to the role "observer"."""
+    def get_sensor_meta_data(self) -> SensorMetaData:
+        """The sensor's identity; missing version texts read as "-"."""
+    # Network and time server
+    def get_network(self) -> Network:
+        """The sensor's network settings."""
+    def set_network(self, *args: Any, **kwargs: Any) -> None:
+        """set_network(network) or set_network(use_dhcp, static_ip, subnet_mask, gateway):
+        writes the network settings; macAdress is never sent."""
+    def get_timeserver_meta(self) -> int:
+        """The number of time server entries the sensor supports."""
+    def get_timeserver(self) -> Timeserver:
+        """The time server settings."""
+    def set_timeserver(self, *args: Any, **kwargs: Any) -> None:
+        """set_timeserver(timeserver) or set_timeserver(use_ntp, ntp_servers)."""
+    # Process interfaces and UDP output
+    def get_process_interfaces_meta(self) -> ProcessInterfacesMeta:
+        """The choices for the process interfaces."""
+    def get_process_interfaces(self) -> ProcessInterfaces:
+        """The process interfaces and the UDP output; absent keys read as defaults."""
+    def set_process_interfaces(self, *args: Any, **kwargs: Any) -> None:
+        """set_process_interfaces(process_interfaces) or set_process_interfaces(enable_modbus,
+        enable_opcua, realtime_protocol_id, enable_udp_streaming, udp_destination_ip,
+        udp_destination_port, iol_process_data_layout); members this library does not know are
+        kept."""
+    def get_udp_meta(self) -> UDPMeta:
+        """The kinds of data the UDP output can carry."""
+    def get_udp_stream_data(self) -> UDPStreamData:
+        """The data ids the UDP output carries."""
+    def set_udp_stream_data(self, udp_stream_data: UDPStreamData) -> None:
+        """Selects the data ids of the UDP output."""
+    # Laser power and exposure time
+    def get_laser_power(self) -> float:
+        """The laser power factor."""
+    def set_laser_power(self, factor: float) -> None:
+        """Sets the laser power factor."""
+    def get_laser_power_meta(self) -> LaserPowerMeta:
+        """Unit and precision of the laser power factor."""
+    def get_laser_power_limits(self) -> LaserPowerLimits:
+        """Permitted laser power factors."""
+    def get_exposure_time(self) -> int:
+        """The exposure time."""
+    def set_exposure_time(self, exposure_time: int) -> None:
+        """Sets the exposure time (needs "maintenance")."""
+    def get_exposure_time_limits(self) -> ExposureTimeLimits:
+        """Permitted exposure times."""
+    def get_exposure_time_meta(self) -> ExposureTimeMeta:
+        """Unit of the exposure time."""
+    # Trigger
+    def trigger_fire(self, count: int) -> None:
+        """Fires ``count`` software triggers."""
+    def get_trigger(self) -> Trigger:
+        """How the sensor is triggered."""
+    def set_trigger(self, *args: Any, **kwargs: Any) -> None:
+        """set_trigger(trigger) or set_trigger(trigger_mode, mode_option, trigger_time,
+        encoder_steps)."""
+    def get_trigger_limits(self) -> TriggerLimits:
+        """Permitted trigger values."""
+    def get_trigger_meta(self) -> TriggerMeta:
+        """Description of the trigger settings."""
+    # Resolution, resampling and profile filter
+    def get_resolution(self) -> Resolution:
+        """Resolution along x and z."""
+    def set_resolution(self, *args: Any, **kwargs: Any) -> None:
+        """set_resolution(resolution) or set_resolution(x_resolution, z_resolution)."""
+    def get_resolution_limits(self) -> ResolutionLimits:
+        """The resolutions the sensor offers."""
+    def get_resampling_enabled(self) -> bool:
+        """Only "enabled" of the resampling."""
+    def get_resampling(self) -> Resampling:
+        """Resampling of profiles onto a grid."""
+    def set_resampling(self, *args: Any, **kwargs: Any) -> None:
+        """set_resampling(resampling) or set_resampling(enabled, grid_value)."""
+    def get_resampling_meta(self) -> ResamplingMeta:
+        """Unit, precision and range of the grid."""
+    def get_profile_filter(self) -> ProfileFilter:
+        """The moving-average profile filter."""
+    def set_profile_filter(self, *args: Any, **kwargs: Any) -> None:
+        """set_profile_filter(profile_filter) or set_profile_filter(moving_average_enabled,
+        moving_average_length)."""
+    def get_profile_filter_enabled(self) -> bool:
+        """Only "movingAverageEnabled" of the profile filter."""
+    def get_profile_filter_meta(self) -> ProfileFilterMeta:
+        """Permitted filter lengths."""
+    # Profile algorithm
+    def get_profile_algorithm(self) -> int:
+        """The selected profile algorithm's id."""
+    def set_profile_algorithm(self, algorithm_id: int) -> None:
+        """Selects a profile algorithm."""
+    def get_profile_algorithm_meta(self) -> ProfileAlgorithmMeta:
+        """The profile algorithms the sensor offers."""
+    def get_profile_algorithm_params_limits(self, algorithm_id: int) -> ProfileAlgorithmParamsLimits:
+        """Limits of one algorithm's parameters."""
+    def get_profile_algorithm_params_meta(self) -> ProfileAlgorithmParamsMeta:
+        """Units of the algorithm parameters."""
+    def get_profile_algorithm_params(self, algorithm_id: int) -> ProfileAlgorithmParams:
+        """The parameters of algorithm ``algorithm_id``."""
+    def set_profile_algorithm_params(self, *args: Any, **kwargs: Any) -> None:
+        """set_profile_algorithm_params(algorithm_id, params) or
+        set_profile_algorithm_params(algorithm_id, min_peak_height, min_peak_width,
+        threshold_value, threshold_type_id)."""
+    # Axes and field of view
+    def get_axes_meta(self) -> AxesMeta:
+        """The z-axis definitions the sensor offers."""
+    def get_axes(self) -> int:
+        """The z-axis definition's id."""
+    def set_axes(self, z_axis_definition_id: int) -> None:
+        """Selects the z-axis definition."""
+    def get_fov(self) -> FoV:
+        """The field of view by offset and height."""
+    def set_fov(self, *args: Any, **kwargs: Any) -> None:
+        """set_fov(fov) or set_fov(limit_left, limit_right, offset, height)."""
+    def get_fov_distance(self) -> FoVDistance:
+        """The field of view by near and far distance."""
+    def set_fov_distance(self, *args: Any, **kwargs: Any) -> None:
+        """set_fov_distance(fov_distance) or set_fov_distance(limit_left, limit_right, near,
+        far)."""
+    def get_fov_limits(self) -> FoVLimits:
+        """Limits of the field of view."""
+    def get_fov_meta(self) -> FoVMeta:
+        """Units and precisions of the field of view."""
+    # Settings backup and restore
+    def read_all_settings(self) -> str:
+        """The settings of all setups as one opaque text."""
+    def read_single_setting(self, num_setup: int) -> str:
+        """The settings of setup ``num_setup`` as one opaque text."""
+    def write_all_settings(self, blob: str) -> None:
+        """Writes a text read with read_all_settings back, in blocks the sensor accepts."""
+    def write_single_setting(self, blob: str, num_setup: int) -> None:
+        """Writes a text read with read_single_setting back into setup ``num_setup``."""
+    # Parameter setups
+    def get_startup_setup(self) -> int:
+        """The setup loaded at start-up."""
+    def set_startup_setup(self, num_setup: int) -> None:
+        """Chooses the setup loaded at start-up."""
+    def set_active_setup(self, active: int) -> None:
+        """Activates a setup."""
+    def store_to_setup(self, num_setup: int) -> None:
+        """Stores the current settings into setup ``num_setup``."""
+    def all_settings_reset(self) -> None:
+        """Resets all settings."""
+    def get_parameter_setup(self, num_setup: int) -> str:
+        """The content of setup ``num_setup`` as compact JSON text."""
+    def get_parameter_setup_meta(self) -> int:
+        """The number of setup storages."""
+    def get_active_setup(self) -> ActiveSetup:
+        """The active parameter setup."""
+    # Measurement values
+    def get_measurement_values(self) -> MeasurementValues:
+        """The latest measurement result."""
+    def get_measurement_meta(self) -> MeasurementMeta:
+        """Units and quality names of the measurement values."""
+    def get_measurement_values_meta(self) -> MeasurementValuesMeta:
+        """The configured measurement tools."""
+    # Profiles and images
+    def get_profile(self) -> Profile:
+        """The latest profile; xValues and zValues are int32 arrays."""
+    def get_profile_meta(self) -> ProfileMeta:
+        """Length limit and units of profiles."""
+    def get_augmented_profile(self) -> AugmentedProfile:
+        """The latest profile with brightness values."""
+    def get_image(self) -> Image:
+        """The camera image; Image.to_array() gives it as a 2-D uint8 array."""
+    def get_image_meta(self) -> ImageMeta:
+        """Size of the camera sensor."""
+    def save_image(self, file_name: str, image: Image) -> None:
+        """Writes ``image`` as a binary grey map (PGM); needs no connection. FileError when
+        the file cannot be written, InvalidArgumentError for a binning of 0."""
+    # Beyond the sensor's resources
+    def get_host(self) -> str:
+        """The sensor's host, as given."""
+    def get_stream_port(self) -> int:
+        """The local UDP port of the stream, as given."""
+    def diagnose_stream(self) -> list[str]:
+        """Likely reasons, in words, why the stream receives nothing; empty when none."""
+    def describe_sensor_for_recording(self, settings: str = "") -> str:
+        """A JSON text describing the sensor, for Stream.start_recording's sensor_description."""
+    def get_stream(self) -> Stream:
+        """The client's stream (the same one on every call); nothing arrives unless the
+        sensor's output is aimed at it (see stream())."""
+    def stream(self, port: Optional[int] = None, data_ids: Sequence[int] = (1,),
+               local_address: str = "") -> StreamSession:
+        """The client's stream as a ``with`` block: starts it and aims the sensor's UDP output
+        at ``local_address``:``port`` (default: this host's address towards the sensor and the
+        client's UDP port) with ``data_ids``; puts the output back at the end. Needs the role
+        "operator" or higher."""
+
+
+class Stream:
+    """The sensor's UDP stream, filed into three bounded queues (profiles, measurements,
+    errors). Waits release the GIL and look for Ctrl-C every 100 ms."""
+
+    def start(self) -> None:
+        """Starts (or resumes) filing received data into the queues."""
+    def stop(self) -> None:
+        """Stops filing."""
+    def close(self) -> None:
+        """Ends the receiver and closes the socket; the queues stay readable."""
+    def get_queue_capacity(self) -> int:
+        """Most entries each queue keeps."""
+    def set_queue_capacity(self, capacity: int) -> None:
+        """Sets the capacity of the queues."""
+    def get_queue_overflow_policy(self) -> QueueOverflowPolicy:
+        """What a full queue does with a new entry."""
+    def set_queue_overflow_policy(self, policy: QueueOverflowPolicy) -> None:
+        """Sets what a full queue does with a new entry."""
+    def get_receive_buffer_size(self) -> int:
+        """The socket's receive buffer in bytes, as the system applied it."""
+    def set_receive_buffer_size(self, bytes: int) -> None:
+        """Asks for a receive buffer of ``bytes``."""
+    def has_error(self) -> bool:
+        """Whether the error queue holds an entry."""
+    def pop_error(self) -> StreamError:
+        """The oldest error; MissingError "Error queue is empty." without one."""
+    def has_measurement(self) -> bool:
+        """Whether the measurement queue holds an entry."""
+    def pop_measurement(self) -> StreamMeasurement:
+        """The oldest measurement; MissingError "Measurement queue is empty." without one."""
+    def get_measurement_count(self) -> int:
+        """Measurements queued."""
+    def clear_measurements(self) -> None:
+        """Empties the measurement queue."""
+    def has_profile(self) -> bool:
+        """Whether the profile queue holds an entry."""
+    def pop_profile(self) -> StreamProfile:
+        """The oldest profile; MissingError "Profile queue is empty." without one."""
+    def get_profile_count(self) -> int:
+        """Profiles queued."""
+    def clear_profiles(self) -> None:
+        """Empties the profile queue."""
+    def pop_profile_for(self, timeout: float) -> Optional[StreamProfile]:
+        """The oldest profile, waiting up to ``timeout`` seconds; None when none came (at once
+        on a stream that is not started)."""
+    def pop_measurement_for(self, timeout: float) -> Optional[StreamMeasurement]:
+        """The oldest measurement, waiting up to ``timeout`` seconds; None when none came."""
+    def pop_error_for(self, timeout: float) -> Optional[StreamError]:
+        """The oldest error, waiting up to ``timeout`` seconds; None when none came."""
+    def wait_for_data(self, timeout: float) -> bool:
+        """Waits up to ``timeout`` seconds until any queue holds an entry."""
+    def profiles(self, timeout: float = 1.0, count: Optional[int] = None) -> ProfileIterator:
+        """Iterates over the profiles as they arrive: each step waits up to ``timeout``
+        seconds; the iteration ends when none came, or after ``count`` profiles."""
+    def measurements(self, timeout: float = 1.0, count: Optional[int] = None) -> MeasurementIterator:
+        """Iterates over the measurements, as profiles() does over profiles."""
+    def errors(self, timeout: float = 0.0, count: Optional[int] = None) -> ErrorIterator:
+        """Iterates over the stream's problems, as profiles() does over profiles."""
+    def statistics(self) -> dict[str, int]:
+        """The counters since creation or reset_statistics(), by name, and the receive buffer
+        asked for and granted."""
+    def get_statistics(self) -> dict[str, int]:
+        """The same as statistics()."""
+    def reset_statistics(self) -> None:
+        """Starts a new count."""
+    def start_recording(self, path: str, description_path: str = "", sensor_description: str = "",
+                        buffer_datagrams: int = 8192) -> None:
+        """Records every datagram received while started into the pcap file ``path``, with a
+        JSON description file beside it. StateError when already recording, FileError when a
+        file cannot be opened."""
+    def stop_recording(self) -> dict[str, Any]:
+        """Ends the recording; its status (datagramsWritten, datagramsDropped, error, ...)."""
+    def get_recording_status(self) -> dict[str, Any]:
+        """The status of the running recording, or of the last one."""
+
+class StreamSession(Stream):
+    """Client.stream(): the client's stream with the sensor's output aimed at it for a ``with``
+    block."""
+
+    local_address: str
+    def __enter__(self) -> StreamSession:
+        """Starts the stream and aims the sensor's output (StateError when already open)."""
+    def __exit__(self, *args: object) -> None:
+        """Stops the stream and puts the sensor's output settings back."""
+    def restore(self) -> None:
+        """Puts the output back now, as the end of the ``with`` block does."""
+
+class Replay(Stream):
+    """A recording played back, read like a live stream (see open_recording)."""
+
+    description: str
+    def __init__(self, path: str, speed: float = 1.0, port: int = 0, loop: bool = False) -> None:
+        """Opens the capture; FileError "Could not open recording <path>: ..." on failure."""
+    def __enter__(self) -> Replay:
+        """Starts the replay."""
+    def __exit__(self, *args: object) -> None:
+        """Closes the replay's stream."""
+    def replay_statistics(self) -> dict[str, Any]:
+        """What the replay has read from the capture (recordsRead, datagramsReplayed, ...)."""
+    def wait_until_finished(self, timeout: float) -> bool:
+        """Waits up to ``timeout`` seconds until the capture has been replayed to its end."""
+
+class ProfileIterator(Iterator[StreamProfile]):
+    def __next__(self) -> StreamProfile: ...
+
+class MeasurementIterator(Iterator[StreamMeasurement]):
+    def __next__(self) -> StreamMeasurement: ...
+
+class ErrorIterator(Iterator[StreamError]):
+    def __next__(self) -> StreamError: ...
+
+class RecordedDatagram:
+    """One UDP datagram of a capture, as captured."""
+
+    timeNanoseconds: int
+    senderAddress: int
+    senderPort: int
+    receiverAddress: int
+    receiverPort: int
+    wireSize: int
+    bytes: bytes
+
+class RecordingReader(Iterator[RecordedDatagram]):
+    """The raw datagrams of a capture, in order."""
+
+    def __init__(self, path: str, port: int = 0) -> None:
+        """Opens the capture; FileError on failure."""
+    def __next__(self) -> RecordedDatagram:
+        """The next datagram; FileError "Recording <path> is damaged: ..." on a damaged one."""
+    def next(self) -> Optional[RecordedDatagram]:
+        """The next datagram, or None at the end."""
+    def rewind(self) -> None:
+        """Reads again from the start."""
+    def statistics(self) -> dict[str, Any]:
+        """The capture's counters."""

@@ -1,0 +1,163 @@
+// What every source of the Python module includes first: pybind11 with numpy, the library's
+// header, and integer conversions that refuse instead of wrapping.
+//
+// pybind11's own integer conversion turns an out-of-range value into a failed overload match,
+// reported as a TypeError that never says "out of range"; floats and bools would be taken as
+// integers in some paths. The casters below take only ints (and objects with __index__, such as
+// numpy's integer scalars), and raise OverflowError for a value outside the C++ type's range.
+// They must be seen before any conversion of these types is instantiated, in every source file
+// of the module, hence this header first.
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <quil/Quil.h>
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <string>
+#include <type_traits>
+
+namespace pybind11::detail {
+
+template <class T>
+struct CheckedIntegerCaster {
+    PYBIND11_TYPE_CASTER(T, const_name("int"));
+
+    bool load(handle source, bool /*convert*/) {
+        if (!source || PyBool_Check(source.ptr()) || PyFloat_Check(source.ptr())) {
+            return false;
+        }
+        object number = reinterpret_steal<object>(PyNumber_Index(source.ptr()));
+        if (!number) {
+            PyErr_Clear();
+            return false;
+        }
+        int overflow = 0;
+        const long long signedValue = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+        if (signedValue == -1 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return false;
+        }
+        if (overflow < 0 || (overflow == 0 && !Fits(signedValue))) {
+            OutOfRange(number);
+        }
+        if (overflow > 0) {
+            if (std::is_signed_v<T>) {
+                OutOfRange(number);
+            }
+            const unsigned long long unsignedValue = PyLong_AsUnsignedLongLong(number.ptr());
+            if (PyErr_Occurred() ||
+                unsignedValue > static_cast<unsigned long long>(std::numeric_limits<T>::max())) {
+                PyErr_Clear();
+                OutOfRange(number);
+            }
+            value = static_cast<T>(unsignedValue);
+            return true;
+        }
+        value = static_cast<T>(signedValue);
+        return true;
+    }
+
+    static handle cast(T source, return_value_policy, handle) {
+        if constexpr (std::is_signed_v<T>) {
+            return PyLong_FromLongLong(static_cast<long long>(source));
+        } else {
+            return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(source));
+        }
+    }
+
+private:
+    static bool Fits(long long v) {
+        if constexpr (std::is_signed_v<T>) {
+            return v >= static_cast<long long>(std::numeric_limits<T>::min()) &&
+                   v <= static_cast<long long>(std::numeric_limits<T>::max());
+        } else {
+            return v >= 0 && static_cast<unsigned long long>(v) <=
+                                 static_cast<unsigned long long>(std::numeric_limits<T>::max());
+        }
+    }
+
+    [[noreturn]] static void OutOfRange(const object& number) {
+        const std::string text = str(number).cast<std::string>() + " is out of range (" +
+                                 std::to_string(std::numeric_limits<T>::min()) + " to " +
+                                 std::to_string(std::numeric_limits<T>::max()) + ")";
+        PyErr_SetString(PyExc_OverflowError, text.c_str());
+        throw error_already_set();
+    }
+};
+
+template <>
+class type_caster<unsigned char> : public CheckedIntegerCaster<unsigned char> {};
+template <>
+class type_caster<unsigned short> : public CheckedIntegerCaster<unsigned short> {};
+template <>
+class type_caster<unsigned int> : public CheckedIntegerCaster<unsigned int> {};
+template <>
+class type_caster<unsigned long> : public CheckedIntegerCaster<unsigned long> {};
+template <>
+class type_caster<int> : public CheckedIntegerCaster<int> {};
+template <>
+class type_caster<long> : public CheckedIntegerCaster<long> {};
+
+}  // namespace pybind11::detail
+
+namespace QuilPython {
+
+namespace py = pybind11;
+using namespace Varkon::QUILApi;
+using namespace Varkon::QUILApi::UdpStreaming;
+
+/// Runs `call` without the GIL, so that other Python threads go on while it blocks. Arguments
+/// are converted before and results after, with the GIL held.
+template <class Call>
+auto WithoutGil(Call&& call) {
+    py::gil_scoped_release release;
+    return call();
+}
+
+/// Waits up to `seconds` (negative: without limit) by calling `slice(limit)` with the GIL
+/// released for at most 100 ms at a time, and checks for signals between the slices, so that
+/// Ctrl-C raises KeyboardInterrupt within a slice. `slice` returns whether the wait is over.
+template <class Slice>
+bool WaitInSlices(double seconds, Slice&& slice) {
+    using namespace std::chrono;
+    constexpr milliseconds kSlice{100};
+    const bool limited = seconds >= 0;
+    const auto deadline =
+        steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(
+                                  limited ? std::min(seconds, 1e9) : 0.0));
+    for (;;) {
+        milliseconds limit = kSlice;
+        if (limited) {
+            const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+            limit = std::max(milliseconds(0), std::min(kSlice, left));
+        }
+        bool done = false;
+        {
+            py::gil_scoped_release release;
+            done = slice(limit);
+        }
+        if (done) {
+            return true;
+        }
+        if (PyErr_CheckSignals() != 0) {
+            throw py::error_already_set();
+        }
+        if (limited && steady_clock::now() >= deadline) {
+            return false;
+        }
+    }
+}
+
+// The parts of the module, each in its own file.
+void BindErrors(py::module_& m);
+void BindRecords(py::module_& m);
+void BindClient(py::module_& m);
+void BindStream(py::module_& m);
+void BindSim(py::module_& m);
+
+}  // namespace QuilPython

@@ -1,0 +1,133 @@
+"""The stream from Python: iteration, numpy data, waits, Ctrl-C, recordings, and a capture
+compared with the command-line tool's reading of it."""
+
+import json
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import quil
+
+COUNTERS = ["datagramsReceived", "bytesReceived", "datagramsTooShort", "datagramsUnknownKind",
+            "datagramsTooLong", "measurementBlocks", "profileBlocks1", "profileBlocks2",
+            "profileBlocks3", "blocksUnknownDataId", "blocksEmpty", "blocksLost",
+            "blocksDuplicated", "blocksOutOfOrder", "fragmentedBlocksTimedOut", "decodeFailures",
+            "errorsDropped", "measurementsDropped", "profilesDropped", "kernelDrops",
+            "receiveBufferRequested", "receiveBufferGranted"]
+
+
+def tool() -> str:
+    found = os.environ.get("QUIL_TOOL") or str(
+        pathlib.Path(__file__).parents[2] / "build" / "tools" / "quil")
+    if not os.access(found, os.X_OK):
+        pytest.skip("the command-line tool is not built")
+    return found
+
+
+@pytest.fixture
+def operator(client):
+    client.login("operator", "operator")
+    return client
+
+
+def test_session_aims_the_output_and_puts_it_back(operator):
+    before = operator.get_process_interfaces(), operator.get_udp_stream_data()
+    with operator.stream(data_ids=[3]) as stream:
+        assert operator.get_process_interfaces().udpDestinationPort == operator.get_stream_port()
+        profiles = list(stream.profiles(timeout=2.0, count=50))
+        statistics = stream.statistics()
+    assert (operator.get_process_interfaces(), operator.get_udp_stream_data()) == before
+    assert len(profiles) == 50
+    first = profiles[0]
+    assert isinstance(first, quil.StreamProfile) and first.hasChannel1 and first.hasChannel2
+    for channel in (first.channel0, first.channel1, first.channel2):
+        assert channel.dtype == np.uint16 and channel.shape == (first.pointCount,)
+    assert list(statistics) == COUNTERS
+    assert statistics["profileBlocks3"] >= 50
+    heights = quil.stack(profiles)
+    assert heights.dtype == np.uint16 and heights.shape == (50, first.pointCount)
+    assert np.array_equal(heights[7], profiles[7].channel0)
+    assert np.array_equal(quil.stack(profiles, channel=2, width=10)[3], profiles[3].channel2[:10])
+
+
+def test_measurements_and_errors_iterate_too(operator, sensor):
+    sensor.set_faults(datagram_loss=0.3)
+    with operator.stream(data_ids=[0]) as stream:
+        measurements = list(stream.measurements(timeout=2.0, count=30))
+        errors = list(stream.errors(timeout=2.0, count=3))
+    assert len(measurements) == 30 and isinstance(measurements[0], quil.StreamMeasurement)
+    assert len(errors) == 3
+    assert errors[0].type is quil.PacketErrorType.PacketsLost
+
+
+@pytest.mark.parametrize("started", [False, True])
+def test_waits_end_at_their_time_limit_or_at_once_on_a_stopped_stream(client, started):
+    stream = client.get_stream()  # the output is not aimed here: nothing arrives
+    if started:
+        stream.start()
+    begin = time.monotonic()
+    assert stream.pop_profile_for(0.3) is None
+    assert list(stream.profiles(timeout=0.3)) == []
+    assert stream.wait_for_data(0.3) is False
+    elapsed = time.monotonic() - begin
+    assert (0.85 < elapsed < 3.0) if started else (elapsed < 0.3)
+
+
+def test_ctrl_c_interrupts_a_long_wait(client):
+    stream = client.get_stream()
+    stream.start()
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+    begin = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        for _ in stream.profiles(timeout=30.0):
+            pass
+    assert time.monotonic() - begin < 1.5
+    timer.join()
+
+
+def test_capture_equals_the_tools_reading_of_its_recording(operator, tmp_path):
+    capture = tmp_path / "line.pcap"
+    stream = operator.get_stream()
+    stream.start_recording(str(capture))
+    with operator.stream(data_ids=[1]) as session:
+        live = list(session.profiles(timeout=2.0, count=200))
+    status = stream.stop_recording()
+    assert len(live) == 200 and status["datagramsWritten"] >= 200 and not status["error"]
+
+    out = tmp_path / "line.jsonl"
+    run = subprocess.run([tool(), "stream", "--from", str(capture), "--format", "jsonl",
+                          "-o", str(out), "--allow-loss"], capture_output=True, text=True,
+                         timeout=60)
+    assert run.returncode == 0, run.stderr
+    lines = [json.loads(line) for line in out.read_text().splitlines()]
+    assert len(lines) >= len(live)
+    for profile, line in zip(live, lines):
+        assert (profile.blockId, profile.timestamp) == (line["blockId"], line["timestamp"])
+        assert profile.channel0.tolist() == line["channel0"]
+        assert profile.channel1.tolist() == line["channel1"]
+
+    with quil.open_recording(str(capture), speed=0) as replay:
+        replayed = list(replay.profiles(timeout=2.0, count=len(live)))
+        assert replay.wait_until_finished(5.0)
+        assert replay.replay_statistics()["datagramsReplayed"] == status["datagramsWritten"]
+        assert json.loads(replay.description)
+    assert np.array_equal(quil.stack(replayed), quil.stack(live))
+    assert sum(1 for _ in quil.RecordingReader(str(capture))) == status["datagramsWritten"]
+
+
+def test_the_height_map_example_writes_a_png(tmp_path):
+    example = pathlib.Path(__file__).parents[2] / "examples" / "heightmap.py"
+    png = tmp_path / "map.png"
+    run = subprocess.run([sys.executable, str(example), str(png), "127.0.20.59", "31198"],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == f"{png}: 1000 profiles of 640 points\n"
+    assert png.read_bytes().startswith(b"\x89PNG")
