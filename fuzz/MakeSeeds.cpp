@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     // A block of three frames arriving out of order, then one whose last frame never comes
     // and which times out when the next block arrives 1.2 s later.
     Sim::Bytes large = profile;
-    while (large.size() <= 2 * Sim::kMaxPacketPayload) {
+    while (large.size() <= 2 * Sim::PacketLayout::kMaxPayload) {
         large.insert(large.end(), profile.begin() + 24, profile.end());
     }
     const auto first = Sim::Datagrams(4, large);

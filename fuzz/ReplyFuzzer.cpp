@@ -10,7 +10,6 @@
 #include "websockets/Inbox.h"
 #include "websockets/Protocol.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,7 +35,7 @@ public:
                 // Dropped, as the connection's read loop drops a text its owner refuses.
             }
         }
-        return inbox.Wait(std::chrono::steady_clock::now());
+        return inbox.Take();
     }
 
 private:

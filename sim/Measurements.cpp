@@ -42,24 +42,24 @@ json Timestamp(uint64_t timeUs) {
 
 }  // namespace
 
-json ProfileBody(const Frame& frame, bool withBrightness) {
+json ProfileBody(const Acquired& acquired, bool withBrightness) {
     json points = json::array();
     json brightness = json::array();
     int32_t xStart = 0;
     uint32_t length = 0;
-    for (std::size_t i = 0; i < frame.x.size(); ++i) {
-        if (!frame.valid[i]) {
+    for (std::size_t i = 0; i < acquired.x.size(); ++i) {
+        if (!acquired.valid[i]) {
             continue;
         }
         if (length++ == 0) {
-            xStart = Hundredths(frame.x[i]);
+            xStart = Hundredths(acquired.x[i]);
         }
-        points.push_back(Hundredths(frame.x[i]));
-        points.push_back(Hundredths(frame.z[i]));
-        brightness.push_back(frame.brightness[i]);
+        points.push_back(Hundredths(acquired.x[i]));
+        points.push_back(Hundredths(acquired.z[i]));
+        brightness.push_back(acquired.brightness[i]);
     }
-    json body = {{"qualityID", frame.quality},
-                 {"timestamp", Timestamp(frame.timeUs)},
+    json body = {{"qualityID", acquired.quality},
+                 {"timestamp", Timestamp(acquired.timeUs)},
                  {"prec", Geometry::precision},
                  {"xStart", xStart},
                  {"length", length},
@@ -70,23 +70,23 @@ json ProfileBody(const Frame& frame, bool withBrightness) {
     return body;
 }
 
-json MeasurementValuesBody(const Frame& frame) {
+json MeasurementValuesBody(const Acquired& acquired) {
     json values = json::array();
-    for (double value : frame.values) {
+    for (double value : acquired.values) {
         if (std::isnan(value)) {
             values.push_back("NaN");
         } else {
             values.push_back(std::round(value * 100.0) / 100.0);
         }
     }
-    return {{"qualityID", frame.quality},
+    return {{"qualityID", acquired.quality},
             {"configmode", false},
-            {"valuesAreValid", frame.quality != 2},
-            {"alarm", frame.alarm},
-            {"digitalOuts", {frame.objectPresent, frame.alarm}},
-            {"EncoderValue", frame.encoder},
-            {"measrate", frame.rate},
-            {"timestamp", Timestamp(frame.timeUs)},
+            {"valuesAreValid", acquired.quality != 2},
+            {"alarm", acquired.alarm},
+            {"digitalOuts", {acquired.objectPresent, acquired.alarm}},
+            {"EncoderValue", acquired.encoder},
+            {"measrate", acquired.rate},
+            {"timestamp", Timestamp(acquired.timeUs)},
             {"values", std::move(values)}};
 }
 

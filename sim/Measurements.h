@@ -16,8 +16,8 @@ CaptureSettings CaptureSettingsOf(const SettingStore& settings);
 
 /// Resource bodies of measured data. Coordinates are sent in hundredths of a millimetre ("prec"
 /// 2); only the positions where a laser line was found are listed.
-nlohmann::json ProfileBody(const Frame& frame, bool withBrightness);
-nlohmann::json MeasurementValuesBody(const Frame& frame);
+nlohmann::json ProfileBody(const Acquired& acquired, bool withBrightness);
+nlohmann::json MeasurementValuesBody(const Acquired& acquired);
 nlohmann::json ImageBody(const Picture& picture);
 
 /// Standard Base64 with padding.

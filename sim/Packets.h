@@ -1,31 +1,22 @@
 #pragma once
 
+#include "PacketEncoder.h"
 #include "Scene.h"
 
 #include <cstdint>
-#include <vector>
 
 namespace Varkon::QUILApi::Sim {
 
-using Bytes = std::vector<uint8_t>;
-
-/// Most payload bytes of one datagram (the receiver reads at most 2048 bytes, 8 of them header).
-constexpr std::size_t kMaxPacketPayload = 2040;
-
 /// Block payload of data id 0, 50 bytes. Flags 1 to 6: configuration mode (always off), values
 /// valid, alarm, object present, and the two digital outputs (object present, alarm). Values 0
-/// to 3 are the measurement values of the frame, 4 to 6 are 0.
-Bytes MeasurementPayload(const Frame& frame);
+/// to 3 are the measurement values of the acquisition, 4 to 6 are 0.
+Bytes MeasurementPayload(const Acquired& acquired);
 
-/// Block payload of data ids 1 to 3: every point position of the frame. Channel 0 is z and
+/// Block payload of data ids 1 to 3: every point position of the acquisition. Channel 0 is z and
 /// channel 1 x, both in hundredths of a millimetre, x offset by 32768; channel 2 the
 /// brightness. A position without a laser line has z 0 and brightness 0. Flags 1 to 4: values
-/// valid, alarm, object present, configuration mode; the value at offset 6 is the frame index,
-/// the one at offset 18 the low 16 bits of the encoder.
-Bytes ProfilePayload(const Frame& frame, uint8_t dataId);
-
-/// The datagrams that carry one block: a single packet (kind 0) when the payload fits, else a
-/// first fragment (kind 1, frame count) and continuations (kind 2, frame index).
-std::vector<Bytes> Datagrams(uint32_t blockId, const Bytes& payload);
+/// valid, alarm, object present, configuration mode; the value at offset 6 is the acquisition
+/// index, the one at offset 18 the low 16 bits of the encoder.
+Bytes ProfilePayload(const Acquired& acquired, uint8_t dataId);
 
 }  // namespace Varkon::QUILApi::Sim

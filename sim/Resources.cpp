@@ -124,13 +124,13 @@ ResourceTable BuildResources(SensorModel& m) {
                                 }
                             }};
     table["MeasurementValues"].get = [&m](const json&, Sessions::Key) {
-        return MeasurementValuesBody(m.LatestFrame(m.now()));
+        return MeasurementValuesBody(m.LatestAcquired(m.now()));
     };
     table["Profile"].get = [&m](const json&, Sessions::Key) {
-        return ProfileBody(m.LatestFrame(m.now()), false);
+        return ProfileBody(m.LatestAcquired(m.now()), false);
     };
     table["AugmentedProfile"].get = [&m](const json&, Sessions::Key) {
-        return ProfileBody(m.LatestFrame(m.now()), true);
+        return ProfileBody(m.LatestAcquired(m.now()), true);
     };
     table["Image"].get = [&m](const json&, Sessions::Key) {
         const uint64_t now = m.now();

@@ -101,37 +101,37 @@ uint8_t Scene::Brightness(const Surface& surface, const CaptureSettings& setting
     return static_cast<uint8_t>(std::clamp(level, 0.0, 255.0));
 }
 
-Frame Scene::Capture(uint64_t index, uint64_t timeUs, double rate,
+Acquired Scene::Capture(uint64_t index, uint64_t timeUs, double rate,
                      const CaptureSettings& settings) const {
-    Frame frame;
-    frame.index = index;
-    frame.timeUs = timeUs;
-    frame.rate = rate;
+    Acquired acquired;
+    acquired.index = index;
+    acquired.timeUs = timeUs;
+    acquired.rate = rate;
     const double y = Geometry::beltSpeed * static_cast<double>(timeUs) / 1e6;
-    frame.encoder = static_cast<uint32_t>(static_cast<uint64_t>(y * Geometry::countsPerMm));
+    acquired.encoder = static_cast<uint32_t>(static_cast<uint64_t>(y * Geometry::countsPerMm));
 
     const double left = settings.limitLeft;
     const double right = settings.limitRight;
     if (settings.resampling) {
         for (double x = std::ceil(left / settings.gridValue) * settings.gridValue;
-             x <= right + 1e-9 && frame.x.size() < pointsPerProfile; x += settings.gridValue) {
-            frame.x.push_back(x);
+             x <= right + 1e-9 && acquired.x.size() < pointsPerProfile; x += settings.gridValue) {
+            acquired.x.push_back(x);
         }
     } else {
         const uint32_t count = std::max<uint32_t>(2, pointsPerProfile / settings.xResolution);
         for (uint32_t i = 0; i < count; ++i) {
-            frame.x.push_back(left + (right - left) * i / (count - 1));
+            acquired.x.push_back(left + (right - left) * i / (count - 1));
         }
     }
 
-    const std::size_t n = frame.x.size();
-    frame.z.assign(n, 0.0);
-    frame.brightness.assign(n, 0);
-    frame.valid.assign(n, false);
+    const std::size_t n = acquired.x.size();
+    acquired.z.assign(n, 0.0);
+    acquired.brightness.assign(n, 0);
+    acquired.valid.assign(n, false);
     const double quantum = settings.zResolution / 100.0;
     std::vector<double> heights(n, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
-        const Surface surface = At(frame.x[i], y);
+        const Surface surface = At(acquired.x[i], y);
         const double distance = Geometry::beltDistance - surface.height + 0.02 * Noise(index, i, 0);
         const uint8_t brightness = Brightness(surface, settings, index, i);
         if (distance < settings.nearest || distance > settings.farthest ||
@@ -139,29 +139,29 @@ Frame Scene::Capture(uint64_t index, uint64_t timeUs, double rate,
             continue;
         }
         const double z = settings.heightAxis ? settings.farthest - distance : distance;
-        frame.z[i] = std::round(z / quantum) * quantum;
-        frame.brightness[i] = brightness;
-        frame.valid[i] = true;
+        acquired.z[i] = std::round(z / quantum) * quantum;
+        acquired.brightness[i] = brightness;
+        acquired.valid[i] = true;
         heights[i] = Geometry::beltDistance - distance;
     }
 
     if (settings.filter && settings.filterLength > 1) {
-        const std::vector<double> raw = frame.z;
+        const std::vector<double> raw = acquired.z;
         const std::ptrdiff_t half = settings.filterLength / 2;
         for (std::size_t i = 0; i < n; ++i) {
-            if (!frame.valid[i]) {
+            if (!acquired.valid[i]) {
                 continue;
             }
             double sum = 0.0;
             int count = 0;
             for (std::ptrdiff_t j = -half; j <= half; ++j) {
                 const std::ptrdiff_t k = static_cast<std::ptrdiff_t>(i) + j;
-                if (k >= 0 && k < static_cast<std::ptrdiff_t>(n) && frame.valid[k]) {
+                if (k >= 0 && k < static_cast<std::ptrdiff_t>(n) && acquired.valid[k]) {
                     sum += raw[k];
                     ++count;
                 }
             }
-            frame.z[i] = std::round(sum / count / quantum) * quantum;
+            acquired.z[i] = std::round(sum / count / quantum) * quantum;
         }
     }
 
@@ -169,28 +169,28 @@ Frame Scene::Capture(uint64_t index, uint64_t timeUs, double rate,
     double top = 0.0, first = 0.0, last = 0.0, area = 0.0;
     bool object = false;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!frame.valid[i]) {
+        if (!acquired.valid[i]) {
             continue;
         }
         ++found;
         if (heights[i] > 1.0) {
             if (!object) {
-                first = frame.x[i];
+                first = acquired.x[i];
             }
             object = true;
-            last = frame.x[i];
+            last = acquired.x[i];
             top = std::max(top, heights[i]);
             const double step = n > 1 ? (right - left) / (n - 1) : 0.0;
             area += heights[i] * (settings.resampling ? settings.gridValue : step);
         }
     }
-    frame.quality = found == n ? 0 : (found > 0 ? 1 : 2);
-    frame.objectPresent = object;
-    frame.alarm = top > kAlarmHeight;
+    acquired.quality = found == n ? 0 : (found > 0 ? 1 : 2);
+    acquired.objectPresent = object;
+    acquired.alarm = top > kAlarmHeight;
     const double undefined = std::numeric_limits<double>::quiet_NaN();
-    frame.values = {top, object ? last - first : 0.0, object ? (first + last) / 2.0 : undefined,
+    acquired.values = {top, object ? last - first : 0.0, object ? (first + last) / 2.0 : undefined,
                     area};
-    return frame;
+    return acquired;
 }
 
 Picture Scene::Photograph(uint64_t index, uint64_t timeUs, const CaptureSettings& settings) const {

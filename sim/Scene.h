@@ -25,7 +25,7 @@ struct CaptureSettings {
 };
 
 /// One acquisition: the profile and the measurement values computed from it.
-struct Frame {
+struct Acquired {
     uint64_t index = 0;   // acquisitions since the sensor started
     uint64_t timeUs = 0;  // sensor time of the acquisition in microseconds
     uint32_t encoder = 0;
@@ -52,12 +52,12 @@ struct Picture {
 
 /// A conveyor belt that carries objects (boxes, lying cylinders, ridges) under the laser line.
 /// What lies on the belt, and all noise, follows from the seed alone, so that the same seed,
-/// time and settings always give the same frame.
+/// time and settings always give the same result.
 class Scene {
 public:
     Scene(uint64_t seed, uint32_t pointsPerProfile);
 
-    Frame Capture(uint64_t index, uint64_t timeUs, double rate,
+    Acquired Capture(uint64_t index, uint64_t timeUs, double rate,
                   const CaptureSettings& settings) const;
     Picture Photograph(uint64_t index, uint64_t timeUs, const CaptureSettings& settings) const;
 

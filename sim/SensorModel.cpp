@@ -20,7 +20,7 @@ void SensorModel::FollowSettings(uint64_t nowUs) {
                           nowUs);
 }
 
-Frame SensorModel::LatestFrame(uint64_t nowUs) const {
+Acquired SensorModel::LatestAcquired(uint64_t nowUs) const {
     const auto latest = acquisition.Latest();
     const Acquisition::Stamp stamp = latest ? *latest : Acquisition::Stamp{0, nowUs};
     return scene.Capture(stamp.index, stamp.timeUs, acquisition.Rate(),

@@ -24,7 +24,7 @@ struct SensorModel {
     /// Hands the trigger settings to the acquisition schedule after a change.
     void FollowSettings(uint64_t nowUs);
     /// The latest acquisition, as the current settings compute it.
-    Frame LatestFrame(uint64_t nowUs) const;
+    Acquired LatestAcquired(uint64_t nowUs) const;
 
     const uint32_t pointsPerProfile;
     SettingStore settings;

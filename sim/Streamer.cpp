@@ -65,11 +65,11 @@ void Streamer::Run() {
             work.nextDueUs = current.Active() ? SendRecorded() : std::nullopt;
         } else if (current.Active()) {
             for (const auto& stamp : work.due) {
-                const Frame frame =
+                const Acquired acquired =
                     scene.Capture(stamp.index, stamp.timeUs, work.rate, work.capture);
                 for (uint8_t id : current.dataIds) {
                     const Bytes payload =
-                        id == 0 ? MeasurementPayload(frame) : ProfilePayload(frame, id);
+                        id == 0 ? MeasurementPayload(acquired) : ProfilePayload(acquired, id);
                     for (const auto& datagram : Datagrams(nextBlockId, payload)) {
                         Send(datagram, current);
                     }
@@ -93,21 +93,18 @@ void Streamer::Run() {
 }
 
 void Streamer::ContinueBlockIds(Bytes& datagram) {
-    if (datagram.size() < 8) {  // no packet header
+    if (datagram.size() < PacketLayout::kSize) {
         return;
     }
     uint32_t blockId = 0;
-    for (int i = 3; i >= 0; --i) {
-        blockId = (blockId << 8) | datagram[static_cast<std::size_t>(i)];
+    for (std::size_t i = 4; i-- > 0;) {
+        blockId = (blockId << 8) | datagram[PacketLayout::kBlockId + i];
     }
     if (recordedBlockIdOffset == 0) {  // the first pass
         firstRecordedBlockId = firstRecordedBlockId.value_or(blockId);
         highestRecordedBlockId = std::max(highestRecordedBlockId, blockId);
     }
-    blockId += recordedBlockIdOffset;
-    for (std::size_t i = 0; i < 4; ++i) {
-        datagram[i] = static_cast<uint8_t>(blockId >> (8 * i));
-    }
+    PutLittleEndian(datagram, PacketLayout::kBlockId, blockId + recordedBlockIdOffset);
 }
 
 std::optional<uint64_t> Streamer::SendRecorded() {
@@ -142,7 +139,8 @@ std::optional<uint64_t> Streamer::SendRecorded() {
             return due;
         }
         Send(recorded.bytes, current);
-        if (recorded.bytes.size() > 4 && recorded.bytes[4] != 2) {  // a block's first datagram
+        if (recorded.bytes.size() > PacketLayout::kKind &&
+            recorded.bytes[PacketLayout::kKind] != PacketLayout::kFragment) {  // a block begins
             ++blocks;
         }
         recordedHeld = false;

@@ -4,7 +4,7 @@
 #include "Refusal.h"
 #include "SensorModel.h"
 #include "Streamer.h"
-#include "TestSensor.h"
+#include "SensorServer.h"
 #include "Validation.h"
 
 #include <mutex>
@@ -53,7 +53,7 @@ public:
             [this](const std::string& line) { Log(line); }, options.recording,
             options.loopRecording);
         model.now = [this] { return streamer->NowUs(); };
-        server = std::make_unique<TestSensor>(options.address);
+        server = std::make_unique<SensorServer>(options.address);
         server->SetConnectionHandler(
             [this](Connection& connection, bool open) { OnConnection(connection, open); });
         server->SetHandler([this](Connection& connection, const std::string& text) {
@@ -138,12 +138,12 @@ public:
         if (type == "DISCONNECT") {
             model.writes.erase(client);
             model.sessions.Disconnect(client);
-            return TestSensor::Ack(request);
+            return SensorServer::Ack(request);
         }
         const json data = request.value("msgData", json());
         if ((type != "GET" && type != "SET") || !data.is_array() || data.empty() ||
             !data[0].is_string()) {
-            return TestSensor::Err(request, "InvalidArgument");
+            return SensorServer::Err(request, "InvalidArgument");
         }
         const auto found = resources.find(data[0].get<std::string>());
         const json argument = data.size() > 1 ? data[1] : json();
@@ -156,7 +156,7 @@ public:
                 if (!resource.get) {
                     throw Refusal::InvalidArgument();
                 }
-                return TestSensor::Ack(request, resource.get(argument, client));
+                return SensorServer::Ack(request, resource.get(argument, client));
             }
             if (!resource.set) {
                 throw Refusal{"Forbidden", nullptr};
@@ -176,11 +176,11 @@ public:
                          "UPDATE"}}.dump());
                 }
             }
-            return TestSensor::Ack(request);
+            return SensorServer::Ack(request);
         } catch (const Refusal& refusal) {
-            return TestSensor::Err(request, refusal.code, refusal.details);
+            return SensorServer::Err(request, refusal.code, refusal.details);
         } catch (const json::exception&) {
-            return TestSensor::Err(request, "InvalidArgument");
+            return SensorServer::Err(request, "InvalidArgument");
         }
     }
 
@@ -217,7 +217,7 @@ public:
     ResourceTable resources;
     Faults faults;
     std::unique_ptr<Streamer> streamer;
-    std::unique_ptr<TestSensor> server;
+    std::unique_ptr<SensorServer> server;
 };
 
 VirtualSensor::VirtualSensor(VirtualSensorOptions options)
@@ -234,7 +234,7 @@ json VirtualSensor::Read(const std::string& resource) const {
     return impl->resources.at(resource).get(nullptr, nullptr);
 }
 
-Frame VirtualSensor::Capture(uint64_t index, uint64_t timeUs) const {
+Acquired VirtualSensor::Capture(uint64_t index, uint64_t timeUs) const {
     std::lock_guard<std::mutex> lock(impl->mutex);
     return impl->model.scene.Capture(index, timeUs, impl->model.acquisition.Rate(),
                                      CaptureSettingsOf(impl->model.settings));

@@ -56,9 +56,9 @@ public:
 
     /// The current body of a resource, as a GET without parameter would return it.
     nlohmann::json Read(const std::string& resource) const;
-    /// The frame that acquisition `index` at sensor time `timeUs` gives with the current
+    /// What acquisition `index` at sensor time `timeUs` gives with the current
     /// settings: what the stream carried for it, or would carry.
-    Frame Capture(uint64_t index, uint64_t timeUs) const;
+    Acquired Capture(uint64_t index, uint64_t timeUs) const;
     /// The camera picture of acquisition `index` at sensor time `timeUs` with the current
     /// settings: what "Image" returns while that acquisition is the latest.
     Picture Photograph(uint64_t index, uint64_t timeUs) const;

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -29,6 +30,9 @@ std::unique_ptr<Varkon::QUILApi::Quil> Context::Connect(unsigned short udpPort) 
     const std::string secret = role.empty() ? std::string() : Password();
     ExpectAnswers();
     auto quil = Varkon::QUILApi::Quil::Create(host, udpPort);
+    // Each request has the same limit as the watchdog's phases, so a request that waits on its
+    // own, with the watchdog disarmed, is bounded too.
+    quil->SetRequestTimeout(std::max(Timeout(), std::chrono::milliseconds(1)));
     quil->Connect();
     if (!role.empty()) {
         quil->Login(role, secret);

@@ -41,7 +41,7 @@ struct Context {
 
     /// A client of `host`, connected, with `role` taken when one was given. `udpPort` is the
     /// local port of the measurement stream (0 when the command does not stream). Arms the
-    /// watchdog for the time limit.
+    /// watchdog for the time limit, and limits each of the client's requests to it as well.
     std::unique_ptr<Varkon::QUILApi::Quil> Connect(unsigned short udpPort = 0);
 
     /// The password for `role`: --password, else the first line of --password-file, else

@@ -952,6 +952,8 @@ struct ReplayStatistics {
 /// pcap files with microsecond or nanosecond time stamps (and pcapng), link types Ethernet,
 /// Linux cooked (SLL and SLL2) and raw IP; IPv4 fragments are reassembled (at most 64 sets at
 /// once, each within 2 s of capture time; the rest is dropped and counted).
+/// Nothing of a recording is lost to a full queue: where a live stream applies its overflow
+/// rule, a replay waits until the application has taken an entry.
 ///
 /// Thread safety: every operation may be called from any thread. The stream may outlive this
 /// object and goes on replaying.
@@ -1250,6 +1252,30 @@ public:
     /// buffer). Empty when none of these explains it. Never throws: a setting that cannot be
     /// read is itself named as a reason.
     virtual std::vector<std::string> DiagnoseStream() = 0;
+
+    // --- How requests behave -----------------------------------------------------------------
+
+    /// The time limit of each read and write from the next one on; 10 s until set. A request
+    /// without a reply within it fails with std::runtime_error "No matching response found to
+    /// request with sessionID: <id> msgID: <id>". Connect and Disconnect keep their own limits.
+    /// Any thread.
+    /// @throws std::invalid_argument "Request timeout must be positive." for zero or less.
+    virtual void SetRequestTimeout(std::chrono::milliseconds timeout) = 0;
+    /// Automatic reconnection, off until switched on. When on, a read or write on a connection
+    /// that the sensor ended or that broke first opens a new connection and session, trying
+    /// again after 50 ms, 100 ms, 200 ms ... (at most 1 s apart), all within the request's time
+    /// limit; when no attempt succeeds in time, the request fails with the last attempt's
+    /// exception (std::runtime_error "Could not connect to host <host>" or the session's "No
+    /// matching response found ..."). A read whose connection is lost while it waits is asked
+    /// again on the new connection. A write whose connection is lost after it was sent is never
+    /// repeated, since the sensor may have carried it out: it fails as today, with
+    /// std::runtime_error "No matching response found ...", and the next request reconnects.
+    ///
+    /// Restored: the connection and a session (with a new session id). Not restored: the role,
+    /// which is "observer" on a new session (Login again), and nothing the sensor forgot. The
+    /// UDP stream is untouched, as it never depended on the connection. A connection closed by
+    /// Disconnect is not reopened. Any thread.
+    virtual void SetAutoReconnect(bool enabled) = 0;
 };
 
 /// A JSON object for RecordingOptions::sensorDescription: the sensor's identity

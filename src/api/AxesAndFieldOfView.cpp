@@ -11,7 +11,7 @@ uint32_t QuilApi::GetAxes() {
 }
 
 void QuilApi::SetAxes(const uint32_t& zAxisDefinitionID) {
-    Write("Axes", Frame::Object({{"zAxisDefinitionID", zAxisDefinitionID}}));
+    Write("Axes", ResourceFrame::Object({{"zAxisDefinitionID", zAxisDefinitionID}}));
 }
 
 FoV QuilApi::GetFoV() {
@@ -19,12 +19,12 @@ FoV QuilApi::GetFoV() {
 }
 
 void QuilApi::SetFoV(const FoV& fov) {
-    Write("FoV", WriteBody(fov));
+    SetFoV(fov.limitLeft, fov.limitRight, fov.offset, fov.height);
 }
 
 void QuilApi::SetFoV(const double& limitLeft, const double& limitRight, const double& offset,
                      const double& height) {
-    SetFoV(FoV{limitLeft, limitRight, offset, height});
+    Write("FoV", WriteBody(FoV{limitLeft, limitRight, offset, height}));
 }
 
 FoVDistance QuilApi::GetFoVDistance() {
@@ -32,12 +32,13 @@ FoVDistance QuilApi::GetFoVDistance() {
 }
 
 void QuilApi::SetFoVDistance(const FoVDistance& fovDistance) {
-    Write("FoVDistance", WriteBody(fovDistance));
+    SetFoVDistance(fovDistance.limitLeft, fovDistance.limitRight, fovDistance.near,
+                   fovDistance.far);
 }
 
 void QuilApi::SetFoVDistance(const double& limitLeft, const double& limitRight, const double& near,
                              const double& far) {
-    SetFoVDistance(FoVDistance{limitLeft, limitRight, near, far});
+    Write("FoVDistance", WriteBody(FoVDistance{limitLeft, limitRight, near, far}));
 }
 
 FoVLimits QuilApi::GetFoVLimits() {

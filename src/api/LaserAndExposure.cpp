@@ -8,7 +8,7 @@ double QuilApi::GetLaserPower() {
 }
 
 void QuilApi::SetLaserPower(const double& factor) {
-    Write("LaserPower", Frame::Object({{"Factor", factor}}));
+    Write("LaserPower", ResourceFrame::Object({{"Factor", factor}}));
 }
 
 LaserPowerMeta QuilApi::GetLaserPowerMeta() {
@@ -24,7 +24,7 @@ uint32_t QuilApi::GetExposureTime() {
 }
 
 void QuilApi::SetExposureTime(const uint32_t& exposureTime) {
-    Write("ExposureTime", Frame::Object({{"ExposureTime", exposureTime}}));
+    Write("ExposureTime", ResourceFrame::Object({{"ExposureTime", exposureTime}}));
 }
 
 ExposureTimeLimits QuilApi::GetExposureTimeLimits() {

@@ -12,7 +12,7 @@ void ReadValues(const nlohmann::json& values, MeasurementValues& record) {
 
 }  // namespace
 
-namespace Frame {
+namespace ResourceFrame {
 
 template <>
 struct Schema<MeasurementValues> {
@@ -22,7 +22,7 @@ struct Schema<MeasurementValues> {
                    WalkedField<R>("values", ReadValues));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 MeasurementValues QuilApi::GetMeasurementValues() {
     return Read<MeasurementValues>("MeasurementValues");

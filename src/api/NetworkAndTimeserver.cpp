@@ -7,12 +7,12 @@ Network QuilApi::GetNetwork() {
 }
 
 void QuilApi::SetNetwork(const Network& network) {
-    Write("Network", WriteBody(network));
+    SetNetwork(network.useDHCP, network.staticIP, network.subnetMask, network.gateway);
 }
 
 void QuilApi::SetNetwork(const bool& useDHCP, const std::string& staticIP,
                          const std::string& subnetMask, const std::string& gateway) {
-    SetNetwork(Network{useDHCP, staticIP, subnetMask, gateway, {}});
+    Write("Network", WriteBody(Network{useDHCP, staticIP, subnetMask, gateway, {}}));
 }
 
 uint32_t QuilApi::GetTimeserverMeta() {
@@ -24,11 +24,11 @@ Timeserver QuilApi::GetTimeserver() {
 }
 
 void QuilApi::SetTimeserver(const Timeserver& timeserver) {
-    Write("Timeserver", WriteBody(timeserver));
+    SetTimeserver(timeserver.useNTP, timeserver.ntpServers);
 }
 
 void QuilApi::SetTimeserver(const bool& useNTP, const std::vector<std::string>& ntpServers) {
-    SetTimeserver(Timeserver{useNTP, ntpServers});
+    Write("Timeserver", WriteBody(Timeserver{useNTP, ntpServers}));
 }
 
 }  // namespace Varkon::QUILApi

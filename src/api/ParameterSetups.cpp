@@ -8,15 +8,15 @@ uint32_t QuilApi::GetStartupSetup() {
 }
 
 void QuilApi::SetStartupSetup(const uint32_t& numSetup) {
-    Write("StartupSetup", Frame::Object({{"numSetup", numSetup}}));
+    Write("StartupSetup", ResourceFrame::Object({{"numSetup", numSetup}}));
 }
 
 void QuilApi::SetActiveSetup(const uint32_t& active) {
-    Write("ActiveSetup", Frame::Object({{"active", active}}));
+    Write("ActiveSetup", ResourceFrame::Object({{"active", active}}));
 }
 
 void QuilApi::StoreToSetup(const uint32_t& numSetup) {
-    Write("StoreToSetup", Frame::Object({{"numSetup", numSetup}}));
+    Write("StoreToSetup", ResourceFrame::Object({{"numSetup", numSetup}}));
 }
 
 void QuilApi::AllSettingsReset() {
@@ -25,7 +25,7 @@ void QuilApi::AllSettingsReset() {
 
 std::string QuilApi::GetParameterSetup(const uint32_t& numSetup) {
     // Compact, keys in ascending order, UTF-8 unescaped; invalid UTF-8 is the library's error.
-    return ReadData("ParameterSetup", Frame::Object({{"numSetup", numSetup}}))->dump();
+    return ReadData("ParameterSetup", ResourceFrame::Object({{"numSetup", numSetup}}))->dump();
 }
 
 uint32_t QuilApi::GetParameterSetupMeta() {

@@ -3,7 +3,7 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
+namespace ResourceFrame {
 
 template <>
 struct Schema<ProcessInterfaces> {
@@ -16,7 +16,7 @@ struct Schema<ProcessInterfacesMeta> {
         OptionalListField("iolProcessDataLayouts", &ProcessInterfacesMeta::iolProcessDataLayouts));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 ProcessInterfacesMeta QuilApi::GetProcessInterfacesMeta() {
     return Read<ProcessInterfacesMeta>("ProcessInterfacesMeta");
@@ -27,15 +27,9 @@ ProcessInterfaces QuilApi::GetProcessInterfaces() {
 }
 
 void QuilApi::SetProcessInterfaces(const ProcessInterfaces& processInterfaces) {
-    // Read, modify, write: members this library does not know go back as the sensor sent them.
-    // The lock keeps another thread's request from running between the read and the write.
-    std::lock_guard<std::recursive_mutex> lock(requestMutex);
-    auto body = protocol->GetResource("ProcessInterfaces", nullptr);
-    const nlohmann::json changes = WriteBody(processInterfaces);
-    for (const auto& [key, value] : changes.items()) {
-        (*body)[key] = value;
-    }
-    Write("ProcessInterfaces", *body);
+    const auto& p = processInterfaces;
+    SetProcessInterfaces(p.enableModbus, p.enableOPCUA, p.realtimeProtocolID, p.enableUDPStreaming,
+                         p.udpDestinationIP, p.udpDestinationPort, p.iolProcessDataLayout);
 }
 
 void QuilApi::SetProcessInterfaces(const bool& enableModbus, const bool& enableOPCUA,
@@ -44,9 +38,17 @@ void QuilApi::SetProcessInterfaces(const bool& enableModbus, const bool& enableO
                                    const std::string& udpDestinationIP,
                                    const uint32_t& udpDestinationPort,
                                    const uint32_t& iolProcessDataLayout) {
-    SetProcessInterfaces(ProcessInterfaces{enableModbus, enableOPCUA, realtimeProtocolID,
-                                           enableUDPStreaming, udpDestinationIP,
-                                           udpDestinationPort, iolProcessDataLayout});
+    const nlohmann::json changes = WriteBody(
+        ProcessInterfaces{enableModbus, enableOPCUA, realtimeProtocolID, enableUDPStreaming,
+                          udpDestinationIP, udpDestinationPort, iolProcessDataLayout});
+    // Read, modify, write: members this library does not know go back as the sensor sent them.
+    // The lock keeps another thread's request from running between the read and the write.
+    std::lock_guard<std::recursive_mutex> lock(requestMutex);
+    auto body = protocol->GetResource("ProcessInterfaces", nullptr);
+    for (const auto& [key, value] : changes.items()) {
+        (*body)[key] = value;
+    }
+    Write("ProcessInterfaces", *body);
 }
 
 UDPMeta QuilApi::GetUDPMeta() {

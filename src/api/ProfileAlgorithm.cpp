@@ -22,12 +22,12 @@ LimitRange ReadRange(const nlohmann::json& value, const std::string& key) {
 }
 
 nlohmann::json AlgorithmParameter(uint32_t algorithmID) {
-    return Frame::Object({{"algorithmID", algorithmID}});
+    return ResourceFrame::Object({{"algorithmID", algorithmID}});
 }
 
 }  // namespace
 
-namespace Frame {
+namespace ResourceFrame {
 
 template <>
 struct Schema<ParamsReply> {
@@ -44,7 +44,7 @@ struct Schema<ProfileAlgorithmLimits> {
                    ConvertedField("thresholdValue", &R::thresholdValue, ReadRange));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 uint32_t QuilApi::GetProfileAlgorithm() {
     return ReadField<uint32_t>("ProfileAlgorithm", "algorithmID");
@@ -73,16 +73,18 @@ ProfileAlgorithmParams QuilApi::GetProfileAlgorithmParams(const uint32_t& algori
 
 void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID,
                                         const ProfileAlgorithmParams& params) {
-    Write("ProfileAlgorithmParams",
-          Frame::Object({{"algorithmID", algorithmID}, {"params", WriteBody(params)}}));
+    SetProfileAlgorithmParams(algorithmID, params.minPeakHeight, params.minPeakWidth,
+                              params.thresholdValue, params.thresholdTypeID);
 }
 
 void QuilApi::SetProfileAlgorithmParams(const uint32_t& algorithmID, const uint32_t& minPeakHeight,
                                         const uint32_t& minPeakWidth,
                                         const uint32_t& thresholdValue,
                                         const uint32_t& thresholdTypeID) {
-    SetProfileAlgorithmParams(algorithmID, ProfileAlgorithmParams{minPeakHeight, minPeakWidth,
-                                                                  thresholdValue, thresholdTypeID});
+    const ProfileAlgorithmParams params{minPeakHeight, minPeakWidth, thresholdValue,
+                                        thresholdTypeID};
+    Write("ProfileAlgorithmParams",
+          ResourceFrame::Object({{"algorithmID", algorithmID}, {"params", WriteBody(params)}}));
 }
 
 }  // namespace Varkon::QUILApi

@@ -8,11 +8,11 @@ Resolution QuilApi::GetResolution() {
 }
 
 void QuilApi::SetResolution(const Resolution& resolution) {
-    Write("Resolution", WriteBody(resolution));
+    SetResolution(resolution.xResolution, resolution.zResolution);
 }
 
 void QuilApi::SetResolution(const uint32_t& xResolution, const uint32_t& zResolution) {
-    SetResolution(Resolution{xResolution, zResolution});
+    Write("Resolution", WriteBody(Resolution{xResolution, zResolution}));
 }
 
 ResolutionLimits QuilApi::GetResolutionLimits() {
@@ -28,11 +28,11 @@ Resampling QuilApi::GetResampling() {
 }
 
 void QuilApi::SetResampling(const Resampling& resampling) {
-    Write("Resampling", WriteBody(resampling));
+    SetResampling(resampling.enabled, resampling.gridValue);
 }
 
 void QuilApi::SetResampling(const bool& enabled, const double& gridValue) {
-    SetResampling(Resampling{enabled, gridValue});
+    Write("Resampling", WriteBody(Resampling{enabled, gridValue}));
 }
 
 ResamplingMeta QuilApi::GetResamplingMeta() {
@@ -44,12 +44,12 @@ ProfileFilter QuilApi::GetProfileFilter() {
 }
 
 void QuilApi::SetProfileFilter(const ProfileFilter& profileFilter) {
-    Write("ProfileFilter", WriteBody(profileFilter));
+    SetProfileFilter(profileFilter.movingAverageEnabled, profileFilter.movingAverageLength);
 }
 
 void QuilApi::SetProfileFilter(const bool& movingAverageEnabled,
                                const uint32_t& movingAverageLength) {
-    SetProfileFilter(ProfileFilter{movingAverageEnabled, movingAverageLength});
+    Write("ProfileFilter", WriteBody(ProfileFilter{movingAverageEnabled, movingAverageLength}));
 }
 
 bool QuilApi::GetProfileFilterEnabled() {

@@ -16,7 +16,7 @@ void DecodePixels(const nlohmann::json& value, Image& image) {
 
 }  // namespace
 
-namespace Frame {
+namespace ResourceFrame {
 
 // A profile's and an augmented profile's "points" alternate x and z.
 template <class R>
@@ -41,7 +41,7 @@ struct Schema<Image> {
     static inline const auto fields = Derived<Image>(WalkedField<Image>("pixels", DecodePixels));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 Profile QuilApi::GetProfile() {
     return Read<Profile>("Profile");

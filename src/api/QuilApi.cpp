@@ -21,14 +21,14 @@ std::shared_ptr<UdpStreaming::QuilStream> QuilApi::GetStream() {
 }
 
 void QuilApi::CheckField(const nlohmann::json& data, const std::string& key) const {
-    Frame::CheckField(data, key);
+    ResourceFrame::CheckField(data, key);
 }
 
 std::unique_ptr<nlohmann::json> QuilApi::ReadData(const std::string& resource,
                                                   const nlohmann::json& param) {
     std::lock_guard<std::recursive_mutex> lock(requestMutex);
     auto data = protocol->GetResource(resource, param);
-    Frame::CheckNotEmpty(*data);
+    ResourceFrame::CheckNotEmpty(*data);
     return data;
 }
 

@@ -160,6 +160,9 @@ public:
     unsigned short GetStreamPort() override;
     std::vector<std::string> DiagnoseStream() override;
 
+    void SetRequestTimeout(std::chrono::milliseconds timeout) override;
+    void SetAutoReconnect(bool enabled) override;
+
     /// @throws std::out_of_range "Field <key> missing in response."
     void CheckField(const nlohmann::json& data, const std::string& key) const;
 
@@ -172,10 +175,10 @@ private:
     std::unique_ptr<nlohmann::json> ReadData(const std::string& resource,
                                              const nlohmann::json& param = nullptr);
 
-    /// Reads a whole record (one with a Frame::Schema).
+    /// Reads a whole record (one with a ResourceFrame::Schema).
     template <class Record>
     Record Read(const std::string& resource, const nlohmann::json& param = nullptr) {
-        return Frame::FromJson<Record>(*ReadData(resource, param));
+        return ResourceFrame::FromJson<Record>(*ReadData(resource, param));
     }
 
     /// Reads the single field `key` of `resource`.

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace Varkon::QUILApi::Frame {
+namespace Varkon::QUILApi::ResourceFrame {
 
 void CheckField(const nlohmann::json& data, const std::string& key) {
     if (!data.is_object() || !data.contains(key)) {
@@ -24,4 +24,4 @@ nlohmann::json Object(Members members) {
     return object;
 }
 
-}  // namespace Varkon::QUILApi::Frame
+}  // namespace Varkon::QUILApi::ResourceFrame

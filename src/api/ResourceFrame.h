@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-namespace Varkon::QUILApi::Frame {
+namespace Varkon::QUILApi::ResourceFrame {
 
 /// @throws std::out_of_range "Field <key> missing in response." unless `data` is an object
 ///         with the key (a null value counts as present).
@@ -364,14 +364,14 @@ struct Schema<Record, std::enable_if_t<IsRecord<Record>::value>> {
 using Members = std::initializer_list<std::pair<const char*, nlohmann::json>>;
 nlohmann::json Object(Members members);
 
-}  // namespace Varkon::QUILApi::Frame
+}  // namespace Varkon::QUILApi::ResourceFrame
 
 namespace Varkon::QUILApi {
 
 // Found by the JSON library through argument-dependent lookup for every record with a Schema.
-template <class Record, std::enable_if_t<Frame::HasSchema<Record>::value, int> = 0>
+template <class Record, std::enable_if_t<ResourceFrame::HasSchema<Record>::value, int> = 0>
 void from_json(const nlohmann::json& data, Record& record) {
-    record = Frame::FromJson<Record>(data);
+    record = ResourceFrame::FromJson<Record>(data);
 }
 
 }  // namespace Varkon::QUILApi

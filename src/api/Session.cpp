@@ -1,5 +1,7 @@
-// Session and roles: Connect, Disconnect, Login, Logout.
+// Session and roles: Connect, Disconnect, Login, Logout; how requests behave.
 #include "api/QuilApi.h"
+
+#include <stdexcept>
 
 namespace Varkon::QUILApi {
 
@@ -18,7 +20,7 @@ void QuilApi::Disconnect() {
 }
 
 void QuilApi::Login(const std::string& role, const std::string& password) {
-    nlohmann::json body = Frame::Object({{"role", role}});
+    nlohmann::json body = ResourceFrame::Object({{"role", role}});
     if (!password.empty()) {
         body["password"] = password;
     }
@@ -26,7 +28,19 @@ void QuilApi::Login(const std::string& role, const std::string& password) {
 }
 
 void QuilApi::Logout() {
-    Write(kRoleResource, Frame::Object({{"role", "observer"}}));
+    Write(kRoleResource, ResourceFrame::Object({{"role", "observer"}}));
+}
+
+// Neither takes the request lock: they change the next request, not the one in progress.
+void QuilApi::SetRequestTimeout(std::chrono::milliseconds timeout) {
+    if (timeout.count() <= 0) {
+        throw std::invalid_argument("Request timeout must be positive.");
+    }
+    protocol->SetResourceLimit(timeout);
+}
+
+void QuilApi::SetAutoReconnect(bool enabled) {
+    protocol->SetAutoReconnect(enabled);
 }
 
 }  // namespace Varkon::QUILApi

@@ -13,7 +13,7 @@ std::string QuilApi::ReadAllSettings() {
 
 std::string QuilApi::ReadSingleSetting(const uint32_t& numSetup) {
     return ReadField<std::string>("ReadSingleSetting", "blob",
-                                  Frame::Object({{"numSetup", numSetup}}));
+                                  ResourceFrame::Object({{"numSetup", numSetup}}));
 }
 
 void QuilApi::WriteAllSettings(const std::string& blob) {
@@ -50,12 +50,12 @@ uint32_t QuilApi::WriteSettingsBlockLimits() {
 
 void QuilApi::StartSettingWrite(std::optional<uint32_t> numSetup) {
     Write("StartSettingWrite",
-          numSetup ? Frame::Object({{"numSetup", *numSetup}}) : nlohmann::json(nullptr));
+          numSetup ? ResourceFrame::Object({{"numSetup", *numSetup}}) : nlohmann::json(nullptr));
 }
 
 void QuilApi::WriteSettingsBlock(uint32_t num, bool isLastBlock, const std::string& block) {
     Write("WriteSettingsBlock",
-          Frame::Object({{"num", num}, {"isLastBlock", isLastBlock}, {"block", block}}));
+          ResourceFrame::Object({{"num", num}, {"isLastBlock", isLastBlock}, {"block", block}}));
 }
 
 }  // namespace Varkon::QUILApi

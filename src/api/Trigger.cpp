@@ -2,7 +2,7 @@
 #include "api/QuilApi.h"
 
 namespace Varkon::QUILApi {
-namespace Frame {
+namespace ResourceFrame {
 
 template <>
 struct Schema<Trigger> {
@@ -17,10 +17,10 @@ struct Schema<TriggerLimits> {
                                                  OptionalField("maxSteps", &R::maxSteps, 0u));
 };
 
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 void QuilApi::TriggerFire(const uint32_t& count) {
-    Write("TriggerFire", Frame::Object({{"count", count}}));
+    Write("TriggerFire", ResourceFrame::Object({{"count", count}}));
 }
 
 Trigger QuilApi::GetTrigger() {
@@ -28,12 +28,12 @@ Trigger QuilApi::GetTrigger() {
 }
 
 void QuilApi::SetTrigger(const Trigger& trigger) {
-    Write("Trigger", WriteBody(trigger));
+    SetTrigger(trigger.triggerMode, trigger.modeOption, trigger.triggerTime, trigger.encoderSteps);
 }
 
 void QuilApi::SetTrigger(const uint32_t& triggerMode, const uint32_t& modeOption,
                          const uint32_t& triggerTime, const uint32_t& encoderSteps) {
-    SetTrigger(Trigger{triggerMode, modeOption, triggerTime, encoderSteps});
+    Write("Trigger", WriteBody(Trigger{triggerMode, modeOption, triggerTime, encoderSteps}));
 }
 
 TriggerLimits QuilApi::GetTriggerLimits() {

@@ -61,7 +61,29 @@ auto QuilStreamApi::PopOldest(Queue& queue, const char* emptyText) {
     }
     auto entry = std::move(queue.front());
     queue.pop_front();
+    RoomMade();
     return entry;
+}
+
+template <class Queue>
+void QuilStreamApi::WaitForRoom(std::unique_lock<std::mutex>& lock, const Queue& queue) {
+    if (!waitForRoom) {
+        return;
+    }
+    while (queue.size() >= queueCapacity && started && !stop) {
+        // The readers must see what the full queue holds, or nobody would ever make room.
+        if (wakePending) {
+            wakePending = false;
+            filed.notify_all();
+        }
+        roomMade.wait_for(lock, kIdlePoll);
+    }
+}
+
+void QuilStreamApi::RoomMade() {
+    if (waitForRoom) {
+        roomMade.notify_one();
+    }
 }
 
 template <class Ready>
@@ -91,6 +113,7 @@ std::optional<typename Queue::value_type> QuilStreamApi::PopOldestFor(
     }
     auto entry = std::move(queue.front());
     queue.pop_front();
+    RoomMade();
     return entry;
 }
 
@@ -100,9 +123,11 @@ std::size_t QuilStreamApi::CountOf(const Queue& queue) {
     return queue.size();
 }
 
-QuilStreamApi::QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport)
+QuilStreamApi::QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport,
+                             bool waitForRoom)
     : transport(std::move(transport)),
-      protocol(std::make_shared<Protocol::UdpStreamingProtocol>()) {
+      protocol(std::make_shared<Protocol::UdpStreamingProtocol>()),
+      waitForRoom(waitForRoom) {
     if (!this->transport->IsOpen()) {
         this->transport->Open();
     }
@@ -138,6 +163,7 @@ void QuilStreamApi::Stop() {
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         filed.notify_all();  // nothing more arrives for waiting readers
+        roomMade.notify_all();
     }
 }
 
@@ -157,7 +183,9 @@ std::size_t QuilStreamApi::GetQueueCapacity() {
 }
 
 void QuilStreamApi::SetQueueCapacity(const std::size_t& capacity) {
+    std::lock_guard<std::mutex> lock(queueMutex);
     queueCapacity = capacity;
+    roomMade.notify_all();
 }
 
 QueueOverflowPolicy QuilStreamApi::GetQueueOverflowPolicy() {
@@ -204,6 +232,7 @@ std::size_t QuilStreamApi::GetMeasurementCount() {
 void QuilStreamApi::ClearMeasurements() {
     std::lock_guard<std::mutex> lock(queueMutex);
     measurements.clear();
+    RoomMade();
 }
 
 StreamProfile QuilStreamApi::PopProfile() {
@@ -221,6 +250,7 @@ std::size_t QuilStreamApi::GetProfileCount() {
 void QuilStreamApi::ClearProfiles() {
     std::lock_guard<std::mutex> lock(queueMutex);
     profiles.clear();
+    RoomMade();
 }
 
 std::optional<StreamProfile> QuilStreamApi::PopProfileFor(std::chrono::milliseconds timeout) {
@@ -378,7 +408,8 @@ void QuilStreamApi::OnData(const uint32_t& blockId, const std::vector<uint8_t>& 
             case Protocol::kMeasurementData: {
                 StreamMeasurement measurement = Protocol::DecodeMeasurement(blockId, payload);
                 counters.Add<&StreamStatistics::measurementBlocks>();
-                std::lock_guard<std::mutex> lock(queueMutex);
+                std::unique_lock<std::mutex> lock(queueMutex);
+                WaitForRoom(lock, measurements);
                 AddByRule<&StreamStatistics::measurementsDropped>(measurements,
                                                                   std::move(measurement));
                 break;
@@ -388,7 +419,8 @@ void QuilStreamApi::OnData(const uint32_t& blockId, const std::vector<uint8_t>& 
             case Protocol::kProfileChannels012: {
                 StreamProfile profile = Protocol::DecodeProfile(blockId, payload);
                 CountProfileBlock(payload[0]);
-                std::lock_guard<std::mutex> lock(queueMutex);
+                std::unique_lock<std::mutex> lock(queueMutex);
+                WaitForRoom(lock, profiles);
                 AddByRule<&StreamStatistics::profilesDropped>(profiles, std::move(profile));
                 break;
             }

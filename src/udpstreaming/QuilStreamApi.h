@@ -37,7 +37,10 @@ public:
     // Opens the transport unless it is open (its "UdpTransport::Open Error: " passes through),
     // asks for a receive buffer of StreamStatistics::kDefaultReceiveBuffer, then starts the
     // worker, idle until Start.
-    explicit QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport);
+    // `waitForRoom`: a full queue makes the worker wait for the application instead of dropping
+    // an entry; for sources that can wait, such as a recording.
+    explicit QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport,
+                           bool waitForRoom = false);
     ~QuilStreamApi() override;
 
     void Start() override;
@@ -99,6 +102,11 @@ private:
     void AddByRule(Queue& queue, Entry&& entry);
     template <class Queue>
     auto PopOldest(Queue& queue, const char* emptyText);
+    // With waitForRoom, waits while `queue` is full and the stream runs. Worker only; `lock`
+    // holds the queue mutex.
+    template <class Queue>
+    void WaitForRoom(std::unique_lock<std::mutex>& lock, const Queue& queue);
+    void RoomMade();  // needs the queue mutex
     // Waits until `ready` holds, the time is up, or nothing more can arrive. Needs the queue
     // mutex, held by `lock`; returns whether `ready` holds.
     template <class Ready>
@@ -131,6 +139,8 @@ private:
     std::condition_variable filed;  // with queueMutex: an entry was filed, or the stream stopped
     std::size_t waiting{0};         // readers waiting on `filed`; under queueMutex
     bool wakePending{false};        // entries filed since the last wake; worker only
+    const bool waitForRoom;
+    std::condition_variable roomMade;  // with queueMutex: an entry was taken, or the stream stopped
     // The recording. The worker reads `recorder` once per datagram and raises `offering`
     // while it uses it; StopRecording clears `recorder` and then waits until `offering` is
     // down before it destroys the recorder (both sides sequentially consistent, so the worker

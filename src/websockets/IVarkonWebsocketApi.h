@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <memory>
 
 namespace Varkon::QUILApi::WebSockets {
@@ -19,6 +20,11 @@ public:
     /// request's, or a null value after `timeoutMs` or at once without a connection.
     virtual std::unique_ptr<nlohmann::json> SendAndWait(const nlohmann::json& request,
                                                         unsigned timeoutMs) = 0;
+    /// Whether the connection ended other than by Close: the sensor closed or dropped it, or it
+    /// broke. Such a connection is what ConnectWithin replaces.
+    virtual bool IsLost() { return false; }
+    /// As Connect, with the connection and its handshake bounded by `limit`.
+    virtual void ConnectWithin(std::chrono::milliseconds /*limit*/) { Connect(); }
 };
 
 /// The "msgID" of a message, or null for a message that has none.

@@ -2,11 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <string>
+#include <string_view>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -15,8 +13,10 @@ namespace Varkon::QUILApi::WebSockets {
 /// late replies to earlier requests and whatever arrives while no request waits, is dropped as
 /// it arrives, so a peer that sends without being asked costs time but no memory.
 ///
-/// Threads: Offer runs on the channel's I/O thread; Expect and Wait run on the thread of the one
-/// request in progress. Both sides meet under the inbox's mutex.
+/// Threads: Offer runs on whichever thread runs the connection's I/O at the time (the waiting
+/// request's own thread, or the channel's I/O thread while no request waits); Expect, Settled
+/// and Take run on the thread of the one request in progress; Abandon and Reopen on any thread.
+/// All of them meet under the inbox's mutex.
 class Inbox {
 public:
     /// Starts waiting for the message whose "msgID" equals `id`, before the request is sent.
@@ -25,19 +25,19 @@ public:
     /// is a JSON object (or null, taken as an object without a type) that is not an UPDATE and
     /// whose "msgID" equals the expected one; of two matching messages the earlier one wins.
     /// @throws what ParseMessage throws, for a text that is no message.
-    void Offer(const std::string& text);
-    /// Waits until the expected reply is kept, `deadline` passes or the connection is lost,
-    /// then stops waiting. Returns the reply, or a null value when none came.
-    std::unique_ptr<nlohmann::json> Wait(std::chrono::steady_clock::time_point deadline);
-    /// The connection is lost: the waiting request and every later one return at once, until
-    /// Reopen. Any thread.
+    void Offer(std::string_view text);
+    /// Whether waiting can end: the expected reply is kept, or the connection is lost.
+    bool Settled();
+    /// Stops waiting. Returns the reply, or a null value when none came.
+    std::unique_ptr<nlohmann::json> Take();
+    /// The connection is lost: the waiting request and every later one are settled at once,
+    /// until Reopen.
     void Abandon();
     /// A new connection is open: requests wait for their replies again.
     void Reopen();
 
 private:
     std::mutex mutex;
-    std::condition_variable arrived;
     bool expecting = false;
     nlohmann::json expectedId;
     std::unique_ptr<nlohmann::json> reply;

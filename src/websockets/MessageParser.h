@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <string>
+#include <string_view>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -15,6 +15,6 @@ constexpr int kMaxMessageDepth = 128;
 /// is parsed. The parse itself uses no recursion, whatever the text.
 /// @throws nlohmann::json::parse_error for text that is no JSON, and std::length_error
 ///         "Message nested deeper than 128 levels." otherwise; the channel drops both alike.
-nlohmann::json ParseMessage(const std::string& text);
+nlohmann::json ParseMessage(std::string_view text);
 
 }  // namespace Varkon::QUILApi::WebSockets

@@ -2,7 +2,10 @@
 
 #include "websockets/CheckedNumbers.h"
 
+#include <algorithm>
+#include <limits>
 #include <stdexcept>
+#include <thread>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -19,9 +22,17 @@ std::string TextAt(const json& data, std::size_t index) {
     return data.size() > index ? data[index].get<std::string>() : std::string();
 }
 
+// Milliseconds from now until `deadline`, none once it has passed.
+unsigned Remaining(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<unsigned>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
 }  // namespace
 
-Protocol::Protocol(std::shared_ptr<IVarkonWebsocketApi> channel) : channel(std::move(channel)) {}
+Protocol::Protocol(std::shared_ptr<IVarkonWebsocketApi> channel)
+    : channel(std::move(channel)), resourceLimitMs(kResourceLimit) {}
 
 Protocol::~Protocol() = default;
 
@@ -45,7 +56,10 @@ json Protocol::BuildRequest(const char* type, const std::string& name, const jso
 }
 
 std::unique_ptr<json> Protocol::SendRequest(const json& request, unsigned timeoutMs) {
-    auto reply = channel->SendAndWait(request, timeoutMs);
+    return Matching(request, channel->SendAndWait(request, timeoutMs));
+}
+
+std::unique_ptr<json> Protocol::Matching(const json& request, std::unique_ptr<json> reply) {
     if (MessageId(*reply) == request.at("msgID")) {
         return reply;
     }
@@ -56,8 +70,59 @@ std::unique_ptr<json> Protocol::SendRequest(const json& request, unsigned timeou
 
 void Protocol::Connect() {
     channel->Connect();
-    const auto reply = SendRequest(BuildRequest("CONNECT"), kSessionLimit);
+    OpenSession(kSessionLimit);
+}
+
+void Protocol::OpenSession(unsigned timeoutMs) {
+    const auto reply = SendRequest(BuildRequest("CONNECT"), timeoutMs);
     sessionId = GetChecked<uint32_t>(reply->at("sessionID"), "sessionID");
+    reconnectPending = false;
+}
+
+void Protocol::SetResourceLimit(std::chrono::milliseconds limit) {
+    resourceLimitMs = static_cast<unsigned>(std::clamp<std::chrono::milliseconds::rep>(
+        limit.count(), 0, std::numeric_limits<unsigned>::max()));
+}
+
+void Protocol::SetAutoReconnect(bool enabled) {
+    autoReconnect = enabled;
+}
+
+bool Protocol::ReconnectIfLost(Clock::time_point deadline) {
+    if (!autoReconnect || !(reconnectPending || channel->IsLost())) {
+        return false;
+    }
+    reconnectPending = true;
+    auto pause = kFirstRetry;
+    for (;;) {
+        try {
+            channel->ConnectWithin(std::chrono::milliseconds(Remaining(deadline)));
+            OpenSession(std::min(kSessionLimit, Remaining(deadline)));
+            return true;
+        } catch (const std::exception&) {
+            if (Clock::now() + pause >= deadline) {
+                throw;  // the last attempt's failure
+            }
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, kLastRetry);
+    }
+}
+
+std::unique_ptr<json> Protocol::Exchange(const char* type, const std::string& name,
+                                         const json& argument, bool repeatable, json& request) {
+    const unsigned limit = resourceLimitMs;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limit);
+    // Without a reconnection the request has its whole limit, as it starts at once.
+    const bool reconnected = ReconnectIfLost(deadline);
+    request = BuildRequest(type, name, argument);
+    auto reply = channel->SendAndWait(request, reconnected ? Remaining(deadline) : limit);
+    if (repeatable && reply->is_null() && autoReconnect && channel->IsLost()) {
+        ReconnectIfLost(deadline);
+        request = BuildRequest(type, name, argument);
+        reply = channel->SendAndWait(request, Remaining(deadline));
+    }
+    return Matching(request, std::move(reply));
 }
 
 void Protocol::Disconnect() {
@@ -73,8 +138,8 @@ void Protocol::Disconnect() {
 }
 
 std::unique_ptr<json> Protocol::GetResource(const std::string& name, const json& param) {
-    const json request = BuildRequest("GET", name, param);
-    const auto reply = SendRequest(request, kResourceLimit);
+    json request;
+    const auto reply = Exchange("GET", name, param, true, request);
     const auto type = reply->at("msgType").get<std::string>();
     if (type == "ACK") {
         // Taken out of the reply, not copied: a copy recurses once per level of nesting.
@@ -91,8 +156,8 @@ std::unique_ptr<json> Protocol::GetResource(const std::string& name, const json&
 }
 
 void Protocol::SetResource(const std::string& name, const json& value) {
-    const json request = BuildRequest("SET", name, value);
-    const auto reply = SendRequest(request, kResourceLimit);
+    json request;
+    const auto reply = Exchange("SET", name, value, false, request);
     const auto type = reply->at("msgType").get<std::string>();
     if (type == "ACK") {
         return;

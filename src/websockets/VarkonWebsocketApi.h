@@ -7,9 +7,12 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/thread/thread.hpp>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -17,10 +20,19 @@ class WebSocket;
 
 /// The request channel: turns the asynchronous WebSocket into a blocking request/reply service.
 ///
-/// Threads: the caller's thread runs Connect, Close and SendAndWait; the channel's own I/O
-/// thread runs every completion handler of the WebSocket and thus OnMessage, which hands each
-/// text to the inbox. Requests from several threads take turns. The I/O thread lives from
-/// construction to destruction.
+/// Threads: the caller's thread runs Connect, Close and SendAndWait. The connection's I/O (every
+/// completion handler of the WebSocket, and thus OnMessage, which hands each text to the inbox)
+/// runs on whichever thread runs `ioContext`, never on two at once:
+/// - a request drives it itself while it waits for its reply: it takes the I/O over, sends and
+///   runs the I/O until the reply is kept, the connection is lost or its limit passes, so the
+///   reply is read and parsed on the caller's thread without any hand-off between threads;
+/// - the channel's own I/O thread runs it while no request waits, so that messages nobody asked
+///   for are read and dropped and a connection the sensor ends is noticed. After a request it
+///   takes over again only once no request has come for kHandBack, so that back-to-back
+///   requests neither wake it nor wait for it; Connect and Close call it back at once, as they
+///   wait for work done on the I/O.
+/// Requests from several threads take turns. The I/O thread lives from construction to
+/// destruction.
 ///
 /// A connection the sensor closed or that broke is lost: the waiting request returns at once,
 /// later requests return at once without sending, and Connect opens a new connection. Close
@@ -46,11 +58,24 @@ public:
     std::unique_ptr<nlohmann::json> SendAndWait(const nlohmann::json& request,
                                                 unsigned timeoutMs) override;
 
+    /// Whether the connection ended other than by Close (see WebSocket::IsLost).
+    bool IsLost() override;
+    /// Connect with the connection and its handshake bounded by `limit`.
+    void ConnectWithin(std::chrono::milliseconds limit) override;
+
+    /// How long the I/O thread leaves the I/O to requests after the last one.
+    static constexpr std::chrono::milliseconds kHandBack{2};
+
 private:
-    void OnMessage(const std::string& text);
+    void OnMessage(std::string_view text);
     void OnClose();
+    void ServeFromIoThread();
+    /// Takes the I/O over from the I/O thread, for the one request in progress.
+    void TakeOverIo();
+    void HandBackIo();
 
     std::string host;
+
     // Declared before everything that uses it, so that it is destroyed last.
     boost::asio::io_context ioContext;
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
@@ -58,6 +83,14 @@ private:
     std::shared_ptr<WebSocket> webSocket;
     std::mutex requestMutex;  // one request waits at a time
     Inbox inbox;
+
+    // Who runs ioContext: the I/O thread while `ioThreadServes`, else the request in progress.
+    std::mutex ioMutex;
+    std::condition_variable ioChanged;
+    bool ioThreadServes = false;  // the I/O thread is inside ioContext.run()
+    bool requestDrives = false;
+    bool ending = false;
+    std::chrono::steady_clock::time_point handBackAt;  // the I/O thread waits until then
     boost::thread ioThread;
 };
 

@@ -3,10 +3,10 @@
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/core/bind_handler.hpp>
-#include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/websocket/option.hpp>
 
+#include <algorithm>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -71,6 +71,10 @@ auto WebSocket::RunOnStrand(Work work) const -> decltype(work()) {
 }
 
 void WebSocket::Connect() {
+    Connect(kHandshakeLimit);
+}
+
+void WebSocket::Connect(std::chrono::milliseconds limit) {
     try {
         std::mutex mutex;
         std::condition_variable condition;
@@ -78,8 +82,9 @@ void WebSocket::Connect() {
         boost::system::error_code result;
 
         auto self = shared_from_this();
-        asio::spawn(strand, [self, &result, &mutex, &condition, &count](asio::yield_context yield) {
-            self->RunConnection(yield, result);
+        asio::spawn(strand, [self, limit, &result, &mutex, &condition,
+                             &count](asio::yield_context yield) {
+            self->RunConnection(yield, limit, result);
             // Notify under the lock: the waiter owns these locals and returns once it sees
             // the count.
             std::lock_guard<std::mutex> lock(mutex);
@@ -98,14 +103,15 @@ void WebSocket::Connect() {
     }
 }
 
-void WebSocket::RunConnection(asio::yield_context yield, boost::system::error_code& result) {
+void WebSocket::RunConnection(asio::yield_context yield, std::chrono::milliseconds limit,
+                              boost::system::error_code& result) {
     const auto endpoints = resolver.async_resolve(host, port, yield[result]);
     if (result) {
         return;
     }
 
     auto& tcp = beast::get_lowest_layer(wsStream);
-    tcp.expires_after(kConnectLimit);
+    tcp.expires_after(std::min<std::chrono::milliseconds>(kConnectLimit, limit));
     tcp.async_connect(endpoints, yield[result]);
     if (result) {
         return;
@@ -115,7 +121,7 @@ void WebSocket::RunConnection(asio::yield_context yield, boost::system::error_co
     result.clear();
 
     websocket::stream_base::timeout limits{};
-    limits.handshake_timeout = kHandshakeLimit;
+    limits.handshake_timeout = std::min<std::chrono::milliseconds>(kHandshakeLimit, limit);
     limits.idle_timeout = websocket::stream_base::none();
     limits.keep_alive_pings = false;
     wsStream.set_option(limits);
@@ -150,7 +156,9 @@ void WebSocket::OnRead(beast::error_code error, std::size_t) {
     }
     if (onMessage) {
         try {
-            onMessage(beast::buffers_to_string(readBuffer.data()));
+            // The flat buffer holds the message in one piece: handed over where it lies.
+            onMessage(std::string_view(static_cast<const char*>(readBuffer.data().data()),
+                                       readBuffer.size()));
         } catch (const std::exception&) {
             // A message the owner could not handle does not end the connection.
         }
@@ -161,11 +169,15 @@ void WebSocket::OnRead(beast::error_code error, std::size_t) {
 
 void WebSocket::Send(std::string text) {
     asio::post(strand, [self = shared_from_this(), text = std::move(text)]() mutable {
-        self->outgoing.push_back(std::move(text));
-        if (self->outgoing.size() == 1) {
-            self->StartWrite();
-        }
+        self->SendFromIo(std::move(text));
     });
+}
+
+void WebSocket::SendFromIo(std::string text) {
+    outgoing.push_back(std::move(text));
+    if (outgoing.size() == 1) {
+        StartWrite();
+    }
 }
 
 void WebSocket::StartWrite() {

@@ -15,6 +15,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace Varkon::QUILApi::WebSockets {
 
@@ -27,7 +28,8 @@ namespace Varkon::QUILApi::WebSockets {
 /// never races a read.
 class WebSocket : public std::enable_shared_from_this<WebSocket> {
 public:
-    using MessageHandler = std::function<void(const std::string&)>;
+    /// Told each received text; the text lives only for the call.
+    using MessageHandler = std::function<void(std::string_view)>;
     using CloseHandler = std::function<void()>;
     using LostHandler = std::function<void()>;
 
@@ -41,9 +43,11 @@ public:
     WebSocket(const WebSocket&) = delete;
     WebSocket& operator=(const WebSocket&) = delete;
 
-    /// Resolves, connects and performs the handshake; starts the read loop.
+    /// Resolves, connects and performs the handshake; starts the read loop. The connection and
+    /// the handshake each take at most `limit` (the defaults: 10 s and 30 s).
     /// @throws std::runtime_error "WebSocket::Connect Error: " + reason.
     virtual void Connect();
+    void Connect(std::chrono::milliseconds limit);
     /// Closes the connection normally (code 1000) and calls the close callback. A sensor that
     /// does not answer the close within kCloseLimit has the connection dropped.
     /// @throws std::runtime_error "WebSocket::Close Error: " + reason.
@@ -54,6 +58,9 @@ public:
     bool IsLost() const { return lost; }
     /// Queues `text` as one text message; returns without waiting for the write.
     virtual void Send(std::string text);
+    /// As Send, but starts the write on the calling thread instead of posting it to the I/O. Only
+    /// for the thread that runs the I/O while no other thread runs it.
+    void SendFromIo(std::string text);
     virtual void SetOnMessage(MessageHandler handler);
     virtual void SetOnClose(CloseHandler handler);
     /// Called on the I/O thread once when the connection is lost (see IsLost). Set before
@@ -67,7 +74,8 @@ public:
 private:
     using Stream = boost::beast::websocket::stream<boost::beast::tcp_stream>;
 
-    void RunConnection(boost::asio::yield_context yield, boost::system::error_code& result);
+    void RunConnection(boost::asio::yield_context yield, std::chrono::milliseconds limit,
+                       boost::system::error_code& result);
     void StartRead();
     void OnRead(boost::beast::error_code error, std::size_t bytes);
     void StartWrite();

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestAddresses.h"
+
 #include <dirent.h>
 
 #include <atomic>
@@ -35,8 +37,8 @@ std::size_t CountEntries(const char* directory) {
 }
 
 TEST(ClientTest, SessionRequestsAreExact) {
-    TestSensor sensor("127.0.2.1");
-    auto client = Quil::Create("127.0.2.1", 5001);
+    TestSensor sensor(Testing::TestAddress());
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     client->Login("admin", "pw");
     client->Login("service", "");
@@ -55,17 +57,17 @@ TEST(ClientTest, SessionRequestsAreExact) {
 }
 
 TEST(ClientTest, RoleErrorsCarryTheirTexts) {
-    TestSensor sensor("127.0.2.2");
-    auto client = Quil::Create("127.0.2.2", 5002);
+    TestSensor sensor(Testing::TestAddress());
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     sensor.SetError("myRole", "PasswordWrong");
     EXPECT_TRUE(Throws<std::domain_error>(
         [&] { client->Login("admin", "bad"); },
         "SET returned an error: You password was wrong for role <admin>"));
-    sensor.SetError("myRole", "RoleTaken", {{"takenBy", "127.0.0.9"}});
+    sensor.SetError("myRole", "RoleTaken", {{"takenBy", Testing::TestAddress(1)}});
     EXPECT_TRUE(Throws<std::domain_error>(
         [&] { client->Login("admin", "pw"); },
-        "SET returned an error: Your role is already used by <127.0.0.9>"));
+        "SET returned an error: Your role is already used by <" + Testing::TestAddress(1) + ">"));
     sensor.SetError("myRole", "InvalidArgument");
     EXPECT_TRUE(Throws<std::invalid_argument>(
         [&] { client->Logout(); },
@@ -78,8 +80,8 @@ TEST(ClientTest, RoleErrorsCarryTheirTexts) {
 }
 
 TEST(ClientTest, DisconnectWithoutConnectSendsNothing) {
-    TestSensor sensor("127.0.2.3");
-    auto client = Quil::Create("127.0.2.3", 5003);
+    TestSensor sensor(Testing::TestAddress());
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     EXPECT_NO_THROW(client->Disconnect());
     EXPECT_TRUE(sensor.Handshakes().empty());
     EXPECT_TRUE(Throws<std::runtime_error>(
@@ -88,8 +90,8 @@ TEST(ClientTest, DisconnectWithoutConnectSendsNothing) {
 }
 
 TEST(ClientTest, ConnectTwiceKeepsTheConnection) {
-    TestSensor sensor("127.0.2.4");
-    auto client = Quil::Create("127.0.2.4", 5004);
+    TestSensor sensor(Testing::TestAddress());
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     client->Connect();
     EXPECT_EQ(sensor.Handshakes().size(), 1u);
@@ -98,9 +100,9 @@ TEST(ClientTest, ConnectTwiceKeepsTheConnection) {
 }
 
 TEST(ClientTest, UnansweredConnectFailsAfterItsLimitAndCanBeRepeated) {
-    TestSensor sensor("127.0.2.5");
+    TestSensor sensor(Testing::TestAddress());
     sensor.SetHandler([](Connection&, const std::string&) {});
-    auto client = Quil::Create("127.0.2.5", 5005);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(Throws<std::runtime_error>(
         [&] { client->Connect(); },
@@ -117,15 +119,15 @@ TEST(ClientTest, UnansweredConnectFailsAfterItsLimitAndCanBeRepeated) {
 }
 
 TEST(ClientTest, UnknownHostFailsOnlyInConnect) {
-    auto client = Quil::Create("127.0.2.6", 5006);  // nothing listens there
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());  // nothing listens
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); },
-                                           "Could not connect to host 127.0.2.6"));
+                                           "Could not connect to host " + Testing::TestAddress()));
 }
 
 TEST(ClientTest, RecoversFromAClosedConnectionThroughDisconnectAndConnect) {
-    TestSensor sensor("127.0.2.7");
+    TestSensor sensor(Testing::TestAddress());
     sensor.SetResource("SensorMetaData", kIdentity);
-    auto client = Quil::Create("127.0.2.7", 5007);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     sensor.CloseAll();
     ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
@@ -136,9 +138,9 @@ TEST(ClientTest, RecoversFromAClosedConnectionThroughDisconnectAndConnect) {
 }
 
 TEST(ClientTest, CallersOnSeveralThreadsEachGetTheirOwnReply) {
-    TestSensor sensor("127.0.2.8");
+    TestSensor sensor(Testing::TestAddress());
     sensor.SetResource("SensorMetaData", kIdentity);
-    auto client = Quil::Create("127.0.2.8", 5008);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     std::atomic<int> failures{0};
     auto work = [&](const std::string& role) {
@@ -161,15 +163,15 @@ TEST(ClientTest, CallersOnSeveralThreadsEachGetTheirOwnReply) {
 }
 
 TEST(ClientTest, DestroyedClientsLeaveNoThreadsOrSocketsBehind) {
-    TestSensor sensor("127.0.2.9");
+    TestSensor sensor(Testing::TestAddress());
     // Warm up whatever the process creates once.
-    Quil::Create("127.0.2.9", 5009)->Connect();
+    Quil::Create(Testing::TestAddress(), Testing::TestPort())->Connect();
     ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
     const auto threads = CountEntries("/proc/self/task");
     const auto files = CountEntries("/proc/self/fd");
 
     for (int i = 0; i < 100; ++i) {
-        auto client = Quil::Create("127.0.2.9", 5009);
+        auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
         client->Connect();
     }
     EXPECT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(10000)));

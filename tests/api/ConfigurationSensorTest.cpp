@@ -6,22 +6,24 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestAddresses.h"
+
 namespace Varkon::QUILApi {
 namespace {
 
 using nlohmann::json;
 
 TEST(ConfigurationSensorTest, WhatIsWrittenReadsBackTheSame) {
-    Sim::TestSensor sensor("127.0.2.20");
+    Sim::TestSensor sensor(Testing::TestAddress());
     sensor.SetResource("ProcessInterfaces", {{"enableModbus", true}, {"vendorSpecific", 7}});
-    auto quil = Quil::Create("127.0.2.20", 5020);
+    auto quil = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     quil->Connect();
 
     const Timeserver timeserver{true, {"192.0.2.123", "192.0.2.124"}};
     quil->SetTimeserver(timeserver);
     EXPECT_EQ(quil->GetTimeserver(), timeserver);
 
-    const ProcessInterfaces interfaces{false, true, 2, true, "192.0.2.10", 5020, 1};
+    const ProcessInterfaces interfaces{false, true, 2, true, "192.0.2.10", Testing::TestPort(), 1};
     quil->SetProcessInterfaces(interfaces);
     EXPECT_EQ(quil->GetProcessInterfaces(), interfaces);
     EXPECT_EQ(sensor.GetResource("ProcessInterfaces").at("vendorSpecific"), 7);

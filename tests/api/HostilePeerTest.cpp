@@ -1,6 +1,5 @@
 // The client against a hostile sensor: replies, floods and datagrams meant to crash it or to
-// exhaust its memory. Addresses 127.0.18.1 to 127.0.18.19 and UDP ports 28000 to 28019 belong to
-// this file.
+// exhaust its memory.
 #include "TestSensor.h"
 #include "support/ExpectThrow.h"
 #include "support/Memory.h"
@@ -10,6 +9,8 @@
 #include <quil/Quil.h>
 
 #include <gtest/gtest.h>
+
+#include "support/TestAddresses.h"
 
 namespace Varkon::QUILApi {
 namespace {
@@ -29,7 +30,7 @@ TEST(HostilePeerTest, DeeplyNestedRepliesAreDroppedNotFollowed) {
         std::size_t levels;  // inside {"msgData":["ExposureTime", ...]}: two levels more
         bool dropped;
     } cases[] = {{150000, true}, {127, true}, {126, false}, {2, false}};
-    TestSensor sensor("127.0.18.1");
+    TestSensor sensor(Testing::TestAddress());
     std::size_t levels = 0;
     sensor.SetHandler([&](Connection& connection, const std::string& text) {
         const json request = json::parse(text);
@@ -40,7 +41,7 @@ TEST(HostilePeerTest, DeeplyNestedRepliesAreDroppedNotFollowed) {
             sensor.AnswerByDefault(connection, text);
         }
     });
-    auto client = Quil::Create("127.0.18.1", 28000);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     for (const Case& c : cases) {
         levels = c.levels;  // the handler runs only while the request below waits
@@ -63,9 +64,9 @@ TEST(HostilePeerTest, UnsolicitedMessagesCostNoMemory) {
         {{"msgType", "ERR"}, {"msgData", {bulk, "Busy"}}},                        // no msgID
     };
     constexpr std::size_t kCount = 50000;  // about 100 MB a flood, were they kept
-    TestSensor sensor("127.0.18.2");
+    TestSensor sensor(Testing::TestAddress());
     sensor.SetResource("ExposureTime", {{"ExposureTime", 700}});
-    auto client = Quil::Create("127.0.18.2", 28001);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     EXPECT_EQ(client->GetExposureTime(), 700u);
     for (const json& flood : floods) {
@@ -95,9 +96,9 @@ TEST(HostilePeerTest, PointCountsBeyondTheBlocksFramesAreRefused) {
         {3, 1016, 700, nullptr},
         {2, 33000000, 0, "Point count 33000000 exceeds the 504 points that 1 frame can carry."},
     };
-    constexpr uint16_t kPort = 28002;
-    TestSensor sensor("127.0.18.3");
-    auto client = Quil::Create("127.0.18.3", kPort);
+    const uint16_t kPort = Testing::TestPort();
+    TestSensor sensor(Testing::TestAddress());
+    auto client = Quil::Create(Testing::TestAddress(), kPort);
     auto stream = client->GetStream();
     stream->Start();
     const std::size_t before = MemoryInUse();

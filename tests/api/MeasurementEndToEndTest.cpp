@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestAddresses.h"
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -23,7 +25,7 @@ TEST(MeasurementEndToEnd, ACameraImageTravelsWhole) {
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         pixels[i] = static_cast<uint8_t>(i * 31 + i / 1280);
     }
-    Sim::TestSensor sensor("127.0.5.2");
+    Sim::TestSensor sensor(Testing::TestAddress());
     sensor.SetResource("Image", {{"roiHeight", 1024},
                                  {"roiWidth", 1280},
                                  {"rowOffset", 0},
@@ -31,7 +33,7 @@ TEST(MeasurementEndToEnd, ACameraImageTravelsWhole) {
                                  {"rowBinning", 1},
                                  {"colBinning", 1},
                                  {"pixels", Testing::Base64Encode(pixels)}});
-    auto client = Quil::Create("127.0.5.2", 5502);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     const Image image = client->GetImage();
     EXPECT_EQ(image, (Image{1024, 1280, 0, 0, 1, 1, pixels}));
@@ -44,7 +46,7 @@ TEST(MeasurementEndToEnd, ACameraImageTravelsWhole) {
 }
 
 TEST(MeasurementEndToEnd, ValuesAndProfiles) {
-    Sim::TestSensor sensor("127.0.5.3");
+    Sim::TestSensor sensor(Testing::TestAddress());
     sensor.SetResource("MeasurementValues", {{"qualityID", 0},
                                              {"configmode", false},
                                              {"valuesAreValid", true},
@@ -61,7 +63,7 @@ TEST(MeasurementEndToEnd, ValuesAndProfiles) {
                                             {"length", 2},
                                             {"points", {-100, 4000, -50, 4100}},
                                             {"brightness", {200, 210}}});
-    auto client = Quil::Create("127.0.5.3", 5503);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     const auto values = client->GetMeasurementValues();
     EXPECT_EQ(values.timestamp, 1700000000123456u);

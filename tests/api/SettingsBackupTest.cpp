@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestAddresses.h"
+
 #include <mutex>
 
 namespace Varkon::QUILApi {
@@ -317,8 +319,8 @@ TEST(SettingsRoundTrip, BlobTravelsByteForByteWithCharactersAtBlockBoundaries) {
     blob += "\"}";
     ASSERT_NO_THROW(Settings::CheckUtf8(blob));
 
-    SettingsSensor fake("127.0.5.1", blob, 8);
-    auto client = Quil::Create("127.0.5.1", 5501);
+    SettingsSensor fake(Testing::TestAddress(), blob, 8);
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
     client->Connect();
     const std::string read = client->ReadAllSettings();
     ASSERT_EQ(read, blob);

@@ -14,6 +14,7 @@ endif()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build
-    -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_CXX_FLAGS=${flags})
+    -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_CXX_FLAGS=${flags}
+    -DABSENT_ADDRESS=${ABSENT_ADDRESS} -DSENSOR_ADDRESS=${SENSOR_ADDRESS} -DUDP_PORT=${UDP_PORT})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)

@@ -7,13 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
-#include <thread>
-#include <vector>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <string>
 
 namespace Varkon::QUILApi::Testing {
 namespace {
@@ -24,40 +18,21 @@ using UdpStreaming::ReplayOptions;
 // tcpdump writing the loopback interface's UDP traffic to one port into a file, until Stop.
 class Tcpdump {
 public:
-    Tcpdump(const std::string& file, const std::string& log, unsigned short port) {
-        const std::string filter = "udp port " + std::to_string(port);
-        std::vector<std::string> words = {"tcpdump", "-i", "lo", "-U", "-n", "-w", file, filter};
-        std::vector<char*> arguments;
-        for (auto& word : words) {
-            arguments.push_back(word.data());
-        }
-        arguments.push_back(nullptr);
-        // posix_spawn, not fork: the test's threads may hold locks a forked child would need.
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        if (posix_spawnp(&process, "tcpdump", &actions, nullptr, arguments.data(), environ) != 0) {
-            process = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ready = process > 0 &&
-                WaitUntil([&] { return ReadFile(log).find("listening on") != std::string::npos; },
-                          10s);
+    Tcpdump(const std::string& file, const std::string& log, unsigned short port)
+        : process("tcpdump", {"-i", "lo", "-U", "-n", "-w", file, "udp port " + std::to_string(port)},
+                  log) {
+        ready = WaitUntil(
+            [&] { return process.Err().find("listening on") != std::string::npos; }, 10s);
     }
-    ~Tcpdump() { Stop(); }
     void Stop() {
-        if (process > 0) {
-            kill(process, SIGINT);
-            int status = 0;
-            waitpid(process, &status, 0);
-            process = -1;
-        }
+        process.Signal(SIGINT);
+        process.Wait();
     }
+    std::string Log() const { return process.Err(); }
     bool ready = false;
 
 private:
-    pid_t process = -1;
+    Testing::BackgroundProcess process;
 };
 
 TEST(CaptureInteropTest, ATcpdumpCaptureOfTheLoopbackReplaysAsTheLiveStream) {
@@ -67,7 +42,7 @@ TEST(CaptureInteropTest, ATcpdumpCaptureOfTheLoopbackReplaysAsTheLiveStream) {
     TemporaryFolder folder;
     StreamingSensor line("127.0.14.10", 29010);
     Tcpdump tcpdump(folder / "lo.pcap", folder / "tcpdump.log", 29010);
-    ASSERT_TRUE(tcpdump.ready) << ReadFile(folder / "tcpdump.log");
+    ASSERT_TRUE(tcpdump.ready) << tcpdump.Log();
     line.stream->Start();  // the socket is bound: nothing the sensor sends is lost to it
     line.Aim();
     ASSERT_TRUE(line.WaitForProfiles(300));

@@ -108,12 +108,12 @@ TEST(SimMeasurementTest, TheMetaResourcesDescribeTheData) {
     EXPECT_LE(image.rowOffset + image.roiHeight, 480u);
 }
 
-Profile ExpectedProfile(const Sim::Frame& frame) {
-    Profile profile{frame.quality, frame.timeUs, 2, 0, 0, {}, {}};
-    for (std::size_t i = 0; i < frame.x.size(); ++i) {
-        if (frame.valid[i]) {
-            profile.xValues.push_back(Sim::Hundredths(frame.x[i]));
-            profile.zValues.push_back(Sim::Hundredths(frame.z[i]));
+Profile ExpectedProfile(const Sim::Acquired& acquired) {
+    Profile profile{acquired.quality, acquired.timeUs, 2, 0, 0, {}, {}};
+    for (std::size_t i = 0; i < acquired.x.size(); ++i) {
+        if (acquired.valid[i]) {
+            profile.xValues.push_back(Sim::Hundredths(acquired.x[i]));
+            profile.zValues.push_back(Sim::Hundredths(acquired.z[i]));
         }
     }
     profile.length = static_cast<uint32_t>(profile.xValues.size());
@@ -121,21 +121,21 @@ Profile ExpectedProfile(const Sim::Frame& frame) {
     return profile;
 }
 
-void ExpectValuesOf(const Sim::Frame& frame, const MeasurementValues& got) {
-    EXPECT_EQ(got.qualityID, frame.quality);
+void ExpectValuesOf(const Sim::Acquired& acquired, const MeasurementValues& got) {
+    EXPECT_EQ(got.qualityID, acquired.quality);
     EXPECT_FALSE(got.configmode);
-    EXPECT_EQ(got.valuesAreValid, frame.quality != 2);
-    EXPECT_EQ(got.alarm, frame.alarm);
-    EXPECT_EQ(got.digitalOuts, (std::vector<bool>{frame.objectPresent, frame.alarm}));
-    EXPECT_EQ(got.EncoderValue, frame.encoder);
-    EXPECT_EQ(got.measrate, frame.rate);
-    EXPECT_EQ(got.timestamp, frame.timeUs);
-    ASSERT_EQ(got.values.size(), frame.values.size());
-    for (std::size_t i = 0; i < frame.values.size(); ++i) {
-        if (std::isnan(frame.values[i])) {
+    EXPECT_EQ(got.valuesAreValid, acquired.quality != 2);
+    EXPECT_EQ(got.alarm, acquired.alarm);
+    EXPECT_EQ(got.digitalOuts, (std::vector<bool>{acquired.objectPresent, acquired.alarm}));
+    EXPECT_EQ(got.EncoderValue, acquired.encoder);
+    EXPECT_EQ(got.measrate, acquired.rate);
+    EXPECT_EQ(got.timestamp, acquired.timeUs);
+    ASSERT_EQ(got.values.size(), acquired.values.size());
+    for (std::size_t i = 0; i < acquired.values.size(); ++i) {
+        if (std::isnan(acquired.values[i])) {
             EXPECT_TRUE(std::isnan(got.values[i])) << "value " << i;
         } else {
-            EXPECT_EQ(got.values[i], std::round(frame.values[i] * 100.0) / 100.0) << "value " << i;
+            EXPECT_EQ(got.values[i], std::round(acquired.values[i] * 100.0) / 100.0) << "value " << i;
         }
     }
 }
@@ -177,20 +177,20 @@ TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
         ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 1; }, seconds(10)));
         const auto streamed = stream->PopProfile();
 
-        const auto frame = sensor.Capture(streamed.field6, streamed.timestamp);
-        const Profile expected = ExpectedProfile(frame);
+        const auto acquired = sensor.Capture(streamed.field6, streamed.timestamp);
+        const Profile expected = ExpectedProfile(acquired);
         EXPECT_EQ(client->GetProfile(), expected);
         std::vector<int32_t> brightness;
-        for (std::size_t i = 0; i < frame.x.size(); ++i) {
-            if (frame.valid[i]) {
-                brightness.push_back(frame.brightness[i]);
+        for (std::size_t i = 0; i < acquired.x.size(); ++i) {
+            if (acquired.valid[i]) {
+                brightness.push_back(acquired.brightness[i]);
             }
         }
         EXPECT_EQ(client->GetAugmentedProfile(),
                   (AugmentedProfile{expected.qualityID, expected.timestamp, expected.prec,
                                     expected.xStart, expected.length, expected.xValues,
                                     expected.zValues, brightness}));
-        ExpectValuesOf(frame, client->GetMeasurementValues());
+        ExpectValuesOf(acquired, client->GetMeasurementValues());
 
         const auto picture = sensor.Photograph(streamed.field6, streamed.timestamp);
         EXPECT_EQ(client->GetImage(), (Image{picture.roiHeight, picture.roiWidth, picture.rowOffset,

@@ -202,13 +202,13 @@ TEST(SimSceneTest, AWeakLaserLineLosesPoints) {
     EXPECT_EQ(scene.Capture(0, 0, 100.0, settings).quality, 0u);
     settings.laserFactor = 0.05;
     settings.exposureTime = 100;
-    const auto frame = scene.Capture(0, 0, 100.0, settings);
-    EXPECT_EQ(frame.quality, 2u);
-    EXPECT_FALSE(frame.valid[0]);
+    const auto acquired = scene.Capture(0, 0, 100.0, settings);
+    EXPECT_EQ(acquired.quality, 2u);
+    EXPECT_FALSE(acquired.valid[0]);
 }
 
 TEST(SimPacketsTest, BlocksLargerThanADatagramAreCutIntoFrames) {
-    const Sim::Bytes payload(2 * Sim::kMaxPacketPayload + 5, 0xAB);
+    const Sim::Bytes payload(2 * Sim::PacketLayout::kMaxPayload + 5, 0xAB);
     const auto datagrams = Sim::Datagrams(0x01020304, payload);
     ASSERT_EQ(datagrams.size(), 3u);
     EXPECT_EQ(datagrams[0].size(), 2048u);
@@ -217,7 +217,7 @@ TEST(SimPacketsTest, BlocksLargerThanADatagramAreCutIntoFrames) {
               (Sim::Bytes{4, 3, 2, 1, 1, 0, 3, 0}));  // first fragment of 3 frames
     EXPECT_EQ((Sim::Bytes(datagrams[2].begin(), datagrams[2].begin() + 8)),
               (Sim::Bytes{4, 3, 2, 1, 2, 0, 2, 0}));  // continuation, frame index 2
-    const auto single = Sim::Datagrams(7, Sim::Bytes(Sim::kMaxPacketPayload, 1));
+    const auto single = Sim::Datagrams(7, Sim::Bytes(Sim::PacketLayout::kMaxPayload, 1));
     ASSERT_EQ(single.size(), 1u);
     EXPECT_EQ(single[0][4], 0);
 }

@@ -44,14 +44,14 @@ void SwitchOutput(Quil& client, bool on, unsigned short port) {
     client.SetProcessInterfaces(false, false, 0, on, "127.0.0.1", port, 0);
 }
 
-void ExpectFrameCarried(const Sim::Frame& frame, const StreamProfile& profile) {
-    ASSERT_EQ(profile.pointCount, frame.x.size());
+void ExpectAcquiredCarried(const Sim::Acquired& acquired, const StreamProfile& profile) {
+    ASSERT_EQ(profile.pointCount, acquired.x.size());
     ASSERT_TRUE(profile.hasChannel1 && profile.hasChannel2);
-    for (std::size_t i = 0; i < frame.x.size(); ++i) {
-        const uint16_t z = frame.valid[i] ? static_cast<uint16_t>(Sim::Hundredths(frame.z[i])) : 0;
+    for (std::size_t i = 0; i < acquired.x.size(); ++i) {
+        const uint16_t z = acquired.valid[i] ? static_cast<uint16_t>(Sim::Hundredths(acquired.z[i])) : 0;
         ASSERT_EQ(profile.channel0[i], z) << "point " << i;
-        ASSERT_EQ(profile.channel1[i], Sim::Hundredths(frame.x[i]) + 32768) << "point " << i;
-        ASSERT_EQ(profile.channel2[i], frame.valid[i] ? frame.brightness[i] : 0) << "point " << i;
+        ASSERT_EQ(profile.channel1[i], Sim::Hundredths(acquired.x[i]) + 32768) << "point " << i;
+        ASSERT_EQ(profile.channel2[i], acquired.valid[i] ? acquired.brightness[i] : 0) << "point " << i;
     }
 }
 
@@ -99,9 +99,9 @@ TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
         frameIndex = profile.field6;
         time = profile.timestamp;
         if (n % 97 == 0) {  // the content of a sample of them, point by point
-            const auto frame = sensor.Capture(profile.field6, profile.timestamp);
-            ExpectFrameCarried(frame, profile);
-            EXPECT_EQ(measurement.values[0], static_cast<float>(frame.values[0]));
+            const auto acquired = sensor.Capture(profile.field6, profile.timestamp);
+            ExpectAcquiredCarried(acquired, profile);
+            EXPECT_EQ(measurement.values[0], static_cast<float>(acquired.values[0]));
             EXPECT_EQ(measurement.measrate, 1000.0);
         }
         withObject += profile.flags[2];
@@ -141,7 +141,7 @@ TEST(SimStreamTest, LargeProfilesAreFragmented) {
     SwitchOutput(*client, false, 23003);
     const auto profile = stream->PopProfile();
     EXPECT_EQ(profile.pointCount, 4096u);  // 24 + 6 * 4096 bytes: 13 datagrams
-    ExpectFrameCarried(sensor.Capture(profile.field6, profile.timestamp), profile);
+    ExpectAcquiredCarried(sensor.Capture(profile.field6, profile.timestamp), profile);
     EXPECT_FALSE(stream->HasError());
 }
 

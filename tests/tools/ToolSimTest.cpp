@@ -31,7 +31,7 @@ protected:
     // Each test its own address and UDP port, from its line in this file.
     void Start(int n, uint32_t points = 64) {
         address = "127.0.7." + std::to_string(10 + n);
-        port = std::to_string(24000 + n);
+        port = std::to_string(20000 + n);  // within the tools block of tests/CMakeLists.txt
         VirtualSensorOptions options;
         options.address = address;
         options.pointsPerProfile = points;
@@ -231,7 +231,7 @@ TEST_F(ToolSimTest, DemoEndsWithItsSummaryAndFiles) {
     Start(12);  // the demo starts its own sensor; this one only reserves the test's number
     const std::string demoAddress = "127.0.7.40";
     const ToolRun run = RunTool({"demo", "--output", File("demo"), "--address", demoAddress,
-                                 "--port", "24040", "--profiles", "200"});
+                                 "--port", "20040", "--profiles", "200"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("restored exactly"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("200 profiles, 0 lost, 0 duplicated, no data lost"), std::string::npos)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestAddresses.h"
+
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -19,7 +21,6 @@ using Testing::Bytes;
 using Testing::LoopbackSender;
 using Testing::PortIsFree;
 
-// Ports 21100 to 21119 belong to this file.
 std::shared_ptr<UdpTransport> OpenTransport(uint16_t port) {
     auto transport = std::make_shared<UdpTransport>("sensor.example", port);
     transport->Open();
@@ -29,16 +30,16 @@ std::shared_ptr<UdpTransport> OpenTransport(uint16_t port) {
 // Binds a plain socket to the port, as another program would.
 
 TEST(UdpTransport, KeepsHostAndPortAndOpensNothingAtFirst) {
-    auto transport = std::make_shared<UdpTransport>("sensor.example", 21100);
+    auto transport = std::make_shared<UdpTransport>("sensor.example", Testing::TestPort());
     EXPECT_EQ(transport->GetHost(), "sensor.example");
-    EXPECT_EQ(transport->GetPort(), 21100);
+    EXPECT_EQ(transport->GetPort(), Testing::TestPort());
     EXPECT_FALSE(transport->IsOpen());
-    EXPECT_TRUE(PortIsFree(21100));
+    EXPECT_TRUE(PortIsFree(Testing::TestPort()));
 }
 
 TEST(UdpTransport, DeliversDatagramsWholeOrTruncated) {
-    auto transport = OpenTransport(21101);
-    LoopbackSender sender(21101);
+    auto transport = OpenTransport(Testing::TestPort());
+    LoopbackSender sender(Testing::TestPort());
     struct Case {
         std::size_t sent, received;
     } cases[] = {{1, 1}, {2047, 2047}, {2048, 2048}, {2049, 2048}, {3000, 2048}, {0, 0}};
@@ -57,8 +58,8 @@ TEST(UdpTransport, DeliversDatagramsWholeOrTruncated) {
 }
 
 TEST(UdpTransport, ReceiveWithoutADatagramYieldsNothingAfterOneSecond) {
-    auto transport = OpenTransport(21102);
-    LoopbackSender(21102).Send({7});
+    auto transport = OpenTransport(Testing::TestPort());
+    LoopbackSender(Testing::TestPort()).Send({7});
     EXPECT_EQ(transport->Receive(), Bytes{7});
 
     const auto start = std::chrono::steady_clock::now();
@@ -71,7 +72,7 @@ TEST(UdpTransport, ReceiveWithoutADatagramYieldsNothingAfterOneSecond) {
 }
 
 TEST(UdpTransport, SecondOpenChangesNothing) {
-    auto transport = OpenTransport(21103);
+    auto transport = OpenTransport(Testing::TestPort());
     transport->SetReceiveBufferSize(65536);
     const int size = transport->GetReceiveBufferSize();
     transport->Open();
@@ -80,8 +81,8 @@ TEST(UdpTransport, SecondOpenChangesNothing) {
 }
 
 TEST(UdpTransport, OpenFailsOnAPortInUseAndWorksOnceItIsFree) {
-    auto blocker = OpenTransport(21104);
-    auto transport = std::make_shared<UdpTransport>("h", 21104);
+    auto blocker = OpenTransport(Testing::TestPort());
+    auto transport = std::make_shared<UdpTransport>("h", Testing::TestPort());
     try {
         transport->Open();
         ADD_FAILURE() << "Open succeeded on a port in use";
@@ -97,33 +98,33 @@ TEST(UdpTransport, OpenFailsOnAPortInUseAndWorksOnceItIsFree) {
 }
 
 TEST(UdpTransport, CloseFreesThePortAndOpenBindsAgain) {
-    auto transport = std::make_shared<UdpTransport>("h", 21105);
+    auto transport = std::make_shared<UdpTransport>("h", Testing::TestPort());
     transport->Close();  // never opened
     transport->Open();
-    EXPECT_FALSE(PortIsFree(21105));
+    EXPECT_FALSE(PortIsFree(Testing::TestPort()));
     transport->Close();
     transport->Close();
     EXPECT_FALSE(transport->IsOpen());
-    EXPECT_TRUE(PortIsFree(21105));
+    EXPECT_TRUE(PortIsFree(Testing::TestPort()));
 
     transport->Open();
-    LoopbackSender(21105).Send({4, 2});
+    LoopbackSender(Testing::TestPort()).Send({4, 2});
     EXPECT_EQ(transport->Receive(), (Bytes{4, 2}));
 }
 
 TEST(UdpTransport, ReleasingTheLastReferenceFreesThePort) {
-    OpenTransport(21106).reset();
-    EXPECT_TRUE(PortIsFree(21106));
+    OpenTransport(Testing::TestPort()).reset();
+    EXPECT_TRUE(PortIsFree(Testing::TestPort()));
 }
 
 TEST(UdpTransport, ReceiveBufferSizeIsWhatTheSystemApplied) {
-    auto transport = OpenTransport(21107);
+    auto transport = OpenTransport(Testing::TestPort());
     transport->SetReceiveBufferSize(100000);
     EXPECT_GE(transport->GetReceiveBufferSize(), 100000);  // Linux doubles the request
 }
 
 TEST(UdpTransport, BufferSizeWithoutASocketFailsWithABadDescriptor) {
-    auto transport = std::make_shared<UdpTransport>("h", 21108);
+    auto transport = std::make_shared<UdpTransport>("h", Testing::TestPort());
     EXPECT_TRUE(Testing::Throws<boost::system::system_error>(
         [&] { transport->GetReceiveBufferSize(); }, "get_option: Bad file descriptor"));
     EXPECT_TRUE(Testing::Throws<boost::system::system_error>(
@@ -131,7 +132,7 @@ TEST(UdpTransport, BufferSizeWithoutASocketFailsWithABadDescriptor) {
 }
 
 TEST(UdpTransport, ReceiveOnAClosedTransportYieldsNothing) {
-    auto transport = std::make_shared<UdpTransport>("h", 21109);
+    auto transport = std::make_shared<UdpTransport>("h", Testing::TestPort());
     Bytes received;
     EXPECT_FALSE(transport->ReceiveInto(received));
 }

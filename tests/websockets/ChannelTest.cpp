@@ -2,15 +2,19 @@
 #include "support/ExpectThrow.h"
 #include "websockets/VarkonWebsocketApi.h"
 
+#include <quil/Quil.h>
+
 #include <gtest/gtest.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/websocket.hpp>
 
 #include <chrono>
+#include <functional>
 #include <future>
-#include <thread>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 namespace Varkon::QUILApi::WebSockets {
 namespace {
@@ -250,6 +254,114 @@ TEST(ChannelTest, DestroyingAConnectedChannelClosesItsConnection) {
         ASSERT_TRUE(sensor.WaitForOpenConnections(1, milliseconds(5000)));
     }
     EXPECT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
+}
+
+// The client's automatic reconnection. Each case loses the connection one way, then makes a
+// request: a GET is answered over a new connection and session, also when the connection was
+// lost while it waited (asked again); a SET lost after it was sent fails with the time-out's text
+// and is not repeated, and the next request reconnects; a sensor that stays away fails the
+// request within its limit with the connection's text.
+TEST(ChannelTest, AutomaticReconnectionOpensANewSessionButNeverRepeatsASet) {
+    enum class Loss { SensorRestarted, DroppedDuringGet, DroppedDuringSet, SensorGone };
+    struct Case {
+        const char* address;
+        Loss loss;
+    } cases[] = {{"127.0.16.1", Loss::SensorRestarted},
+                 {"127.0.16.2", Loss::DroppedDuringGet},
+                 {"127.0.16.3", Loss::DroppedDuringSet},
+                 {"127.0.16.4", Loss::SensorGone}};
+    for (const Case& c : cases) {
+        std::optional<TestSensor> sensor(std::in_place, c.address);
+        // The sensor's answers from now on; the next session has the id `sessionId`.
+        const auto serve = [&sensor](bool dropFirstRequest, uint32_t sessionId) {
+            sensor->SetResource("ExposureTime", {{"ExposureTime", 300}});
+            sensor->SetNextSessionId(sessionId);
+            auto dropped = std::make_shared<bool>(!dropFirstRequest);
+            sensor->SetHandler([&sensor, dropped](Connection& connection, const std::string& text) {
+                const auto type = json::parse(text).at("msgType");
+                if (!*dropped && (type == "GET" || type == "SET")) {
+                    *dropped = true;
+                    connection.Drop();
+                } else {
+                    sensor->AnswerByDefault(connection, text);
+                }
+            });
+        };
+        serve(false, 10);
+        auto client = Quil::Create(c.address, 30000);
+        client->SetAutoReconnect(true);
+        client->SetRequestTimeout(milliseconds(3000));
+        client->Connect();
+        ASSERT_TRUE(sensor->WaitForOpenConnections(1, milliseconds(5000)));
+
+        const auto start = std::chrono::steady_clock::now();
+        switch (c.loss) {
+        case Loss::SensorRestarted:
+            sensor.reset();
+            sensor.emplace(c.address);
+            serve(false, 20);
+            EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;
+            break;
+        case Loss::DroppedDuringGet:
+            serve(true, 20);
+            EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;
+            break;
+        case Loss::DroppedDuringSet:
+            serve(true, 20);
+            EXPECT_TRUE(Throws<std::runtime_error>(
+                [&] { client->SetExposureTime(400); },
+                "No matching response found to request with sessionID: 10 msgID: 2"))
+                << c.address;
+            EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;  // not written
+            break;
+        case Loss::SensorGone:
+            client->SetRequestTimeout(milliseconds(400));
+            sensor.reset();
+            EXPECT_TRUE(Throws<std::runtime_error>([&] { client->GetExposureTime(); },
+                                                   std::string("Could not connect to host ") +
+                                                       c.address))
+                << c.address;
+            EXPECT_LT(Elapsed(start), milliseconds(3000)) << c.address;
+            continue;
+        }
+        EXPECT_LT(Elapsed(start), milliseconds(3000)) << c.address;
+        // The new session: its id on the requests, and the SET sent once only.
+        std::size_t sets = 0;
+        std::string last;
+        for (const std::string& text : sensor->Received()) {
+            sets += json::parse(text).at("msgType") == "SET" ? 1 : 0;
+            last = text;
+        }
+        EXPECT_EQ(json::parse(last).at("sessionID"), 20) << c.address;
+        EXPECT_EQ(sets, c.loss == Loss::DroppedDuringSet ? 1u : 0u) << c.address;
+        client->Disconnect();
+    }
+}
+
+// The time limit a caller sets holds for each read and write; the default and the texts stay.
+TEST(ChannelTest, TheRequestTimeLimitIsTheCallersToSet) {
+    TestSensor sensor("127.0.16.5");
+    sensor.SetHandler([&sensor](Connection& connection, const std::string& text) {
+        if (json::parse(text).at("msgType") == "CONNECT") {
+            sensor.AnswerByDefault(connection, text);  // GET and SET stay unanswered
+        }
+    });
+    auto client = Quil::Create("127.0.16.5", 30001);
+    client->Connect();
+    EXPECT_TRUE(Throws<std::invalid_argument>([&] { client->SetRequestTimeout(milliseconds(0)); },
+                                              "Request timeout must be positive."));
+    const struct {
+        milliseconds limit;
+        std::function<void()> request;
+    } cases[] = {{milliseconds(150), [&] { client->GetExposureTime(); }},
+                 {milliseconds(400), [&] { client->SetExposureTime(10); }}};
+    for (const auto& c : cases) {
+        client->SetRequestTimeout(c.limit);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(c.request(), std::runtime_error);
+        EXPECT_GE(Elapsed(start), c.limit);
+        EXPECT_LT(Elapsed(start), c.limit + milliseconds(2000));
+    }
 }
 
 }  // namespace

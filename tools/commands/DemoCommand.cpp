@@ -3,7 +3,7 @@
 #include "Files.h"
 #include "StreamCapture.h"
 
-#include <VirtualSensor.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <CLI/CLI.hpp>
 

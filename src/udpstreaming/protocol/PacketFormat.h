@@ -52,6 +52,29 @@ constexpr std::size_t kMaxFramePayload = kMaxDatagramSize - PacketHeader::kSize;
 constexpr std::size_t kMaxFrames = 65535;
 constexpr std::size_t kMaxBlockSize = kMaxFrames * kMaxFramePayload;
 
+// The block of data id 0.
+struct MeasurementFormat {
+    static constexpr std::size_t kSize = 50;
+    static constexpr std::size_t kFlags[] = {1, 2, 3, 4, 6, 7};  // uint8 each
+    static constexpr std::size_t kQualityId = 5;                 // uint8
+    static constexpr std::size_t kValues = 8;                    // 7 float32
+    static constexpr std::size_t kMeasrate = 36;                 // float32
+    static constexpr std::size_t kTimestamp = 40;                // uint32 s, then uint32 us
+    static constexpr std::size_t kEncoder = 48;                  // uint16
+};
+
+// The header of a block of data ids 1 to 3; the points follow it.
+struct ProfileFormat {
+    static constexpr std::size_t kSize = 24;
+    static constexpr std::size_t kDataId = 0;      // uint8, see DataId
+    static constexpr std::size_t kFlags = 1;       // 4 uint8
+    static constexpr std::size_t kQualityId = 5;   // uint8
+    static constexpr std::size_t kField6 = 6;      // uint32
+    static constexpr std::size_t kTimestamp = 10;  // uint32 s, then uint32 us
+    static constexpr std::size_t kField18 = 18;    // uint16
+    static constexpr std::size_t kPointCount = 20; // uint32
+};
+
 // Byte 0 of every block.
 enum DataId : uint8_t {
     kMeasurementData = 0,

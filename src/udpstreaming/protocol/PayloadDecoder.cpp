@@ -39,47 +39,49 @@ void GatherPoints(const uint8_t* points, std::size_t count, StreamProfile& profi
 }  // namespace
 
 StreamMeasurement DecodeMeasurement(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
-    if (payload.size() != kMeasurementSize) {
+    using F = MeasurementFormat;
+    if (payload.size() != F::kSize) {
         throw std::invalid_argument("Expected 50 bytes, got " + std::to_string(payload.size()));
     }
     const uint8_t* p = payload.data();
     StreamMeasurement measurement;
     measurement.blockId = blockId;
-    measurement.qualityID = p[5];
-    constexpr std::size_t kFlagOffsets[] = {1, 2, 3, 4, 6, 7};
+    measurement.qualityID = p[F::kQualityId];
     for (std::size_t i = 0; i < measurement.flags.size(); ++i) {
-        measurement.flags[i] = p[kFlagOffsets[i]] != 0;
+        measurement.flags[i] = p[F::kFlags[i]] != 0;
     }
     for (std::size_t i = 0; i < measurement.values.size(); ++i) {
-        measurement.values[i] = ReadFloat32(p + 8 + 4 * i);
+        measurement.values[i] = ReadFloat32(p + F::kValues + 4 * i);
     }
-    measurement.measrate = ReadFloat32(p + 36);
-    measurement.timestamp = Microseconds(p + 40);
-    measurement.EncoderValue = ReadLittleEndian<uint16_t>(p + 48);
+    measurement.measrate = ReadFloat32(p + F::kMeasrate);
+    measurement.timestamp = Microseconds(p + F::kTimestamp);
+    measurement.EncoderValue = ReadLittleEndian<uint16_t>(p + F::kEncoder);
     return measurement;
 }
 
 StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
+    using F = ProfileFormat;
     const std::size_t size = payload.size();
-    if (size < kProfileHeaderSize) {
-        payload.at(kProfileHeaderSize - 1);  // throws the standard library's out_of_range
+    if (size < F::kSize) {
+        payload.at(F::kSize - 1);  // throws the standard library's out_of_range
     }
     const uint8_t* p = payload.data();
     StreamProfile profile;
     profile.blockId = blockId;
-    profile.hasChannel1 = p[0] == kProfileChannels01 || p[0] == kProfileChannels012;
-    profile.hasChannel2 = p[0] == kProfileChannels02 || p[0] == kProfileChannels012;
+    const uint8_t dataId = p[F::kDataId];
+    profile.hasChannel1 = dataId == kProfileChannels01 || dataId == kProfileChannels012;
+    profile.hasChannel2 = dataId == kProfileChannels02 || dataId == kProfileChannels012;
     for (std::size_t i = 0; i < profile.flags.size(); ++i) {
-        profile.flags[i] = p[1 + i] != 0;
+        profile.flags[i] = p[F::kFlags + i] != 0;
     }
-    profile.qualityID = p[5];
-    profile.field6 = ReadLittleEndian<uint32_t>(p + 6);
-    profile.timestamp = Microseconds(p + 10);
-    profile.field18 = ReadLittleEndian<uint16_t>(p + 18);
-    profile.pointCount = ReadLittleEndian<uint32_t>(p + 20);
+    profile.qualityID = p[F::kQualityId];
+    profile.field6 = ReadLittleEndian<uint32_t>(p + F::kField6);
+    profile.timestamp = Microseconds(p + F::kTimestamp);
+    profile.field18 = ReadLittleEndian<uint16_t>(p + F::kField18);
+    profile.pointCount = ReadLittleEndian<uint32_t>(p + F::kPointCount);
 
     const std::size_t pointSize = 2 * (1 + profile.hasChannel1 + profile.hasChannel2);
-    const std::size_t maxPoints = (kMaxBlockSize - kProfileHeaderSize) / pointSize;
+    const std::size_t maxPoints = (kMaxBlockSize - F::kSize) / pointSize;
     if (profile.pointCount > maxPoints) {
         throw std::length_error("Point count " + std::to_string(profile.pointCount) +
                                 " exceeds the " + std::to_string(maxPoints) +
@@ -91,14 +93,14 @@ StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>&
     // anything is allocated. A modest shortfall, a last frame cut short, still reads as zeros.
     const std::size_t frames =
         std::max<std::size_t>(1, (size + kMaxFramePayload - 1) / kMaxFramePayload);
-    const std::size_t carried = (frames * kMaxFramePayload - kProfileHeaderSize) / pointSize;
+    const std::size_t carried = (frames * kMaxFramePayload - F::kSize) / pointSize;
     if (profile.pointCount > carried) {
         throw std::length_error("Point count " + std::to_string(profile.pointCount) +
                                 " exceeds the " + std::to_string(carried) + " points that " +
                                 std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
                                 " can carry.");
     }
-    const std::size_t pointBytes = size - kProfileHeaderSize;
+    const std::size_t pointBytes = size - F::kSize;
     const std::size_t wholePoints = pointBytes / pointSize;
     if (wholePoints < profile.pointCount && pointBytes % pointSize != 0) {
         payload.at(size);  // a point is cut off: throws the standard library's out_of_range
@@ -112,7 +114,7 @@ StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>&
         profile.channel2.resize(profile.pointCount);
     }
     const std::size_t count = std::min<std::size_t>(wholePoints, profile.pointCount);
-    const uint8_t* points = p + kProfileHeaderSize;
+    const uint8_t* points = p + F::kSize;
     if (profile.hasChannel1 && profile.hasChannel2) {
         GatherPoints<true, true>(points, count, profile);
     } else if (profile.hasChannel1) {

@@ -7,9 +7,6 @@
 
 namespace Varkon::QUILApi::UdpStreaming::Protocol {
 
-constexpr std::size_t kMeasurementSize = 50;
-constexpr std::size_t kProfileHeaderSize = 24;
-
 // Decodes a measurement block (data id 0).
 // Throws std::invalid_argument "Expected 50 bytes, got <n>" unless the block has 50 bytes.
 StreamMeasurement DecodeMeasurement(const uint32_t& blockId, const std::vector<uint8_t>& payload);

@@ -70,7 +70,7 @@ public:
         auto reader = std::make_unique<Recording::PcapDatagramReader>(path);
         reader->SetPort(PortToReplay(options.port, description));
         transport = std::make_shared<Recording::ReplayTransport>(std::move(reader), options);
-        stream = std::make_shared<QuilStreamApi>(transport);
+        stream = std::make_shared<QuilStreamApi>(transport, /*waitForRoom=*/true);
     }
 
     std::shared_ptr<QuilStream> GetStream() override { return stream; }

@@ -1,19 +1,46 @@
 #include <quil/Quil.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <iostream>
 #include <stdexcept>
 #include <string>
 
-int main() {
-    auto client = Varkon::QUILApi::Quil::Create("127.0.9.1", 5100);  // no sensor there
+using Varkon::QUILApi::Quil;
+
+// The library alone: the text of a failed connection.
+bool RefusesAnAbsentSensor() {
+    auto client = Quil::Create(QUIL_ABSENT_ADDRESS, QUIL_UDP_PORT);
     try {
         client->Connect();
     } catch (const std::runtime_error& e) {
-        if (std::string(e.what()) == "Could not connect to host 127.0.9.1") {
-            std::cout << "ok\n";
-            return 0;
+        if (std::string(e.what()) == "Could not connect to host " QUIL_ABSENT_ADDRESS) {
+            return true;
         }
         std::cerr << e.what() << "\n";
+    }
+    return false;
+}
+
+// The installed virtual sensor, read through the library.
+bool ReadsTheVirtualSensor() {
+    Varkon::QUILApi::Sim::VirtualSensorOptions options;
+    options.address = QUIL_SENSOR_ADDRESS;
+    Varkon::QUILApi::Sim::VirtualSensor sensor(options);
+    auto client = Quil::Create(QUIL_SENSOR_ADDRESS, QUIL_UDP_PORT);
+    client->Connect();
+    const uint32_t exposure = client->GetExposureTime();
+    client->Disconnect();
+    if (exposure != sensor.Read("ExposureTime")["ExposureTime"].get<uint32_t>()) {
+        std::cerr << "exposure time " << exposure << " differs from the sensor's\n";
+        return false;
+    }
+    return true;
+}
+
+int main() {
+    if (RefusesAnAbsentSensor() && ReadsTheVirtualSensor()) {
+        std::cout << "ok\n";
+        return 0;
     }
     return 1;
 }

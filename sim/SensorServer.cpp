@@ -1,7 +1,6 @@
-#include "TestSensor.h"
+#include "SensorServer.h"
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/ip/udp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -25,9 +24,9 @@ namespace websocket = boost::beast::websocket;
 using tcp = asio::ip::tcp;
 using nlohmann::json;
 
-class Session;
+class SocketConnection;
 
-class TestSensor::Impl {
+class SensorServer::Impl {
 public:
     Impl(const std::string& address, Options options)
         : address(address),
@@ -41,7 +40,7 @@ public:
         thread = std::thread([this] { io->run(); });
     }
 
-    // Ends the I/O thread, then destroys every pending operation and with it every session,
+    // Ends the I/O thread, then destroys every pending operation and with it every connection,
     // while the rest of this object is still alive for their destructors. Runs once.
     void Stop() {
         if (!io) {
@@ -56,35 +55,30 @@ public:
     }
 
     void Accept();
-    void Record(std::vector<std::string>& log, std::string text) {
+    // Calls the handler in `slot` as it is now, outside the lock.
+    template <class Slot, class... Args>
+    void Tell(const Slot& slot, Args&&... args) {
+        Slot current;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            log.push_back(std::move(text));
-        }
-        changed.notify_all();
-    }
-    void Handle(Connection& connection, const std::string& text) {
-        Handler current;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            current = handler;
+            current = slot;
         }
         if (current) {
-            current(connection, text);
+            current(std::forward<Args>(args)...);
         }
     }
-    void SetOpen(const std::shared_ptr<Session>& session);
-    void SetClosed(Session* session);
-    // The open sessions, taken out of the lock so that none is released while it is held.
-    std::vector<std::shared_ptr<Session>> OpenSessions() {
-        std::vector<std::shared_ptr<Session>> sessions;
+    void SetOpen(const std::shared_ptr<SocketConnection>& connection);
+    void SetClosed(SocketConnection* connection);
+    // The open connections, taken out of the lock so that none is released while it is held.
+    std::vector<std::shared_ptr<SocketConnection>> LiveConnections() {
+        std::vector<std::shared_ptr<SocketConnection>> connections;
         std::lock_guard<std::mutex> lock(mutex);
-        for (const auto& [key, session] : openSessions) {
-            if (auto alive = session.lock()) {
-                sessions.push_back(std::move(alive));
+        for (const auto& [key, connection] : openConnections) {
+            if (auto alive = connection.lock()) {
+                connections.push_back(std::move(alive));
             }
         }
-        return sessions;
+        return connections;
     }
 
     template <class Predicate>
@@ -103,18 +97,14 @@ public:
     mutable std::condition_variable changed;
     Handler handler;
     ConnectionHandler connectionHandler;
-    std::vector<std::string> received;
-    std::vector<std::string> handshakes;
-    std::map<Session*, std::weak_ptr<Session>> openSessions;
-    std::map<std::string, json> resources;
-    std::map<std::string, json> errors;  // resource -> [code, details]
-    uint32_t nextSessionId = 17;
+    HandshakeHandler handshakeHandler;
+    std::map<SocketConnection*, std::weak_ptr<SocketConnection>> openConnections;
 };
 
-// One connection, driven entirely on the sensor's single I/O thread.
-class Session : public Connection, public std::enable_shared_from_this<Session> {
+// One connection, driven entirely on the server's single I/O thread.
+class SocketConnection : public Connection, public std::enable_shared_from_this<SocketConnection> {
 public:
-    Session(tcp::socket socket, TestSensor::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {
+    SocketConnection(tcp::socket socket, SensorServer::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {
         boost::system::error_code error;
         // Replies followed at once by further messages must not wait for the client's ACK.
         beast::get_lowest_layer(ws).socket().set_option(tcp::no_delay(true), error);
@@ -124,7 +114,7 @@ public:
         }
     }
 
-    ~Session() override { sensor->SetClosed(this); }
+    ~SocketConnection() override { sensor->SetClosed(this); }
 
     void Start() {
         asio::async_read_until(
@@ -189,9 +179,9 @@ private:
         std::string raw(asio::buffers_begin(requestBuffer.data()),
                         asio::buffers_begin(requestBuffer.data()) + bytes);
         requestBuffer.consume(bytes);
-        sensor->Record(sensor->handshakes, raw);
+        sensor->Tell(sensor->handshakeHandler, raw);
         if (!sensor->options.answerHandshake) {
-            // Keep the connection (and this session) alive without answering.
+            // Keep the connection (and this one) alive without answering.
             idle = std::make_shared<asio::steady_timer>(ws.get_executor(), std::chrono::hours(1));
             idle->async_wait([self = shared_from_this()](boost::system::error_code) {});
             return;
@@ -223,7 +213,7 @@ private:
             if (error) {
                 return;
             }
-            std::weak_ptr<Session> weak = self;
+            std::weak_ptr<SocketConnection> weak = self;
             self->ws.control_callback([weak](websocket::frame_type kind, beast::string_view) {
                 auto alive = weak.lock();
                 if (alive && kind == websocket::frame_type::pong && alive->onPong) {
@@ -244,8 +234,8 @@ private:
                           }
                           std::string text = beast::buffers_to_string(self->readBuffer.data());
                           self->readBuffer.consume(self->readBuffer.size());
-                          self->sensor->Record(self->sensor->received, text);
-                          self->sensor->Handle(*self, text);
+                          self->sensor->Tell(self->sensor->handler,
+                                             static_cast<Connection&>(*self), text);
                           self->Read();
                       });
     }
@@ -304,7 +294,7 @@ private:
     }
 
     websocket::stream<beast::tcp_stream> ws;
-    TestSensor::Impl* sensor;
+    SensorServer::Impl* sensor;
     asio::streambuf requestBuffer;
     beast::flat_buffer readBuffer;
     std::deque<Outgoing> outgoing;
@@ -313,177 +303,106 @@ private:
     std::string peer;
 };
 
-void TestSensor::Impl::SetOpen(const std::shared_ptr<Session>& session) {
+void SensorServer::Impl::SetOpen(const std::shared_ptr<SocketConnection>& connection) {
     ConnectionHandler observer;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        openSessions[session.get()] = session;
+        openConnections[connection.get()] = connection;
         observer = connectionHandler;
     }
     changed.notify_all();
     if (observer) {
-        observer(*session, true);
+        observer(*connection, true);
     }
 }
 
-void TestSensor::Impl::SetClosed(Session* session) {
+void SensorServer::Impl::SetClosed(SocketConnection* connection) {
     ConnectionHandler observer;
     bool wasOpen = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        wasOpen = openSessions.erase(session) > 0;
+        wasOpen = openConnections.erase(connection) > 0;
         observer = connectionHandler;
     }
     changed.notify_all();
     if (wasOpen && observer) {
-        observer(*session, false);
+        observer(*connection, false);
     }
 }
 
-void TestSensor::Impl::Accept() {
+void SensorServer::Impl::Accept() {
     acceptor->async_accept([this](boost::system::error_code error, tcp::socket socket) {
         if (error) {
             return;
         }
-        std::make_shared<Session>(std::move(socket), this)->Start();
+        std::make_shared<SocketConnection>(std::move(socket), this)->Start();
         Accept();
     });
 }
 
-TestSensor::TestSensor(const std::string& address) : TestSensor(address, Options{}) {}
+SensorServer::SensorServer(const std::string& address) : SensorServer(address, Options{}) {}
 
-TestSensor::TestSensor(const std::string& address, Options options)
+SensorServer::SensorServer(const std::string& address, Options options)
     : impl(std::make_unique<Impl>(address, options)) {
-    impl->handler = [this](Connection& connection, const std::string& text) {
-        AnswerByDefault(connection, text);
-    };
     impl->Start();
 }
 
-TestSensor::~TestSensor() {
+SensorServer::~SensorServer() {
     impl->Stop();
 }
 
-void TestSensor::Stop() {
+void SensorServer::Stop() {
     impl->Stop();
 }
 
-void TestSensor::SetHandler(Handler handler) {
+void SensorServer::SetHandler(Handler handler) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->handler = std::move(handler);
 }
 
-void TestSensor::SetConnectionHandler(ConnectionHandler handler) {
+void SensorServer::SetConnectionHandler(ConnectionHandler handler) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->connectionHandler = std::move(handler);
 }
 
-void TestSensor::SetResource(const std::string& name, json data) {
+void SensorServer::SetHandshakeHandler(HandshakeHandler handler) {
     std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->resources[name] = std::move(data);
+    impl->handshakeHandler = std::move(handler);
 }
 
-json TestSensor::GetResource(const std::string& name) const {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    const auto found = impl->resources.find(name);
-    return found == impl->resources.end() ? json() : found->second;
+const std::string& SensorServer::Address() const {
+    return impl->address;
 }
 
-void TestSensor::SetError(const std::string& name, const std::string& code, json details) {
+std::size_t SensorServer::OpenConnections() const {
     std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->errors[name] = json::array({code, std::move(details)});
+    return impl->openConnections.size();
 }
 
-void TestSensor::ClearError(const std::string& name) {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->errors.erase(name);
+bool SensorServer::WaitForOpenConnections(std::size_t count,
+                                          std::chrono::milliseconds limit) const {
+    return impl->WaitUntil(limit, [this, count] { return impl->openConnections.size() == count; });
 }
 
-void TestSensor::SetNextSessionId(uint32_t id) {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->nextSessionId = id;
-}
-
-void TestSensor::AnswerByDefault(Connection& connection, const std::string& text) {
-    const json request = json::parse(text, nullptr, false);
-    if (!request.is_object()) {
-        return;
-    }
-    const std::string type = request.value("msgType", "");
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    if (type == "CONNECT") {
-        json reply = {{"msgID", request.value("msgID", json())},
-                      {"msgType", "ACK"},
-                      {"sessionID", impl->nextSessionId++}};
-        connection.Send(reply.dump());
-        return;
-    }
-    if (type == "DISCONNECT") {
-        connection.Send(Ack(request));
-        return;
-    }
-    const json data = request.value("msgData", json::array());
-    if (!data.is_array() || data.empty() || !data[0].is_string()) {
-        connection.Send(Err(request, "InvalidArgument"));
-        return;
-    }
-    const std::string name = data[0];
-    if (const auto error = impl->errors.find(name); error != impl->errors.end()) {
-        connection.Send(Err(request, error->second[0], error->second[1]));
-        return;
-    }
-    if (type == "GET") {
-        const auto found = impl->resources.find(name);
-        connection.Send(found == impl->resources.end() ? Err(request, "InvalidArgument")
-                                                       : Ack(request, found->second));
-    } else if (type == "SET") {
-        impl->resources[name] = data.size() > 1 ? data[1] : json();
-        connection.Send(Ack(request));
+void SensorServer::Broadcast(const std::string& text) {
+    for (const auto& connection : impl->LiveConnections()) {
+        static_cast<Connection&>(*connection).Send(text);
     }
 }
 
-std::vector<std::string> TestSensor::Received() const {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    return impl->received;
-}
-
-std::vector<std::string> TestSensor::Handshakes() const {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    return impl->handshakes;
-}
-
-bool TestSensor::WaitForReceived(std::size_t count, std::chrono::milliseconds limit) const {
-    return impl->WaitUntil(limit, [this, count] { return impl->received.size() >= count; });
-}
-
-std::size_t TestSensor::OpenConnections() const {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    return impl->openSessions.size();
-}
-
-bool TestSensor::WaitForOpenConnections(std::size_t count, std::chrono::milliseconds limit) const {
-    return impl->WaitUntil(limit, [this, count] { return impl->openSessions.size() == count; });
-}
-
-void TestSensor::Broadcast(const std::string& text) {
-    for (const auto& session : impl->OpenSessions()) {
-        static_cast<Connection&>(*session).Send(text);
+void SensorServer::CloseAll() {
+    for (const auto& connection : impl->LiveConnections()) {
+        static_cast<Connection&>(*connection).Close();
     }
 }
 
-void TestSensor::CloseAll() {
-    for (const auto& session : impl->OpenSessions()) {
-        static_cast<Connection&>(*session).Close();
-    }
-}
-
-bool TestSensor::Flood(const std::string& text, std::size_t count,
-                       std::chrono::milliseconds limit) {
-    const auto sessions = impl->OpenSessions();
-    auto pending = std::make_shared<std::size_t>(sessions.size());
-    for (const auto& session : sessions) {
-        // The pong comes on the sensor's thread; the count is guarded by the sensor's mutex.
-        session->Flood(text, count, [this, pending] {
+bool SensorServer::Flood(const std::string& text, std::size_t count,
+                         std::chrono::milliseconds limit) {
+    const auto connections = impl->LiveConnections();
+    auto pending = std::make_shared<std::size_t>(connections.size());
+    for (const auto& connection : connections) {
+        // The pong comes on the server's thread; the count is guarded by the server's mutex.
+        connection->Flood(text, count, [this, pending] {
             {
                 std::lock_guard<std::mutex> lock(impl->mutex);
                 --*pending;
@@ -494,21 +413,7 @@ bool TestSensor::Flood(const std::string& text, std::size_t count,
     return impl->WaitUntil(limit, [pending] { return *pending == 0; });
 }
 
-void TestSensor::SendDatagram(uint16_t port, const std::vector<uint8_t>& datagram) {
-    asio::io_context context;
-    const auto address = asio::ip::make_address(impl->address);
-    asio::ip::udp::socket socket(context, asio::ip::udp::endpoint(address, 0));
-    socket.send_to(asio::buffer(datagram), asio::ip::udp::endpoint(address, port));
-}
-
-std::string TestSensor::NestedAck(const json& request, std::size_t levels) {
-    const std::string name = Ack(request, 0);  // the reply with a placeholder for the data
-    const std::size_t at = name.rfind(",0]");
-    return name.substr(0, at + 1) + std::string(levels, '[') + std::string(levels, ']') +
-           name.substr(at + 2);
-}
-
-std::string TestSensor::Ack(const json& request, const json& data) {
+std::string SensorServer::Ack(const json& request, const json& data) {
     json reply = {{"msgID", request.value("msgID", json())}, {"msgType", "ACK"}};
     if (request.contains("msgData") && request["msgData"].is_array() &&
         !request["msgData"].empty()) {
@@ -521,7 +426,7 @@ std::string TestSensor::Ack(const json& request, const json& data) {
     return reply.dump();
 }
 
-std::string TestSensor::Err(const json& request, const std::string& code, const json& details) {
+std::string SensorServer::Err(const json& request, const std::string& code, const json& details) {
     json name = "";
     if (request.contains("msgData") && request["msgData"].is_array() &&
         !request["msgData"].empty()) {

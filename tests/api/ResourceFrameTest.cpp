@@ -21,7 +21,7 @@ struct Sample {
         Key("entries", &Sample::entries));
 };
 
-namespace Frame {
+namespace ResourceFrame {
 template <>
 struct Schema<Sample> {
     static inline const auto fields =
@@ -30,7 +30,7 @@ struct Schema<Sample> {
                         Field("name", &Sample::name), Field("list", &Sample::list),
                         Field("entries", &Sample::entries));
 };
-}  // namespace Frame
+}  // namespace ResourceFrame
 
 namespace {
 
@@ -43,7 +43,7 @@ json Good() {
         "extra": {"ignored": true}})");
 }
 
-TEST(FrameTest, ConvertsByTheLibrarysRules) {
+TEST(ResourceFrameTest, ConvertsByTheLibrarysRules) {
     const Sample expected{2, 1, 3.0, false, "n", {1, 2}, {{1, "a"}, {2, "b"}}};
     EXPECT_EQ(Good().get<Sample>(), expected);
 }
@@ -55,9 +55,9 @@ struct ReadFailure {
     const char* text;
 };
 
-class FrameFailureTest : public ::testing::TestWithParam<ReadFailure> {};
+class ResourceFrameFailureTest : public ::testing::TestWithParam<ReadFailure> {};
 
-TEST_P(FrameFailureTest, ReportsTheFirstProblemWithTheExactText) {
+TEST_P(ResourceFrameFailureTest, ReportsTheFirstProblemWithTheExactText) {
     json data = Good();
     GetParam().change(data);
     const auto read = [&data] { data.get<Sample>(); };
@@ -69,7 +69,7 @@ TEST_P(FrameFailureTest, ReportsTheFirstProblemWithTheExactText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Data, FrameFailureTest,
+    Data, ResourceFrameFailureTest,
     ::testing::Values(
         ReadFailure{"FirstOfTwoMissingKeys",
                     [](json& d) {
@@ -109,23 +109,23 @@ INSTANTIATE_TEST_SUITE_P(
                     "Field id missing in response."}),
     [](const ::testing::TestParamInfo<ReadFailure>& info) { return std::string(info.param.name); });
 
-TEST(FrameTest, EmptyDataIsRefusedButScalarsPass) {
+TEST(ResourceFrameTest, EmptyDataIsRefusedButScalarsPass) {
     for (const json& empty : {json(), json::object(), json::array()}) {
-        EXPECT_TRUE(Throws<std::invalid_argument>([&] { Frame::CheckNotEmpty(empty); },
+        EXPECT_TRUE(Throws<std::invalid_argument>([&] { ResourceFrame::CheckNotEmpty(empty); },
                                                   "No response received (is null)."))
             << empty.dump();
     }
     for (const json& scalar : {json(0), json(false), json(""), json("x")}) {
-        EXPECT_NO_THROW(Frame::CheckNotEmpty(scalar)) << scalar.dump();
+        EXPECT_NO_THROW(ResourceFrame::CheckNotEmpty(scalar)) << scalar.dump();
     }
 }
 
-TEST(FrameTest, CheckFieldAcceptsNullValues) {
-    EXPECT_NO_THROW(Frame::CheckField(json{{"a", nullptr}}, "a"));
+TEST(ResourceFrameTest, CheckFieldAcceptsNullValues) {
+    EXPECT_NO_THROW(ResourceFrame::CheckField(json{{"a", nullptr}}, "a"));
 }
 
-TEST(FrameTest, WritesKeepTypesAndKeyOrder) {
-    const json body = Frame::Object({{"b", 1.0},
+TEST(ResourceFrameTest, WritesKeepTypesAndKeyOrder) {
+    const json body = ResourceFrame::Object({{"b", 1.0},
                                      {"a", 150u},
                                      {"c", -3},
                                      {"d", true},
