@@ -588,6 +588,13 @@ class Client:
         """The local UDP port of the stream, as given."""
     def diagnose_stream(self) -> list[str]:
         """Likely reasons, in words, why the stream receives nothing; empty when none."""
+    def set_request_timeout(self, seconds: float) -> None:
+        """The time limit of each later read and write (10 s at first); InvalidArgumentError
+        "Request timeout must be positive." for zero or less."""
+    def set_auto_reconnect(self, enabled: bool) -> None:
+        """Automatic reconnection (off at first): a request on a lost connection first opens a
+        new connection and session within its time limit; a write lost after it was sent is
+        never repeated, and the role needs a new login."""
     def describe_sensor_for_recording(self, settings: str = "") -> str:
         """A JSON text describing the sensor, for Stream.start_recording's sensor_description."""
     def get_stream(self) -> Stream:

@@ -180,6 +180,17 @@ void BindClient(py::module_& m) {
         .def("get_stream_port", Op(&Quil::GetStreamPort))
         .def("diagnose_stream", Op(&Quil::DiagnoseStream))
         .def(
+            "set_request_timeout",
+            [](const Client& client, double seconds) {
+                // NaN and anything not positive reach the library as 0, which it refuses with
+                // its own text; beyond 1e9 s (31 years) is no limit worth counting.
+                const double limited = seconds > 0 ? std::min(seconds, 1e9) : 0.0;
+                client.Get().SetRequestTimeout(std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::duration<double>(limited)));
+            },
+            arg("seconds"))
+        .def("set_auto_reconnect", Op(&Quil::SetAutoReconnect), arg("enabled"))
+        .def(
             "describe_sensor_for_recording",
             [](const Client& client, const std::string& settings) {
                 Quil& quil = client.Get();

@@ -124,6 +124,8 @@ WRITES = [
     ("store_to_setup", lambda c: (2,), None),
     ("set_active_setup", lambda c: (2,), lambda c: (c.get_active_setup().active, 2)),
     ("all_settings_reset", lambda c: (), None),
+    ("set_request_timeout", lambda c: (2.5,), None),
+    ("set_auto_reconnect", lambda c: (True,), None),
     ("logout", lambda c: (), None),
 ]
 
@@ -180,6 +182,8 @@ def test_profiles_and_images_are_numpy_arrays(client, tmp_path):
         (lambda c: c.save_image("x.pgm", quil.Image()), quil.InvalidArgumentError, ValueError, None),
         (lambda c: c.get_stream().pop_profile(), quil.MissingError, KeyError,
          "Profile queue is empty."),
+        (lambda c: c.set_request_timeout(0), quil.InvalidArgumentError, ValueError,
+         "Request timeout must be positive."),
         (lambda c: c.set_exposure_time(-1), OverflowError, OverflowError, "out of range"),
         (lambda c: c.set_exposure_time("500"), TypeError, TypeError, "exposure_time: int"),
         (lambda c: c.set_fov(1.0, 2.0), TypeError, TypeError, "limit_left: float"),
@@ -206,8 +210,11 @@ def test_unreachable_sensor_and_closed_client():
 
 def test_sensor_that_does_not_answer_times_out(sensor, client):
     sensor.set_faults(reply_missing=1.0)
+    client.set_request_timeout(0.2)
+    begin = time.monotonic()
     with pytest.raises(quil.TimeoutError) as raised:
         client.get_fov()
+    assert time.monotonic() - begin < 2.0
     assert isinstance(raised.value, TimeoutError)
     assert str(raised.value).startswith("No matching response found to request with sessionID: ")
 
