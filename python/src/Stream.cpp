@@ -25,6 +25,14 @@ std::optional<Entry> PopWithin(double seconds, Pop&& pop) {
     return entry;
 }
 
+/// A binding of one of the stream's timed pops, in seconds, waiting in slices.
+template <class Entry>
+auto PopFor(std::optional<Entry> (QuilStream::*pop)(Milliseconds)) {
+    return [pop](Stream& s, double timeout) {
+        return PopWithin<Entry>(timeout, [&](Milliseconds limit) { return (s.Get().*pop)(limit); });
+    };
+}
+
 /// Iterates over the entries of one queue: each step waits up to `timeout` seconds, and the
 /// iteration ends when none came, or after `count` entries.
 template <class Entry>
@@ -255,27 +263,9 @@ void BindStream(py::module_& m) {
         .def("pop_profile", [](Stream& s) { return s.Get().PopProfile(); })
         .def("get_profile_count", [](Stream& s) { return s.Get().GetProfileCount(); })
         .def("clear_profiles", [](Stream& s) { s.Get().ClearProfiles(); })
-        .def(
-            "pop_profile_for",
-            [](Stream& s, double timeout) {
-                return PopWithin<StreamProfile>(
-                    timeout, [&](Milliseconds limit) { return s.Get().PopProfileFor(limit); });
-            },
-            arg("timeout"))
-        .def(
-            "pop_measurement_for",
-            [](Stream& s, double timeout) {
-                return PopWithin<StreamMeasurement>(
-                    timeout, [&](Milliseconds limit) { return s.Get().PopMeasurementFor(limit); });
-            },
-            arg("timeout"))
-        .def(
-            "pop_error_for",
-            [](Stream& s, double timeout) {
-                return PopWithin<StreamError>(
-                    timeout, [&](Milliseconds limit) { return s.Get().PopErrorFor(limit); });
-            },
-            arg("timeout"))
+        .def("pop_profile_for", PopFor(&QuilStream::PopProfileFor), arg("timeout"))
+        .def("pop_measurement_for", PopFor(&QuilStream::PopMeasurementFor), arg("timeout"))
+        .def("pop_error_for", PopFor(&QuilStream::PopErrorFor), arg("timeout"))
         .def(
             "wait_for_data",
             [](Stream& s, double timeout) {
