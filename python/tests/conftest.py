@@ -1,15 +1,18 @@
 """Shared fixtures: virtual sensors in this process, each on its own loopback address, and
-clients with their own UDP ports (127.0.20.1-60 and 31000-31199 belong to these tests)."""
+clients with their own UDP ports, from the block of addresses that tests/CMakeLists.txt gives
+these tests (QUIL_TEST_BLOCK; 9 when pytest is run by hand)."""
 
 import itertools
+import os
 
 import pytest
 
 import quil
 from quil.sim import VirtualSensor
 
-_addresses = itertools.cycle(f"127.0.20.{n}" for n in range(1, 61))
-_ports = itertools.cycle(range(31000, 31200))
+_block = int(os.environ.get("QUIL_TEST_BLOCK", "9"))
+_addresses = itertools.cycle(f"127.{_block}.0.{n}" for n in range(1, 255))
+_ports = itertools.cycle(range(10000 + 2000 * _block, 12000 + 2000 * _block))
 
 
 def next_address() -> str:

@@ -14,6 +14,7 @@ import numpy as np
 import pytest
 
 import quil
+from conftest import next_address, next_port
 
 COUNTERS = ["datagramsReceived", "bytesReceived", "datagramsTooShort", "datagramsUnknownKind",
             "datagramsTooLong", "measurementBlocks", "profileBlocks1", "profileBlocks2",
@@ -126,18 +127,18 @@ def test_capture_equals_the_tools_reading_of_its_recording(operator, tmp_path):
 def test_the_height_map_example_writes_a_png(tmp_path):
     example = pathlib.Path(__file__).parents[2] / "examples" / "heightmap.py"
     png = tmp_path / "map.png"
-    run = subprocess.run([sys.executable, str(example), str(png), "127.0.20.59", "31198"],
-                         capture_output=True, text=True, timeout=60)
+    arguments = [str(example), str(png), next_address(), str(next_port())]
+    run = subprocess.run([sys.executable, *arguments], capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     assert run.stdout == f"{png}: 1000 profiles of 640 points\n"
     assert png.read_bytes().startswith(b"\x89PNG")
 
 
 EXIT_WHILE_WAITING = """
-import threading, quil
+import sys, threading, quil
 from quil.sim import VirtualSensor
-sensor = VirtualSensor(address="127.0.20.57")
-client = quil.connect(sensor.address, udp_port=31196)
+sensor = VirtualSensor(address=sys.argv[1])
+client = quil.connect(sensor.address, udp_port=int(sys.argv[2]))
 client.login("operator", "operator")
 session = client.stream(data_ids=[1]).__enter__()
 next(session.profiles(timeout=5.0))
@@ -152,6 +153,6 @@ print("leaving")
 
 @pytest.mark.parametrize("attempt", range(3))
 def test_interpreter_exits_cleanly_with_threads_still_waiting(attempt):
-    run = subprocess.run([sys.executable, "-c", EXIT_WHILE_WAITING], capture_output=True,
-                         text=True, timeout=60)
+    run = subprocess.run([sys.executable, "-c", EXIT_WHILE_WAITING, next_address(),
+                          str(next_port())], capture_output=True, text=True, timeout=60)
     assert (run.returncode, run.stdout) == (0, "leaving\n"), run.stderr

@@ -1,5 +1,6 @@
 // GetStream: the stream object through the client, on real loopback datagrams.
 #include "api/QuilApi.h"
+#include "support/TestAddresses.h"
 #include "support/Wait.h"
 #include "udpstreaming/StreamPackets.h"
 #include "udpstreaming/transport/UdpTransport.h"
@@ -16,6 +17,7 @@ namespace {
 using Testing::LoopbackSender;
 using Testing::MeasurementPayload;
 using Testing::PortIsFree;
+using Testing::TestPort;
 using Testing::WholeBlock;
 
 void SendMeasurement(uint16_t port, uint32_t blockId) {
@@ -23,7 +25,8 @@ void SendMeasurement(uint16_t port, uint32_t blockId) {
 }
 
 TEST(StreamAccessTest, EveryCallReturnsTheSameStreamSharingTheTransport) {
-    auto transport = std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", 22001);
+    auto transport =
+        std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", TestPort());
     QuilApi client(nullptr, transport);
     const auto before = transport.use_count();
     const auto first = client.GetStream();
@@ -33,24 +36,24 @@ TEST(StreamAccessTest, EveryCallReturnsTheSameStreamSharingTheTransport) {
 }
 
 TEST(StreamAccessTest, TheStreamOutlivesTheClientAndFreesItsPortWhenReleased) {
-    auto client = Quil::Create("127.0.0.1", 22002);
+    auto client = Quil::Create("127.0.0.1", TestPort());
     auto stream = client->GetStream();
     client.reset();
 
     stream->Start();
-    SendMeasurement(22002, 7);
+    SendMeasurement(TestPort(), 7);
     ASSERT_TRUE(Testing::WaitUntil([&] { return stream->HasMeasurement(); }));
     EXPECT_EQ(stream->PopMeasurement().blockId, 7u);
 
     stream.reset();
-    EXPECT_TRUE(PortIsFree(22002));
+    EXPECT_TRUE(PortIsFree(TestPort()));
 }
 
 TEST(StreamAccessTest, APortInUseFailsUntilItIsFree) {
     boost::asio::io_context io;
     auto blocker = std::make_unique<boost::asio::ip::udp::socket>(
-        io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 22003));
-    auto client = Quil::Create("127.0.0.1", 22003);
+        io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), TestPort()));
+    auto client = Quil::Create("127.0.0.1", TestPort());
     try {
         client->GetStream();
         FAIL() << "GetStream bound a port in use";
@@ -60,7 +63,7 @@ TEST(StreamAccessTest, APortInUseFailsUntilItIsFree) {
     blocker.reset();
     auto stream = client->GetStream();
     stream->Start();
-    SendMeasurement(22003, 1);
+    SendMeasurement(TestPort(), 1);
     EXPECT_TRUE(Testing::WaitUntil([&] { return stream->HasMeasurement(); }));
 }
 

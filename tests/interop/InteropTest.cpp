@@ -1,4 +1,6 @@
 // The client against a WebSocket server that nobody on the team wrote.
+#include "support/TestAddresses.h"
+
 #include <quil/Quil.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,8 @@
 namespace {
 
 using Varkon::QUILApi::Quil;
+using Varkon::QUILApi::Testing::TestAddress;
+using Varkon::QUILApi::Testing::TestPort;
 
 // Runs the reference sensor as a child process and reads what it prints.
 class ReferenceSensor {
@@ -80,11 +84,11 @@ private:
 };
 
 TEST(InteropTest, ConnectGetSetAndDisconnectAgainstAnIndependentServer) {
-    ReferenceSensor sensor("127.0.4.1");
+    ReferenceSensor sensor(TestAddress());
     ASSERT_TRUE(sensor.WaitForLine("ready", std::chrono::seconds(20)))
         << "the reference sensor did not start (python3-websockets missing?)";
 
-    auto client = Quil::Create("127.0.4.1", 5200);
+    auto client = Quil::Create(TestAddress(), TestPort());
     client->Connect();
     const auto identity = client->GetSensorMetaData();
     EXPECT_EQ(identity.serialNumber, "4711");

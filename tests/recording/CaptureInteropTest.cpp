@@ -40,8 +40,8 @@ TEST(CaptureInteropTest, ATcpdumpCaptureOfTheLoopbackReplaysAsTheLiveStream) {
         GTEST_SKIP() << "tcpdump is not installed (scripts/setup installs it)";
     }
     TemporaryFolder folder;
-    StreamingSensor line("127.0.14.10", 29010);
-    Tcpdump tcpdump(folder / "lo.pcap", folder / "tcpdump.log", 29010);
+    StreamingSensor line(TestAddress(), TestPort());
+    Tcpdump tcpdump(folder / "lo.pcap", folder / "tcpdump.log", TestPort());
     ASSERT_TRUE(tcpdump.ready) << tcpdump.Log();
     line.stream->Start();  // the socket is bound: nothing the sensor sends is lost to it
     line.Aim();
@@ -62,7 +62,7 @@ TEST(CaptureInteropTest, ATcpdumpCaptureOfTheLoopbackReplaysAsTheLiveStream) {
     live.Drain(*line.stream);
 
     ReplayOptions options;
-    options.port = 29010;
+    options.port = TestPort();
     const Delivered replayed = ReplayAll(folder / "lo.pcap", options);
     EXPECT_EQ(replayed.profiles.size(), live.profiles.size());
     EXPECT_TRUE(IsPrefix(replayed.profiles, live.profiles));
@@ -91,7 +91,7 @@ TEST(CaptureInteropTest, CapturesOfOtherWritersReplayAsTheRecording) {
     TemporaryFolder folder;
     const std::string recording = folder / "line.pcap";
     {
-        StreamingSensor line("127.0.14.11", 29011, 200);
+        StreamingSensor line(TestAddress(), TestPort(), 200);
         line.stream->StartRecording(recording);
         line.stream->Start();
         line.Aim();
@@ -108,7 +108,7 @@ TEST(CaptureInteropTest, CapturesOfOtherWritersReplayAsTheRecording) {
                        " " + row.link + " " + row.flags + " 2>&1");
         ASSERT_EQ(status, 0) << output;
         ReplayOptions options;
-        options.port = 29011;
+        options.port = TestPort();
         const Delivered replayed = ReplayAll(rewritten, options);
         EXPECT_EQ(replayed.profiles.size(), original.profiles.size());
         EXPECT_EQ(replayed.measurements.size(), original.measurements.size());

@@ -23,7 +23,7 @@ bool HasTcpdump() {
 TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCapture) {
     TemporaryFolder folder;
     const std::string capture = folder / "line.pcap";
-    StreamingSensor line("127.0.14.1", 29001);
+    StreamingSensor line(TestAddress(), TestPort());
     line.Aim();  // the socket keeps what comes before Start
     RecordingOptions options;
     options.sensorDescription = DescribeSensorForRecording(*line.client, R"({"exposure-time": 1})");
@@ -53,7 +53,7 @@ TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCaptu
     const auto description = nlohmann::json::parse(ReadFile(folder / "line.json"));
     EXPECT_EQ(description["format"], "quil recording");
     EXPECT_EQ(description["capture"], "line.pcap");
-    EXPECT_EQ(description["stream"]["port"], 29001);
+    EXPECT_EQ(description["stream"]["port"], TestPort());
     EXPECT_EQ(description["recording"]["datagramsWritten"], status.datagramsWritten);
     EXPECT_EQ(description["sensor"]["settings"]["exposure-time"], 1);
     EXPECT_EQ(description["sensor"]["SensorMetaData"],
@@ -78,7 +78,8 @@ TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCaptu
     uint64_t bytes = 0;
     while (std::getline(lines, row)) {
         ASSERT_NE(row.find("IP 127.0.0.1."), std::string::npos) << row;
-        ASSERT_NE(row.find(" > 127.0.0.1.29001: UDP, length "), std::string::npos) << row;
+        const std::string to = " > 127.0.0.1." + std::to_string(TestPort()) + ": UDP, length ";
+        ASSERT_NE(row.find(to), std::string::npos) << row;
         bytes += std::stoull(row.substr(row.rfind(' ') + 1));
         ++count;
     }
@@ -89,7 +90,7 @@ TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCaptu
 
 TEST(RecordReplayTest, AFullDiskStopsTheRecordingWithAnErrorAndTheStreamGoesOn) {
     TemporaryFolder folder;
-    StreamingSensor line("127.0.14.2", 29002);
+    StreamingSensor line(TestAddress(), TestPort());
     RecordingOptions options;
     options.descriptionPath = folder / "full.json";
     line.stream->StartRecording("/dev/full", options);
@@ -112,7 +113,7 @@ TEST(RecordReplayTest, AFullDiskStopsTheRecordingWithAnErrorAndTheStreamGoesOn) 
 }
 
 TEST(RecordReplayTest, ACaptureThatCannotBeOpenedIsRefusedAtStart) {
-    StreamingSensor line("127.0.14.3", 29003);
+    StreamingSensor line(TestAddress(), TestPort());
     try {
         line.stream->StartRecording("/nonexistent-folder/line.pcap");
         FAIL() << "no exception";

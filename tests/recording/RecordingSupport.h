@@ -1,9 +1,10 @@
 // Recording a virtual sensor's stream and reading a stream out, for the recording tests. Each
-// test has its own loopback address in 127.0.14.0/24 and its own UDP port from 29000 to 29999.
+// test has its own loopback address and UDP ports (support/TestAddresses.h).
 #pragma once
 
 #include "VirtualSensor.h"
 #include "support/ReadFile.h"
+#include "support/TestAddresses.h"
 #include "support/Wait.h"
 
 #include <quil/Quil.h>

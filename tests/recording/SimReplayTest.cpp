@@ -13,7 +13,7 @@ TEST(SimReplayTest, TheVirtualSensorSendsTheRecordingAgainAndAgain) {
     TemporaryFolder folder;
     const std::string recording = folder / "line.pcap";
     {
-        StreamingSensor line("127.0.14.20", 29020, 200);
+        StreamingSensor line(TestAddress(), TestPort(), 200);
         line.Aim();
         line.stream->StartRecording(recording);
         line.stream->Start();
@@ -24,11 +24,11 @@ TEST(SimReplayTest, TheVirtualSensorSendsTheRecordingAgainAndAgain) {
     ASSERT_GE(recorded.profiles.size(), 30u);
 
     Sim::VirtualSensorOptions options;
-    options.address = "127.0.14.21";
+    options.address = TestAddress(1);
     options.recording = std::make_shared<Sim::PcapRecording>(recording, 0);
     options.loopRecording = true;
     Sim::VirtualSensor sensor(options);
-    auto client = Quil::Create("127.0.14.21", 29021);
+    auto client = Quil::Create(TestAddress(1), TestPort(1));
     client->Connect();
     client->Login("operator", "operator");
     auto stream = client->GetStream();
@@ -36,7 +36,7 @@ TEST(SimReplayTest, TheVirtualSensorSendsTheRecordingAgainAndAgain) {
     stream->Start();
     {
         // The recording's own data ids come, whatever the output selects.
-        StreamOutputAim aim(*client, 29021, {1}, "127.0.0.1");
+        StreamOutputAim aim(*client, TestPort(1), {1}, "127.0.0.1");
         ASSERT_TRUE(WaitUntil(
             [&] { return stream->GetStatistics().profileBlocks3 >= 2 * recorded.profiles.size(); },
             20s));

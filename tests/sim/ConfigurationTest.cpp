@@ -17,6 +17,8 @@ namespace {
 using Sim::VirtualSensor;
 using Testing::Connected;
 using Testing::SimOptions;
+using Testing::TestAddress;
+using Testing::TestPort;
 using Testing::Throws;
 
 std::string Refused(const std::string& resource) {
@@ -53,17 +55,17 @@ const Case kCases[] = {
          EXPECT_EQ(q.GetTimeserver(), (Timeserver{false, {}}));
      }},
     {"ProcessInterfaces",
-     [](Quil& q) { q.SetProcessInterfaces(true, true, 2, false, "127.0.0.1", 23999, 1); },
+     [](Quil& q) { q.SetProcessInterfaces(true, true, 2, false, "127.0.0.1", TestPort(), 1); },
      [](Quil& q) {
          EXPECT_EQ(q.GetProcessInterfaces(),
-                   (ProcessInterfaces{true, true, 2, false, "127.0.0.1", 23999, 1}));
+                   (ProcessInterfaces{true, true, 2, false, "127.0.0.1", TestPort(), 1}));
      },
      [](Quil& q) { q.SetProcessInterfaces(false, false, 9, false, "", 0, 0); },
      [](Quil& q) { EXPECT_EQ(q.GetProcessInterfaces(), ProcessInterfaces{}); }},
     {"ProcessInterfaces",  // the stream goes to this machine only
-     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "127.0.0.1", 23998, 0); },
+     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "127.0.0.1", TestPort(), 0); },
      [](Quil& q) { EXPECT_TRUE(q.GetProcessInterfaces().enableUDPStreaming); },
-     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "192.0.2.10", 23998, 0); },
+     [](Quil& q) { q.SetProcessInterfaces(false, false, 0, true, "192.0.2.10", TestPort(), 0); },
      [](Quil& q) { EXPECT_FALSE(q.GetProcessInterfaces().enableUDPStreaming); }},
     {"UDPStreamData",
      [](Quil& q) {
@@ -169,15 +171,10 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class SimConfigurationTest : public ::testing::TestWithParam<Case> {};
 
-// The instances listen on 127.0.6.160 and up, a range of their own: an address shared with a
-// test that runs at the same time in another process fails to bind.
-constexpr std::size_t kFirstCaseHost = 160;
-static_assert(kFirstCaseHost + std::size(kCases) <= 200u, "too many cases for the address range");
-
 TEST_P(SimConfigurationTest, AWriteIsReadBackAndARefusedOneChangesNothing) {
-    const std::string address = "127.0.6." + std::to_string(kFirstCaseHost + Testing::ParamIndex());
+    const std::string address = TestAddress();
     VirtualSensor sensor(SimOptions(address));
-    auto client = Connected(address, 23000, "maintenance");
+    auto client = Connected(address, TestPort(), "maintenance");
     const Case& c = GetParam();
     EXPECT_TRUE(
         Throws<std::invalid_argument>([&] { c.writeRefused(*client); }, Refused(c.resource)));
@@ -189,8 +186,8 @@ TEST_P(SimConfigurationTest, AWriteIsReadBackAndARefusedOneChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Resources, SimConfigurationTest, ::testing::ValuesIn(kCases));
 
 TEST(SimConfigurationMetaTest, TheLimitsStatedAreTheLimitsApplied) {
-    VirtualSensor sensor(SimOptions("127.0.6.10"));
-    auto client = Connected("127.0.6.10", 23000, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "maintenance");
     const auto exposure = client->GetExposureTimeLimits();
     client->SetExposureTime(exposure.minTime);
     client->SetExposureTime(exposure.maxTime);
@@ -263,8 +260,8 @@ TEST(SimConfigurationMetaTest, TheLimitsStatedAreTheLimitsApplied) {
 }
 
 TEST(SimConfigurationMetaTest, MetaResourcesAreReadable) {
-    VirtualSensor sensor(SimOptions("127.0.6.11"));
-    auto client = Connected("127.0.6.11");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress());
     const auto identity = client->GetSensorMetaData();
     EXPECT_EQ(identity.vendorName, "Varkon");
     EXPECT_EQ(identity.aggregateVersion, "1.0.0");
@@ -279,9 +276,9 @@ TEST(SimConfigurationMetaTest, MetaResourcesAreReadable) {
 }
 
 TEST(SimConfigurationMetaTest, ProcessInterfacesKeepTheirMembersThroughTheReadModifyWrite) {
-    VirtualSensor sensor(SimOptions("127.0.6.12"));
-    auto client = Connected("127.0.6.12", 23000, "operator");
-    ProcessInterfaces wanted{false, true, 1, true, "127.0.0.1", 23010, 0};
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "operator");
+    ProcessInterfaces wanted{false, true, 1, true, "127.0.0.1", TestPort(1), 0};
     client->SetProcessInterfaces(wanted);
     EXPECT_EQ(client->GetProcessInterfaces(), wanted);
     EXPECT_EQ(sensor.Read("ProcessInterfaces").size(), 7u);
@@ -299,9 +296,9 @@ std::optional<nlohmann::json> NextUpdateOf(Testing::WireClient& watcher,
 }
 
 TEST(SimUpdateTest, ChangesAreAnnouncedToOtherClients) {
-    VirtualSensor sensor(SimOptions("127.0.6.13"));
-    Testing::WireClient watcher("127.0.6.13");
-    auto client = Connected("127.0.6.13", 23000, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    Testing::WireClient watcher(TestAddress());
+    auto client = Connected(TestAddress(), TestPort(), "maintenance");
     client->SetExposureTime(1500);
     const auto update = watcher.NextUpdate(std::chrono::seconds(5));
     ASSERT_TRUE(update);

@@ -15,6 +15,8 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Testing::Connected;
 using Testing::SimOptions;
+using Testing::TestAddress;
+using Testing::TestPort;
 using Testing::Throws;
 using Testing::WaitUntil;
 using UdpStreaming::PacketErrorType;
@@ -24,10 +26,10 @@ const std::string kNoConnectReply =
     "No matching response found to request with sessionID: 0 msgID: 1";
 
 TEST(SimFaultTest, AMissingReplyIsATimeOut) {
-    auto options = SimOptions("127.0.6.40");
+    auto options = SimOptions(TestAddress());
     options.faults.replyMissing = 1.0;
     VirtualSensor sensor(options);
-    auto client = Quil::Create("127.0.6.40", 23000);
+    auto client = Quil::Create(TestAddress(), TestPort());
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); }, kNoConnectReply));
     sensor.SetFaults({});
     client->Connect();
@@ -35,11 +37,11 @@ TEST(SimFaultTest, AMissingReplyIsATimeOut) {
 }
 
 TEST(SimFaultTest, AReplyLaterThanTheLimitIsATimeOutAndAShortDelayIsNot) {
-    auto options = SimOptions("127.0.6.41");
+    auto options = SimOptions(TestAddress());
     options.faults.replyDelay = 1.0;
     options.faults.replyDelayTime = milliseconds(900);
     VirtualSensor sensor(options);
-    auto client = Quil::Create("127.0.6.41", 23000);
+    auto client = Quil::Create(TestAddress(), TestPort());
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); }, kNoConnectReply));
     FaultRates shortDelay;
     shortDelay.replyDelay = 1.0;
@@ -52,10 +54,10 @@ TEST(SimFaultTest, AReplyLaterThanTheLimitIsATimeOutAndAShortDelayIsNot) {
 }
 
 TEST(SimFaultTest, ADroppedConnectionLeavesTheRequestUnanswered) {
-    auto options = SimOptions("127.0.6.42");
+    auto options = SimOptions(TestAddress());
     options.faults.connectionDrop = 1.0;
     VirtualSensor sensor(options);
-    auto client = Quil::Create("127.0.6.42", 23000);
+    auto client = Quil::Create(TestAddress(), TestPort());
     EXPECT_TRUE(Throws<std::runtime_error>([&] { client->Connect(); }, kNoConnectReply));
     EXPECT_TRUE(sensor.WaitForOpenConnections(0, seconds(5)));
 }
@@ -101,9 +103,8 @@ class SimDatagramFaultTest : public ::testing::TestWithParam<DatagramCase> {};
 // The faults start once the first block has arrived and end well before the counts are taken,
 // so that every fault falls between two blocks that arrived and is counted.
 TEST_P(SimDatagramFaultTest, TheStreamReportsAndCountsTheFault) {
-    const int n = Testing::ParamIndex();
-    const std::string address = "127.0.6." + std::to_string(43 + n);
-    const auto port = static_cast<unsigned short>(23010 + n);
+    const std::string address = TestAddress();
+    const auto port = TestPort();
     auto options = SimOptions(address);
     options.profileRate = 500;
     VirtualSensor sensor(options);

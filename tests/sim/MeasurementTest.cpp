@@ -25,6 +25,8 @@ using std::chrono::seconds;
 using Testing::Connected;
 using Testing::RunCommand;
 using Testing::SimOptions;
+using Testing::TestAddress;
+using Testing::TestPort;
 using Testing::Throws;
 using Testing::WaitUntil;
 
@@ -32,8 +34,8 @@ const std::string kRefusedTrigger =
     "SET returned an error: Invalid parameters passed for resource <Trigger>";
 
 TEST(SimTriggerTest, TheMetaAndLimitsStateWhatTheSensorAccepts) {
-    VirtualSensor sensor(SimOptions("127.0.6.100"));
-    auto client = Connected("127.0.6.100", 23100, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "maintenance");
     EXPECT_EQ(client->GetTrigger(), (Trigger{0, 0, 10000, 20}));  // 100 profiles per second
     const auto limits = client->GetTriggerLimits();
     EXPECT_EQ(limits, (TriggerLimits{100, 1000000, 1, 10000}));
@@ -82,10 +84,10 @@ TEST(SimTriggerTest, TheMetaAndLimitsStateWhatTheSensorAccepts) {
 }
 
 TEST(SimMeasurementTest, TheMetaResourcesDescribeTheData) {
-    auto options = SimOptions("127.0.6.101");
+    auto options = SimOptions(TestAddress());
     options.pointsPerProfile = 1000;
     VirtualSensor sensor(options);
-    auto client = Connected("127.0.6.101");
+    auto client = Connected(TestAddress());
     const auto meta = client->GetMeasurementMeta();
     EXPECT_EQ(meta.timestampUnits, (std::vector<std::string>{"s", "us"}));
     EXPECT_EQ(meta.qualityValues,
@@ -162,8 +164,8 @@ const Setting kSettings[] = {
 // Each setting in turn: one software trigger acquires one profile, which the stream carries with
 // its acquisition number; every request then returns that acquisition.
 TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
-    VirtualSensor sensor(SimOptions("127.0.6.102"));
-    auto client = Connected("127.0.6.102", 23102, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "maintenance");
     auto stream = client->GetStream();
     stream->Start();
     for (const auto& setting : kSettings) {
@@ -172,7 +174,7 @@ TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
         client->SetTrigger(1, 0, 100, 20);
         setting.apply(*client);
         client->SetUDPStreamData({{3}});
-        client->SetProcessInterfaces(false, false, 0, true, "127.0.0.1", 23102, 0);
+        client->SetProcessInterfaces(false, false, 0, true, "127.0.0.1", TestPort(), 0);
         client->TriggerFire(1);
         ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 1; }, seconds(10)));
         const auto streamed = stream->PopProfile();
@@ -200,8 +202,8 @@ TEST(SimMeasurementTest, RequestsReturnTheLatestAcquisitionAsComputed) {
 }
 
 TEST(SimImageTest, ASavedCameraImageIsAGreyMapOfTheRegionOfInterest) {
-    VirtualSensor sensor(SimOptions("127.0.6.103"));
-    auto client = Connected("127.0.6.103", 23103, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "maintenance");
     client->SetFoV(-40.0, 20.0, 130.0, 80.0);
     const auto image = client->GetImage();
     ASSERT_EQ(image.pixels.size(), std::size_t{image.roiWidth} * image.roiHeight);

@@ -18,6 +18,8 @@ using Sim::VirtualSensor;
 using std::chrono::milliseconds;
 using Testing::Connected;
 using Testing::SimOptions;
+using Testing::TestAddress;
+using Testing::TestPort;
 using Testing::Throws;
 
 const std::string kForbiddenExposure =
@@ -25,8 +27,8 @@ const std::string kForbiddenExposure =
     "role <maintenance>.";
 
 TEST(SimSessionTest, ObserverReadsButMayNotWrite) {
-    VirtualSensor sensor(SimOptions("127.0.6.1"));
-    auto client = Connected("127.0.6.1");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress());
     EXPECT_EQ(client->GetExposureTime(), 500u);
     EXPECT_TRUE(
         Throws<std::domain_error>([&] { client->SetExposureTime(600); }, kForbiddenExposure));
@@ -38,8 +40,8 @@ TEST(SimSessionTest, ObserverReadsButMayNotWrite) {
 }
 
 TEST(SimSessionTest, EachRoleWritesWhatItMay) {
-    VirtualSensor sensor(SimOptions("127.0.6.2"));
-    auto client = Connected("127.0.6.2", 23000, "operator");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "operator");
     client->SetUDPStreamData({{0, 3}});
     EXPECT_TRUE(
         Throws<std::domain_error>([&] { client->SetExposureTime(600); }, kForbiddenExposure));
@@ -74,11 +76,11 @@ const Write kWrites[] = {
 // Every write of triggers, setups and settings by every role: refused with the library's text
 // naming the role needed, or done.
 TEST(SimSessionTest, WritesOfTriggersAndSetupsNeedTheirRole) {
-    VirtualSensor sensor(SimOptions("127.0.6.104"));
+    VirtualSensor sensor(SimOptions(TestAddress()));
     const std::pair<Role, std::unique_ptr<Quil>> clients[] = {
-        {Role::Observer, Connected("127.0.6.104")},
-        {Role::Operator, Connected("127.0.6.104", 23000, "operator")},
-        {Role::Maintenance, Connected("127.0.6.104", 23000, "maintenance")},
+        {Role::Observer, Connected(TestAddress())},
+        {Role::Operator, Connected(TestAddress(), TestPort(), "operator")},
+        {Role::Maintenance, Connected(TestAddress(), TestPort(), "maintenance")},
     };
     for (const auto& write : kWrites) {
         for (const auto& [role, client] : clients) {
@@ -97,8 +99,8 @@ TEST(SimSessionTest, WritesOfTriggersAndSetupsNeedTheirRole) {
 }
 
 TEST(SimSessionTest, LoginFailuresCarryTheLibrarysTexts) {
-    VirtualSensor sensor(SimOptions("127.0.6.3"));
-    auto client = Connected("127.0.6.3");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress());
     EXPECT_TRUE(Throws<std::domain_error>(
         [&] { client->Login("maintenance", "wrong"); },
         "SET returned an error: You password was wrong for role <maintenance>"));
@@ -113,9 +115,9 @@ TEST(SimSessionTest, LoginFailuresCarryTheLibrarysTexts) {
 }
 
 TEST(SimSessionTest, ARoleIsHeldByOneConnectionUntilGivenBack) {
-    VirtualSensor sensor(SimOptions("127.0.6.4"));
-    auto first = Connected("127.0.6.4", 23000, "maintenance");
-    auto second = Connected("127.0.6.4");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto first = Connected(TestAddress(), TestPort(), "maintenance");
+    auto second = Connected(TestAddress());
     try {
         second->Login("maintenance", "maintenance");
         FAIL() << "the role was granted twice";
@@ -134,32 +136,32 @@ TEST(SimSessionTest, ARoleIsHeldByOneConnectionUntilGivenBack) {
 }
 
 TEST(SimSessionTest, AClosedConnectionGivesItsRoleBack) {
-    VirtualSensor sensor(SimOptions("127.0.6.5"));
+    VirtualSensor sensor(SimOptions(TestAddress()));
     {
-        Testing::WireClient holder("127.0.6.5");
+        Testing::WireClient holder(TestAddress());
         EXPECT_EQ(holder.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}})
                       .at("msgType"),
                   "ACK");
     }
     ASSERT_TRUE(sensor.WaitForOpenConnections(0, milliseconds(5000)));
-    auto client = Connected("127.0.6.5", 23000, "maintenance");
+    auto client = Connected(TestAddress(), TestPort(), "maintenance");
     client->SetExposureTime(800);
 }
 
 TEST(SimSessionTest, PasswordsAreConfigurable) {
-    auto options = SimOptions("127.0.6.6");
+    auto options = SimOptions(TestAddress());
     options.passwords = {{"operator", "op-secret"}};
     VirtualSensor sensor(options);
-    auto client = Connected("127.0.6.6");
+    auto client = Connected(TestAddress());
     EXPECT_THROW(client->Login("operator", "operator"), std::domain_error);
     client->Login("operator", "op-secret");
     client->Login("maintenance", "maintenance");  // not configured: its default
 }
 
 TEST(SimSessionTest, EveryConnectGivesANewSession) {
-    VirtualSensor sensor(SimOptions("127.0.6.7"));
-    Testing::WireClient a("127.0.6.7");
-    Testing::WireClient b("127.0.6.7");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    Testing::WireClient a(TestAddress());
+    Testing::WireClient b(TestAddress());
     EXPECT_NE(a.sessionId, b.sessionId);
     const auto again = a.Request({{"msgType", "CONNECT"}});
     EXPECT_NE(again.at("sessionID"), a.sessionId);
@@ -167,8 +169,8 @@ TEST(SimSessionTest, EveryConnectGivesANewSession) {
 }
 
 TEST(SimSessionTest, WritingAReadOnlyResourceIsForbiddenToAll) {
-    VirtualSensor sensor(SimOptions("127.0.6.8"));
-    Testing::WireClient client("127.0.6.8");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    Testing::WireClient client(TestAddress());
     client.Set("myRole", {{"role", "maintenance"}, {"password", "maintenance"}});
     const auto reply = client.Set("SensorMetaData", {{"vendorName", "x"}});
     EXPECT_EQ(reply.at("msgType"), "ERR");
@@ -180,10 +182,10 @@ TEST(SimSessionTest, WritingAReadOnlyResourceIsForbiddenToAll) {
 TEST(SimSessionTest, RefusesOptionsOutOfRange) {
     auto options = SimOptions("192.0.2.1");
     EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
-    options = SimOptions("127.0.6.9");
+    options = SimOptions(TestAddress());
     options.pointsPerProfile = 8;
     EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
-    options = SimOptions("127.0.6.9");
+    options = SimOptions(TestAddress());
     options.passwords = {{"observer", "x"}};
     EXPECT_THROW(VirtualSensor{options}, std::invalid_argument);
 }
@@ -193,15 +195,15 @@ TEST(SimSessionTest, RefusesOptionsOutOfRange) {
 // rounds, the sensor going away while its thread is busy with the writes.
 TEST(SimSessionTest, ShutsDownCleanlyWhileWritesArrive) {
     struct Case {
-        const char* address;
+        std::string address;
         const char* resource;
         std::function<nlohmann::json(int)> value;  // of write i, each different from the one before
     } cases[] = {
-        {"127.0.18.20", "ExposureTime",
+        {TestAddress(), "ExposureTime",
          [](int i) {
              return nlohmann::json{{"ExposureTime", 100 + i}};
          }},
-        {"127.0.18.21", "LaserPower",
+        {TestAddress(1), "LaserPower",
          [](int i) {
              return nlohmann::json{{"Factor", 0.5 + i % 2 * 0.25}};
          }},

@@ -18,6 +18,8 @@ using nlohmann::json;
 using Sim::VirtualSensor;
 using Testing::Connected;
 using Testing::SimOptions;
+using Testing::TestAddress;
+using Testing::TestPort;
 using Testing::Throws;
 using Testing::WireClient;
 
@@ -44,8 +46,8 @@ json Stored(Quil& client, uint32_t numSetup, const char* resource, const char* k
 }
 
 TEST(SimSetupsTest, StoreActivateAndResetMoveTheSettings) {
-    VirtualSensor sensor(SimOptions("127.0.6.50"));
-    auto c = Connected("127.0.6.50", 23000, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto c = Connected(TestAddress(), TestPort(), "maintenance");
     EXPECT_EQ(c->GetParameterSetupMeta(), 4u);
     EXPECT_EQ(c->GetActiveSetup(), (ActiveSetup{0, true}));
     c->SetExposureTime(2000);
@@ -89,8 +91,8 @@ TEST(SimSetupsTest, StoreActivateAndResetMoveTheSettings) {
 // A backup larger than the sensor's block limit travels in several blocks and brings back the
 // device settings, every stored setup, the active and start-up setup and the unsaved values.
 TEST(SimSetupsTest, ABackupRestoresEverything) {
-    VirtualSensor sensor(SimOptions("127.0.6.51"));
-    auto c = Connected("127.0.6.51", 23000, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto c = Connected(TestAddress(), TestPort(), "maintenance");
     c->SetLaserPower(0.3);
     c->StoreToSetup(1);
     c->SetStartupSetup(2);
@@ -130,8 +132,8 @@ TEST(SimSetupsTest, ABackupRestoresEverything) {
 }
 
 TEST(SimSetupsTest, ASingleSetupIsWrittenIntoTheNamedStorage) {
-    VirtualSensor sensor(SimOptions("127.0.6.52"));
-    auto c = Connected("127.0.6.52", 23000, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto c = Connected(TestAddress(), TestPort(), "maintenance");
     c->SetResolution(4, 2);
     c->StoreToSetup(1);
     const std::string blob = c->ReadSingleSetting(1);
@@ -155,8 +157,8 @@ TEST(SimSetupsTest, ASingleSetupIsWrittenIntoTheNamedStorage) {
 }
 
 TEST(SimSetupsTest, BlocksOutOfSequenceAreRefusedAndNothingIsAppliedBeforeTheLast) {
-    VirtualSensor sensor(SimOptions("127.0.6.53"));
-    Maintainer c("127.0.6.53");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    Maintainer c(TestAddress());
     c.Set("ExposureTime", {{"ExposureTime", 3000}});
     const std::string blob = c.Data("ReadAllSettings")["blob"];
     c.Set("ExposureTime", {{"ExposureTime", 100}});

@@ -1,10 +1,9 @@
-// Starting a virtual sensor and a connected client for the end-to-end tests. Each test uses its
-// own loopback address in 127.0.6.0/24 and UDP ports from 23000 to 23999: tests run in parallel
-// processes, so two tests on one address make one of them fail to bind, and the ports lie below
-// the ephemeral range (32768 and up), where any socket bound to port 0 could take them.
+// Starting a virtual sensor and a connected client for the end-to-end tests, on the running
+// test's own loopback address and UDP port (support/TestAddresses.h).
 #pragma once
 
 #include "VirtualSensor.h"
+#include "support/TestAddresses.h"
 
 #include <quil/Quil.h>
 
@@ -21,14 +20,8 @@ inline Sim::VirtualSensorOptions SimOptions(const std::string& address) {
     return options;
 }
 
-/// The index of the running instance of a parameterised test ("Name/3" gives 3), the same
-/// whether the instances run in one process or each in its own.
-inline int ParamIndex() {
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    return std::stoi(name.substr(name.rfind('/') + 1));
-}
-
-inline std::unique_ptr<Quil> Connected(const std::string& address, unsigned short udpPort = 23000,
+inline std::unique_ptr<Quil> Connected(const std::string& address,
+                                       unsigned short udpPort = TestPort(),
                                        const std::string& role = "",
                                        const std::string& password = "") {
     auto client = Quil::Create(address, udpPort);

@@ -16,6 +16,8 @@ using Sim::VirtualSensor;
 using std::chrono::seconds;
 using Testing::Connected;
 using Testing::SimOptions;
+using Testing::TestAddress;
+using Testing::TestPort;
 using Testing::WaitUntil;
 using UdpStreaming::StreamProfile;
 
@@ -57,19 +59,20 @@ void ExpectAcquiredCarried(const Sim::Acquired& acquired, const StreamProfile& p
 
 TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
     LogLines log;
-    auto options = SimOptions("127.0.6.30");
+    auto options = SimOptions(TestAddress());
     options.profileRate = 1000;
     options.log = log.Sink();
     VirtualSensor sensor(options);
-    auto client = Connected("127.0.6.30", 23001, "operator");
+    auto client = Connected(TestAddress(), TestPort(), "operator");
     auto stream = client->GetStream();
     stream->Start();
     client->SetUDPStreamData({{0, 3}});
-    SwitchOutput(*client, true, 23001);
+    SwitchOutput(*client, true, TestPort());
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() >= 2500; }, seconds(60)));
-    SwitchOutput(*client, false, 23001);
+    SwitchOutput(*client, false, TestPort());
     ASSERT_TRUE(WaitUntil([&] { return log.Has("stopped"); }, seconds(5)));
-    EXPECT_TRUE(log.Has("stream to 127.0.0.1:23001, data ids 0,3 started"));
+    EXPECT_TRUE(
+        log.Has("stream to 127.0.0.1:" + std::to_string(TestPort()) + ", data ids 0,3 started"));
 
     // Nothing is sent once the output is off, while the sensor keeps acquiring.
     const uint64_t sent = sensor.BlocksSent();
@@ -110,13 +113,13 @@ TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
 }
 
 TEST(SimStreamTest, SoftwareTriggersSendExactlyTheFiredProfiles) {
-    VirtualSensor sensor(SimOptions("127.0.6.31"));
-    auto client = Connected("127.0.6.31", 23002, "maintenance");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "maintenance");
     client->SetTrigger(1, 0, 500, 20);
     auto stream = client->GetStream();
     stream->Start();
     client->SetUDPStreamData({{1}});
-    SwitchOutput(*client, true, 23002);
+    SwitchOutput(*client, true, TestPort());
     client->TriggerFire(700);
     ASSERT_TRUE(WaitUntil([&] { return sensor.BlocksSent() == 700; }, seconds(20)));
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 700; }, seconds(5)));
@@ -128,17 +131,17 @@ TEST(SimStreamTest, SoftwareTriggersSendExactlyTheFiredProfiles) {
 }
 
 TEST(SimStreamTest, LargeProfilesAreFragmented) {
-    auto options = SimOptions("127.0.6.32");
+    auto options = SimOptions(TestAddress());
     options.pointsPerProfile = 4096;
     options.profileRate = 200;
     VirtualSensor sensor(options);
-    auto client = Connected("127.0.6.32", 23003, "operator");
+    auto client = Connected(TestAddress(), TestPort(), "operator");
     auto stream = client->GetStream();
     stream->Start();
     client->SetUDPStreamData({{3}});
-    SwitchOutput(*client, true, 23003);
+    SwitchOutput(*client, true, TestPort());
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() >= 100; }, seconds(30)));
-    SwitchOutput(*client, false, 23003);
+    SwitchOutput(*client, false, TestPort());
     const auto profile = stream->PopProfile();
     EXPECT_EQ(profile.pointCount, 4096u);  // 24 + 6 * 4096 bytes: 13 datagrams
     ExpectAcquiredCarried(sensor.Capture(profile.field6, profile.timestamp), profile);
@@ -191,9 +194,8 @@ const AimCase kAimCases[] = {
 class SimStreamAimTest : public ::testing::TestWithParam<AimCase> {};
 
 TEST_P(SimStreamAimTest, PutsTheOutputBackExactly) {
-    const int n = Testing::ParamIndex();
-    const std::string address = "127.0.11." + std::to_string(1 + n);
-    const auto port = static_cast<unsigned short>(26100 + n);
+    const std::string address = TestAddress();
+    const auto port = TestPort();
     VirtualSensor sensor(SimOptions(address));
     auto client = Connected(address, port, "operator");
     client->SetUDPStreamData({{0, 2}});
@@ -216,11 +218,11 @@ void PrintTo(const AimCase& c, std::ostream* os) {
 INSTANTIATE_TEST_SUITE_P(Aim, SimStreamAimTest, ::testing::ValuesIn(kAimCases));
 
 TEST(SimStreamAimTest, AFailedRestoreIsReportedAndTriedAgainLater) {
-    VirtualSensor sensor(SimOptions("127.0.11.20"));
-    auto client = Connected("127.0.11.20", 26120, "operator");
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "operator");
     const auto output = sensor.Read("ProcessInterfaces");
     const auto dataIds = sensor.Read("UDPStreamData");
-    StreamOutputAim aim(*client, 26120, {1});
+    StreamOutputAim aim(*client, TestPort(), {1});
     client->Disconnect();
     try {
         aim.Restore();

@@ -1,9 +1,11 @@
 #pragma once
 
-// Runs the command-line tool as a separate process, as a user would.
+// Runs the command-line tool as a separate process, as a user would, against sensors on the
+// test's own addresses and ports.
 
 #include "support/ReadFile.h"
 #include "support/RunCommand.h"
+#include "support/TestAddresses.h"
 
 #include <string>
 #include <vector>
@@ -14,6 +16,8 @@ using ToolRun = Varkon::QUILApi::Testing::ProgramRun;
 using Varkon::QUILApi::Testing::RunProgram;
 
 using Varkon::QUILApi::Testing::ReadFile;
+using Varkon::QUILApi::Testing::TestAddress;
+using Varkon::QUILApi::Testing::TestPort;
 
 inline ToolRun RunTool(const std::vector<std::string>& arguments, int limitSeconds = 60,
                        const std::vector<std::string>& environment = {}) {

@@ -32,7 +32,7 @@ std::string Directory(const std::string& path) {
 }
 
 TEST(ToolHelpTest, EveryExampleRunsAgainstAVirtualSensor) {
-    const std::string address = "127.0.13.40";
+    const std::string address = TestAddress();
     Varkon::QUILApi::Sim::VirtualSensorOptions options;
     options.address = address;
     options.pointsPerProfile = 64;
@@ -84,12 +84,13 @@ TEST(ToolHelpTest, EveryExampleRunsAgainstAVirtualSensor) {
             // The demo starts its own virtual sensor: on a test address of its own.
             const auto demo = example.find("quil demo");
             if (demo != std::string::npos) {
-                example.insert(demo + 9, " --address 127.0.13.41 --port 27041");
+                example.insert(demo + 9, " --address " + TestAddress(1) + " --port " +
+                                             std::to_string(TestPort(1)));
             }
             const ToolRun result = RunProgram(
                 "/bin/bash", {"-c", "cd " + folder + " && " + example}, 60,
                 {"PATH=" + Directory(QUIL_TOOL) + ":/usr/bin:/bin", "QUIL_HOST=" + address,
-                 "QUIL_PASSWORD=maintenance", "QUIL_PORT=27040"});
+                 "QUIL_PASSWORD=maintenance", "QUIL_PORT=" + std::to_string(TestPort())});
             EXPECT_EQ(result.status, 0) << result.out << result.err;
             ++run;
         }

@@ -21,16 +21,17 @@ std::string Python(const std::string& script, const std::vector<std::string>& ar
 
 class ToolPictureTest : public ::testing::Test {
 protected:
-    void Start(int n, double loss = 0) {
-        address = "127.0.13." + std::to_string(n);
-        port = std::to_string(27000 + n);
+    // A virtual sensor on the test's own address and UDP port.
+    void Start(double loss = 0) {
+        address = TestAddress();
+        port = std::to_string(TestPort());
         Varkon::QUILApi::Sim::VirtualSensorOptions options;
         options.address = address;
         options.pointsPerProfile = 64;
         options.profileRate = 1000;
         options.faults.datagramLoss = loss;
         sensor = std::make_unique<Varkon::QUILApi::Sim::VirtualSensor>(options);
-        base = "/tmp/quil-tool-picture-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        base = "/tmp/quil-tool-picture-" + std::to_string(getpid()) + "-" + port;
     }
     void TearDown() override { std::system(("rm -f " + base + "*").c_str()); }
 
@@ -46,7 +47,7 @@ protected:
 };
 
 TEST_F(ToolPictureTest, AFlatBeltIsDrawnFlatBetweenAxes) {
-    Start(50);
+    Start();
     // A field of view just around the belt: the objects on it lie nearer than its near limit.
     ASSERT_EQ(Tool({"set", "fov-distance", "near=348", "far=370"}).status, 0);
     const ToolRun run =
@@ -70,7 +71,7 @@ TEST_F(ToolPictureTest, AFlatBeltIsDrawnFlatBetweenAxes) {
 }
 
 TEST_F(ToolPictureTest, ACloudHasOneUnitOnAllAxesAndGapsWhereProfilesWereLost) {
-    Start(51, 0.1);
+    Start(0.1);
     const ToolRun run = Tool({"stream", "--count", "200", "--format", "ply", "-o", base + ".ply",
                               "--y-step", "0.5", "--allow-loss"});
     ASSERT_EQ(run.status, 0) << run.err;

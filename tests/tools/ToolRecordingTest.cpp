@@ -1,5 +1,5 @@
 // quil record, quil replay and the commands that read a recording (--from), against a virtual
-// sensor at 127.0.14.30, with UDP ports 29030 and 29031.
+// sensor.
 #include "RunTool.h"
 #include "VirtualSensor.h"
 #include "support/Wait.h"
@@ -20,7 +20,7 @@ using nlohmann::json;
 
 TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
     Varkon::QUILApi::Sim::VirtualSensorOptions options;
-    options.address = "127.0.14.30";
+    options.address = TestAddress();
     options.pointsPerProfile = 64;
     options.profileRate = 1000;
     Varkon::QUILApi::Sim::VirtualSensor sensor(options);
@@ -29,9 +29,9 @@ TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
     const std::string capture = directory + "/line.pcap";
     const auto before = sensor.Read("ProcessInterfaces");
 
-    const ToolRun recorded =
-        RunTool({"record", capture, "--count", "100", "--data-ids", "0", "3", "--port", "29030",
-                 "--host", "127.0.14.30", "--role", "maintenance", "--password", "maintenance"});
+    const ToolRun recorded = RunTool({"record", capture, "--count", "100", "--data-ids", "0", "3",
+                                      "--port", std::to_string(TestPort()), "--host", TestAddress(),
+                                      "--role", "maintenance", "--password", "maintenance"});
     ASSERT_EQ(recorded.status, 0) << recorded.err;
     EXPECT_NE(recorded.out.find("recorded "), std::string::npos) << recorded.out;
     EXPECT_NE(recorded.out.find(" datagrams to " + capture + " (described in " + directory +
@@ -83,11 +83,12 @@ TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
     EXPECT_EQ(rows, 50);  // one row per profile
 
     // quil replay sends every datagram to a port where a stream takes them.
-    auto client = Varkon::QUILApi::Quil::Create("127.0.14.31", 29031);
+    auto client = Varkon::QUILApi::Quil::Create(TestAddress(1), TestPort(1));
     auto stream = client->GetStream();
     stream->Start();
     const ToolRun replayed =
-        RunTool({"replay", capture, "--to", "127.0.0.1:29031", "--rate", "4", "--json"});
+        RunTool({"replay", capture, "--to", "127.0.0.1:" + std::to_string(TestPort(1)), "--rate",
+                 "4", "--json"});
     ASSERT_EQ(replayed.status, 0) << replayed.err;
     EXPECT_EQ(json::parse(replayed.out).at("datagrams"),
               description.at("recording").at("datagramsWritten"));

@@ -19,18 +19,18 @@ using Varkon::QUILApi::Sim::VirtualSensor;
 using Varkon::QUILApi::Sim::VirtualSensorOptions;
 using Varkon::QUILApi::Testing::WaitUntil;
 
-// Addresses 127.0.13.<n>, UDP ports 27000 + n.
+// A virtual sensor on the test's own address and UDP port.
 class ToolSafetyTest : public ::testing::Test {
 protected:
-    void Start(int n) {
-        address = "127.0.13." + std::to_string(n);
-        port = std::to_string(27000 + n);
+    void Start() {
+        address = TestAddress();
+        port = std::to_string(TestPort());
         VirtualSensorOptions options;
         options.address = address;
         options.pointsPerProfile = 32;
         options.profileRate = 500;
         sensor = std::make_unique<VirtualSensor>(options);
-        base = "/tmp/quil-tool-safety-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        base = "/tmp/quil-tool-safety-" + std::to_string(getpid()) + "-" + port;
     }
     void TearDown() override { std::system(("rm -f " + base + "*").c_str()); }
 
@@ -55,7 +55,7 @@ TEST_F(ToolSafetyTest, AnInterruptedCapturePutsTheSensorsOutputBack) {
         int signal;
         const char* name;
     } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
-    Start(1);
+    Start();
     ASSERT_EQ(
         Tool({"set", "udp-stream-data", "enabledDataIDs=[0]", "--role", "maintenance"}).status, 0);
     const json before = Output();
@@ -76,7 +76,7 @@ TEST_F(ToolSafetyTest, AnInterruptedCapturePutsTheSensorsOutputBack) {
 }
 
 TEST_F(ToolSafetyTest, AFailedPutBackIsAFailure) {
-    Start(10);
+    Start();
     BackgroundTool tool(
         {"stream", "--seconds", "60", "--port", port, "-o", base + ".csv", "--host", address,
          "--role", "maintenance", "--password", "maintenance", "--timeout", "2"},
@@ -97,7 +97,7 @@ TEST_F(ToolSafetyTest, AFailedPutBackIsAFailure) {
 }
 
 TEST_F(ToolSafetyTest, ACaptureWithoutDataSaysWhyAndPutsTheSensorsOutputBack) {
-    Start(11);
+    Start();
     Varkon::QUILApi::Sim::FaultRates faults;
     faults.datagramLoss = 1.0;
     sensor->SetFaults(faults);
@@ -112,7 +112,7 @@ TEST_F(ToolSafetyTest, ACaptureWithoutDataSaysWhyAndPutsTheSensorsOutputBack) {
 }
 
 TEST_F(ToolSafetyTest, AClosedOutputEndsTheCaptureAndPutsTheSensorsOutputBack) {
-    Start(2);
+    Start();
     const json before = Output();
     const ToolRun run =
         RunProgram("/bin/bash",
@@ -127,7 +127,7 @@ TEST_F(ToolSafetyTest, AClosedOutputEndsTheCaptureAndPutsTheSensorsOutputBack) {
 }
 
 TEST_F(ToolSafetyTest, ConfigLoadPutsBackWhatItWroteWhenTheSensorRefusesALaterSetting) {
-    Start(3);
+    Start();
     const json before = sensor->Read("ProcessInterfaces");
     json changed = before;
     changed["enableModbus"] = true;
@@ -145,7 +145,7 @@ TEST_F(ToolSafetyTest, ConfigLoadPutsBackWhatItWroteWhenTheSensorRefusesALaterSe
 }
 
 TEST_F(ToolSafetyTest, ConfigLoadChecksEveryValueBeforeWritingAny) {
-    Start(4);
+    Start();
     const json before = sensor->Read("LaserPower");
     std::ofstream(base + ".json") << json{{"laser-power", 0.5}, {"exposure-time", 5}};
     const ToolRun run = Tool({"config", "load", base + ".json", "--role", "maintenance"});
@@ -211,8 +211,9 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          2,
          "cannot write map.jpg: unsupported image type \".jpg\" (use .png for a picture with "
          "axes, .pgm for the bare heights)"},
-        {{"stream", "--port", "27005"}, 2, "give --count or --seconds"},
-        {{"stream", "--count", "1", "--data-ids", "7", "--port", "27005", "--role", "maintenance"},
+        {{"stream", "--port", std::to_string(TestPort())}, 2, "give --count or --seconds"},
+        {{"stream", "--count", "1", "--data-ids", "7", "--port", std::to_string(TestPort()),
+          "--role", "maintenance"},
          2,
          "--data-ids must be a list such as [1, 2] of distinct values from 0 (Measurement "
          "values), 1 (Profile: z, x), 2 (Profile: z, brightness), 3 (Profile: z, x, brightness); "
@@ -220,7 +221,7 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
         {{"frobnicate"}, 2, "unknown command \"frobnicate\"; see quil --help"},
         {{"set"}, 2, "name is required; see quil set --help"},
     };
-    Start(5);
+    Start();
     const json before = sensor->Read("ExposureTime");
     for (const auto& c : cases) {
         const ToolRun run = Tool(c.arguments);
@@ -232,7 +233,7 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
 }
 
 TEST_F(ToolSafetyTest, ARoleHeldElsewhereIsNamedWithItsHolder) {
-    Start(6);
+    Start();
     auto holder = Varkon::QUILApi::Quil::Create(address, 0);
     holder->Connect();
     holder->Login("maintenance", "maintenance");
@@ -246,7 +247,7 @@ TEST_F(ToolSafetyTest, ARoleHeldElsewhereIsNamedWithItsHolder) {
 }
 
 TEST_F(ToolSafetyTest, ActivatingASetupAsksBeforeDiscardingUnstoredChanges) {
-    Start(7);
+    Start();
     ASSERT_EQ(Tool({"set", "exposure-time", "900", "--role", "maintenance"}).status, 0);
     ToolRun run = Tool({"setup", "activate", "1", "--role", "maintenance"});
     EXPECT_EQ(run.status, 2);
@@ -266,7 +267,7 @@ TEST_F(ToolSafetyTest, ResetAsksOnATerminal) {
         int status;
         int exposureAfter;
     } cases[] = {{"y", 0, 500}, {"n", 1, 900}, {"", 1, 900}};
-    Start(12);
+    Start();
     const std::string terminal =
         "import os, pty, sys\n"
         "pid, fd = pty.fork()\n"
@@ -293,7 +294,7 @@ TEST_F(ToolSafetyTest, ResetAsksOnATerminal) {
 }
 
 TEST_F(ToolSafetyTest, ResetKeepsTheNetworkAddress) {
-    Start(8);
+    Start();
     ASSERT_EQ(Tool({"set", "network", "staticIP=192.0.2.99", "--role", "maintenance"}).status, 0);
     ASSERT_EQ(Tool({"set", "exposure-time", "900", "--role", "maintenance"}).status, 0);
     const ToolRun run = Tool({"setup", "reset", "--yes", "--role", "maintenance"});
@@ -303,7 +304,7 @@ TEST_F(ToolSafetyTest, ResetKeepsTheNetworkAddress) {
 }
 
 TEST_F(ToolSafetyTest, PasswordsComeFromTheEnvironmentAFileOrStandardInput) {
-    Start(9);
+    Start();
     std::ofstream(base + ".secret") << "maintenance\n";
     const std::vector<std::string> login = {"login", "maintenance", "--host", address};
     auto withFile = login;
@@ -320,12 +321,12 @@ TEST_F(ToolSafetyTest, PasswordsComeFromTheEnvironmentAFileOrStandardInput) {
 TEST(ToolTimeoutTest, ASilentSensorIsNamedWithinTheTimeout) {
     Varkon::QUILApi::Sim::TestSensor::Options options;
     options.answerHandshake = false;
-    Varkon::QUILApi::Sim::TestSensor silent("127.0.13.30", options);
+    Varkon::QUILApi::Sim::TestSensor silent(TestAddress(), options);
     const auto start = std::chrono::steady_clock::now();
-    const ToolRun run = RunTool({"info", "--host", "127.0.13.30", "--timeout", "0.5"}, 20);
+    const ToolRun run = RunTool({"info", "--host", TestAddress(), "--timeout", "0.5"}, 20);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "quil: the sensor at 127.0.13.30 did not answer within 0.5 s\n");
+    EXPECT_EQ(run.err, "quil: the sensor at " + TestAddress() + " did not answer within 0.5 s\n");
 }
 
 }  // namespace

@@ -28,16 +28,16 @@ std::string PythonReads(const std::string& script, const std::string& file) {
 
 class ToolSimTest : public ::testing::Test {
 protected:
-    // Each test its own address and UDP port, from its line in this file.
-    void Start(int n, uint32_t points = 64) {
-        address = "127.0.7." + std::to_string(10 + n);
-        port = std::to_string(20000 + n);  // within the tools block of tests/CMakeLists.txt
+    // A virtual sensor on the test's own address and UDP port.
+    void Start(uint32_t points = 64) {
+        address = TestAddress();
+        port = std::to_string(TestPort());
         VirtualSensorOptions options;
         options.address = address;
         options.pointsPerProfile = points;
         options.profileRate = 1000;
         sensor = std::make_unique<VirtualSensor>(options);
-        directory = "/tmp/quil-tool-sim-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        directory = "/tmp/quil-tool-sim-" + std::to_string(getpid()) + "-" + port;
         std::system(("mkdir -p " + directory).c_str());
     }
     void TearDown() override {
@@ -63,7 +63,7 @@ protected:
 };
 
 TEST_F(ToolSimTest, InfoNamesTheSensor) {
-    Start(1);
+    Start();
     const ToolRun text = Tool({"info"});
     EXPECT_EQ(text.status, 0) << text.err;
     EXPECT_NE(text.out.find("serial:      SIM-"), std::string::npos) << text.out;
@@ -72,7 +72,7 @@ TEST_F(ToolSimTest, InfoNamesTheSensor) {
 }
 
 TEST_F(ToolSimTest, WritesNeedARoleAndTheErrorSaysWhichLine) {
-    Start(2);
+    Start();
     const ToolRun refused = Tool({"set", "exposure-time", "800"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err.rfind("quil: ", 0), 0u);
@@ -86,7 +86,7 @@ TEST_F(ToolSimTest, WritesNeedARoleAndTheErrorSaysWhichLine) {
 }
 
 TEST_F(ToolSimTest, EverySettingCanBeShownAsJson) {
-    Start(3);
+    Start();
     const ToolRun run = Tool({"get", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const json document = json::parse(run.out);  // one document, not one per line
@@ -102,7 +102,7 @@ TEST_F(ToolSimTest, EverySettingCanBeShownAsJson) {
 }
 
 TEST_F(ToolSimTest, ConfigLoadPutsSavedSettingsBack) {
-    Start(4);
+    Start();
     ASSERT_EQ(Tool({"config", "save", File("config.json")}).status, 0);
     ASSERT_EQ(Tool({"set", "exposure-time", "900"}, true).status, 0);
     ASSERT_EQ(Tool({"set", "resampling", "enabled=true"}, true).status, 0);
@@ -114,7 +114,7 @@ TEST_F(ToolSimTest, ConfigLoadPutsSavedSettingsBack) {
 }
 
 TEST_F(ToolSimTest, RestoreOfABackupLeavesTheSettingsAsTheyWere) {
-    Start(5);
+    Start();
     ASSERT_EQ(Tool({"backup", File("before.txt")}).status, 0);
     ASSERT_EQ(Tool({"set", "laser-power", "0.05"}, true).status, 0);
     ASSERT_EQ(Tool({"set", "fov", "height=30"}, true).status, 0);
@@ -125,7 +125,7 @@ TEST_F(ToolSimTest, RestoreOfABackupLeavesTheSettingsAsTheyWere) {
 }
 
 TEST_F(ToolSimTest, ImageIsAGreyMapThatNetpbmReads) {
-    Start(6);
+    Start();
     const ToolRun run = Tool({"image", File("camera.pgm")});
     ASSERT_EQ(run.status, 0) << run.err;
     const ToolRun info = RunProgram("pamfile", {File("camera.pgm")});
@@ -135,7 +135,7 @@ TEST_F(ToolSimTest, ImageIsAGreyMapThatNetpbmReads) {
 }
 
 TEST_F(ToolSimTest, ProfileIsCsvWithOneRowPerPoint) {
-    Start(7);
+    Start();
     const ToolRun run = Tool({"profile"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.rfind("x,z\n", 0), 0u);
@@ -145,7 +145,7 @@ TEST_F(ToolSimTest, ProfileIsCsvWithOneRowPerPoint) {
 }
 
 TEST_F(ToolSimTest, MeasureNamesTheValues) {
-    Start(8);
+    Start();
     const ToolRun run = Tool({"measure", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const json values = json::parse(run.out).at("values");
@@ -154,7 +154,7 @@ TEST_F(ToolSimTest, MeasureNamesTheValues) {
 }
 
 TEST_F(ToolSimTest, StreamWritesAPointCloudThatMeshioReads) {
-    Start(9);
+    Start();
     const ToolRun run =
         Tool({"stream", "--count", "50", "--port", port, "--format", "ply", "-o", File("scan.ply")},
              true);
@@ -168,7 +168,7 @@ TEST_F(ToolSimTest, StreamWritesAPointCloudThatMeshioReads) {
 }
 
 TEST_F(ToolSimTest, StreamCountsLostAndDuplicatedBlocks) {
-    Start(10, 16);  // small profiles: one datagram is one block
+    Start(16);  // small profiles: one datagram is one block
     Varkon::QUILApi::Sim::FaultRates faults;
     faults.datagramLoss = 0.05;
     faults.datagramDuplicate = 0.05;
@@ -206,7 +206,7 @@ TEST_F(ToolSimTest, StreamCountsLostAndDuplicatedBlocks) {
 }
 
 TEST_F(ToolSimTest, PlotsAreReadableImages) {
-    Start(11);
+    Start();
     ASSERT_EQ(Tool({"plot", "profile", File("profile.svg")}).status, 0);
     EXPECT_EQ(PythonReads("import sys, xml.etree.ElementTree as t; "
                           "print(t.parse(sys.argv[1]).getroot().tag)",
@@ -228,10 +228,10 @@ TEST_F(ToolSimTest, PlotsAreReadableImages) {
 }
 
 TEST_F(ToolSimTest, DemoEndsWithItsSummaryAndFiles) {
-    Start(12);  // the demo starts its own sensor; this one only reserves the test's number
-    const std::string demoAddress = "127.0.7.40";
+    Start();  // the demo starts its own sensor on the test's second address
+    const std::string demoAddress = TestAddress(1);
     const ToolRun run = RunTool({"demo", "--output", File("demo"), "--address", demoAddress,
-                                 "--port", "20040", "--profiles", "200"});
+                                 "--port", std::to_string(TestPort(1)), "--profiles", "200"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("restored exactly"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("200 profiles, 0 lost, 0 duplicated, no data lost"), std::string::npos)

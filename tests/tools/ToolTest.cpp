@@ -11,14 +11,14 @@ using nlohmann::json;
 using Varkon::QUILApi::Sim::TestSensor;
 
 TEST(ToolTest, AFailureIsOneLineOnStandardErrorAndStatusOne) {
-    const ToolRun run = RunTool({"info", "--host", "127.0.7.1"});  // nothing listens there
+    const ToolRun run = RunTool({"info", "--host", TestAddress()});  // nothing listens there
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "quil: Could not connect to host 127.0.7.1\n");
+    EXPECT_EQ(run.err, "quil: Could not connect to host " + TestAddress() + "\n");
 }
 
 TEST(ToolTest, UnknownSettingsAreRefusedBeforeConnecting) {
-    const ToolRun run = RunTool({"get", "colour", "--host", "127.0.7.1"});
+    const ToolRun run = RunTool({"get", "colour", "--host", TestAddress()});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err.rfind("quil: unknown setting \"colour\" (known: exposure-time, ", 0), 0u)
         << run.err;
@@ -31,18 +31,18 @@ TEST(ToolTest, UsageErrorsShowHowToGetHelp) {
 }
 
 TEST(ToolTest, SetWritesTheValueAndShowsWhatTheSensorHolds) {
-    TestSensor sensor("127.0.7.2");
+    TestSensor sensor(TestAddress());
     sensor.SetResource("ExposureTime", {{"ExposureTime", 100}});
     sensor.SetResource("ExposureTimeMeta", {{"timeUnit", "us"}});
     sensor.SetResource("ExposureTimeLimits", {{"minTime", 10}, {"maxTime", 100000}});
-    const ToolRun run = RunTool({"set", "exposure-time", "500", "--host", "127.0.7.2"});
+    const ToolRun run = RunTool({"set", "exposure-time", "500", "--host", TestAddress()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "exposure-time = 500\n");
     EXPECT_EQ(sensor.GetResource("ExposureTime"), json({{"ExposureTime", 500}}));
 }
 
 TEST(ToolTest, SetChangesSingleMembersOfARecord) {
-    TestSensor sensor("127.0.7.3");
+    TestSensor sensor(TestAddress());
     sensor.SetResource(
         "Trigger",
         {{"triggerMode", 1}, {"modeOption", 0}, {"triggerTime", 100}, {"encoderSteps", 0}});
@@ -52,7 +52,7 @@ TEST(ToolTest, SetChangesSingleMembersOfARecord) {
         "triggerModes":[{"id":1,"name":"Software","options":[0]},
                         {"id":2,"name":"Encoder","options":[0]}]})"));
     const ToolRun run =
-        RunTool({"set", "trigger", "triggerMode=2", "triggerTime=1000", "--host", "127.0.7.3"});
+        RunTool({"set", "trigger", "triggerMode=2", "triggerTime=1000", "--host", TestAddress()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(
         sensor.GetResource("Trigger"),
@@ -60,24 +60,24 @@ TEST(ToolTest, SetChangesSingleMembersOfARecord) {
 }
 
 TEST(ToolTest, GetShowsValueUnitAndLimits) {
-    TestSensor sensor("127.0.7.4");
+    TestSensor sensor(TestAddress());
     sensor.SetResource("ExposureTime", {{"ExposureTime", 120}});
     sensor.SetResource("ExposureTimeMeta", {{"timeUnit", "us"}});
     sensor.SetResource("ExposureTimeLimits", {{"minTime", 10}, {"maxTime", 100000}});
-    ToolRun run = RunTool({"get", "exposure-time", "--host", "127.0.7.4"});
+    ToolRun run = RunTool({"get", "exposure-time", "--host", TestAddress()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "exposure-time = 120 us\n  limits: {\"maxTime\":100000,\"minTime\":10}\n");
-    run = RunTool({"get", "exposure-time", "--json", "--host", "127.0.7.4"});
+    run = RunTool({"get", "exposure-time", "--json", "--host", TestAddress()});
     EXPECT_EQ(json::parse(run.out), json::parse(R"({"name":"exposure-time","value":120,"unit":"us",
                               "limits":{"minTime":10,"maxTime":100000},"schema":1})"));
 }
 
 TEST(ToolTest, GetOfAllShowsWhatItCanAndNamesWhatItCannot) {
-    TestSensor sensor("127.0.7.5");  // knows only the exposure time
+    TestSensor sensor(TestAddress());  // knows only the exposure time
     sensor.SetResource("ExposureTime", {{"ExposureTime", 120}});
     sensor.SetResource("ExposureTimeMeta", {{"timeUnit", "us"}});
     sensor.SetResource("ExposureTimeLimits", {{"minTime", 10}, {"maxTime", 100000}});
-    const ToolRun run = RunTool({"get", "--host", "127.0.7.5"});
+    const ToolRun run = RunTool({"get", "--host", TestAddress()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out.rfind("exposure-time = 120 us\n", 0), 0u) << run.out;
     EXPECT_NE(run.err.find("quil: laser-power: "), std::string::npos) << run.err;

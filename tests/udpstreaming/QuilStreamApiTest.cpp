@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/ExpectThrow.h"
+#include "support/TestAddresses.h"
 #include "support/Wait.h"
 #include "udpstreaming/StreamPackets.h"
 #include "udpstreaming/transport/UdpTransport.h"
@@ -29,6 +30,7 @@ namespace {
 using Testing::Bytes;
 using Testing::Fragments;
 using Testing::PortIsFree;
+using Testing::TestPort;
 using Testing::WaitUntil;
 using Testing::WholeBlock;
 using Transport::UdpTransport;
@@ -46,9 +48,7 @@ Bytes Measurement(uint16_t encoder = 0) {
     return Testing::MeasurementPayload(fields);
 }
 
-
-// A started stream on a real transport, fed through loopback. Each test passes its own port;
-// ports 21120 to 21199 belong to this file.
+// A started stream on a real transport, fed through loopback on one of the test's own ports.
 class StreamTest : public testing::Test {
 protected:
     void Open(uint16_t port) {
@@ -100,7 +100,7 @@ void ExpectCounters(const StreamStatistics& statistics,
 }
 
 TEST_F(StreamTest, StartsWithTheDefaults) {
-    Open(21120);
+    Open(TestPort());
     EXPECT_TRUE(transport->IsOpen());
     EXPECT_EQ(stream->GetQueueCapacity(), 10000u);
     EXPECT_EQ(stream->GetQueueOverflowPolicy(), DropOldest);
@@ -123,7 +123,7 @@ TEST_F(StreamTest, StartsWithTheDefaults) {
 }
 
 TEST_F(StreamTest, PopsOnEmptyQueuesThrow) {
-    Open(21121);
+    Open(TestPort());
     EXPECT_TRUE(
         Testing::Throws<std::out_of_range>([&] { stream->PopError(); }, "Error queue is empty."));
     EXPECT_TRUE(Testing::Throws<std::out_of_range>([&] { stream->PopMeasurement(); },
@@ -133,7 +133,7 @@ TEST_F(StreamTest, PopsOnEmptyQueuesThrow) {
 }
 
 TEST_F(StreamTest, DeliversMeasurements) {
-    Open(21122);
+    Open(TestPort());
     Testing::MeasurementFields fields;
     fields.flagBytes[0] = 1;
     fields.qualityId = 3;
@@ -159,7 +159,7 @@ TEST_F(StreamTest, DeliversMeasurements) {
 }
 
 TEST_F(StreamTest, DeliversProfilesOfEveryDataId) {
-    Open(21123);
+    Open(TestPort());
     for (uint8_t dataId : {1, 2, 3}) {
         SendBlock(dataId, Testing::SyntheticProfile(dataId, 3));
     }
@@ -175,7 +175,7 @@ TEST_F(StreamTest, DeliversProfilesOfEveryDataId) {
 }
 
 TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
-    Open(21124);
+    Open(TestPort());
     const Bytes payload = Testing::SyntheticProfile(3, 2000);  // 12024 bytes, 6 frames
     std::vector<Bytes> packets = Fragments(7, payload);
     ASSERT_EQ(packets.size(), 6u);
@@ -191,7 +191,7 @@ TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
 }
 
 TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntriesAndCountsThem) {
-    Open(21125);
+    Open(TestPort());
     Send({});
     Send({1, 2, 3});
     Send(Testing::Packet(9, 9, 0, Measurement()));  // kind 9: nothing
@@ -252,9 +252,9 @@ TEST_F(StreamTest, WaitsReturnEachKindOfEntryAsItArrives) {
         {"any", WholeBlock(3, Measurement()),
          [](QuilStream& s) { return s.WaitForData(std::chrono::milliseconds::max()); }},
     };
-    uint16_t port = 21150;
+    unsigned port = 0;
     for (const Case& c : cases) {
-        Open(port++);
+        Open(TestPort(port++));
         auto waiter = std::async(std::launch::async, [&] { return c.popped(*stream); });
         Send(c.datagram);
         ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
@@ -263,7 +263,7 @@ TEST_F(StreamTest, WaitsReturnEachKindOfEntryAsItArrives) {
 }
 
 TEST_F(StreamTest, WaitsTimeOutAtTheirLimitAndNotBefore) {
-    Open(21154);
+    Open(TestPort());
     using std::chrono::milliseconds;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(stream->PopProfileFor(milliseconds(30)).has_value());
@@ -280,14 +280,14 @@ TEST_F(StreamTest, WaitsOnAStreamThatCannotReceiveReturnAtOnce) {
         EXPECT_FALSE(stream->WaitForData(std::chrono::milliseconds::max())) << state;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << state;
     };
-    transport = std::make_shared<UdpTransport>("127.0.0.1", 21155);
+    transport = std::make_shared<UdpTransport>("127.0.0.1", TestPort());
     stream = std::make_shared<QuilStreamApi>(transport);
     returnsAtOnce("never started");
     stream->Start();
     stream->Stop();
     returnsAtOnce("stopped");
 
-    Open(21156);
+    Open(TestPort(1));
     auto waiter = std::async(std::launch::async, [&] {
         return stream->PopProfileFor(std::chrono::minutes(1)).has_value();
     });
@@ -304,7 +304,7 @@ TEST_F(StreamTest, WaitsOnAStreamThatCannotReceiveReturnAtOnce) {
 }
 
 TEST_F(StreamTest, SeveralWaitersEachGetAnEntryOfTheirOwn) {
-    Open(21157);
+    Open(TestPort());
     std::vector<std::future<std::optional<StreamMeasurement>>> waiters;
     for (int i = 0; i < 3; ++i) {
         waiters.push_back(std::async(std::launch::async, [&] {
@@ -325,7 +325,7 @@ TEST_F(StreamTest, SeveralWaitersEachGetAnEntryOfTheirOwn) {
 }
 
 TEST_F(StreamTest, DatagramsTheSystemDroppedAreCounted) {
-    Open(21158);
+    Open(TestPort());
     stream->SetReceiveBufferSize(4096);
     stream->Stop();  // the reader pauses; the small buffer fills
     const int sent = 2000;
@@ -341,7 +341,7 @@ TEST_F(StreamTest, DatagramsTheSystemDroppedAreCounted) {
 }
 
 TEST_F(StreamTest, ReportsAProfileTooLargeForAnyBlockWithoutAllocatingIt) {
-    Open(21126);
+    Open(TestPort());
     Testing::ProfileFields fields;
     fields.pointCount = 4000000000u;
     SendBlock(1, Testing::ProfilePayload(fields, {}));
@@ -428,7 +428,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StreamTest, LoweredCapacityKeepsTheStoredEntries) {
-    Open(21140);
+    Open(TestPort());
     for (uint32_t id : {1, 2, 3, 4}) {
         SendBlock(id, Measurement());
     }
@@ -447,9 +447,9 @@ TEST_F(StreamTest, UrgentErrorsPassAFullQueueUpToTwiceItsCapacity) {
         QueueOverflowPolicy policy;
         std::vector<uint32_t> kept;  // of the empty blocks 1 to 6
     } cases[] = {{DropOldest, {3, 4, 5, 6}}, {DropNew, {1, 2, 3, 4}}};
-    uint16_t port = 21141;
+    unsigned port = 0;
     for (const Case& c : cases) {
-        Open(port++);
+        Open(TestPort(port++));
         stream->SetQueueCapacity(2);
         stream->SetQueueOverflowPolicy(c.policy);
         for (uint32_t id = 1; id <= 6; ++id) {
@@ -466,7 +466,7 @@ TEST_F(StreamTest, UrgentErrorsPassAFullQueueUpToTwiceItsCapacity) {
 }
 
 TEST_F(StreamTest, EmptyContentIsQueuedEvenWhenTheErrorQueueIsFull) {
-    Open(21143);
+    Open(TestPort());
     stream->SetQueueCapacity(2);
     stream->SetQueueOverflowPolicy(DropNew);
     Send({1});
@@ -481,7 +481,7 @@ TEST_F(StreamTest, EmptyContentIsQueuedEvenWhenTheErrorQueueIsFull) {
 }
 
 TEST_F(StreamTest, StopAndStartResumeDelivery) {
-    Open(21144);
+    Open(TestPort());
     stream->Stop();
     SendBlock(1, Measurement());  // waits in the socket, or is the datagram in hand
     stream->Start();
@@ -490,35 +490,35 @@ TEST_F(StreamTest, StopAndStartResumeDelivery) {
 }
 
 TEST_F(StreamTest, CloseEndsTheWorkerPromptlyAndKeepsTheQueues) {
-    Open(21145);
+    Open(TestPort());
     ASSERT_TRUE(Settle(1));
     const auto start = std::chrono::steady_clock::now();
     stream->Close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_FALSE(transport->IsOpen());
-    EXPECT_TRUE(PortIsFree(21145));
+    EXPECT_TRUE(PortIsFree(TestPort()));
     stream->Close();
     stream->Start();  // closed for good
     EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{1}));
 }
 
 TEST_F(StreamTest, ReleasedStreamStopsAndFreesThePort) {
-    Open(21146);
+    Open(TestPort());
     ASSERT_TRUE(Settle(1));
     stream.reset();
     EXPECT_FALSE(transport->IsOpen());  // even while the client still holds the transport
-    EXPECT_TRUE(PortIsFree(21146));
+    EXPECT_TRUE(PortIsFree(TestPort()));
 
-    Open(21147);
+    Open(TestPort(1));
     stream.reset();
     transport.reset();
-    EXPECT_TRUE(PortIsFree(21147));
+    EXPECT_TRUE(PortIsFree(TestPort(1)));
 }
 
 TEST(Stream, PortInUseFailsAndWorksOnceFree) {
-    auto blocker = std::make_shared<UdpTransport>("h", 21148);
+    auto blocker = std::make_shared<UdpTransport>("h", TestPort());
     blocker->Open();
-    auto transport = std::make_shared<UdpTransport>("127.0.0.1", 21148);
+    auto transport = std::make_shared<UdpTransport>("127.0.0.1", TestPort());
     try {
         std::make_shared<QuilStreamApi>(transport);
         ADD_FAILURE() << "a stream on a port in use";

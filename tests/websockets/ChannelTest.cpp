@@ -1,5 +1,6 @@
 #include "TestSensor.h"
 #include "support/ExpectThrow.h"
+#include "support/TestAddresses.h"
 #include "websockets/VarkonWebsocketApi.h"
 
 #include <quil/Quil.h>
@@ -23,6 +24,8 @@ using nlohmann::json;
 using Sim::Connection;
 using Sim::TestSensor;
 using std::chrono::milliseconds;
+using Testing::TestAddress;
+using Testing::TestPort;
 using Testing::Throws;
 
 json Request(unsigned id) {
@@ -38,8 +41,8 @@ std::chrono::milliseconds Elapsed(std::chrono::steady_clock::time_point start) {
 }
 
 TEST(ChannelTest, HandshakeCarriesTheSensorsFieldsInOrder) {
-    TestSensor sensor("127.0.1.1");
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.1");
+    TestSensor sensor(TestAddress());
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     channel->Connect();
     ASSERT_EQ(sensor.Handshakes().size(), 1u);
 
@@ -60,7 +63,7 @@ TEST(ChannelTest, HandshakeCarriesTheSensorsFieldsInOrder) {
         return -1;
     };
     const std::vector<std::string> expected = {
-        "Host: 127.0.1.1",
+        "Host: " + TestAddress(),
         "User-Agent: Boost.Beast/318 websocket-client-coro",
         "Accept: */*",
         "Accept-Language: en-US,en;q=0.5",
@@ -89,7 +92,7 @@ TEST(ChannelTest, HandshakeCarriesTheSensorsFieldsInOrder) {
 }
 
 TEST(ChannelTest, WithoutConnectionNothingIsSentAndNullComesBackAtOnce) {
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.2");
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(channel->SendAndWait(Request(1), 10000)->is_null());
     EXPECT_LT(Elapsed(start), milliseconds(5000));
@@ -97,20 +100,20 @@ TEST(ChannelTest, WithoutConnectionNothingIsSentAndNullComesBackAtOnce) {
 }
 
 TEST(ChannelTest, ConnectFailureNamesTheHost) {
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.3");  // nothing listens here
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());  // nothing listens here
     EXPECT_TRUE(Throws<std::runtime_error>([&] { channel->Connect(); },
-                                           "Could not connect to host 127.0.1.3"));
+                                           "Could not connect to host " + TestAddress()));
     // Idle again: a request returns at once.
     EXPECT_TRUE(channel->SendAndWait(Request(1), 10000)->is_null());
 }
 
 TEST(ChannelTest, LateRepliesAreDiscardedAndTheOwnReplyStillArrives) {
-    TestSensor sensor("127.0.1.4");
+    TestSensor sensor(TestAddress());
     sensor.SetHandler([](Connection& connection, const std::string& text) {
         const auto id = IdOf(text);
         connection.Send(json({{"msgID", id}, {"n", id}}).dump(), milliseconds(id == 1 ? 300 : 0));
     });
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.4");
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     channel->Connect();
     EXPECT_TRUE(channel->SendAndWait(Request(1), 50)->is_null());
     ASSERT_TRUE(sensor.WaitForReceived(1, milliseconds(5000)));
@@ -123,7 +126,7 @@ TEST(ChannelTest, LateRepliesAreDiscardedAndTheOwnReplyStillArrives) {
 }
 
 TEST(ChannelTest, OfTwoMatchingMessagesTheEarlierWinsAndOthersAreDropped) {
-    TestSensor sensor("127.0.1.5");
+    TestSensor sensor(TestAddress());
     sensor.SetHandler([](Connection& connection, const std::string& text) {
         const auto id = IdOf(text);
         connection.Send(json({{"msgID", id - 1}}).dump());
@@ -131,13 +134,13 @@ TEST(ChannelTest, OfTwoMatchingMessagesTheEarlierWinsAndOthersAreDropped) {
         connection.Send(json({{"msgID", id}, {"n", 2}}).dump());
         connection.Send(json({{"msgID", id + 1}}).dump());
     });
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.5");
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     channel->Connect();
     EXPECT_EQ(*channel->SendAndWait(Request(5), 5000), json({{"msgID", 5}, {"n", 1}}));
 }
 
 TEST(ChannelTest, UpdatesNeverWakeAWaiterAndBadTextsAreSkipped) {
-    TestSensor sensor("127.0.1.6");
+    TestSensor sensor(TestAddress());
     sensor.SetHandler([](Connection& connection, const std::string& text) {
         const auto id = IdOf(text);
         connection.Send(json({{"msgID", id}, {"msgType", "UPDATE"}}).dump());
@@ -149,7 +152,7 @@ TEST(ChannelTest, UpdatesNeverWakeAWaiterAndBadTextsAreSkipped) {
             connection.Send(json({{"msgID", id}, {"msgType", "ACK"}}).dump());
         }
     });
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.6");
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     channel->Connect();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(channel->SendAndWait(Request(1), 300)->is_null());
@@ -160,13 +163,13 @@ TEST(ChannelTest, UpdatesNeverWakeAWaiterAndBadTextsAreSkipped) {
 TEST(ChannelTest, CompressedFramesWorkWhenTheServerAcceptsDeflate) {
     TestSensor::Options options;
     options.deflate = true;
-    TestSensor sensor("127.0.1.7", options);
+    TestSensor sensor(TestAddress(), options);
     sensor.SetHandler([](Connection& connection, const std::string& text) {
         json reply = {{"msgID", IdOf(text)}, {"echo", json::parse(text)}};
         reply["bulk"] = std::string(100000, 'z');
         connection.Send(reply.dump());
     });
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.7");
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     channel->Connect();
     auto request = Request(1);
     request["msgData"].push_back(std::string(50000, 'a'));
@@ -182,9 +185,9 @@ TEST(ChannelTest, CompressedFramesWorkWhenTheServerAcceptsDeflate) {
 // new connection.
 TEST(ChannelTest, ALostConnectionIsKnownAtOnceAndConnectOpensANewOne) {
     struct Case {
-        const char* address;
+        std::string address;
         bool closeBeforeRequest;  // else the sensor drops the connection on the first request
-    } cases[] = {{"127.0.15.1", true}, {"127.0.15.2", false}};
+    } cases[] = {{TestAddress(), true}, {TestAddress(1), false}};
     for (const Case& c : cases) {
         TestSensor sensor(c.address);
         sensor.SetHandler([](Connection& connection, const std::string& text) {
@@ -216,7 +219,7 @@ TEST(ChannelTest, CloseGivesUpOnASensorThatNeverAnswersIt) {
     namespace asio = boost::asio;
     namespace websocket = boost::beast::websocket;
     asio::io_context io;
-    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.15.3"), 80});
+    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address(TestAddress()), 80});
     std::promise<void> released;
     std::thread server([&] {
         websocket::stream<asio::ip::tcp::socket> ws(acceptor.accept());
@@ -226,7 +229,7 @@ TEST(ChannelTest, CloseGivesUpOnASensorThatNeverAnswersIt) {
         ws.accept();
         released.get_future().wait();  // reads nothing, so the close is never answered
     });
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.15.3");
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     channel->Connect();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_NO_THROW(channel->Close());
@@ -236,8 +239,8 @@ TEST(ChannelTest, CloseGivesUpOnASensorThatNeverAnswersIt) {
 }
 
 TEST(ChannelTest, CloseEndsTheConnectionNormally) {
-    TestSensor sensor("127.0.1.9");
-    auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.9");
+    TestSensor sensor(TestAddress());
+    auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
     channel->Connect();
     ASSERT_TRUE(sensor.WaitForOpenConnections(1, milliseconds(5000)));
     channel->Close();
@@ -247,9 +250,9 @@ TEST(ChannelTest, CloseEndsTheConnectionNormally) {
 }
 
 TEST(ChannelTest, DestroyingAConnectedChannelClosesItsConnection) {
-    TestSensor sensor("127.0.1.10");
+    TestSensor sensor(TestAddress());
     {
-        auto channel = std::make_shared<VarkonWebsocketApi>("127.0.1.10");
+        auto channel = std::make_shared<VarkonWebsocketApi>(TestAddress());
         channel->Connect();
         ASSERT_TRUE(sensor.WaitForOpenConnections(1, milliseconds(5000)));
     }
@@ -264,12 +267,12 @@ TEST(ChannelTest, DestroyingAConnectedChannelClosesItsConnection) {
 TEST(ChannelTest, AutomaticReconnectionOpensANewSessionButNeverRepeatsASet) {
     enum class Loss { SensorRestarted, DroppedDuringGet, DroppedDuringSet, SensorGone };
     struct Case {
-        const char* address;
+        std::string address;
         Loss loss;
-    } cases[] = {{"127.0.16.1", Loss::SensorRestarted},
-                 {"127.0.16.2", Loss::DroppedDuringGet},
-                 {"127.0.16.3", Loss::DroppedDuringSet},
-                 {"127.0.16.4", Loss::SensorGone}};
+    } cases[] = {{TestAddress(), Loss::SensorRestarted},
+                 {TestAddress(1), Loss::DroppedDuringGet},
+                 {TestAddress(2), Loss::DroppedDuringSet},
+                 {TestAddress(3), Loss::SensorGone}};
     for (const Case& c : cases) {
         std::optional<TestSensor> sensor(std::in_place, c.address);
         // The sensor's answers from now on; the next session has the id `sessionId`.
@@ -288,7 +291,7 @@ TEST(ChannelTest, AutomaticReconnectionOpensANewSessionButNeverRepeatsASet) {
             });
         };
         serve(false, 10);
-        auto client = Quil::Create(c.address, 30000);
+        auto client = Quil::Create(c.address, TestPort());
         client->SetAutoReconnect(true);
         client->SetRequestTimeout(milliseconds(3000));
         client->Connect();
@@ -340,13 +343,13 @@ TEST(ChannelTest, AutomaticReconnectionOpensANewSessionButNeverRepeatsASet) {
 
 // The time limit a caller sets holds for each read and write; the default and the texts stay.
 TEST(ChannelTest, TheRequestTimeLimitIsTheCallersToSet) {
-    TestSensor sensor("127.0.16.5");
+    TestSensor sensor(TestAddress());
     sensor.SetHandler([&sensor](Connection& connection, const std::string& text) {
         if (json::parse(text).at("msgType") == "CONNECT") {
             sensor.AnswerByDefault(connection, text);  // GET and SET stay unanswered
         }
     });
-    auto client = Quil::Create("127.0.16.5", 30001);
+    auto client = Quil::Create(TestAddress(), TestPort());
     client->Connect();
     EXPECT_TRUE(Throws<std::invalid_argument>([&] { client->SetRequestTimeout(milliseconds(0)); },
                                               "Request timeout must be positive."));
