@@ -1,6 +1,7 @@
 // Reads of the configuration resources: the records they produce and the failures they report.
 #include "support/ExpectThrow.h"
 #include "support/FakeClient.h"
+#include "support/JsonCases.h"
 
 #include <cmath>
 
@@ -8,6 +9,7 @@ namespace Varkon::QUILApi {
 namespace {
 
 using nlohmann::json;
+using Testing::Failure;
 using Testing::Throws;
 
 class ConfigurationReadTest : public Testing::FakeClientTest {
@@ -194,33 +196,21 @@ TEST_F(ConfigurationReadTest, AxesAndFieldOfView) {
 
 // --- Failures ------------------------------------------------------------------------------
 
-struct Failure {
+// A read and the reply it gets; the failure rows say how the read then fails.
+struct ReadAndReply {
     const char* name;
     std::function<void(Quil&)> read;
     const char* body;
-    enum { Empty, Missing, Type } kind;
-    const char* text;  // for Missing the key, for Type the library's message after its prefix
 };
+using ReadFailure = Testing::FailureRow<ReadAndReply>;
 
 class ConfigurationFailureTest : public Testing::FakeClientTest,
-                                 public ::testing::WithParamInterface<Failure> {};
+                                 public ::testing::WithParamInterface<ReadFailure> {};
 
 TEST_P(ConfigurationFailureTest, ReportsTheFirstProblemExactly) {
-    const Failure& failure = GetParam();
-    channel->Ack(json::parse(failure.body));
-    const auto read = [&] { failure.read(quil); };
-    switch (failure.kind) {
-        case Failure::Empty:
-            EXPECT_TRUE(Throws<std::invalid_argument>(read, "No response received (is null)."));
-            break;
-        case Failure::Missing:
-            EXPECT_TRUE(Throws<std::out_of_range>(
-                read, std::string("Field ") + failure.text + " missing in response."));
-            break;
-        case Failure::Type:
-            EXPECT_TRUE(Throws<json::type_error>(read, failure.text));
-            break;
-    }
+    const ReadAndReply& exchange = GetParam().input;
+    channel->Ack(json::parse(exchange.body));
+    EXPECT_TRUE(Testing::Fails([&] { exchange.read(quil); }, GetParam()));
 }
 
 constexpr const char* kNumberButString =
@@ -231,130 +221,177 @@ constexpr const char* kNumberButString =
 INSTANTIATE_TEST_SUITE_P(
     Reads, ConfigurationFailureTest,
     ::testing::Values(
-        Failure{"EmptyObject", READ(GetLaserPower()), "{}", Failure::Empty, ""},
-        Failure{"EmptyArray", READ(GetNetwork()), "[]", Failure::Empty, ""},
-        Failure{"ProcessInterfacesEmpty", READ(GetProcessInterfaces()), "{}", Failure::Empty, ""},
-        Failure{"NumberBodyNamesFirstKey", READ(GetExposureTimeLimits()), "7", Failure::Missing,
-                "minTime"},
-        Failure{"PresenceBeforeConversion", READ(GetNetwork()),
-                R"({"useDHCP":"yes","staticIP":"","subnetMask":"","macAdress":""})",
-                Failure::Missing, "gateway"},
-        Failure{"MacAdressRequired", READ(GetNetwork()),
-                R"({"useDHCP":true,"staticIP":"","subnetMask":"","gateway":""})", Failure::Missing,
-                "macAdress"},
-        Failure{"FactorUnderItsOwnKey", READ(GetLaserPower()), R"({"LaserPower":0.5})",
-                Failure::Missing, "Factor"},
-        Failure{"LimitsPresenceFirst", READ(GetLaserPowerLimits()),
-                R"({"minFactor":"0.1","predefinedFactors":[]})", Failure::Missing, "maxFactor"},
-        Failure{"ListInsteadOfValue", READ(GetResolution()),
-                R"({"xResolution":[1,2],"zResolution":1})", Failure::Type,
-                "[json.exception.type_error.302] type must be number, but is array"},
-        Failure{"ValueInsteadOfList", READ(GetResolutionLimits()),
-                R"({"xResolution":2,"zResolution":[1]})", Failure::Type,
-                "[json.exception.type_error.302] type must be array, but is number"},
-        Failure{"BooleanAsNumber", READ(GetNetwork()),
-                R"({"useDHCP":1,"staticIP":"","subnetMask":"","gateway":"","macAdress":""})",
-                Failure::Type,
-                "[json.exception.type_error.302] type must be boolean, but is number"},
-        Failure{"BooleanIntoDouble", READ(GetResampling()), R"({"enabled":true,"gridValue":true})",
-                Failure::Type,
-                "[json.exception.type_error.302] type must be number, but is boolean"},
-        Failure{"NullValue", READ(GetExposureTime()), R"({"ExposureTime":null})", Failure::Type,
-                "[json.exception.type_error.302] type must be number, but is null"},
-        Failure{"ServerNotAString", READ(GetTimeserver()),
-                R"({"useNTP":true,"ntpServers":["a",1]})", Failure::Type,
-                "[json.exception.type_error.302] type must be string, but is number"},
-        Failure{"ResamplingEnabledOnlyNeedsItsKey", READ(GetResampling()), R"({"enabled":true})",
-                Failure::Missing, "gridValue"},
-        Failure{"FilterEnabledOnlyNeedsItsKey", READ(GetProfileFilter()),
-                R"({"movingAverageEnabled":false})", Failure::Missing, "movingAverageLength"},
-        Failure{"ProcessInterfacesNotAnObject", READ(GetProcessInterfaces()), "[1]", Failure::Type,
-                "[json.exception.type_error.306] cannot use value() with array"},
-        Failure{"ProcessInterfacesWrongType", READ(GetProcessInterfaces()),
-                R"({"udpDestinationPort":"5000"})", Failure::Type, kNumberButString},
-        Failure{"MetaListRequired", READ(GetProcessInterfacesMeta()),
-                R"({"iolProcessDataLayouts":[]})", Failure::Missing, "availableRTEthProtocols"},
-        Failure{"EntryIdBeforeName", READ(GetUDPMeta()), R"({"data":[{"x":1}]})", Failure::Missing,
-                "id"},
-        Failure{"EntryWithoutName", READ(GetProcessInterfacesMeta()),
-                R"({"availableRTEthProtocols":[{"id":0,"name":"a"},{"id":1}]})", Failure::Missing,
-                "name"},
-        Failure{"EntryNameNotAString", READ(GetUDPMeta()), R"({"data":[{"id":0,"name":5}]})",
-                Failure::Type,
-                "[json.exception.type_error.302] type must be string, but is number"},
-        Failure{"DataIdsNotAList", READ(GetUDPStreamData()), R"({"enabledDataIDs":{}})",
-                Failure::Type, "[json.exception.type_error.302] type must be array, but is object"},
-        Failure{
-            "ParamsWithoutAlgorithmId", READ(GetProfileAlgorithmParams(1)),
-            R"({"params":{"minPeakHeight":1,"minPeakWidth":1,"thresholdValue":1,"thresholdTypeID":1}})",
-            Failure::Missing, "algorithmID"},
-        Failure{
-            "ParamsInnerKey", READ(GetProfileAlgorithmParams(1)),
-            R"({"algorithmID":1,"params":{"minPeakHeight":"x","minPeakWidth":1,"thresholdValue":1}})",
-            Failure::Missing, "thresholdTypeID"},
-        Failure{"ParamsNotAnObject", READ(GetProfileAlgorithmParams(1)),
-                R"({"algorithmID":1,"params":7})", Failure::Missing, "minPeakHeight"},
-        Failure{"LimitsMissing", READ(GetProfileAlgorithmParamsLimits(1)), R"({"algorithmID":1})",
-                Failure::Missing, "limits"},
-        Failure{"ThresholdTypeWithoutName", READ(GetProfileAlgorithmParamsLimits(1)),
-                R"({"algorithmID":"x","limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1],
-                    "thresholdValue":[0,1],"thresholdType":[{"typeID":0}]}})",
-                Failure::Missing, "typeName"},
-        Failure{"ThresholdTypesWalkedBeforeTheId", READ(GetProfileAlgorithmParamsLimits(1)),
-                R"({"algorithmID":"x","limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1],
-                    "thresholdValue":[0,1],"thresholdType":[{"typeID":0,"typeName":5}]}})",
-                Failure::Type,
-                "[json.exception.type_error.302] type must be string, but is number"},
-        Failure{"AlgorithmIdBeforeRanges", READ(GetProfileAlgorithmParamsLimits(1)),
-                R"({"algorithmID":"x","limits":{"minPeakHeight":5,"minPeakWidth":[0,1],
-                    "thresholdValue":[0,1],"thresholdType":[]}})",
-                Failure::Type, kNumberButString},
-        Failure{"ShortRange", READ(GetProfileAlgorithmParamsLimits(1)),
-                R"({"algorithmID":1,"limits":{"minPeakHeight":[0,1],"minPeakWidth":[5],
-                    "thresholdValue":[0,1],"thresholdType":[]}})",
-                Failure::Type, "[json.exception.type_error.302] type must be number, but is null"},
-        Failure{"NullRange", READ(GetProfileAlgorithmParamsLimits(1)),
-                R"({"algorithmID":1,"limits":{"minPeakHeight":null,"minPeakWidth":[0,1],
-                    "thresholdValue":[0,1],"thresholdType":[]}})",
-                Failure::Type, "[json.exception.type_error.302] type must be number, but is null"},
-        Failure{"RangeNotAnArray", READ(GetProfileAlgorithmParamsLimits(1)),
-                R"({"algorithmID":1,"limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1],
-                    "thresholdValue":5,"thresholdType":[]}})",
-                Failure::Type,
-                "[json.exception.type_error.305] cannot use operator[] with a numeric argument "
-                "with number"},
-        Failure{"ExposureTimeBeyondTheField", READ(GetExposureTime()), R"({"ExposureTime":1e300})",
-                Failure::Type,
-                "[json.exception.type_error.302] number out of range for ExposureTime: 1e+300"},
-        Failure{"ExposureTimeNegative", READ(GetExposureTime()), R"({"ExposureTime":-1.5})",
-                Failure::Type,
-                "[json.exception.type_error.302] number out of range for ExposureTime: -1.5"},
-        Failure{"LimitBeyondTheField", READ(GetExposureTimeLimits()),
-                R"({"minTime":0,"maxTime":4294967296})", Failure::Type,
-                "[json.exception.type_error.302] number out of range for maxTime: 4294967296"},
-        Failure{"AbsentDefaultsButPresentIsChecked", READ(GetProcessInterfaces()),
-                R"({"udpDestinationPort":-1})", Failure::Type,
-                "[json.exception.type_error.302] number out of range for udpDestinationPort: -1"},
-        Failure{"ListElementBeyondTheField", READ(GetUDPStreamData()),
-                R"({"enabledDataIDs":[1,1e10]})", Failure::Type,
-                "[json.exception.type_error.302] number out of range for enabledDataIDs: "
-                "10000000000.0"},
-        Failure{"RangeBeyondTheField", READ(GetProfileAlgorithmParamsLimits(1)),
-                R"({"algorithmID":1,"limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1e200],
-                    "thresholdValue":[0,1],"thresholdType":[]}})",
-                Failure::Type,
-                "[json.exception.type_error.302] number out of range for minPeakWidth: 1e+200"},
-        Failure{"EntryIdBeyondTheField", READ(GetUDPMeta()), R"({"data":[{"id":-3,"name":"a"}]})",
-                Failure::Type, "[json.exception.type_error.302] number out of range for id: -3"},
-        Failure{"FoVKeysOfTheOtherResource", READ(GetFoV()),
-                R"({"limitLeft":0,"limitRight":0,"near":1,"far":2})", Failure::Missing, "offset"},
-        Failure{
-            "FoVLimitsPresenceFirst", READ(GetFoVLimits()),
-            R"({"maxXMinus":"a","maxXPlus":0,"minWidth":0,"minHeight":0,"minDistance":0,"maxDistance":0})",
-            Failure::Missing, "maxHeight"},
-        Failure{"AxesListOfNumbers", READ(GetAxesMeta()), R"({"zAxisDefinitions":5})",
-                Failure::Missing, "id"}),
-    [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+        ReadFailure{{"EmptyObject", READ(GetLaserPower()), "{}"}, Failure::Empty, ""},
+        ReadFailure{{"EmptyArray", READ(GetNetwork()), "[]"}, Failure::Empty, ""},
+        ReadFailure{
+            {"ProcessInterfacesEmpty", READ(GetProcessInterfaces()), "{}"}, Failure::Empty, ""},
+        ReadFailure{{"NumberBodyNamesFirstKey", READ(GetExposureTimeLimits()), "7"},
+                    Failure::Missing,
+                    "minTime"},
+        ReadFailure{{"PresenceBeforeConversion", READ(GetNetwork()),
+                     R"({"useDHCP":"yes","staticIP":"","subnetMask":"","macAdress":""})"},
+                    Failure::Missing,
+                    "gateway"},
+        ReadFailure{{"MacAdressRequired", READ(GetNetwork()),
+                     R"({"useDHCP":true,"staticIP":"","subnetMask":"","gateway":""})"},
+                    Failure::Missing,
+                    "macAdress"},
+        ReadFailure{{"FactorUnderItsOwnKey", READ(GetLaserPower()), R"({"LaserPower":0.5})"},
+                    Failure::Missing,
+                    "Factor"},
+        ReadFailure{{"LimitsPresenceFirst", READ(GetLaserPowerLimits()),
+                     R"({"minFactor":"0.1","predefinedFactors":[]})"},
+                    Failure::Missing,
+                    "maxFactor"},
+        ReadFailure{{"ListInsteadOfValue", READ(GetResolution()),
+                     R"({"xResolution":[1,2],"zResolution":1})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be number, but is array"},
+        ReadFailure{{"ValueInsteadOfList", READ(GetResolutionLimits()),
+                     R"({"xResolution":2,"zResolution":[1]})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be array, but is number"},
+        ReadFailure{{"BooleanAsNumber", READ(GetNetwork()),
+                     R"({"useDHCP":1,"staticIP":"","subnetMask":"","gateway":"","macAdress":""})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be boolean, but is number"},
+        ReadFailure{
+            {"BooleanIntoDouble", READ(GetResampling()), R"({"enabled":true,"gridValue":true})"},
+            Failure::Type,
+            "[json.exception.type_error.302] type must be number, but is boolean"},
+        ReadFailure{{"NullValue", READ(GetExposureTime()), R"({"ExposureTime":null})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be number, but is null"},
+        ReadFailure{
+            {"ServerNotAString", READ(GetTimeserver()), R"({"useNTP":true,"ntpServers":["a",1]})"},
+            Failure::Type,
+            "[json.exception.type_error.302] type must be string, but is number"},
+        ReadFailure{
+            {"ResamplingEnabledOnlyNeedsItsKey", READ(GetResampling()), R"({"enabled":true})"},
+            Failure::Missing,
+            "gridValue"},
+        ReadFailure{{"FilterEnabledOnlyNeedsItsKey", READ(GetProfileFilter()),
+                     R"({"movingAverageEnabled":false})"},
+                    Failure::Missing,
+                    "movingAverageLength"},
+        ReadFailure{{"ProcessInterfacesNotAnObject", READ(GetProcessInterfaces()), "[1]"},
+                    Failure::Type,
+                    "[json.exception.type_error.306] cannot use value() with array"},
+        ReadFailure{{"ProcessInterfacesWrongType", READ(GetProcessInterfaces()),
+                     R"({"udpDestinationPort":"5000"})"},
+                    Failure::Type,
+                    kNumberButString},
+        ReadFailure{{"MetaListRequired", READ(GetProcessInterfacesMeta()),
+                     R"({"iolProcessDataLayouts":[]})"},
+                    Failure::Missing,
+                    "availableRTEthProtocols"},
+        ReadFailure{{"EntryIdBeforeName", READ(GetUDPMeta()), R"({"data":[{"x":1}]})"},
+                    Failure::Missing,
+                    "id"},
+        ReadFailure{{"EntryWithoutName", READ(GetProcessInterfacesMeta()),
+                     R"({"availableRTEthProtocols":[{"id":0,"name":"a"},{"id":1}]})"},
+                    Failure::Missing,
+                    "name"},
+        ReadFailure{{"EntryNameNotAString", READ(GetUDPMeta()), R"({"data":[{"id":0,"name":5}]})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be string, but is number"},
+        ReadFailure{{"DataIdsNotAList", READ(GetUDPStreamData()), R"({"enabledDataIDs":{}})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be array, but is object"},
+        ReadFailure{
+            {"ParamsWithoutAlgorithmId", READ(GetProfileAlgorithmParams(1)),
+             R"({"params":{"minPeakHeight":1,"minPeakWidth":1,"thresholdValue":1,"thresholdTypeID":1}})"},
+            Failure::Missing,
+            "algorithmID"},
+        ReadFailure{
+            {"ParamsInnerKey", READ(GetProfileAlgorithmParams(1)),
+             R"({"algorithmID":1,"params":{"minPeakHeight":"x","minPeakWidth":1,"thresholdValue":1}})"},
+            Failure::Missing,
+            "thresholdTypeID"},
+        ReadFailure{{"ParamsNotAnObject", READ(GetProfileAlgorithmParams(1)),
+                     R"({"algorithmID":1,"params":7})"},
+                    Failure::Missing,
+                    "minPeakHeight"},
+        ReadFailure{
+            {"LimitsMissing", READ(GetProfileAlgorithmParamsLimits(1)), R"({"algorithmID":1})"},
+            Failure::Missing,
+            "limits"},
+        ReadFailure{{"ThresholdTypeWithoutName", READ(GetProfileAlgorithmParamsLimits(1)),
+                     R"({"algorithmID":"x","limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1],
+                    "thresholdValue":[0,1],"thresholdType":[{"typeID":0}]}})"},
+                    Failure::Missing,
+                    "typeName"},
+        ReadFailure{{"ThresholdTypesWalkedBeforeTheId", READ(GetProfileAlgorithmParamsLimits(1)),
+                     R"({"algorithmID":"x","limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1],
+                    "thresholdValue":[0,1],"thresholdType":[{"typeID":0,"typeName":5}]}})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be string, but is number"},
+        ReadFailure{{"AlgorithmIdBeforeRanges", READ(GetProfileAlgorithmParamsLimits(1)),
+                     R"({"algorithmID":"x","limits":{"minPeakHeight":5,"minPeakWidth":[0,1],
+                    "thresholdValue":[0,1],"thresholdType":[]}})"},
+                    Failure::Type,
+                    kNumberButString},
+        ReadFailure{{"ShortRange", READ(GetProfileAlgorithmParamsLimits(1)),
+                     R"({"algorithmID":1,"limits":{"minPeakHeight":[0,1],"minPeakWidth":[5],
+                    "thresholdValue":[0,1],"thresholdType":[]}})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be number, but is null"},
+        ReadFailure{{"NullRange", READ(GetProfileAlgorithmParamsLimits(1)),
+                     R"({"algorithmID":1,"limits":{"minPeakHeight":null,"minPeakWidth":[0,1],
+                    "thresholdValue":[0,1],"thresholdType":[]}})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] type must be number, but is null"},
+        ReadFailure{{"RangeNotAnArray", READ(GetProfileAlgorithmParamsLimits(1)),
+                     R"({"algorithmID":1,"limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1],
+                    "thresholdValue":5,"thresholdType":[]}})"},
+                    Failure::Type,
+                    "[json.exception.type_error.305] cannot use operator[] with a numeric argument "
+                    "with number"},
+        ReadFailure{
+            {"ExposureTimeBeyondTheField", READ(GetExposureTime()), R"({"ExposureTime":1e300})"},
+            Failure::Type,
+            "[json.exception.type_error.302] number out of range for ExposureTime: 1e+300"},
+        ReadFailure{{"ExposureTimeNegative", READ(GetExposureTime()), R"({"ExposureTime":-1.5})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] number out of range for ExposureTime: -1.5"},
+        ReadFailure{{"LimitBeyondTheField", READ(GetExposureTimeLimits()),
+                     R"({"minTime":0,"maxTime":4294967296})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] number out of range for maxTime: 4294967296"},
+        ReadFailure{
+            {"AbsentDefaultsButPresentIsChecked", READ(GetProcessInterfaces()),
+             R"({"udpDestinationPort":-1})"},
+            Failure::Type,
+            "[json.exception.type_error.302] number out of range for udpDestinationPort: -1"},
+        ReadFailure{{"ListElementBeyondTheField", READ(GetUDPStreamData()),
+                     R"({"enabledDataIDs":[1,1e10]})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] number out of range for enabledDataIDs: "
+                    "10000000000.0"},
+        ReadFailure{{"RangeBeyondTheField", READ(GetProfileAlgorithmParamsLimits(1)),
+                     R"({"algorithmID":1,"limits":{"minPeakHeight":[0,1],"minPeakWidth":[0,1e200],
+                    "thresholdValue":[0,1],"thresholdType":[]}})"},
+                    Failure::Type,
+                    "[json.exception.type_error.302] number out of range for minPeakWidth: 1e+200"},
+        ReadFailure{
+            {"EntryIdBeyondTheField", READ(GetUDPMeta()), R"({"data":[{"id":-3,"name":"a"}]})"},
+            Failure::Type,
+            "[json.exception.type_error.302] number out of range for id: -3"},
+        ReadFailure{{"FoVKeysOfTheOtherResource", READ(GetFoV()),
+                     R"({"limitLeft":0,"limitRight":0,"near":1,"far":2})"},
+                    Failure::Missing,
+                    "offset"},
+        ReadFailure{
+            {"FoVLimitsPresenceFirst", READ(GetFoVLimits()),
+             R"({"maxXMinus":"a","maxXPlus":0,"minWidth":0,"minHeight":0,"minDistance":0,"maxDistance":0})"},
+            Failure::Missing,
+            "maxHeight"},
+        ReadFailure{{"AxesListOfNumbers", READ(GetAxesMeta()), R"({"zAxisDefinitions":5})"},
+                    Failure::Missing,
+                    "id"}),
+    [](const ::testing::TestParamInfo<ReadFailure>& info) {
+        return std::string(info.param.input.name);
+    });
 
 #undef READ
 

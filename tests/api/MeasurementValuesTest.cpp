@@ -164,9 +164,9 @@ TEST_F(MeasurementValuesTest, ReportsTheFirstFailure) {
         {With(kValues, "/timestamp", nullptr), Failure::Domain, domain},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
+        channel->Ack(c.input);
         EXPECT_TRUE(Testing::Fails([&] { client.GetMeasurementValues(); }, c.kind, c.text))
-            << c.data.dump();
+            << c.input.dump();
     }
 }
 
@@ -191,9 +191,9 @@ TEST_F(MeasurementValuesTest, MeasurementMeta) {
         {With(kMeta, "/measratePrec", "1"), Failure::Type, "type must be number, but is string"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
+        channel->Ack(c.input);
         EXPECT_TRUE(Testing::Fails([&] { client.GetMeasurementMeta(); }, c.kind, c.text))
-            << c.data.dump();
+            << c.input.dump();
     }
 }
 
@@ -222,9 +222,9 @@ TEST_F(MeasurementValuesTest, MeasurementValuesMeta) {
          "type must be string, but is number"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
+        channel->Ack(c.input);
         EXPECT_TRUE(Testing::Fails([&] { client.GetMeasurementValuesMeta(); }, c.kind, c.text))
-            << c.data.dump();
+            << c.input.dump();
     }
 }
 

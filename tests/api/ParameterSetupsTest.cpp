@@ -13,13 +13,7 @@ using nlohmann::json;
 using Testing::Failure;
 using Testing::FakeChannel;
 
-class ParameterSetupsTest : public Testing::FakeClientTest {
-protected:
-    std::string Request(const std::string& msgData, int msgID, const char* type) {
-        return R"({"msgData":)" + msgData + R"(,"msgID":)" + std::to_string(msgID) +
-               R"(,"msgType":")" + type + R"(","sessionID":0})";
-    }
-};
+class ParameterSetupsTest : public Testing::FakeClientTest {};
 
 TEST_F(ParameterSetupsTest, SettersSendOneUnwrappedKey) {
     for (int i = 0; i < 6; ++i) {
@@ -60,35 +54,31 @@ TEST_F(ParameterSetupsTest, NumberGetters) {
 }
 
 TEST_F(ParameterSetupsTest, GetterFailures) {
-    struct Case {
+    struct Read {
         std::function<void()> call;
-        json data;
-        Failure kind;
-        std::string text;
+        json reply;
     };
     const auto startup = [&] { client.GetStartupSetup(); };
     const auto meta = [&] { client.GetParameterSetupMeta(); };
     const auto active = [&] { client.GetActiveSetup(); };
-    const Case cases[] = {
-        {startup, json::object(), Failure::Empty, ""},
-        {startup, {{"numsetup", 1}}, Failure::Missing, "numSetup"},
-        {startup, {{"numSetup", "1"}}, Failure::Type, "type must be number, but is string"},
-        {meta, {{"numStorages", nullptr}}, Failure::Type, "type must be number, but is null"},
-        {meta, json::array(), Failure::Empty, ""},
-        {active, {{"saved", true}}, Failure::Missing, "active"},
-        {active, {{"active", 1}}, Failure::Missing, "saved"},
-        {active,
-         {{"active", 1}, {"saved", 1}},
+    const Testing::FailureRow<Read> cases[] = {
+        {{startup, json::object()}, Failure::Empty, ""},
+        {{startup, {{"numsetup", 1}}}, Failure::Missing, "numSetup"},
+        {{startup, {{"numSetup", "1"}}}, Failure::Type, "type must be number, but is string"},
+        {{meta, {{"numStorages", nullptr}}}, Failure::Type, "type must be number, but is null"},
+        {{meta, json::array()}, Failure::Empty, ""},
+        {{active, {{"saved", true}}}, Failure::Missing, "active"},
+        {{active, {{"active", 1}}}, Failure::Missing, "saved"},
+        {{active, {{"active", 1}, {"saved", 1}}},
          Failure::Type,
          "type must be boolean, but is number"},
-        {active,
-         {{"active", "1"}, {"saved", true}},
+        {{active, {{"active", "1"}, {"saved", true}}},
          Failure::Type,
          "type must be number, but is string"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
-        EXPECT_TRUE(Testing::Fails(c.call, c.kind, c.text)) << c.data.dump();
+        channel->Ack(c.input.reply);
+        EXPECT_TRUE(Testing::Fails(c.input.call, c)) << c.input.reply.dump();
     }
 }
 

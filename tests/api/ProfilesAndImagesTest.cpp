@@ -102,8 +102,8 @@ TEST_F(ProfilesAndImagesTest, ProfileFailures) {
         {With(kProfile, "/timestamp", 12345678), Failure::Domain, domain},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
-        EXPECT_TRUE(Testing::Fails([&] { client.GetProfile(); }, c.kind, c.text)) << c.data.dump();
+        channel->Ack(c.input);
+        EXPECT_TRUE(Testing::Fails([&] { client.GetProfile(); }, c.kind, c.text)) << c.input.dump();
     }
 }
 
@@ -123,9 +123,9 @@ TEST_F(ProfilesAndImagesTest, AugmentedProfile) {
          "type must be number, but is string"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
+        channel->Ack(c.input);
         EXPECT_TRUE(Testing::Fails([&] { client.GetAugmentedProfile(); }, c.kind, c.text))
-            << c.data.dump();
+            << c.input.dump();
     }
 }
 
@@ -182,8 +182,8 @@ TEST_F(ProfilesAndImagesTest, ImageFailures) {
          "Base64Decode: Character 0x2E at position 3 is outside the Base64 alphabet"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
-        EXPECT_TRUE(Testing::Fails([&] { client.GetImage(); }, c.kind, c.text)) << c.data.dump();
+        channel->Ack(c.input);
+        EXPECT_TRUE(Testing::Fails([&] { client.GetImage(); }, c.kind, c.text)) << c.input.dump();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "api/ResourceFrame.h"
 #include "support/ExpectThrow.h"
+#include "support/JsonCases.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,7 @@ struct Schema<Sample> {
 namespace {
 
 using nlohmann::json;
+using Testing::Failure;
 using Testing::Throws;
 
 json Good() {
@@ -48,66 +50,72 @@ TEST(ResourceFrameTest, ConvertsByTheLibrarysRules) {
     EXPECT_EQ(Good().get<Sample>(), expected);
 }
 
-struct ReadFailure {
+// A change that spoils the good data; the failure rows say how reading it then fails.
+struct Change {
     const char* name;
-    std::function<void(json&)> change;
-    const char* kind;  // "missing" or "type"
-    const char* text;
+    std::function<void(json&)> spoil;
 };
+using ReadFailure = Testing::FailureRow<Change>;
 
 class ResourceFrameFailureTest : public ::testing::TestWithParam<ReadFailure> {};
 
 TEST_P(ResourceFrameFailureTest, ReportsTheFirstProblemWithTheExactText) {
     json data = Good();
-    GetParam().change(data);
-    const auto read = [&data] { data.get<Sample>(); };
-    if (std::string(GetParam().kind) == "missing") {
-        EXPECT_TRUE(Throws<std::out_of_range>(read, GetParam().text));
-    } else {
-        EXPECT_TRUE(Throws<json::type_error>(read, GetParam().text));
-    }
+    GetParam().input.spoil(data);
+    EXPECT_TRUE(Testing::Fails([&data] { data.get<Sample>(); }, GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Data, ResourceFrameFailureTest,
     ::testing::Values(
-        ReadFailure{"FirstOfTwoMissingKeys",
-                    [](json& d) {
-                        d.erase("name");
-                        d.erase("factor");
-                    },
-                    "missing", "Field factor missing in response."},
-        ReadFailure{"KeyCaseMatters",
-                    [](json& d) {
-                        d["Count"] = d["count"];
-                        d.erase("count");
-                    },
-                    "missing", "Field count missing in response."},
-        ReadFailure{"PresenceIsCheckedBeforeConversion",
-                    [](json& d) {
-                        d["count"] = "12";
-                        d.erase("entries");
-                    },
-                    "missing", "Field entries missing in response."},
-        ReadFailure{"DataNotAnObject", [](json& d) { d = 42; }, "missing",
-                    "Field count missing in response."},
-        ReadFailure{"NumberAsString", [](json& d) { d["count"] = "120"; }, "type",
-                    "[json.exception.type_error.302] type must be number, but is string"},
-        ReadFailure{"NullValue", [](json& d) { d["offset"] = nullptr; }, "type",
-                    "[json.exception.type_error.302] type must be number, but is null"},
-        ReadFailure{"BooleanIntoDouble", [](json& d) { d["factor"] = true; }, "type",
-                    "[json.exception.type_error.302] type must be number, but is boolean"},
-        ReadFailure{"NumberIntoBoolean", [](json& d) { d["enabled"] = 1; }, "type",
-                    "[json.exception.type_error.302] type must be boolean, but is number"},
-        ReadFailure{"NumberIntoString", [](json& d) { d["name"] = 1; }, "type",
-                    "[json.exception.type_error.302] type must be string, but is number"},
-        ReadFailure{"ObjectIntoList", [](json& d) { d["list"] = json::object(); }, "type",
-                    "[json.exception.type_error.302] type must be array, but is object"},
-        ReadFailure{"EntryWithoutName", [](json& d) { d["entries"][1].erase("name"); }, "missing",
-                    "Field name missing in response."},
-        ReadFailure{"EntryNotAnObject", [](json& d) { d["entries"][0] = 3; }, "missing",
-                    "Field id missing in response."}),
-    [](const ::testing::TestParamInfo<ReadFailure>& info) { return std::string(info.param.name); });
+        ReadFailure{{"FirstOfTwoMissingKeys",
+                     [](json& d) {
+                         d.erase("name");
+                         d.erase("factor");
+                     }},
+                    Failure::Missing,
+                    "factor"},
+        ReadFailure{{"KeyCaseMatters",
+                     [](json& d) {
+                         d["Count"] = d["count"];
+                         d.erase("count");
+                     }},
+                    Failure::Missing,
+                    "count"},
+        ReadFailure{{"PresenceIsCheckedBeforeConversion",
+                     [](json& d) {
+                         d["count"] = "12";
+                         d.erase("entries");
+                     }},
+                    Failure::Missing,
+                    "entries"},
+        ReadFailure{{"DataNotAnObject", [](json& d) { d = 42; }}, Failure::Missing, "count"},
+        ReadFailure{{"NumberAsString", [](json& d) { d["count"] = "120"; }},
+                    Failure::Type,
+                    "type must be number, but is string"},
+        ReadFailure{{"NullValue", [](json& d) { d["offset"] = nullptr; }},
+                    Failure::Type,
+                    "type must be number, but is null"},
+        ReadFailure{{"BooleanIntoDouble", [](json& d) { d["factor"] = true; }},
+                    Failure::Type,
+                    "type must be number, but is boolean"},
+        ReadFailure{{"NumberIntoBoolean", [](json& d) { d["enabled"] = 1; }},
+                    Failure::Type,
+                    "type must be boolean, but is number"},
+        ReadFailure{{"NumberIntoString", [](json& d) { d["name"] = 1; }},
+                    Failure::Type,
+                    "type must be string, but is number"},
+        ReadFailure{{"ObjectIntoList", [](json& d) { d["list"] = json::object(); }},
+                    Failure::Type,
+                    "type must be array, but is object"},
+        ReadFailure{{"EntryWithoutName", [](json& d) { d["entries"][1].erase("name"); }},
+                    Failure::Missing,
+                    "name"},
+        ReadFailure{
+            {"EntryNotAnObject", [](json& d) { d["entries"][0] = 3; }}, Failure::Missing, "id"}),
+    [](const ::testing::TestParamInfo<ReadFailure>& info) {
+        return std::string(info.param.input.name);
+    });
 
 TEST(ResourceFrameTest, EmptyDataIsRefusedButScalarsPass) {
     for (const json& empty : {json(), json::object(), json::array()}) {

@@ -20,11 +20,6 @@ using nlohmann::json;
 using Testing::Failure;
 using Testing::FakeChannel;
 
-std::string Request(const std::string& msgData, int msgID, const char* type) {
-    return R"({"msgData":)" + msgData + R"(,"msgID":)" + std::to_string(msgID) + R"(,"msgType":")" +
-           type + R"(","sessionID":0})";
-}
-
 std::string Block(int num, bool last, const std::string& block) {
     return json::array(
                {"WriteSettingsBlock", {{"num", num}, {"isLastBlock", last}, {"block", block}}})
@@ -75,9 +70,9 @@ TEST_F(SettingsBackupTest, ReadsReturnTheBlobUnchanged) {
         {{{"blob", nullptr}}, Failure::Type, "type must be string, but is null"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
+        channel->Ack(c.input);
         EXPECT_TRUE(Testing::Fails([&] { client.ReadAllSettings(); }, c.kind, c.text));
-        channel->Ack(c.data);
+        channel->Ack(c.input);
         EXPECT_TRUE(Testing::Fails([&] { client.ReadSingleSetting(1); }, c.kind, c.text));
     }
 }
@@ -103,10 +98,10 @@ TEST_F(SettingsBackupTest, SingleSettingSendsItsNumberWhateverItsSize) {
         Script(4, 1);
         client.WriteSingleSetting("abc", numSetup);
         ASSERT_EQ(channel->requests.size(), 3u);
-        const json start = json::parse(channel->requests[1])["msgData"];
+        const json start = Sent(1)["msgData"];
         EXPECT_EQ(start, json::array({"StartSettingWrite", {{"numSetup", numSetup}}}));
         EXPECT_TRUE(start[1]["numSetup"].is_number_unsigned());
-        EXPECT_EQ(json::parse(channel->requests[2])["msgData"].dump(), Block(0, true, "abc"));
+        EXPECT_EQ(MsgData(2), Block(0, true, "abc"));
     }
 }
 

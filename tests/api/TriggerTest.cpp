@@ -11,6 +11,7 @@ namespace Varkon::QUILApi {
 namespace {
 
 using nlohmann::json;
+using Testing::Failure;
 using Testing::FakeChannel;
 using Testing::Throws;
 
@@ -41,10 +42,8 @@ TEST_F(TriggerTest, SetTriggerSendsAllFourKeysAndTheRecordForwards) {
     const char* expected =
         R"(["Trigger",{"encoderSteps":0,"modeOption":1,"triggerMode":2,"triggerTime":1000}])";
     ASSERT_EQ(channel->requests.size(), 2u);
-    EXPECT_EQ(channel->requests[0], std::string(R"({"msgData":)") + expected +
-                                        R"(,"msgID":1,"msgType":"SET","sessionID":0})");
-    EXPECT_EQ(channel->requests[1], std::string(R"({"msgData":)") + expected +
-                                        R"(,"msgID":2,"msgType":"SET","sessionID":0})");
+    EXPECT_EQ(channel->requests[0], Request(expected, 1, "SET"));
+    EXPECT_EQ(channel->requests[1], Request(expected, 2, "SET"));
 }
 
 TEST_F(TriggerTest, GetTriggerReadsAndConverts) {
@@ -68,7 +67,6 @@ TEST_F(TriggerTest, GetTriggerReadsAndConverts) {
 }
 
 TEST_F(TriggerTest, GetTriggerFailures) {
-    using Testing::Failure;
     using Case = Testing::FailureCase;
     const Case cases[] = {
         {json::object(), Failure::Empty, ""},
@@ -86,8 +84,8 @@ TEST_F(TriggerTest, GetTriggerFailures) {
          "type must be number, but is string"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
-        EXPECT_TRUE(Testing::Fails([&] { client.GetTrigger(); }, c.kind, c.text)) << c.data.dump();
+        channel->Ack(c.input);
+        EXPECT_TRUE(Testing::Fails([&] { client.GetTrigger(); }, c.kind, c.text)) << c.input.dump();
     }
     // Null data: the reply carries the element, and it is null.
     channel->AnswerVerbatim({{"msgID", 8}, {"msgType", "ACK"}, {"msgData", {"Trigger", nullptr}}});
@@ -131,42 +129,23 @@ TEST_F(TriggerTest, GetTriggerMetaReportsTheFirstFailure) {
     const json good = {{"timeUnit", "us"},
                        {"triggerModes", {{{"id", 0}, {"name", "free run"}, {"options", {1}}}}},
                        {"options", {{{"id", 1}, {"name", "rising"}}}}};
-    struct Case {
-        json data;
-        int kind;  // 0 out_of_range, 1 type_error
-        std::string text;
-    };
     auto with = [&](const std::string& at, json value) { return Testing::With(good, at, value); };
-    auto without = [&](const char* key) {
-        json data = good;
-        data.erase(key);
-        return data;
-    };
-    const Case cases[] = {
-        {without("timeUnit"), 0, "Field timeUnit missing in response."},
-        {without("options"), 0, "Field options missing in response."},
+    const Testing::FailureCase cases[] = {
+        {Testing::Without(good, "/timeUnit"), Failure::Missing, "timeUnit"},
+        {Testing::Without(good, "/options"), Failure::Missing, "options"},
         // Modes are walked before options and before timeUnit is converted.
-        {with("/triggerModes/0", {{"id", 0}, {"name", "x"}}), 0,
-         "Field options missing in response."},
-        {with("/triggerModes/0", {{"name", "x"}}), 0, "Field id missing in response."},
-        {with("/triggerModes/0/options", 5), 1,
-         "[json.exception.type_error.302] type must be array, but is number"},
-        {with("/triggerModes/0/options", json::array({"1"})), 1,
+        {with("/triggerModes/0", {{"id", 0}, {"name", "x"}}), Failure::Missing, "options"},
+        {with("/triggerModes/0", {{"name", "x"}}), Failure::Missing, "id"},
+        {with("/triggerModes/0/options", 5), Failure::Type, "type must be array, but is number"},
+        {with("/triggerModes/0/options", json::array({"1"})), Failure::Type,
          std::string(kNotNumber) + "string"},
-        {with("/triggerModes/0/name", 3), 1,
-         "[json.exception.type_error.302] type must be string, but is number"},
-        {with("/options/0", {{"id", 1}}), 0, "Field name missing in response."},
-        {with("/timeUnit", 1), 1,
-         "[json.exception.type_error.302] type must be string, but is number"},
+        {with("/triggerModes/0/name", 3), Failure::Type, "type must be string, but is number"},
+        {with("/options/0", {{"id", 1}}), Failure::Missing, "name"},
+        {with("/timeUnit", 1), Failure::Type, "type must be string, but is number"},
     };
     for (const auto& c : cases) {
-        channel->Ack(c.data);
-        const auto call = [&] { client.GetTriggerMeta(); };
-        if (c.kind == 0) {
-            EXPECT_TRUE(Throws<std::out_of_range>(call, c.text)) << c.data.dump();
-        } else {
-            EXPECT_TRUE(Throws<json::type_error>(call, c.text)) << c.data.dump();
-        }
+        channel->Ack(c.input);
+        EXPECT_TRUE(Testing::Fails([&] { client.GetTriggerMeta(); }, c)) << c.input.dump();
     }
     // A mode without options and a timeUnit of the wrong type: the walk comes first.
     json both = with("/triggerModes/0", {{"id", 0}, {"name", "x"}});

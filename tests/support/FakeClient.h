@@ -17,17 +17,19 @@ protected:
     QuilApi client{std::make_unique<WebSockets::Protocol>(channel), nullptr};
     Quil& quil = client;  // operations are called through the interface, as applications do
 
-    /// "msgData" of request `index` (the last one by default), as sent.
-    std::string MsgData(int index = -1) const {
-        const auto& requests = channel->requests;
-        const std::string& text = requests.at(index < 0 ? requests.size() + index : index);
-        const auto begin = text.find("\"msgData\":");
-        const auto end = text.find(",\"msgID\":");
-        if (begin == std::string::npos || end == std::string::npos) {
-            return "";
-        }
-        return text.substr(begin + 10, end - begin - 10);
+    /// The text of a request as the client sends it.
+    static std::string Request(const std::string& msgData, int msgID, const char* type) {
+        return R"({"msgData":)" + msgData + R"(,"msgID":)" + std::to_string(msgID) +
+               R"(,"msgType":")" + type + R"(","sessionID":0})";
     }
+    /// Request `index` (the last one by default) as sent, parsed as the sensor parses it.
+    nlohmann::json Sent(int index = -1) const {
+        const auto& requests = channel->requests;
+        return nlohmann::json::parse(requests.at(index < 0 ? requests.size() + index : index));
+    }
+    /// "msgData" of request `index` as text; the client writes compact JSON, so parsing and
+    /// writing it again gives the bytes it sent.
+    std::string MsgData(int index = -1) const { return Sent(index).at("msgData").dump(); }
 
     /// Answers the next request with `body` and returns what `read` makes of it.
     template <class Read>

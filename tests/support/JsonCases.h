@@ -27,24 +27,29 @@ inline nlohmann::json Without(nlohmann::json data, const std::string& at) {
     return data;
 }
 
-/// The kinds of failure of the read frame.
+/// How a call fails: the exception's type, and what the row's text means for its message.
 enum class Failure {
-    Empty,       // std::invalid_argument "No response received (is null)."
-    Missing,     // std::out_of_range "Field <key> missing in response."
-    Type,        // nlohmann::json::type_error, text without the "[json.exception...] " prefix
+    Empty,       // std::invalid_argument "No response received (is null)."; text ignored
+    Missing,     // std::out_of_range "Field <text> missing in response."
+    Type,        // nlohmann::json::type_error; a text without the "[json.exception.type_error.N] "
+                 // prefix stands for the most common one, N = 302
     OutOfRange,  // another std::out_of_range
     Invalid,     // another std::invalid_argument
     Domain,      // std::domain_error
+    JsonOutOfRange,  // nlohmann::json::out_of_range, the whole message
 };
 
-/// One row of a failure table: a reply and how reading it fails.
-struct FailureCase {
-    nlohmann::json data;
+/// One row of every failure table: what the row feeds the call under test (a reply by default)
+/// and how the call then fails.
+template <class Input>
+struct FailureRow {
+    Input input;
     Failure kind;
     std::string text;
 };
+using FailureCase = FailureRow<nlohmann::json>;
 
-/// Checks that `call` fails as `kind` with `text` (for Missing: the key; for Empty: ignored).
+/// Checks that `call` fails as `kind` with `text`.
 inline ::testing::AssertionResult Fails(const std::function<void()>& call, Failure kind,
                                         const std::string& text) {
     switch (kind) {
@@ -53,16 +58,26 @@ inline ::testing::AssertionResult Fails(const std::function<void()>& call, Failu
         case Failure::Missing:
             return Throws<std::out_of_range>(call, "Field " + text + " missing in response.");
         case Failure::Type:
-            return Throws<nlohmann::json::type_error>(call,
-                                                      "[json.exception.type_error.302] " + text);
+            return Throws<nlohmann::json::type_error>(
+                call, text.rfind("[json.exception.", 0) == 0
+                          ? text
+                          : "[json.exception.type_error.302] " + text);
         case Failure::OutOfRange:
             return Throws<std::out_of_range>(call, text);
         case Failure::Invalid:
             return Throws<std::invalid_argument>(call, text);
         case Failure::Domain:
             return Throws<std::domain_error>(call, text);
+        case Failure::JsonOutOfRange:
+            return Throws<nlohmann::json::out_of_range>(call, text);
     }
     return ::testing::AssertionFailure() << "unknown kind";
+}
+
+/// Checks that `call` fails as the row says.
+template <class Input>
+::testing::AssertionResult Fails(const std::function<void()>& call, const FailureRow<Input>& row) {
+    return Fails(call, row.kind, row.text);
 }
 
 }  // namespace Varkon::QUILApi::Testing

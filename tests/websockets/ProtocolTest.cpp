@@ -1,5 +1,6 @@
 #include "support/ExpectThrow.h"
 #include "support/FakeChannel.h"
+#include "support/JsonCases.h"
 #include "websockets/Protocol.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@ namespace Varkon::QUILApi::WebSockets {
 namespace {
 
 using nlohmann::json;
+using Testing::Failure;
 using Testing::FakeChannel;
 using Testing::Throws;
 
@@ -110,23 +112,22 @@ TEST_F(ProtocolTest, ReplyIdsCompareAsJsonValues) {
         "No matching response found to request with sessionID: 0 msgID: 2"));
 }
 
-// One row per way a reply can fail: the request, the reply and what reaches the caller.
-struct FailureCase {
+// A request and the reply it gets; the failure rows say what then reaches the caller.
+struct Exchange {
     const char* name;
     const char* type;  // "GET" or "SET"
     json value;        // request value
     json reply;        // without msgID (set to the request's)
-    const char* exception;
-    const char* text;
 };
+using ReplyFailure = Testing::FailureRow<Exchange>;
 
 class ProtocolFailureTest : public ProtocolTest,
-                            public ::testing::WithParamInterface<FailureCase> {};
+                            public ::testing::WithParamInterface<ReplyFailure> {};
 
 TEST_P(ProtocolFailureTest, ThrowsTheExpectedExceptionAndText) {
-    const FailureCase& c = GetParam();
+    const Exchange& c = GetParam().input;
     channel->Answer(c.reply);
-    const std::function<void()> call = [&] {
+    const auto call = [&] {
         if (std::string(c.type) == "GET") {
             protocol.GetResource("ExposureTime", c.value);
         } else {
@@ -135,18 +136,7 @@ TEST_P(ProtocolFailureTest, ThrowsTheExpectedExceptionAndText) {
                 c.value);
         }
     };
-    const std::string exception = c.exception;
-    if (exception == "invalid_argument") {
-        EXPECT_TRUE(Throws<std::invalid_argument>(call, c.text));
-    } else if (exception == "domain_error") {
-        EXPECT_TRUE(Throws<std::domain_error>(call, c.text));
-    } else if (exception == "type_error") {
-        EXPECT_TRUE(Throws<json::type_error>(call, c.text));
-    } else if (exception == "out_of_range") {
-        EXPECT_TRUE(Throws<json::out_of_range>(call, c.text));
-    } else {
-        FAIL() << "unknown exception kind " << exception;
-    }
+    EXPECT_TRUE(Testing::Fails(call, GetParam()));
 }
 
 const json kRole = {{"password", "pw"}, {"role", "admin"}};
@@ -154,116 +144,108 @@ const json kRole = {{"password", "pw"}, {"role", "admin"}};
 INSTANTIATE_TEST_SUITE_P(
     Replies, ProtocolFailureTest,
     ::testing::Values(
-        FailureCase{"InvalidArgument",
-                    "SET",
-                    {{"ExposureTime", 150}},
-                    {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "InvalidArgument"}}},
-                    "invalid_argument",
-                    "SET returned an error: Invalid parameters passed for resource <ExposureTime>"},
-        FailureCase{"ForbiddenWithRole",
-                    "GET",
-                    nullptr,
-                    {{"msgType", "ERR"},
-                     {"msgData", {"ExposureTime", "Forbidden", {{"NeededRole", "admin"}}}}},
-                    "domain_error",
-                    "GET returned an error: Your role is not allowed to access resource "
-                    "<ExposureTime>, you need role <admin>."},
-        FailureCase{
-            "ForbiddenWithoutDetails",
-            "GET",
-            nullptr,
-            {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden"}}},
-            "domain_error",
+        ReplyFailure{
+            {"InvalidArgument",
+             "SET",
+             {{"ExposureTime", 150}},
+             {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "InvalidArgument"}}}},
+            Failure::Invalid,
+            "SET returned an error: Invalid parameters passed for resource <ExposureTime>"},
+        ReplyFailure{{"ForbiddenWithRole",
+                      "GET",
+                      nullptr,
+                      {{"msgType", "ERR"},
+                       {"msgData", {"ExposureTime", "Forbidden", {{"NeededRole", "admin"}}}}}},
+                     Failure::Domain,
+                     "GET returned an error: Your role is not allowed to access resource "
+                     "<ExposureTime>, you need role <admin>."},
+        ReplyFailure{
+            {"ForbiddenWithoutDetails",
+             "GET",
+             nullptr,
+             {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden"}}}},
+            Failure::Domain,
             "GET returned an error: Your role is not allowed to access resource <ExposureTime>"},
-        FailureCase{
-            "ForbiddenWithDetailsNotAnObject",
-            "GET",
-            nullptr,
-            {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden", "admin"}}},
-            "domain_error",
+        ReplyFailure{
+            {"ForbiddenWithDetailsNotAnObject",
+             "GET",
+             nullptr,
+             {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Forbidden", "admin"}}}},
+            Failure::Domain,
             "GET returned an error: Your role is not allowed to access resource <ExposureTime>"},
-        FailureCase{
-            "PasswordWrongNamesTheRequestedRole",
-            "SET",
-            kRole,
-            {{"msgType", "ERR"}, {"msgData", {"myRole", "PasswordWrong", {{"role", "other"}}}}},
-            "domain_error",
+        ReplyFailure{
+            {"PasswordWrongNamesTheRequestedRole",
+             "SET",
+             kRole,
+             {{"msgType", "ERR"}, {"msgData", {"myRole", "PasswordWrong", {{"role", "other"}}}}}},
+            Failure::Domain,
             "SET returned an error: You password was wrong for role <admin>"},
-        FailureCase{"PasswordWrongWithoutRoleNamesTheResource",
-                    "SET",
-                    {{"ExposureTime", 1}},
-                    {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "PasswordWrong"}}},
-                    "domain_error",
-                    "SET returned an error: You password was wrong for role <ExposureTime>"},
-        FailureCase{
-            "RoleTaken",
-            "SET",
-            kRole,
-            {{"msgType", "ERR"}, {"msgData", {"myRole", "RoleTaken", {{"takenBy", "10.0.0.5"}}}}},
-            "domain_error",
+        ReplyFailure{{"PasswordWrongWithoutRoleNamesTheResource",
+                      "SET",
+                      {{"ExposureTime", 1}},
+                      {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "PasswordWrong"}}}},
+                     Failure::Domain,
+                     "SET returned an error: You password was wrong for role <ExposureTime>"},
+        ReplyFailure{
+            {"RoleTaken",
+             "SET",
+             kRole,
+             {{"msgType", "ERR"}, {"msgData", {"myRole", "RoleTaken", {{"takenBy", "10.0.0.5"}}}}}},
+            Failure::Domain,
             "SET returned an error: Your role is already used by <10.0.0.5>"},
-        FailureCase{"RoleTakenWithoutHolder",
-                    "SET",
-                    kRole,
-                    {{"msgType", "ERR"}, {"msgData", {"myRole", "RoleTaken"}}},
-                    "domain_error",
-                    "SET returned an error: Your role is already used by <>"},
-        FailureCase{"OtherCodeVerbatim",
-                    "GET",
-                    nullptr,
-                    {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Busy"}}},
-                    "domain_error",
-                    "GET returned an error: Busy"},
-        FailureCase{"EmptyErrorData",
-                    "GET",
-                    nullptr,
-                    {{"msgType", "ERR"}, {"msgData", json::array()}},
-                    "domain_error",
-                    "GET returned an error: "},
-        FailureCase{"AckWithoutData",
-                    "GET",
-                    nullptr,
-                    {{"msgType", "ACK"}, {"msgData", {"ExposureTime"}}},
-                    "domain_error",
-                    "GetResource failed <ExposureTime> MessageID: 1"},
-        FailureCase{"AckForAnotherResource",
-                    "GET",
-                    nullptr,
-                    {{"msgType", "ACK"}, {"msgData", {"exposureTime", 5}}},
-                    "domain_error",
-                    "GetResource failed <ExposureTime> MessageID: 1"},
-        FailureCase{"GetAnsweredByUnknownType",
-                    "GET",
-                    nullptr,
-                    {{"msgType", "NAK"}, {"msgData", {"ExposureTime", 5}}},
-                    "domain_error",
-                    "GetResource failed <ExposureTime> MessageID: 1"},
-        FailureCase{"SetAnsweredByUnknownType",
-                    "SET",
-                    {{"ExposureTime", 1}},
-                    {{"msgType", "NAK"}},
-                    "domain_error",
-                    "Unknwon message received: NAK"},
-        FailureCase{"ReplyWithoutType",
-                    "GET",
-                    nullptr,
-                    {{"msgData", {"ExposureTime", 5}}},
-                    "out_of_range",
-                    "[json.exception.out_of_range.403] key 'msgType' not found"},
-        FailureCase{"TypeNotAString",
-                    "SET",
-                    {{"ExposureTime", 1}},
-                    {{"msgType", 3}},
-                    "type_error",
-                    "[json.exception.type_error.302] type must be string, but is number"},
-        FailureCase{"ErrorDataNotAnArray",
-                    "GET",
-                    nullptr,
-                    {{"msgType", "ERR"}, {"msgData", {{"code", "Busy"}}}},
-                    "type_error",
-                    "[json.exception.type_error.305] cannot use operator[] with a numeric argument "
-                    "with object"}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+        ReplyFailure{{"RoleTakenWithoutHolder",
+                      "SET",
+                      kRole,
+                      {{"msgType", "ERR"}, {"msgData", {"myRole", "RoleTaken"}}}},
+                     Failure::Domain,
+                     "SET returned an error: Your role is already used by <>"},
+        ReplyFailure{{"OtherCodeVerbatim",
+                      "GET",
+                      nullptr,
+                      {{"msgType", "ERR"}, {"msgData", {"ExposureTime", "Busy"}}}},
+                     Failure::Domain,
+                     "GET returned an error: Busy"},
+        ReplyFailure{
+            {"EmptyErrorData", "GET", nullptr, {{"msgType", "ERR"}, {"msgData", json::array()}}},
+            Failure::Domain,
+            "GET returned an error: "},
+        ReplyFailure{
+            {"AckWithoutData", "GET", nullptr, {{"msgType", "ACK"}, {"msgData", {"ExposureTime"}}}},
+            Failure::Domain,
+            "GetResource failed <ExposureTime> MessageID: 1"},
+        ReplyFailure{{"AckForAnotherResource",
+                      "GET",
+                      nullptr,
+                      {{"msgType", "ACK"}, {"msgData", {"exposureTime", 5}}}},
+                     Failure::Domain,
+                     "GetResource failed <ExposureTime> MessageID: 1"},
+        ReplyFailure{{"GetAnsweredByUnknownType",
+                      "GET",
+                      nullptr,
+                      {{"msgType", "NAK"}, {"msgData", {"ExposureTime", 5}}}},
+                     Failure::Domain,
+                     "GetResource failed <ExposureTime> MessageID: 1"},
+        ReplyFailure{
+            {"SetAnsweredByUnknownType", "SET", {{"ExposureTime", 1}}, {{"msgType", "NAK"}}},
+            Failure::Domain,
+            "Unknwon message received: NAK"},
+        ReplyFailure{{"ReplyWithoutType", "GET", nullptr, {{"msgData", {"ExposureTime", 5}}}},
+                     Failure::JsonOutOfRange,
+                     "[json.exception.out_of_range.403] key 'msgType' not found"},
+        ReplyFailure{{"TypeNotAString", "SET", {{"ExposureTime", 1}}, {{"msgType", 3}}},
+                     Failure::Type,
+                     "[json.exception.type_error.302] type must be string, but is number"},
+        ReplyFailure{
+            {"ErrorDataNotAnArray",
+             "GET",
+             nullptr,
+             {{"msgType", "ERR"}, {"msgData", {{"code", "Busy"}}}}},
+            Failure::Type,
+            "[json.exception.type_error.305] cannot use operator[] with a numeric argument "
+            "with object"}),
+    [](const ::testing::TestParamInfo<ReplyFailure>& info) {
+        return std::string(info.param.input.name);
+    });
 
 TEST_F(ProtocolTest, NoReplyIsReportedWithTheRequestsNumbers) {
     ConnectAs(17);
