@@ -1062,9 +1062,9 @@ class QUIL_API Quil {
 public:
     /// For implementations; applications call Create.
     Quil() = default;
-    /// Copies nothing but the interface (implementations are not copied through it).
+    /// Defaulted: the interface itself holds no state.
     Quil(const Quil&) = default;
-    /// Assigns nothing but the interface.
+    /// Defaulted: the interface itself holds no state.
     Quil& operator=(const Quil&) = default;
     /// Ends the client; a stream the application still holds lives on.
     virtual ~Quil();
@@ -1074,7 +1074,7 @@ public:
     /// Contacts nothing on the network.
     /// @param host the sensor's name or IPv4 address
     /// @param port the local UDP port the stream binds when GetStream is first called
-    /// @return the client, not yet connected. Never throws beyond std::bad_alloc.
+    /// @return the client, not yet connected.
     static std::unique_ptr<Quil> Create(const std::string& host, const unsigned short& port);
 
     /// The library's version, "<major>.<minor>.<patch>" as the project states it (for example
@@ -1147,7 +1147,7 @@ public:
     /// Reads "ProcessInterfacesMeta": the choices of real-time protocols and IO-Link layouts.
     /// @throws std::exception as every read (see Quil).
     virtual ProcessInterfacesMeta GetProcessInterfacesMeta() = 0;
-    /// Absent keys read as false, 0 or empty text.
+    /// Reads "ProcessInterfaces"; absent keys read as false, 0 or empty text.
     /// @throws std::exception as every read (see Quil).
     virtual ProcessInterfaces GetProcessInterfaces() = 0;
     /// Reads "ProcessInterfaces", replaces these seven members and writes the whole body back,
@@ -1396,6 +1396,7 @@ public:
 
     // --- Measurement values ----------------------------------------------------------------
 
+    /// Reads "MeasurementValues": the latest measurement result.
     /// @throws std::domain_error "Field timestamp is not an array of at least one number."
     ///         and as every read (see Quil).
     virtual MeasurementValues GetMeasurementValues() = 0;
@@ -1408,16 +1409,18 @@ public:
 
     // --- Profiles and images ---------------------------------------------------------------
 
-    /// "points" are split alternately into xValues and zValues; "length" is passed on as sent.
+    /// Reads "Profile": "points" are split alternately into xValues and zValues; "length" is
+    /// passed on as sent.
     /// @throws std::domain_error "Field timestamp is not an array of at least one number."
     ///         and as every read (see Quil).
     virtual Profile GetProfile() = 0;
     /// Reads "ProfileMeta".
     /// @throws std::exception as every read (see Quil).
     virtual ProfileMeta GetProfileMeta() = 0;
-    /// As GetProfile, plus "brightness".
+    /// Reads "AugmentedProfile": as GetProfile, plus "brightness".
     /// @throws std::exception as every read (see Quil).
     virtual AugmentedProfile GetAugmentedProfile() = 0;
+    /// Reads "Image": the camera image, its "pixels" decoded from Base64.
     /// @throws std::out_of_range "Base64Decode: Input data size is not a multiple of 4", and
     ///         std::invalid_argument for a character outside the Base64 alphabet or an "=" that
     ///         does not end the text, naming its position.

@@ -150,6 +150,6 @@ while read -r path; do
         fail "left behind: $path"
     fi
 done < "$work/installed-paths"
-left=$(find "$root/usr" ! -type d)
+left=$(find "$root" -path "$root/var" -prune -o ! -type d -print)
 [ -z "$left" ] || fail "left behind: $left"
 echo "ok: ${packages[*]}"
