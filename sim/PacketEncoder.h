@@ -16,40 +16,41 @@ using Bytes = std::vector<uint8_t>;
 
 /// The header in front of every datagram's payload.
 struct PacketLayout {
-    static constexpr std::size_t kBlockId = 0;      // uint32
-    static constexpr std::size_t kKind = 4;         // uint8: 0 whole block, 1 first, 2 further
-    static constexpr std::size_t kFrameNumber = 6;  // uint16: frame count (kind 1), index (kind 2)
-    static constexpr std::size_t kSize = 8;
+    static constexpr std::size_t kBlockId = 0;  ///< uint32
+    static constexpr std::size_t kKind = 4;     ///< uint8: 0 whole block, 1 first, 2 further
+    /// uint16: frame count (kind 1), index (kind 2)
+    static constexpr std::size_t kFrameNumber = 6;
+    static constexpr std::size_t kSize = 8;  ///< bytes of the header
     /// Most payload bytes of one datagram (the receiver reads at most 2048 bytes).
     static constexpr std::size_t kMaxPayload = 2048 - kSize;
-    static constexpr uint8_t kWholeBlock = 0;
-    static constexpr uint8_t kFirstFragment = 1;
-    static constexpr uint8_t kFragment = 2;
+    static constexpr uint8_t kWholeBlock = 0;     ///< kind: the datagram carries a whole block
+    static constexpr uint8_t kFirstFragment = 1;  ///< kind: the first fragment of a block
+    static constexpr uint8_t kFragment = 2;       ///< kind: a further fragment
 };
 
 /// The block of data id 0.
 struct MeasurementLayout {
-    static constexpr std::size_t kFlags[] = {1, 2, 3, 4, 6, 7};  // uint8 each
-    static constexpr std::size_t kQualityId = 5;                 // uint8
-    static constexpr std::size_t kValues = 8;                    // 7 float32
-    static constexpr std::size_t kMeasrate = 36;                 // float32
-    static constexpr std::size_t kSeconds = 40;                  // uint32
-    static constexpr std::size_t kMicroseconds = 44;             // uint32
-    static constexpr std::size_t kEncoder = 48;                  // uint16
-    static constexpr std::size_t kSize = 50;
+    static constexpr std::size_t kFlags[] = {1, 2, 3, 4, 6, 7};  ///< uint8 each
+    static constexpr std::size_t kQualityId = 5;                 ///< uint8
+    static constexpr std::size_t kValues = 8;                    ///< 7 float32
+    static constexpr std::size_t kMeasrate = 36;                 ///< float32
+    static constexpr std::size_t kSeconds = 40;                  ///< uint32
+    static constexpr std::size_t kMicroseconds = 44;             ///< uint32
+    static constexpr std::size_t kEncoder = 48;                  ///< uint16
+    static constexpr std::size_t kSize = 50;                     ///< bytes of the block
 };
 
 /// The block of data ids 1 to 3: this header, then the points, each its channels' uint16 values.
 struct ProfileLayout {
-    static constexpr std::size_t kDataId = 0;        // uint8
-    static constexpr std::size_t kFlags = 1;         // 4 uint8
-    static constexpr std::size_t kQualityId = 5;     // uint8
-    static constexpr std::size_t kField6 = 6;        // uint32
-    static constexpr std::size_t kSeconds = 10;      // uint32
-    static constexpr std::size_t kMicroseconds = 14; // uint32
-    static constexpr std::size_t kField18 = 18;      // uint16
-    static constexpr std::size_t kPointCount = 20;   // uint32
-    static constexpr std::size_t kSize = 24;
+    static constexpr std::size_t kDataId = 0;         ///< uint8
+    static constexpr std::size_t kFlags = 1;          ///< 4 uint8
+    static constexpr std::size_t kQualityId = 5;      ///< uint8
+    static constexpr std::size_t kField6 = 6;         ///< uint32
+    static constexpr std::size_t kSeconds = 10;       ///< uint32
+    static constexpr std::size_t kMicroseconds = 14;  ///< uint32
+    static constexpr std::size_t kField18 = 18;       ///< uint16
+    static constexpr std::size_t kPointCount = 20;    ///< uint32
+    static constexpr std::size_t kSize = 24;          ///< bytes of the header
 };
 
 template <class T>
@@ -108,14 +109,15 @@ inline std::vector<Bytes> Datagrams(uint32_t blockId, const Bytes& payload) {
     return Fragments(blockId, payload);
 }
 
+/// The fields of a measurement block (data id 0), as they are sent.
 struct MeasurementFields {
-    uint8_t flagBytes[6]{};  // at MeasurementLayout::kFlags
-    uint8_t qualityId{};
-    float values[7]{};
-    float measrate{};
-    uint32_t seconds{};
-    uint32_t microseconds{};
-    uint16_t encoder{};
+    uint8_t flagBytes[6]{};   ///< at MeasurementLayout::kFlags
+    uint8_t qualityId{};      ///< quality id
+    float values[7]{};        ///< measurement values 0 to 6
+    float measrate{};         ///< measuring rate
+    uint32_t seconds{};       ///< time stamp, whole seconds
+    uint32_t microseconds{};  ///< time stamp, microseconds within the second
+    uint16_t encoder{};       ///< encoder value
 };
 
 inline Bytes MeasurementPayload(const MeasurementFields& f) {
@@ -135,15 +137,16 @@ inline Bytes MeasurementPayload(const MeasurementFields& f) {
     return p;
 }
 
+/// The header fields of a profile block (data ids 1 to 3), as they are sent.
 struct ProfileFields {
-    uint8_t dataId{3};
-    uint8_t flagBytes[4]{};
-    uint8_t qualityId{};
-    uint32_t field6{};
-    uint32_t seconds{};
-    uint32_t microseconds{};
-    uint16_t field18{};
-    uint32_t pointCount{};
+    uint8_t dataId{3};        ///< 1: channels 0 and 1, 2: channels 0 and 2, 3: all three
+    uint8_t flagBytes[4]{};   ///< flags 1 to 4
+    uint8_t qualityId{};      ///< quality id
+    uint32_t field6{};        ///< the value at offset 6
+    uint32_t seconds{};       ///< time stamp, whole seconds
+    uint32_t microseconds{};  ///< time stamp, microseconds within the second
+    uint16_t field18{};       ///< the value at offset 18
+    uint32_t pointCount{};    ///< number of points
 };
 
 /// Profile payload: the header, then `words` (the points' channel values in order).

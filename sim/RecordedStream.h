@@ -10,9 +10,10 @@ namespace Varkon::QUILApi::Sim {
 /// in order, each with the time it was recorded at.
 class RecordedStream {
 public:
+    /// One recorded datagram.
     struct Datagram {
-        int64_t timeUs = 0;
-        Bytes bytes;
+        int64_t timeUs = 0;  ///< when it was recorded, microseconds
+        Bytes bytes;         ///< its bytes
     };
 
     virtual ~RecordedStream() = default;

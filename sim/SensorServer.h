@@ -37,11 +37,13 @@ public:
 /// starts listening in its constructor.
 class SensorServer {
 public:
+    /// What the server does for tests of clients.
     struct Options {
-        bool deflate = false;         // accept "permessage-deflate"
-        bool answerHandshake = true;  // false: accept TCP but never answer the handshake
+        bool deflate = false;         ///< accept "permessage-deflate"
+        bool answerHandshake = true;  ///< false: accept TCP but never answer the handshake
     };
 
+    /// Told every received text message with its connection.
     using Handler = std::function<void(Connection& connection, const std::string& text)>;
     /// Told once when a connection's WebSocket opens (`open` true) and once when it ends.
     using ConnectionHandler = std::function<void(Connection& connection, bool open)>;
@@ -50,6 +52,7 @@ public:
 
     /// @throws boost's system_error when port 80 of the address cannot be bound.
     explicit SensorServer(const std::string& address);
+    /// As SensorServer(const std::string&), with `options`.
     SensorServer(const std::string& address, Options options);
     ~SensorServer();
     /// Ends the server's thread and closes every connection; no handler runs afterwards. The
@@ -62,9 +65,12 @@ public:
 
     /// Handles every later message; without a handler messages are read and dropped.
     void SetHandler(Handler handler);
+    /// Tells `handler` of every later connection that opens or ends.
     void SetConnectionHandler(ConnectionHandler handler);
+    /// Tells `handler` every later handshake request.
     void SetHandshakeHandler(HandshakeHandler handler);
 
+    /// The address the server listens on (port 80).
     const std::string& Address() const;
     /// Number of connections whose WebSocket is open.
     std::size_t OpenConnections() const;

@@ -28,11 +28,12 @@ struct VirtualSensorOptions {
     /// Passwords by role ("operator", "maintenance"); a role not given keeps its default, the
     /// role's own name.
     std::map<std::string, std::string> passwords;
+    /// How often the sensor misbehaves; never, by default (see SetFaults).
     FaultRates faults;
     /// A recording to send as the UDP stream instead of the scene's profiles (see Streamer);
     /// may be empty. `loopRecording` starts it again at its end.
     std::shared_ptr<RecordedStream> recording;
-    bool loopRecording = false;
+    bool loopRecording = false;  ///< start the recording again at its end
     /// Told one line per connection and per start and stop of the UDP output; may be empty.
     std::function<void(const std::string&)> log;
 };
@@ -66,7 +67,9 @@ public:
     uint64_t BlocksSent() const;
     /// Datagram faults carried out on the UDP output so far.
     InjectedFaults Injected() const;
+    /// Number of client connections whose WebSocket is open.
     std::size_t OpenConnections() const;
+    /// Waits until exactly `count` connections are open; false at the deadline.
     bool WaitForOpenConnections(std::size_t count, std::chrono::milliseconds limit) const;
 
 private:

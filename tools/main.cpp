@@ -2,6 +2,8 @@
 #include "Commands.h"
 #include "Failure.h"
 
+#include <quil/Quil.h>
+
 #include <CLI/CLI.hpp>
 
 #include <exception>
@@ -51,7 +53,7 @@ int main(int argc, char** argv) {
     CLI::App app{"quil: configure the laser profile sensor, read its data and capture its stream"};
     app.name("quil");
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("quil ") + QUIL_VERSION);
+    app.set_version_flag("--version", "quil " + Varkon::QUILApi::Quil::Version());
     app.set_help_all_flag("--help-all", "Print the help of every command and exit");
     app.footer(kFooter);
     QuilTool::AddInfoCommand(app, context);

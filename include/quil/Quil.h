@@ -40,16 +40,18 @@ namespace Varkon::QUILApi {
 /// One field of a record. A read-only field is read from the sensor but never sent to it.
 template <class Record, class T>
 struct RecordField {
-    using Type = T;
-    const char* key;
-    T Record::*member;
-    bool readOnly;
+    using Type = T;     ///< the member's type
+    const char* key;    ///< the sensor's JSON key, also the member's name
+    T Record::*member;  ///< the member
+    bool readOnly;      ///< read from the sensor, never written to it
 };
 
+/// A field that is read and written.
 template <class Record, class T>
 constexpr RecordField<Record, T> Key(const char* key, T Record::*member) {
     return {key, member, false};
 }
+/// A field that is read but never written (see RecordField::readOnly).
 template <class Record, class T>
 constexpr RecordField<Record, T> ReadOnlyKey(const char* key, T Record::*member) {
     return {key, member, true};
@@ -375,8 +377,8 @@ struct ProfileAlgorithmParamsMeta {
 
 /// A permitted range, from a JSON array [min, max].
 struct LimitRange {
-    uint32_t min{};
-    uint32_t max{};
+    uint32_t min{};  ///< the array's first element
+    uint32_t max{};  ///< the array's second element
 
     static constexpr auto kFields =
         std::make_tuple(Key("min", &LimitRange::min), Key("max", &LimitRange::max));
@@ -846,6 +848,7 @@ public:
     virtual void SetQueueCapacity(const std::size_t& capacity) = 0;
     /// What a full queue does with a new entry (DropOldest at first).
     virtual QueueOverflowPolicy GetQueueOverflowPolicy() = 0;
+    /// Sets what a full queue does with a new entry, from the next entry on.
     virtual void SetQueueOverflowPolicy(QueueOverflowPolicy policy) = 0;
 
     /// The UDP socket's receive buffer size in bytes, as the operating system applied it.
@@ -854,6 +857,7 @@ public:
     /// @throws boost's system_error (a std::runtime_error) "set_option: ..." on failure.
     virtual void SetReceiveBufferSize(const int& bytes) = 0;
 
+    /// Whether the error queue holds an entry.
     virtual bool HasError() = 0;
     /// Removes and returns the oldest error.
     /// @throws std::out_of_range "Error queue is empty."
@@ -861,14 +865,20 @@ public:
     /// Removes and returns the oldest measurement.
     /// @throws std::out_of_range "Measurement queue is empty."
     virtual StreamMeasurement PopMeasurement() = 0;
+    /// Whether the measurement queue holds an entry.
     virtual bool HasMeasurement() = 0;
+    /// The number of entries in the measurement queue.
     virtual std::size_t GetMeasurementCount() = 0;
+    /// Empties the measurement queue (not counted as dropped).
     virtual void ClearMeasurements() = 0;
     /// Removes and returns the oldest profile.
     /// @throws std::out_of_range "Profile queue is empty."
     virtual StreamProfile PopProfile() = 0;
+    /// Whether the profile queue holds an entry.
     virtual bool HasProfile() = 0;
+    /// The number of entries in the profile queue.
     virtual std::size_t GetProfileCount() = 0;
+    /// Empties the profile queue (not counted as dropped).
     virtual void ClearProfiles() = 0;
 
     // --- Waiting for data ------------------------------------------------------------------
@@ -923,7 +933,7 @@ struct ReplayOptions {
     /// Play at the recorded pace times `speed`: 1 as recorded, 10 ten times as fast.
     /// kAsFastAsPossible (0) hands every datagram over without waiting.
     double speed = 1.0;
-    static constexpr double kAsFastAsPossible = 0.0;
+    static constexpr double kAsFastAsPossible = 0.0;  ///< `speed` without waiting
     /// Only UDP datagrams sent to this port are replayed. 0: the port that the description file
     /// names, or every port when there is no description.
     uint16_t port = 0;
@@ -971,6 +981,7 @@ public:
     virtual std::shared_ptr<QuilStream> GetStream() = 0;
     /// The text of the description file, or empty when there is none.
     virtual std::string GetDescription() = 0;
+    /// What has been read from the capture so far.
     virtual ReplayStatistics GetStatistics() = 0;
     /// Waits up to `timeout` until the capture has been read to its end and the stream has
     /// handled every datagram (never, while looping), or reading failed; true when so.
@@ -979,11 +990,11 @@ public:
 
 /// One UDP datagram of a capture, as it was captured.
 struct RecordedDatagram {
-    int64_t timeNanoseconds{};  ///< capture time, nanoseconds since 1970
-    uint32_t senderAddress{};   ///< IPv4, host byte order (127.0.0.1 is 0x7F000001)
-    uint16_t senderPort{};
-    uint32_t receiverAddress{};
-    uint16_t receiverPort{};
+    int64_t timeNanoseconds{};   ///< capture time, nanoseconds since 1970
+    uint32_t senderAddress{};    ///< IPv4, host byte order (127.0.0.1 is 0x7F000001)
+    uint16_t senderPort{};       ///< UDP source port
+    uint32_t receiverAddress{};  ///< IPv4, host byte order
+    uint16_t receiverPort{};     ///< UDP destination port
     std::size_t wireSize{};      ///< length as sent; more than bytes.size() when the capture cut it
     std::vector<uint8_t> bytes;  ///< the datagram's bytes
 };
@@ -1017,17 +1028,59 @@ public:
 ///
 /// Thread safety: the operations may be called from several threads; requests are serialised,
 /// so each caller receives the reply to its own request.
+///
+/// @par Requests
+/// An operation on one of the sensor's resources sends one request over the WebSocket and waits
+/// for its reply. A read sends {"msgType":"GET","msgData":["<resource>"]}, with a parameter
+/// object as the second element where the operation names one; a write sends
+/// {"msgType":"SET","msgData":["<resource>",<value>]}, the value being the object of the members
+/// the operation names. Every request carries the session's "sessionID" and its own "msgID".
+/// "Reads X" and "Writes X" below name the resource.
+///
+/// @par Failures of every read and write
+/// - std::runtime_error "No matching response found to request with sessionID: <id> msgID:
+///   <id>" when no reply arrives within the time limit (SetRequestTimeout), and at once on a
+///   connection that is lost; with SetAutoReconnect on, "Could not connect to host <host>" when
+///   no new connection can be opened in time.
+/// - std::invalid_argument "GET returned an error: Invalid parameters passed for resource
+///   <resource>" (a write: "SET returned an error: ...") when the sensor refuses the request's
+///   values, and std::domain_error for its other refusals: "... Your role is not allowed to
+///   access resource <resource>" (followed by ", you need role <role>." when the sensor names
+///   it), "... You password was wrong for role <role>", "... Your role is already used by
+///   <client>", or the sensor's error code after the prefix.
+/// - std::domain_error "GetResource failed <resource> MessageID: <id>" when a read's reply is not
+///   for its resource, and "Unknwon message received: <type>" when a write's reply is neither an
+///   acknowledgement nor an error.
+///
+/// @par Failures of every read
+/// Beyond those of the request: std::invalid_argument "No response received (is null)." on an
+/// empty reply, std::out_of_range "Field <key> missing in response." for the first missing key
+/// (all keys are checked before any is converted), and the JSON library's type_error (a
+/// std::exception) for a value of the wrong type. Nothing is checked against limits on the
+/// client side: the sensor decides.
 class QUIL_API Quil {
 public:
+    /// For implementations; applications call Create.
     Quil() = default;
+    /// Defaulted: the interface itself holds no state.
     Quil(const Quil&) = default;
+    /// Defaulted: the interface itself holds no state.
     Quil& operator=(const Quil&) = default;
+    /// Ends the client; a stream the application still holds lives on.
     virtual ~Quil();
 
     /// Creates a client for the sensor at `host` (name or address; the sensor is always reached
     /// on TCP port 80) whose measurement stream is received on the local UDP port `port`.
     /// Contacts nothing on the network.
+    /// @param host the sensor's name or IPv4 address
+    /// @param port the local UDP port the stream binds when GetStream is first called
+    /// @return the client, not yet connected.
     static std::unique_ptr<Quil> Create(const std::string& host, const unsigned short& port);
+
+    /// The library's version, "<major>.<minor>.<patch>" as the project states it (for example
+    /// "0.1.0"): the version of the shared library in use, which `quil --version` also names.
+    /// Needs no client; sends nothing and never throws.
+    static std::string Version();
 
     /// The stream object that receives the UDP measurement stream on the port given to Create,
     /// created on the first call; later calls return the same object. The stream may outlive
@@ -1046,109 +1099,204 @@ public:
     virtual void Connect() = 0;
     /// Ends the session and closes the connection. Never throws.
     virtual void Disconnect() = 0;
-    /// Takes `role`; an empty `password` is not sent.
+    /// Takes `role`; an empty `password` is not sent. Writes "myRole" with {"role", "password"}.
     /// @throws std::domain_error on a wrong password, a role taken by another client, ...
+    ///         (see Quil), and the failures of every write.
     virtual void Login(const std::string& role, const std::string& password) = 0;
-    /// Returns to the role "observer".
+    /// Returns to the role "observer": writes "myRole" with {"role": "observer"}.
+    /// @throws std::exception as every write (see Quil).
     virtual void Logout() = 0;
 
     // --- Sensor identity -------------------------------------------------------------------
 
     /// Reads "SensorMetaData". Missing version texts read as "-".
+    /// @return the sensor's identity.
+    /// @throws std::exception as every read (see Quil).
     virtual SensorMetaData GetSensorMetaData() = 0;
-    // Every read below throws std::invalid_argument "No response received (is null)." on an
-    // empty reply, std::out_of_range "Field <key> missing in response." for the first missing
-    // key, and the JSON library's type_error for a value of the wrong type. Every operation
-    // throws the errors of the request itself (time-out, the sensor's refusal). Nothing is
-    // checked against limits on the client side: the sensor decides.
+    // Every read below fails as Quil's description lists (an empty reply, a missing key, a
+    // value of the wrong type, and the failures of the request itself); every write fails as
+    // the request does.
 
     // --- Network and time server -----------------------------------------------------------
 
+    /// Reads "Network".
+    /// @throws std::exception as every read (see Quil).
     virtual Network GetNetwork() = 0;
-    /// Writes the first four fields; macAdress is read only and never sent.
+    /// Writes "Network" with the first four fields; macAdress is read only and never sent.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetNetwork(const Network& network) = 0;
+    /// As SetNetwork(const Network&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetNetwork(const bool& useDHCP, const std::string& staticIP,
                             const std::string& subnetMask, const std::string& gateway) = 0;
     /// The number of time server entries the sensor supports ("numServers").
+    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetTimeserverMeta() = 0;
+    /// Reads "Timeserver".
+    /// @throws std::exception as every read (see Quil).
     virtual Timeserver GetTimeserver() = 0;
+    /// Writes "Timeserver" with "useNTP" and "ntpServers".
+    /// @throws std::exception as every write (see Quil).
     virtual void SetTimeserver(const Timeserver& timeserver) = 0;
+    /// As SetTimeserver(const Timeserver&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetTimeserver(const bool& useNTP, const std::vector<std::string>& ntpServers) = 0;
 
     // --- Process interfaces and UDP output -------------------------------------------------
 
+    /// Reads "ProcessInterfacesMeta": the choices of real-time protocols and IO-Link layouts.
+    /// @throws std::exception as every read (see Quil).
     virtual ProcessInterfacesMeta GetProcessInterfacesMeta() = 0;
-    /// Absent keys read as false, 0 or empty text.
+    /// Reads "ProcessInterfaces"; absent keys read as false, 0 or empty text.
+    /// @throws std::exception as every read (see Quil).
     virtual ProcessInterfaces GetProcessInterfaces() = 0;
     /// Reads "ProcessInterfaces", replaces these seven members and writes the whole body back,
     /// so members this library does not know are kept.
+    /// @throws std::exception as every read and write (see Quil).
     virtual void SetProcessInterfaces(const ProcessInterfaces& processInterfaces) = 0;
+    /// As SetProcessInterfaces(const ProcessInterfaces&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetProcessInterfaces(const bool& enableModbus, const bool& enableOPCUA,
                                       const uint32_t& realtimeProtocolID,
                                       const bool& enableUDPStreaming,
                                       const std::string& udpDestinationIP,
                                       const uint32_t& udpDestinationPort,
                                       const uint32_t& iolProcessDataLayout) = 0;
+    /// Reads "UDPMeta": the data ids the UDP output offers.
+    /// @throws std::exception as every read (see Quil).
     virtual UDPMeta GetUDPMeta() = 0;
+    /// Reads "UDPStreamData": the data ids the UDP output carries.
+    /// @throws std::exception as every read (see Quil).
     virtual UDPStreamData GetUDPStreamData() = 0;
+    /// Writes "UDPStreamData" with "enabledDataIDs".
+    /// @throws std::exception as every write (see Quil).
     virtual void SetUDPStreamData(const UDPStreamData& udpStreamData) = 0;
 
     // --- Laser power and exposure time -----------------------------------------------------
 
     /// The laser power factor ("Factor" of "LaserPower").
+    /// @throws std::exception as every read (see Quil).
     virtual double GetLaserPower() = 0;
+    /// Writes "LaserPower" with {"Factor": factor}.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetLaserPower(const double& factor) = 0;
+    /// Reads "LaserPowerMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual LaserPowerMeta GetLaserPowerMeta() = 0;
+    /// Reads "LaserPowerLimits".
+    /// @throws std::exception as every read (see Quil).
     virtual LaserPowerLimits GetLaserPowerLimits() = 0;
+    /// The exposure time ("ExposureTime" of "ExposureTime"), in the unit of GetExposureTimeMeta.
+    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetExposureTime() = 0;
+    /// Writes "ExposureTime" with {"ExposureTime": exposureTime}.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetExposureTime(const uint32_t& exposureTime) = 0;
+    /// Reads "ExposureTimeLimits".
+    /// @throws std::exception as every read (see Quil).
     virtual ExposureTimeLimits GetExposureTimeLimits() = 0;
+    /// Reads "ExposureTimeMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual ExposureTimeMeta GetExposureTimeMeta() = 0;
 
     // --- Trigger ---------------------------------------------------------------------------
 
-    /// Fires `count` software triggers.
+    /// Fires `count` software triggers: writes "TriggerFire" with {"count": count}.
+    /// @throws std::exception as every write (see Quil).
     virtual void TriggerFire(const uint32_t& count) = 0;
+    /// Reads "Trigger"; an absent "encoderSteps" reads as 0.
+    /// @throws std::exception as every read (see Quil).
     virtual Trigger GetTrigger() = 0;
+    /// Writes "Trigger" with its four members.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetTrigger(const Trigger& trigger) = 0;
+    /// As SetTrigger(const Trigger&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetTrigger(const uint32_t& triggerMode, const uint32_t& modeOption,
                             const uint32_t& triggerTime, const uint32_t& encoderSteps) = 0;
+    /// Reads "TriggerLimits"; absent step limits read as 0.
+    /// @throws std::exception as every read (see Quil).
     virtual TriggerLimits GetTriggerLimits() = 0;
+    /// Reads "TriggerMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual TriggerMeta GetTriggerMeta() = 0;
 
     // --- Resolution, resampling and profile filter -----------------------------------------
 
+    /// Reads "Resolution".
+    /// @throws std::exception as every read (see Quil).
     virtual Resolution GetResolution() = 0;
+    /// Writes "Resolution" with "xResolution" and "zResolution".
+    /// @throws std::exception as every write (see Quil).
     virtual void SetResolution(const Resolution& resolution) = 0;
+    /// As SetResolution(const Resolution&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetResolution(const uint32_t& xResolution, const uint32_t& zResolution) = 0;
+    /// Reads "ResolutionLimits".
+    /// @throws std::exception as every read (see Quil).
     virtual ResolutionLimits GetResolutionLimits() = 0;
     /// Only "enabled" of "Resampling".
+    /// @throws std::exception as every read (see Quil).
     virtual bool GetResamplingEnabled() = 0;
+    /// Reads "Resampling".
+    /// @throws std::exception as every read (see Quil).
     virtual Resampling GetResampling() = 0;
+    /// Writes "Resampling" with "enabled" and "gridValue".
+    /// @throws std::exception as every write (see Quil).
     virtual void SetResampling(const Resampling& resampling) = 0;
+    /// As SetResampling(const Resampling&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetResampling(const bool& enabled, const double& gridValue) = 0;
+    /// Reads "ResamplingMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual ResamplingMeta GetResamplingMeta() = 0;
+    /// Reads "ProfileFilter".
+    /// @throws std::exception as every read (see Quil).
     virtual ProfileFilter GetProfileFilter() = 0;
+    /// Writes "ProfileFilter" with "movingAverageEnabled" and "movingAverageLength".
+    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileFilter(const ProfileFilter& profileFilter) = 0;
+    /// As SetProfileFilter(const ProfileFilter&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileFilter(const bool& movingAverageEnabled,
                                   const uint32_t& movingAverageLength) = 0;
     /// Only "movingAverageEnabled" of "ProfileFilter".
+    /// @throws std::exception as every read (see Quil).
     virtual bool GetProfileFilterEnabled() = 0;
+    /// Reads "ProfileFilterMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual ProfileFilterMeta GetProfileFilterMeta() = 0;
 
     // --- Profile algorithm -----------------------------------------------------------------
 
     /// The selected algorithm ("algorithmID" of "ProfileAlgorithm").
+    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetProfileAlgorithm() = 0;
+    /// Selects an algorithm: writes "ProfileAlgorithm" with {"algorithmID": algorithmID}.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileAlgorithm(const uint32_t& algorithmID) = 0;
+    /// Reads "ProfileAlgorithmMeta": the algorithms offered.
+    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmMeta GetProfileAlgorithmMeta() = 0;
+    /// Reads "ProfileAlgorithmParamsLimits" with the parameter {"algorithmID": algorithmID}; each
+    /// limit is the array [min, max].
+    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmParamsLimits GetProfileAlgorithmParamsLimits(
         const uint32_t& algorithmID) = 0;
+    /// Reads "ProfileAlgorithmParamsMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmParamsMeta GetProfileAlgorithmParamsMeta() = 0;
     /// The parameters of algorithm `algorithmID`, as the sensor answers.
+    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmParams GetProfileAlgorithmParams(const uint32_t& algorithmID) = 0;
+    /// Writes "ProfileAlgorithmParams" with {"algorithmID": algorithmID, "params": {the four
+    /// members}}.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileAlgorithmParams(const uint32_t& algorithmID,
                                            const ProfileAlgorithmParams& params) = 0;
+    /// As SetProfileAlgorithmParams(const uint32_t&, const ProfileAlgorithmParams&), with the
+    /// members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileAlgorithmParams(const uint32_t& algorithmID,
                                            const uint32_t& minPeakHeight,
                                            const uint32_t& minPeakWidth,
@@ -1157,26 +1305,49 @@ public:
 
     // --- Axes and field of view ------------------------------------------------------------
 
+    /// Reads "AxesMeta": the z-axis definitions offered.
+    /// @throws std::exception as every read (see Quil).
     virtual AxesMeta GetAxesMeta() = 0;
     /// The z-axis definition ("zAxisDefinitionID" of "Axes").
+    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetAxes() = 0;
+    /// Writes "Axes" with {"zAxisDefinitionID": zAxisDefinitionID}.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetAxes(const uint32_t& zAxisDefinitionID) = 0;
+    /// Reads "FoV".
+    /// @throws std::exception as every read (see Quil).
     virtual FoV GetFoV() = 0;
+    /// Writes "FoV" with its four members.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetFoV(const FoV& fov) = 0;
+    /// As SetFoV(const FoV&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetFoV(const double& limitLeft, const double& limitRight, const double& offset,
                         const double& height) = 0;
+    /// Reads "FoVDistance".
+    /// @throws std::exception as every read (see Quil).
     virtual FoVDistance GetFoVDistance() = 0;
+    /// Writes "FoVDistance" with its four members.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetFoVDistance(const FoVDistance& fovDistance) = 0;
+    /// As SetFoVDistance(const FoVDistance&), with the members one by one.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetFoVDistance(const double& limitLeft, const double& limitRight,
                                 const double& near, const double& far) = 0;
+    /// Reads "FoVLimits".
+    /// @throws std::exception as every read (see Quil).
     virtual FoVLimits GetFoVLimits() = 0;
+    /// Reads "FoVMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual FoVMeta GetFoVMeta() = 0;
 
     // --- Settings backup and restore -------------------------------------------------------
 
-    /// The settings of all setups as one opaque text.
+    /// The settings of all setups as one opaque text ("blob" of "ReadAllSettings").
+    /// @throws std::exception as every read (see Quil).
     virtual std::string ReadAllSettings() = 0;
     /// The settings of setup `numSetup` as one opaque text.
+    /// @throws std::exception as every read (see Quil).
     virtual std::string ReadSingleSetting(const uint32_t& numSetup) = 0;
     /// Writes a text read with ReadAllSettings back, in blocks no longer than the sensor
     /// accepts ("WriteSettingsBlockLimits", then "StartSettingWrite" without a value, then the
@@ -1188,6 +1359,7 @@ public:
     ///         is sent); "Received invalid settings block length." when the sensor allows blocks
     ///         of length 0; "Settings block length <limit> is smaller than the UTF-8 character at
     ///         byte <n>." when a character does not fit into one block.
+    ///         The failures of every write follow once the write is announced.
     virtual void WriteAllSettings(const std::string& blob) = 0;
     /// Writes a text read with ReadSingleSetting back into setup `numSetup` (announced with
     /// {"numSetup": numSetup}, whatever the number's size); otherwise as WriteAllSettings.
@@ -1196,38 +1368,66 @@ public:
     // --- Parameter setups ------------------------------------------------------------------
 
     /// The setup loaded at start-up ("numSetup" of "StartupSetup").
+    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetStartupSetup() = 0;
+    /// Writes "StartupSetup" with {"numSetup": numSetup}.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetStartupSetup(const uint32_t& numSetup) = 0;
+    /// Loads setup `active`: writes "ActiveSetup" with {"active": active}.
+    /// @throws std::exception as every write (see Quil).
     virtual void SetActiveSetup(const uint32_t& active) = 0;
-    /// Stores the current settings into setup `numSetup`.
+    /// Stores the current settings into setup `numSetup`: writes "StoreToSetup" with
+    /// {"numSetup": numSetup}.
+    /// @throws std::exception as every write (see Quil).
     virtual void StoreToSetup(const uint32_t& numSetup) = 0;
-    /// Resets all settings.
+    /// Resets all settings: writes "AllSettingsReset" without a value.
+    /// @throws std::exception as every write (see Quil).
     virtual void AllSettingsReset() = 0;
-    /// The content of setup `numSetup` as compact JSON text.
+    /// The content of setup `numSetup` as compact JSON text (keys in ascending order): reads
+    /// "ParameterSetup" with the parameter {"numSetup": numSetup}.
+    /// @throws std::exception as every read (see Quil).
     virtual std::string GetParameterSetup(const uint32_t& numSetup) = 0;
     /// The number of setup storages ("numStorages" of "ParameterSetupMeta").
+    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetParameterSetupMeta() = 0;
+    /// Reads "ActiveSetup".
+    /// @throws std::exception as every read (see Quil).
     virtual ActiveSetup GetActiveSetup() = 0;
 
     // --- Measurement values ----------------------------------------------------------------
 
+    /// Reads "MeasurementValues": the latest measurement result.
     /// @throws std::domain_error "Field timestamp is not an array of at least one number."
+    ///         and as every read (see Quil).
     virtual MeasurementValues GetMeasurementValues() = 0;
+    /// Reads "MeasurementMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual MeasurementMeta GetMeasurementMeta() = 0;
+    /// Reads "MeasurementValuesMeta": the configured measurement tools.
+    /// @throws std::exception as every read (see Quil).
     virtual MeasurementValuesMeta GetMeasurementValuesMeta() = 0;
 
     // --- Profiles and images ---------------------------------------------------------------
 
-    /// "points" are split alternately into xValues and zValues; "length" is passed on as sent.
+    /// Reads "Profile": "points" are split alternately into xValues and zValues; "length" is
+    /// passed on as sent.
     /// @throws std::domain_error "Field timestamp is not an array of at least one number."
+    ///         and as every read (see Quil).
     virtual Profile GetProfile() = 0;
+    /// Reads "ProfileMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual ProfileMeta GetProfileMeta() = 0;
-    /// As GetProfile, plus "brightness".
+    /// Reads "AugmentedProfile": as GetProfile, plus "brightness".
+    /// @throws std::exception as every read (see Quil).
     virtual AugmentedProfile GetAugmentedProfile() = 0;
+    /// Reads "Image": the camera image, its "pixels" decoded from Base64.
     /// @throws std::out_of_range "Base64Decode: Input data size is not a multiple of 4", and
     ///         std::invalid_argument for a character outside the Base64 alphabet or an "=" that
     ///         does not end the text, naming its position.
+    ///         and as every read (see Quil).
     virtual Image GetImage() = 0;
+    /// Reads "ImageMeta".
+    /// @throws std::exception as every read (see Quil).
     virtual ImageMeta GetImageMeta() = 0;
 
     // --- Image file export -----------------------------------------------------------------
@@ -1241,9 +1441,9 @@ public:
 
     // --- Beyond the sensor's resources ---------------------------------------------------
 
-    /// The sensor's host, as given to Create.
+    /// The sensor's host, as given to Create. Sends nothing; never throws.
     virtual std::string GetHost() = 0;
-    /// The local UDP port of the stream, as given to Create.
+    /// The local UDP port of the stream, as given to Create. Sends nothing; never throws.
     virtual unsigned short GetStreamPort() = 0;
     /// Likely reasons why the stream receives nothing, in plain words, one per entry, from facts
     /// it checks: the sensor's UDP output and data ids (read from the sensor when connected),
@@ -1319,6 +1519,7 @@ public:
     const std::string& GetLocalAddress() const { return localAddress; }
     /// The settings found at construction, which Restore puts back.
     const ProcessInterfaces& GetSavedProcessInterfaces() const { return savedInterfaces; }
+    /// The "UDPStreamData" found at construction, which Restore puts back.
     const UDPStreamData& GetSavedUDPStreamData() const { return savedStreamData; }
 
     /// This host's address on the route to `host` (no datagram is sent).

@@ -5,6 +5,7 @@ function(run)
     if(NOT result EQUAL 0)
         message(FATAL_ERROR "Failed: ${ARGN}\n${output}")
     endif()
+    set(output "${output}" PARENT_SCOPE)
 endfunction()
 
 set(flags "")
@@ -18,3 +19,14 @@ run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build
     -DABSENT_ADDRESS=${ABSENT_ADDRESS} -DSENSOR_ADDRESS=${SENSOR_ADDRESS} -DUDP_PORT=${UDP_PORT})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)
+
+# The same installed library through pkg-config alone, with a one-file application.
+file(GLOB_RECURSE pc_file ${WORK_DIR}/prefix/*/quil.pc)
+get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${pc_dir} pkg-config --cflags --libs quil)
+separate_arguments(pc_flags UNIX_COMMAND "${output}")
+run(${CXX} -std=c++17 ${flags} -o ${WORK_DIR}/pkgconfig-consumer ${PKGCONFIG_CONSUMER}
+    -DQUIL_EXPECTED_VERSION="${VERSION}" -DQUIL_ABSENT_ADDRESS="${ABSENT_ADDRESS}"
+    -DQUIL_UDP_PORT=${UDP_PORT} ${pc_flags})
+get_filename_component(lib_dir "${pc_dir}" DIRECTORY)
+run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${lib_dir} ${WORK_DIR}/pkgconfig-consumer)

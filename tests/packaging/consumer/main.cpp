@@ -37,8 +37,17 @@ bool ReadsTheVirtualSensor() {
     return true;
 }
 
+// The installed library's version is the package's.
+bool ReportsThePackageVersion() {
+    if (Quil::Version() == QUIL_EXPECTED_VERSION) {
+        return true;
+    }
+    std::cerr << "version " << Quil::Version() << ", expected " QUIL_EXPECTED_VERSION "\n";
+    return false;
+}
+
 int main() {
-    if (RefusesAnAbsentSensor() && ReadsTheVirtualSensor()) {
+    if (ReportsThePackageVersion() && RefusesAnAbsentSensor() && ReadsTheVirtualSensor()) {
         std::cout << "ok\n";
         return 0;
     }
