@@ -1155,7 +1155,7 @@ public:
     /// @throws std::exception as every read and write (see Quil).
     virtual void SetProcessInterfaces(const ProcessInterfaces& processInterfaces) = 0;
     /// As SetProcessInterfaces(const ProcessInterfaces&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
+    /// @throws std::exception as every read and write (see Quil).
     virtual void SetProcessInterfaces(const bool& enableModbus, const bool& enableOPCUA,
                                       const uint32_t& realtimeProtocolID,
                                       const bool& enableUDPStreaming,
@@ -1418,7 +1418,8 @@ public:
     /// @throws std::exception as every read (see Quil).
     virtual ProfileMeta GetProfileMeta() = 0;
     /// Reads "AugmentedProfile": as GetProfile, plus "brightness".
-    /// @throws std::exception as every read (see Quil).
+    /// @throws std::domain_error "Field timestamp is not an array of at least one number."
+    ///         and as every read (see Quil).
     virtual AugmentedProfile GetAugmentedProfile() = 0;
     /// Reads "Image": the camera image, its "pixels" decoded from Base64.
     /// @throws std::out_of_range "Base64Decode: Input data size is not a multiple of 4", and
