@@ -818,6 +818,15 @@ struct RecordingStatus {
     /// Why the recording stopped by itself ("Could not write <path>: <reason>" when the disk is
     /// full, for example), or why its description could not be written; empty when all went well.
     std::string error;
+
+    static constexpr auto kFields = std::make_tuple(
+        Key("recording", &RecordingStatus::recording), Key("path", &RecordingStatus::path),
+        Key("descriptionPath", &RecordingStatus::descriptionPath),
+        Key("datagramsWritten", &RecordingStatus::datagramsWritten),
+        Key("datagramsDropped", &RecordingStatus::datagramsDropped),
+        Key("startMicroseconds", &RecordingStatus::startMicroseconds),
+        Key("endMicroseconds", &RecordingStatus::endMicroseconds),
+        Key("error", &RecordingStatus::error));
 };
 
 /// The sensor's continuous data, received on the client's UDP port and filed into three bounded
@@ -954,6 +963,16 @@ struct ReplayStatistics {
     /// Why reading stopped before the end (a capture cut off in a record, a corrupt record
     /// length); empty otherwise. The stream's error queue carries it too.
     std::string error;
+
+    static constexpr auto kFields = std::make_tuple(
+        Key("recordsRead", &ReplayStatistics::recordsRead),
+        Key("datagramsReplayed", &ReplayStatistics::datagramsReplayed),
+        Key("recordsNotUdp", &ReplayStatistics::recordsNotUdp),
+        Key("datagramsOtherPort", &ReplayStatistics::datagramsOtherPort),
+        Key("recordsMalformed", &ReplayStatistics::recordsMalformed),
+        Key("fragmentsIncomplete", &ReplayStatistics::fragmentsIncomplete),
+        Key("passes", &ReplayStatistics::passes), Key("finished", &ReplayStatistics::finished),
+        Key("error", &ReplayStatistics::error));
 };
 
 /// A recording played back through the same reassembly, decoding and queues as a live sensor:

@@ -74,33 +74,6 @@ py::dict StatisticsDict(const StreamStatistics& statistics) {
     return dict;
 }
 
-py::dict RecordingStatusDict(const RecordingStatus& status) {
-    py::dict dict;
-    dict["recording"] = status.recording;
-    dict["path"] = status.path;
-    dict["descriptionPath"] = status.descriptionPath;
-    dict["datagramsWritten"] = status.datagramsWritten;
-    dict["datagramsDropped"] = status.datagramsDropped;
-    dict["startMicroseconds"] = status.startMicroseconds;
-    dict["endMicroseconds"] = status.endMicroseconds;
-    dict["error"] = status.error;
-    return dict;
-}
-
-py::dict ReplayStatisticsDict(const ReplayStatistics& statistics) {
-    py::dict dict;
-    dict["recordsRead"] = statistics.recordsRead;
-    dict["datagramsReplayed"] = statistics.datagramsReplayed;
-    dict["recordsNotUdp"] = statistics.recordsNotUdp;
-    dict["datagramsOtherPort"] = statistics.datagramsOtherPort;
-    dict["recordsMalformed"] = statistics.recordsMalformed;
-    dict["fragmentsIncomplete"] = statistics.fragmentsIncomplete;
-    dict["passes"] = statistics.passes;
-    dict["finished"] = statistics.finished;
-    dict["error"] = statistics.error;
-    return dict;
-}
-
 /// A stream session: the client's stream, started, with the sensor's UDP output aimed at it
 /// from __enter__ to __exit__ (StreamOutputAim). Holds the library's client so that the
 /// output can be put back even when the Python client is gone.
@@ -293,10 +266,10 @@ void BindStream(py::module_& m) {
             arg("buffer_datagrams") = RecordingOptions{}.bufferDatagrams)
         .def("stop_recording",
              [](Stream& s) {
-                 return RecordingStatusDict(WithoutGil([&] { return s.Get().StopRecording(); }));
+                 return ToDict(WithoutGil([&] { return s.Get().StopRecording(); }));
              })
         .def("get_recording_status",
-             [](Stream& s) { return RecordingStatusDict(s.Get().GetRecordingStatus()); })
+             [](Stream& s) { return ToDict(s.Get().GetRecordingStatus()); })
         .def(
             "profiles",
             [](Stream& s, double timeout, std::optional<int64_t> count) {
@@ -360,7 +333,7 @@ void BindStream(py::module_& m) {
         .def_property_readonly("description",
                                [](Replay& r) { return r.Recording().GetDescription(); })
         .def("replay_statistics",
-             [](Replay& r) { return ReplayStatisticsDict(r.Recording().GetStatistics()); })
+             [](Replay& r) { return ToDict(r.Recording().GetStatistics()); })
         .def(
             "wait_until_finished",
             [](Replay& r, double timeout) {
@@ -403,7 +376,7 @@ void BindStream(py::module_& m) {
             return datagram;
         })
         .def("rewind", &RecordingReader::Rewind)
-        .def("statistics", [](RecordingReader& r) { return ReplayStatisticsDict(r.GetStatistics()); });
+        .def("statistics", [](RecordingReader& r) { return ToDict(r.GetStatistics()); });
 
     m.def("stack", &Stack, arg("profiles"), arg("channel") = 0, arg("width") = 0);
     m.def("_copy_seconds", &CopySeconds, arg("profiles"), arg("channel") = 0);
