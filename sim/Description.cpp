@@ -82,8 +82,8 @@ json DeviceDescription(uint32_t pointsPerProfile) {
          tool(2, "Position", "Object centre", "mm", -Geometry::maxXMinus, 200.0),
          tool(3, "Area", "Cross-section area", "mm2", 0.0, 60000.0)}};
     d["ProfileMeta"] = ProfileMeta{pointsPerProfile, "mm", "mm"};
-    d["ImageMeta"] =
-        ImageMeta{Geometry::sensorHeight, pointsPerProfile, Geometry::sensorHeight * pointsPerProfile};
+    d["ImageMeta"] = ImageMeta{Geometry::sensorHeight, pointsPerProfile,
+                               Geometry::sensorHeight * pointsPerProfile};
     return d;
 }
 

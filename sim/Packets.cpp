@@ -16,11 +16,12 @@ uint16_t Word(int32_t value) {
 
 Bytes MeasurementPayload(const Acquired& acquired) {
     const uint8_t valid = acquired.quality != 2;
-    MeasurementFields fields{{0, valid, acquired.alarm, acquired.objectPresent, acquired.objectPresent,
-                              acquired.alarm}};
+    MeasurementFields fields{
+        {0, valid, acquired.alarm, acquired.objectPresent, acquired.objectPresent, acquired.alarm}};
     fields.qualityId = static_cast<uint8_t>(acquired.quality);
     for (std::size_t i = 0; i < 7; ++i) {
-        fields.values[i] = static_cast<float>(i < acquired.values.size() ? acquired.values[i] : 0.0);
+        fields.values[i] =
+            static_cast<float>(i < acquired.values.size() ? acquired.values[i] : 0.0);
     }
     fields.measrate = static_cast<float>(acquired.rate);
     fields.seconds = static_cast<uint32_t>(acquired.timeUs / 1000000);
@@ -32,7 +33,8 @@ Bytes MeasurementPayload(const Acquired& acquired) {
 Bytes ProfilePayload(const Acquired& acquired, uint8_t dataId) {
     const bool withX = dataId == 1 || dataId == 3;
     const bool withBrightness = dataId == 2 || dataId == 3;
-    ProfileFields fields{dataId, {acquired.quality != 2, acquired.alarm, acquired.objectPresent, 0}};
+    ProfileFields fields{dataId,
+                         {acquired.quality != 2, acquired.alarm, acquired.objectPresent, 0}};
     fields.qualityId = static_cast<uint8_t>(acquired.quality);
     fields.field6 = static_cast<uint32_t>(acquired.index);
     fields.seconds = static_cast<uint32_t>(acquired.timeUs / 1000000);

@@ -102,7 +102,7 @@ uint8_t Scene::Brightness(const Surface& surface, const CaptureSettings& setting
 }
 
 Acquired Scene::Capture(uint64_t index, uint64_t timeUs, double rate,
-                     const CaptureSettings& settings) const {
+                        const CaptureSettings& settings) const {
     Acquired acquired;
     acquired.index = index;
     acquired.timeUs = timeUs;
@@ -189,7 +189,7 @@ Acquired Scene::Capture(uint64_t index, uint64_t timeUs, double rate,
     acquired.alarm = top > kAlarmHeight;
     const double undefined = std::numeric_limits<double>::quiet_NaN();
     acquired.values = {top, object ? last - first : 0.0, object ? (first + last) / 2.0 : undefined,
-                    area};
+                       area};
     return acquired;
 }
 

@@ -104,7 +104,8 @@ public:
 // One connection, driven entirely on the server's single I/O thread.
 class SocketConnection : public Connection, public std::enable_shared_from_this<SocketConnection> {
 public:
-    SocketConnection(tcp::socket socket, SensorServer::Impl* sensor) : ws(std::move(socket)), sensor(sensor) {
+    SocketConnection(tcp::socket socket, SensorServer::Impl* sensor)
+        : ws(std::move(socket)), sensor(sensor) {
         boost::system::error_code error;
         // Replies followed at once by further messages must not wait for the client's ACK.
         beast::get_lowest_layer(ws).socket().set_option(tcp::no_delay(true), error);
@@ -226,18 +227,17 @@ private:
     }
 
     void Read() {
-        ws.async_read(readBuffer,
-                      [self = shared_from_this()](boost::system::error_code error, std::size_t) {
-                          if (error) {
-                              self->sensor->SetClosed(self.get());
-                              return;
-                          }
-                          std::string text = beast::buffers_to_string(self->readBuffer.data());
-                          self->readBuffer.consume(self->readBuffer.size());
-                          self->sensor->Tell(self->sensor->handler,
-                                             static_cast<Connection&>(*self), text);
-                          self->Read();
-                      });
+        ws.async_read(
+            readBuffer, [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+                if (error) {
+                    self->sensor->SetClosed(self.get());
+                    return;
+                }
+                std::string text = beast::buffers_to_string(self->readBuffer.data());
+                self->readBuffer.consume(self->readBuffer.size());
+                self->sensor->Tell(self->sensor->handler, static_cast<Connection&>(*self), text);
+                self->Read();
+            });
     }
 
     // A text to write `copies` times; `then`, when set, pings after the last copy and waits for

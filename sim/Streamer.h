@@ -17,8 +17,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace Varkon::QUILApi::Sim {
@@ -96,10 +96,10 @@ private:
     const bool loop;
     RecordedStream::Datagram recorded;  // the next recorded datagram, when `recordedHeld`
     bool recordedHeld = false;
-    bool recordedInPass = false;    // a datagram came since the last start from the beginning
+    bool recordedInPass = false;  // a datagram came since the last start from the beginning
     bool recordingEnded = false;
     std::optional<std::pair<uint64_t, int64_t>> paceOrigin;  // sensor time, recorded time
-    std::optional<uint32_t> firstRecordedBlockId;  // of the first pass
+    std::optional<uint32_t> firstRecordedBlockId;            // of the first pass
     uint32_t highestRecordedBlockId = 0;
     uint32_t recordedBlockIdOffset = 0;  // added to the ids of this pass
 

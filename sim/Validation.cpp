@@ -96,11 +96,11 @@ const std::map<std::string, ResourceRules>& Rules() {
               return body["ntpServers"].size() <= d["TimeserverMeta"]["numServers"].get<size_t>();
           }}},
         {"ProcessInterfaces",
-         {RecordRules<ProcessInterfaces>(
-              {{"realtimeProtocolID", nullptr, nullptr, "/ProcessInterfacesMeta/availableRTEthProtocols"},
-               {"udpDestinationPort", 0, 65535},
-               {"iolProcessDataLayout", nullptr, nullptr,
-                "/ProcessInterfacesMeta/iolProcessDataLayouts"}}),
+         {RecordRules<ProcessInterfaces>({{"realtimeProtocolID", nullptr, nullptr,
+                                           "/ProcessInterfacesMeta/availableRTEthProtocols"},
+                                          {"udpDestinationPort", 0, 65535},
+                                          {"iolProcessDataLayout", nullptr, nullptr,
+                                           "/ProcessInterfacesMeta/iolProcessDataLayouts"}}),
           // The virtual sensor serves this machine only: its stream goes to a loopback address.
           [](const json& body, const json&) {
               const std::string ip = body["udpDestinationIP"];
@@ -148,12 +148,11 @@ const std::map<std::string, ResourceRules>& Rules() {
          {RecordRules<Resampling>(
              {{"gridValue", "/ResamplingMeta/minGridValue", "/ResamplingMeta/maxGridValue"}})}},
         {"ProfileFilter",
-         {RecordRules<ProfileFilter>({{"movingAverageLength",
-                                       "/ProfileFilterMeta/movingAverageMinimumLength",
-                                       "/ProfileFilterMeta/movingAverageMaximumLength"}})}},
+         {RecordRules<ProfileFilter>(
+             {{"movingAverageLength", "/ProfileFilterMeta/movingAverageMinimumLength",
+               "/ProfileFilterMeta/movingAverageMaximumLength"}})}},
         {"ProfileAlgorithm",
-         {{{"algorithmID", nullptr, nullptr, "/ProfileAlgorithmMeta/algorithms",
-            Kind::Unsigned}}}},
+         {{{"algorithmID", nullptr, nullptr, "/ProfileAlgorithmMeta/algorithms", Kind::Unsigned}}}},
         {"ProfileAlgorithmParams",
          {RecordRules<ProfileAlgorithmParams>(
              {{"minPeakHeight", std::string(kLimits) + "minPeakHeight/0",
@@ -165,8 +164,7 @@ const std::map<std::string, ResourceRules>& Rules() {
               {"thresholdTypeID", nullptr, nullptr,
                "/ProfileAlgorithmParamsLimits/{id}/limits/thresholdType"}})}},
         {"Axes",
-         {{{"zAxisDefinitionID", nullptr, nullptr, "/AxesMeta/zAxisDefinitions",
-            Kind::Unsigned}}}},
+         {{{"zAxisDefinitionID", nullptr, nullptr, "/AxesMeta/zAxisDefinitions", Kind::Unsigned}}}},
         // Only the types: a write is checked as the "FoVDistance" it amounts to.
         {"FoV", {RecordRules<FoV>()}},
         {"FoVDistance",

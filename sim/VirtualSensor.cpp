@@ -3,8 +3,8 @@
 #include "Measurements.h"
 #include "Refusal.h"
 #include "SensorModel.h"
-#include "Streamer.h"
 #include "SensorServer.h"
+#include "Streamer.h"
 #include "Validation.h"
 
 #include <mutex>

@@ -16,7 +16,9 @@ using Rules = std::vector<ValueRule>;
 
 template <class T>
 std::function<void(Quil&, const json&)> Writer(void (Quil::*write)(const T&)) {
-    return [write](Quil& quil, const json& value) { (quil.*write)(Varkon::QUILApi::FromPlainJson<T>(value)); };
+    return [write](Quil& quil, const json& value) {
+        (quil.*write)(Varkon::QUILApi::FromPlainJson<T>(value));
+    };
 }
 
 template <class T>
@@ -218,8 +220,9 @@ std::vector<Setting> MakeSettings() {
                 {"limits", q.GetProfileAlgorithmParamsLimits(q.GetProfileAlgorithm()).limits}};
         },
         [](Quil& q, const json& value) {
-            q.SetProfileAlgorithmParams(q.GetProfileAlgorithm(),
-                                        Varkon::QUILApi::FromPlainJson<Varkon::QUILApi::ProfileAlgorithmParams>(value));
+            q.SetProfileAlgorithmParams(
+                q.GetProfileAlgorithm(),
+                Varkon::QUILApi::FromPlainJson<Varkon::QUILApi::ProfileAlgorithmParams>(value));
         },
         true,
         [](Quil& q) {

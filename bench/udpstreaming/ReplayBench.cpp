@@ -1,8 +1,9 @@
 // Replay as fast as possible: datagrams per second that a replay reads from a capture in the
 // page cache and decodes into the stream's queues, drained by an application thread on the
-// other core, beside the capture reader alone, for three kinds of traffic: measurements only (one datagram per block), small
-// profiles (data id 3, 300 points, one datagram per block), and the throughput benchmark's
-// cycle of one fragmented 2000-point profile (6 datagrams) and one measurement.
+// other core, beside the capture reader alone, for three kinds of traffic: measurements only (one
+// datagram per block), small profiles (data id 3, 300 points, one datagram per block), and the
+// throughput benchmark's cycle of one fragmented 2000-point profile (6 datagrams) and one
+// measurement.
 #include <pthread.h>
 #include <sched.h>
 
@@ -120,11 +121,12 @@ void Measure(const char* name, const std::vector<std::vector<Bytes>>& cycle) {
         application.join();
         const auto statistics = stream->GetStatistics();
         const double rate = static_cast<double>(statistics.datagramsReceived) / seconds;
-        std::printf("  %-40s %zu datagrams in %.3f s: %.2f million datagrams/s (%zu entries, "
-                    "%llu dropped)\n",
-                    name, datagrams, seconds, rate / 1e6, entries,
-                    static_cast<unsigned long long>(statistics.profilesDropped +
-                                                    statistics.measurementsDropped));
+        std::printf(
+            "  %-40s %zu datagrams in %.3f s: %.2f million datagrams/s (%zu entries, "
+            "%llu dropped)\n",
+            name, datagrams, seconds, rate / 1e6, entries,
+            static_cast<unsigned long long>(statistics.profilesDropped +
+                                            statistics.measurementsDropped));
         best = std::max(best, rate);
     }
     std::printf("%s: best %.2f million datagrams/s (target >= 1)\n", name, best / 1e6);

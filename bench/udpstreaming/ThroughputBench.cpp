@@ -7,11 +7,11 @@
 //
 // Traffic: cycles of one fragmented profile (2000 points, data id 3: 12024 bytes in 6 datagrams)
 // and one measurement (1 datagram), with consecutive block ids.
+#include <arpa/inet.h>
 #include <malloc.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sched.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -19,10 +19,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <ctime>
-#include <functional>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -130,8 +130,8 @@ double SendPaced(uint16_t port, double rate, std::size_t cycles) {
                 std::this_thread::yield();
             }
             for (std::size_t done = 0; done < count;) {
-                const int n = ::sendmmsg(fd, headers.data() + done,
-                                         static_cast<unsigned>(count - done), 0);
+                const int n =
+                    ::sendmmsg(fd, headers.data() + done, static_cast<unsigned>(count - done), 0);
                 if (n > 0) {
                     done += static_cast<std::size_t>(n);
                 }

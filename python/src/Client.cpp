@@ -24,8 +24,9 @@ void BindClient(py::module_& m) {
     using py::arg;
     py::class_<Client> cls(m, "Client");
     cls.def(py::init<const std::string&, unsigned short>(), arg("host"), arg("udp_port") = 5000)
-        .def("__enter__", [](Client& client) -> Client& { return client; },
-             py::return_value_policy::reference)
+        .def(
+            "__enter__", [](Client& client) -> Client& { return client; },
+            py::return_value_policy::reference)
         .def("__exit__", [](Client& client, py::args) { client.Close(); })
         .def("close", &Client::Close)
         .def_property_readonly("closed", &Client::Closed)
@@ -62,9 +63,8 @@ void BindClient(py::module_& m) {
              Op(Overload<const ProcessInterfaces&>(&Quil::SetProcessInterfaces)),
              arg("process_interfaces"))
         .def("set_process_interfaces",
-             Op(Overload<const bool&, const bool&, const uint32_t&, const bool&,
-                         const std::string&, const uint32_t&, const uint32_t&>(
-                 &Quil::SetProcessInterfaces)),
+             Op(Overload<const bool&, const bool&, const uint32_t&, const bool&, const std::string&,
+                         const uint32_t&, const uint32_t&>(&Quil::SetProcessInterfaces)),
              arg("enable_modbus"), arg("enable_opcua"), arg("realtime_protocol_id"),
              arg("enable_udp_streaming"), arg("udp_destination_ip"), arg("udp_destination_port"),
              arg("iol_process_data_layout"))
@@ -94,8 +94,7 @@ void BindClient(py::module_& m) {
         .def("get_resolution", Op(&Quil::GetResolution))
         .def("set_resolution", Op(Overload<const Resolution&>(&Quil::SetResolution)),
              arg("resolution"))
-        .def("set_resolution",
-             Op(Overload<const uint32_t&, const uint32_t&>(&Quil::SetResolution)),
+        .def("set_resolution", Op(Overload<const uint32_t&, const uint32_t&>(&Quil::SetResolution)),
              arg("x_resolution"), arg("z_resolution"))
         .def("get_resolution_limits", Op(&Quil::GetResolutionLimits))
         .def("get_resampling_enabled", Op(&Quil::GetResamplingEnabled))
@@ -137,10 +136,10 @@ void BindClient(py::module_& m) {
         .def("set_axes", Op(&Quil::SetAxes), arg("z_axis_definition_id"))
         .def("get_fov", Op(&Quil::GetFoV))
         .def("set_fov", Op(Overload<const FoV&>(&Quil::SetFoV)), arg("fov"))
-        .def("set_fov",
-             Op(Overload<const double&, const double&, const double&, const double&>(
-                 &Quil::SetFoV)),
-             arg("limit_left"), arg("limit_right"), arg("offset"), arg("height"))
+        .def(
+            "set_fov",
+            Op(Overload<const double&, const double&, const double&, const double&>(&Quil::SetFoV)),
+            arg("limit_left"), arg("limit_right"), arg("offset"), arg("height"))
         .def("get_fov_distance", Op(&Quil::GetFoVDistance))
         .def("set_fov_distance", Op(Overload<const FoVDistance&>(&Quil::SetFoVDistance)),
              arg("fov_distance"))
@@ -185,8 +184,9 @@ void BindClient(py::module_& m) {
                 // NaN and anything not positive reach the library as 0, which it refuses with
                 // its own text; beyond 1e9 s (31 years) is no limit worth counting.
                 const double limited = seconds > 0 ? std::min(seconds, 1e9) : 0.0;
-                client.Get().SetRequestTimeout(std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::chrono::duration<double>(limited)));
+                client.Get().SetRequestTimeout(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::duration<double>(limited)));
             },
             arg("seconds"))
         .def("set_auto_reconnect", Op(&Quil::SetAutoReconnect), arg("enabled"))

@@ -157,8 +157,8 @@ bool WaitInSlices(double seconds, Slice&& slice) {
     constexpr milliseconds kSlice{100};
     const bool limited = seconds >= 0;
     const auto deadline =
-        steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(
-                                  limited ? std::min(seconds, 1e9) : 0.0));
+        steady_clock::now() + duration_cast<steady_clock::duration>(
+                                  duration<double>(limited ? std::min(seconds, 1e9) : 0.0));
     for (;;) {
         milliseconds limit = kSlice;
         if (limited) {

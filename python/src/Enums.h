@@ -18,8 +18,8 @@ struct PythonEnum {
 
 /// Creates the IntEnum `name` in `m` with the given members, for the C++ enumeration E.
 template <class E>
-void BindEnum(py::module_& m, const char* name, std::initializer_list<std::pair<const char*, E>> members,
-              const char* doc) {
+void BindEnum(py::module_& m, const char* name,
+              std::initializer_list<std::pair<const char*, E>> members, const char* doc) {
     py::list items;
     for (const auto& [key, value] : members) {
         items.append(py::make_tuple(key, static_cast<long long>(value)));

@@ -60,24 +60,26 @@ void BindRecords(py::module_& m) {
     BindRecord<Profile>(m, "Profile");
     BindRecord<AugmentedProfile>(m, "AugmentedProfile");
     BindRecord<ProfileMeta>(m, "ProfileMeta");
-    BindRecord<Image>(m, "Image").def(
-        "to_array",
-        [](const Image& image) {
-            const uint32_t height = image.rowBinning ? image.roiHeight / image.rowBinning : 0;
-            const uint32_t width = image.colBinning ? image.roiWidth / image.colBinning : 0;
-            if (static_cast<std::size_t>(height) * width != image.pixels.size()) {
-                throw std::invalid_argument(
-                    "Image of " + std::to_string(image.pixels.size()) + " pixels is not " +
-                    std::to_string(height) + " rows of " + std::to_string(width) + ".");
-            }
-            py::array_t<uint8_t> array({static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width)});
-            if (!image.pixels.empty()) {
-                std::memcpy(array.mutable_data(), image.pixels.data(), image.pixels.size());
-            }
-            return array;
-        },
-        "The pixels as a 2-D uint8 array of roiHeight / rowBinning rows and roiWidth / "
-        "colBinning columns, as SaveImage writes them.");
+    BindRecord<Image>(m, "Image")
+        .def(
+            "to_array",
+            [](const Image& image) {
+                const uint32_t height = image.rowBinning ? image.roiHeight / image.rowBinning : 0;
+                const uint32_t width = image.colBinning ? image.roiWidth / image.colBinning : 0;
+                if (static_cast<std::size_t>(height) * width != image.pixels.size()) {
+                    throw std::invalid_argument("Image of " + std::to_string(image.pixels.size()) +
+                                                " pixels is not " + std::to_string(height) +
+                                                " rows of " + std::to_string(width) + ".");
+                }
+                py::array_t<uint8_t> array(
+                    {static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width)});
+                if (!image.pixels.empty()) {
+                    std::memcpy(array.mutable_data(), image.pixels.data(), image.pixels.size());
+                }
+                return array;
+            },
+            "The pixels as a 2-D uint8 array of roiHeight / rowBinning rows and roiWidth / "
+            "colBinning columns, as SaveImage writes them.");
     BindRecord<ImageMeta>(m, "ImageMeta");
     BindRecord<StreamMeasurement>(m, "StreamMeasurement");
     BindRecord<StreamProfile>(m, "StreamProfile");

@@ -214,7 +214,9 @@ py::class_<Record> BindRecord(py::module_& m, const char* name) {
             "The fields as a dict; nested records become dicts too, samples stay numpy arrays.");
     cls.def_static(
         "from_dict",
-        [className](const py::dict& dict) { return FromMapping<Record>(dict, true, className.c_str()); },
+        [className](const py::dict& dict) {
+            return FromMapping<Record>(dict, true, className.c_str());
+        },
         py::arg("fields"), "A record from a dict with every field (as to_dict gives).");
     cls.def("__copy__", [](const Record& record) { return Record(record); });
     cls.def("__deepcopy__", [](const Record& record, py::dict) { return Record(record); });

@@ -17,7 +17,8 @@ namespace Sim = Varkon::QUILApi::Sim;
 class VirtualSensor {
 public:
     explicit VirtualSensor(Sim::VirtualSensorOptions options) : address(options.address) {
-        sensor = WithoutGil([&] { return std::make_unique<Sim::VirtualSensor>(std::move(options)); });
+        sensor =
+            WithoutGil([&] { return std::make_unique<Sim::VirtualSensor>(std::move(options)); });
     }
 
     Sim::VirtualSensor& Get() const {
@@ -57,9 +58,10 @@ Sim::FaultRates Faults(const py::kwargs& rates) {
         }
     }
     if (used != rates.size()) {
-        throw py::type_error("unknown fault rate; known: reply_delay, reply_missing, "
-                             "connection_drop, datagram_loss, datagram_duplicate, "
-                             "datagram_reorder, datagram_truncate");
+        throw py::type_error(
+            "unknown fault rate; known: reply_delay, reply_missing, "
+            "connection_drop, datagram_loss, datagram_duplicate, "
+            "datagram_reorder, datagram_truncate");
     }
     return faults;
 }
@@ -81,19 +83,20 @@ void BindSim(py::module_& m) {
                  return std::make_unique<VirtualSensor>(std::move(options));
              }),
              arg("address") = "127.0.0.1", arg("seed") = 1, arg("profile_rate") = 100.0,
-             arg("points_per_profile") = 640,
-             arg("passwords") = py::none())
+             arg("points_per_profile") = 640, arg("passwords") = py::none())
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](VirtualSensor& s, py::args) { s.Close(); })
         .def("close", &VirtualSensor::Close)
         .def_readonly("address", &VirtualSensor::address)
-        .def("set_faults", [](VirtualSensor& s, const py::kwargs& rates) { s.Get().SetFaults(Faults(rates)); })
-        .def("read",
-             [](VirtualSensor& s, const std::string& resource) {
-                 const std::string text = s.Get().Read(resource).dump();
-                 return py::module_::import("json").attr("loads")(text);
-             },
-             arg("resource"))
+        .def("set_faults",
+             [](VirtualSensor& s, const py::kwargs& rates) { s.Get().SetFaults(Faults(rates)); })
+        .def(
+            "read",
+            [](VirtualSensor& s, const std::string& resource) {
+                const std::string text = s.Get().Read(resource).dump();
+                return py::module_::import("json").attr("loads")(text);
+            },
+            arg("resource"))
         .def("blocks_sent", [](VirtualSensor& s) { return s.Get().BlocksSent(); })
         .def("open_connections", [](VirtualSensor& s) { return s.Get().OpenConnections(); })
         .def(

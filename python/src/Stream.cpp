@@ -47,7 +47,8 @@ public:
         if (left && *left == 0) {
             throw py::stop_iteration();
         }
-        auto entry = PopWithin<Entry>(timeout, [&](Milliseconds limit) { return ((*stream).*pop)(limit); });
+        auto entry =
+            PopWithin<Entry>(timeout, [&](Milliseconds limit) { return ((*stream).*pop)(limit); });
         if (!entry) {
             throw py::stop_iteration();
         }
@@ -161,14 +162,16 @@ py::array_t<uint16_t> Stack(py::iterable profiles, int channel, std::size_t widt
     const bool wide = width == 0;
     for (py::handle item : kept) {
         const auto& profile = item.cast<const StreamProfile&>();
-        const auto& samples =
-            channel == 0 ? profile.channel0 : channel == 1 ? profile.channel1 : profile.channel2;
+        const auto& samples = channel == 0   ? profile.channel0
+                              : channel == 1 ? profile.channel1
+                                             : profile.channel2;
         rows.push_back(&samples);
         if (wide) {
             width = std::max(width, samples.size());
         }
     }
-    py::array_t<uint16_t> map({static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(width)});
+    py::array_t<uint16_t> map(
+        {static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(width)});
     uint16_t* out = map.mutable_data();
     {
         GilReleased released;
@@ -217,15 +220,19 @@ void BindStream(py::module_& m) {
         .def("stop", [](Stream& s) { WithoutGil([&] { s.Get().Stop(); }); })
         .def("close", [](Stream& s) { WithoutGil([&] { s.Get().Close(); }); })
         .def("get_queue_capacity", [](Stream& s) { return s.Get().GetQueueCapacity(); })
-        .def("set_queue_capacity", [](Stream& s, std::size_t n) { s.Get().SetQueueCapacity(n); },
-             arg("capacity"))
-        .def("get_queue_overflow_policy", [](Stream& s) { return s.Get().GetQueueOverflowPolicy(); })
-        .def("set_queue_overflow_policy",
-             [](Stream& s, QueueOverflowPolicy p) { s.Get().SetQueueOverflowPolicy(p); },
-             arg("policy"))
+        .def(
+            "set_queue_capacity", [](Stream& s, std::size_t n) { s.Get().SetQueueCapacity(n); },
+            arg("capacity"))
+        .def("get_queue_overflow_policy",
+             [](Stream& s) { return s.Get().GetQueueOverflowPolicy(); })
+        .def(
+            "set_queue_overflow_policy",
+            [](Stream& s, QueueOverflowPolicy p) { s.Get().SetQueueOverflowPolicy(p); },
+            arg("policy"))
         .def("get_receive_buffer_size", [](Stream& s) { return s.Get().GetReceiveBufferSize(); })
-        .def("set_receive_buffer_size", [](Stream& s, int bytes) { s.Get().SetReceiveBufferSize(bytes); },
-             arg("bytes"))
+        .def(
+            "set_receive_buffer_size",
+            [](Stream& s, int bytes) { s.Get().SetReceiveBufferSize(bytes); }, arg("bytes"))
         .def("has_error", [](Stream& s) { return s.Get().HasError(); })
         .def("pop_error", [](Stream& s) { return s.Get().PopError(); })
         .def("has_measurement", [](Stream& s) { return s.Get().HasMeasurement(); })
@@ -242,11 +249,13 @@ void BindStream(py::module_& m) {
         .def(
             "wait_for_data",
             [](Stream& s, double timeout) {
-                return WaitInSlices(timeout, [&](Milliseconds limit) {
-                    const auto start = std::chrono::steady_clock::now();
-                    return s.Get().WaitForData(limit) ||
-                           std::chrono::steady_clock::now() - start < limit / 2;
-                }) && s.Get().WaitForData(Milliseconds(0));
+                return WaitInSlices(timeout,
+                                    [&](Milliseconds limit) {
+                                        const auto start = std::chrono::steady_clock::now();
+                                        return s.Get().WaitForData(limit) ||
+                                               std::chrono::steady_clock::now() - start < limit / 2;
+                                    }) &&
+                       s.Get().WaitForData(Milliseconds(0));
             },
             arg("timeout"))
         .def("get_statistics", [](Stream& s) { return StatisticsDict(s.Get().GetStatistics()); })
@@ -265,23 +274,20 @@ void BindStream(py::module_& m) {
             arg("path"), arg("description_path") = "", arg("sensor_description") = "",
             arg("buffer_datagrams") = RecordingOptions{}.bufferDatagrams)
         .def("stop_recording",
-             [](Stream& s) {
-                 return ToDict(WithoutGil([&] { return s.Get().StopRecording(); }));
-             })
-        .def("get_recording_status",
-             [](Stream& s) { return ToDict(s.Get().GetRecordingStatus()); })
+             [](Stream& s) { return ToDict(WithoutGil([&] { return s.Get().StopRecording(); })); })
+        .def("get_recording_status", [](Stream& s) { return ToDict(s.Get().GetRecordingStatus()); })
         .def(
             "profiles",
             [](Stream& s, double timeout, std::optional<int64_t> count) {
-                return EntryIterator<StreamProfile>(s.Shared(), &QuilStream::PopProfileFor,
-                                                    timeout, Count(count));
+                return EntryIterator<StreamProfile>(s.Shared(), &QuilStream::PopProfileFor, timeout,
+                                                    Count(count));
             },
             arg("timeout") = 1.0, arg("count") = py::none())
         .def(
             "measurements",
             [](Stream& s, double timeout, std::optional<int64_t> count) {
-                return EntryIterator<StreamMeasurement>(
-                    s.Shared(), &QuilStream::PopMeasurementFor, timeout, Count(count));
+                return EntryIterator<StreamMeasurement>(s.Shared(), &QuilStream::PopMeasurementFor,
+                                                        timeout, Count(count));
             },
             arg("timeout") = 1.0, arg("count") = py::none())
         .def(
@@ -303,8 +309,9 @@ void BindStream(py::module_& m) {
         .def_property_readonly("local_address", &StreamSession::LocalAddress);
 
     auto client = py::reinterpret_borrow<py::class_<Client>>(m.attr("Client"));
-    client.def("get_stream",
-               [](const Client& c) { return Stream(WithoutGil([&] { return c.Get().GetStream(); })); });
+    client.def("get_stream", [](const Client& c) {
+        return Stream(WithoutGil([&] { return c.Get().GetStream(); }));
+    });
     client.def(
         "stream",
         [](const Client& c, std::optional<unsigned short> port, std::vector<uint32_t> dataIds,
@@ -332,8 +339,7 @@ void BindStream(py::module_& m) {
         .def("__exit__", [](Replay& r, py::args) { WithoutGil([&] { r.Get().Close(); }); })
         .def_property_readonly("description",
                                [](Replay& r) { return r.Recording().GetDescription(); })
-        .def("replay_statistics",
-             [](Replay& r) { return ToDict(r.Recording().GetStatistics()); })
+        .def("replay_statistics", [](Replay& r) { return ToDict(r.Recording().GetStatistics()); })
         .def(
             "wait_until_finished",
             [](Replay& r, double timeout) {
@@ -368,13 +374,14 @@ void BindStream(py::module_& m) {
                  }
                  return datagram;
              })
-        .def("next", [](RecordingReader& reader) -> std::optional<RecordedDatagram> {
-            RecordedDatagram datagram;
-            if (!WithoutGil([&] { return reader.Next(datagram); })) {
-                return std::nullopt;
-            }
-            return datagram;
-        })
+        .def("next",
+             [](RecordingReader& reader) -> std::optional<RecordedDatagram> {
+                 RecordedDatagram datagram;
+                 if (!WithoutGil([&] { return reader.Next(datagram); })) {
+                     return std::nullopt;
+                 }
+                 return datagram;
+             })
         .def("rewind", &RecordingReader::Rewind)
         .def("statistics", [](RecordingReader& r) { return ToDict(r.GetStatistics()); });
 

@@ -21,9 +21,9 @@ namespace ResourceFrame {
 // A profile's and an augmented profile's "points" alternate x and z.
 template <class R>
 auto ProfileSchema() {
-    return Derived<R>(ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
-                      WalkedField<R>("points", Measurement::SplitPoints<R>)
-                          .Filling({"xValues", "zValues"}));
+    return Derived<R>(
+        ConvertedField("timestamp", &R::timestamp, Measurement::ToTimestamp),
+        WalkedField<R>("points", Measurement::SplitPoints<R>).Filling({"xValues", "zValues"}));
 }
 
 template <>

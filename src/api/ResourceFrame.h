@@ -231,7 +231,9 @@ struct Walked : FieldBase {
         copy.fills = fields;
         return copy;
     }
-    bool Replaces(const char* field) const { return Named(fills.empty() ? key : fills.front(), field); }
+    bool Replaces(const char* field) const {
+        return Named(fills.empty() ? key : fills.front(), field);
+    }
     bool Covers(const char* field) const {
         for (const char* filled : fills) {
             if (Named(filled, field)) {

@@ -12,9 +12,18 @@ namespace {
 
 // The resources that tell what a recording's datagrams mean, as the sensor sends them.
 const char* const kDescribingResources[] = {
-    "SensorMetaData", "ProcessInterfaces", "UDPStreamData", "UDPMeta",
-    "ProfileMeta",    "ImageMeta",         "MeasurementMeta", "MeasurementValuesMeta",
-    "AxesMeta",       "Axes",              "FoV",           "FoVDistance",
+    "SensorMetaData",
+    "ProcessInterfaces",
+    "UDPStreamData",
+    "UDPMeta",
+    "ProfileMeta",
+    "ImageMeta",
+    "MeasurementMeta",
+    "MeasurementValuesMeta",
+    "AxesMeta",
+    "Axes",
+    "FoV",
+    "FoVDistance",
     "FoVMeta",
 };
 

@@ -33,12 +33,14 @@ void CheckSettings(Quil& quil, unsigned short port, std::vector<std::string>& re
     if (!IsLocalAddress(output.udpDestinationIP)) {
         std::string towards;
         try {
-            towards = "; this host is " + LocalAddressTowards(quil.GetHost()) + " towards the sensor";
+            towards =
+                "; this host is " + LocalAddressTowards(quil.GetHost()) + " towards the sensor";
         } catch (const std::exception&) {
         }
         reasons.push_back("The sensor sends to " + output.udpDestinationIP +
                           ", which is not an address of this host (\"udpDestinationIP\" of "
-                          "\"ProcessInterfaces\"" + towards + ").");
+                          "\"ProcessInterfaces\"" +
+                          towards + ").");
     }
     if (output.udpDestinationPort != port) {
         reasons.push_back("The sensor sends to port " + std::to_string(output.udpDestinationPort) +

@@ -57,8 +57,7 @@ void StreamOutputAim::Restore() {
     // The output first, so that it stops coming here even if the data ids cannot be put back.
     attempt(interfacesRestored, "ProcessInterfaces",
             [&] { client.SetProcessInterfaces(savedInterfaces); });
-    attempt(streamDataRestored, "UDPStreamData",
-            [&] { client.SetUDPStreamData(savedStreamData); });
+    attempt(streamDataRestored, "UDPStreamData", [&] { client.SetUDPStreamData(savedStreamData); });
     if (!failures.empty()) {
         throw std::runtime_error(failures);
     }

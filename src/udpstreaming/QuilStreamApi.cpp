@@ -87,19 +87,18 @@ void QuilStreamApi::RoomMade() {
 }
 
 template <class Ready>
-bool QuilStreamApi::WaitFiled(std::unique_lock<std::mutex>& lock,
-                              std::chrono::milliseconds timeout, Ready ready) {
+bool QuilStreamApi::WaitFiled(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                              Ready ready) {
     using Clock = std::chrono::steady_clock;
     // A limit beyond the clock's range (milliseconds::max() for "no limit") waits until the end.
     const auto now = Clock::now();
-    const auto deadline =
-        timeout >= std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now)
-            ? Clock::time_point::max()
-            : now + timeout;
+    const auto deadline = timeout >= std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         Clock::time_point::max() - now)
+                              ? Clock::time_point::max()
+                              : now + timeout;
     ++waiting;
-    const bool result = filed.wait_until(lock, deadline, [&] {
-        return ready() || !started || stop;
-    });
+    const bool result =
+        filed.wait_until(lock, deadline, [&] { return ready() || !started || stop; });
     --waiting;
     return result && ready();
 }
@@ -123,8 +122,7 @@ std::size_t QuilStreamApi::CountOf(const Queue& queue) {
     return queue.size();
 }
 
-QuilStreamApi::QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport,
-                             bool waitForRoom)
+QuilStreamApi::QuilStreamApi(std::shared_ptr<Transport::IUdpTransport> transport, bool waitForRoom)
     : transport(std::move(transport)),
       protocol(std::make_shared<Protocol::UdpStreamingProtocol>()),
       waitForRoom(waitForRoom) {
@@ -206,7 +204,8 @@ void QuilStreamApi::SetReceiveBufferSize(const int& bytes) {
 
 void QuilStreamApi::RequestReceiveBuffer(int bytes) {
     transport->SetReceiveBufferSize(bytes);
-    counters.SetReceiveBuffer(bytes, GrantedReceiveBuffer(bytes, transport->GetReceiveBufferSize()));
+    counters.SetReceiveBuffer(bytes,
+                              GrantedReceiveBuffer(bytes, transport->GetReceiveBufferSize()));
 }
 
 bool QuilStreamApi::HasError() {

@@ -15,8 +15,8 @@
 
 #include "quil/Quil.h"
 #include "udpstreaming/StreamCounters.h"
-#include "udpstreaming/recording/StreamRecorder.h"
 #include "udpstreaming/protocol/UdpStreamingProtocol.h"
+#include "udpstreaming/recording/StreamRecorder.h"
 #include "udpstreaming/transport/IUdpTransport.h"
 
 namespace Varkon::QUILApi::UdpStreaming {

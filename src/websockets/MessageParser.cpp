@@ -72,7 +72,8 @@ Scan ScanText(std::string_view text, int limit) {
                 if (quote == nullptr) {
                     return scan;  // unterminated: the parse fails
                 }
-                const auto quoteAt = static_cast<std::size_t>(static_cast<const char*>(quote) - data);
+                const auto quoteAt =
+                    static_cast<std::size_t>(static_cast<const char*>(quote) - data);
                 const void* backslash = std::memchr(data + end, '\\', quoteAt - end);
                 if (backslash == nullptr) {
                     end = quoteAt;
@@ -86,8 +87,8 @@ Scan ScanText(std::string_view text, int limit) {
                 }
             }
             std::size_t next = end + 1;
-            while (next < size && (data[next] == ' ' || data[next] == '\t' ||
-                                   data[next] == '\n' || data[next] == '\r')) {
+            while (next < size && (data[next] == ' ' || data[next] == '\t' || data[next] == '\n' ||
+                                   data[next] == '\r')) {
                 ++next;
             }
             if (next >= size || data[next] != ':') {

@@ -33,8 +33,8 @@ VarkonWebsocketApi::VarkonWebsocketApi(const std::string& host)
                   // No notification when a request ends: a wake-up per request would cost
                   // back-to-back requests a thread switch each. While one drives, looks again
                   // seldom, as each look may interrupt it on a shared core.
-                  ioChanged.wait_until(lock, requestDrives ? Clock::now() + kLookAgain
-                                                           : handBackAt);
+                  ioChanged.wait_until(lock,
+                                       requestDrives ? Clock::now() + kLookAgain : handBackAt);
                   continue;
               }
               // Restarted under the lock, so that a request's stop cannot come before it.

@@ -82,15 +82,15 @@ void WebSocket::Connect(std::chrono::milliseconds limit) {
         boost::system::error_code result;
 
         auto self = shared_from_this();
-        asio::spawn(strand, [self, limit, &result, &mutex, &condition,
-                             &count](asio::yield_context yield) {
-            self->RunConnection(yield, limit, result);
-            // Notify under the lock: the waiter owns these locals and returns once it sees
-            // the count.
-            std::lock_guard<std::mutex> lock(mutex);
-            ++count;
-            condition.notify_all();
-        });
+        asio::spawn(strand,
+                    [self, limit, &result, &mutex, &condition, &count](asio::yield_context yield) {
+                        self->RunConnection(yield, limit, result);
+                        // Notify under the lock: the waiter owns these locals and returns once it
+                        // sees the count.
+                        std::lock_guard<std::mutex> lock(mutex);
+                        ++count;
+                        condition.notify_all();
+                    });
 
         std::unique_lock<std::mutex> lock(mutex);
         condition.wait(lock, [&count] { return count > 0; });

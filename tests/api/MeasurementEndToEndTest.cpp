@@ -40,7 +40,8 @@ TEST(MeasurementEndToEnd, ACameraImageTravelsWhole) {
 
     const std::string path = ::testing::TempDir() + "quil_end_to_end.pgm";
     client->SaveImage(path, image);
-    EXPECT_EQ(Testing::ReadFile(path), "P5\n1280 1024\n255\n" + std::string(pixels.begin(), pixels.end()));
+    EXPECT_EQ(Testing::ReadFile(path),
+              "P5\n1280 1024\n255\n" + std::string(pixels.begin(), pixels.end()));
     std::remove(path.c_str());
     client->Disconnect();
 }

@@ -83,8 +83,7 @@ TEST_F(ProfilesAndImagesTest, ProfileFailures) {
         {With(kProfile, "/prec", "x"), Failure::Type, "type must be number, but is string"},
         {With(kProfile, "/xStart", nullptr), Failure::Type, "type must be number, but is null"},
         // A number the field cannot hold fails like a wrong type, naming field and value.
-        {With(kProfile, "/xStart", 1e200), Failure::Type,
-         "number out of range for xStart: 1e+200"},
+        {With(kProfile, "/xStart", 1e200), Failure::Type, "number out of range for xStart: 1e+200"},
         {With(kProfile, "/xStart", 2147483648u), Failure::Type,
          "number out of range for xStart: 2147483648"},
         {With(kProfile, "/points", {1, 1e200}), Failure::Type,

@@ -17,9 +17,9 @@ struct Sample {
     std::vector<IdNameEntry> entries;
 
     static constexpr auto kFields = std::make_tuple(
-        Key("count", &Sample::count), Key("offset", &Sample::offset), Key("factor", &Sample::factor),
-        Key("enabled", &Sample::enabled), Key("name", &Sample::name), Key("list", &Sample::list),
-        Key("entries", &Sample::entries));
+        Key("count", &Sample::count), Key("offset", &Sample::offset),
+        Key("factor", &Sample::factor), Key("enabled", &Sample::enabled),
+        Key("name", &Sample::name), Key("list", &Sample::list), Key("entries", &Sample::entries));
 };
 
 namespace ResourceFrame {
@@ -134,11 +134,11 @@ TEST(ResourceFrameTest, CheckFieldAcceptsNullValues) {
 
 TEST(ResourceFrameTest, WritesKeepTypesAndKeyOrder) {
     const json body = ResourceFrame::Object({{"b", 1.0},
-                                     {"a", 150u},
-                                     {"c", -3},
-                                     {"d", true},
-                                     {"e", "t"},
-                                     {"f", std::vector<double>{2.0}}});
+                                             {"a", 150u},
+                                             {"c", -3},
+                                             {"d", true},
+                                             {"e", "t"},
+                                             {"f", std::vector<double>{2.0}}});
     EXPECT_EQ(body.dump(), R"({"a":150,"b":1.0,"c":-3,"d":true,"e":"t","f":[2.0]})");
 }
 

@@ -19,34 +19,63 @@ using Testing::Bytes;
 // reasons stand for it.
 struct DiagnosisCase {
     const char* name;
-    bool start;                   // whether the stream is started
-    json output;                  // "ProcessInterfaces"; null: the sensor does not answer
-    json dataIds;                 // "enabledDataIDs" of "UDPStreamData"
+    bool start;                    // whether the stream is started
+    json output;                   // "ProcessInterfaces"; null: the sensor does not answer
+    json dataIds;                  // "enabledDataIDs" of "UDPStreamData"
     std::vector<Bytes> datagrams;  // sent to the stream before the diagnosis
     std::vector<std::string> reasons;
 };
 
 json Output(bool on, const char* address, unsigned port) {
-    return {{"enableUDPStreaming", on}, {"udpDestinationIP", address}, {"udpDestinationPort", port}};
+    return {
+        {"enableUDPStreaming", on}, {"udpDestinationIP", address}, {"udpDestinationPort", port}};
 }
 
 const DiagnosisCase kCases[] = {
     {"AllWell", true, Output(true, "127.0.0.1", 0), {1}, {}, {}},
-    {"NotStarted", false, Output(true, "127.0.0.1", 0), {1}, {},
+    {"NotStarted",
+     false,
+     Output(true, "127.0.0.1", 0),
+     {1},
+     {},
      {"The stream is not started (Start), or was stopped or closed."}},
-    {"OutputOff", true, Output(false, "127.0.0.1", 0), {1}, {},
+    {"OutputOff",
+     true,
+     Output(false, "127.0.0.1", 0),
+     {1},
+     {},
      {"The sensor's UDP output is switched off (\"enableUDPStreaming\" of \"ProcessInterfaces\" "
       "is false)."}},
-    {"NoDataIds", true, Output(true, "127.0.0.1", 0), json::array(), {},
+    {"NoDataIds",
+     true,
+     Output(true, "127.0.0.1", 0),
+     json::array(),
+     {},
      {"No data ids are selected (\"enabledDataIDs\" of \"UDPStreamData\" is empty)."}},
-    {"OtherPort", true, Output(true, "127.0.0.1", 9), {1}, {},
+    {"OtherPort",
+     true,
+     Output(true, "127.0.0.1", 9),
+     {1},
+     {},
      {"The sensor sends to port 9, but the stream receives on port <port>."}},
-    {"OtherHost", true, Output(true, "192.0.2.7", 0), {1}, {},
+    {"OtherHost",
+     true,
+     Output(true, "192.0.2.7", 0),
+     {1},
+     {},
      {"The sensor sends to 192.0.2.7, which is not an address of this host (\"udpDestinationIP\" "
       "of \"ProcessInterfaces\"; this host is 127.0.0.1 towards the sensor)."}},
-    {"NoAnswer", true, nullptr, {1}, {},
-     {"The sensor's UDP output settings could not be read: No matching response found to request with sessionID: 0 msgID: 1"}},
-    {"Rejected", true, Output(true, "127.0.0.1", 0), {1},
+    {"NoAnswer",
+     true,
+     nullptr,
+     {1},
+     {},
+     {"The sensor's UDP output settings could not be read: No matching response found to request "
+      "with sessionID: 0 msgID: 1"}},
+    {"Rejected",
+     true,
+     Output(true, "127.0.0.1", 0),
+     {1},
      {Bytes{1, 2, 3}, Testing::Packet(1, 9, 0, Bytes(4, 0)), Testing::WholeBlock(2, {})},
      {"2 datagrams arrived but were rejected (1 shorter than the packet header, 1 of an unknown "
       "packet kind).",

@@ -19,10 +19,10 @@ using UdpStreaming::ReplayOptions;
 class Tcpdump {
 public:
     Tcpdump(const std::string& file, const std::string& log, unsigned short port)
-        : process("tcpdump", {"-i", "lo", "-U", "-n", "-w", file, "udp port " + std::to_string(port)},
-                  log) {
-        ready = WaitUntil(
-            [&] { return process.Err().find("listening on") != std::string::npos; }, 10s);
+        : process("tcpdump",
+                  {"-i", "lo", "-U", "-n", "-w", file, "udp port " + std::to_string(port)}, log) {
+        ready =
+            WaitUntil([&] { return process.Err().find("listening on") != std::string::npos; }, 10s);
     }
     void Stop() {
         process.Signal(SIGINT);

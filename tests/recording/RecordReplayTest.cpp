@@ -56,8 +56,7 @@ TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCaptu
     EXPECT_EQ(description["stream"]["port"], TestPort());
     EXPECT_EQ(description["recording"]["datagramsWritten"], status.datagramsWritten);
     EXPECT_EQ(description["sensor"]["settings"]["exposure-time"], 1);
-    EXPECT_EQ(description["sensor"]["SensorMetaData"],
-              line.sensor.Read("SensorMetaData"));
+    EXPECT_EQ(description["sensor"]["SensorMetaData"], line.sensor.Read("SensorMetaData"));
     EXPECT_EQ(description["sensor"]["UDPStreamData"]["enabledDataIDs"], nlohmann::json({0, 3}));
     EXPECT_GE(description["counters"]["profileBlocks3"].get<uint64_t>(), 300u);
     EXPECT_LT(description["startedMicroseconds"].get<int64_t>(),
@@ -118,8 +117,9 @@ TEST(RecordReplayTest, ACaptureThatCannotBeOpenedIsRefusedAtStart) {
         line.stream->StartRecording("/nonexistent-folder/line.pcap");
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(),
-                     "Could not record to /nonexistent-folder/line.pcap: No such file or directory");
+        EXPECT_STREQ(
+            e.what(),
+            "Could not record to /nonexistent-folder/line.pcap: No such file or directory");
     }
     EXPECT_FALSE(line.stream->GetRecordingStatus().recording);
 }

@@ -14,10 +14,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <tuple>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace Varkon::QUILApi::Testing {
@@ -133,7 +133,10 @@ struct StreamingSensor {
           stream(client->GetStream()) {
         stream->SetQueueCapacity(1000000);
     }
-    void Aim() { aim = std::make_unique<StreamOutputAim>(*client, port(), std::vector<uint32_t>{0, 3}, "127.0.0.1"); }
+    void Aim() {
+        aim = std::make_unique<StreamOutputAim>(*client, port(), std::vector<uint32_t>{0, 3},
+                                                "127.0.0.1");
+    }
     unsigned short port() const { return client->GetStreamPort(); }
     /// Waits until the stream delivered `profiles` profiles.
     bool WaitForProfiles(uint64_t profiles) {

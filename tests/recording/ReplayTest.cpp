@@ -53,7 +53,8 @@ std::vector<char> Bytes(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const std::vector<char>& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 double Milliseconds(Clock::duration duration) {
@@ -148,9 +149,9 @@ TEST(ReplayTest, DamagedCapturesGiveOneClearError) {
     struct Case {
         const char* name;
         std::vector<char> content;
-        const char* openError;       // the text of Open's exception, or null
-        const char* streamError;     // the start of the stream's error, or null
-        std::size_t measurements;    // delivered before the damage
+        const char* openError;     // the text of Open's exception, or null
+        const char* streamError;   // the start of the stream's error, or null
+        std::size_t measurements;  // delivered before the damage
     };
     std::vector<char> cut(bytes.begin(), bytes.begin() + 24 + 5 * record + 30);
     std::vector<char> badLength = bytes;
@@ -209,7 +210,8 @@ TEST(ReplayTest, FragmentSetsThatNeverCompleteAreCountedAndBounded) {
         file.insert(file.end(), packet.begin(), packet.end());
     };
     for (uint16_t id = 0; id < 200; ++id) {
-        auto headers = UdpStreaming::Recording::Ipv4UdpHeaders(kSensor, 5000, kSensor, 29100, 2000, id);
+        auto headers =
+            UdpStreaming::Recording::Ipv4UdpHeaders(kSensor, 5000, kSensor, 29100, 2000, id);
         std::vector<uint8_t> packet(headers.begin(), headers.end());
         packet.resize(28 + 1000, 0);
         packet[2] = static_cast<uint8_t>((packet.size()) >> 8);
@@ -218,7 +220,8 @@ TEST(ReplayTest, FragmentSetsThatNeverCompleteAreCountedAndBounded) {
         append(packet, 1000 + id / 100);
     }
     const auto whole = MeasurementDatagram(7);
-    auto headers = UdpStreaming::Recording::Ipv4UdpHeaders(kSensor, 5000, kSensor, 29100, whole.size(), 999);
+    auto headers =
+        UdpStreaming::Recording::Ipv4UdpHeaders(kSensor, 5000, kSensor, 29100, whole.size(), 999);
     std::vector<uint8_t> packet(headers.begin(), headers.end());
     packet.insert(packet.end(), whole.begin(), whole.end());
     append(packet, 1010);

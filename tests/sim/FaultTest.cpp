@@ -86,9 +86,10 @@ const DatagramCase kDatagramCases[] = {
      [](const StreamStatistics& s) { return s.blocksDuplicated; }, &InjectedFaults::duplicated},
     {"Reorder", Rates(&FaultRates::datagramReorder, 0.2), 0, UdpStreaming::UnexpectedBlockId,
      [](const StreamStatistics& s) { return s.blocksOutOfOrder; }, &InjectedFaults::reordered},
-    {"Truncate", Rates(&FaultRates::datagramTruncate, 0.2), 0,
-     UdpStreaming::StreamingTaskException,
-     [](const StreamStatistics& s) { return s.datagramsTooShort + s.blocksEmpty + s.decodeFailures; },
+    {"Truncate", Rates(&FaultRates::datagramTruncate, 0.2), 0, UdpStreaming::StreamingTaskException,
+     [](const StreamStatistics& s) {
+         return s.datagramsTooShort + s.blocksEmpty + s.decodeFailures;
+     },
      &InjectedFaults::truncated},
     {"FragmentLoss", Rates(&FaultRates::datagramLoss, 0.2), 3, UdpStreaming::FragmentTimeout,
      nullptr, nullptr},
@@ -125,10 +126,11 @@ TEST_P(SimDatagramFaultTest, TheStreamReportsAndCountsTheFault) {
         seconds(20)));
     sensor.SetFaults({});
     const uint64_t delivered = stream->GetStatistics().BlocksDelivered();
-    ASSERT_TRUE(WaitUntil([&] { return stream->GetStatistics().BlocksDelivered() >= delivered + 50; },
-                          seconds(20)));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return stream->GetStatistics().BlocksDelivered() >= delivered + 50; }, seconds(20)));
     if (GetParam().counted != nullptr) {
-        EXPECT_EQ(GetParam().counted(stream->GetStatistics()), sensor.Injected().*GetParam().injected);
+        EXPECT_EQ(GetParam().counted(stream->GetStatistics()),
+                  sensor.Injected().*GetParam().injected);
     }
 }
 

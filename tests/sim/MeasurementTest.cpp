@@ -137,7 +137,8 @@ void ExpectValuesOf(const Sim::Acquired& acquired, const MeasurementValues& got)
         if (std::isnan(acquired.values[i])) {
             EXPECT_TRUE(std::isnan(got.values[i])) << "value " << i;
         } else {
-            EXPECT_EQ(got.values[i], std::round(acquired.values[i] * 100.0) / 100.0) << "value " << i;
+            EXPECT_EQ(got.values[i], std::round(acquired.values[i] * 100.0) / 100.0)
+                << "value " << i;
         }
     }
 }
@@ -212,7 +213,8 @@ TEST(SimImageTest, ASavedCameraImageIsAGreyMapOfTheRegionOfInterest) {
 
     const auto header =
         "P5\n" + std::to_string(image.roiWidth) + " " + std::to_string(image.roiHeight) + "\n255\n";
-    EXPECT_EQ(Testing::ReadFile(path), header + std::string(image.pixels.begin(), image.pixels.end()));
+    EXPECT_EQ(Testing::ReadFile(path),
+              header + std::string(image.pixels.begin(), image.pixels.end()));
     const auto [kind, status] = RunCommand("/usr/bin/pamfile '" + path + "' 2>&1");
     EXPECT_EQ(status, 0) << kind;
     EXPECT_NE(kind.find("PGM raw, " + std::to_string(image.roiWidth) + " by " +

@@ -50,10 +50,12 @@ void ExpectAcquiredCarried(const Sim::Acquired& acquired, const StreamProfile& p
     ASSERT_EQ(profile.pointCount, acquired.x.size());
     ASSERT_TRUE(profile.hasChannel1 && profile.hasChannel2);
     for (std::size_t i = 0; i < acquired.x.size(); ++i) {
-        const uint16_t z = acquired.valid[i] ? static_cast<uint16_t>(Sim::Hundredths(acquired.z[i])) : 0;
+        const uint16_t z =
+            acquired.valid[i] ? static_cast<uint16_t>(Sim::Hundredths(acquired.z[i])) : 0;
         ASSERT_EQ(profile.channel0[i], z) << "point " << i;
         ASSERT_EQ(profile.channel1[i], Sim::Hundredths(acquired.x[i]) + 32768) << "point " << i;
-        ASSERT_EQ(profile.channel2[i], acquired.valid[i] ? acquired.brightness[i] : 0) << "point " << i;
+        ASSERT_EQ(profile.channel2[i], acquired.valid[i] ? acquired.brightness[i] : 0)
+            << "point " << i;
     }
 }
 
@@ -147,7 +149,6 @@ TEST(SimStreamTest, LargeProfilesAreFragmented) {
     ExpectAcquiredCarried(sensor.Capture(profile.field6, profile.timestamp), profile);
     EXPECT_FALSE(stream->HasError());
 }
-
 
 // StreamOutputAim: the sensor's UDP output is aimed here and put back exactly, however the
 // scope is left. Each case starts from output settings that differ from what the aim writes.

@@ -77,8 +77,7 @@ public:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (outputBase + ".err").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
-            0) {
+        if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
             pid = -1;
         }
         posix_spawn_file_actions_destroy(&actions);

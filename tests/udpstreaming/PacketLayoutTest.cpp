@@ -17,11 +17,10 @@ const Bytes kMeasurementDatagram = {
     0x00, 0x01, 0x00, 0x01, 0x00, 0x09, 0x00, 0x01,  // flags at 1 to 4, 6, 7; quality 9 at 5
     0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40,  // values 1 to 7 as float32
     0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x80, 0x40, 0x00, 0x00, 0xA0, 0x40,
-    0x00, 0x00, 0xC0, 0x40, 0x00, 0x00, 0xE0, 0x40,
-    0x00, 0x00, 0x00, 0x3F,  // measrate 0.5
-    0x44, 0x33, 0x22, 0x11,  // seconds
-    0x3F, 0x42, 0x0F, 0x00,  // microseconds 999999
-    0xCD, 0xAB,              // encoder
+    0x00, 0x00, 0xC0, 0x40, 0x00, 0x00, 0xE0, 0x40, 0x00, 0x00, 0x00, 0x3F,  // measrate 0.5
+    0x44, 0x33, 0x22, 0x11,                                                  // seconds
+    0x3F, 0x42, 0x0F, 0x00,                                                  // microseconds 999999
+    0xCD, 0xAB,                                                              // encoder
 };
 
 const Bytes kProfileDatagram = {
@@ -39,8 +38,8 @@ Bytes Payload(const Bytes& datagram) {
 }
 
 TEST(PacketLayout, MeasurementBytes) {
-    Testing::MeasurementFields fields{{1, 0, 1, 0, 0, 1}, 9, {1, 2, 3, 4, 5, 6, 7}, 0.5f,
-                                      0x11223344, 999999, 0xABCD};
+    Testing::MeasurementFields fields{
+        {1, 0, 1, 0, 0, 1}, 9, {1, 2, 3, 4, 5, 6, 7}, 0.5f, 0x11223344, 999999, 0xABCD};
     EXPECT_EQ(Testing::WholeBlock(0x01020304, Testing::MeasurementPayload(fields)),
               kMeasurementDatagram);
 
@@ -78,7 +77,7 @@ TEST(PacketLayout, FragmentHeaders) {
     ASSERT_EQ(fragments.size(), 2u);
     const Bytes first(fragments[0].begin(), fragments[0].begin() + 8);
     const Bytes second(fragments[1].begin(), fragments[1].begin() + 8);
-    EXPECT_EQ(first, (Bytes{0x0A, 0, 0, 0, 0x01, 0, 0x02, 0}));  // first of two frames
+    EXPECT_EQ(first, (Bytes{0x0A, 0, 0, 0, 0x01, 0, 0x02, 0}));   // first of two frames
     EXPECT_EQ(second, (Bytes{0x0A, 0, 0, 0, 0x02, 0, 0x01, 0}));  // frame 1
     EXPECT_EQ(fragments[0].size(), 2048u);
     EXPECT_EQ(PacketHeader::Kind(fragments[0]), kFirstFragment);

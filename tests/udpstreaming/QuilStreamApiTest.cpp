@@ -10,9 +10,9 @@
 #include <functional>
 #include <future>
 #include <map>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -111,8 +111,8 @@ TEST_F(StreamTest, StartsWithTheDefaults) {
     const StreamStatistics opened = stream->GetStatistics();
     EXPECT_EQ(opened.receiveBufferRequested, StreamStatistics::kDefaultReceiveBuffer);
     EXPECT_EQ(opened.receiveBufferGranted,
-              std::min(StreamStatistics::kDefaultReceiveBuffer, std::stoi(ReadFirstLine(
-                                                                    "/proc/sys/net/core/rmem_max"))));
+              std::min(StreamStatistics::kDefaultReceiveBuffer,
+                       std::stoi(ReadFirstLine("/proc/sys/net/core/rmem_max"))));
     EXPECT_EQ(opened.ReceiveBufferCapped(),
               opened.receiveBufferGranted < StreamStatistics::kDefaultReceiveBuffer);
     stream->SetReceiveBufferSize(100000);
@@ -197,7 +197,7 @@ TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntriesAndCountsThem) {
     Send(Testing::Packet(9, 9, 0, Measurement()));  // kind 9: nothing
     SendBlock(1, {});
     SendBlock(2, Bytes(40, 0));
-    SendBlock(3, {7, 1, 2});  // data id 7: nothing
+    SendBlock(3, {7, 1, 2});              // data id 7: nothing
     Send(WholeBlock(4, Bytes(3000, 0)));  // cut by the receive: not decoded as if whole
     SendBlock(5, Measurement());
     SendBlock(5, Measurement());

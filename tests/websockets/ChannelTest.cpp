@@ -299,33 +299,33 @@ TEST(ChannelTest, AutomaticReconnectionOpensANewSessionButNeverRepeatsASet) {
 
         const auto start = std::chrono::steady_clock::now();
         switch (c.loss) {
-        case Loss::SensorRestarted:
-            sensor.reset();
-            sensor.emplace(c.address);
-            serve(false, 20);
-            EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;
-            break;
-        case Loss::DroppedDuringGet:
-            serve(true, 20);
-            EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;
-            break;
-        case Loss::DroppedDuringSet:
-            serve(true, 20);
-            EXPECT_TRUE(Throws<std::runtime_error>(
-                [&] { client->SetExposureTime(400); },
-                "No matching response found to request with sessionID: 10 msgID: 2"))
-                << c.address;
-            EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;  // not written
-            break;
-        case Loss::SensorGone:
-            client->SetRequestTimeout(milliseconds(400));
-            sensor.reset();
-            EXPECT_TRUE(Throws<std::runtime_error>([&] { client->GetExposureTime(); },
-                                                   std::string("Could not connect to host ") +
-                                                       c.address))
-                << c.address;
-            EXPECT_LT(Elapsed(start), milliseconds(3000)) << c.address;
-            continue;
+            case Loss::SensorRestarted:
+                sensor.reset();
+                sensor.emplace(c.address);
+                serve(false, 20);
+                EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;
+                break;
+            case Loss::DroppedDuringGet:
+                serve(true, 20);
+                EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;
+                break;
+            case Loss::DroppedDuringSet:
+                serve(true, 20);
+                EXPECT_TRUE(Throws<std::runtime_error>(
+                    [&] { client->SetExposureTime(400); },
+                    "No matching response found to request with sessionID: 10 msgID: 2"))
+                    << c.address;
+                EXPECT_EQ(client->GetExposureTime(), 300u) << c.address;  // not written
+                break;
+            case Loss::SensorGone:
+                client->SetRequestTimeout(milliseconds(400));
+                sensor.reset();
+                EXPECT_TRUE(Throws<std::runtime_error>(
+                    [&] { client->GetExposureTime(); },
+                    std::string("Could not connect to host ") + c.address))
+                    << c.address;
+                EXPECT_LT(Elapsed(start), milliseconds(3000)) << c.address;
+                continue;
         }
         EXPECT_LT(Elapsed(start), milliseconds(3000)) << c.address;
         // The new session: its id on the requests, and the SET sent once only.

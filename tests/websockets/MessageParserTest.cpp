@@ -17,14 +17,14 @@ TEST(MessageParserTest, LongStringsParseAsTheLibraryParsesThem) {
     const std::string cases[] = {
         R"({"msgData":["Image",{"pixels":)" + q + R"(,"roiWidth":3}],"msgID":7})",
         R"({"a":"x","b":[)" + q + R"(,"",)" + q + R"(,{"c":"y"}],"d":)" + q + "}",  // several
-        "{" + q + ":" + q + "}",                                                   // also a key
+        "{" + q + ":" + q + "}",                                                    // also a key
         "[" + q + " , \"z\"]",
-        "[\"" + longText + "\\\\" + longText + "\"]",                              // escaped
-        "[\"" + longText + "\xC3\xA4\"]",                                          // UTF-8
-        "[\"" + longText + "\x01\"]",                                              // control
-        "[\"" + longText + "\xC3\"]",                                              // broken UTF-8
-        "[\"" + longText + "\"",                                                   // unterminated
-        "[" + q + "]]",                                                            // trailing
+        "[\"" + longText + "\\\\" + longText + "\"]",  // escaped
+        "[\"" + longText + "\xC3\xA4\"]",              // UTF-8
+        "[\"" + longText + "\x01\"]",                  // control
+        "[\"" + longText + "\xC3\"]",                  // broken UTF-8
+        "[\"" + longText + "\"",                       // unterminated
+        "[" + q + "]]",                                // trailing
         q,
     };
     for (const std::string& text : cases) {

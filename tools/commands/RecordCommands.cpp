@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 namespace QuilTool {
@@ -170,11 +170,12 @@ void Replay(Context& context, const ReplayOptions& options) {
                 if (!origin) {
                     origin = {Clock::now(), datagram.timeNanoseconds};
                 }
-                const auto due = origin->first + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::nanoseconds(static_cast<int64_t>(
-                                                         static_cast<double>(datagram.timeNanoseconds -
-                                                                             origin->second) /
-                                                         speed)));
+                const auto due =
+                    origin->first +
+                    std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::nanoseconds(static_cast<int64_t>(
+                            static_cast<double>(datagram.timeNanoseconds - origin->second) /
+                            speed)));
                 // Sleep in short steps, so that Ctrl-C is seen during a long pause.
                 while (Clock::now() < due && InterruptionGuard::Received() == 0) {
                     std::this_thread::sleep_until(

@@ -2,8 +2,8 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Interruption.h"
-#include "api/RecordJson.h"
 #include "NamedSettings.h"
+#include "api/RecordJson.h"
 
 #include <CLI/CLI.hpp>
 

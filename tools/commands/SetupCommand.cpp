@@ -1,7 +1,7 @@
 // quil setup: the sensor's stored parameter setups.
 #include "Commands.h"
-#include "api/RecordJson.h"
 #include "ValueRules.h"
+#include "api/RecordJson.h"
 
 #include <CLI/CLI.hpp>
 

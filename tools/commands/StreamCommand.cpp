@@ -71,7 +71,9 @@ void Stream(Context& context, const StreamOptions& options) {
     const CaptureLimits limits = options.Limits();
     const auto& ids = options.target.dataIds;
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    const auto progress = [&](const CaptureCounts& now) { ShowCaptureProgress(now, limits, terminal); };
+    const auto progress = [&](const CaptureCounts& now) {
+        ShowCaptureProgress(now, limits, terminal);
+    };
     const std::string destination = options.output == "-" ? "standard output" : options.output;
     CaptureCounts counts;
     if (!options.from.empty()) {
@@ -132,11 +134,10 @@ void AddStreamCommand(CLI::App& app, Context& context) {
         "Aim the sensor's UDP output at this host, capture profiles or measurements and write "
         "them as CSV, JSON Lines or a PLY point cloud; the sensor's output is put back "
         "afterwards, also after Ctrl-C. Exit status 3 when data was lost");
-    SetExamples(
-        *command,
-        {"quil stream --count 500 --format ply -o scan.ply --role maintenance",
-         "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3",
-         "quil stream --from line.pcap --format csv -o line.csv"});
+    SetExamples(*command,
+                {"quil stream --count 500 --format ply -o scan.ply --role maintenance",
+                 "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3",
+                 "quil stream --from line.pcap --format csv -o line.csv"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     AddCaptureOptions(*command, options);

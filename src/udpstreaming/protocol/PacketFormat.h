@@ -66,13 +66,13 @@ struct MeasurementFormat {
 // The header of a block of data ids 1 to 3; the points follow it.
 struct ProfileFormat {
     static constexpr std::size_t kSize = 24;
-    static constexpr std::size_t kDataId = 0;      // uint8, see DataId
-    static constexpr std::size_t kFlags = 1;       // 4 uint8
-    static constexpr std::size_t kQualityId = 5;   // uint8
-    static constexpr std::size_t kField6 = 6;      // uint32
-    static constexpr std::size_t kTimestamp = 10;  // uint32 s, then uint32 us
-    static constexpr std::size_t kField18 = 18;    // uint16
-    static constexpr std::size_t kPointCount = 20; // uint32
+    static constexpr std::size_t kDataId = 0;       // uint8, see DataId
+    static constexpr std::size_t kFlags = 1;        // 4 uint8
+    static constexpr std::size_t kQualityId = 5;    // uint8
+    static constexpr std::size_t kField6 = 6;       // uint32
+    static constexpr std::size_t kTimestamp = 10;   // uint32 s, then uint32 us
+    static constexpr std::size_t kField18 = 18;     // uint16
+    static constexpr std::size_t kPointCount = 20;  // uint32
 };
 
 // Byte 0 of every block.

@@ -26,8 +26,8 @@ public:
         uint32_t senderAddress;    // IPv4, host byte order
         uint32_t receiverAddress;  // IPv4, host byte order
         uint16_t senderPort;
-        uint32_t size;      // bytes held, at most kSlotBytes
-        uint32_t wireSize;  // length as sent
+        uint32_t size;                                       // bytes held, at most kSlotBytes
+        uint32_t wireSize;                                   // length as sent
         std::array<uint8_t, kHeadroom + kSlotBytes> record;  // headroom, then the datagram
 
         uint8_t* Datagram() { return record.data() + kHeadroom; }
@@ -44,7 +44,9 @@ public:
         return &slots[at % slots.size()];
     }
     // Producer: makes the claimed slot visible to the consumer.
-    void Publish() { tail.store(tail.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void Publish() {
+        tail.store(tail.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
 
     // Consumer: how many published slots wait, oldest first.
     std::size_t Available() const {

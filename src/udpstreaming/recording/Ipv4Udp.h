@@ -30,7 +30,7 @@ struct Ipv4Packet {
     bool moreFragments = false;
     std::size_t fragmentOffset = 0;  // in bytes
     const uint8_t* payload = nullptr;
-    std::size_t payloadSize = 0;     // as captured: may be less than the header says
+    std::size_t payloadSize = 0;  // as captured: may be less than the header says
     std::size_t declaredPayloadSize = 0;
 
     bool IsFragment() const { return moreFragments || fragmentOffset != 0; }

@@ -52,8 +52,8 @@ NetworkPacket NetworkPacketIn(LinkType type, const uint8_t* frame, std::size_t s
                 return {};
             }
             uint16_t protocol = ReadBigEndian16(frame + 12);
-            for (int tags = 0; tags < 2 && (protocol == kEtherTypeVlan || protocol == kEtherTypeQinQ);
-                 ++tags) {
+            for (int tags = 0;
+                 tags < 2 && (protocol == kEtherTypeVlan || protocol == kEtherTypeQinQ); ++tags) {
                 header += kVlanTag;
                 if (size < header) {
                     return {};

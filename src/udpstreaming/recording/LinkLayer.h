@@ -9,10 +9,10 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 
 // The link-layer framing of the captures a replay reads, and the network packet inside it.
 enum class LinkType {
-    Ethernet,       // Ethernet II, with up to two VLAN tags (tcpdump on an interface, also "lo")
-    LinuxCooked,    // Linux cooked capture v1 (tcpdump -i any, older versions)
-    LinuxCooked2,   // Linux cooked capture v2 (tcpdump -i any)
-    RawIp,          // the IP packet itself (this project's recordings)
+    Ethernet,      // Ethernet II, with up to two VLAN tags (tcpdump on an interface, also "lo")
+    LinuxCooked,   // Linux cooked capture v1 (tcpdump -i any, older versions)
+    LinuxCooked2,  // Linux cooked capture v2 (tcpdump -i any)
+    RawIp,         // the IP packet itself (this project's recordings)
 };
 
 // The link type for libpcap's data link type number; nullopt for one not supported.

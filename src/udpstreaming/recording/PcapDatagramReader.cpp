@@ -32,8 +32,7 @@ PcapDatagramReader::~PcapDatagramReader() {
 void PcapDatagramReader::OpenFile() {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        throw std::runtime_error("Could not open recording " + path + ": " +
-                                 std::strerror(errno));
+        throw std::runtime_error("Could not open recording " + path + ": " + std::strerror(errno));
     }
     // Records are small: a large buffer saves a read system call every few records.
     std::setvbuf(file, nullptr, _IOFBF, kReadBuffer);
@@ -50,7 +49,8 @@ void PcapDatagramReader::OpenFile() {
         const char* name = pcap_datalink_val_to_name(dataLinkType);
         pcap_close(opened);
         throw std::runtime_error("Could not open recording " + path + ": link type " +
-                                 std::to_string(dataLinkType) + (name ? " (" + std::string(name) + ")" : "") +
+                                 std::to_string(dataLinkType) +
+                                 (name ? " (" + std::string(name) + ")" : "") +
                                  " is not supported; Ethernet, Linux cooked (SLL, SLL2) and raw "
                                  "IP are");
     }

@@ -18,8 +18,8 @@ struct CapturedDatagram {
     uint16_t senderPort = 0;
     uint32_t receiver = 0;
     uint16_t receiverPort = 0;
-    std::size_t wireSize = 0;     // as sent; more than bytes.size() when the capture cut it
-    std::vector<uint8_t> bytes;   // the payload as captured
+    std::size_t wireSize = 0;    // as sent; more than bytes.size() when the capture cut it
+    std::vector<uint8_t> bytes;  // the payload as captured
 };
 
 // Reads the UDP datagrams of a capture file in order, through libpcap (pcap with microsecond or

@@ -1,9 +1,9 @@
 #include "udpstreaming/recording/PcapWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <stdexcept>
 
 #include <sys/uio.h>
@@ -30,8 +30,8 @@ pcap_dumper_t* AsDumper(void* p) {
 
 PcapWriter::PcapWriter(const std::string& path, uint16_t receiverPort)
     : path(path), receiverPort(receiverPort) {
-    capture = pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapshotLength,
-                                                   PCAP_TSTAMP_PRECISION_MICRO);
+    capture =
+        pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapshotLength, PCAP_TSTAMP_PRECISION_MICRO);
     if (capture == nullptr) {
         throw std::runtime_error("Could not record to " + path + ": out of memory");
     }

@@ -45,8 +45,8 @@ private:
 
     std::string path;
     uint16_t receiverPort;
-    void* capture = nullptr;  // pcap_t, kept out of this header
-    void* dumper = nullptr;   // pcap_dumper_t
+    void* capture = nullptr;     // pcap_t, kept out of this header
+    void* dumper = nullptr;      // pcap_dumper_t
     bool headerWritten = false;  // libpcap's file header still waits in its buffer before
     uint16_t identification = 0;
     std::string error;

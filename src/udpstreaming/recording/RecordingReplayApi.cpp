@@ -24,8 +24,7 @@ std::string ReadDescription(const std::string& capturePath) {
 
 // The port to replay: the one asked for, else the one the description names, else every port.
 uint16_t PortToReplay(uint16_t asked, const std::string& description) {
-    return asked != 0 ? asked
-                      : Recording::RecordingDescription::PortOf(description).value_or(0);
+    return asked != 0 ? asked : Recording::RecordingDescription::PortOf(description).value_or(0);
 }
 
 // A capture's raw datagrams, through the capture reader.

@@ -65,8 +65,8 @@ bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInf
     }
     if (speed > 0) {
         const auto now = Clock::now();
-        const auto captureDistance = std::chrono::nanoseconds(
-            static_cast<int64_t>(static_cast<double>(pending.timeNanoseconds - anchorCapture) / speed));
+        const auto captureDistance = std::chrono::nanoseconds(static_cast<int64_t>(
+            static_cast<double>(pending.timeNanoseconds - anchorCapture) / speed));
         auto due = anchorTime + std::chrono::duration_cast<Clock::duration>(captureDistance);
         if (!anchored || now - due > kResync || pending.timeNanoseconds < anchorCapture) {
             anchored = true;

@@ -41,7 +41,7 @@ public:
         // tell. The address is IPv4 in host byte order.
         uint32_t senderAddress = 0;
         uint16_t senderPort = 0;
-        uint32_t receiverAddress = 0;  // the address it was sent to
+        uint32_t receiverAddress = 0;     // the address it was sent to
         int64_t arrivalMicroseconds = 0;  // system time of arrival, since 1970
         std::size_t wireSize = 0;  // its length as sent, which exceeds the bytes when truncated
     };

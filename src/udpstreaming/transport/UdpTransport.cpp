@@ -63,8 +63,8 @@ struct UdpTransport::Batch {
         int64_t arrivalMicroseconds = 0;
     };
     std::array<Entry, kBatch> entries;
-    std::size_t count = 0;  // entries received
-    std::size_t next = 0;   // the next to hand out
+    std::size_t count = 0;           // entries received
+    std::size_t next = 0;            // the next to hand out
     std::shared_ptr<Socket> source;  // the socket they came from
     uint64_t kernelDrops = 0;        // the highest drop count the system reported
 #if defined(__linux__)
@@ -185,8 +185,7 @@ bool UdpTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& 
         }
         if (batch->next == batch->count) {
             const auto left = deadline - Clock::now();
-            if (left <= Clock::duration::zero() ||
-                !WaitReadable(current->native_handle(), left)) {
+            if (left <= Clock::duration::zero() || !WaitReadable(current->native_handle(), left)) {
                 return false;
             }
         }
@@ -219,9 +218,9 @@ bool UdpTransport::FillBatch(Socket& current) {
         header.msg_controllen = sizeof batch->controls[i].space;
     }
     // MSG_TRUNC makes the length of each datagram the one it was sent with.
-    const int received = ::recvmmsg(current.native_handle(), batch->headers.data(),
-                                    static_cast<unsigned>(kBatch), MSG_DONTWAIT | MSG_TRUNC,
-                                    nullptr);
+    const int received =
+        ::recvmmsg(current.native_handle(), batch->headers.data(), static_cast<unsigned>(kBatch),
+                   MSG_DONTWAIT | MSG_TRUNC, nullptr);
     if (received < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     }
