@@ -26,10 +26,11 @@ void AddStreamCommand(CLI::App& app, Context& context);
 void AddRecordCommands(CLI::App& app, Context& context);  // record, replay
 void AddPlotCommand(CLI::App& app, Context& context);
 void AddDemoCommand(CLI::App& app, Context& context);
+void AddDiscoverCommand(CLI::App& app, Context& context);
 
 // Shared by stream and record.
 /// Adds --port, --data-ids, --count, --seconds and --allow-loss.
-void AddCaptureOptions(CLI::App& command, CaptureRequest& request);
+void AddCaptureOptions(CLI::App& command, CaptureRequest& request, Context& context);
 
 // Shared by plot and demo.
 /// A height map by the file's suffix: ".png" a picture with axes, ".pgm" the bare heights.

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,25 @@ std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find_first_of("\r\n"));
 }
 
+// One line typed on the terminal without showing it.
+std::string ReadHidden(const std::string& prompt, std::ostream& err) {
+    termios shown{};
+    const bool hide = tcgetattr(STDIN_FILENO, &shown) == 0;
+    if (hide) {
+        termios hidden = shown;
+        hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    err << prompt << std::flush;
+    std::string line;
+    std::getline(std::cin, line);
+    if (hide) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+    }
+    err << "\n";
+    return line;
+}
+
 std::string Seconds(double seconds) {
     std::ostringstream text;
     text << seconds;
@@ -27,7 +47,8 @@ std::string Seconds(double seconds) {
 }  // namespace
 
 std::unique_ptr<Varkon::QUILApi::Quil> Context::Connect(unsigned short udpPort) {
-    const std::string secret = role.empty() ? std::string() : Password();
+    streamPort = udpPort;
+    const std::string secret = role.empty() || role == "observer" ? std::string() : Password();
     ExpectAnswers();
     auto quil = Varkon::QUILApi::Quil::Create(host, udpPort);
     // Each request has the same limit as the watchdog's phases, so a request that waits on its
@@ -52,8 +73,14 @@ std::string Context::Password() const {
     if (!passwordFile.empty()) {
         return FirstLine(ReadFile(passwordFile));
     }
-    const char* fromEnvironment = std::getenv("QUIL_PASSWORD");
-    return fromEnvironment ? fromEnvironment : "";
+    if (const char* fromEnvironment = std::getenv("QUIL_PASSWORD")) {
+        return fromEnvironment;
+    }
+    if (isatty(STDIN_FILENO) != 0) {
+        return ReadHidden("Password for role " + role + ": ", *err);
+    }
+    throw UsageError("no password was given for role \"" + role +
+                     "\"; give it with --password-file, QUIL_PASSWORD or --password");
 }
 
 void Context::ExpectAnswers(const std::string& note) {
@@ -88,13 +115,32 @@ void Context::Confirm(const std::string& question, const std::string& refusal) c
     std::string answer;
     std::getline(std::cin, answer);
     if (answer != "y" && answer != "yes" && answer != "Y") {
-        throw std::runtime_error("not confirmed; nothing was changed");
+        throw UsageError("not confirmed; nothing was changed");
+    }
+}
+
+CLI::Option* Context::FallBackOnEnvironment(CLI::App& command, CLI::Option* option,
+                                            const char* variable) {
+    environmentFallbacks.push_back({&command, option, variable});
+    return option->description(option->get_description() + " (else " + variable + ")");
+}
+
+void Context::ApplyEnvironmentFallbacks() const {
+    for (const auto& fallback : environmentFallbacks) {
+        const char* value = std::getenv(fallback.variable);
+        if (fallback.command->parsed() && fallback.option->count() == 0 && value != nullptr &&
+            *value != '\0') {
+            fallback.option->add_result(value);
+            fallback.option->run_callback();  // converts and checks it as if it had been given
+        }
     }
 }
 
 void AddCommonOptions(CLI::App& command, Context& context) {
-    command.add_option("--host", context.host, "Address of the sensor")
-        ->envname("QUIL_HOST")
+    context
+        .FallBackOnEnvironment(command,
+                               command.add_option("--host", context.host, "Address of the sensor"),
+                               "QUIL_HOST")
         ->capture_default_str();
     command.add_option("--role", context.role,
                        "Role to take before the command: operator or maintenance");
@@ -108,7 +154,15 @@ void AddCommonOptions(CLI::App& command, Context& context) {
     command
         .add_option("--timeout", context.timeoutSeconds,
                     "Seconds the sensor may take to answer, for each step")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                double seconds = 0;
+                return CLI::detail::lexical_cast(text, seconds) && seconds > 0
+                           ? std::string()
+                           : "the time limit must be a number of seconds above 0; got \"" + text +
+                                 "\"";
+            },
+            "SECONDS"))
         ->capture_default_str();
     command.add_flag("--json", context.json, "Print the result as one JSON document");
 }

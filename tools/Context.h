@@ -13,10 +13,12 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
-}
+class Option;
+}  // namespace CLI
 
 namespace QuilTool {
 
@@ -34,6 +36,7 @@ struct Context {
     std::string localAddress;         // --local-address: where the stream is sent
     bool json = false;                // machine-readable output
     bool yes = false;                 // --yes: destructive commands need no confirmation
+    unsigned short streamPort = 0;    // the local UDP port of the stream, once connected for it
 
     std::ostream* out;
     std::ostream* err;
@@ -45,7 +48,8 @@ struct Context {
     std::unique_ptr<Varkon::QUILApi::Quil> Connect(unsigned short udpPort = 0);
 
     /// The password for `role`: --password, else the first line of --password-file, else
-    /// QUIL_PASSWORD; empty when none is given.
+    /// QUIL_PASSWORD, else one typed on the terminal. @throws UsageError when none is given
+    /// and standard input is no terminal.
     std::string Password() const;
 
     /// Restarts the time limit for the sensor's answers, with the message the tool dies with.
@@ -60,10 +64,29 @@ struct Context {
 
     /// Asks on the terminal whether `question` (e.g. "Reset every setting?") may go ahead, unless
     /// --yes was given. @throws UsageError "<refusal>; confirm with --yes" when standard input is
-    /// not a terminal, and std::runtime_error "not confirmed" when the answer is not yes.
+    /// not a terminal, and UsageError "not confirmed" when the answer is not yes.
     void Confirm(const std::string& question, const std::string& refusal) const;
 
-    FailureContext Failures() const { return {host, role}; }
+    FailureContext Failures() const { return {host, role, streamPort}; }
+
+    /// Lets `option` of `command` take the value of the environment variable `variable` when the
+    /// command line does not give it. Returns `option`.
+    CLI::Option* FallBackOnEnvironment(CLI::App& command, CLI::Option* option,
+                                       const char* variable);
+    /// Gives the options of the commands that were parsed their fallbacks where the command line
+    /// did not give them; runs once parsing is complete, before the command does.
+    void ApplyEnvironmentFallbacks() const;
+
+private:
+    // CLI11's own fallback (envname) fills the options of every subcommand, parsed or not, and
+    // all subcommands bind --host to the one `host` above: the fallback of a command that was not
+    // even run overwrote the address given on the command line.
+    struct EnvironmentFallback {
+        CLI::App* command;
+        CLI::Option* option;
+        const char* variable;
+    };
+    std::vector<EnvironmentFallback> environmentFallbacks;
 };
 
 /// Adds the options every subcommand understands: --host, --role, --password, --password-file,

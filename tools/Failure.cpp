@@ -1,9 +1,15 @@
 #include "Failure.h"
 
+#include "ConnectionProbe.h"
+#include "Files.h"
+
 #include <CLI/CLI.hpp>
 
 namespace QuilTool {
 namespace {
+
+// How long the look at why no connection opened may take.
+constexpr std::chrono::milliseconds kProbeLimit{2000};
 
 // The text between `open` and the next `close`; empty when there is none.
 std::string Between(const std::string& text, const std::string& open, char close) {
@@ -44,6 +50,13 @@ std::string ExplainRefusal(const std::string& text, bool reading, const std::str
         }
         return words;
     }
+    if (Contains(text, "Invalid parameters passed for resource <myRole>")) {
+        return "the sensor knows no role " + Quoted(role) +
+               "; the roles are observer, operator and maintenance";
+    }
+    if (Contains(text, "Invalid parameters passed for resource <ReadSingleSetting>")) {
+        return "the sensor has no setup of that number (quil setup list shows how many it has)";
+    }
     if (Contains(text, "Invalid parameters passed for resource <")) {
         return "the sensor refused the " + std::string(reading ? "request for " : "value of ") +
                Quoted(Between(text, "for resource <", '>'));
@@ -65,6 +78,24 @@ std::string Explain(const std::exception& failure, const FailureContext& context
         const std::string words = ExplainRefusal(text.substr(reasonAt), reading, role);
         if (!words.empty()) {
             return text.substr(0, start) + words;
+        }
+    }
+    if (text.rfind("Could not connect to host ", 0) == 0) {
+        return ExplainNoConnection(context.host, kProbeLimit);
+    }
+    if (text.rfind("UdpTransport::Open Error: bind: ", 0) == 0) {
+        const std::string port = context.udpPort == 0
+                                     ? std::string("the stream's local UDP port")
+                                     : "local UDP port " + std::to_string(context.udpPort);
+        return "cannot receive the stream on " + port + ": " +
+               (Contains(text, "in use") ? "another program uses it" : text.substr(32)) +
+               "; choose another with --port";
+    }
+    for (const char* prefix : {"SaveImage: cannot open ", "SaveImage: cannot write "}) {
+        if (text.rfind(prefix, 0) == 0) {
+            std::string file = text.substr(std::string(prefix).size());
+            file = file.substr(0, file.rfind(" for writing"));
+            return "cannot write " + file + WhyNotWritable(file);
         }
     }
     if (text.rfind("No matching response found", 0) == 0) {

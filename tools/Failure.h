@@ -42,7 +42,8 @@ struct Interrupted : std::runtime_error {
 /// What the user needs to know to translate a refusal of the sensor.
 struct FailureContext {
     std::string host;
-    std::string role;  // the role asked for with --role; empty: none
+    std::string role;            // the role asked for with --role; empty: none
+    unsigned short udpPort = 0;  // the local UDP port of the stream; 0: none
 };
 
 /// The text after "quil: " for `failure`. The library's texts for refusals of the sensor

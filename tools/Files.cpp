@@ -1,26 +1,69 @@
 #include "Files.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 namespace QuilTool {
+namespace {
+
+// ": <why>" for the errno of a failed open or write, in the system's words ("No such file or
+// directory"); empty when the system gave none.
+std::string Reason(int error) {
+    return error == 0 ? std::string() : ": " + std::string(std::strerror(error));
+}
+
+}  // namespace
 
 void WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
+    errno = 0;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (file) {
         write(file);
         file.close();
     }
     if (!file) {
-        throw std::runtime_error("cannot write " + path);
+        const int error = errno;
+        throw std::runtime_error("cannot write " + path + Reason(error));
     }
 }
 
+std::string WhyNotWritable(const std::string& path) {
+    if (path.empty()) {
+        return ": no file name was given";
+    }
+    const auto slash = path.rfind('/');
+    const std::string directory =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    struct stat status {};
+    if (stat(directory.c_str(), &status) != 0) {
+        return Reason(errno);
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        return Reason(ENOTDIR);
+    }
+    if (stat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            return Reason(EISDIR);
+        }
+        return access(path.c_str(), W_OK) == 0 ? ": the write failed (is the disk full?)"
+                                               : Reason(errno);
+    }
+    return access(directory.c_str(), W_OK) == 0 ? ": the write failed (is the disk full?)"
+                                                : Reason(errno);
+}
+
 std::string ReadFile(const std::string& path) {
+    errno = 0;
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        throw std::runtime_error("cannot read " + path);
+        const int error = errno;
+        throw std::runtime_error("cannot read " + path + Reason(error));
     }
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }

@@ -9,11 +9,16 @@
 namespace QuilTool {
 
 /// Creates or truncates `path` and lets `write` fill it (binary, no newline translation).
-/// @throws std::runtime_error "cannot write <path>" when opening, writing or closing fails.
+/// @throws std::runtime_error "cannot write <path>: <why>" when opening, writing or closing
+/// fails.
 void WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write);
 
 /// The whole content of `path`.
-/// @throws std::runtime_error "cannot read <path>".
+/// @throws std::runtime_error "cannot read <path>: <why>".
 std::string ReadFile(const std::string& path);
+
+/// ": <why>" `path` cannot be written, as far as looking at it tells (no such directory, a
+/// directory, no permission), else that the write itself failed.
+std::string WhyNotWritable(const std::string& path);
 
 }  // namespace QuilTool

@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
     QuilTool::AddRecordCommands(app, context);
     QuilTool::AddPlotCommand(app, context);
     QuilTool::AddDemoCommand(app, context);
+    QuilTool::AddDiscoverCommand(app, context);
+    app.parse_complete_callback([&context] { context.ApplyEnvironmentFallbacks(); });
 
     try {
         app.parse(argc, argv);

@@ -1088,10 +1088,12 @@ public:
     /// Ends the client; a stream the application still holds lives on.
     virtual ~Quil();
 
-    /// Creates a client for the sensor at `host` (name or address; the sensor is always reached
-    /// on TCP port 80) whose measurement stream is received on the local UDP port `port`.
+    /// Creates a client for the sensor at `host` (name or address, reached on TCP port 80 unless
+    /// it names another port) whose measurement stream is received on the local UDP port `port`.
     /// Contacts nothing on the network.
-    /// @param host the sensor's name or IPv4 address
+    /// @param host the sensor's name or IPv4 address, optionally followed by ":" and the port of
+    ///        its WebSocket service (for example "127.0.0.1:8080"; an IPv6 address with a port
+    ///        is written in brackets; see SplitSensorAddress)
     /// @param port the local UDP port the stream binds when GetStream is first called
     /// @return the client, not yet connected.
     static std::unique_ptr<Quil> Create(const std::string& host, const unsigned short& port);
@@ -1461,16 +1463,17 @@ public:
 
     // --- Beyond the sensor's resources ---------------------------------------------------
 
-    /// The sensor's host, as given to Create. Sends nothing; never throws.
+    /// The sensor's host, as given to Create but without a port it named. Sends nothing; never
+    /// throws.
     virtual std::string GetHost() = 0;
     /// The local UDP port of the stream, as given to Create. Sends nothing; never throws.
     virtual unsigned short GetStreamPort() = 0;
     /// Likely reasons why the stream receives nothing, in plain words, one per entry, from facts
-    /// it checks: the sensor's UDP output and data ids (read from the sensor when connected),
-    /// its destination address and port against this host's addresses and the stream's port,
-    /// and the stream's counters (datagrams rejected, dropped by the system, a capped receive
-    /// buffer). Empty when none of these explains it. Never throws: a setting that cannot be
-    /// read is itself named as a reason.
+    /// it checks: the sensor's UDP output, data ids and trigger mode (read from the sensor when
+    /// connected; a trigger mode that waits for a trigger is named), its destination address and
+    /// port against this host's addresses and the stream's port, and the stream's counters
+    /// (datagrams rejected, dropped by the system, a capped receive buffer). Empty when none of
+    /// these explains it. Never throws: a setting that cannot be read is itself named as a reason.
     virtual std::vector<std::string> DiagnoseStream() = 0;
 
     // --- How requests behave -----------------------------------------------------------------

@@ -50,6 +50,18 @@ void CheckSettings(Quil& quil, unsigned short port, std::vector<std::string>& re
         reasons.push_back(
             "No data ids are selected (\"enabledDataIDs\" of \"UDPStreamData\" is empty).");
     }
+    // A sensor without trigger settings runs freely: nothing to report then.
+    try {
+        const uint32_t mode = quil.GetTrigger().triggerMode;
+        if (mode != 0) {
+            reasons.push_back(
+                "The sensor waits for a trigger before each profile (\"triggerMode\" of "
+                "\"Trigger\" is " +
+                std::to_string(mode) +
+                ", not 0 for continuous); it sends nothing until triggered.");
+        }
+    } catch (const std::exception&) {
+    }
 }
 
 void CheckCounters(const StreamStatistics& counts, std::vector<std::string>& reasons) {

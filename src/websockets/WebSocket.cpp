@@ -1,5 +1,7 @@
 #include "websockets/WebSocket.h"
 
+#include <quil/SensorAddress.h>
+
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/core/bind_handler.hpp>
@@ -22,7 +24,6 @@ namespace http = boost::beast::http;
 
 namespace {
 
-constexpr const char* kService = "80";
 constexpr const char* kTarget = "/websocket";
 constexpr auto kConnectLimit = std::chrono::seconds(10);
 constexpr auto kHandshakeLimit = std::chrono::seconds(30);
@@ -47,9 +48,10 @@ WebSocket::WebSocket(asio::io_context& ioContext, const std::string& host,
     : strand(asio::make_strand(ioContext)),
       resolver(strand),
       wsStream(strand),
-      host(host),
+      address(host),
+      host(SplitSensorAddress(host).host),
       subprotocol(subprotocol),
-      port(kService) {
+      port(SplitSensorAddress(host).port) {
     // The handshake offers compression with a plain header value; should the server accept it,
     // the stream must be able to inflate and deflate frames.
     websocket::permessage_deflate deflate;
@@ -132,7 +134,8 @@ void WebSocket::RunConnection(asio::yield_context yield, std::chrono::millisecon
 
     // From here on the WebSocket's own time limits govern.
     tcp.expires_never();
-    wsStream.async_handshake(host, kTarget, yield[result]);
+    // The Host field names the port too where it is not the default, as HTTP asks.
+    wsStream.async_handshake(address, kTarget, yield[result]);
     if (result) {
         return;
     }

@@ -90,6 +90,7 @@ private:
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     boost::asio::ip::tcp::resolver resolver;
     Stream wsStream;
+    std::string address;  // as given: "host" or "host:port"
     std::string host;
     std::string subprotocol;
     std::string port;

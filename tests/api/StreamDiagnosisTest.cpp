@@ -24,6 +24,7 @@ struct DiagnosisCase {
     json dataIds;                  // "enabledDataIDs" of "UDPStreamData"
     std::vector<Bytes> datagrams;  // sent to the stream before the diagnosis
     std::vector<std::string> reasons;
+    json trigger = nullptr;  // "Trigger"; null: the sensor does not answer
 };
 
 json Output(bool on, const char* address, unsigned port) {
@@ -80,6 +81,14 @@ const DiagnosisCase kCases[] = {
      {"2 datagrams arrived but were rejected (1 shorter than the packet header, 1 of an unknown "
       "packet kind).",
       "1 blocks arrived but could not be used (1 empty)."}},
+    {"WaitsForATrigger",
+     true,
+     Output(true, "127.0.0.1", 0),
+     {1},
+     {},
+     {"The sensor waits for a trigger before each profile (\"triggerMode\" of \"Trigger\" is 2, "
+      "not 0 for continuous); it sends nothing until triggered."},
+     {{"triggerMode", 2}, {"modeOption", 1}, {"triggerTime", 0}}},
 };
 
 class StreamDiagnosisTest : public testing::TestWithParam<DiagnosisCase> {};
@@ -107,6 +116,9 @@ TEST_P(StreamDiagnosisTest, NamesTheCause) {
         }
         channel->Ack(output);
         channel->Ack({{"enabledDataIDs", c.dataIds}});
+    }
+    if (!c.trigger.is_null()) {
+        channel->Ack(c.trigger);
     }
     std::vector<std::string> reasons = c.reasons;
     for (std::string& reason : reasons) {

@@ -22,7 +22,7 @@ using Varkon::QUILApi::Testing::TestPort;
 // Runs the reference sensor as a child process and reads what it prints.
 class ReferenceSensor {
 public:
-    explicit ReferenceSensor(const std::string& address) {
+    explicit ReferenceSensor(const std::string& address, const std::string& port = "80") {
         int out[2];
         if (pipe(out) != 0) {
             return;
@@ -32,7 +32,8 @@ public:
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             close(out[1]);
-            execl(QUIL_PYTHON, QUIL_PYTHON, QUIL_REFERENCE_SENSOR, address.c_str(), nullptr);
+            execl(QUIL_PYTHON, QUIL_PYTHON, QUIL_REFERENCE_SENSOR, address.c_str(), port.c_str(),
+                  nullptr);
             _exit(127);
         }
         close(out[1]);
@@ -84,30 +85,44 @@ private:
 };
 
 TEST(InteropTest, ConnectGetSetAndDisconnectAgainstAnIndependentServer) {
-    ReferenceSensor sensor(TestAddress());
-    ASSERT_TRUE(sensor.WaitForLine("ready", std::chrono::seconds(20)))
-        << "the reference sensor did not start (python3-websockets missing?)";
+    // The sensor's WebSocket service on its usual port, and on another one named in the address.
+    const std::string port = std::to_string(TestPort(1));
+    const struct {
+        std::string host;
+        std::string port;
+        std::string address;
+    } cases[] = {
+        {TestAddress(), "80", TestAddress()},
+        {TestAddress(1), port, TestAddress(1) + ":" + port},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        ReferenceSensor sensor(c.host, c.port);
+        ASSERT_TRUE(sensor.WaitForLine("ready", std::chrono::seconds(20)))
+            << "the reference sensor did not start (python3-websockets missing?)";
 
-    auto client = Quil::Create(TestAddress(), TestPort());
-    client->Connect();
-    const auto identity = client->GetSensorMetaData();
-    EXPECT_EQ(identity.serialNumber, "4711");
-    EXPECT_EQ(identity.aggregateVersion, "1.0.0");
-    EXPECT_EQ(identity.controllerVersions, "I:-,M:-,L:-");
-    client->Login("admin", "secret");
-    client->Disconnect();
+        auto client = Quil::Create(c.address, TestPort());
+        EXPECT_EQ(client->GetHost(), c.host);
+        client->Connect();
+        const auto identity = client->GetSensorMetaData();
+        EXPECT_EQ(identity.serialNumber, "4711");
+        EXPECT_EQ(identity.aggregateVersion, "1.0.0");
+        EXPECT_EQ(identity.controllerVersions, "I:-,M:-,L:-");
+        client->Login("admin", "secret");
+        client->Disconnect();
 
-    const std::string disconnect = R"({"msgID":4,"msgType":"DISCONNECT","sessionID":42})";
-    ASSERT_TRUE(sensor.WaitForLine(disconnect, std::chrono::seconds(10)));
-    EXPECT_EQ(
-        sensor.lines,
-        (std::vector<std::string>{
-            "ready",
-            R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
-            R"({"msgData":["SensorMetaData"],"msgID":2,"msgType":"GET","sessionID":42})",
-            R"({"msgData":["myRole",{"password":"secret","role":"admin"}],"msgID":3,"msgType":"SET","sessionID":42})",
-            disconnect,
-        }));
+        const std::string disconnect = R"({"msgID":4,"msgType":"DISCONNECT","sessionID":42})";
+        ASSERT_TRUE(sensor.WaitForLine(disconnect, std::chrono::seconds(10)));
+        EXPECT_EQ(
+            sensor.lines,
+            (std::vector<std::string>{
+                "ready",
+                R"({"msgID":1,"msgType":"CONNECT","sessionID":0})",
+                R"({"msgData":["SensorMetaData"],"msgID":2,"msgType":"GET","sessionID":42})",
+                R"({"msgData":["myRole",{"password":"secret","role":"admin"}],"msgID":3,"msgType":"SET","sessionID":42})",
+                disconnect,
+            }));
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 """A minimal sensor on a WebSocket server written by others (python3-websockets), used to check
 that the client interoperates with it, compression included.
 
-Usage: reference_sensor.py ADDRESS. Listens on ADDRESS:80, prints "ready" once it listens and
+Usage: reference_sensor.py ADDRESS [PORT]. Listens on ADDRESS:PORT (80 by default), prints "ready" once it listens and
 serves until it is terminated. Every request it receives is printed as one line.
 """
 import asyncio
@@ -30,11 +30,11 @@ async def serve(connection, path=None):
         await connection.send(json.dumps(reply))
 
 
-async def main(address):
-    async with websockets.serve(serve, address, 80, subprotocols=["VWS"], compression="deflate"):
+async def main(address, port):
+    async with websockets.serve(serve, address, port, subprotocols=["VWS"], compression="deflate"):
         print("ready", flush=True)
         await asyncio.Future()
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    asyncio.run(main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 80))

@@ -9,6 +9,9 @@
 
 #include <quil/Quil.h>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
 #include <csignal>
 
 namespace QuilTool::Testing {
@@ -218,10 +221,34 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          "--data-ids must be a list such as [1, 2] of distinct values from 0 (Measurement "
          "values), 1 (Profile: z, x), 2 (Profile: z, brightness), 3 (Profile: z, x, brightness); "
          "got \"[7]\""},
+        {{"login", "admin", "--password", "admin"},
+         1,
+         "the sensor knows no role \"admin\"; the roles are observer, operator and maintenance"},
+        {{"backup", "/tmp/quil-backup-never-written", "--setup", "9"},
+         1,
+         "the sensor has no setup of that number (quil setup list shows how many it has)"},
+        {{"restore", "/nonexistent/settings.txt", "--yes", "--role", "maintenance"},
+         1,
+         "cannot read /nonexistent/settings.txt: No such file or directory"},
+        {{"image", "/nonexistent/image.pgm"},
+         1,
+         "cannot write /nonexistent/image.pgm: No such file or directory"},
+        {{"info", "--timeout", "0"},
+         2,
+         "--timeout: the time limit must be a number of seconds above 0; got \"0\"; see quil "
+         "info --help"},
+        {{"stream", "--count", "1", "--port", std::to_string(TestPort(1)), "--role", "maintenance"},
+         1,
+         "cannot receive the stream on local UDP port " + std::to_string(TestPort(1)) +
+             ": another program uses it; choose another with --port"},
         {{"frobnicate"}, 2, "unknown command \"frobnicate\"; see quil --help"},
         {{"set"}, 2, "name is required; see quil set --help"},
     };
     Start();
+    // Holds the port one of the cases asks for.
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket taken(
+        io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), TestPort(1)));
     const json before = sensor->Read("ExposureTime");
     for (const auto& c : cases) {
         const ToolRun run = Tool(c.arguments);
@@ -266,7 +293,7 @@ TEST_F(ToolSafetyTest, ResetAsksOnATerminal) {
         const char* answer;
         int status;
         int exposureAfter;
-    } cases[] = {{"y", 0, 500}, {"n", 1, 900}, {"", 1, 900}};
+    } cases[] = {{"y", 0, 500}, {"n", 2, 900}, {"", 2, 900}};
     Start();
     const std::string terminal =
         "import os, pty, sys\n"
@@ -316,6 +343,40 @@ TEST_F(ToolSafetyTest, PasswordsComeFromTheEnvironmentAFileOrStandardInput) {
                                          " login maintenance --password-file - --host " + address});
     EXPECT_EQ(fromInput.status, 0) << fromInput.err;
     EXPECT_EQ(RunTool({"info"}, 60, {"QUIL_HOST=" + address}).status, 0);
+    const ToolRun none = RunTool(login);  // and standard input is no terminal
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err,
+              "quil: no password was given for role \"maintenance\"; give it with "
+              "--password-file, QUIL_PASSWORD or --password\n");
+}
+
+// The environment points at the sensor, the command line at an address where nothing listens:
+// every command must go where the command line says, and never change the sensor. QUIL_PORT is
+// not a port at all, so a command that took it over --port would stop with a usage error.
+TEST_F(ToolSafetyTest, TheCommandLineWinsOverTheEnvironment) {
+    Start();
+    const std::string nowhere = TestAddress(1);
+    const std::vector<std::vector<std::string>> commands = {
+        {"info"},
+        {"get", "exposure-time"},
+        {"set", "exposure-time", "650", "--role", "maintenance", "--password", "maintenance"},
+        {"setup", "list"},
+        {"config", "save", base + ".config.json"},
+        {"backup", base + ".backup.json"},
+        {"measure"},
+        {"stream", "--count", "1", "--port", port, "-o", base + ".csv"},
+        {"record", base + ".pcap", "--count", "1", "--port", port},
+        {"plot", "heightmap", base + ".png", "--count", "1", "--port", port},
+    };
+    for (auto arguments : commands) {
+        SCOPED_TRACE(arguments.front());
+        arguments.insert(arguments.end(), {"--host", nowhere, "--timeout", "2"});
+        const ToolRun run =
+            RunTool(arguments, 60, {"QUIL_HOST=" + address, "QUIL_PORT=not-a-port"});
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_NE(run.err.find(nowhere), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(sensor->Read("ExposureTime").at("ExposureTime"), 500);
 }
 
 TEST(ToolTimeoutTest, ASilentSensorIsNamedWithinTheTimeout) {

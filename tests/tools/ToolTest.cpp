@@ -11,10 +11,21 @@ using nlohmann::json;
 using Varkon::QUILApi::Sim::TestSensor;
 
 TEST(ToolTest, AFailureIsOneLineOnStandardErrorAndStatusOne) {
-    const ToolRun run = RunTool({"info", "--host", TestAddress()});  // nothing listens there
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "quil: Could not connect to host " + TestAddress() + "\n");
+    // Nothing listens there: the line names the address and port tried, and why it failed.
+    const std::string port = std::to_string(TestPort());
+    const struct {
+        std::string host;
+        std::string tried;
+    } cases[] = {{TestAddress(), TestAddress() + " port 80"},
+                 {TestAddress() + ":" + port, TestAddress() + " port " + port}};
+    for (const auto& c : cases) {
+        const ToolRun run = RunTool({"info", "--host", c.host});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "quil: could not connect to " + c.tried +
+                               ": connection refused (nothing accepts connections there; check "
+                               "the address and the port)\n");
+    }
 }
 
 TEST(ToolTest, UnknownSettingsAreRefusedBeforeConnecting) {
@@ -28,6 +39,46 @@ TEST(ToolTest, UsageErrorsShowHowToGetHelp) {
     const ToolRun run = RunTool({"frobnicate"});
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+}
+
+TEST(ToolTest, DiscoverListsTheSensorsOfASubnet) {
+    const std::string first = TestAddress(0);
+    const std::string network = first.substr(0, first.rfind('.') + 1);
+    TestSensor one(TestAddress(0));
+    TestSensor other(TestAddress(3));
+    for (TestSensor* sensor : {&one, &other}) {
+        sensor->SetResource("SensorMetaData",
+                            {{"sensorType", "QL-2D 100"},
+                             {"serialNumber", "S-" + std::to_string(sensor == &one)},
+                             {"vendorName", "Varkon"},
+                             {"aggregateVersion", "2.1.0"}});
+    }
+    const ToolRun run = RunTool({"discover", "--subnet", network + "0/29"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto row = [](const std::string& address, const std::string& serial) {
+        return address + std::string(16 - address.size(), ' ') + "QL-2D 100           " + serial +
+               "             2.1.0\n";
+    };
+    EXPECT_EQ(run.out, "address         type                serial          firmware\n" +
+                           row(TestAddress(0), "S-1") + row(TestAddress(3), "S-0"));
+
+    const struct {
+        std::string subnet;
+        int status;
+        std::string err;
+    } failures[] = {
+        {network + "4/30", 1, "quil: no sensor answered in " + network + "4/30\n"},
+        {network + "0/8", 2,
+         "quil: the subnet " + network +
+             "0/8 is too large to search; give one of at most /20 (4094 addresses)\n"},
+        {"sensors", 2,
+         "quil: \"sensors\" is no subnet; write it as address/prefix, e.g. 192.168.0.0/24\n"},
+    };
+    for (const auto& f : failures) {
+        const ToolRun failed = RunTool({"discover", "--subnet", f.subnet});
+        EXPECT_EQ(failed.status, f.status) << f.subnet;
+        EXPECT_EQ(failed.err, f.err);
+    }
 }
 
 TEST(ToolTest, SetWritesTheValueAndShowsWhatTheSensorHolds) {

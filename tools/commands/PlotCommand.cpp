@@ -118,8 +118,11 @@ void AddPlotCommand(CLI::App& app, Context& context) {
     AddStreamOptions(*heightmap, context);
     heightmap->add_option("file", options.path, "PNG or PGM file to write")->required();
     heightmap->add_option("--count", options.count, "Profiles to capture")->capture_default_str();
-    heightmap->add_option("--port", options.port, "Local UDP port to receive on")
-        ->envname("QUIL_PORT")
+    context
+        .FallBackOnEnvironment(
+            *heightmap,
+            heightmap->add_option("--port", options.port, "Local UDP port to receive on"),
+            "QUIL_PORT")
         ->capture_default_str();
     heightmap->add_option("--colours", options.palette, "colour (perceptual) or grey")
         ->check(CLI::IsMember({"colour", "grey"}))

@@ -234,7 +234,7 @@ void AddRecordCommands(CLI::App& app, Context& context) {
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     command->add_option("file", record.path, "pcap file to write")->required();
-    AddCaptureOptions(*command, record);
+    AddCaptureOptions(*command, record, context);
     command->callback([&context] { Record(context, record); });
 
     static ReplayOptions replay;

@@ -111,9 +111,12 @@ void Stream(Context& context, const StreamOptions& options) {
 
 }  // namespace
 
-void AddCaptureOptions(CLI::App& command, CaptureRequest& request) {
-    command.add_option("--port", request.target.port, "Local UDP port to receive on")
-        ->envname("QUIL_PORT")
+void AddCaptureOptions(CLI::App& command, CaptureRequest& request, Context& context) {
+    context
+        .FallBackOnEnvironment(
+            command,
+            command.add_option("--port", request.target.port, "Local UDP port to receive on"),
+            "QUIL_PORT")
         ->capture_default_str();
     command
         .add_option("--data-ids", request.target.dataIds,
@@ -140,7 +143,7 @@ void AddStreamCommand(CLI::App& app, Context& context) {
                  "quil stream --from line.pcap --format csv -o line.csv"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
-    AddCaptureOptions(*command, options);
+    AddCaptureOptions(*command, options, context);
     command->add_option("--format", options.format, "csv, jsonl or ply")
         ->check(CLI::IsMember({"csv", "jsonl", "ply"}))
         ->capture_default_str();
