@@ -1,9 +1,11 @@
 // The receiver's own ceiling: the highest datagram rate that the stream takes without losing a
 // block, against the highest rate that a bare recvfrom loop takes, both fed by the same sender on
-// loopback; the receiving thread's CPU time per datagram at one fixed offered rate; and the
-// memory that a full profile queue holds. The sender sends pre-built datagrams in sendmmsg
-// batches from the other core, so that the receiver, not the sender, is the limit. Every run is
-// bounded: a search takes well under a minute.
+// loopback; the receiving thread's and the whole process's CPU time per datagram at one fixed
+// offered rate; the aggregate zero-loss rate of 1, 2 and 4 streams in one process, each fed by a
+// sender of its own; and the memory that a full profile queue holds. The sender sends pre-built
+// datagrams in sendmmsg batches from the other core, so that the receiver, not the sender, is the
+// limit. Every figure is measured kRepeats times and reported as the median with the spread; a
+// target is judged against the median. Every run is bounded: a search takes well under a minute.
 //
 // Traffic: cycles of one fragmented profile (2000 points, data id 3: 12024 bytes in 6 datagrams)
 // and one measurement (1 datagram), with consecutive block ids.
@@ -24,6 +26,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +48,7 @@ constexpr int kReceiveBuffer = 4 << 20;        // requested; the system caps it 
 constexpr std::size_t kSearchCycles = 10000;   // 20,000 blocks per search trial
 constexpr std::size_t kConfirmCycles = 50000;  // 100,000 blocks for the reported rate
 constexpr std::size_t kPoints = 2000;
+constexpr int kRepeats = 5;
 
 struct Cycle {
     std::vector<Bytes> datagrams;   // block ids patched before sending
@@ -83,12 +87,17 @@ double CpuSeconds(clockid_t clock) {
 
 constexpr int kReceiverCpu = 0;
 constexpr int kSenderCpu = 1;
+constexpr int kAnyCpu = -1;
 constexpr std::size_t kCyclesPerBatch = 4;  // 28 datagrams per sendmmsg
-double lastSenderCpu = 0;                   // of the last SendPaced, in seconds
 
-// Sends `cycles` cycles at `rate` datagrams per second from the sender's core, in batches of
-// pre-built datagrams whose block ids are patched in place; returns the rate achieved.
-double SendPaced(uint16_t port, double rate, std::size_t cycles) {
+struct Sent {
+    double rate;        // datagrams per second achieved
+    double cpuSeconds;  // the sending thread's CPU time
+};
+
+// Sends `cycles` cycles at `rate` datagrams per second from `cpu` (kAnyCpu: wherever the system
+// runs it), in batches of pre-built datagrams whose block ids are patched in place.
+Sent SendPaced(uint16_t port, double rate, std::size_t cycles, int cpu = kSenderCpu) {
     static const Cycle pattern = MakeCycle();
     std::vector<Bytes> batch;
     std::vector<uint32_t> offsets;
@@ -111,9 +120,11 @@ double SendPaced(uint16_t port, double rate, std::size_t cycles) {
     target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target);
 
-    double achieved = 0;
+    Sent result{};
     std::thread sender([&] {
-        PinTo(kSenderCpu);
+        if (cpu != kAnyCpu) {
+            PinTo(cpu);
+        }
         const double cpuStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         const std::size_t perCycle = pattern.datagrams.size();
         const auto start = Clock::now();
@@ -138,18 +149,19 @@ double SendPaced(uint16_t port, double rate, std::size_t cycles) {
             }
             sent += count;
         }
-        achieved = sent / std::chrono::duration<double>(Clock::now() - start).count();
-        lastSenderCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
+        result.rate = sent / std::chrono::duration<double>(Clock::now() - start).count();
+        result.cpuSeconds = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
     });
     sender.join();
     ::close(fd);
-    return achieved;
+    return result;
 }
 
 struct Trial {
     bool lossless;
     double achievedRate;
-    double cpuPerDatagram;  // seconds of the receiving thread's CPU time
+    double cpuPerDatagram;         // seconds of the receiving thread's CPU time
+    double processCpuPerDatagram;  // seconds of the whole process's, less the senders'
 };
 
 // One recvfrom per datagram, counting datagrams and bytes only.
@@ -188,55 +200,68 @@ Trial BareLoopTrial(double rate, std::size_t cycles) {
         }
         cpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
     });
-    const double achieved = SendPaced(kBarePort, rate, cycles);
+    const double achieved = SendPaced(kBarePort, rate, cycles).rate;
     senderDone = true;
     receiver.join();
     ::close(fd);
-    return {datagrams == expected, achieved, datagrams ? cpu / datagrams : 0};
+    const double perDatagram = datagrams ? cpu / datagrams : 0;
+    return {datagrams == expected, achieved, perDatagram, perDatagram};
 }
 
 // With a recorder writing every datagram to a capture file, a trial is lossless only if the
 // recording, too, is complete.
 const std::string recordingPath = "/tmp/quil-throughput-bench.pcap";
 bool recordingOn = false;
+// How the application drains: waiting for any entry, then taking all at once (false), or as an
+// application from outside would, with a timed pop per profile (true).
+bool timedPops = false;
 
-// The stream on its transport, drained by an application thread that waits for entries. The
-// stream's worker runs on the receiver's core (it inherits this thread's affinity), and so does
-// the application, so that the sender's core serves the sender alone. The worker's CPU time is
-// the process's, less the application's and the sender's (with a recorder, its writer's
-// included).
-Trial StreamTrial(double rate, std::size_t cycles) {
-    PinTo(kReceiverCpu);
-    auto transport =
-        std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", kStreamPort);
-    auto stream = std::make_shared<UdpStreaming::QuilStreamApi>(transport);
-    stream->SetReceiveBufferSize(kReceiveBuffer);
-    if (recordingOn) {
-        stream->StartRecording(recordingPath, {});
-    }
-    stream->Start();
-    std::atomic<bool> senderDone{false};
+// One stream on its own port, drained by an application thread of its own.
+struct Receiver {
+    std::shared_ptr<UdpStreaming::QuilStreamApi> stream;
+    std::thread application;
     std::size_t profiles = 0, measurements = 0, errors = 0;
     double applicationCpu = 0;
-    const double processStart = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    std::thread application([&] {
-        PinTo(kReceiverCpu);
-        const double cpuStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+
+    Receiver(uint16_t port, std::size_t cycles, int cpu, const std::atomic<bool>& senderDone) {
+        auto transport = std::make_shared<UdpStreaming::Transport::UdpTransport>("127.0.0.1", port);
+        stream = std::make_shared<UdpStreaming::QuilStreamApi>(transport);
+        stream->SetReceiveBufferSize(kReceiveBuffer);
+        if (recordingOn) {
+            stream->StartRecording(recordingPath, {});
+        }
+        stream->Start();
+        application = std::thread([this, cycles, cpu, &senderDone] {
+            if (cpu != kAnyCpu) {
+                PinTo(cpu);
+            }
+            const double cpuStart = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            Drain(cycles, senderDone);
+            applicationCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
+        });
+    }
+
+    void Drain(std::size_t cycles, const std::atomic<bool>& senderDone) {
         auto lastProgress = Clock::now();
         while (profiles < cycles || measurements < cycles) {
             bool progress = false;
-            if (stream->WaitForData(std::chrono::milliseconds(100))) {
+            if (timedPops) {
+                while (stream->PopProfileFor(std::chrono::milliseconds(100))) {
+                    ++profiles;
+                    progress = true;
+                }
+            } else if (stream->WaitForData(std::chrono::milliseconds(100))) {
                 while (stream->PopProfileFor(std::chrono::milliseconds(0))) {
                     ++profiles;
                     progress = true;
                 }
-                while (stream->PopMeasurementFor(std::chrono::milliseconds(0))) {
-                    ++measurements;
-                    progress = true;
-                }
-                while (stream->PopErrorFor(std::chrono::milliseconds(0))) {
-                    ++errors;
-                }
+            }
+            while (stream->PopMeasurementFor(std::chrono::milliseconds(0))) {
+                ++measurements;
+                progress = true;
+            }
+            while (stream->PopErrorFor(std::chrono::milliseconds(0))) {
+                ++errors;
             }
             if (progress) {
                 lastProgress = Clock::now();
@@ -245,28 +270,77 @@ Trial StreamTrial(double rate, std::size_t cycles) {
                 break;  // the fragment time-out has passed: nothing more will come
             }
         }
-        applicationCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
-    });
-    const double achieved = SendPaced(kStreamPort, rate, cycles);
-    senderDone = true;
-    application.join();
-    const double processCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart;
-    const StreamStatistics statistics = stream->GetStatistics();
-    errors += statistics.errorsDropped;
-    if (recordingOn) {
-        const auto recorded = stream->StopRecording();
-        errors += recorded.datagramsDropped + (recorded.error.empty() ? 0 : 1);
     }
-    stream->Close();
-    const double workerCpu = processCpu - applicationCpu - lastSenderCpu;
-    const double received = static_cast<double>(statistics.datagramsReceived);
-    return {profiles == cycles && measurements == cycles && errors == 0, achieved,
-            received > 0 ? workerCpu / received : 0};
+
+    // Whether everything arrived; adds the datagrams received to `received`.
+    bool Finish(std::size_t cycles, double& received) {
+        application.join();
+        const StreamStatistics statistics = stream->GetStatistics();
+        errors += statistics.errorsDropped;
+        if (recordingOn) {
+            const auto recorded = stream->StopRecording();
+            errors += recorded.datagramsDropped + (recorded.error.empty() ? 0 : 1);
+        }
+        stream->Close();
+        received += static_cast<double>(statistics.datagramsReceived);
+        return profiles == cycles && measurements == cycles && errors == 0;
+    }
+};
+
+// `streams` streams on ports of their own, each fed by a sender of its own at `rate / streams`.
+// One stream runs with its worker and application on the receiver's core and its sender on the
+// other; several run wherever the system puts them. The worker's CPU time is the process's, less
+// the applications' and the senders' (with a recorder, its writer's included).
+Trial StreamsTrial(int streams, double rate, std::size_t cycles) {
+    const int receiverCpu = streams == 1 ? kReceiverCpu : kAnyCpu;
+    const int senderCpu = streams == 1 ? kSenderCpu : kAnyCpu;
+    if (receiverCpu != kAnyCpu) {
+        PinTo(receiverCpu);  // the stream's worker inherits this thread's affinity
+    }
+    std::atomic<bool> senderDone{false};
+    const double processStart = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    std::vector<std::unique_ptr<Receiver>> receivers;
+    for (int i = 0; i < streams; ++i) {
+        receivers.push_back(std::make_unique<Receiver>(static_cast<uint16_t>(kStreamPort + 2 * i),
+                                                       cycles, receiverCpu, senderDone));
+    }
+    std::vector<Sent> sent(static_cast<std::size_t>(streams));
+    std::vector<std::thread> senders;
+    for (int i = 0; i < streams; ++i) {
+        senders.emplace_back([&, i] {
+            sent[static_cast<std::size_t>(i)] = SendPaced(
+                static_cast<uint16_t>(kStreamPort + 2 * i), rate / streams, cycles, senderCpu);
+        });
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    senderDone = true;
+    bool lossless = true;
+    double received = 0, applicationCpu = 0;
+    for (auto& receiver : receivers) {
+        lossless = receiver->Finish(cycles, received) && lossless;
+        applicationCpu += receiver->applicationCpu;
+    }
+    double achieved = 0, sendingCpu = 0;
+    for (const Sent& s : sent) {
+        achieved += s.rate;
+        sendingCpu += s.cpuSeconds;
+    }
+    const double processCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart - sendingCpu;
+    const double workerCpu = processCpu - applicationCpu;
+    return {lossless, achieved, received > 0 ? workerCpu / received : 0,
+            received > 0 ? processCpu / received : 0};
+}
+
+Trial StreamTrial(double rate, std::size_t cycles) {
+    return StreamsTrial(1, rate, cycles);
 }
 
 // Doubles the rate until a trial loses data (or the sender cannot go faster), narrows the
 // boundary, then confirms over 100,000 blocks, stepping down until a confirmation holds.
-double HighestLosslessRate(const char* name, Trial (*trial)(double, std::size_t)) {
+double HighestLosslessRate(const char* name,
+                           const std::function<Trial(double, std::size_t)>& trial) {
     double good = 0, bad = 0;
     for (double rate = 25000;; rate *= 2) {
         const Trial t = trial(rate, kSearchCycles);
@@ -357,32 +431,95 @@ void ReportFullProfileQueue() {
     stream->Close();
 }
 
+// The median of a figure measured kRepeats times, with the smallest and largest.
+struct Spread {
+    double median, low, high;
+};
+
+Spread Repeat(const std::function<double()>& measure) {
+    std::vector<double> values;
+    for (int run = 0; run < kRepeats; ++run) {
+        values.push_back(measure());
+    }
+    std::sort(values.begin(), values.end());
+    return {values[values.size() / 2], values.front(), values.back()};
+}
+
+// "  <what>: 0.93 (0.88 to 0.97 in 5 runs), target >= 0.8: met".
+void Report(const char* what, Spread figure, const char* relation, double target) {
+    const bool met =
+        std::string(relation) == ">=" ? figure.median >= target : figure.median <= target;
+    std::printf("  %-58s %6.2f (%.2f to %.2f in %d runs), target %s %.1f: %s\n", what,
+                figure.median, figure.low, figure.high, kRepeats, relation, target,
+                met ? "met" : "NOT met");
+}
+
+// The best of three short runs of `trial` at `offered` datagrams per second.
+Trial QuietestOf3(const std::function<Trial(double, std::size_t)>& trial, double offered) {
+    Trial best{false, 0, 1, 1};
+    for (int run = 0; run < 3; ++run) {
+        const Trial t = trial(offered, 30000);
+        best.cpuPerDatagram = std::min(best.cpuPerDatagram, t.cpuPerDatagram);
+        best.processCpuPerDatagram = std::min(best.processCpuPerDatagram, t.processCpuPerDatagram);
+    }
+    return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--recording") {
         return CompareRecording();
     }
-    std::printf("highest zero-loss rate (loopback, 7 datagrams per profile and measurement):\n");
-    const double bare = HighestLosslessRate("bare loop", &BareLoopTrial);
-    const double stream = HighestLosslessRate("stream", &StreamTrial);
-    std::printf("bare recvfrom loop: %.0f datagrams/s\n", bare);
-    std::printf("stream:             %.0f datagrams/s (%.0f blocks/s)\n", stream, stream * 2 / 7);
-    std::printf("zero-loss rate, stream/bare:  %.2f (target >= 0.8)\n",
-                bare > 0 ? stream / bare : 0.0);
+    std::printf(
+        "highest zero-loss rate (loopback, 7 datagrams per profile and measurement), "
+        "%d runs:\n",
+        kRepeats);
+    const Spread rates = Repeat([] {
+        const double bare = HighestLosslessRate("bare loop", &BareLoopTrial);
+        const double stream = HighestLosslessRate("stream", &StreamTrial);
+        std::printf("  bare recvfrom loop %.0f, stream %.0f datagrams/s\n", bare, stream);
+        return bare > 0 ? stream / bare : 0.0;
+    });
 
-    // Both receivers at one rate that both take; the best of three runs each, against noise.
+    // Both receivers at one rate that both take.
     const double offered = 100000;
-    const std::size_t cycles = 30000;
-    double bareCpu = 1, streamCpu = 1;
-    for (int run = 0; run < 3; ++run) {
-        bareCpu = std::min(bareCpu, BareLoopTrial(offered, cycles).cpuPerDatagram);
-        streamCpu = std::min(streamCpu, StreamTrial(offered, cycles).cpuPerDatagram);
-    }
-    std::printf("receiving thread's CPU per datagram at %.0f datagrams/s:\n", offered);
-    std::printf("bare recvfrom loop: %.2f us\n", bareCpu * 1e6);
-    std::printf("stream (decode and queueing included): %.2f us\n", streamCpu * 1e6);
-    std::printf("CPU per datagram, stream/bare: %.2f (target <= 1.5)\n", streamCpu / bareCpu);
+    const Spread workerCpu = Repeat([&] {
+        return QuietestOf3(&StreamTrial, offered).cpuPerDatagram /
+               QuietestOf3(&BareLoopTrial, offered).cpuPerDatagram;
+    });
+    timedPops = true;
+    const Spread processCpu = Repeat([&] {
+        return QuietestOf3(&StreamTrial, offered).processCpuPerDatagram /
+               QuietestOf3(&BareLoopTrial, offered).cpuPerDatagram;
+    });
+    timedPops = false;
+
+    std::printf("aggregate zero-loss rate of several streams, a sender each:\n");
+    std::vector<double> single;
+    const auto several = [&](int streams) {
+        return Repeat([&, streams] {
+            const double one = HighestLosslessRate("1 stream", &StreamTrial);
+            const double many = HighestLosslessRate(streams == 2 ? "2 streams" : "4 streams",
+                                                    [streams](double rate, std::size_t cycles) {
+                                                        return StreamsTrial(streams, rate, cycles);
+                                                    });
+            std::printf("  1 stream %.0f, %d streams %.0f datagrams/s\n", one, streams, many);
+            return one > 0 ? many / one : 0.0;
+        });
+    };
+    const Spread two = several(2);
+    const Spread four = several(4);
+
+    std::printf("figures (median of %d runs, the spread in brackets):\n", kRepeats);
+    Report("zero-loss rate, stream / bare loop", rates, ">=", 0.8);
+    Report("worker CPU per datagram, stream / bare loop", workerCpu, "<=", 1.2);
+    Report("process CPU per datagram (timed pops), stream / bare loop", processCpu, "<=", 1.3);
+    Report("aggregate zero-loss rate, 2 streams / 1 stream", two, ">=", 1.8);
+    Report("aggregate zero-loss rate, 4 streams / 1 stream", four, ">=", 1.8);
+    std::printf(
+        "  (on 2 cores the senders share the cores with the streams: where a sender "
+        "could not keep its rate, the line above says \"sent\" below \"requested\")\n");
     ReportFullProfileQueue();
     return 0;
 }
