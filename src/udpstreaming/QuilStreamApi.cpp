@@ -169,6 +169,8 @@ void QuilStreamApi::Close() {
     stop = true;
     Stop();
     WakeWorker();
+    // A second caller waits here until the first has joined the worker, then finds it joined.
+    std::lock_guard<std::mutex> lock(closeMutex);
     if (worker.joinable()) {
         worker.join();
     }
