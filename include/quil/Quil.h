@@ -800,7 +800,8 @@ struct RecordingOptions {
     /// A JSON object that the description file carries as "sensor": the sensor's identity,
     /// settings and descriptions, as DescribeSensorForRecording gives them. Empty: none.
     std::string sensorDescription;
-    /// Datagrams the hand-off from the stream's worker to the writer holds (about 2 KiB each).
+    /// Datagrams the hand-off from the stream's worker to the writer holds (about 2 KiB each),
+    /// at most 65536 (about 140 MB); StartRecording refuses more with std::invalid_argument.
     /// The worker never waits for the writer: a datagram that finds the hand-off full is not
     /// recorded and is counted in RecordingStatus::datagramsDropped.
     std::size_t bufferDatagrams = 8192;
@@ -925,13 +926,19 @@ public:
 
     /// Starts recording into `path`, replacing the file. Writes the description file at once,
     /// and again at the end. A recording that failed by itself is completed first.
-    /// @throws std::logic_error "The stream is already recording to <path>." and
+    /// @throws std::logic_error "The stream is already recording to <path>.",
     ///         std::runtime_error "Could not record to <path>: <reason>" when a file cannot be
-    ///         opened or the sensor's description is not a JSON object.
+    ///         opened or the sensor's description is not a JSON object, and
+    ///         std::invalid_argument "Could not record to <path>: <reason>", before any file is
+    ///         touched, when the description would overwrite the capture ("line.json" as the
+    ///         capture) or `options.bufferDatagrams` is beyond its limit.
     virtual void StartRecording(const std::string& path, const RecordingOptions& options = {}) = 0;
     /// Ends the recording: writes what the hand-off holds, closes the capture and completes the
     /// description file. Returns what was written; a failure of the recording is in its
-    /// `error`, never thrown. Without a recording, returns the last one's status.
+    /// `error`, never thrown. Without a recording, returns the last one's status. Returns
+    /// within about a second even when the capture's file takes no more data (a stalled disk, a
+    /// pipe nobody reads): the recording has then failed, and its `error` says so. Close and
+    /// the stream's destructor end a recording this way too.
     virtual RecordingStatus StopRecording() = 0;
     /// The status of the running recording, or of the last one.
     virtual RecordingStatus GetRecordingStatus() = 0;
