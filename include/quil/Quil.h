@@ -946,8 +946,9 @@ public:
 
 /// How RecordingReplay plays a recording back.
 struct ReplayOptions {
-    /// Play at the recorded pace times `speed`: 1 as recorded, 10 ten times as fast.
-    /// kAsFastAsPossible (0) hands every datagram over without waiting.
+    /// Play at the recorded pace times `speed`: 1 as recorded, 10 ten times as fast; from 0.001
+    /// to 1000. kAsFastAsPossible (0) hands every datagram over without waiting. A single gap
+    /// between time stamps waits a day at most (a capture whose clock jumped by years goes on).
     double speed = 1.0;
     static constexpr double kAsFastAsPossible = 0.0;  ///< `speed` without waiting
     /// Only UDP datagrams sent to this port are replayed. 0: the port that the description file
@@ -998,7 +999,9 @@ public:
     /// Opens the capture at `path` and, when present, its description file (the capture's name
     /// with the extension replaced by ".json").
     /// @throws std::runtime_error "Could not open recording <path>: <reason>" when the file
-    ///         cannot be read, is no capture, or has a link type other than those above.
+    ///         cannot be read, is no capture, or has a link type other than those above, or when
+    ///         the description is no regular file or larger than 4 MiB; std::invalid_argument
+    ///         "Replay speed <speed> is out of range: 0 (as fast as possible) or 0.001 to 1000".
     static std::unique_ptr<RecordingReplay> Open(const std::string& path,
                                                  const ReplayOptions& options = {});
     virtual ~RecordingReplay();
