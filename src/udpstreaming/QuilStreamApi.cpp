@@ -358,6 +358,8 @@ void QuilStreamApi::Run() {
             // A wait that ended without a datagram is not a packet.
             if (transport->ReceiveWithInfo(datagram, info)) {
                 Handle(datagram, info);
+            } else {
+                protocol->DropTimedOut();  // a flood's partial blocks go without a next datagram
             }
             if (!info.more) {
                 FlushWake();

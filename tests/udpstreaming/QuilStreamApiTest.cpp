@@ -190,6 +190,16 @@ TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
     EXPECT_FALSE(stream->HasError());
 }
 
+TEST_F(StreamTest, AnUnfinishedBlockTimesOutWithoutAFurtherDatagram) {
+    Open(TestPort());
+    Send(Fragments(7, Testing::SyntheticProfile(3, 2000)).front());  // the rest never comes
+    const auto error = stream->PopErrorFor(std::chrono::seconds(5));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->blockId, 7u);
+    EXPECT_EQ(error->type, FragmentTimeout);
+    EXPECT_EQ(stream->GetStatistics().fragmentedBlocksTimedOut, 1u);
+}
+
 TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntriesAndCountsThem) {
     Open(TestPort());
     Send({});
