@@ -1515,7 +1515,8 @@ public:
 /// "FoVDistance", "FoVMeta"), each under its resource name as the sensor sends it. `settings`,
 /// a JSON object such as the tool's `config save` document, is added as "settings" when given.
 /// A resource that cannot be read is left out and named in "unreadable". Needs a connected
-/// client of this library.
+/// client of this library. Takes three request limits (SetRequestTimeout) at most as a whole:
+/// against a sensor that does not answer, the resources not asked for by then are unreadable.
 /// @throws std::invalid_argument "Settings are not a JSON object." for other `settings`.
 QUIL_API std::string DescribeSensorForRecording(Quil& client, const std::string& settings = {});
 
