@@ -221,11 +221,12 @@ def test_close_while_other_threads_are_inside_requests(sensor):
         except quil.QuilError as e:  # closed under it, or refused once closed: both clean
             failures.append(e)
 
+    sensor.set_faults(reply_delay=1.0)  # every reply after 200 ms: the requests are in flight
     askers = [threading.Thread(target=ask) for _ in range(3)]
     for asker in askers:
         asker.start()
     deadline = time.monotonic() + 10
-    while len(answered) < 30 and time.monotonic() < deadline:  # the three overlap by now
+    while len(answered) < 3 and time.monotonic() < deadline:  # each is in its next request now
         time.sleep(0.001)
     client.close()
     for asker in askers:
