@@ -1,14 +1,18 @@
 // Writes the seed corpora of the fuzz targets from what the virtual sensor sends: its replies to
-// every operation the reply fuzzer knows, its stream blocks as datagrams, and image pixels.
+// every operation the reply fuzzer knows, its stream blocks as datagrams, image pixels, and
+// captures of its datagrams (pcap as recordings write it, pcapng, every link type, fragments).
 // Usage: quil_fuzz_seeds CORPUS_DIR (run as root: the sensor listens on 127.0.18.40:80).
 #include "Operations.h"
 
 #include "Packets.h"
 #include "VirtualSensor.h"
 #include "api/QuilApi.h"
+#include "recording/CaptureBytes.h"
+#include "udpstreaming/recording/PcapWriter.h"
 #include "websockets/Protocol.h"
 #include "websockets/VarkonWebsocketApi.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -58,6 +62,64 @@ std::string Block(uint32_t blockId, const Sim::Bytes& payload, uint8_t step = 0)
     return records;
 }
 
+// The capture seeds: `datagrams` (sent to port 29100, 1 ms apart) as a recording writes them,
+// in every link type and in pcapng, and one large datagram as IPv4 fragments out of order.
+void WriteCaptureSeeds(const std::string& corpus, const std::vector<Sim::Bytes>& datagrams) {
+    using namespace UdpStreaming::Recording;
+    namespace Captures = Testing::Captures;
+    constexpr uint16_t kPort = 29100;
+    constexpr uint64_t kStartMicroseconds = 1'700'000'000'000'000;
+    {
+        PcapWriter writer(corpus + "/pcap/recording", kPort);
+        DatagramRing::Slot slot{};
+        for (std::size_t i = 0; i < datagrams.size(); ++i) {
+            slot.arrivalMicroseconds = static_cast<int64_t>(kStartMicroseconds + 1000 * i);
+            slot.senderAddress = slot.receiverAddress = 0x7F000001;
+            slot.senderPort = 5000;
+            slot.size = slot.wireSize = static_cast<uint32_t>(datagrams[i].size());
+            std::copy(datagrams[i].begin(), datagrams[i].end(), slot.Datagram());
+            writer.Write(slot);
+        }
+        writer.Close();
+    }
+    const auto records = [&](uint32_t linkType, uint64_t start, uint64_t step) {
+        std::vector<Captures::Record> all;
+        for (std::size_t i = 0; i < datagrams.size(); ++i) {
+            all.push_back(
+                {start + step * i,
+                 Captures::Frame(linkType, Captures::Ipv4Whole(datagrams[i], kPort,
+                                                               static_cast<uint16_t>(i)))});
+        }
+        return all;
+    };
+    const std::pair<const char*, uint32_t> links[] = {{"ethernet", Captures::kLinkEthernet},
+                                                      {"cooked", Captures::kLinkCooked},
+                                                      {"cooked2", Captures::kLinkCooked2}};
+    for (const auto& [name, linkType] : links) {
+        WriteFile(corpus + "/pcap/" + name,
+                  Captures::PcapFile(linkType, records(linkType, kStartMicroseconds, 1000)));
+    }
+    WriteFile(
+        corpus + "/pcap/pcapng-nanoseconds",
+        Captures::PcapngFile(Captures::kLinkRawIp, 9,
+                             records(Captures::kLinkRawIp, kStartMicroseconds * 1000, 1000000)));
+    WriteFile(corpus + "/pcap/pcapng-seconds",
+              Captures::PcapngFile(Captures::kLinkRawIp, 0,
+                                   records(Captures::kLinkRawIp, kStartMicroseconds / 1000000, 1)));
+    // The largest datagram in 1,480-byte fragments, the last first.
+    const Sim::Bytes& large = *std::max_element(
+        datagrams.begin(), datagrams.end(),
+        [](const Sim::Bytes& a, const Sim::Bytes& b) { return a.size() < b.size(); });
+    std::vector<Captures::Record> fragments;
+    for (std::size_t offset = 0; offset < large.size() + 8; offset += 1480) {
+        fragments.insert(fragments.begin(),
+                         {kStartMicroseconds + offset,
+                          Captures::Frame(Captures::kLinkEthernet,
+                                          Captures::Ipv4Part(large, kPort, 7, offset, 1480))});
+    }
+    WriteFile(corpus + "/pcap/fragments", Captures::PcapFile(Captures::kLinkEthernet, fragments));
+}
+
 }  // namespace
 }  // namespace Varkon::QUILApi::Fuzzing
 
@@ -97,7 +159,7 @@ int main(int argc, char** argv) {
     WriteFile(corpus + "/base64/pixels", image.at("pixels").get<std::string>());
     WriteFile(corpus + "/base64/padded", "AAECAw==");
 
-    const Sim::Frame frame = sensor.Capture(7, 1500000);
+    const Sim::Acquired frame = sensor.Capture(7, 1500000);
     const auto profile = Sim::ProfilePayload(frame, 3);
     WriteFile(corpus + "/udp/measurement", Block(1, Sim::MeasurementPayload(frame)));
     WriteFile(corpus + "/udp/profiles", Block(1, Sim::ProfilePayload(frame, 1)) +
@@ -115,5 +177,11 @@ int main(int argc, char** argv) {
                                              Record(0, first[1]) + Record(0, second[0]) +
                                              Record(0, second[1]) +
                                              Block(6, Sim::MeasurementPayload(frame), 120));
+
+    std::vector<Sim::Bytes> datagrams = Sim::Datagrams(1, Sim::MeasurementPayload(frame));
+    for (const auto& part : first) {
+        datagrams.push_back(part);
+    }
+    WriteCaptureSeeds(corpus, datagrams);
     return 0;
 }

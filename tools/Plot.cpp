@@ -121,10 +121,15 @@ HeightGrid MakeGrid(const HeightMap& map, const ProfileScale& scale) {
 }
 
 std::vector<double> Ticks(double low, double high, int most) {
+    if (!std::isfinite(low) || !std::isfinite(high)) {
+        return {};
+    }
     if (!(high > low) || most < 1) {
         return {low};
     }
-    const double rough = (high - low) / most;
+    // Each limit divided first, so that limits of opposite sign near the largest double do not
+    // overflow their difference.
+    const double rough = high / most - low / most;
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double step = power;
     for (double factor : {1.0, 2.0, 5.0, 10.0}) {
@@ -133,10 +138,21 @@ std::vector<double> Ticks(double low, double high, int most) {
             break;
         }
     }
+    if (!(step > 0) || !std::isfinite(step)) {
+        return {low, high};
+    }
+    // Counted, not accumulated: a step below the spacing of doubles near the limits would never
+    // move the value on. Values that round to the same double count once.
     std::vector<double> ticks;
-    for (double value = std::ceil(low / step - 1e-9) * step; value <= high + step * 1e-9;
-         value += step) {
-        ticks.push_back(value);
+    const double first = std::ceil(low / step - 1e-9) * step;
+    for (int i = 0; i <= most + 1; ++i) {
+        const double value = first + i * step;
+        if (!std::isfinite(value) || value - high > step * 1e-9) {
+            break;
+        }
+        if (ticks.empty() || value > ticks.back()) {
+            ticks.push_back(value);
+        }
     }
     return ticks;
 }

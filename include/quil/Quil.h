@@ -800,7 +800,8 @@ struct RecordingOptions {
     /// A JSON object that the description file carries as "sensor": the sensor's identity,
     /// settings and descriptions, as DescribeSensorForRecording gives them. Empty: none.
     std::string sensorDescription;
-    /// Datagrams the hand-off from the stream's worker to the writer holds (about 2 KiB each).
+    /// Datagrams the hand-off from the stream's worker to the writer holds (about 2 KiB each),
+    /// at most 65536 (about 140 MB); StartRecording refuses more with std::invalid_argument.
     /// The worker never waits for the writer: a datagram that finds the hand-off full is not
     /// recorded and is counted in RecordingStatus::datagramsDropped.
     std::size_t bufferDatagrams = 8192;
@@ -925,13 +926,19 @@ public:
 
     /// Starts recording into `path`, replacing the file. Writes the description file at once,
     /// and again at the end. A recording that failed by itself is completed first.
-    /// @throws std::logic_error "The stream is already recording to <path>." and
+    /// @throws std::logic_error "The stream is already recording to <path>.",
     ///         std::runtime_error "Could not record to <path>: <reason>" when a file cannot be
-    ///         opened or the sensor's description is not a JSON object.
+    ///         opened or the sensor's description is not a JSON object, and
+    ///         std::invalid_argument "Could not record to <path>: <reason>", before any file is
+    ///         touched, when the description would overwrite the capture ("line.json" as the
+    ///         capture) or `options.bufferDatagrams` is beyond its limit.
     virtual void StartRecording(const std::string& path, const RecordingOptions& options = {}) = 0;
     /// Ends the recording: writes what the hand-off holds, closes the capture and completes the
     /// description file. Returns what was written; a failure of the recording is in its
-    /// `error`, never thrown. Without a recording, returns the last one's status.
+    /// `error`, never thrown. Without a recording, returns the last one's status. Returns
+    /// within about a second even when the capture's file takes no more data (a stalled disk, a
+    /// pipe nobody reads): the recording has then failed, and its `error` says so. Close and
+    /// the stream's destructor end a recording this way too.
     virtual RecordingStatus StopRecording() = 0;
     /// The status of the running recording, or of the last one.
     virtual RecordingStatus GetRecordingStatus() = 0;
@@ -939,8 +946,9 @@ public:
 
 /// How RecordingReplay plays a recording back.
 struct ReplayOptions {
-    /// Play at the recorded pace times `speed`: 1 as recorded, 10 ten times as fast.
-    /// kAsFastAsPossible (0) hands every datagram over without waiting.
+    /// Play at the recorded pace times `speed`: 1 as recorded, 10 ten times as fast; from 0.001
+    /// to 1000. kAsFastAsPossible (0) hands every datagram over without waiting. A single gap
+    /// between time stamps waits a day at most (a capture whose clock jumped by years goes on).
     double speed = 1.0;
     static constexpr double kAsFastAsPossible = 0.0;  ///< `speed` without waiting
     /// Only UDP datagrams sent to this port are replayed. 0: the port that the description file
@@ -991,7 +999,9 @@ public:
     /// Opens the capture at `path` and, when present, its description file (the capture's name
     /// with the extension replaced by ".json").
     /// @throws std::runtime_error "Could not open recording <path>: <reason>" when the file
-    ///         cannot be read, is no capture, or has a link type other than those above.
+    ///         cannot be read, is no capture, or has a link type other than those above, or when
+    ///         the description is no regular file or larger than 4 MiB; std::invalid_argument
+    ///         "Replay speed <speed> is out of range: 0 (as fast as possible) or 0.001 to 1000".
     static std::unique_ptr<RecordingReplay> Open(const std::string& path,
                                                  const ReplayOptions& options = {});
     virtual ~RecordingReplay();
@@ -1508,7 +1518,8 @@ public:
 /// "FoVDistance", "FoVMeta"), each under its resource name as the sensor sends it. `settings`,
 /// a JSON object such as the tool's `config save` document, is added as "settings" when given.
 /// A resource that cannot be read is left out and named in "unreadable". Needs a connected
-/// client of this library.
+/// client of this library. Takes three request limits (SetRequestTimeout) at most as a whole:
+/// against a sensor that does not answer, the resources not asked for by then are unreadable.
 /// @throws std::invalid_argument "Settings are not a JSON object." for other `settings`.
 QUIL_API std::string DescribeSensorForRecording(Quil& client, const std::string& settings = {});
 

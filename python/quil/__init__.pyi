@@ -22,6 +22,10 @@ from .errors import (
 
 __version__: str
 
+# Timeouts: every ``timeout`` of the package is in seconds, as a float. Zero or less returns at
+# once (what is there already, or nothing), as the C++ library does; float("inf") waits without
+# limit; NaN raises ValueError.
+
 _R = TypeVar("_R", bound="_Record")
 
 class _Record:
@@ -610,7 +614,8 @@ class Client:
 
 class Stream:
     """The sensor's UDP stream, filed into three bounded queues (profiles, measurements,
-    errors). Waits release the GIL and look for Ctrl-C every 100 ms."""
+    errors). Waits release the GIL and look for Ctrl-C every 100 ms; their timeouts follow the
+    rule at the top of this file (zero or less: at once; NaN: ValueError)."""
 
     def start(self) -> None:
         """Starts (or resumes) filing received data into the queues."""

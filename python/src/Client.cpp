@@ -6,12 +6,13 @@ namespace QuilPython {
 namespace {
 
 /// Binds operation `op` of Quil as a method: arguments converted with the GIL held, the call
-/// made without it.
+/// made without it. The call holds its own reference, so that close() on another thread cannot
+/// destroy the library's client under it; the call then fails as on a disconnected client.
 template <class Result, class... Args>
 auto Op(Result (Quil::*op)(Args...)) {
     return [op](const Client& client, std::decay_t<Args>... args) -> Result {
-        Quil& quil = client.Get();
-        return WithoutGil([&]() -> Result { return (quil.*op)(args...); });
+        const std::shared_ptr<Quil> quil = client.Shared();
+        return WithoutGil([&]() -> Result { return ((*quil).*op)(args...); });
     };
 }
 
@@ -193,8 +194,8 @@ void BindClient(py::module_& m) {
         .def(
             "describe_sensor_for_recording",
             [](const Client& client, const std::string& settings) {
-                Quil& quil = client.Get();
-                return WithoutGil([&] { return DescribeSensorForRecording(quil, settings); });
+                const std::shared_ptr<Quil> quil = client.Shared();
+                return WithoutGil([&] { return DescribeSensorForRecording(*quil, settings); });
             },
             arg("settings") = "");
 }

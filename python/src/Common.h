@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <thread>
@@ -148,17 +149,21 @@ auto WithoutGil(Call&& call) {
     return call();
 }
 
-/// Waits up to `seconds` (negative: without limit) by calling `slice(limit)` with the GIL
-/// released for at most 100 ms at a time, and checks for signals between the slices, so that
-/// Ctrl-C raises KeyboardInterrupt within a slice. `slice` returns whether the wait is over.
+/// Waits up to `seconds` by calling `slice(limit)` with the GIL released for at most 100 ms at
+/// a time, and checks for signals between the slices, so that Ctrl-C raises KeyboardInterrupt
+/// within a slice. `slice` returns whether the wait is over. As in the library, zero or less
+/// looks once without waiting; infinity waits without limit; NaN raises ValueError.
 template <class Slice>
 bool WaitInSlices(double seconds, Slice&& slice) {
     using namespace std::chrono;
     constexpr milliseconds kSlice{100};
-    const bool limited = seconds >= 0;
+    if (std::isnan(seconds)) {
+        throw py::value_error("timeout must be a number of seconds, not NaN");
+    }
+    const bool limited = seconds != std::numeric_limits<double>::infinity();
     const auto deadline =
-        steady_clock::now() + duration_cast<steady_clock::duration>(
-                                  duration<double>(limited ? std::min(seconds, 1e9) : 0.0));
+        steady_clock::now() +
+        duration_cast<steady_clock::duration>(duration<double>(std::clamp(seconds, 0.0, 1e9)));
     for (;;) {
         milliseconds limit = kSlice;
         if (limited) {

@@ -209,6 +209,32 @@ def test_unreachable_sensor_and_closed_client():
         client.get_fov()
 
 
+def test_close_while_other_threads_are_inside_requests(sensor):
+    client = quil.connect(sensor.address, udp_port=next_port())
+    answered = []
+    failures = []
+
+    def ask():
+        try:
+            while True:
+                answered.append(client.get_exposure_time())
+        except quil.QuilError as e:  # closed under it, or refused once closed: both clean
+            failures.append(e)
+
+    sensor.set_faults(reply_delay=1.0)  # every reply after 200 ms: the requests are in flight
+    askers = [threading.Thread(target=ask) for _ in range(3)]
+    for asker in askers:
+        asker.start()
+    deadline = time.monotonic() + 10
+    while len(answered) < 3 and time.monotonic() < deadline:  # each is in its next request now
+        time.sleep(0.001)
+    client.close()
+    for asker in askers:
+        asker.join(timeout=10)
+    assert not any(asker.is_alive() for asker in askers)
+    assert len(failures) == 3 and client.closed
+
+
 def test_sensor_that_does_not_answer_times_out(sensor, client):
     sensor.set_faults(reply_missing=1.0)
     client.set_request_timeout(0.2)

@@ -81,6 +81,22 @@ def test_waits_end_at_their_time_limit_or_at_once_on_a_stopped_stream(client, st
     assert (0.85 < elapsed < 3.0) if started else (elapsed < 0.3)
 
 
+@pytest.mark.parametrize("timeout", [0.0, -1.0, -1e300, float("-inf"), float("nan")])
+def test_timeouts_of_zero_or_less_return_at_once_and_nan_is_refused(client, timeout):
+    stream = client.get_stream()
+    stream.start()  # nothing arrives: a wait would last its whole limit
+    waits = [lambda: stream.pop_profile_for(timeout), lambda: stream.pop_error_for(timeout),
+             lambda: stream.wait_for_data(timeout), lambda: list(stream.profiles(timeout=timeout))]
+    for wait in waits:
+        begin = time.monotonic()
+        if timeout != timeout:  # NaN
+            with pytest.raises(ValueError, match="timeout must be a number of seconds, not NaN"):
+                wait()
+        else:
+            assert wait() in (None, False, [])
+        assert time.monotonic() - begin < 1.0
+
+
 def test_ctrl_c_interrupts_a_long_wait(client):
     stream = client.get_stream()
     stream.start()

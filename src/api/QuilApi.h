@@ -161,6 +161,7 @@ public:
     std::vector<std::string> DiagnoseStream() override;
 
     void SetRequestTimeout(std::chrono::milliseconds timeout) override;
+    std::chrono::milliseconds GetRequestTimeout() const { return protocol->ResourceLimit(); }
     void SetAutoReconnect(bool enabled) override;
 
     /// @throws std::out_of_range "Field <key> missing in response."

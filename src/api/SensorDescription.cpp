@@ -1,5 +1,6 @@
 #include <quil/Quil.h>
 
+#include <chrono>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -27,6 +28,8 @@ const char* const kDescribingResources[] = {
     "FoVMeta",
 };
 
+constexpr int kLimitsBeforeLastRequest = 2;
+
 }  // namespace
 
 std::string DescribeSensorForRecording(Quil& client, const std::string& settings) {
@@ -39,11 +42,20 @@ std::string DescribeSensorForRecording(Quil& client, const std::string& settings
         description["settings"] = std::move(parsed);
     }
     auto* api = dynamic_cast<QuilApi*>(&client);
+    // A sensor that does not answer costs a request limit per resource; no new request starts
+    // after two limits, so that the whole takes three at most.
+    using Clock = std::chrono::steady_clock;
+    const auto lastStart = api == nullptr
+                               ? Clock::now()
+                               : Clock::now() + kLimitsBeforeLastRequest * api->GetRequestTimeout();
     nlohmann::json unreadable = nlohmann::json::array();
     for (const char* resource : kDescribingResources) {
         try {
             if (api == nullptr) {
                 throw std::invalid_argument("not a client of this library");
+            }
+            if (Clock::now() > lastStart) {
+                throw std::runtime_error("out of time");
             }
             description[resource] = api->ReadResource(resource);
         } catch (const std::exception&) {

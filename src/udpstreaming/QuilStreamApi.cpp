@@ -169,6 +169,8 @@ void QuilStreamApi::Close() {
     stop = true;
     Stop();
     WakeWorker();
+    // A second caller waits here until the first has joined the worker, then finds it joined.
+    std::lock_guard<std::mutex> lock(closeMutex);
     if (worker.joinable()) {
         worker.join();
     }
@@ -356,6 +358,8 @@ void QuilStreamApi::Run() {
             // A wait that ended without a datagram is not a packet.
             if (transport->ReceiveWithInfo(datagram, info)) {
                 Handle(datagram, info);
+            } else {
+                protocol->DropTimedOut();  // a flood's partial blocks go without a next datagram
             }
             if (!info.more) {
                 FlushWake();

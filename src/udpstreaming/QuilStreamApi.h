@@ -152,7 +152,8 @@ private:
     std::atomic<bool> offering{false};
     std::mutex idleMutex;  // lets Start and Close wake the idle worker at once
     std::condition_variable idleWake;
-    std::thread worker;  // last: starts once everything above exists
+    std::mutex closeMutex;  // serialises Close, so that one caller joins the worker
+    std::thread worker;     // last: starts once everything above exists
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming

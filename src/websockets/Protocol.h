@@ -40,6 +40,9 @@ public:
 
     /// The limit of each GET and SET (default 10 s).
     void SetResourceLimit(std::chrono::milliseconds limit);
+    std::chrono::milliseconds ResourceLimit() const {
+        return std::chrono::milliseconds(resourceLimitMs.load());
+    }
     /// Whether a GET or SET on a lost connection first opens a new one (default off).
     void SetAutoReconnect(bool enabled);
 

@@ -111,6 +111,20 @@ TEST(RecordReplayTest, AFullDiskStopsTheRecordingWithAnErrorAndTheStreamGoesOn) 
     EXPECT_GT(status.datagramsWritten, 0u);
 }
 
+TEST(RecordReplayTest, DescribingASensorThatDoesNotAnswerTakesThreeRequestLimitsAtMost) {
+    StreamingSensor line(TestAddress(), TestPort());
+    Sim::FaultRates silent;
+    silent.replyMissing = 1.0;
+    line.sensor.SetFaults(silent);
+    constexpr auto kLimit = 200ms;
+    line.client->SetRequestTimeout(kLimit);
+    const auto start = std::chrono::steady_clock::now();
+    const auto description = nlohmann::json::parse(DescribeSensorForRecording(*line.client));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 3 * kLimit + 300ms);  // one limit per resource would be 13
+    EXPECT_EQ(description.at("unreadable").size(), 13u);
+}
+
 TEST(RecordReplayTest, ACaptureThatCannotBeOpenedIsRefusedAtStart) {
     StreamingSensor line(TestAddress(), TestPort());
     try {

@@ -1,14 +1,23 @@
 // Replaying captures: the pace, and captures that are damaged or hold something else.
+#include "CaptureBytes.h"
 #include "RecordingSupport.h"
 
 #include "udpstreaming/recording/DatagramRing.h"
 #include "udpstreaming/recording/Ipv4Udp.h"
 #include "udpstreaming/recording/PcapWriter.h"
+#include "udpstreaming/recording/RecordingDescription.h"
+#include "udpstreaming/recording/ReplayPace.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <limits>
+#include <sstream>
 
 namespace Varkon::QUILApi::Testing {
 namespace {
@@ -19,6 +28,7 @@ using UdpStreaming::RecordingReplay;
 using UdpStreaming::ReplayOptions;
 using UdpStreaming::Recording::DatagramRing;
 using UdpStreaming::Recording::PcapWriter;
+using UdpStreaming::Recording::RecordingDescription;
 
 constexpr uint32_t kSensor = 0x7F000001;  // 127.0.0.1
 
@@ -92,6 +102,71 @@ TEST(ReplayTest, RecordedPaceKeepsTheSpacingAndAsFastAsPossibleIsTenTimesFaster)
     EXPECT_NEAR(Milliseconds(doubled), 500.0, 5.0);
     const auto fastest = ReplayTime(folder / "1khz.pcap", ReplayOptions::kAsFastAsPossible);
     EXPECT_LT(fastest * 10, recorded);
+}
+
+TEST(ReplayTest, SpeedsOutsideTheRangeAreRefused) {
+    TemporaryFolder folder;
+    const std::string path = folder / "line.pcap";
+    WriteCapture(path, 2, 100us);
+    const double refused[] = {-1,
+                              1e-300,
+                              0.0009,
+                              1001,
+                              1e300,
+                              std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::quiet_NaN()};
+    for (const double speed : refused) {
+        ReplayOptions options;
+        options.speed = speed;
+        std::ostringstream expected;
+        expected << "Replay speed " << speed
+                 << " is out of range: 0 (as fast as possible) or 0.001 to 1000";
+        try {
+            RecordingReplay::Open(path, options);
+            ADD_FAILURE() << speed << " taken";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(e.what(), expected.str());
+        }
+    }
+    for (const double speed : {0.0, 0.001, 1.0, 1000.0}) {
+        ReplayOptions options;
+        options.speed = speed;
+        EXPECT_NO_THROW(RecordingReplay::Open(path, options)) << speed;
+    }
+}
+
+// When each datagram is due: a slower speed always waits longer, the distance between any two
+// time stamps is taken without overflow, and a single gap waits a day at most.
+TEST(ReplayTest, PaceWaitsInProportionUpToADayPerGap) {
+    using Pace = UdpStreaming::Recording::ReplayPace;
+    constexpr int64_t kSecond = 1'000'000'000;
+    constexpr int64_t kLowest = std::numeric_limits<int64_t>::min();
+    constexpr int64_t kHighest = std::numeric_limits<int64_t>::max();
+    const auto t0 = Clock::now();
+    const struct {
+        double speed;
+        int64_t first, second;           // capture times of two datagrams
+        std::chrono::nanoseconds after;  // when the second is due after the first
+    } cases[] = {
+        {1, 0, kSecond, 1s},
+        {0.5, 0, kSecond, 2s},
+        {1000, 0, kSecond, 1ms},
+        {1, 0, 3 * 3600 * kSecond, 3h},         // hours apart: the gap is replayed
+        {0.001, 0, 100 * 3600 * kSecond, 24h},  // once overflowed into a negative wait
+        {1, 0, 68 * 365 * 24 * 3600 * kSecond, 24h},
+        {0.001, kLowest, kHighest, 24h},
+        {1, kSecond, 0, 0s},  // back in time: the clock starts again
+    };
+    for (const auto& c : cases) {
+        Pace pace(c.speed);
+        EXPECT_EQ(pace.Due(c.first, t0), t0);
+        EXPECT_EQ(pace.Due(c.second, t0) - t0, c.after) << c.speed << " " << c.second;
+    }
+    // After a gap cut to a day, the datagrams after it keep their own spacing.
+    Pace pace(1);
+    pace.Due(0, t0);
+    const auto afterGap = pace.Due(kHighest - kSecond, t0);
+    EXPECT_EQ(pace.Due(kHighest, t0 + 5s) - afterGap, 1s);
 }
 
 TEST(ReplayTest, LoopingStartsAgainAndTheDescriptionNamesThePort) {
@@ -189,6 +264,84 @@ TEST(ReplayTest, DamagedCapturesGiveOneClearError) {
         EXPECT_EQ(delivered.errors[0].message.rfind(prefix, 0), 0u) << delivered.errors[0].message;
         EXPECT_NE(delivered.errors[0].message.find(c.streamError), std::string::npos);
         EXPECT_EQ(delivered.replay.error, delivered.errors[0].message.substr(29));
+    }
+}
+
+// Time stamps of pcapng files count in units the file chooses; one whose time in nanoseconds
+// lies beyond the clock's range is damage.
+TEST(ReplayTest, TimeStampsBeyondTheClockAreDamage) {
+    TemporaryFolder folder;
+    const struct {
+        uint8_t resolution;  // 10^-resolution s
+        uint64_t stamp;
+        int64_t nanoseconds;  // -1: damaged
+    } cases[] = {
+        {0, 1'700'000'000, 1'700'000'000'000'000'000},
+        {9, 1'700'000'000'123'456'789, 1'700'000'000'123'456'789},
+        {0, uint64_t{1} << 62, -1},
+        {0, uint64_t{1} << 63, -1},
+        {9, ~uint64_t{0}, -1},
+    };
+    for (const auto& c : cases) {
+        const std::string path = folder / "stamps.pcapng";
+        const auto frame = Captures::Ipv4Whole(MeasurementDatagram(1), 29100, 1);
+        std::ofstream(path, std::ios::binary)
+            << Captures::PcapngFile(Captures::kLinkRawIp, c.resolution, {{c.stamp, frame}});
+        auto reader = UdpStreaming::RecordingReader::Open(path);
+        UdpStreaming::RecordedDatagram datagram;
+        try {
+            ASSERT_TRUE(reader->Next(datagram));
+            EXPECT_EQ(datagram.timeNanoseconds, c.nanoseconds) << c.stamp;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(c.nanoseconds, -1) << c.stamp;
+            EXPECT_EQ(e.what(), "Recording " + path +
+                                    " is damaged: the time stamp of record 1 is out of range");
+        }
+    }
+}
+
+TEST(ReplayTest, ADescriptionThatIsNoSmallRegularFileIsRefused) {
+    TemporaryFolder folder;
+    static const std::string kUsual = R"({"stream": {"port": 29100}})";
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> make;  // makes the description at the path
+        const char* reason;                            // null: read
+    } cases[] = {
+        {"pipe", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+         "is not a regular file"},
+        {"zeros", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); },
+         "is not a regular file"},
+        {"large",
+         [](const std::string& p) {
+             std::ofstream(p).close();
+             ASSERT_EQ(::truncate(p.c_str(), RecordingDescription::kMostBytes + 1), 0);
+         },
+         "is larger than 4 MiB"},
+        {"usual", [](const std::string& p) { std::ofstream(p) << kUsual; }, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string capture = folder / (std::string(c.name) + ".pcap");
+        const std::string description = folder / (std::string(c.name) + ".json");
+        WriteCapture(capture, 1, 100us);
+        c.make(description);
+        const std::string expected = c.reason
+                                         ? "Could not open recording " + capture +
+                                               ": its description " + description + " " + c.reason
+                                         : "";
+        for (const bool replay : {true, false}) {
+            try {
+                if (replay) {
+                    EXPECT_EQ(RecordingReplay::Open(capture)->GetDescription(), kUsual);
+                } else {
+                    UdpStreaming::RecordingReader::Open(capture);
+                }
+                EXPECT_EQ(expected, "");
+            } catch (const std::runtime_error& e) {
+                EXPECT_EQ(e.what(), expected);
+            }
+        }
     }
 }
 

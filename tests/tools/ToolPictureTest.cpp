@@ -1,10 +1,14 @@
 // The tool's pictures and clouds as other programs read them (python3-pil, python3-meshio): axes
 // around a height map, a flat belt drawn flat, one unit on all axes of a cloud, gaps where
 // profiles were lost.
+#include "Plot.h"
 #include "RunTool.h"
 #include "VirtualSensor.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
 
 namespace QuilTool::Testing {
 namespace {
@@ -89,6 +93,35 @@ TEST_F(ToolPictureTest, ACloudHasOneUnitOnAllAxesAndGapsWhereProfilesWereLost) {
         "p[:, 2].max() <= 130, len(ys), ys[-1] - ys[0] + 1 > len(ys))",
         {base + ".ply"});
     EXPECT_EQ(out, "True True True True 200 True\n");
+}
+
+// Axis ticks for any range, whatever a recording's description or a sensor claims: a bounded
+// number of finite, rising values within the range; none for a limit that is not a number.
+TEST(PlotTicks, AnyRangeGivesAFewFiniteRisingTicks) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kMax = std::numeric_limits<double>::max();
+    const struct {
+        double low, high;
+        std::size_t atLeast;
+    } cases[] = {
+        {0, 10, 6},         {-0.3, 0.3, 3},      {1e17, 1e17 + 16, 1}, {5, 5, 1},
+        {-kMax, kMax, 1},   {0, 5e-324, 1},      {1e-300, 3e-300, 3},  {kNaN, 1, 0},
+        {0, kNaN, 0},       {0, kInf, 0},        {-kInf, kInf, 0},     {7, 3, 1},
+        {-1e308, 1e308, 3}, {4e15, 4e15 + 1, 1},
+    };
+    constexpr int kMost = 6;
+    for (const auto& c : cases) {
+        const std::vector<double> ticks = Ticks(c.low, c.high, kMost);
+        const std::string range = std::to_string(c.low) + " to " + std::to_string(c.high);
+        EXPECT_GE(ticks.size(), c.atLeast) << range;
+        EXPECT_LE(ticks.size(), kMost + 2u) << range;
+        for (std::size_t i = 0; i < ticks.size(); ++i) {
+            EXPECT_TRUE(std::isfinite(ticks[i])) << range;
+            EXPECT_TRUE(i == 0 || ticks[i] > ticks[i - 1]) << range;
+        }
+    }
+    EXPECT_EQ(Ticks(0, 10, kMost), (std::vector<double>{0, 2, 4, 6, 8, 10}));
 }
 
 }  // namespace

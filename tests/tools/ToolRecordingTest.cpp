@@ -114,7 +114,12 @@ TEST(ToolRecordingTest, RecordingFailuresAreOneLine) {
          "\"localhost\"\n"},
         {{"replay", "/nonexistent/line.pcap", "--to", "127.0.0.1:5000", "--rate", "0"},
          2,
-         "quil: --rate must be a positive multiple of the recorded pace or max; got \"0\"\n"},
+         "quil: --rate must be a multiple of the recorded pace from 0.001 to 1000, or max; got "
+         "\"0\"\n"},
+        {{"replay", "/nonexistent/line.pcap", "--to", "127.0.0.1:5000", "--rate", "1e-300"},
+         2,
+         "quil: --rate must be a multiple of the recorded pace from 0.001 to 1000, or max; got "
+         "\"1e-300\"\n"},
     };
     for (const Case& c : cases) {
         const ToolRun run = RunTool(c.arguments);

@@ -190,6 +190,16 @@ TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
     EXPECT_FALSE(stream->HasError());
 }
 
+TEST_F(StreamTest, AnUnfinishedBlockTimesOutWithoutAFurtherDatagram) {
+    Open(TestPort());
+    Send(Fragments(7, Testing::SyntheticProfile(3, 2000)).front());  // the rest never comes
+    const auto error = stream->PopErrorFor(std::chrono::seconds(5));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->blockId, 7u);
+    EXPECT_EQ(error->type, FragmentTimeout);
+    EXPECT_EQ(stream->GetStatistics().fragmentedBlocksTimedOut, 1u);
+}
+
 TEST_F(StreamTest, TurnsBadBlocksIntoErrorEntriesAndCountsThem) {
     Open(TestPort());
     Send({});
@@ -500,6 +510,30 @@ TEST_F(StreamTest, CloseEndsTheWorkerPromptlyAndKeepsTheQueues) {
     stream->Close();
     stream->Start();  // closed for good
     EXPECT_EQ(PopMeasurementIds(), (std::vector<uint32_t>{1}));
+}
+
+TEST_F(StreamTest, CloseAndStopFromSeveralThreadsAtOnceAllReturn) {
+    Open(TestPort());
+    ASSERT_TRUE(Settle(1));
+    constexpr int kCallers = 8;
+    auto returned = std::make_shared<std::atomic<int>>(0);
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCallers; ++i) {
+        callers.emplace_back([stream = stream, returned, i] {
+            if (i % 2 == 0) {
+                stream->Stop();
+            }
+            stream->Close();
+            stream->Close();
+            ++*returned;
+        });
+    }
+    const bool allReturned = WaitUntil([&] { return *returned == kCallers; });
+    for (std::thread& caller : callers) {
+        allReturned ? caller.join() : caller.detach();  // a hung caller must not hang the test
+    }
+    EXPECT_TRUE(allReturned) << *returned << " of " << kCallers << " returned";
+    EXPECT_FALSE(transport->IsOpen());
 }
 
 TEST_F(StreamTest, ReleasedStreamStopsAndFreesThePort) {

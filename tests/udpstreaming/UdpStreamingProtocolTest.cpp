@@ -216,5 +216,30 @@ TEST_F(ProtocolTest, BoundsTheBlocksInFlightByDroppingTheOldest) {
     EXPECT_EQ(BlockIds(), (std::vector<uint32_t>{limit + 3}));
 }
 
+TEST_F(ProtocolTest, BoundsTheMemoryOfBlocksInFlightByDroppingTheOldest) {
+    StreamCounters counters;
+    protocol.SetCounters(counters);
+    const Bytes frame(1400, 7);
+    for (uint32_t id = 1; id <= 3; ++id) {  // three blocks of 12,000 frames: 50 MB
+        Handle(Packet(id, 1, 65535, frame));
+        for (uint16_t index = 1; index < 12000; ++index) {
+            Handle(Packet(id, 2, index, frame));
+            ASSERT_LE(protocol.HeldBytes(), UdpStreamingProtocol::kMaxHeldBytes);
+        }
+    }
+    ASSERT_FALSE(errors.empty());
+    for (std::size_t i = 0; i < errors.size(); ++i) {  // the oldest went first
+        EXPECT_EQ(errors[i],
+                  (StreamError{static_cast<uint32_t>(i + 1), FragmentTimeout, kTimeoutText}));
+    }
+    EXPECT_EQ(counters.Read().fragmentedBlocksTimedOut, errors.size());
+    // Without a further datagram, the time limit lets go of the rest.
+    AdvanceMs(1001);
+    protocol.DropTimedOut();
+    EXPECT_EQ(protocol.HeldBytes(), 0u);
+    EXPECT_EQ(counters.Read().fragmentedBlocksTimedOut, errors.size());
+    EXPECT_EQ(errors.back().blockId, 3u);
+}
+
 }  // namespace
 }  // namespace Varkon::QUILApi::UdpStreaming::Protocol

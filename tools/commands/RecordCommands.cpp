@@ -3,6 +3,7 @@
 #include "Interruption.h"
 #include "NamedSettings.h"
 #include "StreamCapture.h"
+#include "udpstreaming/recording/ReplayPace.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,6 +24,7 @@ namespace {
 
 using Varkon::QUILApi::UdpStreaming::QuilStream;
 using Varkon::QUILApi::UdpStreaming::RecordingStatus;
+using Varkon::QUILApi::UdpStreaming::Recording::ReplayPace;
 
 struct RecordOptions : CaptureRequest {
     std::string path;
@@ -123,7 +125,7 @@ sockaddr_in Destination(const std::string& text) {
     return address;
 }
 
-// "max" as fast as possible (0), else a positive multiple of the recorded pace.
+// "max" as fast as possible (0), else a multiple of the recorded pace within ReplayPace's range.
 double Speed(const std::string& text) {
     if (text == "max") {
         return 0;
@@ -131,13 +133,13 @@ double Speed(const std::string& text) {
     try {
         std::size_t used = 0;
         const double speed = std::stod(text, &used);
-        if (used == text.size() && speed > 0) {
+        if (used == text.size() && ReplayPace::Allowed(speed)) {
             return speed;
         }
     } catch (const std::exception&) {
     }
-    throw UsageError("--rate must be a positive multiple of the recorded pace or max; got \"" +
-                     text + "\"");
+    throw UsageError("--rate must be a multiple of the recorded pace from " +
+                     ReplayPace::RangeText() + ", or max; got \"" + text + "\"");
 }
 
 void Replay(Context& context, const ReplayOptions& options) {
@@ -152,7 +154,10 @@ void Replay(Context& context, const ReplayOptions& options) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     Varkon::QUILApi::UdpStreaming::RecordedDatagram datagram;
-    std::optional<std::pair<Clock::time_point, int64_t>> origin;  // wall time, capture time
+    std::optional<ReplayPace> pace;  // none: as fast as possible
+    if (speed > 0) {
+        pace.emplace(speed);
+    }
     uint64_t sent = 0, bytes = 0, passes = 0;
     bool interrupted = false;
     try {
@@ -163,19 +168,13 @@ void Replay(Context& context, const ReplayOptions& options) {
                     break;
                 }
                 reader->Rewind();
-                origin.reset();
+                if (pace) {
+                    pace->Forget();
+                }
                 continue;
             }
-            if (speed > 0) {
-                if (!origin) {
-                    origin = {Clock::now(), datagram.timeNanoseconds};
-                }
-                const auto due =
-                    origin->first +
-                    std::chrono::duration_cast<Clock::duration>(
-                        std::chrono::nanoseconds(static_cast<int64_t>(
-                            static_cast<double>(datagram.timeNanoseconds - origin->second) /
-                            speed)));
+            if (pace) {
+                const auto due = pace->Due(datagram.timeNanoseconds, Clock::now());
                 // Sleep in short steps, so that Ctrl-C is seen during a long pause.
                 while (Clock::now() < due && InterruptionGuard::Received() == 0) {
                     std::this_thread::sleep_until(
@@ -248,7 +247,7 @@ void AddRecordCommands(CLI::App& app, Context& context) {
     send->add_option("--to", replay.to, "Where to send the datagrams, HOST:PORT (IPv4)")
         ->required();
     send->add_option("--rate", replay.rate,
-                     "Pace: a multiple of the recorded pace (1 as recorded), or max")
+                     "Pace: a multiple of the recorded pace (1 as recorded; 0.001 to 1000), or max")
         ->capture_default_str();
     send->add_option("--port", replay.port,
                      "Send the capture's datagrams to this UDP port only (default: the port the "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -32,6 +33,10 @@ public:
     // Like GetData, but hands over the collected bytes; the handler is spent afterwards.
     std::vector<uint8_t> TakeData();
     uint32_t GetTimeout() const { return timeoutMs; }
+    // The memory the collected block takes, in bytes.
+    std::size_t HeldBytes() const {
+        return bytes.capacity() + frames.capacity() * sizeof(Frame) + received.capacity() / 8;
+    }
     // Whether more than the time limit has passed since creation.
     bool IsTimedOut() const { return IsTimedOut(Now()); }
     bool IsTimedOut(int64_t nowNs) const;

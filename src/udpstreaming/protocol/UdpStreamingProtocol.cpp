@@ -42,15 +42,16 @@ void UdpStreamingProtocol::HandlePacket(const std::vector<uint8_t>& packet) {
 
 void UdpStreamingProtocol::StartBlock(const std::vector<uint8_t>& packet) {
     if (fragmentHandlers.size() >= kMaxFragmentHandlers) {
-        ReportTimeout(*fragmentHandlers.front());
-        fragmentHandlers.erase(fragmentHandlers.begin());
+        ReportTimeout(*Remove(fragmentHandlers.begin()));
     }
     auto handler = std::make_shared<FragmentedPacketHandler>(packet, clock());
     if (handler->IsComplete()) {  // a block of one frame, sent as a fragment
         Deliver(handler->GetBlockId(), handler->TakeData());
         return;
     }
+    heldBytes += handler->HeldBytes();
     fragmentHandlers.push_back(std::move(handler));
+    DropBeyondMemoryLimit();
 }
 
 void UdpStreamingProtocol::AddFragment(const std::vector<uint8_t>& packet) {
@@ -58,12 +59,33 @@ void UdpStreamingProtocol::AddFragment(const std::vector<uint8_t>& packet) {
     const auto found =
         std::find_if(fragmentHandlers.begin(), fragmentHandlers.end(),
                      [blockId](const auto& h) { return h->GetBlockId() == blockId; });
-    if (found == fragmentHandlers.end() || !(*found)->AddFrame(packet)) {
+    if (found == fragmentHandlers.end()) {
         return;
     }
-    const std::shared_ptr<FragmentedPacketHandler> complete = *found;
-    fragmentHandlers.erase(found);
-    Deliver(complete->GetBlockId(), complete->TakeData());
+    FragmentedPacketHandler& handler = **found;
+    const std::size_t before = handler.HeldBytes();
+    const bool complete = handler.AddFrame(packet);
+    heldBytes += handler.HeldBytes() - before;  // it never shrinks while collecting
+    if (complete) {
+        const auto whole = Remove(found);
+        Deliver(whole->GetBlockId(), whole->TakeData());
+        return;
+    }
+    DropBeyondMemoryLimit();
+}
+
+void UdpStreamingProtocol::DropBeyondMemoryLimit() {
+    while (heldBytes > kMaxHeldBytes && !fragmentHandlers.empty()) {
+        ReportTimeout(*Remove(fragmentHandlers.begin()));
+    }
+}
+
+std::shared_ptr<FragmentedPacketHandler> UdpStreamingProtocol::Remove(
+    std::vector<std::shared_ptr<FragmentedPacketHandler>>::iterator handler) {
+    std::shared_ptr<FragmentedPacketHandler> removed = std::move(*handler);
+    heldBytes -= removed->HeldBytes();
+    fragmentHandlers.erase(handler);
+    return removed;
 }
 
 void UdpStreamingProtocol::DropTimedOut() {
@@ -75,6 +97,7 @@ void UdpStreamingProtocol::DropTimedOut() {
         std::stable_partition(fragmentHandlers.begin(), fragmentHandlers.end(),
                               [now](const auto& h) { return !h->IsTimedOut(now); });
     for (auto handler = timedOut; handler != fragmentHandlers.end(); ++handler) {
+        heldBytes -= (*handler)->HeldBytes();
         ReportTimeout(**handler);
     }
     fragmentHandlers.erase(timedOut, fragmentHandlers.end());

@@ -27,6 +27,10 @@ public:
 
     // Most blocks reassembled at once; a further one makes the oldest time out.
     static constexpr std::size_t kMaxFragmentHandlers = 64;
+    // Most memory that blocks still being reassembled take together; beyond it the oldest are
+    // dropped and counted as timed out, as a block beyond kMaxFragmentHandlers is. A profile
+    // block is some tens of kilobytes.
+    static constexpr std::size_t kMaxHeldBytes = 32 * 1024 * 1024;
 
     UdpStreamingProtocol();
     explicit UdpStreamingProtocol(Clock clock);
@@ -42,10 +46,20 @@ public:
     // Reports a block id that does not follow the last one; never stops the block.
     void CheckBlockId(const uint32_t& blockId);
 
+    // Drops the blocks whose time is up, reporting each; HandlePacket does it after every
+    // datagram, a receiver also when none came for a while.
+    void DropTimedOut();
+    // Memory held by blocks still being reassembled.
+    std::size_t HeldBytes() const { return heldBytes; }
+
 private:
     void StartBlock(const std::vector<uint8_t>& packet);
     void AddFragment(const std::vector<uint8_t>& packet);
-    void DropTimedOut();
+    // Drops the oldest blocks, reporting them, while they hold more than kMaxHeldBytes.
+    void DropBeyondMemoryLimit();
+    // Takes a block out of the collection, complete or not.
+    std::shared_ptr<FragmentedPacketHandler> Remove(
+        std::vector<std::shared_ptr<FragmentedPacketHandler>>::iterator handler);
     void ReportTimeout(const FragmentedPacketHandler& handler);
     void Deliver(uint32_t blockId, std::vector<uint8_t> payload);
     void Report(uint32_t blockId, PacketErrorType type, std::string message);
@@ -54,6 +68,7 @@ private:
     ErrorCallback errorCallback;
     uint32_t lastBlockId{};
     std::vector<std::shared_ptr<FragmentedPacketHandler>> fragmentHandlers;  // oldest first
+    std::size_t heldBytes{};  // the sum of their HeldBytes
     Clock clock;
     StreamCounters ownCounters;
     StreamCounters* counters = &ownCounters;

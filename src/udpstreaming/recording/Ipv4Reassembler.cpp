@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace Varkon::QUILApi::UdpStreaming::Recording {
 
@@ -52,8 +53,8 @@ bool Ipv4Reassembler::Add(const Ipv4Packet& fragment, int64_t timeNanoseconds,
     std::memcpy(set.bytes.data() + begin, fragment.payload, fragment.payloadSize);
     Cover(set, begin, end);
     const bool complete = set.lastSeen && set.covered.size() == 1 &&
-                          set.covered.front().first == 0 &&
-                          set.covered.front().second >= set.totalSize;
+                          set.covered.begin()->first == 0 &&
+                          set.covered.begin()->second >= set.totalSize;
     if (!complete) {
         return false;
     }
@@ -83,17 +84,20 @@ void Ipv4Reassembler::Cover(Set& set, std::size_t begin, std::size_t end) {
         return;
     }
     auto& covered = set.covered;
-    covered.emplace_back(begin, end);
-    std::sort(covered.begin(), covered.end());
-    std::size_t merged = 0;
-    for (std::size_t i = 1; i < covered.size(); ++i) {
-        if (covered[i].first <= covered[merged].second) {
-            covered[merged].second = std::max(covered[merged].second, covered[i].second);
-        } else {
-            covered[++merged] = covered[i];
+    auto next = covered.upper_bound(begin);
+    if (next != covered.begin()) {
+        const auto before = std::prev(next);
+        if (before->second >= begin) {  // touches or overlaps the piece before
+            begin = before->first;
+            end = std::max(end, before->second);
+            covered.erase(before);
         }
     }
-    covered.resize(merged + 1);
+    while (next != covered.end() && next->first <= end) {  // swallows the pieces after
+        end = std::max(end, next->second);
+        next = covered.erase(next);
+    }
+    covered.emplace_hint(next, begin, end);
 }
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Recording

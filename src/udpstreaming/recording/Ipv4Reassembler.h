@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
+#include <map>
 #include <vector>
 
 #include "udpstreaming/recording/Ipv4Udp.h"
@@ -14,7 +14,8 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // Bounded: at most kMaxSets sets at once (a further one drops the oldest), each dropped when it
 // has not completed within kMaxAge of capture time after its first fragment, and none larger
 // than an IPv4 packet can be. Fragments may come in any order and may overlap (later bytes win).
-// Every set dropped unfinished is counted.
+// Every set dropped unfinished is counted. A fragment costs O(log k) in the k pieces of its set
+// that are not yet joined, however the fragments of a capture are ordered.
 class Ipv4Reassembler {
 public:
     static constexpr std::size_t kMaxSets = 64;
@@ -41,7 +42,7 @@ private:
         std::size_t totalSize = 0;  // known once the last fragment came; 0 before
         bool lastSeen = false;
         std::vector<uint8_t> bytes;
-        std::vector<std::pair<std::size_t, std::size_t>> covered;  // merged [begin, end), sorted
+        std::map<std::size_t, std::size_t> covered;  // [begin, end) by begin, merged
     };
 
     void DropOlderThan(int64_t timeNanoseconds);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <pcap/pcap.h>
 
@@ -90,8 +91,15 @@ bool PcapDatagramReader::Next(CapturedDatagram& datagram) {
             throw std::runtime_error("Recording " + path + " is damaged: " + reason);
         }
         ++statistics.recordsRead;
-        const int64_t time = static_cast<int64_t>(header->ts.tv_sec) * 1'000'000'000 +
-                             static_cast<int64_t>(header->ts.tv_usec);  // nanoseconds, as opened
+        int64_t time = 0;  // nanoseconds, as opened
+        if (__builtin_mul_overflow(static_cast<int64_t>(header->ts.tv_sec), 1'000'000'000, &time) ||
+            __builtin_add_overflow(time, static_cast<int64_t>(header->ts.tv_usec), &time)) {
+            const uint64_t record = statistics.recordsRead;
+            Close();
+            throw std::runtime_error("Recording " + path +
+                                     " is damaged: the time stamp of record " +
+                                     std::to_string(record) + " is out of range");
+        }
         const NetworkPacket network = NetworkPacketIn(linkType, frame, header->caplen);
         if (network.kind != NetworkPacket::Ipv4) {
             ++(network.kind == NetworkPacket::Other ? statistics.recordsNotUdp

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <pcap/pcap.h>
 
@@ -35,9 +38,17 @@ PcapWriter::PcapWriter(const std::string& path, uint16_t receiverPort)
     if (capture == nullptr) {
         throw std::runtime_error("Could not record to " + path + ": out of memory");
     }
-    FILE* file = std::fopen(path.c_str(), "wb");
+    // Without blocking: opening a pipe that nobody reads fails instead of waiting for a reader.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (file == nullptr) {
-        const std::string reason = std::strerror(errno);
+        const int openError = errno;
+        const std::string reason =
+            openError == ENXIO ? "it is a pipe that nobody reads" : std::strerror(openError);
+        if (fd >= 0) {
+            ::close(fd);
+        }
         pcap_close(AsCapture(capture));
         throw std::runtime_error("Could not record to " + path + ": " + reason);
     }
@@ -59,6 +70,10 @@ PcapWriter::~PcapWriter() {
 
 bool PcapWriter::Write(DatagramRing::Slot* const* datagrams, std::size_t count) {
     if (!error.empty() || dumper == nullptr) {
+        return false;
+    }
+    if (abandoned) {
+        Fail(ECANCELED);
         return false;
     }
     FILE* file = pcap_dump_file(AsDumper(dumper));
@@ -98,6 +113,9 @@ bool PcapWriter::Write(DatagramRing::Slot* const* datagrams, std::size_t count) 
             if (errno == EINTR) {
                 continue;
             }
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilWritable(fd)) {
+                continue;
+            }
             Fail(errno);
             return false;
         }
@@ -129,6 +147,19 @@ bool PcapWriter::Close() {
     pcap_dump_close(AsDumper(dumper));
     dumper = nullptr;
     return error.empty();
+}
+
+bool PcapWriter::WaitUntilWritable(int fd) {
+    constexpr int kAbandonPollMilliseconds = 100;
+    while (!abandoned) {
+        pollfd writable{fd, POLLOUT, 0};
+        const int ready = ::poll(&writable, 1, kAbandonPollMilliseconds);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return true;  // the write tells what became of it
+        }
+    }
+    errno = EAGAIN;
+    return false;
 }
 
 void PcapWriter::Fail(int errorNumber) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -17,8 +18,9 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // packet): each batch of records goes out in one system call straight from the slots, where the
 // headers are filled into the headroom, instead of being copied through a stream buffer.
 //
-// One thread uses it. Errors are kept, not thrown, once the file is open: the first failed write
-// ends the writing, and Error() names it.
+// One thread uses it, but for Abandon. Errors are kept, not thrown, once the file is open: the
+// first failed write ends the writing, and Error() names it. The file is open without blocking:
+// a write into a full pipe waits in poll, where Abandon (any thread) ends it.
 class PcapWriter {
 public:
     // @throws std::runtime_error "Could not record to <path>: <reason>".
@@ -39,9 +41,13 @@ public:
     // Closes; false when writing failed at any time. Idempotent.
     bool Close();
     const std::string& Error() const { return error; }
+    // Makes a write that waits for the file to take data fail, now or when it next waits.
+    void Abandon() { abandoned = true; }
 
 private:
     void Fail(int errorNumber);
+    // Waits until the file takes data again; false once abandoned.
+    bool WaitUntilWritable(int fd);
 
     std::string path;
     uint16_t receiverPort;
@@ -50,6 +56,7 @@ private:
     bool headerWritten = false;  // libpcap's file header still waits in its buffer before
     uint16_t identification = 0;
     std::string error;
+    std::atomic<bool> abandoned{false};
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Recording

@@ -1,10 +1,15 @@
 #include "udpstreaming/recording/RecordingDescription.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Varkon::QUILApi::UdpStreaming::Recording {
 
@@ -85,6 +90,60 @@ std::optional<uint16_t> RecordingDescription::PortOf(const std::string& descript
         return std::nullopt;
     }
     return static_cast<uint16_t>(port->get<uint64_t>());
+}
+
+std::string RecordingDescription::Read(const std::string& capturePath) {
+    const std::string path = PathFor(capturePath);
+    const auto refuse = [&](const std::string& reason) {
+        return std::runtime_error("Could not open recording " + capturePath + ": its description " +
+                                  path + " " + reason);
+    };
+    // Without blocking, so that a pipe is refused instead of waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    struct FileCloser {
+        int fd;
+        ~FileCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw refuse("is not a regular file");
+    }
+    const auto tooLarge = [&] {
+        return refuse("is larger than " + std::to_string(kMostBytes / (1024 * 1024)) + " MiB");
+    };
+    if (static_cast<uint64_t>(info.st_size) > kMostBytes) {
+        throw tooLarge();
+    }
+    // Up to one byte past the limit: the file may have grown since fstat.
+    std::string text(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == text.size()) {
+            if (text.size() > kMostBytes) {
+                break;
+            }
+            text.resize(std::min(2 * text.size(), kMostBytes + 1));
+        }
+        const ssize_t got = ::read(fd, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw refuse(std::string("could not be read: ") + std::strerror(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    if (filled > kMostBytes) {
+        throw tooLarge();
+    }
+    text.resize(filled);
+    return text;
 }
 
 void RecordingDescription::Write(const std::string& path, const nlohmann::json& description) {

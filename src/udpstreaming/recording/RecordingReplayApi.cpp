@@ -1,5 +1,3 @@
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "quil/Quil.h"
@@ -12,16 +10,6 @@ namespace Varkon::QUILApi::UdpStreaming {
 
 namespace {
 
-std::string ReadDescription(const std::string& capturePath) {
-    std::ifstream file(Recording::RecordingDescription::PathFor(capturePath));
-    if (!file) {
-        return {};
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // The port to replay: the one asked for, else the one the description names, else every port.
 uint16_t PortToReplay(uint16_t asked, const std::string& description) {
     return asked != 0 ? asked : Recording::RecordingDescription::PortOf(description).value_or(0);
@@ -31,7 +19,7 @@ uint16_t PortToReplay(uint16_t asked, const std::string& description) {
 class RecordingReaderApi : public RecordingReader {
 public:
     RecordingReaderApi(const std::string& path, uint16_t port) : reader(path) {
-        reader.SetPort(PortToReplay(port, ReadDescription(path)));
+        reader.SetPort(PortToReplay(port, Recording::RecordingDescription::Read(path)));
     }
 
     bool Next(RecordedDatagram& datagram) override {
@@ -65,7 +53,7 @@ private:
 class RecordingReplayApi : public RecordingReplay {
 public:
     RecordingReplayApi(const std::string& path, const ReplayOptions& options)
-        : description(ReadDescription(path)) {
+        : description(Recording::RecordingDescription::Read(path)) {
         auto reader = std::make_unique<Recording::PcapDatagramReader>(path);
         reader->SetPort(PortToReplay(options.port, description));
         transport = std::make_shared<Recording::ReplayTransport>(std::move(reader), options);

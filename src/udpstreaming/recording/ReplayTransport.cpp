@@ -1,6 +1,7 @@
 #include "udpstreaming/recording/ReplayTransport.h"
 
 #include <algorithm>
+#include <sstream>
 #include <stdexcept>
 
 #include <boost/asio/error.hpp>
@@ -12,7 +13,18 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 
 ReplayTransport::ReplayTransport(std::unique_ptr<PcapDatagramReader> reader,
                                  const ReplayOptions& options)
-    : reader(std::move(reader)), speed(std::max(options.speed, 0.0)), loop(options.loop) {}
+    : reader(std::move(reader)), speed(options.speed), loop(options.loop) {
+    if (speed != ReplayOptions::kAsFastAsPossible) {
+        if (!ReplayPace::Allowed(speed)) {
+            std::ostringstream text;
+            text << "Replay speed " << speed
+                 << " is out of range: " << ReplayOptions::kAsFastAsPossible
+                 << " (as fast as possible) or " << ReplayPace::RangeText();
+            throw std::invalid_argument(text.str());
+        }
+        pace.emplace(speed);
+    }
+}
 
 uint16_t ReplayTransport::GetPort() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -63,15 +75,11 @@ bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInf
         changed.notify_all();  // finished
         return false;
     }
-    if (speed > 0) {
+    if (pace) {
         const auto now = Clock::now();
-        const auto captureDistance = std::chrono::nanoseconds(static_cast<int64_t>(
-            static_cast<double>(pending.timeNanoseconds - anchorCapture) / speed));
-        auto due = anchorTime + std::chrono::duration_cast<Clock::duration>(captureDistance);
-        if (!anchored || now - due > kResync || pending.timeNanoseconds < anchorCapture) {
-            anchored = true;
-            anchorTime = now;
-            anchorCapture = pending.timeNanoseconds;
+        auto due = pace->Due(pending.timeNanoseconds, now);
+        if (now - due > kResync) {
+            pace->Restart(pending.timeNanoseconds, now);
             due = now;
         }
         if (due > now) {
@@ -129,7 +137,9 @@ bool ReplayTransport::LoadNext(std::unique_lock<std::mutex>&) {
             }
             reader->Rewind();
             foundThisPass = false;
-            anchored = false;
+            if (pace) {
+                pace->Forget();
+            }
             if (firstBlockId) {
                 blockIdOffset += highestBlockId - *firstBlockId + 1;
             }

@@ -12,6 +12,7 @@
 
 #include "quil/Quil.h"
 #include "udpstreaming/recording/PcapDatagramReader.h"
+#include "udpstreaming/recording/ReplayPace.h"
 #include "udpstreaming/transport/IUdpTransport.h"
 
 namespace Varkon::QUILApi::UdpStreaming::Recording {
@@ -19,10 +20,11 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // A transport whose datagrams come from a capture file instead of a socket, so that the stream
 // (QuilStreamApi) replays a recording through its own reassembly, decoding and queues.
 //
-// Pacing: the first datagram goes out when first asked for; each later one when its distance
-// in capture time from that first one, divided by the speed, has passed. A replay that falls
-// more than kResync behind (the stream was stopped for a while) starts its clock again at the
-// datagram in hand instead of rushing. Speed 0 hands datagrams out as fast as they are asked for.
+// Pacing (ReplayPace): the first datagram goes out when first asked for; each later one when its
+// distance in capture time from that first one, divided by the speed, has passed. A replay that
+// falls more than kResync behind (the stream was stopped for a while) starts its clock again at
+// the datagram in hand instead of rushing. Speed 0 hands datagrams out as fast as they are asked
+// for; any other speed lies within ReplayPace's range.
 //
 // Looping, each pass continues the block ids where the last one ended (as a sensor that kept
 // streaming would), so that the stream sees no jump back at the seam.
@@ -36,6 +38,8 @@ public:
     // As fast as possible, readers are woken after this many datagrams at the latest.
     static constexpr std::size_t kRun = 32;
 
+    // @throws std::invalid_argument "Replay speed <speed> is out of range: 0 (as fast as
+    //         possible) or 0.001 to 1000".
     ReplayTransport(std::unique_ptr<PcapDatagramReader> reader, const ReplayOptions& options);
 
     std::string GetHost() override { return {}; }
@@ -77,9 +81,7 @@ private:
     uint64_t replayed = 0;
     bool hasPending = false;
     CapturedDatagram pending;
-    bool anchored = false;
-    Clock::time_point anchorTime;
-    int64_t anchorCapture = 0;
+    std::optional<ReplayPace> pace;  // none: as fast as possible
     std::size_t sinceWake = 0;
 };
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,13 +28,21 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // looks into the ring every millisecond and writes what it finds, a batch per system call. When a
 // write fails (the disk is full), the writer keeps the error, stops writing and lets further
 // datagrams go unrecorded; the stream is not affected. Status may be called from any thread.
-// Stop (any thread, once) ends the writer after it has written what the ring holds, closes the
-// capture and writes the description file; the caller must make sure Offer is not running and
-// will not run again before calling it.
+// Stop (any thread, once) lets the writer write what the ring holds, close the capture and write
+// the description file; the caller must make sure Offer is not running and will not run again
+// before calling it. A writer still busy kStopLimit after Stop (a stalled disk, a pipe nobody
+// reads) is left to finish on its own, with what it shares; the recording then has failed.
 class StreamRecorder {
 public:
+    static constexpr std::chrono::seconds kStopLimit{1};
+    // RecordingOptions::bufferDatagrams at most: about 140 MB of hand-off.
+    static constexpr std::size_t kMostBufferDatagrams = 65536;
+
     // Opens the capture and writes the description file.
-    // @throws std::runtime_error "Could not record to <path>: <reason>".
+    // @throws std::runtime_error "Could not record to <path>: <reason>"; std::invalid_argument
+    //         "Could not record to <path>: <reason>" for options that cannot be met (a
+    //         description that would overwrite the capture, a buffer beyond the limit), before
+    //         any file is touched.
     StreamRecorder(const std::string& path, const RecordingOptions& options, uint16_t port);
     ~StreamRecorder();
     StreamRecorder(const StreamRecorder&) = delete;
@@ -45,26 +55,13 @@ public:
     RecordingStatus Stop(const StreamStatistics& counters);
 
 private:
-    void Write();
-    // Writes what the ring holds; false once writing has failed.
-    bool Drain();
+    struct Shared;
+    static void Write(std::shared_ptr<Shared> shared);  // the thread's own reference
+    // Asks the writer to finish and waits for it up to kStopLimit; leaves it behind after that.
+    void EndWriter(const std::optional<StreamStatistics>& counters);
 
-    const uint16_t port;
-    const std::string path;
-    const std::string descriptionPath;
-    nlohmann::json sensor;
-    DatagramRing ring;
-    PcapWriter writer;  // writer thread only, until Stop joins it
-    const int64_t startMicroseconds;
-    std::atomic<uint64_t> written{0};
-    std::atomic<uint64_t> dropped{0};  // worker only writes it
-    std::atomic<bool> failed{false};   // writing has failed: Offer records nothing more
-    mutable std::mutex mutex;          // guards error, endMicroseconds and stopping
-    std::string error;
-    int64_t endMicroseconds = 0;
-    bool stopping = false;
-    std::condition_variable stopRequested;
-    std::thread thread;  // last: starts once everything above exists
+    std::shared_ptr<Shared> shared;  // with the writer thread
+    std::thread thread;              // last: starts once everything above exists
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Recording
