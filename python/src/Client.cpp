@@ -1,6 +1,7 @@
 // quil.Client: every operation of the library's client, under its snake_case name, with the
 // GIL released while it waits for the sensor.
 #include "Client.h"
+#include "Documented.h"
 
 namespace QuilPython {
 namespace {
@@ -23,14 +24,15 @@ constexpr auto Overload = py::overload_cast<Args...>;
 
 void BindClient(py::module_& m) {
     using py::arg;
-    py::class_<Client> cls(m, "Client");
-    cls.def(py::init<const std::string&, unsigned short>(), arg("host"), arg("udp_port") = 5000)
-        .def(
-            "__enter__", [](Client& client) -> Client& { return client; },
-            py::return_value_policy::reference)
+    Documented<Client> cls(m, "Client");
+    cls.def(py::init<const std::string&, unsigned short>(), arg("host"), arg("udp_port") = 5000,
+            py::doc(StubDocstring("Client.__init__")));
+    cls.def_property_readonly("closed", &Client::Closed);
+    cls.def(
+           "__enter__", [](Client& client) -> Client& { return client; },
+           py::return_value_policy::reference)
         .def("__exit__", [](Client& client, py::args) { client.Close(); })
         .def("close", &Client::Close)
-        .def_property_readonly("closed", &Client::Closed)
         .def("__repr__",
              [](const Client& client) {
                  return client.Closed() ? std::string("<quil.Client closed>")

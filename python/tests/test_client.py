@@ -1,6 +1,8 @@
 """Every operation of the client against the virtual sensor, and how failures reach Python."""
 
+import ast
 import os
+import pathlib
 import signal
 import threading
 import time
@@ -259,3 +261,13 @@ def test_requests_release_the_gil(sensor, client):
         stop.set()
         ticker.join()
     assert len(ticks) > 20
+
+
+def test_the_operations_carry_the_stubs_docstrings():
+    stubs = ast.parse(pathlib.Path(quil.__file__).with_name("__init__.pyi").read_text())
+    client = next(n for n in stubs.body if isinstance(n, ast.ClassDef) and n.name == "Client")
+    documented = {f.name: ast.get_docstring(f) for f in client.body
+                  if isinstance(f, ast.FunctionDef) and ast.get_docstring(f)}
+    assert len(documented) > 80
+    for name, doc in documented.items():
+        assert doc in (getattr(quil.Client, name).__doc__ or ""), name
