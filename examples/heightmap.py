@@ -1,4 +1,5 @@
-"""Captures 1000 profiles from a virtual sensor and draws them as a height map (heightmap.png).
+"""Captures 1000 profiles from a virtual sensor and draws them as a height map in millimetres
+(heightmap.png).
 
     PYTHONPATH=build/python /usr/bin/python3 examples/heightmap.py [OUTPUT.png [ADDRESS [PORT]]]
 
@@ -24,18 +25,22 @@ def main(output: str, address: str, port: int) -> None:
         with quil.connect(sensor.address, udp_port=port) as client:
             client.login("operator", "operator")
             with client.stream(data_ids=[1]) as stream:
-                profiles = list(stream.profiles(timeout=2.0, count=1000))
+                # Each profile in millimetres, converted with the sensor's own descriptions.
+                profiles = list(stream.profiles(timeout=2.0, count=1000, millimetres=True))
                 lost = stream.statistics()["blocksLost"]
+                z_name = stream.coordinates().z_axis_name
 
-    # Channel 0 holds heights in hundredths of a millimetre, 0 where the line gave no point.
-    heights = quil.stack(profiles).astype(np.float32) / 100.0
-    heights[heights == 0] = np.nan
+    heights = quil.stack(profiles)  # z in mm, one row per profile; NaN where no laser line
+    x = quil.stack(profiles, channel=1)  # x in mm of every point
     figure, axes = plt.subplots(figsize=(8, 6))
-    image = axes.imshow(heights, aspect="auto", cmap="viridis", interpolation="nearest")
-    axes.set_xlabel("point")
+    # The points of a profile lie evenly across the field of view, so x spans the columns.
+    extent = (np.nanmin(x), np.nanmax(x), len(profiles), 0)
+    image = axes.imshow(heights, aspect="auto", cmap="viridis", interpolation="nearest",
+                        extent=extent)
+    axes.set_xlabel("x (mm)")
     axes.set_ylabel("profile")
     axes.set_title(f"{len(profiles)} profiles, {lost} blocks lost")
-    figure.colorbar(image, ax=axes, label="height (mm)")
+    figure.colorbar(image, ax=axes, label=f"z, {z_name} (mm)")
     figure.savefig(output, dpi=100)
     print(f"{output}: {heights.shape[0]} profiles of {heights.shape[1]} points")
 

@@ -11,6 +11,8 @@ import sys
 def docstrings(stubs):
     tree = ast.parse(stubs)
     for node in tree.body:
+        if isinstance(node, ast.FunctionDef) and ast.get_docstring(node):
+            yield node.name, ast.get_docstring(node)
         if isinstance(node, ast.ClassDef):
             doc = ast.get_docstring(node)
             if doc:
@@ -34,7 +36,7 @@ def main(stubs_path, output_path):
         "",
         "namespace QuilPython {",
         "",
-        "// \"Class\" or \"Class.method\" and its docstring, sorted by name.",
+        "// \"function\", \"Class\" or \"Class.method\" and its docstring, sorted by name.",
         "inline constexpr std::pair<std::string_view, std::string_view> kStubDocstrings[] = {",
     ]
     for name, doc in entries:

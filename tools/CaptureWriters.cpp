@@ -5,13 +5,18 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <sstream>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
 #include <stdexcept>
 #include <vector>
 
 namespace QuilTool {
 namespace {
 
+using Varkon::QUILApi::ProfileCoordinates;
+using Varkon::QUILApi::ProfilePoints;
 using Varkon::QUILApi::UdpStreaming::StreamMeasurement;
 using Varkon::QUILApi::UdpStreaming::StreamProfile;
 
@@ -19,77 +24,266 @@ uint16_t At(const std::vector<uint16_t>& channel, std::size_t i) {
     return i < channel.size() ? channel[i] : 0;
 }
 
-class CsvWriter : public CaptureWriter {
-public:
-    explicit CsvWriter(std::ostream& out) : out(out) {}
+uint32_t DataId(const StreamProfile& profile) {
+    return profile.hasChannel1 && profile.hasChannel2 ? 3 : profile.hasChannel2 ? 2 : 1;
+}
 
-    void Write(const StreamProfile& profile) override {
-        if (!profileHeader) {
-            out << "kind,blockId,timestamp,point,channel0,channel1,channel2\n";
-            profileHeader = true;
-        }
-        for (std::size_t i = 0; i < profile.pointCount; ++i) {
-            out << "profile," << profile.blockId << "," << profile.timestamp << "," << i << ","
-                << At(profile.channel0, i) << ",";
-            if (profile.hasChannel1) {
-                out << At(profile.channel1, i);
-            }
-            out << ",";
-            if (profile.hasChannel2) {
-                out << At(profile.channel2, i);
-            }
-            out << "\n";
-        }
+// `into` sized for the profile's points and converted: x and brightness only when carried.
+void ConvertInto(const ProfileCoordinates& coordinates, const StreamProfile& profile,
+                 ProfilePoints& into) {
+    into.x.resize(profile.hasChannel1 ? profile.pointCount : 0);
+    into.z.resize(profile.pointCount);
+    into.brightness.resize(profile.hasChannel2 ? profile.pointCount : 0);
+    coordinates.Convert(profile, into.x.data(), into.z.data(), into.brightness.data());
+}
+
+bool Has(const std::vector<uint32_t>& ids, std::initializer_list<uint32_t> wanted) {
+    return std::any_of(ids.begin(), ids.end(), [&](uint32_t id) {
+        return std::find(wanted.begin(), wanted.end(), id) != wanted.end();
+    });
+}
+
+// Decimal places that show a length of resolution `step` mm in full.
+int Decimals(double step) {
+    return step > 0 ? std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 12) : 6;
+}
+
+// Text of numbers, appended without a stream's locale and state.
+struct Line {
+    std::string text;
+
+    Line& operator<<(const char* words) {
+        text += words;
+        return *this;
     }
+    Line& operator<<(char c) {
+        text += c;
+        return *this;
+    }
+    template <class Integer, std::enable_if_t<std::is_integral_v<Integer>, int> = 0>
+    Line& operator<<(Integer value) {
+        char buffer[24];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        text.append(buffer, end);
+        return *this;
+    }
+    // A length with `decimals` places; `missing` where it is NaN.
+    void Length(double value, int decimals, const char* missing) {
+        if (std::isnan(value)) {
+            text += missing;
+            return;
+        }
+        char buffer[64];
+        const auto end =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals)
+                .ptr;
+        text.append(buffer, end);
+    }
+    // A value sent as a float: seven significant digits; "NaN", "INF" and "-INF" as the sensor
+    // writes them.
+    void Value(double value) {
+        if (std::isnan(value) || std::isinf(value)) {
+            text += std::isnan(value) ? "NaN" : value > 0 ? "INF" : "-INF";
+            return;
+        }
+        char buffer[64];
+        const auto end =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7).ptr;
+        text.append(buffer, end);
+    }
+};
 
-    void Write(const StreamMeasurement& m) override {
-        if (!measurementHeader) {
-            out << "kind,blockId,timestamp,qualityID,encoder,measrate,value0,value1,value2,value3,"
-                   "value4,value5,value6\n";
-            measurementHeader = true;
+// The quantities of one profile: millimetres, or the sensor's words.
+struct Quantity {
+    const char* name;
+    const std::vector<double>* millimetres;
+    const std::vector<uint16_t>* words;
+    int decimals;
+};
+
+class ProfileQuantities {
+public:
+    ProfileQuantities(const ProfileCoordinates& coordinates, bool raw)
+        : coordinates(coordinates),
+          raw(raw),
+          xDecimals(Decimals(coordinates.StreamXStep())),
+          zDecimals(Decimals(coordinates.StreamZStep())) {}
+
+    // x, z and brightness, each only when the profile carries it.
+    std::vector<Quantity> Of(const StreamProfile& profile) {
+        std::vector<Quantity> quantities;
+        if (raw) {
+            quantities.push_back({"channel0", nullptr, &profile.channel0, 0});
+            if (profile.hasChannel1) {
+                quantities.push_back({"channel1", nullptr, &profile.channel1, 0});
+            }
+            if (profile.hasChannel2) {
+                quantities.push_back({"channel2", nullptr, &profile.channel2, 0});
+            }
+            return quantities;
         }
-        out << "measurement," << m.blockId << "," << m.timestamp << "," << m.qualityID << ","
-            << m.EncoderValue << "," << m.measrate;
-        for (double value : m.values) {
-            out << "," << value;
+        ConvertInto(coordinates, profile, points);
+        if (profile.hasChannel1) {
+            quantities.push_back({"x", &points.x, nullptr, xDecimals});
         }
-        out << "\n";
+        quantities.push_back({"z", &points.z, nullptr, zDecimals});
+        if (profile.hasChannel2) {
+            quantities.push_back({"brightness", &points.brightness, nullptr, 0});
+        }
+        return quantities;
     }
 
 private:
-    std::ostream& out;
+    const ProfileCoordinates& coordinates;
+    bool raw;
+    int xDecimals;
+    int zDecimals;
+    ProfilePoints points;
+};
+
+class CsvWriter : public CaptureWriter {
+public:
+    CsvWriter(const CaptureFormat& format, const ProfileCoordinates& coordinates,
+              const CaptureOutputs& outputs)
+        : outputs(outputs), coordinates(coordinates), quantities(this->coordinates, format.raw) {
+        // The columns follow the data ids streamed, so that every row fills every column
+        // unless profiles of several kinds share the table.
+        const bool withX = Has(format.dataIds, {1, 3});
+        const bool withBrightness = Has(format.dataIds, {2, 3});
+        columns =
+            format.raw ? std::vector<const char*>{"channel0"} : std::vector<const char*>{"x", "z"};
+        if (format.raw && withX) {
+            columns.push_back("channel1");
+        }
+        if (!format.raw && !withX) {
+            columns.erase(columns.begin());
+        }
+        if (withBrightness) {
+            columns.push_back(format.raw ? "channel2" : "brightness");
+        }
+    }
+
+    void Write(const StreamProfile& profile) override {
+        Line line;
+        if (!profileHeader) {
+            line << "dataId,blockId,timestamp,acquisitionIndex,encoder,point";
+            for (const char* column : columns) {
+                line << ',' << column;
+            }
+            line << '\n';
+            profileHeader = true;
+        }
+        // Each column's quantity; none ("NaN" in each row) where a kind of profile without it
+        // shares the table.
+        const auto carried = quantities.Of(profile);
+        std::vector<const Quantity*> cells;
+        for (const char* column : columns) {
+            const auto found = std::find_if(carried.begin(), carried.end(), [&](const Quantity& q) {
+                return std::strcmp(q.name, column) == 0;
+            });
+            cells.push_back(found == carried.end() ? nullptr : &*found);
+        }
+        for (std::size_t i = 0; i < profile.pointCount; ++i) {
+            line << DataId(profile) << ',' << profile.blockId << ',' << profile.timestamp << ','
+                 << profile.AcquisitionIndex() << ',' << profile.EncoderCount() << ',' << i;
+            for (const Quantity* cell : cells) {
+                line << ',';
+                if (cell == nullptr) {
+                    line << "NaN";
+                    continue;
+                }
+                if (cell->words) {
+                    line << At(*cell->words, i);
+                } else {
+                    line.Length((*cell->millimetres)[i], cell->decimals, "NaN");
+                }
+            }
+            line << '\n';
+        }
+        outputs.profiles->write(line.text.data(), static_cast<std::streamsize>(line.text.size()));
+    }
+
+    void Write(const StreamMeasurement& m) override {
+        if (outputs.measurements == nullptr) {
+            throw std::runtime_error(
+                "the capture holds measurements as well as profiles, which one CSV table cannot "
+                "hold: give --data-ids, or write JSON Lines (--format jsonl)");
+        }
+        Line line;
+        if (!measurementHeader) {
+            line << "dataId,blockId,timestamp,qualityID,encoder,measrate";
+            for (std::size_t i = 0; i < m.values.size(); ++i) {
+                line << ",value" << i;
+            }
+            line << '\n';
+            measurementHeader = true;
+        }
+        line << "0," << m.blockId << ',' << m.timestamp << ',' << m.qualityID << ','
+             << m.EncoderValue << ',';
+        line.Value(m.measrate);
+        for (double value : m.values) {
+            line << ',';
+            line.Value(value);
+        }
+        line << '\n';
+        outputs.measurements->write(line.text.data(),
+                                    static_cast<std::streamsize>(line.text.size()));
+    }
+
+private:
+    CaptureOutputs outputs;
+    ProfileCoordinates coordinates;
+    ProfileQuantities quantities;
+    std::vector<const char*> columns;
     bool profileHeader = false;
     bool measurementHeader = false;
 };
 
 class JsonLinesWriter : public CaptureWriter {
 public:
-    explicit JsonLinesWriter(std::ostream& out) : out(out) {}
+    JsonLinesWriter(std::ostream& out, const CaptureFormat& format,
+                    const ProfileCoordinates& coordinates)
+        : out(out), coordinates(coordinates), quantities(this->coordinates, format.raw) {}
 
     void Write(const StreamProfile& p) override {
-        nlohmann::json line = {{"kind", "profile"},          {"blockId", p.blockId},
-                               {"timestamp", p.timestamp},   {"qualityID", p.qualityID},
-                               {"pointCount", p.pointCount}, {"channel0", p.channel0}};
-        if (p.hasChannel1) {
-            line["channel1"] = p.channel1;
+        Line line;
+        line << "{\"kind\":\"profile\",\"dataId\":" << DataId(p) << ",\"blockId\":" << p.blockId
+             << ",\"timestamp\":" << p.timestamp << ",\"acquisitionIndex\":" << p.AcquisitionIndex()
+             << ",\"encoder\":" << p.EncoderCount()
+             << ",\"qualityID\":" << static_cast<unsigned>(p.qualityID)
+             << ",\"pointCount\":" << p.pointCount;
+        for (const Quantity& quantity : quantities.Of(p)) {
+            line << ",\"" << quantity.name << "\":[";
+            for (std::size_t i = 0; i < p.pointCount; ++i) {
+                if (i != 0) {
+                    line << ',';
+                }
+                if (quantity.words) {
+                    line << At(*quantity.words, i);
+                } else {
+                    line.Length((*quantity.millimetres)[i], quantity.decimals, "null");
+                }
+            }
+            line << ']';
         }
-        if (p.hasChannel2) {
-            line["channel2"] = p.channel2;
-        }
-        out << line.dump() << "\n";
+        line << "}\n";
+        out.write(line.text.data(), static_cast<std::streamsize>(line.text.size()));
     }
 
     void Write(const StreamMeasurement& m) override {
-        out << nlohmann::json{{"kind", "measurement"},     {"blockId", m.blockId},
-                              {"timestamp", m.timestamp},  {"qualityID", m.qualityID},
-                              {"encoder", m.EncoderValue}, {"measrate", m.measrate},
-                              {"flags", m.flags},          {"values", m.values}}
+        out << nlohmann::json{{"kind", "measurement"},    {"dataId", 0},
+                              {"blockId", m.blockId},     {"timestamp", m.timestamp},
+                              {"qualityID", m.qualityID}, {"encoder", m.EncoderValue},
+                              {"measrate", m.measrate},   {"flags", m.flags},
+                              {"values", m.values}}
                    .dump()
             << "\n";
     }
 
 private:
     std::ostream& out;
+    ProfileCoordinates coordinates;
+    ProfileQuantities quantities;
 };
 
 // The row of a profile: how many rows its block id lies beyond the previous one, when the ids
@@ -99,54 +293,87 @@ uint32_t RowsAhead(bool any, uint32_t last, uint32_t blockId, uint32_t step) {
     return !any || ahead == 0 || ahead > kLongestGap ? 1 : ahead;
 }
 
+void AppendLittleEndian(std::string& bytes, float value) {
+    uint32_t word;
+    std::memcpy(&word, &value, sizeof word);
+    for (int shift = 0; shift < 32; shift += 8) {
+        bytes += static_cast<char>((word >> shift) & 0xFF);
+    }
+}
+
 // Points are buffered because the header, written first, holds their count.
 class PlyWriter : public CaptureWriter {
 public:
-    PlyWriter(std::ostream& out, const ProfileScale& scale, double yStep, uint32_t blockIdStep)
-        : out(out), scale(scale), yStep(yStep), blockIdStep(blockIdStep) {}
+    PlyWriter(std::ostream& out, const CaptureFormat& format, const ProfileCoordinates& coordinates)
+        : out(out), format(format), coordinates(coordinates) {}
 
     void Write(const StreamProfile& profile) override {
         if (!profile.hasChannel1) {
             throw UsageError("a PLY cloud needs x: stream data id 1 or 3 (--data-ids 1)");
         }
-        row += any ? RowsAhead(any, lastBlockId, profile.blockId, blockIdStep) : 0;
+        row += any ? RowsAhead(any, lastBlockId, profile.blockId, format.blockIdStep) : 0;
         any = true;
         lastBlockId = profile.blockId;
-        const double y = static_cast<double>(row) * yStep;
+        const float y = static_cast<float>(static_cast<double>(row) * format.yStep);
+        ConvertInto(coordinates, profile, converted);
         for (std::size_t i = 0; i < profile.pointCount; ++i) {
-            const uint16_t z = At(profile.channel0, i);
-            if (z == 0) {
-                continue;
+            if (!std::isnan(converted.z[i])) {
+                points.insert(points.end(), {static_cast<float>(converted.x[i]), y,
+                                             static_cast<float>(converted.z[i])});
             }
-            points << scale.X(At(profile.channel1, i)) << " " << y << " " << scale.Z(z) << "\n";
-            ++pointCount;
         }
     }
 
     void Write(const StreamMeasurement&) override {}
 
     void Finish() override {
-        out << "ply\nformat ascii 1.0\ncomment captured with quil stream\ncomment units: x, y "
-               "and z in "
-            << scale.xUnit << "; profiles " << yStep << " " << scale.xUnit
-            << " apart along y by block id\nelement vertex " << pointCount
-            << "\nproperty float x\nproperty float y\nproperty float z\nend_header\n"
-            << points.str();
+        out << "ply\nformat " << (format.ascii ? "ascii" : "binary_little_endian")
+            << " 1.0\ncomment captured with quil stream\ncomment units: x, y and z in mm; profiles "
+            << format.yStep
+            << " mm apart along y by block id\ncomment z: " << coordinates.ZAxisName() << "\n";
+        if (format.sensor) {
+            const auto& sensor = *format.sensor;
+            out << "comment sensor: " << sensor.vendorName << " " << sensor.sensorType
+                << ", serial number " << sensor.serialNumber << ", version "
+                << sensor.aggregateVersion << "\n";
+        }
+        out << "element vertex " << points.size() / 3
+            << "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
+        std::string body;
+        if (format.ascii) {
+            Line line;
+            for (std::size_t i = 0; i < points.size(); i += 3) {
+                for (std::size_t k = 0; k < 3; ++k) {
+                    line.Length(points[i + k], 4, "nan");
+                    line << (k == 2 ? '\n' : ' ');
+                }
+            }
+            body = std::move(line.text);
+        } else {
+            body.reserve(points.size() * sizeof(float));
+            for (float value : points) {
+                AppendLittleEndian(body, value);
+            }
+        }
+        out.write(body.data(), static_cast<std::streamsize>(body.size()));
     }
 
 private:
     std::ostream& out;
-    ProfileScale scale;
-    double yStep;
-    uint32_t blockIdStep;
+    CaptureFormat format;
+    ProfileCoordinates coordinates;
     bool any = false;
     uint32_t lastBlockId = 0;
     uint64_t row = 0;
-    std::size_t pointCount = 0;
-    std::ostringstream points;
+    ProfilePoints converted;
+    std::vector<float> points;  // x, y, z of each point
 };
 
 }  // namespace
+
+bool CarriesBothKinds(const std::vector<uint32_t>& ids) {
+    return Has(ids, {0}) && Has(ids, {1, 2, 3});
+}
 
 void HeightMapCollector::Write(const StreamProfile& profile) {
     const uint32_t ahead = RowsAhead(any, lastBlockId, profile.blockId, blockIdStep);
@@ -157,29 +384,30 @@ void HeightMapCollector::Write(const StreamProfile& profile) {
     map.pointsPerProfile = std::max<std::size_t>(map.pointsPerProfile, profile.pointCount);
     auto& row = map.rows.emplace_back();
     row.received = true;
+    ConvertInto(coordinates, profile, points);
     for (std::size_t i = 0; i < profile.pointCount; ++i) {
-        const uint16_t z = At(profile.channel0, i);
-        if (z != 0) {
+        if (!std::isnan(points.z[i])) {
             row.points.push_back(
-                {profile.hasChannel1 ? scale.X(At(profile.channel1, i)) : static_cast<double>(i),
-                 scale.Z(z)});
+                {profile.hasChannel1 ? points.x[i] : static_cast<double>(i), points.z[i]});
         }
     }
 }
 
-std::unique_ptr<CaptureWriter> MakeCaptureWriter(const std::string& format, std::ostream& out,
-                                                 const ProfileScale& scale, double yStep,
-                                                 uint32_t blockIdStep) {
-    if (format == "csv") {
-        return std::make_unique<CsvWriter>(out);
+std::unique_ptr<CaptureWriter> MakeCaptureWriter(const CaptureFormat& format,
+                                                 const ProfileCoordinates& coordinates,
+                                                 const CaptureOutputs& outputs) {
+    if (format.format == "csv") {
+        return std::make_unique<CsvWriter>(format, coordinates, outputs);
     }
-    if (format == "jsonl") {
-        return std::make_unique<JsonLinesWriter>(out);
+    if (format.format == "jsonl") {
+        return std::make_unique<JsonLinesWriter>(*outputs.profiles, format, coordinates);
     }
-    if (format == "ply") {
-        return std::make_unique<PlyWriter>(out, scale, yStep, std::max(blockIdStep, 1u));
+    if (format.format == "ply") {
+        CaptureFormat cloud = format;
+        cloud.blockIdStep = std::max(format.blockIdStep, 1u);
+        return std::make_unique<PlyWriter>(*outputs.profiles, cloud, coordinates);
     }
-    throw UsageError("unknown format \"" + format + "\" (csv, jsonl or ply)");
+    throw UsageError("unknown format \"" + format.format + "\" (csv, jsonl or ply)");
 }
 
 }  // namespace QuilTool

@@ -35,10 +35,10 @@ void AddCaptureOptions(CLI::App& command, CaptureRequest& request, Context& cont
 // Shared by plot and demo.
 /// A height map by the file's suffix: ".png" a picture with axes, ".pgm" the bare heights.
 /// Returns where the map lies in the picture. @throws UsageError for another suffix.
-MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map, const ProfileScale& scale,
-                           Palette palette);
+MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map,
+                           const Varkon::QUILApi::ProfileCoordinates& coordinates, Palette palette);
 /// @throws UsageError unless `path` ends in ".svg".
 void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile,
-                      const ProfileScale& scale);
+                      const Varkon::QUILApi::ProfileCoordinates& coordinates);
 
 }  // namespace QuilTool

@@ -10,6 +10,7 @@ namespace QuilTool {
 namespace {
 
 constexpr double kNoData = std::numeric_limits<double>::quiet_NaN();
+constexpr const char* kMillimetres = "mm";
 constexpr int kTextScale = 2;
 
 // Viridis at nine even steps, a colour map whose lightness rises evenly.
@@ -69,11 +70,12 @@ std::size_t HeightMap::Lost() const {
         std::count_if(rows.begin(), rows.end(), [](const Row& row) { return !row.received; }));
 }
 
-Span ZSpan(double lowest, double highest, const ProfileScale& scale) {
+Span ZSpan(double lowest, double highest, const Varkon::QUILApi::ProfileCoordinates& coordinates) {
+    const auto fov = coordinates.ZRange();
     if (!(lowest <= highest)) {  // no data
-        return {scale.zMin, scale.zMax};
+        return {fov.low, fov.high};
     }
-    const double least = std::abs(scale.zMax - scale.zMin) / 10.0;
+    const double least = (fov.high - fov.low) / 10.0;
     if (highest - lowest >= least && least > 0) {
         return {lowest, highest};
     }
@@ -93,7 +95,7 @@ Span HeightGrid::Measured() const {
     return span.low <= span.high ? span : Span{kNoData, kNoData};
 }
 
-HeightGrid MakeGrid(const HeightMap& map, const ProfileScale& scale) {
+HeightGrid MakeGrid(const HeightMap& map, const Varkon::QUILApi::ProfileCoordinates& coordinates) {
     HeightGrid grid;
     grid.byPoint = !map.hasX;
     grid.rows = static_cast<int>(map.rows.size());
@@ -103,7 +105,7 @@ HeightGrid MakeGrid(const HeightMap& map, const ProfileScale& scale) {
         grid.x = {0, static_cast<double>(grid.columns - 1)};
     } else {
         grid.columns = static_cast<int>(std::clamp<std::size_t>(map.pointsPerProfile, 64, 2000));
-        grid.x = {scale.xMin, scale.xMax};
+        grid.x = {coordinates.XRange().low, coordinates.XRange().high};
     }
     grid.z.assign(static_cast<std::size_t>(grid.columns) * grid.rows, kNoData);
     const double width = grid.x.high > grid.x.low ? grid.x.high - grid.x.low : 1.0;
@@ -157,8 +159,8 @@ std::vector<double> Ticks(double low, double high, int most) {
     return ticks;
 }
 
-Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, Palette palette,
-                     MapArea* area) {
+Raster DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoordinates& coordinates,
+                     Span z, Palette palette, MapArea* area) {
     const int sx = std::max(1, (480 + grid.columns - 1) / std::max(1, grid.columns));
     const int sy = std::max(1, (240 + grid.rows - 1) / std::max(1, grid.rows));
     const int text = Raster::TextHeight(kTextScale);
@@ -177,7 +179,7 @@ Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, 
                               std::to_string(grid.lost) + " lost";
     picture.Text(map.left, 14, title, kTextScale);
     picture.Text(map.left, 14 + text + 8,
-                 "colour: z, " + scale.zName + ", in " + scale.zUnit + "; white: no data");
+                 "colour: z, " + coordinates.ZAxisName() + ", in mm; white: no data");
 
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.columns; ++c) {
@@ -199,7 +201,7 @@ Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, 
         picture.Text(px - Raster::TextWidth(label, kTextScale) / 2, map.top + map.height + 8, label,
                      kTextScale);
     }
-    const std::string xLabel = grid.byPoint ? "point" : Label("x", scale.xUnit);
+    const std::string xLabel = grid.byPoint ? "point" : Label("x", kMillimetres);
     picture.Text(map.left + (map.width - Raster::TextWidth(xLabel, kTextScale)) / 2,
                  map.top + map.height + 8 + text + 10, xLabel, kTextScale);
 
@@ -229,7 +231,7 @@ Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, 
         picture.Text(barLeft + barWidth + 6, py - text / 2, TickText(value, Step(zTicks)),
                      kTextScale);
     }
-    const std::string zLabel = Label("z", scale.zUnit);
+    const std::string zLabel = Label("z", kMillimetres);
     picture.TextUp(right - 12 - text,
                    map.top + (map.height - Raster::TextWidth(zLabel, kTextScale)) / 2, zLabel,
                    kTextScale);
@@ -253,11 +255,12 @@ void WriteHeightGridPgm(std::ostream& out, const HeightGrid& grid, Span z) {
 }
 
 void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
-                     const ProfileScale& scale, const std::string& title) {
+                     const Varkon::QUILApi::ProfileCoordinates& coordinates,
+                     const std::string& title) {
     constexpr double kWidth = 800, kHeight = 450;
     constexpr double kLeft = 80, kRight = 20, kTop = 40, kBottom = 60;
     const std::size_t n = std::min(x.size(), z.size());
-    Span xs{std::min(scale.xMin, scale.xMax), std::max(scale.xMin, scale.xMax)};
+    Span xs{coordinates.XRange().low, coordinates.XRange().high};
     double lowest = std::numeric_limits<double>::infinity();
     double highest = -lowest;
     for (std::size_t i = 0; i < n; ++i) {
@@ -266,7 +269,7 @@ void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std:
         highest = std::max(highest, z[i]);
     }
     // A margin above and below, so that the line never runs along an axis.
-    const Span data = ZSpan(lowest, highest, scale);
+    const Span data = ZSpan(lowest, highest, coordinates);
     const double margin = (data.high - data.low) * 0.05;
     const Span zs{data.low - margin, data.high + margin};
     const double plotWidth = kWidth - kLeft - kRight;
@@ -304,10 +307,10 @@ void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std:
             << TickText(value, Step(zTicks)) << "</text>\n";
     }
     out << "</g>\n<text id=\"x-label\" x=\"" << kLeft + plotWidth / 2 << "\" y=\"" << kHeight - 16
-        << "\" text-anchor=\"middle\">" << Label("x", scale.xUnit) << "</text>\n"
+        << "\" text-anchor=\"middle\">" << Label("x", kMillimetres) << "</text>\n"
         << "<text id=\"z-label\" transform=\"translate(18," << kTop + plotHeight / 2
-        << ") rotate(-90)\" text-anchor=\"middle\">" << Label("z, " + scale.zName, scale.zUnit)
-        << "</text>\n";
+        << ") rotate(-90)\" text-anchor=\"middle\">"
+        << Label("z, " + coordinates.ZAxisName(), kMillimetres) << "</text>\n";
 
     // Consecutive points further apart than three typical steps belong to separate lines.
     std::vector<double> steps;

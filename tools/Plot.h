@@ -1,11 +1,12 @@
 #pragma once
 
 // Pictures of profiles: a single profile as an SVG chart, a capture of many as a height map.
-// Both have axes with ticks and units from the sensor's descriptions, and a z span of their
-// own data widened to a minimum, so that a flat belt looks flat.
+// Both have axes with ticks in millimetres, spans from the sensor's descriptions, and a z span of
+// their own data widened to a minimum, so that a flat belt looks flat.
 
-#include "ProfileScale.h"
 #include "Raster.h"
+
+#include <quil/ProfileCoordinates.h>
 
 #include <cstdint>
 #include <ostream>
@@ -18,8 +19,8 @@ namespace QuilTool {
 /// lost leaves a row that was not received; a point without a laser line is left out.
 struct HeightMap {
     struct Point {
-        double x;  // a length, or the point's index when !hasX
-        double z;  // a length
+        double x;  // mm, or the point's index when !hasX
+        double z;  // mm
     };
     struct Row {
         bool received = false;
@@ -40,7 +41,7 @@ struct Span {
 
 /// The z span that a plot of data from `lowest` to `highest` shows: the data's own, widened
 /// about its middle to at least a tenth of the field of view's depth.
-Span ZSpan(double lowest, double highest, const ProfileScale& scale);
+Span ZSpan(double lowest, double highest, const Varkon::QUILApi::ProfileCoordinates& coordinates);
 
 /// Heights on a grid, NaN where nothing was measured: columns across the lateral field of view
 /// (one per point index when the profiles have no x), one row per profile.
@@ -59,7 +60,7 @@ struct HeightGrid {
     Span Measured() const;
 };
 
-HeightGrid MakeGrid(const HeightMap& map, const ProfileScale& scale);
+HeightGrid MakeGrid(const HeightMap& map, const Varkon::QUILApi::ProfileCoordinates& coordinates);
 
 enum class Palette { Perceptual, Grey };
 
@@ -72,19 +73,20 @@ struct MapArea {
 };
 
 /// The picture of a height map: a title, the map coloured over `z` in `palette` (white where
-/// there is no data), the x axis in lengths (or point numbers), the y axis in profiles, and a
-/// colour scale bar with ticks in z units. `area` receives where the map lies.
-Raster DrawHeightMap(const HeightGrid& grid, const ProfileScale& scale, Span z, Palette palette,
-                     MapArea* area = nullptr);
+/// there is no data), the x axis in millimetres (or point numbers), the y axis in profiles, and a
+/// colour scale bar with ticks in millimetres. `area` receives where the map lies.
+Raster DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoordinates& coordinates,
+                     Span z, Palette palette, MapArea* area = nullptr);
 
 /// The grid as a binary grey map ("P5"), one pixel a cell: grey 1 (lowest of `z`) to 255
 /// (highest), 0 where there is no data.
 void WriteHeightGridPgm(std::ostream& out, const HeightGrid& grid, Span z);
 
-/// A line chart of z over x in lengths, with axes, ticks and units; the line breaks where
+/// A line chart of z over x in millimetres, with axes, ticks and units; the line breaks where
 /// points are missing.
 void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
-                     const ProfileScale& scale, const std::string& title);
+                     const Varkon::QUILApi::ProfileCoordinates& coordinates,
+                     const std::string& title);
 
 /// Round values from `low` to `high`, at most about `most` of them.
 std::vector<double> Ticks(double low, double high, int most);

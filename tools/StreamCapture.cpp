@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 namespace QuilTool {
 
@@ -17,32 +18,35 @@ namespace {
 
 using Counter = uint64_t StreamStatistics::*;
 
-// The counters that tell of a problem, in words. Lost blocks have a line of their own.
+// The counters that tell of a problem that loses no data, in words; lost blocks are listed by
+// cause (kCauses).
 const std::pair<Counter, const char*> kProblems[] = {
     {&StreamStatistics::blocksDuplicated, "repeated blocks (written once)"},
     {&StreamStatistics::blocksOutOfOrder, "blocks out of order"},
-    {&StreamStatistics::fragmentedBlocksTimedOut, "blocks left incomplete (fragments missing)"},
-    {&StreamStatistics::decodeFailures, "blocks that could not be decoded"},
     {&StreamStatistics::blocksEmpty, "empty blocks"},
     {&StreamStatistics::blocksUnknownDataId, "blocks of an unknown data id (ignored)"},
     {&StreamStatistics::datagramsTooShort, "datagrams too short for a packet"},
     {&StreamStatistics::datagramsUnknownKind, "datagrams of an unknown packet kind"},
-    {&StreamStatistics::datagramsTooLong, "datagrams too long (cut off)"},
-    {&StreamStatistics::kernelDrops, "datagrams dropped by the system (receive buffer full)"},
-    {&StreamStatistics::profilesDropped, "profiles dropped (queue full)"},
-    {&StreamStatistics::measurementsDropped, "measurements dropped (queue full)"},
     {&StreamStatistics::errorsDropped, "problem reports dropped (queue full)"},
 };
 
-// The counters whose problems lose data.
-const Counter kLosses[] = {
-    &StreamStatistics::blocksLost,         &StreamStatistics::fragmentedBlocksTimedOut,
-    &StreamStatistics::decodeFailures,     &StreamStatistics::datagramsTooLong,
-    &StreamStatistics::kernelDrops,        &StreamStatistics::profilesDropped,
-    &StreamStatistics::measurementsDropped};
+// The causes of loss: their words, and their names in JSON.
+const std::tuple<uint64_t CaptureLoss::*, const char*, const char*> kCauses[] = {
+    {&CaptureLoss::sensorGap, "sensorGap", "missing in the sensor's numbering (not received)"},
+    {&CaptureLoss::systemDrop, "systemDrop", "dropped by the system (receive buffer full)"},
+    {&CaptureLoss::cutDatagram, "cutDatagram", "in datagrams too long (cut off)"},
+    {&CaptureLoss::incomplete, "incomplete", "left incomplete (fragments missing)"},
+    {&CaptureLoss::undecodable, "undecodable", "that could not be decoded"},
+    {&CaptureLoss::queueOverflow, "queueOverflow", "dropped by a full queue (writing fell behind)"},
+};
 
 constexpr auto kSilence = std::chrono::seconds(2);
 constexpr auto kPoll = std::chrono::milliseconds(100);  // how soon a signal is seen
+// After the source was stopped: the stream is drained once it stayed empty this long.
+constexpr auto kDrained = std::chrono::milliseconds(300);
+// How long after the window's end by the sensor's clock the source is stopped when no block
+// from beyond the window has told that the window is over (a sensor that stopped sending).
+constexpr auto kLateness = std::chrono::seconds(1);
 
 // The block id that came last, to recognise a block that arrives twice in a row.
 struct LastBlock {
@@ -55,6 +59,43 @@ struct LastBlock {
         id = blockId;
         return repeated;
     }
+};
+
+// Whether an entry lies in the capture's window, by its time stamp and by the count.
+class CaptureWindow {
+public:
+    explicit CaptureWindow(const CaptureLimits& limits) : limits(limits) {}
+
+    // `timestamp`: the entry's, in microseconds of the sensor's clock; `counted`: it is of the
+    // kind that --count counts. When the count is reached, the other kind's entries up to the
+    // last counted one's time still lie in the window.
+    bool Holds(uint64_t timestamp, bool counted) {
+        if (!started) {
+            started = true;
+            end = timestamp + static_cast<uint64_t>(limits.duration.count()) * 1000;
+        }
+        const bool beyond = (limits.duration.count() != 0 && timestamp >= end) ||
+                            (Complete() && (counted || timestamp > lastCounted));
+        passed = passed || beyond;
+        return !beyond;
+    }
+    // Counts an entry written.
+    void Counted(uint64_t timestamp) {
+        ++taken;
+        lastCounted = timestamp;
+    }
+    // Whether the count is reached: the window is over.
+    bool Complete() const { return limits.count != 0 && taken >= limits.count; }
+    // Whether an entry beyond the window came, or the count is reached.
+    bool Passed() const { return passed || Complete(); }
+
+private:
+    const CaptureLimits& limits;
+    bool started = false;
+    bool passed = false;
+    uint64_t end = 0;
+    uint64_t lastCounted = 0;
+    std::size_t taken = 0;
 };
 
 // How far the capture is: by blocks when a count was given, else by time.
@@ -97,13 +138,26 @@ void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>
     CheckValue("--data-ids", rules, nlohmann::json(ids));
 }
 
-bool CaptureCounts::LostData() const {
-    for (Counter counter : kLosses) {
-        if (statistics.*counter != 0) {
-            return true;
-        }
-    }
-    return false;
+CaptureLoss CaptureLoss::Of(const StreamStatistics& statistics) {
+    CaptureLoss loss;
+    // The gaps in the block ids hold every block that never got through: those the system
+    // dropped, those cut off or left incomplete, and those that never arrived. A block that
+    // came late was counted in a gap, but was received after all.
+    uint64_t gaps =
+        statistics.blocksLost - std::min(statistics.blocksLost, statistics.blocksOutOfOrder);
+    const auto take = [&gaps](uint64_t count) {
+        const uint64_t taken = std::min(gaps, count);
+        gaps -= taken;
+        return taken;
+    };
+    loss.cutDatagram = take(statistics.datagramsTooLong);
+    loss.incomplete = take(statistics.fragmentedBlocksTimedOut);
+    loss.systemDrop = take(statistics.kernelDrops);
+    loss.sensorGap = gaps;
+    // These were received, and lost on the way to the queues.
+    loss.undecodable = statistics.decodeFailures;
+    loss.queueOverflow = statistics.profilesDropped + statistics.measurementsDropped;
+    return loss;
 }
 
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
@@ -114,44 +168,77 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
     const auto start = Clock::now();
     auto lastData = start;
     auto lastProgress = start;
+    Clock::time_point firstArrival{};
     bool anyData = false;
     bool toldSilence = false;
     CaptureCounts counts;
     LastBlock profiles;
     LastBlock measurements;
-    const auto done = [&] {
-        const uint64_t counted = limits.countProfiles ? counts.profiles : counts.measurements;
-        return (limits.count != 0 && counted >= limits.count) ||
-               (limits.duration.count() != 0 && Clock::now() - start >= limits.duration);
+    CaptureWindow window(limits);
+    // Once the source is stopped, what it sent before is taken: to the first entry beyond the
+    // window, or until nothing more comes.
+    bool stopping = false;
+    const auto stopSource = [&] {
+        if (!stopping) {
+            stopping = true;
+            if (limits.closeSource) {
+                limits.closeSource();
+            }
+        }
+    };
+    // Writes an entry that lies in the window; counts the others.
+    const auto take = [&](const auto& entry, LastBlock& last, uint64_t& written, bool counted) {
+        if (last.Repeats(entry.blockId)) {
+            ++counts.repeated;
+            return;
+        }
+        if (!window.Holds(entry.timestamp, counted)) {
+            ++counts.afterWindow;
+            stopSource();
+            return;
+        }
+        writer.Write(entry);
+        ++written;
+        if (counted) {
+            window.Counted(entry.timestamp);
+            if (window.Complete()) {
+                stopSource();
+            }
+        }
     };
 
-    while (!done()) {
-        InterruptionGuard::ThrowIfInterrupted();
-        const bool any = stream.WaitForData(kPoll);
+    for (;;) {
+        if (!limits.untilInterrupted) {
+            InterruptionGuard::ThrowIfInterrupted();
+        } else if (InterruptionGuard::Received() != 0) {
+            stopSource();  // the end the user chose; what was sent before is still written
+        }
+        const bool any = stream.WaitForData(stopping ? kDrained : kPoll);
         while (stream.HasError()) {
             stream.PopError();  // the counters tell the problems; the queue must not fill
         }
         // The stream hands on a repeated block as well as reporting it; it is written once.
-        while (stream.HasProfile() && !done()) {
-            const auto profile = stream.PopProfile();
-            if (!profiles.Repeats(profile.blockId)) {
-                writer.Write(profile);
-                ++counts.profiles;
-            }
+        while (stream.HasProfile() && !(window.Passed() && !limits.closeSource)) {
+            take(stream.PopProfile(), profiles, counts.profiles, limits.countProfiles);
         }
-        while (stream.HasMeasurement() && !done()) {
-            const auto measurement = stream.PopMeasurement();
-            if (!measurements.Repeats(measurement.blockId)) {
-                writer.Write(measurement);
-                ++counts.measurements;
-            }
+        while (stream.HasMeasurement() && !(window.Passed() && !limits.closeSource)) {
+            take(stream.PopMeasurement(), measurements, counts.measurements, !limits.countProfiles);
         }
         const auto now = Clock::now();
         counts.elapsed = now - start;
         counts.statistics = stream.GetStatistics();
+        const bool empty = !stream.HasProfile() && !stream.HasMeasurement();
+        if (window.Passed() && (empty || !limits.closeSource)) {
+            break;  // everything before the window's end was taken
+        }
         if (any) {
+            if (!anyData) {
+                firstArrival = now;
+            }
             lastData = now;
             anyData = true;
+        } else if (stopping) {
+            break;  // the source was stopped and nothing more came
         } else if (limits.exhausted && limits.exhausted()) {
             break;
         } else if (now - lastData >= limits.idleLimit) {
@@ -160,6 +247,10 @@ CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
         } else if (!anyData && !toldSilence && now - start >= kSilence && silent) {
             toldSilence = true;
             silent();
+        }
+        if (limits.closeSource && anyData && limits.duration.count() != 0 &&
+            now - firstArrival >= limits.duration + kLateness) {
+            stopSource();  // the window is over by now, though nothing beyond it came
         }
         if (now - lastProgress >= std::chrono::milliseconds(200)) {
             progress(counts);
@@ -196,7 +287,12 @@ CaptureCounts CaptureFromSensor(
     stream->Start();
     context.ExpectAnswers();
     Varkon::QUILApi::StreamOutputAim aim(quil, target.port, target.dataIds, context.localAddress);
+    bool restored = false;
     const auto restore = [&] {
+        if (restored) {
+            return;
+        }
+        restored = true;
         context.ExpectAnswers("; its UDP output may still be aimed at " + aim.GetLocalAddress() +
                               " (see quil get process-interfaces)");
         aim.Restore();
@@ -218,7 +314,9 @@ CaptureCounts CaptureFromSensor(
     CaptureCounts counts;
     try {
         context.watchdog.Disarm();  // the capture has its own limit for silence
-        counts = Capture(*stream, limits, writer, progress, diagnose);
+        CaptureLimits window = limits;
+        window.closeSource = restore;  // then the backlog is taken to the end
+        counts = Capture(*stream, window, writer, progress, diagnose);
     } catch (...) {
         restore();  // a failed restore is the error that leaves
         stream->Close();
@@ -235,21 +333,37 @@ RecordingSource::RecordingSource(const std::string& path) {
     replay = Varkon::QUILApi::UdpStreaming::RecordingReplay::Open(path, options);
 }
 
-ProfileScale RecordingSource::Scale() const {
-    return ProfileScale::FromDescription(replay->GetDescription());
+Varkon::QUILApi::ProfileCoordinates RecordingSource::Coordinates() const {
+    namespace Api = Varkon::QUILApi;
+    try {
+        return Api::ProfileCoordinates::FromRecordingDescription(replay->GetDescription());
+    } catch (const std::invalid_argument&) {
+        // A capture made with tcpdump has no description: the virtual sensor's descriptions
+        // (see the README) stand in.
+        Api::ProfileDescription description;
+        description.profileMeta = {0, "mm", "mm"};
+        description.fovMeta = {"mm", "mm", 2, 2};
+        description.fovDistance = {-60.0, 60.0, 250.0, 380.0};
+        description.zAxisDefinitionID = 1;
+        return Api::ProfileCoordinates(description);
+    }
 }
 
-uint32_t RecordingSource::BlockIdStep() const {
+std::vector<uint32_t> RecordingSource::DataIds() const {
     const auto description = nlohmann::json::parse(replay->GetDescription(), nullptr, false);
     try {
         const auto& sensor = description.at("sensor");
         const auto& ids = sensor.contains("recordedDataIds")
                               ? sensor.at("recordedDataIds")
                               : sensor.at("UDPStreamData").at("enabledDataIDs");
-        return QuilTool::BlockIdStep(ids.get<std::vector<uint32_t>>());
+        return ids.get<std::vector<uint32_t>>();
     } catch (const nlohmann::json::exception&) {
-        return 1;
+        return {1};
     }
+}
+
+uint32_t RecordingSource::BlockIdStep() const {
+    return QuilTool::BlockIdStep(DataIds());
 }
 
 CaptureCounts RecordingSource::Capture(CaptureLimits limits, CaptureWriter& writer,
@@ -269,10 +383,22 @@ CaptureCounts RecordingSource::Capture(CaptureLimits limits, CaptureWriter& writ
 
 std::string CaptureSummary(const CaptureCounts& counts) {
     const auto& statistics = counts.statistics;
+    const CaptureLoss loss = counts.Loss();
     std::ostringstream out;
-    out << "received " << counts.profiles << " profiles and " << counts.measurements
-        << " measurements in " << counts.elapsed.count() << " s\n"
-        << "lost " << counts.Lost() << " blocks\n";
+    out << "wrote " << counts.profiles << " profiles and " << counts.measurements
+        << " measurements in " << counts.elapsed.count() << " s";
+    if (counts.afterWindow != 0) {
+        out << "; " << counts.afterWindow << " blocks came after the capture's end (not written)";
+    }
+    out << "\nlost " << loss.Total() << " blocks";
+    std::string causes;
+    for (const auto& [cause, name, words] : kCauses) {
+        (void)name;
+        if (loss.*cause != 0) {
+            causes += (causes.empty() ? ": " : ", ") + std::to_string(loss.*cause) + " " + words;
+        }
+    }
+    out << causes << "\n";
     std::string problems;
     for (const auto& [counter, words] : kProblems) {
         if (statistics.*counter != 0) {
@@ -280,7 +406,7 @@ std::string CaptureSummary(const CaptureCounts& counts) {
                 (problems.empty() ? "" : ", ") + std::to_string(statistics.*counter) + " " + words;
         }
     }
-    out << "stream problems: " << (problems.empty() ? "none" : problems) << "\n";
+    out << "other stream problems: " << (problems.empty() ? "none" : problems) << "\n";
     if (statistics.ReceiveBufferCapped()) {
         out << "receive buffer: the system granted " << statistics.receiveBufferGranted << " of "
             << statistics.receiveBufferRequested
@@ -298,9 +424,21 @@ nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
     }
     statistics["receiveBufferRequested"] = counts.statistics.receiveBufferRequested;
     statistics["receiveBufferGranted"] = counts.statistics.receiveBufferGranted;
-    return {{"profiles", counts.profiles},       {"measurements", counts.measurements},
-            {"seconds", counts.elapsed.count()}, {"lost", counts.Lost()},
-            {"lostData", counts.LostData()},     {"statistics", statistics}};
+    const CaptureLoss loss = counts.Loss();
+    nlohmann::json causes = nlohmann::json::object();
+    for (const auto& [cause, name, words] : kCauses) {
+        (void)words;
+        causes[name] = loss.*cause;
+    }
+    return {{"profiles", counts.profiles},
+            {"measurements", counts.measurements},
+            {"repeated", counts.repeated},
+            {"afterWindow", counts.afterWindow},
+            {"seconds", counts.elapsed.count()},
+            {"lost", loss.Total()},
+            {"lostByCause", causes},
+            {"lostData", counts.LostData()},
+            {"statistics", statistics}};
 }
 
 }  // namespace QuilTool

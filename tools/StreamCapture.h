@@ -19,34 +19,58 @@
 
 namespace QuilTool {
 
+/// The capture's window: what is written. It opens with the first block received and closes
+/// after `count` blocks of the counted kind, or when the sensor's time stamps pass `duration`
+/// after the first one's, or (`untilInterrupted`) at a signal.
 struct CaptureLimits {
     std::size_t count = 0;                      // blocks of the counted kind; 0: no limit
-    std::chrono::milliseconds duration{0};      // 0: no limit
+    std::chrono::milliseconds duration{0};      // of the sensor's time; 0: no limit
     bool countProfiles = true;                  // count profiles (else measurements)
+    bool untilInterrupted = false;              // SIGINT, SIGTERM or SIGHUP closes the window
     std::chrono::milliseconds idleLimit{5000};  // give up when nothing arrives this long
     std::function<bool()> exhausted;            // the source has nothing more (a recording)
+    /// Stops the source once the window has closed (puts the sensor's output back); what it
+    /// sent before is then taken to the end. Without it the capture ends at once.
+    std::function<void()> closeSource;
+};
+
+/// The blocks that the stream missed or could not hand on, by cause. Each lost block is counted
+/// under one cause.
+struct CaptureLoss {
+    uint64_t sensorGap = 0;      // block ids the sensor numbered but that never arrived
+    uint64_t systemDrop = 0;     // dropped by the system: the receive buffer was full
+    uint64_t cutDatagram = 0;    // a datagram longer than the largest one, cut off
+    uint64_t incomplete = 0;     // fragmented blocks whose fragments did not all arrive
+    uint64_t undecodable = 0;    // blocks that could not be decoded
+    uint64_t queueOverflow = 0;  // received, but dropped because the tool fell behind
+
+    uint64_t Total() const {
+        return sensorGap + systemDrop + cutDatagram + incomplete + undecodable + queueOverflow;
+    }
+    /// The causes, from the stream's counters.
+    static CaptureLoss Of(const Varkon::QUILApi::UdpStreaming::StreamStatistics& statistics);
 };
 
 struct CaptureCounts {
-    uint64_t profiles = 0;                                       // written (a repeated block once)
-    uint64_t measurements = 0;                                   // written
+    uint64_t profiles = 0;      // written (a repeated block once)
+    uint64_t measurements = 0;  // written
+    uint64_t repeated = 0;      // blocks that arrived twice in a row, written once
+    uint64_t afterWindow = 0;   // received after the window closed, not written
     Varkon::QUILApi::UdpStreaming::StreamStatistics statistics;  // the stream's counters
     std::chrono::duration<double> elapsed{0};
 
     uint64_t Blocks() const { return profiles + measurements; }
-    /// Blocks missing between the ones received.
-    uint64_t Lost() const { return statistics.blocksLost; }
-    /// Whether data went missing: blocks lost, left incomplete, cut off, not decodable, or
-    /// dropped by a full queue or by the system.
-    bool LostData() const;
+    CaptureLoss Loss() const { return CaptureLoss::Of(statistics); }
+    /// Blocks lost, of every cause.
+    uint64_t Lost() const { return Loss().Total(); }
+    bool LostData() const { return Lost() != 0; }
 };
 
-/// Takes what `stream` receives until a limit is reached, the source is exhausted or a signal
-/// is recorded, hands each
-/// record to `writer` and reports the counts to `progress` about five times a second. When
-/// nothing has arrived two seconds after the start, `silent` is told once.
+/// Takes what `stream` receives within the window (see CaptureLimits), hands each record to
+/// `writer` and reports the counts to `progress` about five times a second. When nothing has
+/// arrived two seconds after the start, `silent` is told once.
 /// @throws std::runtime_error when nothing arrives for `idleLimit`; Interrupted for a recorded
-///         signal (see InterruptionGuard) or a closed output; what `writer` throws.
+///         signal (unless `untilInterrupted`) or a closed output; what `writer` throws.
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
                       const std::function<void(const CaptureCounts&)>& progress,
@@ -88,8 +112,11 @@ class RecordingSource {
 public:
     /// @throws std::runtime_error "Could not open recording <path>: <reason>".
     explicit RecordingSource(const std::string& path);
-    /// The profile's lengths, from the description file beside the recording (or defaults).
-    ProfileScale Scale() const;
+    /// The profiles' millimetres, from the description file beside the recording; without one,
+    /// the stream's documented encoding (hundredths of a millimetre).
+    Varkon::QUILApi::ProfileCoordinates Coordinates() const;
+    /// The data ids recorded, as the description file tells ({1} without one).
+    std::vector<uint32_t> DataIds() const;
     /// How far apart the block ids of consecutive profiles lie: the number of data ids recorded,
     /// as the description file tells (1 without one).
     uint32_t BlockIdStep() const;
@@ -113,8 +140,9 @@ uint32_t BlockIdStep(const std::vector<uint32_t>& ids);
 /// @throws InvalidValue naming --data-ids unless the sensor offers every one of `ids`.
 void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids);
 
-/// Blocks received and lost, the stream's problems in words, and a receive buffer smaller than
-/// asked for with the remedy; as text, and as JSON with every counter by name.
+/// Blocks written, blocks lost by cause, the stream's other problems in words, and a receive
+/// buffer smaller than asked for with the remedy; as text, and as JSON with every counter by
+/// name.
 std::string CaptureSummary(const CaptureCounts& counts);
 nlohmann::json CaptureSummaryJson(const CaptureCounts& counts);
 

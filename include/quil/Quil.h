@@ -687,7 +687,8 @@ struct StreamMeasurement {
 /// "ProfileMeta" (GetProfileMeta) and the axis definitions ("AxesMeta", "Axes") say which
 /// quantity each channel carries, in which unit and with which resolution, and "FoV" gives the
 /// range. Channel 0 is the profile's height (z), channel 1 its lateral position (x), channel 2
-/// the brightness of the laser line. The virtual sensor's encoding is described in the README.
+/// the brightness of the laser line. ProfileCoordinates (quil/ProfileCoordinates.h) converts
+/// them to millimetres. The virtual sensor's encoding is described in the README.
 struct StreamProfile {
     uint32_t blockId{};              ///< block id of the packet header
     std::array<bool, 4> flags{};     ///< flags 1 to 4, as sent
@@ -710,6 +711,11 @@ struct StreamProfile {
         Key("channel1", &StreamProfile::channel1), Key("channel2", &StreamProfile::channel2),
         Key("hasChannel1", &StreamProfile::hasChannel1),
         Key("hasChannel2", &StreamProfile::hasChannel2));
+
+    /// The index of the acquisition the profile belongs to (field6), as sent.
+    uint32_t AcquisitionIndex() const { return field6; }
+    /// The encoder count at the time of the profile (field18), as sent.
+    uint16_t EncoderCount() const { return field18; }
 };
 
 /// One problem of the stream.

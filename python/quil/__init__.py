@@ -4,10 +4,11 @@
 >>> with quil.connect("127.0.0.1", udp_port=5000) as client:
 ...     client.login("operator", "operator")
 ...     with client.stream(data_ids=[1]) as stream:
-...         heights = quil.stack(stream.profiles(timeout=1.0, count=1000))
+...         heights = quil.stack(stream.profiles(timeout=1.0, count=1000, millimetres=True))
 
 Every operation of the C++ client is a method of :class:`Client` in snake_case; records are
-classes with the C++ members as attributes; profile samples and images are numpy arrays.
+classes with the C++ members as attributes; profile samples and images are numpy arrays, and
+:class:`ProfileCoordinates` turns profiles into millimetres.
 """
 
 from . import errors
@@ -25,6 +26,7 @@ from ._quil import (  # noqa: F401
     FoVDistance, FoVLimits, FoVMeta, ActiveSetup, MeasurementValues, MeasurementMeta,
     MeasurementTypeEntry, MeasurementValuesMeta, Profile, AugmentedProfile, ProfileMeta, Image,
     ImageMeta, StreamMeasurement, StreamProfile, StreamError,
+    ProfileCoordinates, ProfilePoints,
     stack,
 )
 from .errors import (  # noqa: F401

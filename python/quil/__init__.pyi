@@ -1,7 +1,7 @@
 """Type stubs of the quil package: the client of a networked 2D laser profile sensor."""
 
 import enum
-from typing import Any, Iterator, Optional, Sequence, TypeVar, Iterable
+from typing import Any, Iterator, Optional, Sequence, TypeVar, Iterable, Union, overload
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -371,6 +371,12 @@ class StreamProfile(_Record):
     hasChannel1: bool
     hasChannel2: bool
     def __init__(self, *, blockId: int = ..., flags: Sequence[bool] = ..., qualityID: int = ..., field6: int = ..., timestamp: int = ..., field18: int = ..., pointCount: int = ..., channel0: ArrayLike = ..., channel1: ArrayLike = ..., channel2: ArrayLike = ..., hasChannel1: bool = ..., hasChannel2: bool = ...) -> None: ...
+    @property
+    def acquisition_index(self) -> int:
+        """The index of the acquisition the profile belongs to (field6)."""
+    @property
+    def encoder_count(self) -> int:
+        """The encoder count at the time of the profile (field18)."""
 
 class StreamError(_Record):
     blockId: int
@@ -391,9 +397,57 @@ def open_recording(path: str, speed: float = 1.0, port: int = 0, loop: bool = Fa
     block the replay starts, and closes at its end. ``speed``: 1 as recorded, 0 as fast as
     possible; ``port``: only datagrams to this UDP port (0: the port the description names)."""
 
-def stack(profiles: Iterable[StreamProfile], channel: int = 0, width: int = 0) -> NDArray[np.uint16]:
-    """Channel ``channel`` of each profile as one row of a 2-D uint16 array (a height map for
-    channel 0). ``width`` 0: as wide as the longest profile; shorter rows end in zeros."""
+@overload
+def stack(profiles: Iterable[StreamProfile], channel: int = 0, width: int = 0) -> NDArray[np.uint16]: ...
+@overload
+def stack(profiles: Iterable[ProfilePoints], channel: int = 0, width: int = 0) -> NDArray[np.float64]: ...
+def stack(profiles: Iterable[Union[StreamProfile, ProfilePoints]], channel: int = 0, width: int = 0) -> NDArray[Any]:
+    """Channel ``channel`` of each profile as one row of a 2-D array. Stream profiles give
+    uint16 words (rows end in zeros); profiles in millimetres (ProfilePoints) give float64
+    millimetres, channel 0 z (a height map in mm), 1 x, 2 brightness (rows end in NaN).
+    ``width`` 0: as wide as the longest profile."""
+
+
+class ProfilePoints:
+    """A profile in millimetres (ProfileCoordinates.convert, ``profiles(millimetres=True)``):
+    float64 arrays of one element per point. Where the laser line gave no point, z and
+    brightness are NaN; x is empty without channel 1 (data id 2), brightness without
+    brightness values. A requested profile lists points with a laser line only."""
+
+    blockId: int
+    timestamp: int
+    acquisition_index: int
+    encoder_count: int
+    x: NDArray[np.float64]
+    z: NDArray[np.float64]
+    brightness: NDArray[np.float64]
+    def __len__(self) -> int: ...
+
+class ProfileCoordinates:
+    """Converts profiles to millimetres with the sensor's descriptions ("ProfileMeta" units,
+    "FoVMeta" precisions, the field of view and the z axis definition in force), set up once.
+    A streamed coordinate counts 10^-prec of the profile unit; x counts from ``x_zero_word``,
+    and z ``no_point_word`` is a point without a laser line."""
+
+    x_range: tuple[float, float]
+    z_range: tuple[float, float]
+    z_axis_name: str
+    stream_x_step: float
+    stream_z_step: float
+    def __init__(self, profile_meta: ProfileMeta, fov_meta: FoVMeta, fov_distance: FoVDistance,
+                 z_axis_definition_id: int, axes_meta: AxesMeta = ..., x_zero_word: int = 32768,
+                 z_zero_word: int = 0, no_point_word: int = 0) -> None:
+        """From descriptions at hand; ValueError "Unknown length unit ..." for a unit other than
+        mm, um, cm, m and in."""
+    @staticmethod
+    def read(client: Client) -> ProfileCoordinates:
+        """Reads the descriptions from the sensor."""
+    @staticmethod
+    def from_recording_description(description: str) -> ProfileCoordinates:
+        """From a recording's description file (Replay.description); ValueError when it holds
+        none."""
+    def convert(self, profile: Union[StreamProfile, Profile, AugmentedProfile]) -> ProfilePoints:
+        """The profile's points in millimetres."""
 
 
 class Client:
@@ -664,9 +718,14 @@ class Stream:
         """The oldest error, waiting up to ``timeout`` seconds; None when none came."""
     def wait_for_data(self, timeout: float) -> bool:
         """Waits up to ``timeout`` seconds until any queue holds an entry."""
-    def profiles(self, timeout: float = 1.0, count: Optional[int] = None) -> ProfileIterator:
+    def profiles(self, timeout: float = 1.0, count: Optional[int] = None,
+                 millimetres: bool = False,
+                 coordinates: Optional[ProfileCoordinates] = None) -> ProfileIterator:
         """Iterates over the profiles as they arrive: each step waits up to ``timeout``
-        seconds; the iteration ends when none came, or after ``count`` profiles."""
+        seconds; the iteration ends when none came, or after ``count`` profiles. With
+        ``millimetres`` (or ``coordinates``) each is a ProfilePoints in millimetres; a
+        session reads the sensor's descriptions and a replay the recording's once, a bare
+        stream needs ``coordinates``."""
     def measurements(self, timeout: float = 1.0, count: Optional[int] = None) -> MeasurementIterator:
         """Iterates over the measurements, as profiles() does over profiles."""
     def errors(self, timeout: float = 0.0, count: Optional[int] = None) -> ErrorIterator:
@@ -699,6 +758,8 @@ class StreamSession(Stream):
         """Stops the stream and puts the sensor's output settings back."""
     def restore(self) -> None:
         """Puts the output back now, as the end of the ``with`` block does."""
+    def coordinates(self) -> ProfileCoordinates:
+        """The sensor's descriptions of its profiles' lengths, read now."""
 
 class Replay(Stream):
     """A recording played back, read like a live stream (see open_recording)."""
@@ -714,9 +775,13 @@ class Replay(Stream):
         """What the replay has read from the capture (recordsRead, datagramsReplayed, ...)."""
     def wait_until_finished(self, timeout: float) -> bool:
         """Waits up to ``timeout`` seconds until the capture has been replayed to its end."""
+    def coordinates(self) -> ProfileCoordinates:
+        """The recorded sensor's descriptions of its profiles' lengths; ValueError when the
+        recording has no description."""
 
-class ProfileIterator(Iterator[StreamProfile]):
-    def __next__(self) -> StreamProfile: ...
+class ProfileIterator(Iterator[Any]):
+    def __next__(self) -> Any:
+        """A StreamProfile, or a ProfilePoints in millimetres."""
 
 class MeasurementIterator(Iterator[StreamMeasurement]):
     def __next__(self) -> StreamMeasurement: ...

@@ -82,7 +82,11 @@ void BindRecords(py::module_& m) {
             "colBinning columns, as SaveImage writes them.");
     BindRecord<ImageMeta>(m, "ImageMeta");
     BindRecord<StreamMeasurement>(m, "StreamMeasurement");
-    BindRecord<StreamProfile>(m, "StreamProfile");
+    BindRecord<StreamProfile>(m, "StreamProfile")
+        .def_property_readonly("acquisition_index", &StreamProfile::AcquisitionIndex,
+                               "The index of the acquisition (field6).")
+        .def_property_readonly("encoder_count", &StreamProfile::EncoderCount,
+                               "The encoder count at the time of the profile (field18).");
     BindRecord<StreamError>(m, "StreamError");
 }
 

@@ -2,9 +2,14 @@
 // sensor's output for a `with` block, and recordings played back. Waits release the GIL and
 // return to Python every 100 ms to look for Ctrl-C.
 #include "Client.h"
+#include "Documented.h"
 #include "Records.h"
 
+#include <quil/ProfileCoordinates.h>
+
 #include <chrono>
+#include <cmath>
+#include <functional>
 #include <optional>
 
 namespace QuilPython {
@@ -33,6 +38,63 @@ auto PopFor(std::optional<Entry> (QuilStream::*pop)(Milliseconds)) {
     };
 }
 
+/// A profile in millimetres (quil.ProfilePoints): x, z and brightness as float64 arrays, NaN
+/// where the laser line gave no point, with the stream profile's header fields.
+struct PointsInMillimetres {
+    uint32_t blockId{};
+    uint64_t timestamp{};
+    uint32_t acquisitionIndex{};
+    uint16_t encoderCount{};
+    py::array_t<double> x;
+    py::array_t<double> z;
+    py::array_t<double> brightness;
+};
+
+py::array_t<double> Doubles(std::size_t count) {
+    return py::array_t<double>(static_cast<py::ssize_t>(count));
+}
+
+PointsInMillimetres Millimetres(const ProfileCoordinates& coordinates, const StreamProfile& p) {
+    PointsInMillimetres points{p.blockId,
+                               p.timestamp,
+                               p.AcquisitionIndex(),
+                               p.EncoderCount(),
+                               Doubles(p.hasChannel1 ? p.pointCount : 0),
+                               Doubles(p.pointCount),
+                               Doubles(p.hasChannel2 ? p.pointCount : 0)};
+    coordinates.Convert(p, p.hasChannel1 ? points.x.mutable_data() : nullptr,
+                        points.z.mutable_data(),
+                        p.hasChannel2 ? points.brightness.mutable_data() : nullptr);
+    return points;
+}
+
+template <class Requested>
+PointsInMillimetres Millimetres(const ProfileCoordinates& coordinates, const Requested& p) {
+    ProfilePoints converted = coordinates.Convert(p);
+    PointsInMillimetres points;
+    points.timestamp = p.timestamp;
+    points.x = MoveToArray(std::move(converted.x));
+    points.z = MoveToArray(std::move(converted.z));
+    points.brightness = MoveToArray(std::move(converted.brightness));
+    return points;
+}
+
+/// Turns a popped entry into what Python receives: the entry itself, or (a profile with
+/// coordinates) its points in millimetres.
+template <class Entry>
+struct EntryConversion {
+    std::shared_ptr<const ProfileCoordinates> coordinates;
+
+    py::object operator()(Entry&& entry) const {
+        if constexpr (std::is_same_v<Entry, StreamProfile>) {
+            if (coordinates) {
+                return py::cast(Millimetres(*coordinates, entry));
+            }
+        }
+        return py::cast(std::move(entry));
+    }
+};
+
 /// Iterates over the entries of one queue: each step waits up to `timeout` seconds, and the
 /// iteration ends when none came, or after `count` entries.
 template <class Entry>
@@ -40,8 +102,12 @@ class EntryIterator {
 public:
     using Pop = std::optional<Entry> (QuilStream::*)(Milliseconds);
     EntryIterator(std::shared_ptr<QuilStream> stream, Pop pop, double timeout,
-                  std::optional<uint64_t> count)
-        : stream(std::move(stream)), pop(pop), timeout(timeout), left(count) {}
+                  std::optional<uint64_t> count, EntryConversion<Entry> convert = {})
+        : stream(std::move(stream)),
+          pop(pop),
+          timeout(timeout),
+          left(count),
+          convert(std::move(convert)) {}
 
     py::object Next() {
         if (left && *left == 0) {
@@ -55,7 +121,7 @@ public:
         if (left) {
             --*left;
         }
-        return py::cast(std::move(*entry));
+        return convert(std::move(*entry));
     }
 
 private:
@@ -63,6 +129,7 @@ private:
     Pop pop;
     double timeout;
     std::optional<uint64_t> left;
+    EntryConversion<Entry> convert;
 };
 
 py::dict StatisticsDict(const StreamStatistics& statistics) {
@@ -116,6 +183,11 @@ public:
 
     std::string LocalAddress() const { return aim ? aim->GetLocalAddress() : std::string(); }
 
+    /// The sensor's descriptions of its profiles' lengths, read now.
+    ProfileCoordinates Coordinates() const {
+        return WithoutGil([&] { return ProfileCoordinates::Read(*quil); });
+    }
+
 private:
     std::shared_ptr<Quil> quil;
     unsigned short port;
@@ -131,6 +203,11 @@ public:
         : Stream(opened->GetStream()), replay(std::move(opened)) {}
 
     RecordingReplay& Recording() const { return *replay; }
+
+    /// The recorded sensor's descriptions of its profiles' lengths.
+    ProfileCoordinates Coordinates() const {
+        return ProfileCoordinates::FromRecordingDescription(replay->GetDescription());
+    }
 
 private:
     std::unique_ptr<RecordingReplay> replay;
@@ -150,39 +227,96 @@ std::optional<uint64_t> Count(std::optional<int64_t> count) {
     return count ? std::optional<uint64_t>(static_cast<uint64_t>(*count)) : std::nullopt;
 }
 
-/// The rows of a height map: channel `channel` of each profile, one row each, `width` columns
-/// (0: the longest profile's point count); shorter rows end in zeros.
-py::array_t<uint16_t> Stack(py::iterable profiles, int channel, std::size_t width) {
+/// Rows of `width` columns (0: the longest row), one per row given; shorter rows end in `fill`.
+template <class Element>
+py::array_t<Element> StackRows(const std::vector<const Element*>& data,
+                               const std::vector<std::size_t>& sizes, std::size_t width,
+                               Element fill) {
+    if (width == 0) {
+        for (std::size_t size : sizes) {
+            width = std::max(width, size);
+        }
+    }
+    py::array_t<Element> map(
+        {static_cast<py::ssize_t>(data.size()), static_cast<py::ssize_t>(width)});
+    Element* out = map.mutable_data();
+    {
+        GilReleased released;
+        for (std::size_t r = 0; r < data.size(); ++r) {
+            const std::size_t n = std::min(width, sizes[r]);
+            if (n != 0) {
+                std::memcpy(out, data[r], n * sizeof(Element));
+            }
+            std::fill(out + n, out + width, fill);
+            out += width;
+        }
+    }
+    return map;
+}
+
+/// The rows of a height map: channel `channel` of each profile, one row each. Stream profiles
+/// give their 16-bit words (rows ending in zeros), profiles in millimetres (ProfilePoints)
+/// float64 millimetres (rows ending in NaN): channel 0 z, 1 x, 2 brightness.
+py::array Stack(py::iterable profiles, int channel, std::size_t width) {
     if (channel < 0 || channel > 2) {
         throw std::invalid_argument("channel must be 0, 1 or 2.");
     }
     const py::list kept(profiles);  // keeps every profile alive while its samples are copied
-    std::vector<const std::vector<uint16_t>*> rows;
-    rows.reserve(kept.size());
-    const bool wide = width == 0;
+    const bool millimetres = !kept.empty() && py::isinstance<PointsInMillimetres>(kept[0]);
+    std::vector<std::size_t> sizes;
+    sizes.reserve(kept.size());
+    if (millimetres) {
+        std::vector<const double*> rows;
+        for (py::handle item : kept) {
+            const auto& points = item.cast<const PointsInMillimetres&>();
+            const auto& values = channel == 0   ? points.z
+                                 : channel == 1 ? points.x
+                                                : points.brightness;
+            rows.push_back(values.data());
+            sizes.push_back(static_cast<std::size_t>(values.size()));
+        }
+        return StackRows(rows, sizes, width, std::numeric_limits<double>::quiet_NaN());
+    }
+    std::vector<const uint16_t*> rows;
     for (py::handle item : kept) {
         const auto& profile = item.cast<const StreamProfile&>();
         const auto& samples = channel == 0   ? profile.channel0
                               : channel == 1 ? profile.channel1
                                              : profile.channel2;
-        rows.push_back(&samples);
-        if (wide) {
-            width = std::max(width, samples.size());
-        }
+        rows.push_back(samples.data());
+        sizes.push_back(samples.size());
     }
-    py::array_t<uint16_t> map(
-        {static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(width)});
-    uint16_t* out = map.mutable_data();
-    {
-        GilReleased released;
-        for (const auto* row : rows) {
-            const std::size_t n = std::min(width, row->size());
-            std::memcpy(out, row->data(), n * sizeof(uint16_t));
-            std::fill(out + n, out + width, uint16_t{0});
-            out += width;
-        }
+    return StackRows(rows, sizes, width, uint16_t{0});
+}
+
+/// What `profiles(millimetres=...)` converts with: `coordinates` when given, else what
+/// `describe` reads (the sensor's or the recording's descriptions).
+std::shared_ptr<const ProfileCoordinates> CoordinatesFor(
+    bool millimetres, const std::optional<ProfileCoordinates>& coordinates,
+    const std::function<ProfileCoordinates()>& describe) {
+    if (coordinates) {
+        return std::make_shared<const ProfileCoordinates>(*coordinates);
     }
-    return map;
+    if (!millimetres) {
+        return nullptr;
+    }
+    if (!describe) {
+        throw std::invalid_argument(
+            "millimetres need the sensor's descriptions: pass "
+            "coordinates=quil.ProfileCoordinates.read(client).");
+    }
+    return std::make_shared<const ProfileCoordinates>(describe());
+}
+
+/// `stream.profiles(...)`: stream profiles, or their points in millimetres.
+EntryIterator<StreamProfile> Profiles(const Stream& s, double timeout, std::optional<int64_t> count,
+                                      bool millimetres,
+                                      const std::optional<ProfileCoordinates>& coordinates,
+                                      const std::function<ProfileCoordinates()>& describe = {}) {
+    auto convert =
+        EntryConversion<StreamProfile>{CoordinatesFor(millimetres, coordinates, describe)};
+    return EntryIterator<StreamProfile>(s.Shared(), &QuilStream::PopProfileFor, timeout,
+                                        Count(count), std::move(convert));
 }
 
 /// For the benchmark: seconds that a plain C++ copy of the same channels into one buffer takes.
@@ -209,13 +343,79 @@ double CopySeconds(py::iterable profiles, int channel) {
 
 }  // namespace
 
+void BindCoordinates(py::module_& m) {
+    using py::arg;
+    Documented<PointsInMillimetres>(m, "ProfilePoints")
+        .def_readonly("blockId", &PointsInMillimetres::blockId)
+        .def_readonly("timestamp", &PointsInMillimetres::timestamp)
+        .def_readonly("acquisition_index", &PointsInMillimetres::acquisitionIndex)
+        .def_readonly("encoder_count", &PointsInMillimetres::encoderCount)
+        .def_readonly("x", &PointsInMillimetres::x)
+        .def_readonly("z", &PointsInMillimetres::z)
+        .def_readonly("brightness", &PointsInMillimetres::brightness)
+        .def("__len__", [](const PointsInMillimetres& p) { return p.z.size(); })
+        .def("__repr__", [](const PointsInMillimetres& p) {
+            return "<quil.ProfilePoints block " + std::to_string(p.blockId) + ", " +
+                   std::to_string(p.z.size()) + " points in mm>";
+        });
+
+    Documented<ProfileCoordinates>(m, "ProfileCoordinates")
+        .def(py::init([](const ProfileMeta& profileMeta, const FoVMeta& fovMeta,
+                         const FoVDistance& fovDistance, uint32_t zAxisDefinitionId,
+                         const AxesMeta& axesMeta, uint16_t xZeroWord, uint16_t zZeroWord,
+                         uint16_t noPointWord) {
+                 return ProfileCoordinates(ProfileDescription{profileMeta, fovMeta, fovDistance,
+                                                              zAxisDefinitionId, axesMeta},
+                                           StreamWordEncoding{xZeroWord, zZeroWord, noPointWord});
+             }),
+             arg("profile_meta"), arg("fov_meta"), arg("fov_distance"), arg("z_axis_definition_id"),
+             arg("axes_meta") = AxesMeta{}, arg("x_zero_word") = StreamWordEncoding{}.xZeroWord,
+             arg("z_zero_word") = StreamWordEncoding{}.zZeroWord,
+             arg("no_point_word") = StreamWordEncoding{}.noPointWord)
+        .def_static(
+            "read",
+            [](const Client& client) {
+                Quil& quil = client.Get();
+                return WithoutGil([&] { return ProfileCoordinates::Read(quil); });
+            },
+            arg("client"))
+        .def_static("from_recording_description", &ProfileCoordinates::FromRecordingDescription,
+                    arg("description"))
+        .def(
+            "convert",
+            [](const ProfileCoordinates& c, const StreamProfile& p) { return Millimetres(c, p); },
+            arg("profile"))
+        .def(
+            "convert",
+            [](const ProfileCoordinates& c, const Profile& p) { return Millimetres(c, p); },
+            arg("profile"))
+        .def(
+            "convert",
+            [](const ProfileCoordinates& c, const AugmentedProfile& p) {
+                return Millimetres(c, p);
+            },
+            arg("profile"))
+        .def_property_readonly("x_range",
+                               [](const ProfileCoordinates& c) {
+                                   return std::make_pair(c.XRange().low, c.XRange().high);
+                               })
+        .def_property_readonly("z_range",
+                               [](const ProfileCoordinates& c) {
+                                   return std::make_pair(c.ZRange().low, c.ZRange().high);
+                               })
+        .def_property_readonly("z_axis_name", &ProfileCoordinates::ZAxisName)
+        .def_property_readonly("stream_x_step", &ProfileCoordinates::StreamXStep)
+        .def_property_readonly("stream_z_step", &ProfileCoordinates::StreamZStep);
+}
+
 void BindStream(py::module_& m) {
     using py::arg;
+    BindCoordinates(m);
     BindEntryIterator<StreamProfile>(m, "ProfileIterator");
     BindEntryIterator<StreamMeasurement>(m, "MeasurementIterator");
     BindEntryIterator<StreamError>(m, "ErrorIterator");
 
-    py::class_<Stream> stream(m, "Stream");
+    Documented<Stream> stream(m, "Stream");
     stream.def("start", [](Stream& s) { WithoutGil([&] { s.Get().Start(); }); })
         .def("stop", [](Stream& s) { WithoutGil([&] { s.Get().Stop(); }); })
         .def("close", [](Stream& s) { WithoutGil([&] { s.Get().Close(); }); })
@@ -278,11 +478,12 @@ void BindStream(py::module_& m) {
         .def("get_recording_status", [](Stream& s) { return ToDict(s.Get().GetRecordingStatus()); })
         .def(
             "profiles",
-            [](Stream& s, double timeout, std::optional<int64_t> count) {
-                return EntryIterator<StreamProfile>(s.Shared(), &QuilStream::PopProfileFor, timeout,
-                                                    Count(count));
+            [](Stream& s, double timeout, std::optional<int64_t> count, bool millimetres,
+               std::optional<ProfileCoordinates> coordinates) {
+                return Profiles(s, timeout, count, millimetres, coordinates);
             },
-            arg("timeout") = 1.0, arg("count") = py::none())
+            arg("timeout") = 1.0, arg("count") = py::none(), arg("millimetres") = false,
+            arg("coordinates") = py::none())
         .def(
             "measurements",
             [](Stream& s, double timeout, std::optional<int64_t> count) {
@@ -298,7 +499,7 @@ void BindStream(py::module_& m) {
             },
             arg("timeout") = 0.0, arg("count") = py::none());
 
-    py::class_<StreamSession, Stream>(m, "StreamSession")
+    Documented<StreamSession, Stream>(m, "StreamSession")
         .def("__enter__",
              [](py::object self) {
                  self.cast<StreamSession&>().Enter();
@@ -306,12 +507,23 @@ void BindStream(py::module_& m) {
              })
         .def("__exit__", [](StreamSession& s, py::args) { s.Exit(); })
         .def("restore", &StreamSession::Exit)
+        .def(
+            "profiles",
+            [](StreamSession& s, double timeout, std::optional<int64_t> count, bool millimetres,
+               std::optional<ProfileCoordinates> coordinates) {
+                return Profiles(s, timeout, count, millimetres, coordinates,
+                                [&s] { return s.Coordinates(); });
+            },
+            arg("timeout") = 1.0, arg("count") = py::none(), arg("millimetres") = false,
+            arg("coordinates") = py::none())
+        .def("coordinates", &StreamSession::Coordinates)
         .def_property_readonly("local_address", &StreamSession::LocalAddress);
 
     auto client = py::reinterpret_borrow<py::class_<Client>>(m.attr("Client"));
-    client.def("get_stream", [](const Client& c) {
-        return Stream(WithoutGil([&] { return c.Get().GetStream(); }));
-    });
+    client.def(
+        "get_stream",
+        [](const Client& c) { return Stream(WithoutGil([&] { return c.Get().GetStream(); })); },
+        py::doc(StubDocstring("Client.get_stream")));
     client.def(
         "stream",
         [](const Client& c, std::optional<unsigned short> port, std::vector<uint32_t> dataIds,
@@ -319,9 +531,9 @@ void BindStream(py::module_& m) {
             return StreamSession(c, port, std::move(dataIds), std::move(localAddress));
         },
         arg("port") = py::none(), arg("data_ids") = std::vector<uint32_t>{1},
-        arg("local_address") = "");
+        arg("local_address") = "", py::doc(StubDocstring("Client.stream")));
 
-    py::class_<Replay, Stream>(m, "Replay")
+    Documented<Replay, Stream>(m, "Replay")
         .def(py::init([](const std::string& path, double speed, uint16_t port, bool loop) {
                  ReplayOptions options;
                  options.speed = speed;
@@ -341,6 +553,16 @@ void BindStream(py::module_& m) {
                                [](Replay& r) { return r.Recording().GetDescription(); })
         .def("replay_statistics", [](Replay& r) { return ToDict(r.Recording().GetStatistics()); })
         .def(
+            "profiles",
+            [](Replay& r, double timeout, std::optional<int64_t> count, bool millimetres,
+               std::optional<ProfileCoordinates> coordinates) {
+                return Profiles(r, timeout, count, millimetres, coordinates,
+                                [&r] { return r.Coordinates(); });
+            },
+            arg("timeout") = 1.0, arg("count") = py::none(), arg("millimetres") = false,
+            arg("coordinates") = py::none())
+        .def("coordinates", &Replay::Coordinates)
+        .def(
             "wait_until_finished",
             [](Replay& r, double timeout) {
                 return WaitInSlices(timeout, [&](Milliseconds limit) {
@@ -349,7 +571,7 @@ void BindStream(py::module_& m) {
             },
             arg("timeout"));
 
-    py::class_<RecordedDatagram>(m, "RecordedDatagram")
+    Documented<RecordedDatagram>(m, "RecordedDatagram")
         .def_readonly("timeNanoseconds", &RecordedDatagram::timeNanoseconds)
         .def_readonly("senderAddress", &RecordedDatagram::senderAddress)
         .def_readonly("senderPort", &RecordedDatagram::senderPort)
@@ -360,7 +582,7 @@ void BindStream(py::module_& m) {
             return py::bytes(reinterpret_cast<const char*>(d.bytes.data()), d.bytes.size());
         });
 
-    py::class_<RecordingReader>(m, "RecordingReader")
+    Documented<RecordingReader>(m, "RecordingReader")
         .def(py::init([](const std::string& path, uint16_t port) {
                  return RecordingReader::Open(path, port);
              }),
@@ -385,7 +607,8 @@ void BindStream(py::module_& m) {
         .def("rewind", &RecordingReader::Rewind)
         .def("statistics", [](RecordingReader& r) { return ToDict(r.GetStatistics()); });
 
-    m.def("stack", &Stack, arg("profiles"), arg("channel") = 0, arg("width") = 0);
+    m.def("stack", &Stack, arg("profiles"), arg("channel") = 0, arg("width") = 0,
+          py::doc(StubDocstring("stack")));
     m.def("_copy_seconds", &CopySeconds, arg("profiles"), arg("channel") = 0);
 }
 

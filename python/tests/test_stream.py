@@ -58,6 +58,61 @@ def test_session_aims_the_output_and_puts_it_back(operator):
     assert np.array_equal(quil.stack(profiles, channel=2, width=10)[3], profiles[3].channel2[:10])
 
 
+def test_profiles_in_millimetres_follow_the_documented_encoding(operator):
+    with operator.stream(data_ids=[3]) as stream:
+        coordinates = stream.coordinates()
+        raw = list(stream.profiles(timeout=2.0, count=20))
+        points = list(stream.profiles(timeout=2.0, count=20, millimetres=True))
+    # The virtual sensor: hundredths of a millimetre, x from 32768, z 0 where there is no point.
+    for profile in raw:
+        converted = coordinates.convert(profile)
+        z = np.where(profile.channel0 == 0, np.nan, profile.channel0 / 100.0)
+        assert np.allclose(converted.z, z, equal_nan=True)
+        assert np.allclose(converted.x, (profile.channel1.astype(float) - 32768) / 100.0)
+        brightness = np.where(profile.channel0 == 0, np.nan, profile.channel2)
+        assert np.allclose(converted.brightness, brightness, equal_nan=True)
+        assert (converted.blockId, converted.acquisition_index, converted.encoder_count) == (
+            profile.blockId, profile.acquisition_index, profile.encoder_count)
+    assert all(isinstance(p, quil.ProfilePoints) and len(p) == raw[0].pointCount for p in points)
+    heights = quil.stack(points)
+    assert heights.dtype == np.float64 and heights.shape == (20, raw[0].pointCount)
+    assert np.array_equal(heights[4], points[4].z, equal_nan=True)
+    wide = quil.stack(points, channel=1, width=raw[0].pointCount + 2)
+    assert np.isnan(wide[:, -2:]).all() and np.array_equal(wide[0, :-2], points[0].x)
+    assert (coordinates.x_range, coordinates.z_axis_name) == ((-60.0, 60.0),
+                                                              "Height above far limit")
+
+    requested = operator.get_profile()
+    converted = coordinates.convert(requested)
+    assert np.allclose(converted.x, np.asarray(requested.xValues) / 100.0)
+    assert np.allclose(converted.z, np.asarray(requested.zValues) / 100.0)
+
+
+@pytest.mark.parametrize("units, precision, words, expected", [
+    ("mm", 2, (32768, 12345), (0.0, 123.45)),
+    ("um", 1, (32778, 500), (0.001, 0.05)),
+    ("cm", 0, (32767, 0), (-10.0, np.nan)),
+])
+def test_coordinates_of_other_descriptions(units, precision, words, expected):
+    coordinates = quil.ProfileCoordinates(
+        quil.ProfileMeta(xUnit=units, zUnit=units), quil.FoVMeta(xUnit="mm", zUnit="mm",
+                                                                 xPrec=precision, zPrec=precision),
+        quil.FoVDistance(limitLeft=-5, limitRight=5, near=10, far=20), 1)
+    profile = quil.StreamProfile(pointCount=1, channel0=[words[1]], channel1=[words[0]],
+                                 hasChannel1=True)
+    converted = coordinates.convert(profile)
+    assert np.allclose([converted.x[0], converted.z[0]], expected, equal_nan=True)
+    assert converted.brightness.size == 0 and coordinates.z_range == (0.0, 10.0)
+
+
+def test_millimetres_need_descriptions(client):
+    with pytest.raises(ValueError, match="coordinates=quil.ProfileCoordinates.read"):
+        client.get_stream().profiles(millimetres=True)
+    with pytest.raises(ValueError, match='Unknown length unit "ft"'):
+        quil.ProfileCoordinates(quil.ProfileMeta(xUnit="ft", zUnit="mm"), quil.FoVMeta(),
+                                quil.FoVDistance(), 0)
+
+
 def test_measurements_and_errors_iterate_too(operator, sensor):
     sensor.set_faults(datagram_loss=0.3)
     with operator.stream(data_ids=[0]) as stream:
@@ -119,17 +174,26 @@ def test_capture_equals_the_tools_reading_of_its_recording(operator, tmp_path):
     status = stream.stop_recording()
     assert len(live) == 200 and status["datagramsWritten"] >= 200 and not status["error"]
 
-    out = tmp_path / "line.jsonl"
-    run = subprocess.run([tool(), "stream", "--from", str(capture), "--format", "jsonl",
-                          "-o", str(out), "--allow-loss"], capture_output=True, text=True,
-                         timeout=60)
-    assert run.returncode == 0, run.stderr
-    lines = [json.loads(line) for line in out.read_text().splitlines()]
+    def tool_lines(*options):
+        out = tmp_path / "line.jsonl"
+        run = subprocess.run([tool(), "stream", "--from", str(capture), "--format", "jsonl",
+                              "-o", str(out), "--allow-loss", *options], capture_output=True,
+                             text=True, timeout=60)
+        assert run.returncode == 0, run.stderr
+        return [json.loads(line) for line in out.read_text().splitlines()]
+
+    lines = tool_lines("--raw")
     assert len(lines) >= len(live)
     for profile, line in zip(live, lines):
         assert (profile.blockId, profile.timestamp) == (line["blockId"], line["timestamp"])
         assert profile.channel0.tolist() == line["channel0"]
         assert profile.channel1.tolist() == line["channel1"]
+    coordinates = quil.ProfileCoordinates.read(operator)  # the library's conversion
+    for profile, line in zip(live, tool_lines()):
+        points = coordinates.convert(profile)
+        z = [np.nan if value is None else value for value in line["z"]]
+        assert np.allclose(points.z, z, equal_nan=True) and np.allclose(points.x, line["x"])
+        assert (line["dataId"], line["acquisitionIndex"]) == (1, profile.acquisition_index)
 
     with quil.open_recording(str(capture), speed=0) as replay:
         replayed = list(replay.profiles(timeout=2.0, count=len(live)))

@@ -55,8 +55,8 @@ TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
     EXPECT_EQ(summary.at("measurements"), description.at("counters").at("measurementBlocks"));
     // Profiles and measurements have block ids of their own: consecutive profiles lie one
     // y step apart in a cloud, not two.
-    const ToolRun cloud = RunTool({"stream", "--from", capture, "--format", "ply", "--y-step", "1",
-                                   "-o", directory + "/line.ply"});
+    const ToolRun cloud = RunTool({"stream", "--from", capture, "--format", "ply", "--ascii",
+                                   "--y-step", "1", "-o", directory + "/line.ply"});
     ASSERT_EQ(cloud.status, 0) << cloud.err;
     std::istringstream ply(ReadFile(directory + "/line.ply"));
     std::set<double> ys;

@@ -214,7 +214,6 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          2,
          "cannot write map.jpg: unsupported image type \".jpg\" (use .png for a picture with "
          "axes, .pgm for the bare heights)"},
-        {{"stream", "--port", std::to_string(TestPort())}, 2, "give --count or --seconds"},
         {{"stream", "--count", "1", "--data-ids", "7", "--port", std::to_string(TestPort()),
           "--role", "maintenance"},
          2,

@@ -3,9 +3,11 @@
 // counts under injected loss.
 #include "RunTool.h"
 #include "VirtualSensor.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <set>
 #include <sstream>
@@ -16,8 +18,24 @@ namespace {
 using nlohmann::json;
 using Varkon::QUILApi::Sim::VirtualSensor;
 using Varkon::QUILApi::Sim::VirtualSensorOptions;
+using Varkon::QUILApi::Testing::WaitUntil;
 
 const char* kMaintenance[] = {"--role", "maintenance", "--password", "maintenance"};
+
+/// The number after `words` in a summary, e.g. Count(out, "\nlost ").
+uint64_t Count(const std::string& text, const std::string& words) {
+    const auto at = text.find(words);
+    return at == std::string::npos ? ~uint64_t{0} : std::stoull(text.substr(at + words.size()));
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 /// Reads a file with a reader the team did not write; prints what the script prints.
 std::string PythonReads(const std::string& script, const std::string& file) {
@@ -142,6 +160,14 @@ TEST_F(ToolSimTest, ProfileIsCsvWithOneRowPerPoint) {
     const json profile = json::parse(Tool({"profile", "--json"}).out);
     const auto rows = std::count(run.out.begin(), run.out.end(), '\n') - 1;
     EXPECT_EQ(static_cast<std::size_t>(rows), profile.at("x").size());
+    // Millimetres by default (the first x is "xStart", sent in hundredths of a millimetre);
+    // --raw: the sensor's integers.
+    ASSERT_FALSE(profile.at("x").empty());
+    EXPECT_EQ(profile.at("unit"), "mm");
+    EXPECT_DOUBLE_EQ(profile.at("x")[0].get<double>(), profile.at("xStart").get<double>() / 100.0);
+    const json raw = json::parse(Tool({"profile", "--json", "--raw"}).out);
+    ASSERT_FALSE(raw.at("x").empty());
+    EXPECT_EQ(raw.at("x")[0], raw.at("xStart"));
 }
 
 TEST_F(ToolSimTest, MeasureNamesTheValues) {
@@ -153,17 +179,127 @@ TEST_F(ToolSimTest, MeasureNamesTheValues) {
     EXPECT_TRUE(values[0].contains("name")) << run.out;
 }
 
-TEST_F(ToolSimTest, StreamWritesAPointCloudThatMeshioReads) {
+TEST_F(ToolSimTest, StreamWritesAPointCloudInMillimetresThatMeshioReads) {
+    const struct {
+        const char* option;
+        const char* format;
+    } cases[] = {{"--allow-loss", "format binary_little_endian 1.0\n"},
+                 {"--ascii", "format ascii 1.0\n"}};
     Start();
-    const ToolRun run =
-        Tool({"stream", "--count", "50", "--port", port, "--format", "ply", "-o", File("scan.ply")},
-             true);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("lost 0 blocks\nstream problems: none\n"), std::string::npos) << run.out;
-    EXPECT_EQ(PythonReads("import meshio, sys; print(len(meshio.read(sys.argv[1]).points) > 0)",
-                          File("scan.ply")),
-              "True\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const ToolRun run = Tool({"stream", "--count", "50", "--port", port, "--format", "ply",
+                                  c.option, "-o", File("scan.ply")},
+                                 true);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("lost 0 blocks\nother stream problems: none\n"), std::string::npos)
+            << run.out;
+        const std::string cloud = ReadFile(File("scan.ply"));
+        const std::string header = cloud.substr(0, cloud.find("end_header\n"));
+        EXPECT_NE(header.find(c.format), std::string::npos) << header;
+        EXPECT_NE(header.find("comment units: x, y and z in mm;"), std::string::npos);
+        EXPECT_NE(header.find("comment sensor: "), std::string::npos) << header;
+        EXPECT_NE(header.find(sensor->Read("SensorMetaData").at("serialNumber").get<std::string>()),
+                  std::string::npos);
+        // Heights above the far limit, within the field of view's depth of 130 mm.
+        EXPECT_EQ(PythonReads("import meshio, sys; p = meshio.read(sys.argv[1]).points; "
+                              "print(len(p) > 0, 0 <= p[:, 2].min() <= p[:, 2].max() <= 130, "
+                              "-60 <= p[:, 0].min() <= p[:, 0].max() <= 60)",
+                              File("scan.ply")),
+                  "True True True\n");
+    }
     // The sensor's output is back as the tool found it.
+    EXPECT_EQ(sensor->Read("ProcessInterfaces").at("enableUDPStreaming"), false);
+}
+
+TEST_F(ToolSimTest, StreamCsvHoldsOneTableInMillimetresOrWords) {
+    const struct {
+        std::vector<std::string> options;
+        const char* profileHeader;
+    } cases[] = {
+        {{"--raw"}, "dataId,blockId,timestamp,acquisitionIndex,encoder,point,channel0,channel1"},
+        {{}, "dataId,blockId,timestamp,acquisitionIndex,encoder,point,x,z"},  // checked below
+    };
+    Start(16);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profileHeader);
+        std::vector<std::string> arguments = {"stream", "--count",      "20", "--port",
+                                              port,     "--data-ids",   "0",  "1",
+                                              "-o",     File("out.csv")};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const ToolRun run = Tool(arguments, true);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("files: " + File("out.csv") + " (profiles), " +
+                               File("out.measurements.csv") + " (measurements)\n"),
+                  std::string::npos)
+            << run.out;
+        const auto profiles = Lines(ReadFile(File("out.csv")));
+        const auto measurements = Lines(ReadFile(File("out.measurements.csv")));
+        ASSERT_GT(profiles.size(), 20u * 16u);
+        ASSERT_GT(measurements.size(), 1u);
+        EXPECT_EQ(profiles[0], c.profileHeader);
+        EXPECT_EQ(measurements[0],
+                  "dataId,blockId,timestamp,qualityID,encoder,measrate,value0,value1,value2,value3,"
+                  "value4,value5,value6");
+        for (const auto* table : {&profiles, &measurements}) {
+            const auto columns = std::count((*table)[0].begin(), (*table)[0].end(), ',');
+            for (std::size_t i = 1; i < table->size(); ++i) {
+                const std::string& row = (*table)[i];
+                ASSERT_EQ(std::count(row.begin(), row.end(), ','), columns) << row;
+                ASSERT_NE(row.back(), ',') << row;
+                ASSERT_NE(row.rfind("dataId", 0), 0u) << "a second header";
+            }
+        }
+    }
+    // Millimetres as the library converts them: x within the field of view, z within its depth.
+    EXPECT_EQ(PythonReads("import csv, sys; rows = list(csv.DictReader(open(sys.argv[1]))); "
+                          "x = [float(r['x']) for r in rows]; "
+                          "z = [float(r['z']) for r in rows if r['z'] != 'NaN']; "
+                          "print(-60 <= min(x) < max(x) <= 60, z and 0 <= min(z) <= max(z) <= 130)",
+                          File("out.csv")),
+              "True True\n");
+    const ToolRun toTerminal =
+        Tool({"stream", "--count", "5", "--port", port, "--data-ids", "0", "1"}, true);
+    EXPECT_EQ(toTerminal.status, 2) << toTerminal.err;
+}
+
+TEST_F(ToolSimTest, StreamSecondsIsTheSensorsTimeDrainedToTheEnd) {
+    Start(16);  // 1000 profiles a second, each one datagram
+    const ToolRun run = Tool({"stream", "--seconds", "1", "--port", port, "--format", "jsonl",
+                              "--raw", "-o", File("second.jsonl"), "--json"},
+                             true);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json summary = json::parse(run.out);
+    std::vector<json> lines;
+    for (const auto& line : Lines(ReadFile(File("second.jsonl")))) {
+        lines.push_back(json::parse(line));
+    }
+    ASSERT_FALSE(lines.empty());
+    const uint64_t first = lines.front().at("timestamp");
+    for (const auto& line : lines) {
+        EXPECT_LT(line.at("timestamp").get<uint64_t>() - first, 1000000u) << line.at("blockId");
+    }
+    // Every acquisition of the second is written or counted as lost.
+    EXPECT_EQ(summary.at("profiles").get<uint64_t>(), lines.size());
+    EXPECT_EQ(lines.size() + summary.at("lost").get<uint64_t>(), 1000u) << run.out;
+    EXPECT_EQ(lines.back().at("acquisitionIndex").get<uint64_t>() -
+                  lines.front().at("acquisitionIndex").get<uint64_t>(),
+              999u);
+}
+
+TEST_F(ToolSimTest, StreamWithoutALimitEndsCleanlyAtCtrlC) {
+    Start(16);
+    const std::string output = File("endless.jsonl");
+    BackgroundTool tool({"stream", "--port", port, "--format", "jsonl", "-o", output, "--host",
+                         address, "--role", "maintenance", "--password", "maintenance"},
+                        File("endless"));
+    const uint64_t sent = sensor->BlocksSent();
+    ASSERT_TRUE(
+        WaitUntil([&] { return sensor->BlocksSent() > sent + 200; }, std::chrono::seconds(10)));
+    tool.Signal(SIGINT);
+    EXPECT_EQ(tool.Wait(), 0) << tool.Err();
+    EXPECT_EQ(Count(tool.Out(), "wrote "), Lines(ReadFile(output)).size()) << tool.Out();
+    EXPECT_GE(Count(tool.Out(), "wrote "), 150u) << tool.Out();
     EXPECT_EQ(sensor->Read("ProcessInterfaces").at("enableUDPStreaming"), false);
 }
 
@@ -177,10 +313,14 @@ TEST_F(ToolSimTest, StreamCountsLostAndDuplicatedBlocks) {
         {"stream", "--count", "400", "--port", port, "--format", "jsonl", "-o", File("scan.jsonl")},
         true);
     ASSERT_EQ(run.status, 3) << run.err;  // data were lost
-    EXPECT_EQ(run.err, "quil: the capture lost data (" +
-                           run.out.substr(run.out.find("\nlost ") + 6,
-                                          run.out.find(" blocks\n") - run.out.find("\nlost ") - 6) +
-                           " blocks lost); give --allow-loss to accept loss\n");
+    const uint64_t lost = Count(run.out, "\nlost ");
+    EXPECT_EQ(run.err, "quil: the capture lost " + std::to_string(lost) +
+                           " blocks; give --allow-loss to accept loss\n");
+    // The sensor numbered them, the datagrams never came.
+    EXPECT_NE(run.out.find("\nlost " + std::to_string(lost) + " blocks: " + std::to_string(lost) +
+                           " missing in the sensor's numbering"),
+              std::string::npos)
+        << run.out;
 
     std::ifstream lines(File("scan.jsonl"));
     std::set<uint32_t> ids;
@@ -199,9 +339,13 @@ TEST_F(ToolSimTest, StreamCountsLostAndDuplicatedBlocks) {
                          true)
                         .out);
     EXPECT_GT(summary.at("lost").get<uint64_t>(), 0u);
+    uint64_t byCause = 0;
+    for (const auto& [cause, count] : summary.at("lostByCause").items()) {
+        byCause += count.get<uint64_t>();
+    }
+    EXPECT_EQ(byCause, summary.at("lost").get<uint64_t>());
     EXPECT_GT(summary.at("statistics").at("blocksDuplicated").get<uint64_t>(), 0u);
-    const std::string counted = run.out.substr(run.out.find("\nlost ") + 6);
-    EXPECT_GE(std::stoull(counted), missing) << run.out;
+    EXPECT_GE(lost, missing) << run.out;
     EXPECT_NE(run.out.find(" repeated blocks (written once)"), std::string::npos) << run.out;
 }
 

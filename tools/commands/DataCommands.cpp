@@ -2,9 +2,13 @@
 #include "Commands.h"
 #include "api/RecordJson.h"
 
+#include <quil/ProfileCoordinates.h>
+
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <iomanip>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -24,23 +28,45 @@ json MeasurementValue(double value) {
     return value;
 }
 
+// Lengths in millimetres, rounded to what the profile's precision can tell (three places more
+// for units finer than a millimetre), so that 12345 hundredths print as 123.45.
+std::vector<double> Rounded(const std::vector<double>& millimetres, uint32_t prec) {
+    const double scale = std::pow(10.0, static_cast<double>(prec) + 3);
+    std::vector<double> rounded;
+    rounded.reserve(millimetres.size());
+    for (double value : millimetres) {
+        rounded.push_back(std::round(value * scale) / scale);
+    }
+    return rounded;
+}
+
+// One profile, in millimetres unless `raw` (the integers the sensor sends, in 10^-prec of its
+// unit).
 template <class P>
-void PrintProfile(const Context& context, const P& profile,
-                  const std::vector<int32_t>* brightness) {
+void PrintProfile(const Context& context, const P& profile, const std::vector<int32_t>* brightness,
+                  bool raw, const Varkon::QUILApi::ProfileCoordinates* coordinates) {
+    std::vector<double> x(profile.xValues.begin(), profile.xValues.end());
+    std::vector<double> z(profile.zValues.begin(), profile.zValues.end());
+    if (!raw) {
+        const auto points = coordinates->Convert(profile);
+        x = Rounded(points.x, profile.prec);
+        z = Rounded(points.z, profile.prec);
+    }
     json result = {{"qualityID", profile.qualityID},
                    {"timestamp", profile.timestamp},
                    {"prec", profile.prec},
                    {"xStart", profile.xStart},
                    {"length", profile.length},
-                   {"x", profile.xValues},
-                   {"z", profile.zValues}};
+                   {"unit", raw ? "sensor" : "mm"},
+                   {"x", x},
+                   {"z", z}};
     if (brightness) {
         result["brightness"] = *brightness;
     }
     std::ostringstream csv;
-    csv << (brightness ? "x,z,brightness\n" : "x,z\n");
-    for (std::size_t i = 0; i < profile.xValues.size(); ++i) {
-        csv << profile.xValues[i] << "," << (i < profile.zValues.size() ? profile.zValues[i] : 0);
+    csv << std::setprecision(15) << (brightness ? "x,z,brightness\n" : "x,z\n");
+    for (std::size_t i = 0; i < x.size() && i < z.size(); ++i) {
+        csv << x[i] << "," << z[i];
         if (brightness) {
             csv << "," << (i < brightness->size() ? (*brightness)[i] : 0);
         }
@@ -53,22 +79,30 @@ void PrintProfile(const Context& context, const P& profile,
 
 void AddDataCommands(CLI::App& app, Context& context) {
     static bool augmented = false;
+    static bool raw = false;
     static std::string path;
 
     auto* profile = app.add_subcommand(
         "profile",
-        "Read one profile and print it as CSV (x,z; coordinates as the sensor sends them, see "
-        "\"prec\" under --json)");
+        "Read one profile and print it as CSV in millimetres (x,z); --raw: the coordinates as "
+        "the sensor sends them, see \"prec\" under --json");
     SetExamples(*profile, {"quil profile --augmented > profile.csv"});
     AddCommonOptions(*profile, context);
     profile->add_flag("--augmented", augmented, "With brightness values (x,z,brightness)");
+    profile->add_flag("--raw", raw, "The sensor's integers instead of millimetres");
     profile->callback([&context] {
+        namespace Api = Varkon::QUILApi;
         auto quil = context.Connect();
+        std::optional<Api::ProfileCoordinates> coordinates;
+        if (!raw) {
+            coordinates = Api::ProfileCoordinates::Read(*quil);
+        }
+        const Api::ProfileCoordinates* converting = coordinates ? &*coordinates : nullptr;
         if (augmented) {
             const auto read = quil->GetAugmentedProfile();
-            PrintProfile(context, read, &read.brightness);
+            PrintProfile(context, read, &read.brightness, raw, converting);
         } else {
-            PrintProfile(context, quil->GetProfile(), nullptr);
+            PrintProfile(context, quil->GetProfile(), nullptr, raw, converting);
         }
     });
 

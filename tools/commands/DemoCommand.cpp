@@ -70,10 +70,14 @@ public:
              std::to_string(quil->GetExposureTime()) + " " + unit + ", laser power " +
              Number(quil->GetLaserPower()) + (restored ? " (as before)" : " (NOT as before)"));
 
-        const ProfileScale scale = ProfileScale::Read(*quil);
-        HeightMapCollector heightMap(scale);
+        const auto coordinates = Varkon::QUILApi::ProfileCoordinates::Read(*quil);
+        HeightMapCollector heightMap(coordinates);
         std::ostringstream cloudText;
-        const auto cloud = MakeCaptureWriter("ply", cloudText, scale, 0.2);
+        CaptureFormat cloudFormat;
+        cloudFormat.format = "ply";
+        cloudFormat.yStep = 0.2;
+        cloudFormat.sensor = quil->GetSensorMetaData();
+        const auto cloud = MakeCaptureWriter(cloudFormat, coordinates, cloudText);
         TeeWriter both({&heightMap, cloud.get()});
         CaptureLimits captureLimits;
         captureLimits.count = options.profiles;
@@ -91,9 +95,9 @@ public:
 
         const auto image = quil->GetImage();
         quil->SaveImage(File("camera.pgm"), image);
-        WriteProfileFile(File("profile.svg"), quil->GetProfile(), scale);
-        WriteHeightMapFile(File("heightmap.png"), heightMap.map, scale, Palette::Perceptual);
-        WriteHeightMapFile(File("heightmap.pgm"), heightMap.map, scale, Palette::Grey);
+        WriteProfileFile(File("profile.svg"), quil->GetProfile(), coordinates);
+        WriteHeightMapFile(File("heightmap.png"), heightMap.map, coordinates, Palette::Perceptual);
+        WriteHeightMapFile(File("heightmap.pgm"), heightMap.map, coordinates, Palette::Grey);
         Step("Saved the camera image, a profile plot and a height map");
 
         quil->Logout();

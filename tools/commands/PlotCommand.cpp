@@ -47,13 +47,14 @@ struct HeightMapOptions {
 
 }  // namespace
 
-MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map, const ProfileScale& scale,
+MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map,
+                           const Varkon::QUILApi::ProfileCoordinates& coordinates,
                            Palette palette) {
     CheckImageType(path, kHeightMapTypes, kHeightMapUses);
     const std::string suffix = Suffix(path);
-    const HeightGrid grid = MakeGrid(map, scale);
+    const HeightGrid grid = MakeGrid(map, coordinates);
     const Span measured = grid.Measured();
-    const Span z = ZSpan(measured.low, measured.high, scale);
+    const Span z = ZSpan(measured.low, measured.high, coordinates);
     MapArea area;
     WriteFile(path, [&](std::ostream& out) {
         if (suffix == ".pgm") {
@@ -61,23 +62,20 @@ MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map, const 
             area = {0, 0, grid.columns, grid.rows};
             return;
         }
-        const Raster picture = DrawHeightMap(grid, scale, z, palette, &area);
+        const Raster picture = DrawHeightMap(grid, coordinates, z, palette, &area);
         WritePng(out, picture.Width(), picture.Height(), 3, picture.Bytes());
     });
     return area;
 }
 
 void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile,
-                      const ProfileScale& scale) {
+                      const Varkon::QUILApi::ProfileCoordinates& coordinates) {
     CheckImageType(path, {".svg"}, ".svg");
-    std::vector<double> x;
-    std::vector<double> z;
-    for (std::size_t i = 0; i < std::min(profile.xValues.size(), profile.zValues.size()); ++i) {
-        x.push_back(ProfileScale::Coordinate(profile.xValues[i], profile.prec));
-        z.push_back(ProfileScale::Coordinate(profile.zValues[i], profile.prec));
-    }
+    auto [x, z, brightness] = coordinates.Convert(profile);
+    x.resize(std::min(x.size(), z.size()));
+    z.resize(x.size());
     WriteFile(path, [&](std::ostream& out) {
-        WriteProfileSvg(out, x, z, scale,
+        WriteProfileSvg(out, x, z, coordinates,
                         "profile at " + FormatNumber(profile.timestamp / 1000000.0) + " s, " +
                             std::to_string(x.size()) + " points");
     });
@@ -94,7 +92,7 @@ void AddPlotCommand(CLI::App& app, Context& context) {
     SetExamples(*plot, {"quil plot profile profile.svg"});
 
     auto* profile = plot->add_subcommand(
-        "profile", "Read one profile and draw it as an SVG chart with axes in the sensor's units");
+        "profile", "Read one profile and draw it as an SVG chart with axes in millimetres");
     SetExamples(*profile, {"quil plot profile profile.svg"});
     AddCommonOptions(*profile, context);
     profile->add_option("file", profilePath, "SVG file to write")->required();
@@ -102,7 +100,7 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         CheckImageType(profilePath, {".svg"}, ".svg");
         auto quil = context.Connect();
         const auto read = quil->GetProfile();
-        WriteProfileFile(profilePath, read, ProfileScale::Read(*quil));
+        WriteProfileFile(profilePath, read, Varkon::QUILApi::ProfileCoordinates::Read(*quil));
         context.Print({{"file", profilePath}, {"points", read.xValues.size()}},
                       "drew the profile into " + profilePath + "\n");
     });
@@ -140,8 +138,9 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         } else {
             quil = context.Connect(options.port);
         }
-        const ProfileScale scale = recording ? recording->Scale() : ProfileScale::Read(*quil);
-        HeightMapCollector collector(scale, recording ? recording->BlockIdStep() : 1);
+        const auto coordinates =
+            recording ? recording->Coordinates() : Varkon::QUILApi::ProfileCoordinates::Read(*quil);
+        HeightMapCollector collector(coordinates, recording ? recording->BlockIdStep() : 1);
         if (recording) {
             recording->Capture(limits, collector, [](const CaptureCounts&) {});
         } else {
@@ -153,7 +152,7 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         }
         const HeightMap& map = collector.map;
         const MapArea area =
-            WriteHeightMapFile(options.path, map, scale,
+            WriteHeightMapFile(options.path, map, coordinates,
                                options.palette == "grey" ? Palette::Grey : Palette::Perceptual);
         context.Print({{"file", options.path},
                        {"profiles", map.rows.size()},

@@ -17,17 +17,46 @@ namespace QuilTool {
 namespace {
 
 struct StreamOptions : CaptureRequest {
-    std::string format = "csv";
+    CaptureFormat format;
     std::string output = "-";
-    double yStep = 1.0;
     std::string from;  // a recording to read instead of the sensor
 };
 
-// Hands records on and checks after each that the output took them.
+// "out.csv" gives "out.measurements.csv".
+std::string MeasurementsPath(const std::string& path) {
+    const std::string suffix = ".csv";
+    const bool csv = path.size() > suffix.size() &&
+                     path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return (csv ? path.substr(0, path.size() - suffix.size()) : path) + ".measurements.csv";
+}
+
+std::ofstream OpenOutput(const std::string& path) {
+    std::ofstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return file;
+}
+
+void CloseOutput(std::ofstream& file, const std::string& path) {
+    if (file.is_open()) {
+        file.close();
+        if (!file) {
+            throw std::runtime_error("cannot write " + path);
+        }
+    }
+}
+
+// Hands records on and checks after each that the outputs took them.
 class CheckedWriter : public CaptureWriter {
 public:
-    CheckedWriter(CaptureWriter& writer, std::ostream& out, std::string destination)
-        : writer(writer), out(out), destination(std::move(destination)) {}
+    CheckedWriter(CaptureWriter& writer, std::ostream& out, std::string destination,
+                  std::ostream* second = nullptr, std::string secondDestination = {})
+        : writer(writer),
+          out(out),
+          destination(std::move(destination)),
+          second(second),
+          secondDestination(std::move(secondDestination)) {}
     void Write(const Varkon::QUILApi::UdpStreaming::StreamProfile& profile) override {
         writer.Write(profile);
         Check();
@@ -39,6 +68,9 @@ public:
     void Finish() override {
         writer.Finish();
         out.flush();
+        if (second) {
+            second->flush();
+        }
         Check();
     }
 
@@ -47,65 +79,96 @@ private:
         if (!out) {
             ThrowWriteFailure(destination);
         }
+        if (second && !*second) {
+            ThrowWriteFailure(secondDestination);
+        }
     }
 
     CaptureWriter& writer;
     std::ostream& out;
     std::string destination;
+    std::ostream* second;
+    std::string secondDestination;
 };
 
-void Stream(Context& context, const StreamOptions& options) {
-    if (options.count == 0 && options.seconds <= 0 && options.from.empty()) {
-        throw UsageError("give --count or --seconds");
+void Stream(Context& context, StreamOptions options) {
+    namespace Api = Varkon::QUILApi;
+    std::unique_ptr<RecordingSource> recording;
+    if (!options.from.empty()) {
+        recording = std::make_unique<RecordingSource>(options.from);
+        options.format.dataIds = recording->DataIds();
+        options.format.blockIdStep = recording->BlockIdStep();
+    } else {
+        options.format.dataIds = options.target.dataIds;
+        options.format.blockIdStep = BlockIdStep(options.target.dataIds);
     }
+    const bool toStandardOutput = options.output == "-";
+    // A CSV file holds one table: measurements beside profiles go to a second file.
+    const bool twoTables =
+        options.format.format == "csv" && CarriesBothKinds(options.format.dataIds);
+    if (twoTables && toStandardOutput) {
+        throw UsageError(
+            "profiles and measurements go to two CSV files: give --output FILE (the "
+            "measurements go beside it), or write JSON Lines (--format jsonl)");
+    }
+    const std::string measurementsPath = twoTables ? MeasurementsPath(options.output) : "";
     std::ofstream file;
-    if (options.output != "-") {
-        file.open(options.output, std::ios::binary);
-        if (!file) {
-            throw std::runtime_error("cannot write " + options.output);
-        }
+    std::ofstream measurementsFile;
+    if (!toStandardOutput) {
+        file = OpenOutput(options.output);
     }
-    std::ostream& data = options.output == "-" ? *context.out : file;
-    std::ostream& report = options.output == "-" ? *context.err : *context.out;
+    if (twoTables) {
+        measurementsFile = OpenOutput(measurementsPath);
+    }
+    std::ostream& data = toStandardOutput ? *context.out : file;
+    std::ostream& report = toStandardOutput ? *context.err : *context.out;
+    const CaptureOutputs outputs{&data, twoTables ? &measurementsFile : &data};
 
-    const CaptureLimits limits = options.Limits();
-    const auto& ids = options.target.dataIds;
+    CaptureLimits limits = options.Limits();
+    limits.untilInterrupted = options.count == 0 && options.seconds <= 0 && !recording;
     const bool terminal = isatty(STDERR_FILENO) != 0;
     const auto progress = [&](const CaptureCounts& now) {
         ShowCaptureProgress(now, limits, terminal);
     };
-    const std::string destination = options.output == "-" ? "standard output" : options.output;
+    const std::string destination = toStandardOutput ? "standard output" : options.output;
     CaptureCounts counts;
-    if (!options.from.empty()) {
-        RecordingSource recording(options.from);
-        const auto writer = MakeCaptureWriter(options.format, data, recording.Scale(),
-                                              options.yStep, recording.BlockIdStep());
-        CheckedWriter checked(*writer, data, destination);
-        counts = recording.Capture(limits, checked, progress);
+    if (recording) {
+        const auto writer = MakeCaptureWriter(options.format, recording->Coordinates(), outputs);
+        CheckedWriter checked(*writer, data, destination, outputs.measurements, measurementsPath);
+        counts = recording->Capture(limits, checked, progress);
     } else {
         auto quil = context.Connect(options.target.port);
-        CheckStreamDataIds(*quil, ids);
-        const ProfileScale scale =
-            options.format == "ply" ? ProfileScale::Read(*quil) : ProfileScale{};
+        CheckStreamDataIds(*quil, options.target.dataIds);
+        options.format.sensor = quil->GetSensorMetaData();
         const auto writer =
-            MakeCaptureWriter(options.format, data, scale, options.yStep, BlockIdStep(ids));
-        CheckedWriter checked(*writer, data, destination);
+            MakeCaptureWriter(options.format, Api::ProfileCoordinates::Read(*quil), outputs);
+        CheckedWriter checked(*writer, data, destination, outputs.measurements, measurementsPath);
+        if (limits.untilInterrupted && terminal) {
+            std::fputs("quil: streaming until Ctrl-C\n", stderr);
+        }
         counts = CaptureFromSensor(context, *quil, options.target, limits, checked, progress);
         quil->Disconnect();
     }
     if (terminal) {
         std::fputc('\n', stderr);
     }
-    if (file.is_open()) {
-        file.close();
-        if (!file) {
-            throw std::runtime_error("cannot write " + options.output);
+    CloseOutput(file, options.output);
+    CloseOutput(measurementsFile, measurementsPath);
+    nlohmann::json summary = CaptureSummaryJson(counts);
+    std::string text = CaptureSummary(counts);
+    if (!toStandardOutput) {
+        summary["files"] = {{"profiles", options.output}};
+        text += "files: " + options.output;
+        if (twoTables) {
+            summary["files"] = {{"profiles", options.output}, {"measurements", measurementsPath}};
+            text += " (profiles), " + measurementsPath + " (measurements)";
         }
+        text += "\n";
     }
-    report << context.Render(CaptureSummaryJson(counts), CaptureSummary(counts)) << std::flush;
+    report << context.Render(summary, text) << std::flush;
     if (counts.LostData() && !options.allowLoss) {
-        throw DataLost("the capture lost data (" + std::to_string(counts.Lost()) +
-                       " blocks lost); give --allow-loss to accept loss");
+        throw DataLost("the capture lost " + std::to_string(counts.Lost()) +
+                       " blocks; give --allow-loss to accept loss");
     }
 }
 
@@ -125,7 +188,9 @@ void AddCaptureOptions(CLI::App& command, CaptureRequest& request, Context& cont
     command.add_option("--count", request.count,
                        "Stop after this many profiles (measurements when only data id 0 is "
                        "streamed)");
-    command.add_option("--seconds", request.seconds, "Stop after this many seconds");
+    command.add_option("--seconds", request.seconds,
+                       "Stop after this many seconds of the sensor's time, from the first block "
+                       "received; what was sent before is written to the end");
     command.add_flag("--allow-loss", request.allowLoss,
                      "Exit with status 0 even when data was lost");
 }
@@ -135,25 +200,30 @@ void AddStreamCommand(CLI::App& app, Context& context) {
     auto* command = app.add_subcommand(
         "stream",
         "Aim the sensor's UDP output at this host, capture profiles or measurements and write "
-        "them as CSV, JSON Lines or a PLY point cloud; the sensor's output is put back "
-        "afterwards, also after Ctrl-C. Exit status 3 when data was lost");
+        "them in millimetres as CSV, JSON Lines or a PLY point cloud, until --count, --seconds "
+        "or Ctrl-C; the sensor's output is put back afterwards. Every block lost is counted by "
+        "cause; exit status 3 when data was lost");
     SetExamples(*command,
                 {"quil stream --count 500 --format ply -o scan.ply --role maintenance",
+                 "quil stream --seconds 2 --data-ids 0 1 -o line.csv --role maintenance",
                  "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3",
                  "quil stream --from line.pcap --format csv -o line.csv"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     AddCaptureOptions(*command, options, context);
-    command->add_option("--format", options.format, "csv, jsonl or ply")
+    command->add_option("--format", options.format.format, "csv, jsonl or ply")
         ->check(CLI::IsMember({"csv", "jsonl", "ply"}))
         ->capture_default_str();
     command->add_option("--output,-o", options.output, "File to write, - for standard output")
         ->capture_default_str();
     command
-        ->add_option("--y-step", options.yStep,
-                     "Distance between consecutive profiles in a PLY cloud, in the sensor's x "
-                     "unit")
+        ->add_option("--y-step", options.format.yStep,
+                     "Distance between consecutive profiles in a PLY cloud, in millimetres")
         ->capture_default_str();
+    command->add_flag("--raw", options.format.raw,
+                      "CSV and JSON Lines: the channels as the sensor's 16-bit words instead of "
+                      "millimetres");
+    command->add_flag("--ascii", options.format.ascii, "PLY: text instead of binary little-endian");
     command->add_option("--from", options.from,
                         "Read a recording (see record) instead of the sensor, to its end unless "
                         "--count or --seconds ends it first");
