@@ -45,6 +45,7 @@ struct Configuration {
     std::string groupId;
     std::string nodeId;
     std::vector<SensorSettings> sensors;
+    uint16_t httpPort = 0;  // /healthz, /readyz and /metrics on 127.0.0.1; 0: none
 };
 
 }  // namespace Varkon::QuilGateway

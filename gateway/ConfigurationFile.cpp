@@ -281,12 +281,16 @@ Configuration LoadConfiguration(const std::string& path) {
         reader.Fail(root.Mark(), "(top)",
                     "expected the keys broker, group_id, node_id and sensors");
     }
-    reader.OnlyKeys(root, "", {"broker", "group_id", "node_id", "sensors"});
+    reader.OnlyKeys(root, "", {"broker", "group_id", "node_id", "sensors", "http_port"});
     Configuration configuration;
     configuration.broker = ReadBroker(reader, reader.Required(root, "", "broker"));
     configuration.groupId = reader.Name(reader.Required(root, "", "group_id"), "group_id");
     configuration.nodeId = reader.Name(reader.Required(root, "", "node_id"), "node_id");
     configuration.sensors = ReadSensors(reader, reader.Required(root, "", "sensors"));
+    if (root["http_port"]) {
+        configuration.httpPort =
+            static_cast<uint16_t>(reader.Whole(root["http_port"], "http_port", 1, 65535));
+    }
     if (configuration.broker.clientId.empty()) {
         configuration.broker.clientId =
             "quil-gateway-" + configuration.groupId + "-" + configuration.nodeId;

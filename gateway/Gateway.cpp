@@ -1,5 +1,7 @@
 #include "Gateway.h"
 
+#include "PrometheusText.h"
+
 namespace Varkon::QuilGateway {
 
 Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
@@ -31,6 +33,33 @@ void Gateway::Start() {
     for (const auto& sensor : sensors) {
         sensor->Start();
     }
+}
+
+std::string Gateway::Status() const {
+    std::size_t streaming = 0;
+    for (const auto& sensor : sensors) {
+        streaming += sensor->Streaming() ? 1 : 0;
+    }
+    return std::to_string(streaming) + " of " + std::to_string(sensors.size()) +
+           " sensors streaming; broker " + (publisher->Connected() ? "connected" : "not connected");
+}
+
+bool Gateway::Ready() const {
+    bool ready = publisher->Connected();
+    for (const auto& sensor : sensors) {
+        ready = ready && sensor->Streaming();
+    }
+    return ready;
+}
+
+std::string Gateway::MetricsText() const {
+    GatewayFigures figures;
+    for (const auto& sensor : sensors) {
+        figures.sensors.emplace_back(sensor->Name(), sensor->Snapshot());
+    }
+    figures.brokerConnected = publisher->Connected();
+    figures.publishDropped = queue.Dropped();
+    return PrometheusText(figures);
 }
 
 void Gateway::Stop() {

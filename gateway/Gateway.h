@@ -7,6 +7,7 @@
 #include "SensorWorker.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace Varkon::QuilGateway {
@@ -22,7 +23,12 @@ public:
     /// (what waits sent, then the node's death).
     void Stop();
 
-    const MqttPublisher& Publisher() const { return *publisher; }
+    /// "<n> of <m> sensors streaming; broker connected" (or "not connected").
+    std::string Status() const;
+    /// The broker is connected and every sensor streams.
+    bool Ready() const;
+    /// Every sensor's state and the broker's, in Prometheus' text format.
+    std::string MetricsText() const;
 
 private:
     PublishQueue queue;

@@ -44,6 +44,16 @@ bool SensorWorker::WaitOrStop(std::chrono::milliseconds delay) {
     return stopSignal.wait_for(lock, delay, [&] { return stopping; });
 }
 
+bool SensorWorker::Streaming() {
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    return state.connected;
+}
+
+DeviceState SensorWorker::Snapshot() {
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    return state;
+}
+
 std::optional<DeviceBirth> SensorWorker::Birth() {
     const std::lock_guard<std::mutex> lock(stateMutex);
     if (!state.connected) {

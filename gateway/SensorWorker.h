@@ -45,6 +45,11 @@ public:
     /// Publishes what is batched, puts the sensor's output back and ends the thread.
     void Stop();
 
+    /// Whether the sensor is connected and aimed at the gateway.
+    bool Streaming();
+    /// The device's state as last reported.
+    DeviceState Snapshot();
+    const std::string& Name() const { return settings.name; }
     /// The device's birth while the sensor is connected; remembers its metrics as published.
     std::optional<DeviceBirth> Birth();
 

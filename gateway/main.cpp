@@ -2,12 +2,15 @@
 #include "CommandLine.h"
 #include "ConfigurationFile.h"
 #include "Gateway.h"
+#include "HealthServer.h"
 #include "Log.h"
+#include "ServiceNotifier.h"
 
 #include <quil/Quil.h>
 
 #include <csignal>
 #include <iostream>
+#include <memory>
 
 using namespace Varkon::QuilGateway;
 
@@ -61,9 +64,19 @@ int main(int argc, char** argv) {
     try {
         Gateway gateway(configuration);
         gateway.Start();
+        std::unique_ptr<HealthServer> health;
+        if (configuration.httpPort != 0) {
+            health = std::make_unique<HealthServer>(
+                configuration.httpPort,
+                HealthServer::Sources{[&gateway] { return gateway.Ready(); },
+                                      [&gateway] { return gateway.MetricsText(); }});
+        }
+        ServiceNotifier notifier([&gateway] { return gateway.Status(); });
+        notifier.Ready();
         int received = 0;
         sigwait(&endSignals, &received);
         LogLine(std::string("stopping (") + (received == SIGINT ? "SIGINT" : "SIGTERM") + ")");
+        notifier.Stopping();
         gateway.Stop();
     } catch (const std::exception& error) {
         LogLine(error.what());

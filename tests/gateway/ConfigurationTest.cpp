@@ -101,6 +101,8 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
          "F:23: sensors[1].decimate: unknown key"},
         {"  host: 127.0.0.1\n", "", "F:2: broker.host: missing"},
         {"node_id: pc-7\n", "", "F:1: node_id: missing"},
+        {"node_id: pc-7\n", "node_id: pc-7\nhttp_port: 0\n",
+         "F:9: http_port: expected a whole number from 1 to 65535"},
         {"  port: 1883", "  port: many",
          "F:3: broker.port: expected a whole number from 1 to 65535"},
         {"  port: 1883", "  port: 70000",
