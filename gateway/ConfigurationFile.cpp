@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <set>
@@ -24,6 +25,16 @@ std::string Join(const std::string& prefix, const std::string& key) {
 class Reader {
 public:
     explicit Reader(std::string file) : file(std::move(file)) {}
+
+    // A file named in the configuration: a relative path is taken from the configuration's
+    // folder, so that a configuration and its password files can move together.
+    std::string Beside(const std::string& path) const {
+        const std::filesystem::path named(path);
+        if (named.is_absolute()) {
+            return path;
+        }
+        return (std::filesystem::path(file).parent_path() / named).string();
+    }
 
     [[noreturn]] void Fail(const YAML::Mark& mark, const std::string& key,
                            const std::string& reason) const {
@@ -100,7 +111,7 @@ public:
     }
 
     std::string Secret(const YAML::Node& node, const std::string& key) const {
-        const std::string path = Text(node, key);
+        const std::string path = Beside(Text(node, key));
         try {
             return ReadSecretFile(path);
         } catch (const std::runtime_error& error) {
@@ -109,7 +120,7 @@ public:
     }
 
     std::string ReadableFile(const YAML::Node& node, const std::string& key) const {
-        const std::string path = Text(node, key);
+        const std::string path = Beside(Text(node, key));
         try {
             CheckReadable(path);
         } catch (const std::runtime_error& error) {

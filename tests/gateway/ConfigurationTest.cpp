@@ -25,7 +25,7 @@ const char* const kValid = R"(broker:
   host: 127.0.0.1
   port: 1883
   username: gateway
-  password_file: @/broker.pw
+  password_file: broker.pw
   keepalive: 20
 group_id: line1
 node_id: pc-7
@@ -165,6 +165,8 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
         std::string err;
     } cases[] = {
         {"--version", 0, "quil-gateway " + Varkon::QUILApi::Quil::Version() + "\n", ""},
+        {"--check " + std::string(QUIL_GATEWAY_DEMO), 0,
+         std::string(QUIL_GATEWAY_DEMO) + ": 2 sensor(s), group demo, node pc1\n", ""},
         {"--check " + valid, 0, valid + ": 2 sensor(s), group line1, node pc-7\n", ""},
         {"--check " + broken, 2, "",
          "quil-gateway: " + broken + ":2: not valid YAML: end of sequence flow not found\n"},

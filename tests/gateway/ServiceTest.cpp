@@ -89,7 +89,7 @@ std::string HttpGet(uint16_t port, const std::string& target) {
     return answer;
 }
 
-TEST(NotifyTest, TellsSystemdItIsReadyAliveAndStopping) {
+TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
     TempDirectory directory;
     NotifySocket notify(directory.Path("notify"));
     ASSERT_TRUE(notify.Bound());
