@@ -1,0 +1,312 @@
+#include "ConfigurationFile.h"
+
+#include "SecretFile.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <set>
+
+namespace Varkon::QuilGateway {
+namespace {
+
+std::string Join(const std::string& prefix, const std::string& key) {
+    return prefix.empty() ? key : prefix + "." + key;
+}
+
+// Reads values out of the parsed file, turning every problem into an error that names the file,
+// the line and the key.
+class Reader {
+public:
+    explicit Reader(std::string file) : file(std::move(file)) {}
+
+    // A file named in the configuration: a relative path is taken from the configuration's
+    // folder, so that a configuration and its password files can move together.
+    std::string Beside(const std::string& path) const {
+        const std::filesystem::path named(path);
+        if (named.is_absolute()) {
+            return path;
+        }
+        return (std::filesystem::path(file).parent_path() / named).string();
+    }
+
+    [[noreturn]] void Fail(const YAML::Mark& mark, const std::string& key,
+                           const std::string& reason) const {
+        const int line = mark.is_null() ? 1 : mark.line + 1;
+        throw ConfigurationError(file + ":" + std::to_string(line) + ": " + key + ": " + reason);
+    }
+
+    void ExpectMap(const YAML::Node& node, const std::string& key) const {
+        if (!node.IsMap()) {
+            Fail(node.Mark(), key, "expected keys and values");
+        }
+    }
+
+    void OnlyKeys(const YAML::Node& map, const std::string& prefix,
+                  std::initializer_list<const char*> known) const {
+        for (const auto& entry : map) {
+            const std::string key = entry.first.Scalar();
+            const bool isKnown = std::any_of(known.begin(), known.end(),
+                                             [&](const char* name) { return key == name; });
+            if (!isKnown) {
+                Fail(entry.first.Mark(), Join(prefix, key), "unknown key");
+            }
+        }
+    }
+
+    YAML::Node Required(const YAML::Node& map, const std::string& prefix,
+                        const std::string& key) const {
+        YAML::Node value = map[key];
+        if (!value.IsDefined() || value.IsNull()) {
+            Fail(map.Mark(), Join(prefix, key), "missing");
+        }
+        return value;
+    }
+
+    std::string Text(const YAML::Node& node, const std::string& key) const {
+        if (!node.IsScalar() || node.Scalar().empty()) {
+            Fail(node.Mark(), key, "expected text");
+        }
+        return node.Scalar();
+    }
+
+    // Letters, digits, '-', '_' and '.': the characters that are safe in an MQTT topic level.
+    std::string Name(const YAML::Node& node, const std::string& key) const {
+        const std::string name = node.IsScalar() ? node.Scalar() : "";
+        const bool valid = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+        });
+        if (!valid) {
+            Fail(node.Mark(), key, "expected a name of letters, digits, '-', '_' and '.'");
+        }
+        return name;
+    }
+
+    long long Whole(const YAML::Node& node, const std::string& key, long long min,
+                    long long max) const {
+        long long value = 0;
+        bool valid = node.IsScalar();
+        if (valid) {
+            const std::string& text = node.Scalar();
+            std::size_t used = 0;
+            try {
+                value = std::stoll(text, &used);
+            } catch (const std::exception&) {
+                valid = false;
+            }
+            valid = valid && used == text.size() && value >= min && value <= max;
+        }
+        if (!valid) {
+            Fail(node.Mark(), key,
+                 "expected a whole number from " + std::to_string(min) + " to " +
+                     std::to_string(max));
+        }
+        return value;
+    }
+
+    std::string Secret(const YAML::Node& node, const std::string& key) const {
+        const std::string path = Beside(Text(node, key));
+        try {
+            return ReadSecretFile(path);
+        } catch (const std::runtime_error& error) {
+            Fail(node.Mark(), key, error.what());
+        }
+    }
+
+    std::string ReadableFile(const YAML::Node& node, const std::string& key) const {
+        const std::string path = Beside(Text(node, key));
+        try {
+            CheckReadable(path);
+        } catch (const std::runtime_error& error) {
+            Fail(node.Mark(), key, error.what());
+        }
+        return path;
+    }
+
+private:
+    std::string file;
+};
+
+BrokerSettings ReadBroker(const Reader& reader, const YAML::Node& node) {
+    reader.ExpectMap(node, "broker");
+    reader.OnlyKeys(node, "broker",
+                    {"host", "port", "client_id", "username", "password_file", "tls", "keepalive"});
+    BrokerSettings broker;
+    broker.host = reader.Text(reader.Required(node, "broker", "host"), "broker.host");
+    if (node["port"]) {
+        broker.port = static_cast<uint16_t>(reader.Whole(node["port"], "broker.port", 1, 65535));
+    }
+    if (node["client_id"]) {
+        broker.clientId = reader.Text(node["client_id"], "broker.client_id");
+    }
+    if (node["username"]) {
+        broker.username = reader.Text(node["username"], "broker.username");
+    }
+    if (node["password_file"]) {
+        broker.password = reader.Secret(node["password_file"], "broker.password_file");
+    }
+    if (node["keepalive"]) {
+        broker.keepaliveSeconds =
+            static_cast<int>(reader.Whole(node["keepalive"], "broker.keepalive", 5, 3600));
+    }
+    if (const YAML::Node tls = node["tls"]) {
+        reader.ExpectMap(tls, "broker.tls");
+        reader.OnlyKeys(tls, "broker.tls", {"ca_file", "cert_file", "key_file"});
+        broker.tls = true;
+        broker.tlsFiles.caFile = reader.ReadableFile(reader.Required(tls, "broker.tls", "ca_file"),
+                                                     "broker.tls.ca_file");
+        if (tls["cert_file"] || tls["key_file"]) {
+            broker.tlsFiles.certFile = reader.ReadableFile(
+                reader.Required(tls, "broker.tls", "cert_file"), "broker.tls.cert_file");
+            broker.tlsFiles.keyFile = reader.ReadableFile(
+                reader.Required(tls, "broker.tls", "key_file"), "broker.tls.key_file");
+        }
+    }
+    return broker;
+}
+
+// A host, or host:port where the port can only be the one the sensor serves on.
+std::string ReadSensorHost(const Reader& reader, const YAML::Node& node, const std::string& key) {
+    const std::string address = reader.Text(node, key);
+    const auto colon = address.find(':');
+    if (colon == std::string::npos) {
+        return address;
+    }
+    const std::string port = address.substr(colon + 1);
+    if (colon == 0 || port != "80") {
+        reader.Fail(node.Mark(), key, "expected a host, or host:80 (sensors serve on port 80)");
+    }
+    return address.substr(0, colon);
+}
+
+std::vector<uint32_t> ReadDataIds(const Reader& reader, const YAML::Node& node,
+                                  const std::string& key) {
+    if (!node.IsSequence() || node.size() == 0) {
+        reader.Fail(node.Mark(), key, "expected a list of data ids from 0 to 3");
+    }
+    std::vector<uint32_t> ids;
+    for (std::size_t i = 0; i < node.size(); ++i) {
+        const std::string itemKey = key + "[" + std::to_string(i) + "]";
+        const auto id = static_cast<uint32_t>(reader.Whole(node[i], itemKey, 0, 3));
+        if (std::find(ids.begin(), ids.end(), id) != ids.end()) {
+            reader.Fail(node[i].Mark(), itemKey,
+                        "data id " + std::to_string(id) + " appears twice");
+        }
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+SensorSettings ReadSensor(const Reader& reader, const YAML::Node& node, const std::string& prefix) {
+    reader.ExpectMap(node, prefix);
+    reader.OnlyKeys(node, prefix,
+                    {"name", "address", "udp_port", "local_address", "data_ids", "role",
+                     "password_file", "profiles_per_message", "decimation", "compression"});
+    SensorSettings sensor;
+    sensor.name = reader.Name(reader.Required(node, prefix, "name"), prefix + ".name");
+    sensor.host =
+        ReadSensorHost(reader, reader.Required(node, prefix, "address"), prefix + ".address");
+    sensor.udpPort = static_cast<uint16_t>(
+        reader.Whole(reader.Required(node, prefix, "udp_port"), prefix + ".udp_port", 1, 65535));
+    if (node["local_address"]) {
+        sensor.localAddress = reader.Text(node["local_address"], prefix + ".local_address");
+    }
+    if (node["data_ids"]) {
+        sensor.dataIds = ReadDataIds(reader, node["data_ids"], prefix + ".data_ids");
+    }
+    if (node["role"]) {
+        sensor.role = reader.Name(node["role"], prefix + ".role");
+    }
+    sensor.password =
+        reader.Secret(reader.Required(node, prefix, "password_file"), prefix + ".password_file");
+    if (node["profiles_per_message"]) {
+        sensor.profilesPerMessage = static_cast<uint32_t>(
+            reader.Whole(node["profiles_per_message"], prefix + ".profiles_per_message", 1, 1000));
+    }
+    if (node["decimation"]) {
+        sensor.decimation = static_cast<uint32_t>(
+            reader.Whole(node["decimation"], prefix + ".decimation", 1, 1000));
+    }
+    if (const YAML::Node compression = node["compression"]) {
+        const std::string value = compression.IsScalar() ? compression.Scalar() : "";
+        if (value != "none" && value != "zstd") {
+            reader.Fail(compression.Mark(), prefix + ".compression", "expected none or zstd");
+        }
+        sensor.compression = value == "zstd" ? Compression::Zstd : Compression::None;
+    }
+    return sensor;
+}
+
+std::vector<SensorSettings> ReadSensors(const Reader& reader, const YAML::Node& node) {
+    if (!node.IsSequence() || node.size() == 0) {
+        reader.Fail(node.Mark(), "sensors", "expected a list of at least one sensor");
+    }
+    std::vector<SensorSettings> sensors;
+    for (std::size_t i = 0; i < node.size(); ++i) {
+        const std::string prefix = "sensors[" + std::to_string(i) + "]";
+        SensorSettings sensor = ReadSensor(reader, node[i], prefix);
+        for (std::size_t j = 0; j < sensors.size(); ++j) {
+            const std::string other = "sensors[" + std::to_string(j) + "]";
+            if (sensors[j].name == sensor.name) {
+                reader.Fail(node[i]["name"].Mark(), prefix + ".name",
+                            "\"" + sensor.name + "\" is already the name of " + other);
+            }
+            if (sensors[j].udpPort == sensor.udpPort) {
+                reader.Fail(
+                    node[i]["udp_port"].Mark(), prefix + ".udp_port",
+                    std::to_string(sensor.udpPort) + " is already the UDP port of " + other);
+            }
+        }
+        sensors.push_back(std::move(sensor));
+    }
+    return sensors;
+}
+
+YAML::Node Parse(const std::string& path) {
+    errno = 0;
+    std::ifstream file(path);
+    if (!file) {
+        throw ConfigurationError(
+            path + ": cannot be read: " + (errno != 0 ? std::strerror(errno) : "unknown reason"));
+    }
+    try {
+        return YAML::Load(file);
+    } catch (const YAML::Exception& error) {
+        throw ConfigurationError(path + ":" + std::to_string(error.mark.line + 1) +
+                                 ": not valid YAML: " + error.msg);
+    }
+}
+
+}  // namespace
+
+Configuration LoadConfiguration(const std::string& path) {
+    const YAML::Node root = Parse(path);
+    const Reader reader(path);
+    if (!root.IsMap()) {
+        reader.Fail(root.Mark(), "(top)",
+                    "expected the keys broker, group_id, node_id and sensors");
+    }
+    reader.OnlyKeys(root, "", {"broker", "group_id", "node_id", "sensors", "http_port"});
+    Configuration configuration;
+    configuration.broker = ReadBroker(reader, reader.Required(root, "", "broker"));
+    configuration.groupId = reader.Name(reader.Required(root, "", "group_id"), "group_id");
+    configuration.nodeId = reader.Name(reader.Required(root, "", "node_id"), "node_id");
+    configuration.sensors = ReadSensors(reader, reader.Required(root, "", "sensors"));
+    if (root["http_port"]) {
+        configuration.httpPort =
+            static_cast<uint16_t>(reader.Whole(root["http_port"], "http_port", 1, 65535));
+    }
+    if (configuration.broker.clientId.empty()) {
+        configuration.broker.clientId =
+            "quil-gateway-" + configuration.groupId + "-" + configuration.nodeId;
+    }
+    return configuration;
+}
+
+}  // namespace Varkon::QuilGateway

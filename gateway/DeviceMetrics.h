@@ -1,0 +1,28 @@
+// What a sensor reports as a Sparkplug device: its identity, whether it streams, its stream's
+// counters, its clock offset, its active settings and its latest measurement values. A DBIRTH
+// carries all of them; a DDATA those that changed (MetricChanges).
+#pragma once
+
+#include "Configuration.h"
+#include "Metrics.h"
+
+#include <quil/Quil.h>
+
+#include <optional>
+
+namespace Varkon::QuilGateway {
+
+struct DeviceState {
+    Varkon::QUILApi::SensorMetaData identity;
+    bool connected = false;
+    Varkon::QUILApi::UdpStreaming::StreamStatistics counters;
+    uint64_t profilesPublished = 0;
+    std::optional<int64_t> clockOffsetUs;
+    std::optional<int64_t> clockSpreadUs;
+    std::optional<Varkon::QUILApi::UdpStreaming::StreamMeasurement> measurement;
+};
+
+/// Every metric of the device, in the same order each time. Values not known yet are NaN.
+Metrics DeviceMetrics(const SensorSettings& settings, const DeviceState& state);
+
+}  // namespace Varkon::QuilGateway

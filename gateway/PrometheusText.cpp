@@ -1,0 +1,72 @@
+#include "PrometheusText.h"
+
+#include <cstdio>
+#include <functional>
+
+namespace Varkon::QuilGateway {
+namespace {
+
+std::string Number(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+struct SensorFamily {
+    const char* name;
+    const char* type;
+    const char* help;
+    std::function<double(const DeviceState&)> value;
+};
+
+uint64_t ProfilesReceived(const DeviceState& state) {
+    const auto& c = state.counters;
+    return c.profileBlocks1 + c.profileBlocks2 + c.profileBlocks3;
+}
+
+const SensorFamily kSensorFamilies[] = {
+    {"quil_sensor_connected", "gauge", "1 while the sensor is connected and aimed here.",
+     [](const DeviceState& s) { return s.connected ? 1.0 : 0.0; }},
+    {"quil_profiles_received_total", "counter", "Profiles the sensor's stream delivered.",
+     [](const DeviceState& s) { return static_cast<double>(ProfilesReceived(s)); }},
+    {"quil_measurements_received_total", "counter", "Measurement blocks the stream delivered.",
+     [](const DeviceState& s) { return static_cast<double>(s.counters.measurementBlocks); }},
+    {"quil_blocks_lost_total", "counter", "Blocks the stream never received.",
+     [](const DeviceState& s) { return static_cast<double>(s.counters.blocksLost); }},
+    {"quil_kernel_drops_total", "counter", "Datagrams the system dropped for a full buffer.",
+     [](const DeviceState& s) { return static_cast<double>(s.counters.kernelDrops); }},
+    {"quil_queue_drops_total", "counter", "Entries the stream's queues dropped.",
+     [](const DeviceState& s) {
+         const auto& c = s.counters;
+         return static_cast<double>(c.profilesDropped + c.measurementsDropped + c.errorsDropped);
+     }},
+    {"quil_profiles_published_total", "counter", "Profiles handed to the broker.",
+     [](const DeviceState& s) { return static_cast<double>(s.profilesPublished); }},
+};
+
+}  // namespace
+
+std::string PrometheusText(const GatewayFigures& figures) {
+    std::string text;
+    for (const SensorFamily& family : kSensorFamilies) {
+        text += std::string("# HELP ") + family.name + " " + family.help + "\n";
+        text += std::string("# TYPE ") + family.name + " " + family.type + "\n";
+        for (const auto& [sensor, state] : figures.sensors) {
+            text += std::string(family.name) + "{sensor=\"" + sensor + "\"} " +
+                    Number(family.value(state)) + "\n";
+        }
+    }
+    text +=
+        "# HELP quil_broker_connected 1 while the MQTT broker is connected.\n"
+        "# TYPE quil_broker_connected gauge\n"
+        "quil_broker_connected " +
+        std::string(figures.brokerConnected ? "1" : "0") + "\n";
+    text +=
+        "# HELP quil_publish_dropped_total Messages the publish queue dropped when full.\n"
+        "# TYPE quil_publish_dropped_total counter\n"
+        "quil_publish_dropped_total " +
+        std::to_string(figures.publishDropped) + "\n";
+    return text;
+}
+
+}  // namespace Varkon::QuilGateway

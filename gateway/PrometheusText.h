@@ -1,0 +1,20 @@
+// The gateway's counters and gauges in Prometheus' text format.
+#pragma once
+
+#include "DeviceMetrics.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace Varkon::QuilGateway {
+
+struct GatewayFigures {
+    std::vector<std::pair<std::string, DeviceState>> sensors;  // by sensor name
+    bool brokerConnected = false;
+    uint64_t publishDropped = 0;
+};
+
+std::string PrometheusText(const GatewayFigures& figures);
+
+}  // namespace Varkon::QuilGateway

@@ -1,0 +1,15 @@
+// Credentials come from files only, so that they never show in a process list or a shell history.
+#pragma once
+
+#include <string>
+
+namespace Varkon::QuilGateway {
+
+/// The contents of the file at `path` without its trailing line breaks.
+/// @throws std::runtime_error "cannot read <path>: <reason>".
+std::string ReadSecretFile(const std::string& path);
+
+/// Throws as ReadSecretFile when the file at `path` cannot be read; reads nothing of it.
+void CheckReadable(const std::string& path);
+
+}  // namespace Varkon::QuilGateway

@@ -1,0 +1,245 @@
+#include "SensorWorker.h"
+
+#include "Clock.h"
+#include "Log.h"
+#include "SparkplugTopics.h"
+
+#include <algorithm>
+
+namespace Varkon::QuilGateway {
+
+SensorWorker::SensorWorker(SensorSettings settings, std::string group, std::string node,
+                           PublishQueue& queue, SensorTiming timing)
+    : settings(std::move(settings)),
+      group(std::move(group)),
+      node(std::move(node)),
+      queue(queue),
+      timing(timing),
+      batcher(this->settings) {}
+
+SensorWorker::~SensorWorker() {
+    Stop();
+}
+
+void SensorWorker::Start() {
+    if (!thread.joinable()) {
+        thread = std::thread([this] { Run(); });
+    }
+}
+
+void SensorWorker::Stop() {
+    {
+        const std::lock_guard<std::mutex> lock(stopMutex);
+        stopping = true;
+    }
+    stopSignal.notify_all();
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+// Waits `delay` unless asked to stop first; true when asked to stop.
+bool SensorWorker::WaitOrStop(std::chrono::milliseconds delay) {
+    std::unique_lock<std::mutex> lock(stopMutex);
+    return stopSignal.wait_for(lock, delay, [&] { return stopping; });
+}
+
+bool SensorWorker::Streaming() {
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    return state.connected;
+}
+
+DeviceState SensorWorker::Snapshot() {
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    return state;
+}
+
+std::optional<DeviceBirth> SensorWorker::Birth() {
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    if (!state.connected) {
+        return std::nullopt;
+    }
+    Metrics metrics = DeviceMetrics(settings, state);
+    changes.Publish(metrics);
+    return DeviceBirth{settings.name, std::move(metrics)};
+}
+
+void SensorWorker::PushDevice(SparkplugMessage type, Metrics metrics) {
+    OutgoingMessage message;
+    message.topic = SparkplugTopic(group, type, node, settings.name);
+    message.qos = 1;
+    message.deviceMetrics = std::move(metrics);
+    queue.Push(std::move(message));
+}
+
+// Connects, logs in and aims the output; false (and one line about it) when the sensor is not
+// there or refuses.
+bool SensorWorker::Attach() {
+    try {
+        if (!client) {
+            client = Varkon::QUILApi::Quil::Create(settings.host, settings.udpPort);
+            client->SetRequestTimeout(timing.requestLimit);
+        }
+        if (!stream) {
+            stream = client->GetStream();
+        }
+        client->Connect();
+        client->Login(settings.role, settings.password);
+        const auto identity = client->GetSensorMetaData();
+        // A sensor that comes back may still be aimed here: what the first aim found is what
+        // it gets back in the end, so that goes back before aiming anew.
+        if (original) {
+            client->SetProcessInterfaces(original->first);
+            client->SetUDPStreamData(original->second);
+        }
+        aim = std::make_unique<Varkon::QUILApi::StreamOutputAim>(
+            *client, settings.udpPort, settings.dataIds, settings.localAddress);
+        if (!original) {
+            original.emplace(aim->GetSavedProcessInterfaces(), aim->GetSavedUDPStreamData());
+        }
+        stream->Start();
+        Metrics metrics;
+        {
+            const std::lock_guard<std::mutex> lock(stateMutex);
+            state.identity = identity;
+            state.connected = true;
+            state.counters = stream->GetStatistics();
+            metrics = DeviceMetrics(settings, state);
+            changes.Publish(metrics);
+        }
+        PushDevice(SparkplugMessage::DBIRTH, std::move(metrics));
+        LogLine("sensor " + settings.name + " (" + settings.host + "): streaming to " +
+                aim->GetLocalAddress() + ":" + std::to_string(settings.udpPort));
+        lastFailure.clear();
+        return true;
+    } catch (const std::exception& error) {
+        aim.reset();
+        const std::string failure = error.what();
+        if (failure != lastFailure) {
+            LogLine("sensor " + settings.name + " (" + settings.host + "): " + failure +
+                    "; trying again");
+            lastFailure = failure;
+        }
+        return false;
+    }
+}
+
+void SensorWorker::Detach(bool restore) {
+    if (auto message = batcher.Flush()) {
+        queue.Push({ProfilesTopic(group, settings.name), std::move(*message), 0, std::nullopt});
+    }
+    if (aim && restore) {
+        try {
+            aim->Restore();
+        } catch (const std::exception& error) {
+            LogLine("sensor " + settings.name + " (" + settings.host + "): " + error.what());
+        }
+    }
+    aim.reset();
+    if (stream) {
+        stream->Stop();
+    }
+    {
+        const std::lock_guard<std::mutex> lock(stateMutex);
+        if (!state.connected) {
+            return;
+        }
+        state.connected = false;
+        changes.Forget();
+    }
+    PushDevice(SparkplugMessage::DDEATH, {});
+}
+
+void SensorWorker::Pump() {
+    if (!stream->WaitForData(std::chrono::milliseconds(20))) {
+        return;
+    }
+    while (auto profile = stream->PopProfileFor(std::chrono::milliseconds(0))) {
+        ArrivedProfile arrived{std::move(*profile), ProfileArrivalUs()};
+        clock.Add(arrived.arrivalUs, arrived.profile.timestamp);
+        if (auto message = batcher.Add(std::move(arrived))) {
+            queue.Push({ProfilesTopic(group, settings.name), std::move(*message), 0, std::nullopt});
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(stateMutex);
+        state.profilesPublished = batcher.Published();
+    }
+    std::optional<Varkon::QUILApi::UdpStreaming::StreamMeasurement> latest;
+    while (auto measurement = stream->PopMeasurementFor(std::chrono::milliseconds(0))) {
+        latest = std::move(measurement);
+    }
+    // Problems of the stream are counted in its statistics, which the device reports.
+    while (stream->HasError()) {
+        stream->PopError();
+    }
+    if (latest) {
+        const std::lock_guard<std::mutex> lock(stateMutex);
+        state.measurement = latest;
+    }
+}
+
+void SensorWorker::Report(bool force) {
+    Metrics changed;
+    {
+        const std::lock_guard<std::mutex> lock(stateMutex);
+        state.counters = stream->GetStatistics();
+        state.clockOffsetUs = clock.Offset();
+        state.clockSpreadUs = clock.Spread();
+        changed = changes.Take(DeviceMetrics(settings, state));
+    }
+    if (!changed.empty() || force) {
+        PushDevice(SparkplugMessage::DDATA, std::move(changed));
+    }
+}
+
+bool SensorWorker::StillThere() {
+    try {
+        client->GetSensorMetaData();
+        return true;
+    } catch (const std::exception& error) {
+        LogLine("sensor " + settings.name + " (" + settings.host + "): lost (" + error.what() +
+                "); trying again");
+        lastFailure.clear();
+        return false;
+    }
+}
+
+void SensorWorker::Run() {
+    auto delay = timing.retryFirst;
+    while (true) {
+        if (!Attach()) {
+            if (WaitOrStop(delay)) {
+                return;
+            }
+            delay = std::min(delay * 2, timing.retryMost);
+            continue;
+        }
+        delay = timing.retryFirst;
+        auto nextReport = std::chrono::steady_clock::now() + timing.report;
+        auto nextProbe = std::chrono::steady_clock::now() + timing.probe;
+        bool there = true;
+        while (there) {
+            {
+                const std::lock_guard<std::mutex> lock(stopMutex);
+                if (stopping) {
+                    Detach(true);
+                    return;
+                }
+            }
+            Pump();
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= nextReport) {
+                Report(false);
+                nextReport = now + timing.report;
+            }
+            if (now >= nextProbe) {
+                there = StillThere();
+                nextProbe = now + timing.probe;
+            }
+        }
+        Detach(false);
+    }
+}
+
+}  // namespace Varkon::QuilGateway

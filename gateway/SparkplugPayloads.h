@@ -1,0 +1,22 @@
+// Sparkplug B payloads (sparkplug_b.proto) of the node and its devices, serialized.
+#pragma once
+
+#include "Metrics.h"
+
+#include <cstdint>
+#include <string>
+
+namespace Varkon::QuilGateway {
+
+/// The metric names of the node's own births and deaths.
+inline constexpr const char* kBirthDeathSequenceMetric = "bdSeq";
+inline constexpr const char* kRebirthMetric = "Node Control/Rebirth";
+
+/// NBIRTH: seq 0, "bdSeq" and "Node Control/Rebirth" (false).
+std::string EncodeNodeBirth(uint64_t birthDeathSequence, uint64_t timestampMs);
+/// NDEATH: "bdSeq" alone, no seq.
+std::string EncodeNodeDeath(uint64_t birthDeathSequence, uint64_t timestampMs);
+/// DBIRTH, DDATA and DDEATH (no metrics): the metrics with their values, and `seq`.
+std::string EncodeDevicePayload(const Metrics& metrics, uint64_t seq, uint64_t timestampMs);
+
+}  // namespace Varkon::QuilGateway

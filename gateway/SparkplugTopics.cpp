@@ -1,0 +1,39 @@
+#include "SparkplugTopics.h"
+
+namespace Varkon::QuilGateway {
+namespace {
+
+const char* Name(SparkplugMessage type) {
+    switch (type) {
+        case SparkplugMessage::NBIRTH:
+            return "NBIRTH";
+        case SparkplugMessage::NDEATH:
+            return "NDEATH";
+        case SparkplugMessage::NCMD:
+            return "NCMD";
+        case SparkplugMessage::DBIRTH:
+            return "DBIRTH";
+        case SparkplugMessage::DDATA:
+            return "DDATA";
+        case SparkplugMessage::DDEATH:
+            return "DDEATH";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string SparkplugTopic(const std::string& group, SparkplugMessage type, const std::string& node,
+                           const std::string& device) {
+    std::string topic = "spBv1.0/" + group + "/" + Name(type) + "/" + node;
+    if (!device.empty()) {
+        topic += "/" + device;
+    }
+    return topic;
+}
+
+std::string ProfilesTopic(const std::string& group, const std::string& sensor) {
+    return "quil/v1/" + group + "/" + sensor + "/profiles";
+}
+
+}  // namespace Varkon::QuilGateway

@@ -1,0 +1,86 @@
+// quil-gateway: streams a group of sensors to an MQTT broker.
+#include "CommandLine.h"
+#include "ConfigurationFile.h"
+#include "Gateway.h"
+#include "HealthServer.h"
+#include "Log.h"
+#include "ServiceNotifier.h"
+
+#include <quil/Quil.h>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+using namespace Varkon::QuilGateway;
+
+namespace {
+
+constexpr int kUsageOrConfigurationProblem = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Invocation invocation;
+    try {
+        invocation = ParseCommandLine({argv + 1, argv + argc});
+    } catch (const std::invalid_argument& error) {
+        std::cerr << "quil-gateway: " << error.what() << " (see --help)\n";
+        return kUsageOrConfigurationProblem;
+    }
+    switch (invocation.action) {
+        case Invocation::Action::Version:
+            std::cout << "quil-gateway " << Varkon::QUILApi::Quil::Version() << "\n";
+            return 0;
+        case Invocation::Action::Help:
+            std::cout << Usage();
+            return 0;
+        case Invocation::Action::Check:
+        case Invocation::Action::Run:
+            break;
+    }
+    Configuration configuration;
+    try {
+        configuration = LoadConfiguration(invocation.configurationPath);
+    } catch (const ConfigurationError& error) {
+        std::cerr << "quil-gateway: " << error.what() << "\n";
+        return kUsageOrConfigurationProblem;
+    }
+    if (invocation.action == Invocation::Action::Check) {
+        std::cout << invocation.configurationPath << ": " << configuration.sensors.size()
+                  << " sensor(s), group " << configuration.groupId << ", node "
+                  << configuration.nodeId << "\n";
+        return 0;
+    }
+    // SIGINT and SIGTERM end the gateway; every thread started from here on blocks them, so
+    // that this thread receives them in sigwait.
+    sigset_t endSignals;
+    sigemptyset(&endSignals);
+    sigaddset(&endSignals, SIGINT);
+    sigaddset(&endSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    // A broker that goes away must not end the process with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        Gateway gateway(configuration);
+        gateway.Start();
+        std::unique_ptr<HealthServer> health;
+        if (configuration.httpPort != 0) {
+            health = std::make_unique<HealthServer>(
+                configuration.httpPort,
+                HealthServer::Sources{[&gateway] { return gateway.Ready(); },
+                                      [&gateway] { return gateway.MetricsText(); }});
+        }
+        ServiceNotifier notifier([&gateway] { return gateway.Status(); });
+        notifier.Ready();
+        int received = 0;
+        sigwait(&endSignals, &received);
+        LogLine(std::string("stopping (") + (received == SIGINT ? "SIGINT" : "SIGTERM") + ")");
+        notifier.Stopping();
+        gateway.Stop();
+    } catch (const std::exception& error) {
+        LogLine(error.what());
+        return 1;
+    }
+    return 0;
+}

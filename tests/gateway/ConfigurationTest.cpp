@@ -1,0 +1,192 @@
+// The configuration file: what a valid one gives, the exact text of every problem, and the
+// program's --check and --version.
+#include "ConfigurationFile.h"
+#include "TempDirectory.h"
+#include "support/RunCommand.h"
+
+#include <quil/Quil.h>
+
+#include <gtest/gtest.h>
+
+namespace Varkon::QuilGateway::Testing {
+namespace {
+
+using Varkon::QUILApi::Testing::RunCommand;
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// A valid configuration; "@" stands for the test's directory.
+const char* const kValid = R"(broker:
+  host: 127.0.0.1
+  port: 1883
+  username: gateway
+  password_file: broker.pw
+  keepalive: 20
+group_id: line1
+node_id: pc-7
+sensors:
+  - name: left
+    address: 127.0.0.2
+    udp_port: 5000
+    password_file: @/sensor.pw
+  - name: right
+    address: 127.0.0.3:80
+    udp_port: 5001
+    local_address: 127.0.0.1
+    data_ids: [1]
+    role: maintenance
+    password_file: @/sensor.pw
+    profiles_per_message: 25
+    decimation: 4
+    compression: zstd
+)";
+
+class ConfigurationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        directory.Write("broker.pw", "broker-secret\n");
+        directory.Write("sensor.pw", "sensor-secret");
+    }
+    std::string Write(const std::string& text) {
+        return directory.Write("gateway.yaml", Replace(text, "@", directory.Root()));
+    }
+    TempDirectory directory;
+};
+
+TEST_F(ConfigurationTest, AValidFileGivesEverySetting) {
+    const Configuration configuration = LoadConfiguration(Write(kValid));
+    EXPECT_EQ(configuration.broker.host, "127.0.0.1");
+    EXPECT_EQ(configuration.broker.port, 1883);
+    EXPECT_EQ(configuration.broker.clientId, "quil-gateway-line1-pc-7");
+    EXPECT_EQ(configuration.broker.password, "broker-secret");
+    EXPECT_EQ(configuration.broker.keepaliveSeconds, 20);
+    EXPECT_FALSE(configuration.broker.tls);
+    EXPECT_EQ(configuration.groupId, "line1");
+    EXPECT_EQ(configuration.nodeId, "pc-7");
+    ASSERT_EQ(configuration.sensors.size(), 2u);
+    const SensorSettings& left = configuration.sensors[0];
+    EXPECT_EQ(left.host, "127.0.0.2");
+    EXPECT_EQ(left.dataIds, (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(left.role, "operator");
+    EXPECT_EQ(left.password, "sensor-secret");
+    EXPECT_EQ(left.profilesPerMessage, 10u);
+    EXPECT_EQ(left.decimation, 1u);
+    EXPECT_EQ(left.compression, Compression::None);
+    const SensorSettings& right = configuration.sensors[1];
+    EXPECT_EQ(right.host, "127.0.0.3");
+    EXPECT_EQ(right.udpPort, 5001);
+    EXPECT_EQ(right.localAddress, "127.0.0.1");
+    EXPECT_EQ(right.dataIds, (std::vector<uint32_t>{1}));
+    EXPECT_EQ(right.role, "maintenance");
+    EXPECT_EQ(right.profilesPerMessage, 25u);
+    EXPECT_EQ(right.decimation, 4u);
+    EXPECT_EQ(right.compression, Compression::Zstd);
+}
+
+TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
+    // Each case replaces one text of the valid file; "F" stands for the file in the error.
+    const struct {
+        const char* from;
+        const char* to;
+        const char* error;
+    } cases[] = {
+        {"  keepalive: 20\n", "  keepalive: 20\n  hots: x\n", "F:7: broker.hots: unknown key"},
+        {"group_id: line1\n", "group_id: line1\nextra: 1\n", "F:8: extra: unknown key"},
+        {"    decimation: 4\n", "    decimation: 4\n    decimate: 2\n",
+         "F:23: sensors[1].decimate: unknown key"},
+        {"  host: 127.0.0.1\n", "", "F:2: broker.host: missing"},
+        {"node_id: pc-7\n", "", "F:1: node_id: missing"},
+        {"node_id: pc-7\n", "node_id: pc-7\nhttp_port: 0\n",
+         "F:9: http_port: expected a whole number from 1 to 65535"},
+        {"  port: 1883", "  port: many",
+         "F:3: broker.port: expected a whole number from 1 to 65535"},
+        {"  port: 1883", "  port: 70000",
+         "F:3: broker.port: expected a whole number from 1 to 65535"},
+        {"  keepalive: 20", "  keepalive: [20]",
+         "F:6: broker.keepalive: expected a whole number from 5 to 3600"},
+        {"  host: 127.0.0.1", "  host: {a: 1}", "F:2: broker.host: expected text"},
+        {"broker.pw", "missing.pw",
+         "F:5: broker.password_file: cannot read @/missing.pw: No such file or directory"},
+        {"group_id: line1", "group_id: line/1",
+         "F:7: group_id: expected a name of letters, digits, '-', '_' and '.'"},
+        {"- name: right", "- name: left",
+         "F:14: sensors[1].name: \"left\" is already the name "
+         "of sensors[0]"},
+        {"    udp_port: 5001", "    udp_port: 5000",
+         "F:16: sensors[1].udp_port: 5000 is already the UDP port of sensors[0]"},
+        {"127.0.0.3:80", "127.0.0.3:8080",
+         "F:15: sensors[1].address: expected a host, or host:80 (sensors serve on port 80)"},
+        {"[1]", "[1, 4]", "F:18: sensors[1].data_ids[1]: expected a whole number from 0 to 3"},
+        {"[1]", "[1, 1]", "F:18: sensors[1].data_ids[1]: data id 1 appears twice"},
+        {"[1]", "1", "F:18: sensors[1].data_ids: expected a list of data ids from 0 to 3"},
+        {"    profiles_per_message: 25", "    profiles_per_message: 0",
+         "F:21: sensors[1].profiles_per_message: expected a whole number from 1 to 1000"},
+        {"    compression: zstd", "    compression: gzip",
+         "F:23: sensors[1].compression: expected none or zstd"},
+        {"    password_file: @/sensor.pw\n  - name: right", "  - name: right",
+         "F:10: sensors[0].password_file: missing"},
+        {"  keepalive: 20\n", "  keepalive: 20\n  tls:\n    ca_file: @/ca.pem\n",
+         "F:8: broker.tls.ca_file: cannot read @/ca.pem: No such file or directory"},
+        {"  keepalive: 20\n", "  keepalive: 20\n  tls:\n    ca: x\n",
+         "F:8: broker.tls.ca: unknown key"},
+        {"  - name: left\n    address: 127.0.0.2\n    udp_port: 5000\n", "  - left\n  - name: x\n",
+         "F:10: sensors[0]: expected keys and values"},
+        {"group_id: line1", "group_id: [line1",
+         "F:8: not valid YAML: end of sequence flow not found"},
+    };
+    const std::string valid = Replace(kValid, "@", directory.Root());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.to);
+        const std::string from = Replace(c.from, "@", directory.Root());
+        ASSERT_NE(valid.find(from), std::string::npos);
+        const std::string path = directory.Write(
+            "gateway.yaml", Replace(valid, from, Replace(c.to, "@", directory.Root())));
+        try {
+            LoadConfiguration(path);
+            ADD_FAILURE() << "no error";
+        } catch (const ConfigurationError& error) {
+            EXPECT_EQ(error.what(), Replace(Replace(c.error, "F", path), "@", directory.Root()));
+        }
+    }
+}
+
+TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
+    const std::string valid = Write(kValid);
+    const std::string broken = directory.Write("broken.yaml", "broker: [\n");
+    const struct {
+        std::string arguments;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"--version", 0, "quil-gateway " + Varkon::QUILApi::Quil::Version() + "\n", ""},
+        {"--check " + std::string(QUIL_GATEWAY_DEMO), 0,
+         std::string(QUIL_GATEWAY_DEMO) + ": 2 sensor(s), group demo, node pc1\n", ""},
+        {"--check " + valid, 0, valid + ": 2 sensor(s), group line1, node pc-7\n", ""},
+        {"--check " + broken, 2, "",
+         "quil-gateway: " + broken + ":2: not valid YAML: end of sequence flow not found\n"},
+        {"--check " + directory.Path("none.yaml"), 2, "",
+         "quil-gateway: " + directory.Path("none.yaml") +
+             ": cannot be read: No such file or directory\n"},
+        {"--password x " + valid, 2, "", "quil-gateway: unknown option --password (see --help)\n"},
+        {"", 2, "", "quil-gateway: expected one configuration file (see --help)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const auto [out, status] = RunCommand(std::string(QUIL_GATEWAY) + " " + c.arguments +
+                                              " 2>" + directory.Path("err"));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
+        EXPECT_EQ(out, c.out);
+        std::ifstream errFile(directory.Path("err"));
+        const std::string err{std::istreambuf_iterator<char>(errFile), {}};
+        EXPECT_EQ(err, c.err);
+    }
+}
+
+}  // namespace
+}  // namespace Varkon::QuilGateway::Testing

@@ -1,0 +1,188 @@
+// quil-gateway end to end: two virtual sensors, a real broker and a subscriber. Births, the
+// measurement values as DDATA metrics, profile batches; a sensor that disappears and returns;
+// outputs put back on SIGTERM; the will on a crash.
+#include "Broker.h"
+#include "SparkplugTopics.h"
+#include "Subscriber.h"
+#include "TempDirectory.h"
+#include "VirtualSensor.h"
+#include "sparkplug_b.pb.h"
+#include "support/RunCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <map>
+
+namespace Varkon::QuilGateway::Testing {
+namespace {
+
+using nlohmann::json;
+using org::eclipse::tahu::protobuf::Payload;
+using Varkon::QUILApi::Sim::VirtualSensor;
+using Varkon::QUILApi::Sim::VirtualSensorOptions;
+using Varkon::QUILApi::Testing::BackgroundProcess;
+using Varkon::QUILApi::Testing::TestAddress;
+using Varkon::QUILApi::Testing::TestPort;
+using Varkon::QUILApi::Testing::WaitUntil;
+
+Payload Decode(const std::string& bytes) {
+    Payload payload;
+    EXPECT_TRUE(payload.ParseFromString(bytes));
+    return payload;
+}
+
+const Payload::Metric* Find(const Payload& payload, const std::string& name) {
+    for (const auto& metric : payload.metrics()) {
+        if (metric.name() == name) {
+            return &metric;
+        }
+    }
+    return nullptr;
+}
+
+class GatewayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        broker = std::make_unique<Broker>(TestAddress(0), TestPort(0));
+        ASSERT_TRUE(broker->Ready()) << broker->Log();
+        subscriber = std::make_unique<Subscriber>(broker->Address(), broker->Port(),
+                                                  std::vector<std::string>{"spBv1.0/#", "quil/#"});
+        ASSERT_TRUE(subscriber->WaitSubscribed(2));
+        for (const char* name : {"left", "right"}) {
+            StartSensor(name);
+        }
+        directory.Write("operator.pw", "operator\n");
+        const std::string config = directory.Write(
+            "gateway.yaml",
+            "broker:\n  host: " + broker->Address() +
+                "\n  port: " + std::to_string(broker->Port()) +
+                "\n  keepalive: 5\ngroup_id: line\nnode_id: pc\nsensors:\n"
+                "  - name: left\n    address: " +
+                TestAddress(1) + "\n    udp_port: " + std::to_string(TestPort(1)) +
+                "\n    data_ids: [0, 1]\n    password_file: " + directory.Path("operator.pw") +
+                "\n    profiles_per_message: 5\n"
+                "  - name: right\n    address: " +
+                TestAddress(2) + "\n    udp_port: " + std::to_string(TestPort(2)) +
+                "\n    local_address: 127.0.0.1\n    data_ids: [0, 3]\n    password_file: " +
+                directory.Path("operator.pw") +
+                "\n    profiles_per_message: 4\n    decimation: 2\n    compression: zstd\n");
+        before = {{"left", Output("left")}, {"right", Output("right")}};
+        gateway = std::make_unique<BackgroundProcess>(
+            QUIL_GATEWAY, std::vector<std::string>{config}, directory.Path("gateway"));
+    }
+
+    void StartSensor(const std::string& name) {
+        VirtualSensorOptions options;
+        options.address = TestAddress(name == "left" ? 1 : 2);
+        options.pointsPerProfile = 32;
+        options.profileRate = 200;
+        sensors[name] = std::make_unique<VirtualSensor>(options);
+    }
+
+    json Output(const std::string& name) const {
+        return {sensors.at(name)->Read("ProcessInterfaces"),
+                sensors.at(name)->Read("UDPStreamData")};
+    }
+
+    std::string Topic(SparkplugMessage type, const std::string& device = {}) const {
+        return SparkplugTopic("line", type, "pc", device);
+    }
+
+    // Waits for a DDATA of `device` whose metric `name` holds a known (not NaN) number.
+    bool WaitForMeasurement(const std::string& device, const std::string& name) {
+        return WaitUntil(
+            [&] {
+                for (const auto& bytes : subscriber->On(Topic(SparkplugMessage::DDATA, device))) {
+                    const Payload payload = Decode(bytes);
+                    const auto* metric = Find(payload, name);
+                    if (metric != nullptr && !std::isnan(metric->double_value())) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            std::chrono::seconds(10));
+    }
+
+    TempDirectory directory;
+    std::unique_ptr<Broker> broker;
+    std::unique_ptr<Subscriber> subscriber;
+    std::map<std::string, std::unique_ptr<VirtualSensor>> sensors;
+    std::map<std::string, json> before;
+    std::unique_ptr<BackgroundProcess> gateway;
+};
+
+TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackOnSigterm) {
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::NBIRTH))) << gateway->Err();
+    const struct {
+        const char* device;
+        uint32_t perMessage;
+        uint32_t decimation;
+        uint8_t compressed;
+    } devices[] = {{"left", 5, 1, 0}, {"right", 4, 2, 1}};
+    for (const auto& device : devices) {
+        SCOPED_TRACE(device.device);
+        ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, device.device)))
+            << gateway->Err();
+        const Payload birth =
+            Decode(subscriber->On(Topic(SparkplugMessage::DBIRTH, device.device))[0]);
+        for (const char* name :
+             {"Identity/Serial Number", "Connection/Connected", "Stream/Profiles Received",
+              "Stream/Blocks Lost", "Stream/Kernel Drops", "Stream/Queue Drops", "Clock/Offset ms",
+              "Clock/Offset Spread ms", "Settings/Data IDs", "Measurement/Value 0"}) {
+            EXPECT_NE(Find(birth, name), nullptr) << name;
+        }
+        EXPECT_TRUE(Find(birth, "Connection/Connected")->boolean_value());
+        EXPECT_TRUE(WaitForMeasurement(device.device, "Measurement/Value 0"));
+        EXPECT_TRUE(WaitForMeasurement(device.device, "Clock/Offset ms"));
+
+        const std::string profiles = ProfilesTopic("line", device.device);
+        ASSERT_TRUE(subscriber->WaitFor(profiles, 2));
+        const std::string batch = subscriber->On(profiles)[1];
+        ASSERT_GT(batch.size(), 8u + std::strlen(device.device) + 56u);
+        EXPECT_EQ(batch.substr(0, 4), "QPRF");
+        EXPECT_EQ(static_cast<uint8_t>(batch[5]), device.compressed);
+        EXPECT_EQ(batch.substr(8, std::strlen(device.device)), device.device);
+        EXPECT_EQ(static_cast<uint8_t>(batch[8 + std::strlen(device.device)]), device.perMessage);
+        EXPECT_EQ(static_cast<uint8_t>(batch[12 + std::strlen(device.device)]), device.decimation);
+    }
+    EXPECT_NE(Output("left"), before["left"]);
+
+    gateway->Signal(SIGTERM);
+    EXPECT_EQ(gateway->Wait(), 0) << gateway->Err();
+    EXPECT_EQ(Output("left"), before["left"]);
+    EXPECT_EQ(Output("right"), before["right"]);
+    EXPECT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "left")));
+    EXPECT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "right")));
+    EXPECT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::NDEATH)));
+}
+
+TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    // The sensor stops answering (it drops every connection), then answers again.
+    Varkon::QUILApi::Sim::FaultRates gone;
+    gone.connectionDrop = 1.0;
+    sensors["left"]->SetFaults(gone);
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "left"))) << gateway->Err();
+    sensors["left"]->SetFaults({});
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"), 2)) << gateway->Err();
+    const std::string profiles = ProfilesTopic("line", "left");
+    const std::size_t batches = subscriber->On(profiles).size();
+    EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1));
+
+    gateway->Signal(SIGKILL);
+    gateway->Wait();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::NDEATH), 1, std::chrono::seconds(15)));
+    const auto bdSeq = [&](const std::string& bytes) {
+        const Payload payload = Decode(bytes);
+        return Find(payload, "bdSeq")->long_value();
+    };
+    EXPECT_EQ(bdSeq(subscriber->On(Topic(SparkplugMessage::NDEATH))[0]),
+              bdSeq(subscriber->On(Topic(SparkplugMessage::NBIRTH))[0]));
+}
+
+}  // namespace
+}  // namespace Varkon::QuilGateway::Testing

@@ -1,0 +1,140 @@
+// quil-gateway as a service: systemd's notifications (READY=1 once it runs, WATCHDOG=1 within the
+// watchdog interval, a STATUS= line, STOPPING=1 on SIGTERM) on a NOTIFY_SOCKET the test owns, and
+// its health and metrics over HTTP.
+#include "TempDirectory.h"
+#include "support/RunCommand.h"
+#include "support/TestAddresses.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+namespace Varkon::QuilGateway::Testing {
+namespace {
+
+using Varkon::QUILApi::Testing::BackgroundProcess;
+using Varkon::QUILApi::Testing::TestAddress;
+using Varkon::QUILApi::Testing::TestPort;
+
+// The notification socket systemd would hold.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& path) : path(path) {
+        fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket() { close(fd); }
+
+    bool Bound() const { return bound; }
+    /// The next datagram within `limit`; empty at the deadline.
+    std::string Next(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, static_cast<int>(limit.count())) != 1) {
+            return "";
+        }
+        char buffer[4096];
+        const ssize_t size = recv(fd, buffer, sizeof buffer, 0);
+        return size > 0 ? std::string(buffer, static_cast<std::size_t>(size)) : "";
+    }
+    /// The next datagram that starts with `prefix`, within `limit`.
+    std::string NextStartingWith(const std::string& prefix,
+                                 std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::string message = Next(std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now()));
+            if (message.rfind(prefix, 0) == 0) {
+                return message;
+            }
+        }
+        return "";
+    }
+
+private:
+    std::string path;
+    int fd;
+    bool bound = false;
+};
+
+// The whole answer of a GET of `target` on 127.0.0.1:`port`.
+std::string HttpGet(uint16_t port, const std::string& target) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+        const std::string request =
+            "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char buffer[4096];
+        ssize_t size;
+        while ((size = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            answer.append(buffer, static_cast<std::size_t>(size));
+        }
+    }
+    close(fd);
+    return answer;
+}
+
+TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
+    TempDirectory directory;
+    NotifySocket notify(directory.Path("notify"));
+    ASSERT_TRUE(notify.Bound());
+    directory.Write("pw", "operator");
+    // Nothing listens at the broker's or the sensor's address: the gateway runs and waits.
+    const std::string config = directory.Write(
+        "gateway.yaml",
+        "broker:\n  host: " + TestAddress(0) + "\n  port: " + std::to_string(TestPort(0)) +
+            "\nhttp_port: " + std::to_string(TestPort(2)) +
+            "\ngroup_id: g\nnode_id: n\nsensors:\n  - name: s\n    address: " + TestAddress(1) +
+            "\n    udp_port: " + std::to_string(TestPort(1)) +
+            "\n    password_file: " + directory.Path("pw") + "\n");
+    BackgroundProcess gateway(
+        QUIL_GATEWAY, {config}, directory.Path("gateway"),
+        {"NOTIFY_SOCKET=" + directory.Path("notify"), "WATCHDOG_USEC=200000"});
+    EXPECT_EQ(notify.NextStartingWith("READY=1"),
+              "READY=1\nSTATUS=0 of 1 sensors streaming; broker not connected");
+    EXPECT_EQ(notify.NextStartingWith("WATCHDOG=1", std::chrono::seconds(2)),
+              "WATCHDOG=1\nSTATUS=0 of 1 sensors streaming; broker not connected");
+    const struct {
+        const char* target;
+        const char* status;
+        std::vector<std::string> lines;
+    } requests[] = {
+        {"/healthz", "HTTP/1.1 200 OK", {"ok"}},
+        {"/readyz", "HTTP/1.1 503 Service Unavailable", {"not ready"}},
+        {"/metrics",
+         "HTTP/1.1 200 OK",
+         {"# TYPE quil_profiles_received_total counter",
+          "quil_profiles_received_total{sensor=\"s\"} 0", "quil_sensor_connected{sensor=\"s\"} 0",
+          "quil_broker_connected 0", "quil_publish_dropped_total 0"}},
+        {"/nothing", "HTTP/1.1 404 Not Found", {"not found"}},
+    };
+    for (const auto& r : requests) {
+        SCOPED_TRACE(r.target);
+        const std::string answer = HttpGet(TestPort(2), r.target);
+        EXPECT_EQ(answer.substr(0, answer.find("\r\n")), r.status);
+        for (const auto& line : r.lines) {
+            EXPECT_NE(answer.find("\n" + line + "\n"), std::string::npos) << line << "\n" << answer;
+        }
+    }
+    gateway.Signal(SIGTERM);
+    EXPECT_EQ(notify.NextStartingWith("STOPPING=1"), "STOPPING=1");
+    EXPECT_EQ(gateway.Wait(), 0) << gateway.Err();
+}
+
+}  // namespace
+}  // namespace Varkon::QuilGateway::Testing
