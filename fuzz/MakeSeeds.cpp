@@ -77,27 +77,26 @@ int main(int argc, char** argv) {
     auto channel = std::make_shared<RecordingChannel>(
         std::make_shared<WebSockets::VarkonWebsocketApi>(kAddress));
     channel->Connect();
-    const auto& operations = Operations();
-    for (std::size_t i = 0; i < operations.size(); ++i) {
+    for (const auto& operation : Operations()) {
         channel->replies.clear();
         QuilApi client(std::make_unique<WebSockets::Protocol>(channel), nullptr);
         try {
-            operations[i](client);
+            operation.run(client);
         } catch (const std::exception& e) {
-            std::cerr << "operation " << i << ": " << e.what() << "\n";
+            std::cerr << operation.name << ": " << e.what() << "\n";
         }
-        std::string seed(1, static_cast<char>(i));
-        for (std::size_t r = 0; r < channel->replies.size(); ++r) {
-            seed += (r == 0 ? "" : std::string(1, '\0')) + channel->replies[r];
+        std::string seed = operation.name;
+        for (const auto& reply : channel->replies) {
+            seed += std::string(1, '\0') + reply;
         }
-        WriteFile(corpus + "/reply/operation-" + std::to_string(i), seed);
+        WriteFile(corpus + "/reply/" + operation.name, seed);
     }
 
     const auto image = sensor.Read("Image");
     WriteFile(corpus + "/base64/pixels", image.at("pixels").get<std::string>());
     WriteFile(corpus + "/base64/padded", "AAECAw==");
 
-    const Sim::Frame frame = sensor.Capture(7, 1500000);
+    const Sim::Acquired frame = sensor.Capture(7, 1500000);
     const auto profile = Sim::ProfilePayload(frame, 3);
     WriteFile(corpus + "/udp/measurement", Block(1, Sim::MeasurementPayload(frame)));
     WriteFile(corpus + "/udp/profiles", Block(1, Sim::ProfilePayload(frame, 1)) +

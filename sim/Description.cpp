@@ -1,6 +1,8 @@
 #include "Description.h"
 
-#include "api/RecordJson.h"
+#include "Settings.h"
+
+#include <quil/Json.h>
 
 namespace Varkon::QUILApi::Sim {
 
@@ -108,16 +110,12 @@ json FactoryDefaults(double profileRate) {
 }
 
 const std::vector<std::string>& SetupResources() {
-    static const std::vector<std::string> names = {
-        "LaserPower", "ExposureTime",  "Trigger",          "Resolution",
-        "Resampling", "ProfileFilter", "ProfileAlgorithm", "ProfileAlgorithmParams",
-        "Axes",       "FoVDistance"};
+    static const std::vector<std::string> names = Catalogue::ResourcesIn(Catalogue::Scope::Setup);
     return names;
 }
 
 const std::vector<std::string>& DeviceResources() {
-    static const std::vector<std::string> names = {"Network", "Timeserver", "ProcessInterfaces",
-                                                   "UDPStreamData"};
+    static const std::vector<std::string> names = Catalogue::ResourcesIn(Catalogue::Scope::Device);
     return names;
 }
 

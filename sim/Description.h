@@ -16,9 +16,9 @@ nlohmann::json DeviceDescription(uint32_t pointsPerProfile);
 /// The settings after a reset, keyed by resource name, for a profile rate in profiles per second.
 nlohmann::json FactoryDefaults(double profileRate);
 
-/// The resources that a parameter setup stores; all other settings belong to the device.
+/// The resources that a parameter setup stores (the catalogue's settings of that scope).
 const std::vector<std::string>& SetupResources();
-/// The settings of the device itself, outside any setup.
+/// The settings of the device itself, outside any setup (the catalogue's of that scope).
 const std::vector<std::string>& DeviceResources();
 
 /// Geometry of the virtual device, in millimetres, shared by the description and the scene.

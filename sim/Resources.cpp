@@ -1,9 +1,10 @@
 // The table of the sensor's resources: what each one reads and writes, and the role a write
-// needs.
+// needs (for a setting, as the catalogue states it).
 #include "Description.h"
 #include "Measurements.h"
 #include "Refusal.h"
 #include "SensorModel.h"
+#include "Settings.h"
 #include "Validation.h"
 
 namespace Varkon::QUILApi::Sim {
@@ -50,6 +51,13 @@ void SetFoV(SettingStore& settings, const json& value) {
                                  {"far", nearest + fov["height"].get<double>()}});
 }
 
+// The role a write of a catalogued setting needs.
+Role RoleToWrite(const std::string& resource) {
+    return Catalogue::FindResource(resource)->role == Catalogue::WriteRole::Operator
+               ? Role::Operator
+               : Role::Maintenance;
+}
+
 std::optional<uint32_t> SetupOrAll(const json& value) {
     if (value.is_null()) {
         return std::nullopt;
@@ -75,24 +83,22 @@ ResourceTable BuildResources(SensorModel& m) {
         return *found;
     };
 
-    const std::pair<const char*, Role> settings[] = {
-        {"Network", Role::Maintenance},          {"Timeserver", Role::Maintenance},
-        {"ProcessInterfaces", Role::Operator},   {"UDPStreamData", Role::Operator},
-        {"LaserPower", Role::Maintenance},       {"ExposureTime", Role::Maintenance},
-        {"Trigger", Role::Maintenance},          {"Resolution", Role::Maintenance},
-        {"Resampling", Role::Maintenance},       {"ProfileFilter", Role::Maintenance},
-        {"ProfileAlgorithm", Role::Maintenance}, {"Axes", Role::Maintenance},
-        {"FoVDistance", Role::Maintenance}};
-    for (const auto& [name, role] : settings) {
-        const std::string resource = name;
+    // Every setting the device or a setup keeps, but for the parameters of one algorithm of
+    // several, reads and writes its body as it is.
+    for (const auto& setting : Catalogue::AllSettings()) {
+        if (setting.scope == Catalogue::Scope::Apart || !setting.keyedBy.empty()) {
+            continue;
+        }
+        const std::string resource = setting.resource;
         table[resource] = {
-            role, [&s, resource](const json&, Sessions::Key) { return s.Get(resource); },
+            RoleToWrite(resource),
+            [&s, resource](const json&, Sessions::Key) { return s.Get(resource); },
             [&s, resource](const json& value, Sessions::Key) { s.Set(resource, value); }};
     }
-    table["FoV"] = {Role::Maintenance, [&s](const json&, Sessions::Key) { return FoVOf(s); },
+    table["FoV"] = {RoleToWrite("FoV"), [&s](const json&, Sessions::Key) { return FoVOf(s); },
                     [&s](const json& value, Sessions::Key) { SetFoV(s, value); }};
     table["ProfileAlgorithmParams"] = {
-        Role::Maintenance,
+        RoleToWrite("ProfileAlgorithmParams"),
         [&s](const json& parameter, Sessions::Key) {
             const uint32_t id = Algorithm(parameter, s);
             return json{{"algorithmID", id}, {"params", s.AlgorithmParams(id)}};
@@ -142,13 +148,13 @@ ResourceTable BuildResources(SensorModel& m) {
 
     // Parameter setups.
     table["ActiveSetup"] = {
-        Role::Operator,
+        RoleToWrite("ActiveSetup"),
         [&s](const json&, Sessions::Key) {
             return json{{"active", s.Active()}, {"saved", s.Saved()}};
         },
         [&s](const json& value, Sessions::Key) { s.Activate(Unsigned(value, "active")); }};
     table["StartupSetup"] = {
-        Role::Maintenance,
+        RoleToWrite("StartupSetup"),
         [&s](const json&, Sessions::Key) {
             return json{{"numSetup", s.Startup()}};
         },

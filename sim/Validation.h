@@ -7,10 +7,11 @@
 namespace Varkon::QUILApi::Sim {
 
 /// Applies `update` to the stored body `current` of the setting `resource` and returns the
-/// result, after checking every member against the rules of the resource: its JSON type, its
-/// limits or list of choices as `description` (see DeviceDescription) states them, and the rules
-/// that tie members together. Members that are absent keep their value unless `complete` asks
-/// for every writable member; read-only members keep their value whatever is sent.
+/// result, after checking it by the setting's rules in the catalogue (its members' types, their
+/// limits or lists of choices as `description` (see DeviceDescription) states them, and the rules
+/// that tie members together) and by this sensor's own: it streams to this machine only.
+/// Members that are absent keep their value unless `complete` asks for every writable member;
+/// read-only members keep their value whatever is sent.
 ///
 /// `scope` replaces "{id}" in the rules of resources whose limits depend on an id (the
 /// parameters of one profile algorithm).
@@ -20,8 +21,6 @@ nlohmann::json CheckedUpdate(const std::string& resource, const nlohmann::json& 
                              const nlohmann::json& update, const nlohmann::json& description,
                              bool complete, const std::string& scope = {});
 
-/// Whether `text` is a dotted IPv4 address.
-bool IsIPv4(const std::string& text);
 /// Whether `text` is a dotted IPv4 address in 127.0.0.0/8.
 bool IsLoopbackIPv4(const std::string& text);
 

@@ -1,6 +1,6 @@
 #include "ProfileScale.h"
 
-#include "api/RecordJson.h"
+#include <quil/Json.h>
 
 #include <algorithm>
 
