@@ -3,11 +3,12 @@
 // Usage: quil_fuzz_seeds CORPUS_DIR (run as root: the sensor listens on 127.0.18.40:80).
 #include "Operations.h"
 
-#include "Packets.h"
-#include "VirtualSensor.h"
 #include "api/QuilApi.h"
 #include "websockets/Protocol.h"
 #include "websockets/VarkonWebsocketApi.h"
+
+#include <quil/sim/Packets.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <cstdint>
 #include <fstream>

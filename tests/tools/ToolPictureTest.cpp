@@ -2,7 +2,8 @@
 // around a height map, a flat belt drawn flat, one unit on all axes of a cloud, gaps where
 // profiles were lost.
 #include "RunTool.h"
-#include "VirtualSensor.h"
+
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,9 @@
 
 #include "Acquisition.h"
 #include "Roles.h"
-#include "Scene.h"
 #include "SettingStore.h"
+
+#include <quil/sim/Scene.h>
 
 #include <nlohmann/json.hpp>
 

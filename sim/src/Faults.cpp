@@ -1,4 +1,4 @@
-#include "Faults.h"
+#include <quil/sim/Faults.h>
 
 namespace Varkon::QUILApi::Sim {
 

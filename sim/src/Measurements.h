@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Scene.h"
+#include <quil/sim/Scene.h>
 
 #include <nlohmann/json.hpp>
 

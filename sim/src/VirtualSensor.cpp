@@ -1,11 +1,12 @@
-#include "VirtualSensor.h"
+#include <quil/sim/VirtualSensor.h>
 
 #include "Measurements.h"
 #include "Refusal.h"
 #include "SensorModel.h"
-#include "SensorServer.h"
 #include "Streamer.h"
 #include "Validation.h"
+
+#include <quil/sim/SensorServer.h>
 
 #include <mutex>
 #include <stdexcept>

@@ -1,4 +1,6 @@
-#include "SensorServer.h"
+#include "TestingSensorServer.h"
+
+#include <quil/sim/SensorServer.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -28,7 +30,7 @@ class SocketConnection;
 
 class SensorServer::Impl {
 public:
-    Impl(const std::string& address, Options options)
+    Impl(const std::string& address, TestingSensorServer::Options options)
         : address(address),
           options(options),
           io(std::make_unique<asio::io_context>()),
@@ -88,7 +90,7 @@ public:
     }
 
     const std::string address;
-    Options options;
+    TestingSensorServer::Options options;
     std::unique_ptr<asio::io_context> io;
     std::unique_ptr<tcp::acceptor> acceptor;
     std::thread thread;
@@ -97,7 +99,7 @@ public:
     mutable std::condition_variable changed;
     Handler handler;
     ConnectionHandler connectionHandler;
-    HandshakeHandler handshakeHandler;
+    TestingSensorServer::HandshakeHandler handshakeHandler;
     std::map<SocketConnection*, std::weak_ptr<SocketConnection>> openConnections;
 };
 
@@ -340,12 +342,15 @@ void SensorServer::Impl::Accept() {
     });
 }
 
-SensorServer::SensorServer(const std::string& address) : SensorServer(address, Options{}) {}
+SensorServer::SensorServer(const std::string& address)
+    : SensorServer(std::make_unique<Impl>(address, TestingSensorServer::Options{})) {}
 
-SensorServer::SensorServer(const std::string& address, Options options)
-    : impl(std::make_unique<Impl>(address, options)) {
+SensorServer::SensorServer(std::unique_ptr<Impl> server) : impl(std::move(server)) {
     impl->Start();
 }
+
+TestingSensorServer::TestingSensorServer(const std::string& address, Options options)
+    : SensorServer(std::make_unique<Impl>(address, options)) {}
 
 SensorServer::~SensorServer() {
     impl->Stop();
@@ -365,9 +370,10 @@ void SensorServer::SetConnectionHandler(ConnectionHandler handler) {
     impl->connectionHandler = std::move(handler);
 }
 
-void SensorServer::SetHandshakeHandler(HandshakeHandler handler) {
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    impl->handshakeHandler = std::move(handler);
+void TestingSensorServer::SetHandshakeHandler(HandshakeHandler handler) {
+    Impl& impl = Implementation();
+    std::lock_guard<std::mutex> lock(impl.mutex);
+    impl.handshakeHandler = std::move(handler);
 }
 
 const std::string& SensorServer::Address() const {
@@ -396,21 +402,22 @@ void SensorServer::CloseAll() {
     }
 }
 
-bool SensorServer::Flood(const std::string& text, std::size_t count,
-                         std::chrono::milliseconds limit) {
-    const auto connections = impl->LiveConnections();
+bool TestingSensorServer::Flood(const std::string& text, std::size_t count,
+                                std::chrono::milliseconds limit) {
+    Impl& impl = Implementation();
+    const auto connections = impl.LiveConnections();
     auto pending = std::make_shared<std::size_t>(connections.size());
     for (const auto& connection : connections) {
         // The pong comes on the server's thread; the count is guarded by the server's mutex.
-        connection->Flood(text, count, [this, pending] {
+        connection->Flood(text, count, [&impl, pending] {
             {
-                std::lock_guard<std::mutex> lock(impl->mutex);
+                std::lock_guard<std::mutex> lock(impl.mutex);
                 --*pending;
             }
-            impl->changed.notify_all();
+            impl.changed.notify_all();
         });
     }
-    return impl->WaitUntil(limit, [pending] { return *pending == 0; });
+    return impl.WaitUntil(limit, [pending] { return *pending == 0; });
 }
 
 std::string SensorServer::Ack(const json& request, const json& data) {

@@ -1,4 +1,4 @@
-#include "Packets.h"
+#include <quil/sim/Packets.h>
 
 #include "Measurements.h"
 

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "Acquisition.h"
-#include "Faults.h"
-#include "Packets.h"
-#include "RecordedStream.h"
-#include "Scene.h"
+
+#include <quil/sim/Faults.h>
+#include <quil/sim/Packets.h>
+#include <quil/sim/RecordedStream.h>
+#include <quil/sim/Scene.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>

@@ -1,6 +1,7 @@
 // quil-sim: the virtual sensor as a program.
 #include "PcapRecording.h"
-#include "VirtualSensor.h"
+
+#include <quil/sim/VirtualSensor.h>
 
 #include <CLI/CLI.hpp>
 #include <boost/system/system_error.hpp>

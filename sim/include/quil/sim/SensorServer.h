@@ -30,31 +30,18 @@ public:
 /// with its connection to the handler. The virtual sensor and the scripted test sensor both
 /// answer through it.
 ///
-/// For tests of clients it can also flood connections (Flood) and hold back the handshake or
-/// accept "permessage-deflate" (Options).
-///
 /// Handlers run on the server's own thread, until Stop or the destructor ends it; the server
 /// starts listening in its constructor.
 class SensorServer {
 public:
-    /// What the server does for tests of clients.
-    struct Options {
-        bool deflate = false;         ///< accept "permessage-deflate"
-        bool answerHandshake = true;  ///< false: accept TCP but never answer the handshake
-    };
-
     /// Told every received text message with its connection.
     using Handler = std::function<void(Connection& connection, const std::string& text)>;
     /// Told once when a connection's WebSocket opens (`open` true) and once when it ends.
     using ConnectionHandler = std::function<void(Connection& connection, bool open)>;
-    /// Told every handshake request, verbatim.
-    using HandshakeHandler = std::function<void(const std::string& request)>;
 
     /// @throws boost's system_error when port 80 of the address cannot be bound.
     explicit SensorServer(const std::string& address);
-    /// As SensorServer(const std::string&), with `options`.
-    SensorServer(const std::string& address, Options options);
-    ~SensorServer();
+    virtual ~SensorServer();
     /// Ends the server's thread and closes every connection; no handler runs afterwards. The
     /// destructor does the same; an owner whose handlers use the owner's other members stops the
     /// server before taking those down.
@@ -67,8 +54,6 @@ public:
     void SetHandler(Handler handler);
     /// Tells `handler` of every later connection that opens or ends.
     void SetConnectionHandler(ConnectionHandler handler);
-    /// Tells `handler` every later handshake request.
-    void SetHandshakeHandler(HandshakeHandler handler);
 
     /// The address the server listens on (port 80).
     const std::string& Address() const;
@@ -80,10 +65,6 @@ public:
     void Broadcast(const std::string& text);
     /// Closes every connection normally.
     void CloseAll();
-    /// Sends `text` `count` times to every open connection, back to back and without queueing
-    /// copies, then pings. Returns once every connection has answered the ping, i.e. has read
-    /// every copy; false at the deadline.
-    bool Flood(const std::string& text, std::size_t count, std::chrono::milliseconds limit);
 
     // --- Replies ---------------------------------------------------------------------
     /// The ACK of `request`, with `data` after the resource name unless it is null.
@@ -93,6 +74,12 @@ public:
                            const nlohmann::json& details = nullptr);
 
     class Impl;  // the server itself, private to the implementation
+
+protected:
+    /// A server made by the implementation with other behaviour; it listens already.
+    explicit SensorServer(std::unique_ptr<Impl> impl);
+    /// The server itself.
+    Impl& Implementation() const { return *impl; }
 
 private:
     std::unique_ptr<Impl> impl;

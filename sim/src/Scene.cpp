@@ -1,4 +1,4 @@
-#include "Scene.h"
+#include <quil/sim/Scene.h>
 
 #include "Description.h"
 
