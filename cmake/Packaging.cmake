@@ -93,8 +93,9 @@ set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
 quil configures a 2D laser profile sensor over its WebSocket interface and
 receives its UDP measurement stream.
 
-This package contains the header, the CMake package Quil (with the component
-sim, a virtual sensor for an application's own tests) and the pkg-config file.")
+This package contains the headers (quil/Quil.h, and quil/Json.h with the
+records' JSON forms), the CMake package Quil (with the component sim, a virtual
+sensor for an application's own tests) and the pkg-config file.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${QUIL_DEB_tools})
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)

@@ -4,13 +4,14 @@
 // Usage: quil_fuzz_seeds CORPUS_DIR (run as root: the sensor listens on 127.0.18.40:80).
 #include "Operations.h"
 
-#include "Packets.h"
-#include "VirtualSensor.h"
 #include "api/QuilApi.h"
 #include "recording/CaptureBytes.h"
 #include "udpstreaming/recording/PcapWriter.h"
 #include "websockets/Protocol.h"
 #include "websockets/VarkonWebsocketApi.h"
+
+#include <quil/sim/Packets.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -139,20 +140,19 @@ int main(int argc, char** argv) {
     auto channel = std::make_shared<RecordingChannel>(
         std::make_shared<WebSockets::VarkonWebsocketApi>(kAddress));
     channel->Connect();
-    const auto& operations = Operations();
-    for (std::size_t i = 0; i < operations.size(); ++i) {
+    for (const auto& operation : Operations()) {
         channel->replies.clear();
         QuilApi client(std::make_unique<WebSockets::Protocol>(channel), nullptr);
         try {
-            operations[i](client);
+            operation.run(client);
         } catch (const std::exception& e) {
-            std::cerr << "operation " << i << ": " << e.what() << "\n";
+            std::cerr << operation.name << ": " << e.what() << "\n";
         }
-        std::string seed(1, static_cast<char>(i));
-        for (std::size_t r = 0; r < channel->replies.size(); ++r) {
-            seed += (r == 0 ? "" : std::string(1, '\0')) + channel->replies[r];
+        std::string seed = operation.name;
+        for (const auto& reply : channel->replies) {
+            seed += std::string(1, '\0') + reply;
         }
-        WriteFile(corpus + "/reply/operation-" + std::to_string(i), seed);
+        WriteFile(corpus + "/reply/" + operation.name, seed);
     }
 
     const auto image = sensor.Read("Image");

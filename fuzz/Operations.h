@@ -1,74 +1,90 @@
 // The client's operations whose replies the reply fuzzer feeds: every read, and the writes whose
 // replies the client interprets beyond ACK (session, role, the settings write conversation).
+// Each has a name, which an input of the fuzzer and the file of its seed start with, so that a
+// new operation leaves the other seeds as they are.
 #pragma once
 
 #include <quil/Quil.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace Varkon::QUILApi::Fuzzing {
 
-using Operation = std::function<void(Quil&)>;
+struct Operation {
+    const char* name;  // the operation's name in Quil
+    std::function<void(Quil&)> run;
+};
 
 inline const std::vector<Operation>& Operations() {
     static const std::vector<Operation> operations = {
-        [](Quil& q) { q.Connect(); },
-        [](Quil& q) { q.Login("maintenance", "maintenance"); },
-        [](Quil& q) { q.SetExposureTime(500); },
-        [](Quil& q) { q.WriteSingleSetting("c2V0dGluZ3M=", 1); },
-        [](Quil& q) { q.GetSensorMetaData(); },
-        [](Quil& q) { q.GetNetwork(); },
-        [](Quil& q) { q.GetTimeserverMeta(); },
-        [](Quil& q) { q.GetTimeserver(); },
-        [](Quil& q) { q.GetProcessInterfacesMeta(); },
-        [](Quil& q) { q.GetProcessInterfaces(); },
-        [](Quil& q) { q.GetUDPMeta(); },
-        [](Quil& q) { q.GetUDPStreamData(); },
-        [](Quil& q) { q.GetLaserPower(); },
-        [](Quil& q) { q.GetLaserPowerMeta(); },
-        [](Quil& q) { q.GetLaserPowerLimits(); },
-        [](Quil& q) { q.GetExposureTime(); },
-        [](Quil& q) { q.GetExposureTimeLimits(); },
-        [](Quil& q) { q.GetExposureTimeMeta(); },
-        [](Quil& q) { q.GetTrigger(); },
-        [](Quil& q) { q.GetTriggerLimits(); },
-        [](Quil& q) { q.GetTriggerMeta(); },
-        [](Quil& q) { q.GetResolution(); },
-        [](Quil& q) { q.GetResolutionLimits(); },
-        [](Quil& q) { q.GetResamplingEnabled(); },
-        [](Quil& q) { q.GetResampling(); },
-        [](Quil& q) { q.GetResamplingMeta(); },
-        [](Quil& q) { q.GetProfileFilter(); },
-        [](Quil& q) { q.GetProfileFilterEnabled(); },
-        [](Quil& q) { q.GetProfileFilterMeta(); },
-        [](Quil& q) { q.GetProfileAlgorithm(); },
-        [](Quil& q) { q.GetProfileAlgorithmMeta(); },
-        [](Quil& q) { q.GetProfileAlgorithmParamsLimits(1); },
-        [](Quil& q) { q.GetProfileAlgorithmParamsMeta(); },
-        [](Quil& q) { q.GetProfileAlgorithmParams(1); },
-        [](Quil& q) { q.GetAxesMeta(); },
-        [](Quil& q) { q.GetAxes(); },
-        [](Quil& q) { q.GetFoV(); },
-        [](Quil& q) { q.GetFoVDistance(); },
-        [](Quil& q) { q.GetFoVLimits(); },
-        [](Quil& q) { q.GetFoVMeta(); },
-        [](Quil& q) { q.ReadAllSettings(); },
-        [](Quil& q) { q.ReadSingleSetting(0); },
-        [](Quil& q) { q.GetStartupSetup(); },
-        [](Quil& q) { q.GetParameterSetup(0); },
-        [](Quil& q) { q.GetParameterSetupMeta(); },
-        [](Quil& q) { q.GetActiveSetup(); },
-        [](Quil& q) { q.GetMeasurementValues(); },
-        [](Quil& q) { q.GetMeasurementMeta(); },
-        [](Quil& q) { q.GetMeasurementValuesMeta(); },
-        [](Quil& q) { q.GetProfile(); },
-        [](Quil& q) { q.GetProfileMeta(); },
-        [](Quil& q) { q.GetAugmentedProfile(); },
-        [](Quil& q) { q.GetImage(); },
-        [](Quil& q) { q.GetImageMeta(); },
+        {"Connect", [](Quil& q) { q.Connect(); }},
+        {"Login", [](Quil& q) { q.Login("maintenance", "maintenance"); }},
+        {"SetExposureTime", [](Quil& q) { q.SetExposureTime(500); }},
+        {"WriteSingleSetting", [](Quil& q) { q.WriteSingleSetting("c2V0dGluZ3M=", 1); }},
+        {"GetSensorMetaData", [](Quil& q) { q.GetSensorMetaData(); }},
+        {"GetNetwork", [](Quil& q) { q.GetNetwork(); }},
+        {"GetTimeserverMeta", [](Quil& q) { q.GetTimeserverMeta(); }},
+        {"GetTimeserver", [](Quil& q) { q.GetTimeserver(); }},
+        {"GetProcessInterfacesMeta", [](Quil& q) { q.GetProcessInterfacesMeta(); }},
+        {"GetProcessInterfaces", [](Quil& q) { q.GetProcessInterfaces(); }},
+        {"GetUDPMeta", [](Quil& q) { q.GetUDPMeta(); }},
+        {"GetUDPStreamData", [](Quil& q) { q.GetUDPStreamData(); }},
+        {"GetLaserPower", [](Quil& q) { q.GetLaserPower(); }},
+        {"GetLaserPowerMeta", [](Quil& q) { q.GetLaserPowerMeta(); }},
+        {"GetLaserPowerLimits", [](Quil& q) { q.GetLaserPowerLimits(); }},
+        {"GetExposureTime", [](Quil& q) { q.GetExposureTime(); }},
+        {"GetExposureTimeLimits", [](Quil& q) { q.GetExposureTimeLimits(); }},
+        {"GetExposureTimeMeta", [](Quil& q) { q.GetExposureTimeMeta(); }},
+        {"GetTrigger", [](Quil& q) { q.GetTrigger(); }},
+        {"GetTriggerLimits", [](Quil& q) { q.GetTriggerLimits(); }},
+        {"GetTriggerMeta", [](Quil& q) { q.GetTriggerMeta(); }},
+        {"GetResolution", [](Quil& q) { q.GetResolution(); }},
+        {"GetResolutionLimits", [](Quil& q) { q.GetResolutionLimits(); }},
+        {"GetResamplingEnabled", [](Quil& q) { q.GetResamplingEnabled(); }},
+        {"GetResampling", [](Quil& q) { q.GetResampling(); }},
+        {"GetResamplingMeta", [](Quil& q) { q.GetResamplingMeta(); }},
+        {"GetProfileFilter", [](Quil& q) { q.GetProfileFilter(); }},
+        {"GetProfileFilterEnabled", [](Quil& q) { q.GetProfileFilterEnabled(); }},
+        {"GetProfileFilterMeta", [](Quil& q) { q.GetProfileFilterMeta(); }},
+        {"GetProfileAlgorithm", [](Quil& q) { q.GetProfileAlgorithm(); }},
+        {"GetProfileAlgorithmMeta", [](Quil& q) { q.GetProfileAlgorithmMeta(); }},
+        {"GetProfileAlgorithmParamsLimits", [](Quil& q) { q.GetProfileAlgorithmParamsLimits(1); }},
+        {"GetProfileAlgorithmParamsMeta", [](Quil& q) { q.GetProfileAlgorithmParamsMeta(); }},
+        {"GetProfileAlgorithmParams", [](Quil& q) { q.GetProfileAlgorithmParams(1); }},
+        {"GetAxesMeta", [](Quil& q) { q.GetAxesMeta(); }},
+        {"GetAxes", [](Quil& q) { q.GetAxes(); }},
+        {"GetFoV", [](Quil& q) { q.GetFoV(); }},
+        {"GetFoVDistance", [](Quil& q) { q.GetFoVDistance(); }},
+        {"GetFoVLimits", [](Quil& q) { q.GetFoVLimits(); }},
+        {"GetFoVMeta", [](Quil& q) { q.GetFoVMeta(); }},
+        {"ReadAllSettings", [](Quil& q) { q.ReadAllSettings(); }},
+        {"ReadSingleSetting", [](Quil& q) { q.ReadSingleSetting(0); }},
+        {"GetStartupSetup", [](Quil& q) { q.GetStartupSetup(); }},
+        {"GetParameterSetup", [](Quil& q) { q.GetParameterSetup(0); }},
+        {"GetParameterSetupMeta", [](Quil& q) { q.GetParameterSetupMeta(); }},
+        {"GetActiveSetup", [](Quil& q) { q.GetActiveSetup(); }},
+        {"GetMeasurementValues", [](Quil& q) { q.GetMeasurementValues(); }},
+        {"GetMeasurementMeta", [](Quil& q) { q.GetMeasurementMeta(); }},
+        {"GetMeasurementValuesMeta", [](Quil& q) { q.GetMeasurementValuesMeta(); }},
+        {"GetProfile", [](Quil& q) { q.GetProfile(); }},
+        {"GetProfileMeta", [](Quil& q) { q.GetProfileMeta(); }},
+        {"GetAugmentedProfile", [](Quil& q) { q.GetAugmentedProfile(); }},
+        {"GetImage", [](Quil& q) { q.GetImage(); }},
+        {"GetImageMeta", [](Quil& q) { q.GetImageMeta(); }},
     };
     return operations;
+}
+
+/// The operation called `name`, or null.
+inline const Operation* FindOperation(const std::string& name) {
+    for (const auto& operation : Operations()) {
+        if (name == operation.name) {
+            return &operation;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace Varkon::QUILApi::Fuzzing

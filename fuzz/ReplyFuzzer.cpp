@@ -1,8 +1,8 @@
 // Replies through the path a received text takes: the channel's inbox (parsing, nesting limit,
 // matching), the protocol and the read frame of one of the client's operations.
 //
-// Input: one byte choosing the operation, then the reply texts, separated by NUL bytes; each
-// request the operation makes is answered with the next text. Invariant: whatever the texts,
+// Input: the operation's name (see Operations.h), then the reply texts, each after a NUL byte;
+// each request the operation makes is answered with the next text. Invariant: whatever the texts,
 // the operation returns or throws a standard exception, and never crashes, leaks or hangs.
 #include "Operations.h"
 
@@ -61,16 +61,16 @@ std::vector<std::string> SplitAtNul(const uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace Varkon::QUILApi;
-    if (size == 0) {
+    auto texts = Fuzzing::SplitAtNul(data, size);
+    const Fuzzing::Operation* operation = Fuzzing::FindOperation(texts.front());
+    if (!operation) {
         return 0;
     }
-    const auto& operations = Fuzzing::Operations();
-    const auto& operation = operations[data[0] % operations.size()];
-    auto channel =
-        std::make_shared<Fuzzing::ReplayChannel>(Fuzzing::SplitAtNul(data + 1, size - 1));
+    texts.erase(texts.begin());
+    auto channel = std::make_shared<Fuzzing::ReplayChannel>(std::move(texts));
     QuilApi client(std::make_unique<WebSockets::Protocol>(channel), nullptr);
     try {
-        operation(client);
+        operation->run(client);
     } catch (const std::exception&) {
         // Every failure the client reports is a standard exception.
     }

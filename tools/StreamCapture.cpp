@@ -2,7 +2,6 @@
 
 #include "Interruption.h"
 #include "NamedSettings.h"
-#include "ValueRules.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -133,9 +132,7 @@ uint32_t BlockIdStep(const std::vector<uint32_t>& ids) {
 }
 
 void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids) {
-    auto rules = FindSetting("udp-stream-data").rules(quil);
-    rules.front().member.clear();
-    CheckValue("--data-ids", rules, nlohmann::json(ids));
+    CheckMemberValue(quil, "udp-stream-data", "enabledDataIDs", "--data-ids", nlohmann::json(ids));
 }
 
 CaptureLoss CaptureLoss::Of(const StreamStatistics& statistics) {

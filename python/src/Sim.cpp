@@ -2,7 +2,7 @@
 // hardware.
 #include "Common.h"
 
-#include <VirtualSensor.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <map>
 #include <memory>

@@ -1,6 +1,6 @@
 #include <quil/ProfileCoordinates.h>
 
-#include "api/RecordJson.h"
+#include <quil/Json.h>
 
 #include <algorithm>
 #include <cmath>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "api/RecordJson.h"
 #include "api/ResourceFrame.h"
 #include "udpstreaming/QuilStreamApi.h"
 #include "udpstreaming/transport/IUdpTransport.h"
 #include "websockets/Protocol.h"
 
+#include <quil/Json.h>
 #include <quil/Quil.h>
 
 #include <nlohmann/json.hpp>

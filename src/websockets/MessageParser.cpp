@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Varkon::QUILApi::WebSockets {
@@ -111,13 +112,13 @@ Scan ScanText(std::string_view text, int limit) {
     return scan;
 }
 
-// Builds the document as the JSON library's own parse does, except that the long strings, cut
-// out of the text it reads, are put back as they stand.
-class LongStringsRestored {
+// Builds the document from the parser's events, as the JSON library's own parse does, except
+// that the long strings, cut out of the text it reads, are put back as they stand. Containers
+// are filled in place through a stack of the open ones, so no event recurses.
+class DocumentBuilder {
 public:
-    LongStringsRestored(json& result, std::string_view text,
-                        const std::vector<LongString>& longStrings)
-        : dom(result, true), text(text), longStrings(longStrings) {}
+    DocumentBuilder(json& result, std::string_view text, const std::vector<LongString>& longStrings)
+        : result(result), text(text), longStrings(longStrings) {}
 
     bool string(json::string_t& value) {
         if (next < longStrings.size() && longStrings[next].ordinal == ordinal) {
@@ -125,29 +126,65 @@ public:
             value.assign(text.data() + cut.begin, cut.end - cut.begin);
         }
         ++ordinal;
-        return dom.string(value);
+        Add(std::move(value));
+        return true;
     }
-
-    bool null() { return dom.null(); }
-    bool boolean(bool value) { return dom.boolean(value); }
-    bool number_integer(json::number_integer_t value) { return dom.number_integer(value); }
-    bool number_unsigned(json::number_unsigned_t value) { return dom.number_unsigned(value); }
-    bool number_float(json::number_float_t value, const json::string_t& text) {
-        return dom.number_float(value, text);
+    bool null() { return Add(nullptr); }
+    bool boolean(bool value) { return Add(value); }
+    bool number_integer(json::number_integer_t value) { return Add(value); }
+    bool number_unsigned(json::number_unsigned_t value) { return Add(value); }
+    bool number_float(json::number_float_t value, const json::string_t&) { return Add(value); }
+    bool binary(json::binary_t& value) { return Add(json::binary(std::move(value))); }
+    bool start_object(std::size_t) {
+        open.push_back(Place(json::object()));
+        return true;
     }
-    bool binary(json::binary_t& value) { return dom.binary(value); }
-    bool start_object(std::size_t count) { return dom.start_object(count); }
-    bool key(json::string_t& value) { return dom.key(value); }
-    bool end_object() { return dom.end_object(); }
-    bool start_array(std::size_t count) { return dom.start_array(count); }
-    bool end_array() { return dom.end_array(); }
+    bool key(json::string_t& name) {
+        member = &(*open.back())[name];
+        return true;
+    }
+    bool end_object() {
+        open.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) {
+        open.push_back(Place(json::array()));
+        return true;
+    }
+    bool end_array() {
+        open.pop_back();
+        return true;
+    }
     template <class Exception>
-    bool parse_error(std::size_t position, const std::string& token, const Exception& error) {
-        return dom.parse_error(position, token, error);
+    bool parse_error(std::size_t, const std::string&, const Exception& error) {
+        throw error;
     }
 
 private:
-    nlohmann::detail::json_sax_dom_parser<json> dom;
+    bool Add(json value) {
+        Place(std::move(value));
+        return true;
+    }
+
+    // Puts `value` where the document goes on: the whole document, the next element of the open
+    // array, or the member of the open object whose key came last.
+    json* Place(json value) {
+        if (open.empty()) {
+            result = std::move(value);
+            return &result;
+        }
+        json& container = *open.back();
+        if (container.is_array()) {
+            container.push_back(std::move(value));
+            return &container.back();
+        }
+        *member = std::move(value);
+        return member;
+    }
+
+    json& result;
+    std::vector<json*> open;
+    json* member = nullptr;
     std::string_view text;
     const std::vector<LongString>& longStrings;
     std::size_t next = 0;
@@ -173,8 +210,8 @@ json ParseMessage(std::string_view text) {
     }
     rest.append(text.data() + from, text.size() - from);
     json result;
-    LongStringsRestored restored(result, text, scan.longStrings);
-    json::sax_parse(rest, &restored);
+    DocumentBuilder builder(result, text, scan.longStrings);
+    json::sax_parse(rest, &builder);
     return result;
 }
 

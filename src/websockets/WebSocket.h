@@ -21,11 +21,12 @@ namespace Varkon::QUILApi::WebSockets {
 
 /// The client end of one WebSocket connection to the sensor's HTTP service.
 ///
-/// Threads: Connect, Close, IsOpen, Send and the setters are called from the caller's thread.
-/// Everything that touches the stream runs on `strand` on the I/O thread: the connection
-/// coroutine, the read loop (and thus the message callback), the writes and the close. The
-/// caller's operations post their work there, so only one write is ever in flight and a close
-/// never races a read.
+/// Threads: Connect, Close, IsOpen, Send and the setters are called from the owner's threads.
+/// Everything that touches the stream runs on `strand`, on whichever thread runs the I/O context
+/// (the owner decides: see VarkonWebsocketApi, where a request runs it while it waits for its
+/// reply, and the channel's own thread otherwise): the connection coroutine, the read loop (and
+/// thus the message callback), the writes and the close. The owner's operations post their work
+/// there, so only one write is ever in flight and a close never races a read.
 class WebSocket : public std::enable_shared_from_this<WebSocket> {
 public:
     /// Told each received text; the text lives only for the call.
@@ -63,7 +64,7 @@ public:
     void SendFromIo(std::string text);
     virtual void SetOnMessage(MessageHandler handler);
     virtual void SetOnClose(CloseHandler handler);
-    /// Called on the I/O thread once when the connection is lost (see IsLost). Set before
+    /// Called once where the I/O runs when the connection is lost (see IsLost). Set before
     /// Connect.
     void SetOnLost(LostHandler handler);
 

@@ -1,11 +1,11 @@
 // quil-gateway end to end: two virtual sensors, a real broker and a subscriber. Births, the
 // measurement values as DDATA metrics, profile batches; a sensor that disappears and returns;
 // outputs put back on SIGTERM; the will on a crash.
+#include <quil/sim/VirtualSensor.h>
 #include "Broker.h"
 #include "SparkplugTopics.h"
 #include "Subscriber.h"
 #include "TempDirectory.h"
-#include "VirtualSensor.h"
 #include "sparkplug_b.pb.h"
 #include "support/RunCommand.h"
 

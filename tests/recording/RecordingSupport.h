@@ -2,12 +2,12 @@
 // test has its own loopback address and UDP ports (support/TestAddresses.h).
 #pragma once
 
-#include "VirtualSensor.h"
 #include "support/ReadFile.h"
 #include "support/TestAddresses.h"
 #include "support/Wait.h"
 
 #include <quil/Quil.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 

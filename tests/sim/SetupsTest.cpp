@@ -1,10 +1,11 @@
 // Parameter setups and the settings backup through the library; the block-wise write on the wire
 // where the library cannot get it wrong; and the scene's determinism.
-#include "Packets.h"
-#include "Scene.h"
 #include "SimSupport.h"
 #include "WireClient.h"
 #include "support/ExpectThrow.h"
+
+#include <quil/sim/Packets.h>
+#include <quil/sim/Scene.h>
 
 #include <gtest/gtest.h>
 

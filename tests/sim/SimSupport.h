@@ -2,10 +2,10 @@
 // test's own loopback address and UDP port (support/TestAddresses.h).
 #pragma once
 
-#include "VirtualSensor.h"
 #include "support/TestAddresses.h"
 
 #include <quil/Quil.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 

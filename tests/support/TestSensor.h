@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SensorServer.h"
+#include "TestingSensorServer.h"
 
 #include <nlohmann/json.hpp>
 
@@ -28,7 +28,7 @@ namespace Varkon::QUILApi::Sim {
 /// Handlers run on the server's thread, until Stop or the destructor ends it.
 class TestSensor {
 public:
-    using Options = SensorServer::Options;
+    using Options = TestingSensorServer::Options;
     using Handler = SensorServer::Handler;
     using ConnectionHandler = SensorServer::ConnectionHandler;
 
@@ -85,7 +85,7 @@ public:
     /// An ACK of `request` whose data are `levels` empty arrays nested in one another, written
     /// as text (the JSON library would recurse once per level to write it).
     static std::string NestedAck(const nlohmann::json& request, std::size_t levels);
-    /// See SensorServer::Flood.
+    /// See TestingSensorServer::Flood.
     bool Flood(const std::string& text, std::size_t count, std::chrono::milliseconds limit) {
         return server.Flood(text, count, limit);
     }
@@ -103,7 +103,7 @@ private:
     std::map<std::string, nlohmann::json> resources;
     std::map<std::string, nlohmann::json> errors;  // resource -> [code, details]
     uint32_t nextSessionId = 17;
-    SensorServer server;  // last: it is started once everything it calls is ready
+    TestingSensorServer server;  // last: it is started once everything it calls is ready
 };
 
 }  // namespace Varkon::QUILApi::Sim

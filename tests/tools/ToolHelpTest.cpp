@@ -1,7 +1,8 @@
 // What the tool tells about itself: every example of its help runs against a virtual sensor,
 // and the bash completion offers its commands and options, both taken from the help.
 #include "RunTool.h"
-#include "VirtualSensor.h"
+
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 

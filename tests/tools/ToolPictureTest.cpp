@@ -3,7 +3,8 @@
 // profiles were lost.
 #include "Plot.h"
 #include "RunTool.h"
-#include "VirtualSensor.h"
+
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // quil record, quil replay and the commands that read a recording (--from), against a virtual
 // sensor.
 #include "RunTool.h"
-#include "VirtualSensor.h"
 #include "support/Wait.h"
 
 #include <quil/Quil.h>
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -2,8 +2,9 @@
 // setting during config load), every failure is one line in words, and the exit statuses.
 #include "RunTool.h"
 #include "TestSensor.h"
-#include "VirtualSensor.h"
 #include "support/Wait.h"
+
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 

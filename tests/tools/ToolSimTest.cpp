@@ -2,8 +2,9 @@
 // writes (read back with Debian's netpbm, python3-pil and python3-meshio), and the stream's
 // counts under injected loss.
 #include "RunTool.h"
-#include "VirtualSensor.h"
 #include "support/Wait.h"
+
+#include <quil/sim/VirtualSensor.h>
 
 #include <gtest/gtest.h>
 

@@ -92,6 +92,26 @@ TEST(ToolTest, SetWritesTheValueAndShowsWhatTheSensorHolds) {
     EXPECT_EQ(sensor.GetResource("ExposureTime"), json({{"ExposureTime", 500}}));
 }
 
+// The check reads the limits it needs and nothing else: not the unit (only words of a refusal
+// need it) and not the current value (only single members that change need it).
+TEST(ToolTest, SetAsksTheSensorOnlyWhatTheCheckNeeds) {
+    TestSensor sensor(TestAddress());
+    sensor.SetResource("ExposureTime", {{"ExposureTime", 100}});
+    sensor.SetResource("ExposureTimeMeta", {{"timeUnit", "us"}});
+    sensor.SetResource("ExposureTimeLimits", {{"minTime", 10}, {"maxTime", 100000}});
+    ASSERT_EQ(RunTool({"set", "exposure-time", "500", "--host", TestAddress()}).status, 0);
+    std::vector<std::string> requests;
+    for (const auto& text : sensor.Received()) {
+        const json request = json::parse(text);
+        if (request["msgType"] != "CONNECT") {
+            requests.push_back(request["msgType"].get<std::string>() + " " +
+                               request["msgData"][0].get<std::string>());
+        }
+    }
+    EXPECT_EQ(requests, (std::vector<std::string>{"GET ExposureTimeLimits", "SET ExposureTime",
+                                                  "GET ExposureTime"}));
+}
+
 TEST(ToolTest, SetChangesSingleMembersOfARecord) {
     TestSensor sensor(TestAddress());
     sensor.SetResource(

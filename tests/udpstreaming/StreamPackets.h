@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "PacketEncoder.h"
+#include <quil/sim/PacketEncoder.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>

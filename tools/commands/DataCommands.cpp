@@ -1,6 +1,7 @@
 // quil profile, quil image, quil measure: what the sensor measures, on request.
 #include "Commands.h"
-#include "api/RecordJson.h"
+
+#include <quil/Json.h>
 
 #include <quil/ProfileCoordinates.h>
 

@@ -1,6 +1,7 @@
 // quil info: who the sensor is.
 #include "Commands.h"
-#include "api/RecordJson.h"
+
+#include <quil/Json.h>
 
 #include <CLI/CLI.hpp>
 

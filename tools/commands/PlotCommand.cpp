@@ -1,10 +1,10 @@
 // quil plot: a profile as an SVG chart, or a capture of profiles as a height map.
 #include "Commands.h"
 #include "Files.h"
+#include "NamedSettings.h"
 #include "Plot.h"
 #include "Png.h"
 #include "StreamCapture.h"
-#include "ValueRules.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,9 +1,11 @@
 // quil get, quil set, quil config: the sensor's settings by name.
+#include "ClientDescription.h"
 #include "Commands.h"
 #include "Files.h"
 #include "Interruption.h"
 #include "NamedSettings.h"
-#include "api/RecordJson.h"
+
+#include <quil/Json.h>
 
 #include <CLI/CLI.hpp>
 
@@ -19,15 +21,15 @@ using nlohmann::json;
 std::string SettingNames() {
     std::string names;
     for (const auto& setting : AllSettings()) {
-        names += "\n  " + setting.name + ": " + setting.description;
+        names += "\n  " + setting.name + ": " + setting.summary;
     }
     return names;
 }
 
 json ReadSetting(const Setting& setting, Varkon::QUILApi::Quil& quil) {
-    json entry = {{"name", setting.name}, {"value", setting.read(quil)}};
-    if (setting.describe) {
-        entry.update(setting.describe(quil));
+    json entry = {{"name", setting.name}, {"value", setting.access.read(quil)}};
+    if (setting.access.describe) {
+        entry.update(setting.access.describe(quil));
     }
     return entry;
 }
@@ -79,15 +81,18 @@ void Get(Context& context, const std::string& name) {
 void Set(Context& context, const std::string& name, const std::vector<std::string>& arguments) {
     const Setting& setting = FindSetting(name);
     auto quil = context.Connect();
-    const json value = ApplyArguments(setting.name, setting.read(*quil), arguments);
+    // The current value is read only when single members change, and the sensor's descriptions
+    // only as far as the check needs them; what is shown is what the sensor then holds.
+    const json value = ApplyArguments(
+        setting.name, [&] { return setting.access.read(*quil); }, arguments);
     CheckWritable(setting, *quil, value);
     try {
-        setting.write(*quil, value);
+        setting.access.write(*quil, value);
     } catch (const std::exception& e) {
         throw std::runtime_error("cannot set " + setting.name + ": " +
                                  Explain(e, context.Failures()));
     }
-    const json now = setting.read(*quil);
+    const json now = setting.access.read(*quil);
     context.Print({{"name", setting.name}, {"value", now}},
                   setting.name + " = " + now.dump() + "\n");
 }
@@ -112,6 +117,7 @@ std::vector<const Setting*> CheckedConfig(Context& context, const json& config,
         }
     }
     std::vector<const Setting*> settings;
+    Varkon::QUILApi::Catalogue::ClientDescription description(quil);  // read once for all
     for (const auto& setting : AllSettings()) {  // in the order the settings depend on
         if (!config.contains(setting.name)) {
             continue;
@@ -122,7 +128,7 @@ std::vector<const Setting*> CheckedConfig(Context& context, const json& config,
         }
         context.ExpectAnswers();
         try {
-            CheckWritable(setting, quil, config[setting.name]);
+            CheckWritable(setting, quil, config[setting.name], &description);
         } catch (const std::exception& e) {
             throw std::runtime_error(path + ": " + e.what());
         }
@@ -140,7 +146,7 @@ void LoadConfig(Context& context, const std::string& path) {
     const auto settings = CheckedConfig(context, config, path, *quil);
     std::vector<std::pair<const Setting*, json>> before;
     for (const Setting* setting : settings) {
-        before.emplace_back(setting, setting->read(*quil));
+        before.emplace_back(setting, setting->access.read(*quil));
     }
 
     // Either every setting is written, or what was written is put back.
@@ -156,7 +162,7 @@ void LoadConfig(Context& context, const std::string& path) {
                 continue;
             }
             try {
-                setting->write(*quil, value);
+                setting->access.write(*quil, value);
             } catch (const std::exception& e) {
                 throw std::runtime_error("the sensor refused " + setting->name + " = " +
                                          Given(value) + ": " + Explain(e, context.Failures()));
@@ -172,7 +178,7 @@ void LoadConfig(Context& context, const std::string& path) {
         for (auto it = written.rbegin(); it != written.rend(); ++it) {
             context.ExpectAnswers();
             try {
-                it->first->write(*quil, it->second);
+                it->first->access.write(*quil, it->second);
                 putBack += (putBack.empty() ? "" : ", ") + it->first->name;
             } catch (const std::exception& e) {
                 notPutBack += "; putting back " + it->first->name +

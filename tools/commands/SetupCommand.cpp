@@ -1,7 +1,8 @@
 // quil setup: the sensor's stored parameter setups.
 #include "Commands.h"
-#include "ValueRules.h"
-#include "api/RecordJson.h"
+#include "NamedSettings.h"
+
+#include <quil/Json.h>
 
 #include <CLI/CLI.hpp>
 
@@ -10,8 +11,7 @@ namespace {
 
 // @throws InvalidValue unless `number` names one of the sensor's setups.
 void CheckSetupNumber(Varkon::QUILApi::Quil& quil, uint32_t number) {
-    const uint32_t storages = quil.GetParameterSetupMeta();
-    CheckValue("the setup number", {WholeRule("", 0, storages == 0 ? 0 : storages - 1)}, number);
+    CheckMemberValue(quil, "startup-setup", "numSetup", "the setup number", number);
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
+// A small tool-like program against the installed package: it connects, reads settings and
+// shows them as JSON the way `quil get` does, and checks them against an installed virtual sensor.
+#include <quil/Json.h>
 #include <quil/Quil.h>
 #include <quil/sim/VirtualSensor.h>
+
+#include <nlohmann/json.hpp>
 
 #include <iostream>
 #include <stdexcept>
@@ -29,11 +34,17 @@ bool ReadsTheVirtualSensor() {
     auto client = Quil::Create(QUIL_SENSOR_ADDRESS, QUIL_UDP_PORT);
     client->Connect();
     const uint32_t exposure = client->GetExposureTime();
+    const nlohmann::json trigger = client->GetTrigger();  // a record as JSON, by its keys
     client->Disconnect();
     if (exposure != sensor.Read("ExposureTime")["ExposureTime"].get<uint32_t>()) {
         std::cerr << "exposure time " << exposure << " differs from the sensor's\n";
         return false;
     }
+    if (trigger != sensor.Read("Trigger")) {
+        std::cerr << "trigger " << trigger.dump() << " differs from the sensor's\n";
+        return false;
+    }
+    std::cout << "trigger = " << trigger.dump() << "\n";
     return true;
 }
 
