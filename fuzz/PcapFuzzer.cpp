@@ -3,8 +3,8 @@
 // slowest and fastest speeds. Invariants: a damaged file fails only with the reader's
 // documented exceptions, a datagram is never longer than an IPv4 packet can carry, and its
 // length as sent is never below what was captured.
+#include <quil/ReplayPace.h>
 #include "udpstreaming/recording/PcapDatagramReader.h"
-#include "udpstreaming/recording/ReplayPace.h"
 
 #include <unistd.h>
 

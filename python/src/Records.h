@@ -36,6 +36,14 @@ py::array_t<Element> ToArray(const std::vector<Element>& samples) {
     return array;
 }
 
+/// A vector handed over to numpy without a copy: the array's capsule owns the moved vector.
+template <class Element>
+py::array_t<Element> MoveToArray(std::vector<Element>&& samples) {
+    auto* owned = new std::vector<Element>(std::move(samples));
+    py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<Element>*>(p); });
+    return py::array_t<Element>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
+}
+
 /// Samples from a numpy array of the same dtype (one copy), or from any sequence of ints, each
 /// checked against the element type's range.
 template <class Element>

@@ -2,11 +2,11 @@
 #include "CaptureBytes.h"
 #include "RecordingSupport.h"
 
+#include <quil/ReplayPace.h>
 #include "udpstreaming/recording/DatagramRing.h"
 #include "udpstreaming/recording/Ipv4Udp.h"
 #include "udpstreaming/recording/PcapWriter.h"
 #include "udpstreaming/recording/RecordingDescription.h"
-#include "udpstreaming/recording/ReplayPace.h"
 
 #include <gtest/gtest.h>
 

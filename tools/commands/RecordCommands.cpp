@@ -1,9 +1,9 @@
 // quil record and quil replay: raw stream recordings in pcap, with a description file beside.
+#include <quil/ReplayPace.h>
 #include "Commands.h"
 #include "Interruption.h"
 #include "NamedSettings.h"
 #include "StreamCapture.h"
-#include "udpstreaming/recording/ReplayPace.h"
 
 #include <CLI/CLI.hpp>
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <quil/ReplayPace.h>
 #include "quil/Quil.h"
 #include "udpstreaming/recording/PcapDatagramReader.h"
-#include "udpstreaming/recording/ReplayPace.h"
 #include "udpstreaming/transport/IUdpTransport.h"
 
 namespace Varkon::QUILApi::UdpStreaming::Recording {
