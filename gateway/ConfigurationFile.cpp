@@ -2,6 +2,7 @@
 
 #include "SecretFile.h"
 
+#include <quil/SensorAddress.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
@@ -171,18 +172,17 @@ BrokerSettings ReadBroker(const Reader& reader, const YAML::Node& node) {
     return broker;
 }
 
-// A host, or host:port where the port can only be the one the sensor serves on.
+// A host, or host:port with the port of the sensor's WebSocket service, as Quil::Create reads
+// it.
 std::string ReadSensorHost(const Reader& reader, const YAML::Node& node, const std::string& key) {
     const std::string address = reader.Text(node, key);
-    const auto colon = address.find(':');
-    if (colon == std::string::npos) {
-        return address;
+    const auto split = Varkon::QUILApi::SplitSensorAddress(address);
+    const bool namesPort = split.host != address;
+    if (address.empty() || address.front() == ':' ||
+        (!namesPort && std::count(address.begin(), address.end(), ':') == 1)) {
+        reader.Fail(node.Mark(), key, "expected a host, or host:port with a port from 1 to 65535");
     }
-    const std::string port = address.substr(colon + 1);
-    if (colon == 0 || port != "80") {
-        reader.Fail(node.Mark(), key, "expected a host, or host:80 (sensors serve on port 80)");
-    }
-    return address.substr(0, colon);
+    return address;
 }
 
 std::vector<uint32_t> ReadDataIds(const Reader& reader, const YAML::Node& node,

@@ -78,7 +78,7 @@ TEST_F(ConfigurationTest, AValidFileGivesEverySetting) {
     EXPECT_EQ(left.decimation, 1u);
     EXPECT_EQ(left.compression, Compression::None);
     const SensorSettings& right = configuration.sensors[1];
-    EXPECT_EQ(right.host, "127.0.0.3");
+    EXPECT_EQ(right.host, "127.0.0.3:80");  // as written: Quil::Create reads the port
     EXPECT_EQ(right.udpPort, 5001);
     EXPECT_EQ(right.localAddress, "127.0.0.1");
     EXPECT_EQ(right.dataIds, (std::vector<uint32_t>{1}));
@@ -119,8 +119,8 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
          "of sensors[0]"},
         {"    udp_port: 5001", "    udp_port: 5000",
          "F:16: sensors[1].udp_port: 5000 is already the UDP port of sensors[0]"},
-        {"127.0.0.3:80", "127.0.0.3:8080",
-         "F:15: sensors[1].address: expected a host, or host:80 (sensors serve on port 80)"},
+        {"127.0.0.3:80", "127.0.0.3:0",
+         "F:15: sensors[1].address: expected a host, or host:port with a port from 1 to 65535"},
         {"[1]", "[1, 4]", "F:18: sensors[1].data_ids[1]: expected a whole number from 0 to 3"},
         {"[1]", "[1, 1]", "F:18: sensors[1].data_ids[1]: data id 1 appears twice"},
         {"[1]", "1", "F:18: sensors[1].data_ids: expected a list of data ids from 0 to 3"},
