@@ -3,11 +3,12 @@
 
     PYTHONPATH=build/python /usr/bin/python3 examples/heightmap.py [OUTPUT.png [ADDRESS [PORT]]]
 
-The virtual sensor runs in this process on port 80 of ADDRESS (127.0.0.77; port 80 needs root)
-and streams to the UDP port PORT (5077); with a real sensor, connect to its address instead and
-leave the VirtualSensor out.
+The virtual sensor runs in this process on ADDRESS (127.0.0.77), on port 80 when run as root and
+on port 8077 otherwise, and streams to the UDP port PORT (5077); with a real sensor, connect to
+its address instead and leave the VirtualSensor out.
 """
 
+import os
 import sys
 
 import matplotlib
@@ -21,8 +22,10 @@ from quil.sim import VirtualSensor  # noqa: E402
 
 
 def main(output: str, address: str, port: int) -> None:
-    with VirtualSensor(address=address, profile_rate=500) as sensor:
-        with quil.connect(sensor.address, udp_port=port) as client:
+    # Port 80, as a sensor serves it, needs root; an ordinary user's sensor takes another.
+    ws_port = 80 if os.geteuid() == 0 else 8077
+    with VirtualSensor(address=address, profile_rate=500, ws_port=ws_port):
+        with quil.connect(f"{address}:{ws_port}", udp_port=port) as client:
             client.login("operator", "operator")
             with client.stream(data_ids=[1]) as stream:
                 # Each profile in millimetres, converted with the sensor's own descriptions.

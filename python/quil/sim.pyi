@@ -10,9 +10,11 @@ class VirtualSensor:
 
     address: str
     def __init__(self, address: str = "127.0.0.1", seed: int = 1, profile_rate: float = 100.0,
-                 points_per_profile: int = 640, passwords: Optional[dict[str, str]] = None) -> None:
-        """Starts listening at once; ConnectionError when port 80 of the address cannot be
-        bound, InvalidArgumentError for options out of range."""
+                 points_per_profile: int = 640, passwords: Optional[dict[str, str]] = None,
+                 ws_port: int = 80) -> None:
+        """Starts listening at once on port ``ws_port`` (80, as a sensor; root only) of the
+        address; clients then connect to "address:ws_port". ConnectionError when the port cannot
+        be bound, InvalidArgumentError for options out of range."""
     def __enter__(self) -> VirtualSensor: ...
     def __exit__(self, *args: object) -> None:
         """Stops the sensor."""

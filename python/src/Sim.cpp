@@ -73,9 +73,11 @@ void BindSim(py::module_& m) {
     py::class_<VirtualSensor>(m, "VirtualSensor")
         .def(py::init([](const std::string& address, uint64_t seed, double profileRate,
                          uint32_t pointsPerProfile,
-                         std::optional<std::map<std::string, std::string>> passwords) {
+                         std::optional<std::map<std::string, std::string>> passwords,
+                         uint16_t wsPort) {
                  Sim::VirtualSensorOptions options;
                  options.address = address;
+                 options.webSocketPort = wsPort;
                  options.seed = seed;
                  options.profileRate = profileRate;
                  options.pointsPerProfile = pointsPerProfile;
@@ -83,7 +85,7 @@ void BindSim(py::module_& m) {
                  return std::make_unique<VirtualSensor>(std::move(options));
              }),
              arg("address") = "127.0.0.1", arg("seed") = 1, arg("profile_rate") = 100.0,
-             arg("points_per_profile") = 640, arg("passwords") = py::none())
+             arg("points_per_profile") = 640, arg("passwords") = py::none(), arg("ws_port") = 80)
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](VirtualSensor& s, py::args) { s.Close(); })
         .def("close", &VirtualSensor::Close)

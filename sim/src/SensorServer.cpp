@@ -30,12 +30,12 @@ class SocketConnection;
 
 class SensorServer::Impl {
 public:
-    Impl(const std::string& address, TestingSensorServer::Options options)
+    Impl(const std::string& address, uint16_t port, TestingSensorServer::Options options)
         : address(address),
           options(options),
           io(std::make_unique<asio::io_context>()),
           acceptor(std::make_unique<tcp::acceptor>(
-              *io, tcp::endpoint(asio::ip::make_address(address), 80), true)) {}
+              *io, tcp::endpoint(asio::ip::make_address(address), port), true)) {}
 
     void Start() {
         Accept();
@@ -342,15 +342,15 @@ void SensorServer::Impl::Accept() {
     });
 }
 
-SensorServer::SensorServer(const std::string& address)
-    : SensorServer(std::make_unique<Impl>(address, TestingSensorServer::Options{})) {}
+SensorServer::SensorServer(const std::string& address, uint16_t port)
+    : SensorServer(std::make_unique<Impl>(address, port, TestingSensorServer::Options{})) {}
 
 SensorServer::SensorServer(std::unique_ptr<Impl> server) : impl(std::move(server)) {
     impl->Start();
 }
 
 TestingSensorServer::TestingSensorServer(const std::string& address, Options options)
-    : SensorServer(std::make_unique<Impl>(address, options)) {}
+    : SensorServer(std::make_unique<Impl>(address, 80, options)) {}
 
 SensorServer::~SensorServer() {
     impl->Stop();

@@ -54,7 +54,7 @@ public:
             [this](const std::string& line) { Log(line); }, options.recording,
             options.loopRecording);
         model.now = [this] { return streamer->NowUs(); };
-        server = std::make_unique<SensorServer>(options.address);
+        server = std::make_unique<SensorServer>(options.address, options.webSocketPort);
         server->SetConnectionHandler(
             [this](Connection& connection, bool open) { OnConnection(connection, open); });
         server->SetHandler([this](Connection& connection, const std::string& text) {

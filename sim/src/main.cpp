@@ -1,6 +1,7 @@
 // quil-sim: the virtual sensor as a program.
 #include "PcapRecording.h"
 
+#include <quil/Quil.h>
 #include <quil/sim/VirtualSensor.h>
 
 #include <CLI/CLI.hpp>
@@ -22,14 +23,21 @@ int main(int argc, char** argv) {
 
     CLI::App app{
         "quil-sim: a virtual laser profile sensor. It serves the sensor's WebSocket protocol on "
-        "TCP port 80 of a loopback address, keeps settings, parameter setups and roles like a "
+        "TCP port 80 (or --ws-port) of a loopback address, keeps settings, parameter setups and "
+        "roles like a "
         "device, measures a simulated conveyor with objects under the laser line, and sends the "
         "UDP stream where the settings \"ProcessInterfaces\" and \"UDPStreamData\" aim it (a "
         "loopback address). Roles: observer (no password, the default), operator (may enable "
         "the UDP output, fire triggers and change the active setup), maintenance (may change "
         "every setting). Stop it with Ctrl-C (SIGINT) or SIGTERM."};
-    app.add_option("-a,--address", options.address,
-                   "IPv4 address in 127.0.0.0/8 to listen on; the port is always 80")
+    app.set_version_flag("--version", "quil-sim " + Varkon::QUILApi::Quil::Version());
+    app.add_option("-a,--address", options.address, "IPv4 address in 127.0.0.0/8 to listen on")
+        ->capture_default_str();
+    app.add_option("--ws-port", options.webSocketPort,
+                   "TCP port of the WebSocket service: 80 as a sensor (needs root), or one from "
+                   "1024 on for an ordinary user; clients then name it, e.g. --host "
+                   "127.0.0.1:8080")
+        ->check(CLI::Range(1, 65535))
         ->capture_default_str();
     app.add_option("--seed", options.seed,
                    "seed of the scene and of the faults: the same seed gives the same data")
@@ -84,7 +92,14 @@ int main(int argc, char** argv) {
                    "names the port to take, otherwise every UDP datagram is taken");
     app.add_flag("--loop", options.loopRecording,
                  "with --replay: start the capture again at its end");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {  // --help, --version
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "quil-sim: " << e.what() << "; see quil-sim --help" << std::endl;
+        return 2;
+    }
 
     f.replyDelayTime = std::chrono::milliseconds(delayMs);
     options.passwords = {{"operator", operatorPassword}, {"maintenance", maintenancePassword}};
@@ -104,23 +119,24 @@ int main(int argc, char** argv) {
         }
         sensor = std::make_unique<VirtualSensor>(options);
     } catch (const boost::system::system_error& e) {
+        const std::string port = std::to_string(options.webSocketPort);
         if (e.code() == boost::system::errc::permission_denied) {
-            std::cerr << "quil-sim: may not listen on port 80 of " << options.address
-                      << ": run as root, or allow it with 'setcap cap_net_bind_service=+ep "
-                      << argv[0] << "', or lower the sysctl net.ipv4.ip_unprivileged_port_start "
-                      << "to 80." << std::endl;
+            std::cerr << "quil-sim: may not listen on port " << port << " of " << options.address
+                      << ": give --ws-port 8080 (any port from 1024 on), run as root, or allow "
+                      << "it with 'setcap cap_net_bind_service=+ep " << argv[0] << "'."
+                      << std::endl;
         } else {
-            std::cerr << "quil-sim: cannot listen on port 80 of " << options.address << ": "
-                      << e.code().message() << std::endl;
+            std::cerr << "quil-sim: cannot listen on port " << port << " of " << options.address
+                      << ": " << e.code().message() << std::endl;
         }
         return 1;
     } catch (const std::exception& e) {
         std::cerr << "quil-sim: " << e.what() << std::endl;
         return 1;
     }
-    std::cout << "quil-sim: listening on " << options.address << ":80 (seed " << options.seed
-              << ", " << options.profileRate << " profiles/s, " << options.pointsPerProfile
-              << " points)" << std::endl;
+    std::cout << "quil-sim: listening on " << options.address << ":" << options.webSocketPort
+              << " (seed " << options.seed << ", " << options.profileRate << " profiles/s, "
+              << options.pointsPerProfile << " points)" << std::endl;
     if (!replayPath.empty()) {
         std::cout << "quil-sim: the stream replays " << replayPath
                   << (options.loopRecording ? " in a loop" : "") << std::endl;

@@ -1,6 +1,7 @@
 // The command-line tool as users run it: output, files and exit status.
 #include "RunTool.h"
 #include "TestSensor.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,35 @@ TEST(ToolTest, UsageErrorsShowHowToGetHelp) {
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
 }
+
+#ifdef QUIL_SIM
+// The virtual sensor as a program: on a port other than 80, as an ordinary user runs it, and
+// reached there through "host:port"; its version, and a usage error's status.
+TEST(ToolTest, TheVirtualSensorServesOnAnotherPort) {
+    const ToolRun version = RunProgram(QUIL_SIM, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("quil-sim ", 0), 0u) << version.out;
+    const ToolRun wrong = RunProgram(QUIL_SIM, {"--frobnicate"});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(wrong.err.rfind("quil-sim: ", 0), 0u) << wrong.err;
+
+    const std::string port = std::to_string(TestPort());
+    const std::string base = "/tmp/quil-tool-sim-" + std::to_string(getpid()) + "-" + port;
+    Varkon::QUILApi::Testing::BackgroundProcess sim(
+        QUIL_SIM, {"--address", TestAddress(), "--ws-port", port}, base);
+    ToolRun info;
+    EXPECT_TRUE(Varkon::QUILApi::Testing::WaitUntil(
+        [&] {
+            info = RunTool({"info", "--host", TestAddress() + ":" + port});
+            return info.status == 0;
+        },
+        std::chrono::seconds(20)))
+        << info.err;
+    EXPECT_NE(info.out.find("serial:      SIM-000001"), std::string::npos) << info.out;
+    std::remove((base + ".out").c_str());
+    std::remove((base + ".err").c_str());
+}
+#endif
 
 TEST(ToolTest, DiscoverListsTheSensorsOfASubnet) {
     const std::string first = TestAddress(0);

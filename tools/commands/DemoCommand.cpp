@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
@@ -18,8 +20,15 @@ namespace {
 struct DemoOptions {
     std::string output = "quil-demo";
     std::string address = "127.0.0.77";
+    // Port 80, as a sensor serves it, needs root; an ordinary user's demo takes another.
+    uint16_t webSocketPort = geteuid() == 0 ? 80 : 8077;
     uint16_t port = 5077;
     std::size_t profiles = 1000;
+
+    // How the client names the sensor: its address, with the port when it is not 80.
+    std::string Sensor() const {
+        return webSocketPort == 80 ? address : address + ":" + std::to_string(webSocketPort);
+    }
 };
 
 class Tour {
@@ -29,13 +38,15 @@ public:
 
     void Run() {
         std::filesystem::create_directories(options.output);
-        Step("Starting a virtual sensor on " + options.address + " (port 80)");
+        Step("Starting a virtual sensor on " + options.address + " (port " +
+             std::to_string(options.webSocketPort) + ")");
         Varkon::QUILApi::Sim::VirtualSensorOptions simOptions;
         simOptions.address = options.address;
+        simOptions.webSocketPort = options.webSocketPort;
         simOptions.profileRate = 1000.0;
         Varkon::QUILApi::Sim::VirtualSensor sensor(simOptions);
 
-        auto quil = Varkon::QUILApi::Quil::Create(options.address, options.port);
+        auto quil = Varkon::QUILApi::Quil::Create(options.Sensor(), options.port);
         quil->Connect();
         const auto identity = quil->GetSensorMetaData();
         Step("Connected to " + identity.vendorName + " " + identity.sensorType + ", serial " +
@@ -83,7 +94,7 @@ public:
         captureLimits.count = options.profiles;
         Step("Capturing " + std::to_string(options.profiles) +
              " profiles from the UDP stream on port " + std::to_string(options.port));
-        context.host = options.address;
+        context.host = options.Sensor();
         CaptureTarget target;
         target.port = options.port;
         counts = CaptureFromSensor(context, *quil, target, captureLimits, both,
@@ -153,6 +164,11 @@ void AddDemoCommand(CLI::App& app, Context& context) {
     SetExamples(*demo, {"quil demo --output quil-demo"});
     demo->add_option("--output,-o", options.output, "Folder for the files")->capture_default_str();
     demo->add_option("--address", options.address, "Loopback address for the virtual sensor")
+        ->capture_default_str();
+    demo->add_option("--ws-port", options.webSocketPort,
+                     "TCP port of the virtual sensor's WebSocket service (default: 80 for root, "
+                     "8077 for an ordinary user, who may not listen on port 80)")
+        ->check(CLI::Range(1, 65535))
         ->capture_default_str();
     demo->add_option("--port", options.port, "Local UDP port for the stream")
         ->capture_default_str();

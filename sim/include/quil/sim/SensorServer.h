@@ -39,8 +39,9 @@ public:
     /// Told once when a connection's WebSocket opens (`open` true) and once when it ends.
     using ConnectionHandler = std::function<void(Connection& connection, bool open)>;
 
-    /// @throws boost's system_error when port 80 of the address cannot be bound.
-    explicit SensorServer(const std::string& address);
+    /// @throws boost's system_error when `port` (80 unless given) of the address cannot be
+    ///         bound.
+    explicit SensorServer(const std::string& address, uint16_t port = 80);
     virtual ~SensorServer();
     /// Ends the server's thread and closes every connection; no handler runs afterwards. The
     /// destructor does the same; an owner whose handlers use the owner's other members stops the

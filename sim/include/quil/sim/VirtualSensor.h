@@ -17,8 +17,11 @@ namespace Varkon::QUILApi::Sim {
 
 /// How a virtual sensor is set up.
 struct VirtualSensorOptions {
-    /// IPv4 address in 127.0.0.0/8 to listen on; the port is always 80.
+    /// IPv4 address in 127.0.0.0/8 to listen on.
     std::string address = "127.0.0.1";
+    /// TCP port of the WebSocket service: 80, as a sensor serves it; a port from 1024 on needs
+    /// no privilege (clients then name it: "127.0.0.1:8080").
+    uint16_t webSocketPort = 80;
     /// Decides what the scene holds and all noise; the same seed gives the same data.
     uint64_t seed = 1;
     /// Profiles per second at start-up, from 1 to 10000 (sets the trigger time).
@@ -46,7 +49,7 @@ class VirtualSensor {
 public:
     /// Starts listening at once.
     /// @throws std::invalid_argument for options out of range, and boost's system_error when
-    ///         port 80 of the address cannot be bound.
+    ///         the port of the address cannot be bound.
     explicit VirtualSensor(VirtualSensorOptions options);
     ~VirtualSensor();
     VirtualSensor(const VirtualSensor&) = delete;
