@@ -759,13 +759,41 @@ struct StreamStatistics {
     /// The size the system granted, in the units of the request (Linux reports twice the
     /// requested size, for its bookkeeping; this is half of that). Not reset.
     int receiveBufferGranted{};
+    /// Datagrams from a sender other than the one QuilStream::AcceptOnlyFrom names, dropped
+    /// unseen: neither counted as received nor recorded.
+    uint64_t datagramsOtherSender{};
 
     /// The receive buffer size a new stream asks for: 8 MiB.
     static constexpr int kDefaultReceiveBuffer = 8 << 20;
 
+    static constexpr auto kFields = std::make_tuple(
+        Key("datagramsReceived", &StreamStatistics::datagramsReceived),
+        Key("bytesReceived", &StreamStatistics::bytesReceived),
+        Key("datagramsTooShort", &StreamStatistics::datagramsTooShort),
+        Key("datagramsUnknownKind", &StreamStatistics::datagramsUnknownKind),
+        Key("datagramsTooLong", &StreamStatistics::datagramsTooLong),
+        Key("measurementBlocks", &StreamStatistics::measurementBlocks),
+        Key("profileBlocks1", &StreamStatistics::profileBlocks1),
+        Key("profileBlocks2", &StreamStatistics::profileBlocks2),
+        Key("profileBlocks3", &StreamStatistics::profileBlocks3),
+        Key("blocksUnknownDataId", &StreamStatistics::blocksUnknownDataId),
+        Key("blocksEmpty", &StreamStatistics::blocksEmpty),
+        Key("blocksLost", &StreamStatistics::blocksLost),
+        Key("blocksDuplicated", &StreamStatistics::blocksDuplicated),
+        Key("blocksOutOfOrder", &StreamStatistics::blocksOutOfOrder),
+        Key("fragmentedBlocksTimedOut", &StreamStatistics::fragmentedBlocksTimedOut),
+        Key("decodeFailures", &StreamStatistics::decodeFailures),
+        Key("errorsDropped", &StreamStatistics::errorsDropped),
+        Key("measurementsDropped", &StreamStatistics::measurementsDropped),
+        Key("profilesDropped", &StreamStatistics::profilesDropped),
+        Key("kernelDrops", &StreamStatistics::kernelDrops),
+        Key("receiveBufferRequested", &StreamStatistics::receiveBufferRequested),
+        Key("receiveBufferGranted", &StreamStatistics::receiveBufferGranted),
+        Key("datagramsOtherSender", &StreamStatistics::datagramsOtherSender));
+
     /// The counters in declaration order, with their names; GetStatistics and ResetStatistics
     /// work through this one list.
-    static constexpr std::array<std::pair<const char*, uint64_t StreamStatistics::*>, 20> kCounters{
+    static constexpr std::array<std::pair<const char*, uint64_t StreamStatistics::*>, 21> kCounters{
         {
             {"datagramsReceived", &StreamStatistics::datagramsReceived},
             {"bytesReceived", &StreamStatistics::bytesReceived},
@@ -787,6 +815,7 @@ struct StreamStatistics {
             {"measurementsDropped", &StreamStatistics::measurementsDropped},
             {"profilesDropped", &StreamStatistics::profilesDropped},
             {"kernelDrops", &StreamStatistics::kernelDrops},
+            {"datagramsOtherSender", &StreamStatistics::datagramsOtherSender},
         }};
 
     /// Blocks delivered, of every data id.
@@ -796,6 +825,19 @@ struct StreamStatistics {
     /// Whether the system granted less receive buffer than was asked for; raise the limit with
     /// `sysctl -w net.core.rmem_max=<bytes>` (as root).
     bool ReceiveBufferCapped() const { return receiveBufferGranted < receiveBufferRequested; }
+};
+
+/// A profile with the time it arrived on this host (QuilStream::PopTimedProfileFor).
+struct TimedProfile {
+    StreamProfile profile;  ///< the profile
+    /// When the datagram that completed the profile arrived: the system's receive time stamp,
+    /// in microseconds since 1970 (system clock); in a replay, the capture's time stamp. 0 when
+    /// arrival times were off (QuilStream::SetArrivalTimes).
+    int64_t arrivalMicroseconds{};
+
+    static constexpr auto kFields =
+        std::make_tuple(Key("profile", &TimedProfile::profile),
+                        Key("arrivalMicroseconds", &TimedProfile::arrivalMicroseconds));
 };
 
 /// How a stream records its datagrams (QuilStream::StartRecording).
@@ -948,6 +990,20 @@ public:
     virtual RecordingStatus StopRecording() = 0;
     /// The status of the running recording, or of the last one.
     virtual RecordingStatus GetRecordingStatus() = 0;
+
+    // --- Arrival times and senders ---------------------------------------------------------
+
+    /// Whether profiles filed from now on carry their arrival time (off at first). The system
+    /// stamps each datagram only while arrival times are on or a recording runs.
+    virtual void SetArrivalTimes(bool enabled) = 0;
+    /// Removes and returns the oldest profile with its arrival time, waiting up to `timeout`
+    /// for one, as PopProfileFor does.
+    virtual std::optional<TimedProfile> PopTimedProfileFor(std::chrono::milliseconds timeout) = 0;
+    /// Takes datagrams only from the IPv4 address `ipv4` ("192.168.0.10"), for a host that
+    /// receives several sensors on one port; the others are dropped and counted in
+    /// StreamStatistics::datagramsOtherSender. Empty: from every sender (at first).
+    /// @throws std::invalid_argument "<ipv4> is not an IPv4 address."
+    virtual void AcceptOnlyFrom(const std::string& ipv4) = 0;
 };
 
 /// How RecordingReplay plays a recording back.

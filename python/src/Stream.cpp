@@ -134,11 +134,8 @@ private:
 
 py::dict StatisticsDict(const StreamStatistics& statistics) {
     py::dict dict;
-    for (const auto& [name, counter] : StreamStatistics::kCounters) {
-        dict[name] = statistics.*counter;
-    }
-    dict["receiveBufferRequested"] = statistics.receiveBufferRequested;
-    dict["receiveBufferGranted"] = statistics.receiveBufferGranted;
+    VisitFields<StreamStatistics>(
+        [&](const auto& field) { dict[field.key] = statistics.*field.member; });
     return dict;
 }
 

@@ -21,7 +21,7 @@ COUNTERS = ["datagramsReceived", "bytesReceived", "datagramsTooShort", "datagram
             "profileBlocks3", "blocksUnknownDataId", "blocksEmpty", "blocksLost",
             "blocksDuplicated", "blocksOutOfOrder", "fragmentedBlocksTimedOut", "decodeFailures",
             "errorsDropped", "measurementsDropped", "profilesDropped", "kernelDrops",
-            "receiveBufferRequested", "receiveBufferGranted"]
+            "receiveBufferRequested", "receiveBufferGranted", "datagramsOtherSender"]
 
 
 def tool() -> str:

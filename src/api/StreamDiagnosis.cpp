@@ -84,6 +84,11 @@ void CheckCounters(const StreamStatistics& counts, std::vector<std::string>& rea
                                  {counts.fragmentedBlocksTimedOut, "incomplete fragmented"}}) +
                           ").");
     }
+    if (counts.datagramsOtherSender != 0) {
+        reasons.push_back(std::to_string(counts.datagramsOtherSender) +
+                          " datagrams came from another address than the sensor's the stream "
+                          "accepts (AcceptOnlyFrom) and were ignored.");
+    }
     if (counts.kernelDrops != 0) {
         std::string reason = "The system dropped " + std::to_string(counts.kernelDrops) +
                              " datagrams because the receive buffer was full";

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include <boost/asio/ip/address_v4.hpp>
+
 #include "udpstreaming/protocol/PacketFormat.h"
 #include "udpstreaming/protocol/PayloadDecoder.h"
 
@@ -237,7 +239,7 @@ void QuilStreamApi::ClearMeasurements() {
 }
 
 StreamProfile QuilStreamApi::PopProfile() {
-    return PopOldest(profiles, "Profile queue is empty.");
+    return PopOldest(profiles, "Profile queue is empty.").profile;
 }
 
 bool QuilStreamApi::HasProfile() {
@@ -255,6 +257,13 @@ void QuilStreamApi::ClearProfiles() {
 }
 
 std::optional<StreamProfile> QuilStreamApi::PopProfileFor(std::chrono::milliseconds timeout) {
+    if (auto timed = PopOldestFor(profiles, timeout)) {
+        return std::move(timed->profile);
+    }
+    return std::nullopt;
+}
+
+std::optional<TimedProfile> QuilStreamApi::PopTimedProfileFor(std::chrono::milliseconds timeout) {
     return PopOldestFor(profiles, timeout);
 }
 
@@ -293,6 +302,7 @@ void QuilStreamApi::StartRecording(const std::string& path, const RecordingOptio
     }
     ownedRecorder =
         std::make_unique<Recording::StreamRecorder>(path, options, transport->GetPort());
+    UpdateArrivalDetails();
     recorder.store(ownedRecorder.get());
 }
 
@@ -311,6 +321,30 @@ void QuilStreamApi::EndRecording() {
     }
     lastRecording = ownedRecorder->Stop(counters.Read());
     ownedRecorder.reset();
+    UpdateArrivalDetails();
+}
+
+void QuilStreamApi::UpdateArrivalDetails() {
+    transport->SetArrivalDetails(arrivalTimes || ownedRecorder != nullptr);
+}
+
+void QuilStreamApi::SetArrivalTimes(bool enabled) {
+    std::lock_guard<std::mutex> lock(recordingMutex);
+    arrivalTimes = enabled;
+    UpdateArrivalDetails();
+}
+
+void QuilStreamApi::AcceptOnlyFrom(const std::string& ipv4) {
+    if (ipv4.empty()) {
+        acceptedSender = kEverySender;
+        return;
+    }
+    boost::system::error_code error;
+    const auto address = boost::asio::ip::make_address_v4(ipv4, error);
+    if (error) {
+        throw std::invalid_argument(ipv4 + " is not an IPv4 address.");
+    }
+    acceptedSender = address.to_uint();
 }
 
 RecordingStatus QuilStreamApi::GetRecordingStatus() {
@@ -380,6 +414,12 @@ void QuilStreamApi::Run() {
 
 void QuilStreamApi::Handle(const std::vector<uint8_t>& datagram,
                            const Transport::IUdpTransport::ReceiveInfo& info) {
+    const uint32_t accepted = acceptedSender.load(std::memory_order_relaxed);
+    if (accepted != kEverySender && info.senderAddress != accepted) {
+        counters.Add<&StreamStatistics::datagramsOtherSender>();
+        return;
+    }
+    handledArrival = arrivalTimes.load(std::memory_order_relaxed) ? info.arrivalMicroseconds : 0;
     counters.Add<&StreamStatistics::datagramsReceived>();
     counters.Add<&StreamStatistics::bytesReceived>(datagram.size());
     counters.Raise<&StreamStatistics::kernelDrops>(info.kernelDrops);
@@ -424,7 +464,8 @@ void QuilStreamApi::OnData(const uint32_t& blockId, const std::vector<uint8_t>& 
                 CountProfileBlock(payload[0]);
                 std::unique_lock<std::mutex> lock(queueMutex);
                 WaitForRoom(lock, profiles);
-                AddByRule<&StreamStatistics::profilesDropped>(profiles, std::move(profile));
+                AddByRule<&StreamStatistics::profilesDropped>(
+                    profiles, TimedProfile{std::move(profile), handledArrival});
                 break;
             }
             default:

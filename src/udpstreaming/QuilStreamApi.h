@@ -33,6 +33,7 @@ class QuilStreamApi : public QuilStream {
 public:
     static constexpr std::size_t kDefaultQueueCapacity = 10000;
     static constexpr std::chrono::milliseconds kIdlePoll{100};
+    static constexpr uint32_t kEverySender = 0;  // 0.0.0.0, never a sender's address
 
     // Opens the transport unless it is open (its "UdpTransport::Open Error: " passes through),
     // asks for a receive buffer of StreamStatistics::kDefaultReceiveBuffer, then starts the
@@ -71,6 +72,9 @@ public:
     void StartRecording(const std::string& path, const RecordingOptions& options) override;
     RecordingStatus StopRecording() override;
     RecordingStatus GetRecordingStatus() override;
+    void SetArrivalTimes(bool enabled) override;
+    std::optional<TimedProfile> PopTimedProfileFor(std::chrono::milliseconds timeout) override;
+    void AcceptOnlyFrom(const std::string& ipv4) override;
     bool IsStarted() const { return started && !stop; }
     // Whether the worker has ended (closed, or after a failed receive, filed as an error).
     bool WorkerEnded() const { return workerEnded; }
@@ -87,6 +91,9 @@ private:
                 const Transport::IUdpTransport::ReceiveInfo& info);
     // Stops the recorder and keeps its status. Needs recordingMutex and a recorder.
     void EndRecording();
+    // Asks the transport for arrival details while a recording or the application needs them.
+    // Needs recordingMutex.
+    void UpdateArrivalDetails();
     // Offers the datagram to the recorder, if one runs. Worker only.
     void Record(const std::vector<uint8_t>& datagram,
                 const Transport::IUdpTransport::ReceiveInfo& info);
@@ -132,9 +139,12 @@ private:
     std::atomic<bool> workerEnded{false};
     std::atomic<std::size_t> queueCapacity{kDefaultQueueCapacity};
     std::atomic<QueueOverflowPolicy> overflowPolicy{DropOldest};
+    std::atomic<bool> arrivalTimes{false};
+    std::atomic<uint32_t> acceptedSender{kEverySender};
+    int64_t handledArrival = 0;  // of the datagram being handled, when wanted; worker only
     std::mutex queueMutex;
     std::deque<StreamError> errors;
-    std::deque<StreamProfile> profiles;
+    std::deque<TimedProfile> profiles;
     std::deque<StreamMeasurement> measurements;
     std::condition_variable filed;  // with queueMutex: an entry was filed, or the stream stopped
     std::size_t waiting{0};         // readers waiting on `filed`; under queueMutex

@@ -3,6 +3,7 @@
 #include "RecordingSupport.h"
 
 #include <quil/ReplayPace.h>
+#include <quil/sim/PacketEncoder.h>
 #include "udpstreaming/recording/DatagramRing.h"
 #include "udpstreaming/recording/Ipv4Udp.h"
 #include "udpstreaming/recording/PcapWriter.h"
@@ -41,13 +42,18 @@ std::vector<uint8_t> MeasurementDatagram(uint32_t blockId) {
     return datagram;  // kind 0: the whole block; payload byte 0: data id 0
 }
 
-// Writes `count` measurement datagrams to port 29100, `spacing` apart, with libpcap.
-void WriteCapture(const std::string& path, uint32_t count, std::chrono::microseconds spacing) {
+constexpr int64_t kFirstArrival = 1'700'000'000'000'000;  // microseconds since 1970
+
+// Writes `count` datagrams to port 29100, `spacing` apart, with libpcap: measurements with block
+// ids 1, 2, ..., or what `datagramOf` makes of the block id.
+void WriteCapture(
+    const std::string& path, uint32_t count, std::chrono::microseconds spacing,
+    const std::function<std::vector<uint8_t>(uint32_t)>& datagramOf = MeasurementDatagram) {
     PcapWriter writer(path, 29100);
     DatagramRing::Slot slot{};
     for (uint32_t i = 0; i < count; ++i) {
-        const auto datagram = MeasurementDatagram(i + 1);
-        slot.arrivalMicroseconds = 1'700'000'000'000'000 + i * spacing.count();
+        const auto datagram = datagramOf(i + 1);
+        slot.arrivalMicroseconds = kFirstArrival + i * spacing.count();
         slot.senderAddress = kSensor;
         slot.senderPort = 5000;
         slot.size = slot.wireSize = static_cast<uint32_t>(datagram.size());
@@ -102,6 +108,27 @@ TEST(ReplayTest, RecordedPaceKeepsTheSpacingAndAsFastAsPossibleIsTenTimesFaster)
     EXPECT_NEAR(Milliseconds(doubled), 500.0, 5.0);
     const auto fastest = ReplayTime(folder / "1khz.pcap", ReplayOptions::kAsFastAsPossible);
     EXPECT_LT(fastest * 10, recorded);
+}
+
+TEST(ReplayTest, ProfilesArriveAtTheirCaptureTimes) {
+    TemporaryFolder folder;
+    WriteCapture(folder / "profiles.pcap", 3, 1500us, [](uint32_t blockId) {
+        Sim::ProfileFields fields;
+        fields.dataId = 1;
+        fields.pointCount = 2;
+        return Sim::WholeBlock(blockId, Sim::ProfilePayload(fields, {1, 2, 3, 4}));
+    });
+    ReplayOptions options;
+    options.speed = ReplayOptions::kAsFastAsPossible;
+    auto replay = RecordingReplay::Open(folder / "profiles.pcap", options);
+    auto stream = replay->GetStream();
+    stream->SetArrivalTimes(true);
+    stream->Start();
+    for (int64_t i = 0; i < 3; ++i) {
+        const auto timed = stream->PopTimedProfileFor(5s);
+        ASSERT_TRUE(timed.has_value()) << i;
+        EXPECT_EQ(timed->arrivalMicroseconds, kFirstArrival + i * 1500) << i;
+    }
 }
 
 TEST(ReplayTest, SpeedsOutsideTheRangeAreRefused) {

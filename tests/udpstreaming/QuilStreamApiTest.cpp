@@ -22,6 +22,7 @@
 #include "support/TestAddresses.h"
 #include "support/Wait.h"
 #include "udpstreaming/StreamPackets.h"
+#include "udpstreaming/protocol/PayloadDecoder.h"
 #include "udpstreaming/transport/UdpTransport.h"
 
 namespace Varkon::QUILApi::UdpStreaming {
@@ -348,6 +349,83 @@ TEST_F(StreamTest, DatagramsTheSystemDroppedAreCounted) {
     const StreamStatistics statistics = stream->GetStatistics();
     EXPECT_GT(statistics.kernelDrops, 0u);
     EXPECT_EQ(statistics.datagramsReceived + statistics.kernelDrops, sent + 1u);
+}
+
+int64_t SystemMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST_F(StreamTest, ProfilesCarryTheArrivalOfTheirLastDatagramWhenAskedTo) {
+    struct Case {
+        const char* name;
+        bool arrivalTimes;
+        uint32_t points;  // 2000: six datagrams
+    } cases[] = {{"off", false, 3}, {"whole", true, 3}, {"fragmented", true, 2000}};
+    unsigned port = 0;
+    for (const Case& c : cases) {
+        Open(TestPort(port++));
+        stream->SetArrivalTimes(c.arrivalTimes);
+        const Bytes payload = Testing::SyntheticProfile(3, c.points);
+        const std::vector<Bytes> packets = Testing::Datagrams(1, payload);
+        // All but the last datagram are handled before the time the profile must come after.
+        for (std::size_t i = 0; i + 1 < packets.size(); ++i) {
+            Send(packets[i]);
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            return stream->GetStatistics().datagramsReceived == packets.size() - 1;
+        })) << c.name;
+        const int64_t before = SystemMicroseconds();
+        Send(packets.back());
+        const std::optional<TimedProfile> timed =
+            stream->PopTimedProfileFor(std::chrono::seconds(5));
+        const int64_t after = SystemMicroseconds();
+        ASSERT_TRUE(timed.has_value()) << c.name;
+        EXPECT_TRUE(timed->profile == Protocol::DecodeProfile(1, payload)) << c.name;
+        if (c.arrivalTimes) {
+            EXPECT_GE(timed->arrivalMicroseconds, before) << c.name;
+            EXPECT_LE(timed->arrivalMicroseconds, after) << c.name;
+        } else {
+            EXPECT_EQ(timed->arrivalMicroseconds, 0) << c.name;
+        }
+    }
+}
+
+TEST_F(StreamTest, AcceptsOnlyTheChosenSenderAndCountsTheOthers) {
+    struct Case {
+        const char* name;
+        bool acceptOnlyFirst;
+        std::vector<uint32_t> delivered;  // of measurements 1 (second sender) and 2 (first)
+        uint64_t otherSender;
+    } cases[] = {{"every sender", false, {1, 2}, 0}, {"only the first", true, {2}, 1}};
+    unsigned port = 0;
+    for (const Case& c : cases) {
+        Open(TestPort(port));
+        const std::string first = Testing::TestAddress(0);
+        stream->AcceptOnlyFrom(c.acceptOnlyFirst ? first : "");
+        Testing::LoopbackSender firstSender(TestPort(port), first.c_str());
+        Testing::LoopbackSender secondSender(TestPort(port++), Testing::TestAddress(1).c_str());
+        secondSender.Send(WholeBlock(1, Measurement()));
+        firstSender.Send(WholeBlock(2, Measurement()));
+        ASSERT_TRUE(WaitUntil([&] { return stream->HasMeasurement(); })) << c.name;
+        // A datagram sent after the others marks their end.
+        firstSender.Send(WholeBlock(3, Testing::SyntheticProfile(1, 1)));
+        ASSERT_TRUE(stream->PopProfileFor(std::chrono::seconds(5)).has_value()) << c.name;
+        EXPECT_EQ(PopMeasurementIds(), c.delivered) << c.name;
+        const StreamStatistics statistics = stream->GetStatistics();
+        EXPECT_EQ(statistics.datagramsOtherSender, c.otherSender) << c.name;
+        EXPECT_EQ(statistics.datagramsReceived, c.delivered.size() + 1) << c.name;
+    }
+}
+
+TEST_F(StreamTest, AcceptOnlyFromRefusesWhatIsNoIPv4Address) {
+    Open(TestPort());
+    for (const char* text : {"sensor", "127.0.0.256", "::1", " 127.0.0.1"}) {
+        EXPECT_TRUE(Testing::Throws<std::invalid_argument>(
+            [&] { stream->AcceptOnlyFrom(text); }, std::string(text) + " is not an IPv4 address."))
+            << text;
+    }
 }
 
 TEST_F(StreamTest, ReportsAProfileTooLargeForAnyBlockWithoutAllocatingIt) {

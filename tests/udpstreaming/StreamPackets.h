@@ -14,6 +14,7 @@ namespace Varkon::QUILApi::Testing {
 
 // The encoder is the virtual sensor's; these tests check it against the library's decoder.
 using Sim::Bytes;
+using Sim::Datagrams;
 using Sim::Fragments;
 using Sim::MeasurementFields;
 using Sim::MeasurementPayload;
@@ -37,11 +38,12 @@ inline Bytes SyntheticProfile(uint8_t dataId, uint32_t points) {
     return ProfilePayload(fields, words);
 }
 
-// Sends datagrams from an ephemeral port to 127.0.0.1:port.
+// Sends datagrams from an ephemeral port of `from` to 127.0.0.1:port.
 class LoopbackSender {
 public:
-    explicit LoopbackSender(uint16_t port)
-        : socket(context, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), 0)),
+    explicit LoopbackSender(uint16_t port, const char* from = "0.0.0.0")
+        : socket(context,
+                 boost::asio::ip::udp::endpoint(boost::asio::ip::make_address_v4(from), 0)),
           target(boost::asio::ip::make_address_v4("127.0.0.1"), port) {}
 
     void Send(const Bytes& datagram) { socket.send_to(boost::asio::buffer(datagram), target); }

@@ -71,6 +71,34 @@ TEST(UdpTransport, ReceiveWithoutADatagramYieldsNothingAfterOneSecond) {
     EXPECT_LT(waited, std::chrono::seconds(10));
 }
 
+TEST(UdpTransport, TellsArrivalTimeAndReceiverOnlyWhenAsked) {
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    auto transport = OpenTransport(Testing::TestPort());
+    const std::string from = Testing::TestAddress(0);
+    LoopbackSender sender(Testing::TestPort(), from.c_str());
+    for (const bool wanted : {false, true, false}) {
+        transport->SetArrivalDetails(wanted);
+        const int64_t before = now();
+        sender.Send({1});
+        Bytes received;
+        IUdpTransport::ReceiveInfo info;
+        ASSERT_TRUE(transport->ReceiveWithInfo(received, info)) << wanted;
+        const int64_t after = now();
+        EXPECT_EQ(info.senderAddress, boost::asio::ip::make_address_v4(from).to_uint()) << wanted;
+        EXPECT_EQ(info.receiverAddress, wanted ? 0x7F000001u : 0u) << wanted;
+        if (wanted) {
+            EXPECT_GE(info.arrivalMicroseconds, before);
+            EXPECT_LE(info.arrivalMicroseconds, after);
+        } else {
+            EXPECT_EQ(info.arrivalMicroseconds, 0);
+        }
+    }
+}
+
 TEST(UdpTransport, SecondOpenChangesNothing) {
     auto transport = OpenTransport(Testing::TestPort());
     transport->SetReceiveBufferSize(65536);

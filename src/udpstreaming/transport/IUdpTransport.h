@@ -37,14 +37,21 @@ public:
         bool truncated = false;    // the datagram was longer than 2048 bytes and was cut
         uint64_t kernelDrops = 0;  // datagrams the system dropped on this socket so far, if known
         bool more = false;         // further datagrams were received with this one: no wait
-        // Where the datagram came from and when, for recordings; 0 where the transport cannot
-        // tell. The address is IPv4 in host byte order.
+        // Where the datagram came from and when; 0 where the transport cannot tell. The
+        // address is IPv4 in host byte order.
         uint32_t senderAddress = 0;
         uint16_t senderPort = 0;
-        uint32_t receiverAddress = 0;     // the address it was sent to
-        int64_t arrivalMicroseconds = 0;  // system time of arrival, since 1970
+        // The address it was sent to and the system time of arrival (since 1970): only with
+        // SetArrivalDetails.
+        uint32_t receiverAddress = 0;
+        int64_t arrivalMicroseconds = 0;
         std::size_t wireSize = 0;  // its length as sent, which exceeds the bytes when truncated
     };
+    // Whether receptions are to tell when each datagram arrived and the address it was sent to
+    // (off at first): the system then stamps every datagram, which costs on each. Transports
+    // that know them anyway (a replay) tell them always.
+    virtual void SetArrivalDetails(bool /*wanted*/) {}
+
     // Like ReceiveInto, and fills `info`. Transports that cannot tell leave it empty.
     virtual bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
         info = {};

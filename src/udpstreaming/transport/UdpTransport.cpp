@@ -80,6 +80,34 @@ struct UdpTransport::Batch {
 #endif
 };
 
+#if defined(__linux__)
+namespace {
+
+// What the system said of a datagram besides its bytes: its drop count raises `kernelDrops`;
+// its arrival time and the address it was sent to, when stamped, are stored.
+void ReadControl(msghdr& header, uint64_t& kernelDrops, int64_t& arrivalMicroseconds,
+                 uint32_t& receiverAddress) {
+    for (cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
+         control = CMSG_NXTHDR(&header, control)) {
+        if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SO_RXQ_OVFL) {
+            uint32_t drops = 0;
+            std::memcpy(&drops, CMSG_DATA(control), sizeof drops);
+            kernelDrops = std::max<uint64_t>(kernelDrops, drops);
+        } else if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SO_TIMESTAMP) {
+            timeval arrival{};
+            std::memcpy(&arrival, CMSG_DATA(control), sizeof arrival);
+            arrivalMicroseconds = static_cast<int64_t>(arrival.tv_sec) * 1000000 + arrival.tv_usec;
+        } else if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
+            in_pktinfo destination{};
+            std::memcpy(&destination, CMSG_DATA(control), sizeof destination);
+            receiverAddress = ntohl(destination.ipi_addr.s_addr);
+        }
+    }
+}
+
+}  // namespace
+#endif
+
 UdpTransport::UdpTransport(const std::string& host, const uint16_t& port)
     : host(host), port(port), batch(std::make_unique<Batch>()) {}
 
@@ -110,13 +138,11 @@ void UdpTransport::Open() {
             ioContext, asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
         created->non_blocking(true);
 #if defined(__linux__)
-        // Each datagram then tells how many the system dropped for want of buffer space, when
-        // it arrived, and the address it was sent to.
+        // Each datagram then tells how many the system dropped for want of buffer space.
         const int on = 1;
         ::setsockopt(created->native_handle(), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-        ::setsockopt(created->native_handle(), SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
-        ::setsockopt(created->native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 #endif
+        ApplyArrivalDetails(*created, arrivalDetails);
         socket = std::move(created);
     } catch (const boost::system::system_error& e) {
         throw std::runtime_error(std::string("UdpTransport::Open Error: ") + e.what());
@@ -151,6 +177,23 @@ void UdpTransport::SetReceiveBufferSize(const int& bytes) {
         throw boost::system::system_error(asio::error::bad_descriptor, "set_option");
     }
     current->set_option(asio::socket_base::receive_buffer_size(bytes));
+}
+
+void UdpTransport::SetArrivalDetails(bool wanted) {
+    std::lock_guard<std::mutex> lock(socketMutex);
+    arrivalDetails = wanted;
+    if (socket) {
+        ApplyArrivalDetails(*socket, wanted);
+    }
+}
+
+void UdpTransport::ApplyArrivalDetails([[maybe_unused]] Socket& current,
+                                       [[maybe_unused]] bool wanted) {
+#if defined(__linux__)
+    const int on = wanted ? 1 : 0;
+    ::setsockopt(current.native_handle(), SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+    ::setsockopt(current.native_handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+#endif
 }
 
 std::vector<uint8_t> UdpTransport::Receive() {
@@ -224,6 +267,9 @@ bool UdpTransport::FillBatch(Socket& current) {
     if (received < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
     }
+    // The drop count only grows, so without arrival details the batch's last datagram is the
+    // only one whose control data is read.
+    const bool details = arrivalDetails.load(std::memory_order_relaxed);
     for (int i = 0; i < received; ++i) {
         msghdr& header = batch->headers[i].msg_hdr;
         Batch::Entry& entry = batch->entries[i];
@@ -234,24 +280,11 @@ bool UdpTransport::FillBatch(Socket& current) {
         entry.senderPort = ntohs(batch->senders[i].sin_port);
         entry.receiverAddress = 0;
         entry.arrivalMicroseconds = 0;
-        for (cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
-             control = CMSG_NXTHDR(&header, control)) {
-            if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SO_RXQ_OVFL) {
-                uint32_t drops = 0;
-                std::memcpy(&drops, CMSG_DATA(control), sizeof drops);
-                batch->kernelDrops = std::max<uint64_t>(batch->kernelDrops, drops);
-            } else if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SO_TIMESTAMP) {
-                timeval arrival{};
-                std::memcpy(&arrival, CMSG_DATA(control), sizeof arrival);
-                entry.arrivalMicroseconds =
-                    static_cast<int64_t>(arrival.tv_sec) * 1000000 + arrival.tv_usec;
-            } else if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
-                in_pktinfo destination{};
-                std::memcpy(&destination, CMSG_DATA(control), sizeof destination);
-                entry.receiverAddress = ntohl(destination.ipi_addr.s_addr);
-            }
+        if (details || i + 1 == received) {
+            ReadControl(header, batch->kernelDrops, entry.arrivalMicroseconds,
+                        entry.receiverAddress);
         }
-        if (entry.arrivalMicroseconds == 0) {
+        if (details && entry.arrivalMicroseconds == 0) {
             entry.arrivalMicroseconds = SystemMicroseconds();
         }
     }
@@ -275,7 +308,8 @@ bool UdpTransport::FillBatch(Socket& current) {
     entry.wireSize = entry.size;
     entry.senderAddress = sender.address().is_v4() ? sender.address().to_v4().to_uint() : 0;
     entry.senderPort = sender.port();
-    entry.arrivalMicroseconds = SystemMicroseconds();
+    entry.arrivalMicroseconds =
+        arrivalDetails.load(std::memory_order_relaxed) ? SystemMicroseconds() : 0;
     batch->count = 1;
     return true;
 #endif

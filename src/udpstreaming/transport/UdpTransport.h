@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -27,8 +28,9 @@ namespace Varkon::QUILApi::UdpStreaming::Transport {
 //
 // Each datagram reports whether it was cut to kReceiveBufferSize (and its length as sent), its
 // sender, and, on Linux, the socket's count of datagrams the system dropped for want of buffer
-// space (SO_RXQ_OVFL), its arrival time stamped by the system (SO_TIMESTAMP) and the address it
-// was sent to (IP_PKTINFO).
+// space (SO_RXQ_OVFL). With SetArrivalDetails, also its arrival time stamped by the system
+// (SO_TIMESTAMP) and the address it was sent to (IP_PKTINFO); without, the system stamps
+// nothing and a batch's control data is read once, for its drop count.
 //
 // Open, Close and the buffer size operations must not run concurrently with a Receive.
 class UdpTransport : public IUdpTransport {
@@ -53,12 +55,16 @@ public:
     std::vector<uint8_t> Receive() override;
     bool ReceiveInto(std::vector<uint8_t>& datagram) override;
     bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
+    // Any thread; datagrams queued before it may lack a stamp and get the time of reception.
+    void SetArrivalDetails(bool wanted) override;
 
 private:
     using Socket = boost::asio::ip::udp::socket;
     struct Batch;
 
     std::shared_ptr<Socket> CurrentSocket();
+    // Asks the system for arrival details on `current`, or no more. Needs socketMutex.
+    void ApplyArrivalDetails(Socket& current, bool wanted);
     // One receive into the batch without waiting: what was queued, maybe nothing. False when
     // the receive failed otherwise (the socket was closed, for example).
     bool FillBatch(Socket& current);
@@ -68,8 +74,9 @@ private:
     boost::asio::io_context ioContext;  // declared first so that it outlives the socket
     std::mutex socketMutex;             // guards the socket pointer, not the socket
     std::shared_ptr<Socket> socket;
-    std::mutex receiveMutex;       // serialises callers of Receive; guards the batch
-    std::unique_ptr<Batch> batch;  // datagrams received and not yet handed out
+    std::atomic<bool> arrivalDetails{false};  // written under socketMutex
+    std::mutex receiveMutex;                  // serialises callers of Receive; guards the batch
+    std::unique_ptr<Batch> batch;             // datagrams received and not yet handed out
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Transport
