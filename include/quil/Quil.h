@@ -894,10 +894,12 @@ public:
 
     /// Starts (or resumes) filing the received data into the queues.
     virtual void Start() = 0;
-    /// Stops filing; the datagram in hand is finished. Takes effect within about a second.
+    /// Stops filing; the datagram in hand is finished. Takes effect at once, also while no
+    /// datagram arrives.
     virtual void Stop() = 0;
-    /// Ends the worker (within about a second) and closes the UDP socket. Final: the queues
-    /// stay readable, but nothing is received any more.
+    /// Ends the worker and closes the UDP socket within milliseconds, also while no datagram
+    /// arrives (a recording that runs ends as StopRecording ends it). Final: the queues stay
+    /// readable, but nothing is received any more.
     virtual void Close() = 0;
 
     /// Most entries that the overflow rule keeps in each queue (10000 at first).

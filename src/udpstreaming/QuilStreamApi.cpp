@@ -165,6 +165,7 @@ void QuilStreamApi::Stop() {
         filed.notify_all();  // nothing more arrives for waiting readers
         roomMade.notify_all();
     }
+    transport->Interrupt();  // the worker need not wait for a datagram to see it
 }
 
 void QuilStreamApi::Close() {

@@ -131,6 +131,20 @@ TEST(ReplayTest, ProfilesArriveAtTheirCaptureTimes) {
     }
 }
 
+TEST(ReplayTest, CloseEndsAReplayThatWaitsForItsPace) {
+    TemporaryFolder folder;
+    WriteCapture(folder / "slow.pcap", 2, 1000us);
+    ReplayOptions options;
+    options.speed = 0.001;  // the second datagram is due a second after the first
+    auto replay = RecordingReplay::Open(folder / "slow.pcap", options);
+    auto stream = replay->GetStream();
+    stream->Start();
+    ASSERT_TRUE(stream->PopMeasurementFor(5s).has_value());
+    const auto start = Clock::now();
+    stream->Close();
+    EXPECT_LT(Clock::now() - start, 500ms);
+}
+
 TEST(ReplayTest, SpeedsOutsideTheRangeAreRefused) {
     TemporaryFolder folder;
     const std::string path = folder / "line.pcap";

@@ -5,6 +5,7 @@
 #include "support/TestAddresses.h"
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -96,6 +97,37 @@ TEST(UdpTransport, TellsArrivalTimeAndReceiverOnlyWhenAsked) {
         } else {
             EXPECT_EQ(info.arrivalMicroseconds, 0);
         }
+    }
+}
+
+TEST(UdpTransport, InterruptEndsAWaitingReceiveAtOnce) {
+    struct Case {
+        const char* name;
+        bool open;
+        bool beforeTheReceive;  // the next receive returns at once, too
+    } cases[] = {{"waiting", true, false},
+                 {"next", true, true},
+                 {"closed, waiting", false, false},
+                 {"closed, next", false, true}};
+    for (const Case& c : cases) {
+        auto transport = std::make_shared<UdpTransport>("h", Testing::TestPort());
+        if (c.open) {
+            transport->Open();
+        }
+        if (c.beforeTheReceive) {
+            transport->Interrupt();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        auto receive = std::async(std::launch::async, [&] {
+            Bytes received;
+            return transport->ReceiveInto(received);
+        });
+        if (!c.beforeTheReceive) {
+            transport->Interrupt();
+        }
+        EXPECT_FALSE(receive.get()) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500))
+            << c.name;
     }
 }
 

@@ -44,6 +44,14 @@ void ReplayTransport::Close() {
     changed.notify_all();
 }
 
+void ReplayTransport::Interrupt() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        interrupted = true;
+    }
+    changed.notify_all();
+}
+
 void ReplayTransport::SetReceiveBufferSize(const int&) {
     throw boost::system::system_error(boost::asio::error::operation_not_supported, "set_option");
 }
@@ -68,7 +76,8 @@ bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInf
     if (closed || (finished && !hasPending)) {
         // Nothing more comes; keep the caller's pace as a silent socket would, until closed.
         const bool wasClosed = closed;
-        changed.wait_until(lock, deadline, [&] { return closed && !wasClosed; });
+        changed.wait_until(lock, deadline, [&] { return (closed && !wasClosed) || interrupted; });
+        interrupted = false;
         return false;
     }
     if (!hasPending && !LoadNext(lock)) {
@@ -83,8 +92,10 @@ bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInf
             due = now;
         }
         if (due > now) {
-            changed.wait_until(lock, std::min(due, deadline), [this] { return closed; });
-            if (closed || Clock::now() < due) {
+            changed.wait_until(lock, std::min(due, deadline),
+                               [this] { return closed || interrupted; });
+            if (closed || interrupted || Clock::now() < due) {
+                interrupted = false;
                 return false;  // asked again soon
             }
         }

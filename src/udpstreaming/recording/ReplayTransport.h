@@ -29,8 +29,9 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // Looping, each pass continues the block ids where the last one ended (as a sensor that kept
 // streaming would), so that the stream sees no jump back at the seam.
 //
-// Threads: ReceiveWithInfo runs on the stream's worker; Close, Statistics and WaitUntilFinished
-// on any thread. A wait inside ReceiveWithInfo ends at once on Close.
+// Threads: ReceiveWithInfo runs on the stream's worker; Close, Interrupt, Statistics and
+// WaitUntilFinished on any thread. A wait inside ReceiveWithInfo ends at once on Close and
+// Interrupt.
 class ReplayTransport : public Transport::IUdpTransport {
 public:
     static constexpr std::chrono::milliseconds kReceiveWait{1000};
@@ -47,6 +48,7 @@ public:
     bool IsOpen() override;
     void Open() override {}
     void Close() override;
+    void Interrupt() override;
     // A recording has no receive buffer: 0, and setting one fails with "set_option: ...".
     int GetReceiveBufferSize() override { return 0; }
     void SetReceiveBufferSize(const int& bytes) override;
@@ -68,8 +70,9 @@ private:
     const double speed;
     const bool loop;
     std::mutex mutex;
-    std::condition_variable changed;  // closed, finished
+    std::condition_variable changed;  // closed, interrupted, finished
     bool closed = false;
+    bool interrupted = false;  // the next wait, or the one in progress, ends at once
     bool finished = false;
     std::string error;
     uint64_t passes = 0;

@@ -22,7 +22,7 @@ public:
     virtual int GetReceiveBufferSize() = 0;
     virtual void SetReceiveBufferSize(const int& bytes) = 0;
     // Waits at most one second for one datagram and returns its first 2048 bytes; empty when
-    // none came.
+    // none came or the wait was interrupted.
     virtual std::vector<uint8_t> Receive() = 0;
 
     // Like Receive, but tells a datagram (true, possibly empty) from none (false) and reuses the
@@ -51,6 +51,10 @@ public:
     // (off at first): the system then stamps every datagram, which costs on each. Transports
     // that know them anyway (a replay) tell them always.
     virtual void SetArrivalDetails(bool /*wanted*/) {}
+
+    // Makes a receive that waits return at once without a datagram, or the next one when none
+    // waits. Any thread.
+    virtual void Interrupt() {}
 
     // Like ReceiveInto, and fills `info`. Transports that cannot tell leave it empty.
     virtual bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {

@@ -14,10 +14,12 @@
 #include <winsock2.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 #include <cerrno>
 #endif
 
@@ -28,19 +30,33 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Waits until the socket is readable or the time is up; true when readable (or in error, so
-// that the next receive reports it).
-bool WaitReadable(asio::ip::udp::socket::native_handle_type handle, Clock::duration timeout) {
+// Waits until the socket is readable, the wake pipe `wake` (-1: none) holds a byte, or the time
+// is up; true when the socket is readable (or in error, so that the next receive reports it).
+// Empties the pipe when it woke the wait. Without a socket (-1), waits for the pipe alone.
+bool WaitReadable(asio::ip::udp::socket::native_handle_type handle, [[maybe_unused]] int wake,
+                  Clock::duration timeout) {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
 #if defined(_WIN32)
+    if (handle == INVALID_SOCKET) {
+        std::this_thread::sleep_for(timeout);
+        return false;
+    }
     WSAPOLLFD entry{handle, POLLRDNORM, 0};
     return WSAPoll(&entry, 1, static_cast<INT>(ms)) > 0;
 #else
-    pollfd entry{handle, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, static_cast<int>(ms));
-    return ready > 0 || (ready < 0 && errno == EINTR);
+    pollfd entries[2] = {{handle, POLLIN, 0}, {wake, POLLIN, 0}};
+    const int ready = ::poll(entries, 2, static_cast<int>(ms));
+    if (ready > 0 && entries[1].revents != 0) {
+        char drained[64];
+        while (::read(wake, drained, sizeof drained) > 0) {
+        }
+        return false;
+    }
+    return (ready > 0 && entries[0].revents != 0) || (ready < 0 && errno == EINTR);
 #endif
 }
+
+constexpr auto kNoSocket = static_cast<asio::ip::udp::socket::native_handle_type>(-1);
 
 int64_t SystemMicroseconds() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -109,10 +125,37 @@ void ReadControl(msghdr& header, uint64_t& kernelDrops, int64_t& arrivalMicrosec
 #endif
 
 UdpTransport::UdpTransport(const std::string& host, const uint16_t& port)
-    : host(host), port(port), batch(std::make_unique<Batch>()) {}
+    : host(host), port(port), batch(std::make_unique<Batch>()) {
+#if !defined(_WIN32)
+    int ends[2];
+    if (::pipe(ends) == 0) {
+        for (int end : ends) {
+            ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+            ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        }
+        wakeRead = ends[0];
+        wakeWrite = ends[1];
+    }
+#endif
+}
 
 UdpTransport::~UdpTransport() {
     Close();
+#if !defined(_WIN32)
+    for (int end : {wakeRead, wakeWrite}) {
+        if (end >= 0) {
+            ::close(end);
+        }
+    }
+#endif
+}
+
+void UdpTransport::Interrupt() {
+#if !defined(_WIN32)
+    const char wake = 1;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] const auto written = ::write(wakeWrite, &wake, 1);
+#endif
 }
 
 std::string UdpTransport::GetHost() {
@@ -215,7 +258,7 @@ bool UdpTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& 
     auto current = CurrentSocket();
     if (!current || !current->is_open()) {
         // Nothing can arrive; keep the caller's pace as if the wait had run out.
-        std::this_thread::sleep_until(deadline);
+        WaitReadable(kNoSocket, wakeRead, kReceiveWait);
         return false;
     }
     if (batch->source != current) {  // left over from a socket since closed
@@ -228,7 +271,8 @@ bool UdpTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& 
         }
         if (batch->next == batch->count) {
             const auto left = deadline - Clock::now();
-            if (left <= Clock::duration::zero() || !WaitReadable(current->native_handle(), left)) {
+            if (left <= Clock::duration::zero() ||
+                !WaitReadable(current->native_handle(), wakeRead, left)) {
                 return false;
             }
         }

@@ -57,6 +57,9 @@ public:
     bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
     // Any thread; datagrams queued before it may lack a stamp and get the time of reception.
     void SetArrivalDetails(bool wanted) override;
+    // Wakes the receive through a pipe polled with the socket (not on Windows, where a wait
+    // runs its time).
+    void Interrupt() override;
 
 private:
     using Socket = boost::asio::ip::udp::socket;
@@ -75,8 +78,10 @@ private:
     std::mutex socketMutex;             // guards the socket pointer, not the socket
     std::shared_ptr<Socket> socket;
     std::atomic<bool> arrivalDetails{false};  // written under socketMutex
-    std::mutex receiveMutex;                  // serialises callers of Receive; guards the batch
-    std::unique_ptr<Batch> batch;             // datagrams received and not yet handed out
+    int wakeRead = -1;  // the pipe Interrupt writes into; -1 where there is none
+    int wakeWrite = -1;
+    std::mutex receiveMutex;       // serialises callers of Receive; guards the batch
+    std::unique_ptr<Batch> batch;  // datagrams received and not yet handed out
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Transport
