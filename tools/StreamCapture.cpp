@@ -416,11 +416,8 @@ std::string CaptureSummary(const CaptureCounts& counts) {
 
 nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
     nlohmann::json statistics = nlohmann::json::object();
-    for (const auto& [name, counter] : StreamStatistics::kCounters) {
-        statistics[name] = counts.statistics.*counter;
-    }
-    statistics["receiveBufferRequested"] = counts.statistics.receiveBufferRequested;
-    statistics["receiveBufferGranted"] = counts.statistics.receiveBufferGranted;
+    Varkon::QUILApi::VisitFields<StreamStatistics>(
+        [&](const auto& field) { statistics[field.key] = counts.statistics.*field.member; });
     const CaptureLoss loss = counts.Loss();
     nlohmann::json causes = nlohmann::json::object();
     for (const auto& [cause, name, words] : kCauses) {

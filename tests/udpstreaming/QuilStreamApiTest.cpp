@@ -167,7 +167,7 @@ TEST_F(StreamTest, DeliversProfilesOfEveryDataId) {
     ASSERT_TRUE(WaitUntil([&] { return stream->GetProfileCount() == 3; }));
     for (uint8_t dataId : {1, 2, 3}) {
         const StreamProfile expected =
-            QuilStreamApi::DecodeProfile(dataId, Testing::SyntheticProfile(dataId, 3));
+            Protocol::DecodeProfile(dataId, Testing::SyntheticProfile(dataId, 3));
         const StreamProfile profile = stream->PopProfile();
         EXPECT_TRUE(profile == expected) << int(dataId);
         EXPECT_EQ(profile.channel0.size(), 3u);
@@ -186,7 +186,7 @@ TEST_F(StreamTest, ReassemblesFragmentedProfilesSentOutOfOrder) {
     }
     ASSERT_TRUE(WaitUntil([&] { return stream->HasProfile(); }));
     const StreamProfile profile = stream->PopProfile();
-    EXPECT_TRUE(profile == QuilStreamApi::DecodeProfile(7, payload));
+    EXPECT_TRUE(profile == Protocol::DecodeProfile(7, payload));
     EXPECT_EQ(profile.channel2.back(), static_cast<uint16_t>((2000 * 3 - 1) * 7 + 1));
     EXPECT_FALSE(stream->HasError());
 }
@@ -441,8 +441,8 @@ TEST_F(StreamTest, ReportsAProfileTooLargeForAnyBlockWithoutAllocatingIt) {
     EXPECT_FALSE(stream->HasProfile());
 }
 
-// A transport that only implements Receive: it hands out scripted datagrams and, when none is
-// left, lets the wait run out at once.
+// A transport that hands out scripted datagrams and, when none is left, lets the wait run out
+// at once.
 class ScriptedTransport : public Transport::IUdpTransport {
 public:
     std::string GetHost() override { return "scripted"; }
@@ -452,8 +452,9 @@ public:
     void Close() override { open = false; }
     int GetReceiveBufferSize() override { return 0; }
     void SetReceiveBufferSize(const int&) override {}
-    std::vector<uint8_t> Receive() override {
+    bool ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) override {
         ++receives;
+        info = {};
         std::lock_guard<std::mutex> lock(mutex);
         if (failNext) {
             failNext = false;
@@ -461,11 +462,11 @@ public:
         }
         if (script.empty()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            return {};
+            return false;
         }
-        Bytes datagram = script.front();
+        datagram = script.front();
         script.pop_front();
-        return datagram;
+        return true;
     }
 
     std::atomic<bool> open{false};

@@ -62,11 +62,8 @@ nlohmann::json RecordingDescription::Build(const RecordingStatus& status, uint16
     }
     if (counters) {
         nlohmann::json byName = nlohmann::json::object();
-        for (const auto& [name, member] : StreamStatistics::kCounters) {
-            byName[name] = (*counters).*member;
-        }
-        byName["receiveBufferRequested"] = counters->receiveBufferRequested;
-        byName["receiveBufferGranted"] = counters->receiveBufferGranted;
+        VisitFields<StreamStatistics>(
+            [&](const auto& field) { byName[field.key] = (*counters).*field.member; });
         description["counters"] = byName;
     }
     if (!sensor.is_null()) {

@@ -56,20 +56,7 @@ void ReplayTransport::SetReceiveBufferSize(const int&) {
     throw boost::system::system_error(boost::asio::error::operation_not_supported, "set_option");
 }
 
-std::vector<uint8_t> ReplayTransport::Receive() {
-    std::vector<uint8_t> datagram;
-    if (!ReceiveInto(datagram)) {
-        datagram.clear();
-    }
-    return datagram;
-}
-
-bool ReplayTransport::ReceiveInto(std::vector<uint8_t>& datagram) {
-    ReceiveInfo ignored;
-    return ReceiveWithInfo(datagram, ignored);
-}
-
-bool ReplayTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
+bool ReplayTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
     info = {};
     std::unique_lock<std::mutex> lock(mutex);
     const auto deadline = Clock::now() + kReceiveWait;

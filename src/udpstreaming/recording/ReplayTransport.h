@@ -29,8 +29,8 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 // Looping, each pass continues the block ids where the last one ended (as a sensor that kept
 // streaming would), so that the stream sees no jump back at the seam.
 //
-// Threads: ReceiveWithInfo runs on the stream's worker; Close, Interrupt, Statistics and
-// WaitUntilFinished on any thread. A wait inside ReceiveWithInfo ends at once on Close and
+// Threads: ReceiveDatagram runs on the stream's worker; Close, Interrupt, Statistics and
+// WaitUntilFinished on any thread. A wait inside ReceiveDatagram ends at once on Close and
 // Interrupt.
 class ReplayTransport : public Transport::IUdpTransport {
 public:
@@ -52,10 +52,8 @@ public:
     // A recording has no receive buffer: 0, and setting one fails with "set_option: ...".
     int GetReceiveBufferSize() override { return 0; }
     void SetReceiveBufferSize(const int& bytes) override;
-    std::vector<uint8_t> Receive() override;
-    bool ReceiveInto(std::vector<uint8_t>& datagram) override;
     // @throws std::runtime_error when the capture is damaged; the stream files it as its error.
-    bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
+    bool ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
 
     ReplayStatistics Statistics();
     bool WaitUntilFinished(std::chrono::milliseconds timeout);

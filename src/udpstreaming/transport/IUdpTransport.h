@@ -21,17 +21,6 @@ public:
     virtual void Close() = 0;
     virtual int GetReceiveBufferSize() = 0;
     virtual void SetReceiveBufferSize(const int& bytes) = 0;
-    // Waits at most one second for one datagram and returns its first 2048 bytes; empty when
-    // none came or the wait was interrupted.
-    virtual std::vector<uint8_t> Receive() = 0;
-
-    // Like Receive, but tells a datagram (true, possibly empty) from none (false) and reuses the
-    // caller's vector. Transports that only implement Receive take an empty result as none.
-    virtual bool ReceiveInto(std::vector<uint8_t>& datagram) {
-        datagram = Receive();
-        return !datagram.empty();
-    }
-
     // What a reception learned besides the bytes.
     struct ReceiveInfo {
         bool truncated = false;    // the datagram was longer than 2048 bytes and was cut
@@ -47,6 +36,23 @@ public:
         int64_t arrivalMicroseconds = 0;
         std::size_t wireSize = 0;  // its length as sent, which exceeds the bytes when truncated
     };
+
+    // Waits at most one second for one datagram; true when one came (possibly empty), with its
+    // first 2048 bytes in `datagram` (the caller's vector, reused) and what the system said of
+    // it in `info`, every field set.
+    virtual bool ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) = 0;
+
+    // Waits at most one second for one datagram and returns its first 2048 bytes; empty when
+    // none came or the wait was interrupted.
+    std::vector<uint8_t> Receive() {
+        std::vector<uint8_t> datagram;
+        ReceiveInfo ignored;
+        if (!ReceiveDatagram(datagram, ignored)) {
+            datagram.clear();
+        }
+        return datagram;
+    }
+
     // Whether receptions are to tell when each datagram arrived and the address it was sent to
     // (off at first): the system then stamps every datagram, which costs on each. Transports
     // that know them anyway (a replay) tell them always.
@@ -55,12 +61,6 @@ public:
     // Makes a receive that waits return at once without a datagram, or the next one when none
     // waits. Any thread.
     virtual void Interrupt() {}
-
-    // Like ReceiveInto, and fills `info`. Transports that cannot tell leave it empty.
-    virtual bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
-        info = {};
-        return ReceiveInto(datagram);
-    }
 };
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Transport

@@ -239,20 +239,7 @@ void UdpTransport::ApplyArrivalDetails([[maybe_unused]] Socket& current,
 #endif
 }
 
-std::vector<uint8_t> UdpTransport::Receive() {
-    std::vector<uint8_t> datagram;
-    if (!ReceiveInto(datagram)) {
-        datagram.clear();
-    }
-    return datagram;
-}
-
-bool UdpTransport::ReceiveInto(std::vector<uint8_t>& datagram) {
-    ReceiveInfo ignored;
-    return ReceiveWithInfo(datagram, ignored);
-}
-
-bool UdpTransport::ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
+bool UdpTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
     std::lock_guard<std::mutex> lock(receiveMutex);
     const auto deadline = Clock::now() + kReceiveWait;
     auto current = CurrentSocket();

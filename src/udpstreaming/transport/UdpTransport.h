@@ -52,9 +52,7 @@ public:
     void Close() override;
     int GetReceiveBufferSize() override;
     void SetReceiveBufferSize(const int& bytes) override;
-    std::vector<uint8_t> Receive() override;
-    bool ReceiveInto(std::vector<uint8_t>& datagram) override;
-    bool ReceiveWithInfo(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
+    bool ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) override;
     // Any thread; datagrams queued before it may lack a stamp and get the time of reception.
     void SetArrivalDetails(bool wanted) override;
     // Wakes the receive through a pipe polled with the socket (not on Windows, where a wait

@@ -1,0 +1,200 @@
+#include "udpstreaming/StreamQueues.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace Varkon::QUILApi::UdpStreaming {
+
+namespace {
+
+// What differs between the queues: the text of an empty one, the counter of its drops, and
+// whether filing waits for room where the source can wait (errors never do).
+template <class Entry>
+struct QueueFacts;
+template <>
+struct QueueFacts<StreamError> {
+    static constexpr const char* kEmpty = "Error queue is empty.";
+    static constexpr StreamCounters::Counter kDropped = &StreamStatistics::errorsDropped;
+    static constexpr bool kWaitsForRoom = false;
+};
+template <>
+struct QueueFacts<StreamMeasurement> {
+    static constexpr const char* kEmpty = "Measurement queue is empty.";
+    static constexpr StreamCounters::Counter kDropped = &StreamStatistics::measurementsDropped;
+    static constexpr bool kWaitsForRoom = true;
+};
+template <>
+struct QueueFacts<TimedProfile> {
+    static constexpr const char* kEmpty = "Profile queue is empty.";
+    static constexpr StreamCounters::Counter kDropped = &StreamStatistics::profilesDropped;
+    static constexpr bool kWaitsForRoom = true;
+};
+
+}  // namespace
+
+StreamQueues::StreamQueues(StreamCounters& counters, bool waitForRoom)
+    : counters(counters), waitForRoom(waitForRoom) {}
+
+void StreamQueues::SetCapacity(std::size_t entries) {
+    std::lock_guard<std::mutex> lock(mutex);
+    capacity = entries;
+    roomMade.notify_all();
+}
+
+void StreamQueues::SetFiling(bool on) {
+    std::lock_guard<std::mutex> lock(mutex);
+    filing = on && !closed;
+    if (!filing) {
+        filed.notify_all();  // nothing more arrives for waiting readers
+        roomMade.notify_all();
+    }
+}
+
+void StreamQueues::Close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closed = true;
+    }
+    SetFiling(false);
+}
+
+template <class Entry>
+void StreamQueues::File(Entry entry) {
+    std::unique_lock<std::mutex> lock(mutex);
+    WaitForRoom<Entry>(lock);
+    AddByRule(std::move(entry));
+}
+
+void StreamQueues::FileUrgent(StreamError error) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto& errors = QueueOf<StreamError>();
+    if (errors.size() / 2 < capacity) {  // size < 2 x capacity, without overflow
+        errors.push_back(std::move(error));
+        wakePending = true;
+    } else {
+        AddByRule(std::move(error));
+    }
+}
+
+template <class Entry>
+void StreamQueues::AddByRule(Entry&& entry) {
+    auto& queue = QueueOf<Entry>();
+    if (queue.size() < capacity) {
+        queue.push_back(std::move(entry));
+    } else if (policy == DropOldest && !queue.empty()) {
+        queue.pop_front();
+        queue.push_back(std::move(entry));
+        counters.Add<QueueFacts<Entry>::kDropped>();
+    } else {
+        counters.Add<QueueFacts<Entry>::kDropped>();
+        return;
+    }
+    wakePending = true;
+}
+
+void StreamQueues::FlushWake() {
+    if (!wakePending) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    wakePending = false;
+    if (waiting != 0) {
+        filed.notify_all();
+    }
+}
+
+template <class Entry>
+void StreamQueues::WaitForRoom(std::unique_lock<std::mutex>& lock) {
+    if (!waitForRoom || !QueueFacts<Entry>::kWaitsForRoom) {
+        return;
+    }
+    while (QueueOf<Entry>().size() >= capacity && filing) {
+        // The readers must see what the full queue holds, or nobody would ever make room.
+        if (wakePending) {
+            wakePending = false;
+            filed.notify_all();
+        }
+        roomMade.wait_for(lock, kRoomPoll);
+    }
+}
+
+void StreamQueues::RoomMade() {
+    if (waitForRoom) {
+        roomMade.notify_one();
+    }
+}
+
+template <class Ready>
+bool StreamQueues::WaitFiled(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds timeout,
+                             Ready ready) {
+    using Clock = std::chrono::steady_clock;
+    // A limit beyond the clock's range (milliseconds::max() for "no limit") waits until the end.
+    const auto now = Clock::now();
+    const auto deadline = timeout >= std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         Clock::time_point::max() - now)
+                              ? Clock::time_point::max()
+                              : now + timeout;
+    ++waiting;
+    const bool result = filed.wait_until(lock, deadline, [&] { return ready() || !filing; });
+    --waiting;
+    return result && ready();
+}
+
+template <class Entry>
+Entry StreamQueues::Pop() {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto& queue = QueueOf<Entry>();
+    if (queue.empty()) {
+        throw std::out_of_range(QueueFacts<Entry>::kEmpty);
+    }
+    Entry entry = std::move(queue.front());
+    queue.pop_front();
+    RoomMade();
+    return entry;
+}
+
+template <class Entry>
+std::optional<Entry> StreamQueues::PopFor(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex);
+    auto& queue = QueueOf<Entry>();
+    if (!WaitFiled(lock, timeout, [&] { return !queue.empty(); })) {
+        return std::nullopt;
+    }
+    Entry entry = std::move(queue.front());
+    queue.pop_front();
+    RoomMade();
+    return entry;
+}
+
+template <class Entry>
+std::size_t StreamQueues::Count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return QueueOf<Entry>().size();
+}
+
+template <class Entry>
+void StreamQueues::Clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    QueueOf<Entry>().clear();
+    RoomMade();
+}
+
+bool StreamQueues::WaitForAny(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return WaitFiled(lock, timeout, [this] {
+        return std::apply([](const auto&... queue) { return (!queue.empty() || ...); }, queues);
+    });
+}
+
+#define QUIL_STREAM_QUEUE(Entry)                                                          \
+    template void StreamQueues::File<Entry>(Entry);                                       \
+    template Entry StreamQueues::Pop<Entry>();                                            \
+    template std::optional<Entry> StreamQueues::PopFor<Entry>(std::chrono::milliseconds); \
+    template std::size_t StreamQueues::Count<Entry>();                                    \
+    template void StreamQueues::Clear<Entry>();
+QUIL_STREAM_QUEUE(StreamError)
+QUIL_STREAM_QUEUE(StreamMeasurement)
+QUIL_STREAM_QUEUE(TimedProfile)
+#undef QUIL_STREAM_QUEUE
+
+}  // namespace Varkon::QUILApi::UdpStreaming
