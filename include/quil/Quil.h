@@ -972,8 +972,11 @@ struct ReplayStatistics {
     uint64_t datagramsOtherPort{};   ///< skipped: UDP to another port than the replayed one
     uint64_t recordsMalformed{};     ///< skipped: headers cut short or inconsistent
     uint64_t fragmentsIncomplete{};  ///< IPv4 fragment sets that never completed, dropped
-    uint64_t passes{};               ///< times the capture was read to its end
-    bool finished{};  ///< the capture was read to its end and every datagram handed over
+    /// skipped: cut by the capture's snap length (the capture holds only part of a datagram
+    /// no longer than a sensor sends)
+    uint64_t datagramsCutByCapture{};
+    uint64_t passes{};  ///< times the capture was read to its end
+    bool finished{};    ///< the capture was read to its end and every datagram handed over
     /// Why reading stopped before the end (a capture cut off in a record, a corrupt record
     /// length); empty otherwise. The stream's error queue carries it too.
     std::string error;
@@ -985,6 +988,7 @@ struct ReplayStatistics {
         Key("datagramsOtherPort", &ReplayStatistics::datagramsOtherPort),
         Key("recordsMalformed", &ReplayStatistics::recordsMalformed),
         Key("fragmentsIncomplete", &ReplayStatistics::fragmentsIncomplete),
+        Key("datagramsCutByCapture", &ReplayStatistics::datagramsCutByCapture),
         Key("passes", &ReplayStatistics::passes), Key("finished", &ReplayStatistics::finished),
         Key("error", &ReplayStatistics::error));
 };
