@@ -50,7 +50,7 @@ public:
           resources(BuildResources(model)),
           faults(options.seed, options.faults) {
         streamer = std::make_unique<Streamer>(
-            model.scene, faults, [this](uint64_t nowUs) { return Poll(nowUs); },
+            options.address, model.scene, faults, [this](uint64_t nowUs) { return Poll(nowUs); },
             [this](const std::string& line) { Log(line); }, options.recording,
             options.loopRecording);
         model.now = [this] { return streamer->NowUs(); };

@@ -41,9 +41,10 @@ uint32_t ReadNative32(const uint8_t* p) {
 bool ToNanoseconds(uint64_t units, uint64_t unitsPerSecond, int64_t offsetSeconds,
                    int64_t& nanoseconds) {
     constexpr __int128 kBillion = 1'000'000'000;
-    const __int128 time = (static_cast<__int128>(units / unitsPerSecond) + offsetSeconds) * kBillion +
-                          static_cast<__int128>(units % unitsPerSecond) * kBillion /
-                              static_cast<__int128>(unitsPerSecond);
+    const __int128 time =
+        (static_cast<__int128>(units / unitsPerSecond) + offsetSeconds) * kBillion +
+        static_cast<__int128>(units % unitsPerSecond) * kBillion /
+            static_cast<__int128>(unitsPerSecond);
     if (time > std::numeric_limits<int64_t>::max() || time < std::numeric_limits<int64_t>::min()) {
         return false;
     }
@@ -280,8 +281,8 @@ bool CaptureFile::TakePacketBlock(CaptureRecord& record) {
                 throw CaptureDamage("packet block " + std::to_string(recordsRead + 1) +
                                     " is cut short");
             }
-            interfaceId = blockType == kEnhancedPacketBlock ? Get32(block.data())
-                                                            : Get16(block.data());
+            interfaceId =
+                blockType == kEnhancedPacketBlock ? Get32(block.data()) : Get16(block.data());
             units = uint64_t{Get32(block.data() + 4)} << 32 | Get32(block.data() + 8);
             captured = Get32(block.data() + 12);
             original = Get32(block.data() + 16);
