@@ -128,7 +128,7 @@ public:
     std::string Answer(Connection& connection, const json& request,
                        std::vector<std::string>& updates) {
         const json type = request.value("msgType", json());
-        const Sessions::Key client = &connection;
+        const Sessions::ConnectionId client = &connection;
         if (type == "CONNECT") {
             model.writes.erase(client);
             return json{{"msgID", request.value("msgID", json())},
