@@ -55,6 +55,7 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 # What a package in /usr needs beyond `cmake --install` (no RPATH, compressed manual pages,
 # Debian's place for Python packages) is done to the staged files.
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackagingStage.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackagingUnscripted.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUIL_DEB_MAINTAINER})
@@ -79,8 +80,8 @@ quil configures a 2D laser profile sensor over its WebSocket interface
 images, and receives, records and replays its UDP measurement stream.
 
 This package contains the shared library.")
-# The shared library's links come from the ldconfig trigger. No maintainer scripts and no
-# conffiles: removing the package leaves nothing (no "rc" state until a purge).
+# The shared library's links come from the ldconfig trigger. No maintainer scripts (see
+# PackagingUnscripted.cmake) and no conffiles: removing the package leaves nothing ("rc").
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${QUIL_DEB_development})
