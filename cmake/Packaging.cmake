@@ -3,7 +3,8 @@
 #
 #   component    package        contents
 #   library      libquil0       the shared library (SONAME libquil.so.<major>)
-#   development  libquil-dev    header, link name, CMake package (with Quil::sim), pkg-config
+#   development  libquil-dev    header, link name, CMake package (with Quil::sim), pkg-config,
+#                               examples
 #   tools        quil-tools     quil and quil-sim, their manual pages, bash completion
 #   python       python3-quil   the Python package
 #
@@ -54,6 +55,7 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 # What a package in /usr needs beyond `cmake --install` (no RPATH, compressed manual pages,
 # Debian's place for Python packages) is done to the staged files.
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackagingStage.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackagingUnscripted.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUIL_DEB_MAINTAINER})
@@ -78,9 +80,9 @@ quil configures a 2D laser profile sensor over its WebSocket interface
 images, and receives, records and replays its UDP measurement stream.
 
 This package contains the shared library.")
-# The shared library's links come from the ldconfig trigger, not from maintainer scripts.
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
-    ${PROJECT_SOURCE_DIR}/cmake/debian/postinst ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)
+# The shared library's links come from the ldconfig trigger. No maintainer scripts (see
+# PackagingUnscripted.cmake) and no conffiles: removing the package leaves nothing ("rc").
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${QUIL_DEB_development})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
@@ -95,7 +97,8 @@ receives its UDP measurement stream.
 
 This package contains the headers (quil/Quil.h, and quil/Json.h with the
 records' JSON forms), the CMake package Quil (with the component sim, a virtual
-sensor for an application's own tests) and the pkg-config file.")
+sensor for an application's own tests), the pkg-config file and examples in
+C++ and Python.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${QUIL_DEB_tools})
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)

@@ -1030,8 +1030,11 @@ struct ReplayStatistics {
     uint64_t datagramsOtherPort{};   ///< skipped: UDP to another port than the replayed one
     uint64_t recordsMalformed{};     ///< skipped: headers cut short or inconsistent
     uint64_t fragmentsIncomplete{};  ///< IPv4 fragment sets that never completed, dropped
-    uint64_t passes{};               ///< times the capture was read to its end
-    bool finished{};  ///< the capture was read to its end and every datagram handed over
+    /// skipped: cut by the capture's snap length (the capture holds only part of a datagram
+    /// no longer than a sensor sends)
+    uint64_t datagramsCutByCapture{};
+    uint64_t passes{};  ///< times the capture was read to its end
+    bool finished{};    ///< the capture was read to its end and every datagram handed over
     /// Why reading stopped before the end (a capture cut off in a record, a corrupt record
     /// length); empty otherwise. The stream's error queue carries it too.
     std::string error;
@@ -1043,6 +1046,7 @@ struct ReplayStatistics {
         Key("datagramsOtherPort", &ReplayStatistics::datagramsOtherPort),
         Key("recordsMalformed", &ReplayStatistics::recordsMalformed),
         Key("fragmentsIncomplete", &ReplayStatistics::fragmentsIncomplete),
+        Key("datagramsCutByCapture", &ReplayStatistics::datagramsCutByCapture),
         Key("passes", &ReplayStatistics::passes), Key("finished", &ReplayStatistics::finished),
         Key("error", &ReplayStatistics::error));
 };
@@ -1199,58 +1203,47 @@ public:
     ///         (see Quil), and the failures of every write.
     virtual void Login(const std::string& role, const std::string& password) = 0;
     /// Returns to the role "observer": writes "myRole" with {"role": "observer"}.
-    /// @throws std::exception as every write (see Quil).
     virtual void Logout() = 0;
 
     // --- Sensor identity -------------------------------------------------------------------
 
+    // Every operation from here to "Beyond the sensor's resources" that reads fails as the class
+    // description lists under "Failures of every read" (an empty reply, a missing key, a value
+    // of the wrong type, and the failures of the request itself), and every one that writes as
+    // it lists under "Failures of every read and write"; only other failures are named below.
+
     /// Reads "SensorMetaData". Missing version texts read as "-".
     /// @return the sensor's identity.
-    /// @throws std::exception as every read (see Quil).
     virtual SensorMetaData GetSensorMetaData() = 0;
-    // Every read below fails as Quil's description lists (an empty reply, a missing key, a
-    // value of the wrong type, and the failures of the request itself); every write fails as
-    // the request does.
 
     // --- Network and time server -----------------------------------------------------------
 
     /// Reads "Network".
-    /// @throws std::exception as every read (see Quil).
     virtual Network GetNetwork() = 0;
     /// Writes "Network" with the first four fields; macAdress is read only and never sent.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetNetwork(const Network& network) = 0;
     /// As SetNetwork(const Network&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetNetwork(const bool& useDHCP, const std::string& staticIP,
                             const std::string& subnetMask, const std::string& gateway) = 0;
     /// The number of time server entries the sensor supports ("numServers").
-    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetTimeserverMeta() = 0;
     /// Reads "Timeserver".
-    /// @throws std::exception as every read (see Quil).
     virtual Timeserver GetTimeserver() = 0;
     /// Writes "Timeserver" with "useNTP" and "ntpServers".
-    /// @throws std::exception as every write (see Quil).
     virtual void SetTimeserver(const Timeserver& timeserver) = 0;
     /// As SetTimeserver(const Timeserver&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetTimeserver(const bool& useNTP, const std::vector<std::string>& ntpServers) = 0;
 
     // --- Process interfaces and UDP output -------------------------------------------------
 
     /// Reads "ProcessInterfacesMeta": the choices of real-time protocols and IO-Link layouts.
-    /// @throws std::exception as every read (see Quil).
     virtual ProcessInterfacesMeta GetProcessInterfacesMeta() = 0;
     /// Reads "ProcessInterfaces"; absent keys read as false, 0 or empty text.
-    /// @throws std::exception as every read (see Quil).
     virtual ProcessInterfaces GetProcessInterfaces() = 0;
     /// Reads "ProcessInterfaces", replaces these seven members and writes the whole body back,
     /// so members this library does not know are kept.
-    /// @throws std::exception as every read and write (see Quil).
     virtual void SetProcessInterfaces(const ProcessInterfaces& processInterfaces) = 0;
     /// As SetProcessInterfaces(const ProcessInterfaces&), with the members one by one.
-    /// @throws std::exception as every read and write (see Quil).
     virtual void SetProcessInterfaces(const bool& enableModbus, const bool& enableOPCUA,
                                       const uint32_t& realtimeProtocolID,
                                       const bool& enableUDPStreaming,
@@ -1258,140 +1251,101 @@ public:
                                       const uint32_t& udpDestinationPort,
                                       const uint32_t& iolProcessDataLayout) = 0;
     /// Reads "UDPMeta": the data ids the UDP output offers.
-    /// @throws std::exception as every read (see Quil).
     virtual UDPMeta GetUDPMeta() = 0;
     /// Reads "UDPStreamData": the data ids the UDP output carries.
-    /// @throws std::exception as every read (see Quil).
     virtual UDPStreamData GetUDPStreamData() = 0;
     /// Writes "UDPStreamData" with "enabledDataIDs".
-    /// @throws std::exception as every write (see Quil).
     virtual void SetUDPStreamData(const UDPStreamData& udpStreamData) = 0;
 
     // --- Laser power and exposure time -----------------------------------------------------
 
     /// The laser power factor ("Factor" of "LaserPower").
-    /// @throws std::exception as every read (see Quil).
     virtual double GetLaserPower() = 0;
     /// Writes "LaserPower" with {"Factor": factor}.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetLaserPower(const double& factor) = 0;
     /// Reads "LaserPowerMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual LaserPowerMeta GetLaserPowerMeta() = 0;
     /// Reads "LaserPowerLimits".
-    /// @throws std::exception as every read (see Quil).
     virtual LaserPowerLimits GetLaserPowerLimits() = 0;
     /// The exposure time ("ExposureTime" of "ExposureTime"), in the unit of GetExposureTimeMeta.
-    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetExposureTime() = 0;
     /// Writes "ExposureTime" with {"ExposureTime": exposureTime}.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetExposureTime(const uint32_t& exposureTime) = 0;
     /// Reads "ExposureTimeLimits".
-    /// @throws std::exception as every read (see Quil).
     virtual ExposureTimeLimits GetExposureTimeLimits() = 0;
     /// Reads "ExposureTimeMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual ExposureTimeMeta GetExposureTimeMeta() = 0;
 
     // --- Trigger ---------------------------------------------------------------------------
 
     /// Fires `count` software triggers: writes "TriggerFire" with {"count": count}.
-    /// @throws std::exception as every write (see Quil).
     virtual void TriggerFire(const uint32_t& count) = 0;
     /// Reads "Trigger"; an absent "encoderSteps" reads as 0.
-    /// @throws std::exception as every read (see Quil).
     virtual Trigger GetTrigger() = 0;
     /// Writes "Trigger" with its four members.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetTrigger(const Trigger& trigger) = 0;
     /// As SetTrigger(const Trigger&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetTrigger(const uint32_t& triggerMode, const uint32_t& modeOption,
                             const uint32_t& triggerTime, const uint32_t& encoderSteps) = 0;
     /// Reads "TriggerLimits"; absent step limits read as 0.
-    /// @throws std::exception as every read (see Quil).
     virtual TriggerLimits GetTriggerLimits() = 0;
     /// Reads "TriggerMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual TriggerMeta GetTriggerMeta() = 0;
 
     // --- Resolution, resampling and profile filter -----------------------------------------
 
     /// Reads "Resolution".
-    /// @throws std::exception as every read (see Quil).
     virtual Resolution GetResolution() = 0;
     /// Writes "Resolution" with "xResolution" and "zResolution".
-    /// @throws std::exception as every write (see Quil).
     virtual void SetResolution(const Resolution& resolution) = 0;
     /// As SetResolution(const Resolution&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetResolution(const uint32_t& xResolution, const uint32_t& zResolution) = 0;
     /// Reads "ResolutionLimits".
-    /// @throws std::exception as every read (see Quil).
     virtual ResolutionLimits GetResolutionLimits() = 0;
     /// Only "enabled" of "Resampling".
-    /// @throws std::exception as every read (see Quil).
     virtual bool GetResamplingEnabled() = 0;
     /// Reads "Resampling".
-    /// @throws std::exception as every read (see Quil).
     virtual Resampling GetResampling() = 0;
     /// Writes "Resampling" with "enabled" and "gridValue".
-    /// @throws std::exception as every write (see Quil).
     virtual void SetResampling(const Resampling& resampling) = 0;
     /// As SetResampling(const Resampling&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetResampling(const bool& enabled, const double& gridValue) = 0;
     /// Reads "ResamplingMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual ResamplingMeta GetResamplingMeta() = 0;
     /// Reads "ProfileFilter".
-    /// @throws std::exception as every read (see Quil).
     virtual ProfileFilter GetProfileFilter() = 0;
     /// Writes "ProfileFilter" with "movingAverageEnabled" and "movingAverageLength".
-    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileFilter(const ProfileFilter& profileFilter) = 0;
     /// As SetProfileFilter(const ProfileFilter&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileFilter(const bool& movingAverageEnabled,
                                   const uint32_t& movingAverageLength) = 0;
     /// Only "movingAverageEnabled" of "ProfileFilter".
-    /// @throws std::exception as every read (see Quil).
     virtual bool GetProfileFilterEnabled() = 0;
     /// Reads "ProfileFilterMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual ProfileFilterMeta GetProfileFilterMeta() = 0;
 
     // --- Profile algorithm -----------------------------------------------------------------
 
     /// The selected algorithm ("algorithmID" of "ProfileAlgorithm").
-    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetProfileAlgorithm() = 0;
     /// Selects an algorithm: writes "ProfileAlgorithm" with {"algorithmID": algorithmID}.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileAlgorithm(const uint32_t& algorithmID) = 0;
     /// Reads "ProfileAlgorithmMeta": the algorithms offered.
-    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmMeta GetProfileAlgorithmMeta() = 0;
     /// Reads "ProfileAlgorithmParamsLimits" with the parameter {"algorithmID": algorithmID}; each
     /// limit is the array [min, max].
-    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmParamsLimits GetProfileAlgorithmParamsLimits(
         const uint32_t& algorithmID) = 0;
     /// Reads "ProfileAlgorithmParamsMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmParamsMeta GetProfileAlgorithmParamsMeta() = 0;
     /// The parameters of algorithm `algorithmID`, as the sensor answers.
-    /// @throws std::exception as every read (see Quil).
     virtual ProfileAlgorithmParams GetProfileAlgorithmParams(const uint32_t& algorithmID) = 0;
     /// Writes "ProfileAlgorithmParams" with {"algorithmID": algorithmID, "params": {the four
     /// members}}.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileAlgorithmParams(const uint32_t& algorithmID,
                                            const ProfileAlgorithmParams& params) = 0;
     /// As SetProfileAlgorithmParams(const uint32_t&, const ProfileAlgorithmParams&), with the
     /// members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetProfileAlgorithmParams(const uint32_t& algorithmID,
                                            const uint32_t& minPeakHeight,
                                            const uint32_t& minPeakWidth,
@@ -1401,48 +1355,35 @@ public:
     // --- Axes and field of view ------------------------------------------------------------
 
     /// Reads "AxesMeta": the z-axis definitions offered.
-    /// @throws std::exception as every read (see Quil).
     virtual AxesMeta GetAxesMeta() = 0;
     /// The z-axis definition ("zAxisDefinitionID" of "Axes").
-    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetAxes() = 0;
     /// Writes "Axes" with {"zAxisDefinitionID": zAxisDefinitionID}.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetAxes(const uint32_t& zAxisDefinitionID) = 0;
     /// Reads "FoV".
-    /// @throws std::exception as every read (see Quil).
     virtual FoV GetFoV() = 0;
     /// Writes "FoV" with its four members.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetFoV(const FoV& fov) = 0;
     /// As SetFoV(const FoV&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetFoV(const double& limitLeft, const double& limitRight, const double& offset,
                         const double& height) = 0;
     /// Reads "FoVDistance".
-    /// @throws std::exception as every read (see Quil).
     virtual FoVDistance GetFoVDistance() = 0;
     /// Writes "FoVDistance" with its four members.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetFoVDistance(const FoVDistance& fovDistance) = 0;
     /// As SetFoVDistance(const FoVDistance&), with the members one by one.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetFoVDistance(const double& limitLeft, const double& limitRight,
                                 const double& near, const double& far) = 0;
     /// Reads "FoVLimits".
-    /// @throws std::exception as every read (see Quil).
     virtual FoVLimits GetFoVLimits() = 0;
     /// Reads "FoVMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual FoVMeta GetFoVMeta() = 0;
 
     // --- Settings backup and restore -------------------------------------------------------
 
     /// The settings of all setups as one opaque text ("blob" of "ReadAllSettings").
-    /// @throws std::exception as every read (see Quil).
     virtual std::string ReadAllSettings() = 0;
     /// The settings of setup `numSetup` as one opaque text.
-    /// @throws std::exception as every read (see Quil).
     virtual std::string ReadSingleSetting(const uint32_t& numSetup) = 0;
     /// Writes a text read with ReadAllSettings back, in blocks no longer than the sensor
     /// accepts ("WriteSettingsBlockLimits", then "StartSettingWrite" without a value, then the
@@ -1463,30 +1404,22 @@ public:
     // --- Parameter setups ------------------------------------------------------------------
 
     /// The setup loaded at start-up ("numSetup" of "StartupSetup").
-    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetStartupSetup() = 0;
     /// Writes "StartupSetup" with {"numSetup": numSetup}.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetStartupSetup(const uint32_t& numSetup) = 0;
     /// Loads setup `active`: writes "ActiveSetup" with {"active": active}.
-    /// @throws std::exception as every write (see Quil).
     virtual void SetActiveSetup(const uint32_t& active) = 0;
     /// Stores the current settings into setup `numSetup`: writes "StoreToSetup" with
     /// {"numSetup": numSetup}.
-    /// @throws std::exception as every write (see Quil).
     virtual void StoreToSetup(const uint32_t& numSetup) = 0;
     /// Resets all settings: writes "AllSettingsReset" without a value.
-    /// @throws std::exception as every write (see Quil).
     virtual void AllSettingsReset() = 0;
     /// The content of setup `numSetup` as compact JSON text (keys in ascending order): reads
     /// "ParameterSetup" with the parameter {"numSetup": numSetup}.
-    /// @throws std::exception as every read (see Quil).
     virtual std::string GetParameterSetup(const uint32_t& numSetup) = 0;
     /// The number of setup storages ("numStorages" of "ParameterSetupMeta").
-    /// @throws std::exception as every read (see Quil).
     virtual uint32_t GetParameterSetupMeta() = 0;
     /// Reads "ActiveSetup".
-    /// @throws std::exception as every read (see Quil).
     virtual ActiveSetup GetActiveSetup() = 0;
 
     // --- Measurement values ----------------------------------------------------------------
@@ -1496,10 +1429,8 @@ public:
     ///         and as every read (see Quil).
     virtual MeasurementValues GetMeasurementValues() = 0;
     /// Reads "MeasurementMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual MeasurementMeta GetMeasurementMeta() = 0;
     /// Reads "MeasurementValuesMeta": the configured measurement tools.
-    /// @throws std::exception as every read (see Quil).
     virtual MeasurementValuesMeta GetMeasurementValuesMeta() = 0;
 
     // --- Profiles and images ---------------------------------------------------------------
@@ -1510,7 +1441,6 @@ public:
     ///         and as every read (see Quil).
     virtual Profile GetProfile() = 0;
     /// Reads "ProfileMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual ProfileMeta GetProfileMeta() = 0;
     /// Reads "AugmentedProfile": as GetProfile, plus "brightness".
     /// @throws std::domain_error "Field timestamp is not an array of at least one number."
@@ -1523,7 +1453,6 @@ public:
     ///         and as every read (see Quil).
     virtual Image GetImage() = 0;
     /// Reads "ImageMeta".
-    /// @throws std::exception as every read (see Quil).
     virtual ImageMeta GetImageMeta() = 0;
 
     // --- Image file export -----------------------------------------------------------------

@@ -72,9 +72,10 @@ ResourceTable BuildResources(SensorModel& m) {
     SettingStore& s = m.settings;
 
     for (const auto& [name, body] : s.Description().items()) {
-        table[name].get = [&body = body](const json&, Sessions::Key) { return body; };
+        table[name].get = [&body = body](const json&, Sessions::ConnectionId) { return body; };
     }
-    table["ProfileAlgorithmParamsLimits"].get = [&s](const json& parameter, Sessions::Key) {
+    table["ProfileAlgorithmParamsLimits"].get = [&s](const json& parameter,
+                                                     Sessions::ConnectionId) {
         const json& all = s.Description()["ProfileAlgorithmParamsLimits"];
         const auto found = all.find(std::to_string(Algorithm(parameter, s)));
         if (found == all.end()) {
@@ -92,18 +93,19 @@ ResourceTable BuildResources(SensorModel& m) {
         const std::string resource = setting.resource;
         table[resource] = {
             RoleToWrite(resource),
-            [&s, resource](const json&, Sessions::Key) { return s.Get(resource); },
-            [&s, resource](const json& value, Sessions::Key) { s.Set(resource, value); }};
+            [&s, resource](const json&, Sessions::ConnectionId) { return s.Get(resource); },
+            [&s, resource](const json& value, Sessions::ConnectionId) { s.Set(resource, value); }};
     }
-    table["FoV"] = {RoleToWrite("FoV"), [&s](const json&, Sessions::Key) { return FoVOf(s); },
-                    [&s](const json& value, Sessions::Key) { SetFoV(s, value); }};
+    table["FoV"] = {RoleToWrite("FoV"),
+                    [&s](const json&, Sessions::ConnectionId) { return FoVOf(s); },
+                    [&s](const json& value, Sessions::ConnectionId) { SetFoV(s, value); }};
     table["ProfileAlgorithmParams"] = {
         RoleToWrite("ProfileAlgorithmParams"),
-        [&s](const json& parameter, Sessions::Key) {
+        [&s](const json& parameter, Sessions::ConnectionId) {
             const uint32_t id = Algorithm(parameter, s);
             return json{{"algorithmID", id}, {"params", s.AlgorithmParams(id)}};
         },
-        [&s](const json& value, Sessions::Key) {
+        [&s](const json& value, Sessions::ConnectionId) {
             if (!value.contains("params")) {
                 throw Refusal::InvalidArgument();
             }
@@ -111,10 +113,10 @@ ResourceTable BuildResources(SensorModel& m) {
         }};
 
     table["myRole"] = {Role::Observer,
-                       [&m](const json&, Sessions::Key client) {
+                       [&m](const json&, Sessions::ConnectionId client) {
                            return json{{"role", RoleName(m.sessions.RoleOf(client))}};
                        },
-                       [&m](const json& value, Sessions::Key client) {
+                       [&m](const json& value, Sessions::ConnectionId client) {
                            if (!value.is_object() || !value.contains("role") ||
                                !value["role"].is_string() ||
                                (value.contains("password") && !value["password"].is_string())) {
@@ -124,21 +126,22 @@ ResourceTable BuildResources(SensorModel& m) {
                        }};
 
     // Measurements and triggers.
-    table["TriggerFire"] = {Role::Operator, nullptr, [&m](const json& value, Sessions::Key) {
+    table["TriggerFire"] = {Role::Operator, nullptr,
+                            [&m](const json& value, Sessions::ConnectionId) {
                                 if (!m.acquisition.Fire(Unsigned(value, "count"), m.now())) {
                                     throw Refusal::InvalidArgument();
                                 }
                             }};
-    table["MeasurementValues"].get = [&m](const json&, Sessions::Key) {
+    table["MeasurementValues"].get = [&m](const json&, Sessions::ConnectionId) {
         return MeasurementValuesBody(m.LatestAcquired(m.now()));
     };
-    table["Profile"].get = [&m](const json&, Sessions::Key) {
+    table["Profile"].get = [&m](const json&, Sessions::ConnectionId) {
         return ProfileBody(m.LatestAcquired(m.now()), false);
     };
-    table["AugmentedProfile"].get = [&m](const json&, Sessions::Key) {
+    table["AugmentedProfile"].get = [&m](const json&, Sessions::ConnectionId) {
         return ProfileBody(m.LatestAcquired(m.now()), true);
     };
-    table["Image"].get = [&m](const json&, Sessions::Key) {
+    table["Image"].get = [&m](const json&, Sessions::ConnectionId) {
         const uint64_t now = m.now();
         const auto latest = m.acquisition.Latest();
         const auto stamp = latest ? *latest : Acquisition::Stamp{0, now};
@@ -149,39 +152,40 @@ ResourceTable BuildResources(SensorModel& m) {
     // Parameter setups.
     table["ActiveSetup"] = {
         RoleToWrite("ActiveSetup"),
-        [&s](const json&, Sessions::Key) {
+        [&s](const json&, Sessions::ConnectionId) {
             return json{{"active", s.Active()}, {"saved", s.Saved()}};
         },
-        [&s](const json& value, Sessions::Key) { s.Activate(Unsigned(value, "active")); }};
-    table["StartupSetup"] = {
-        RoleToWrite("StartupSetup"),
-        [&s](const json&, Sessions::Key) {
-            return json{{"numSetup", s.Startup()}};
-        },
-        [&s](const json& value, Sessions::Key) { s.SetStartup(Unsigned(value, "numSetup")); }};
-    table["StoreToSetup"] = {Role::Maintenance, nullptr, [&s](const json& value, Sessions::Key) {
-                                 s.Store(Unsigned(value, "numSetup"));
+        [&s](const json& value, Sessions::ConnectionId) { s.Activate(Unsigned(value, "active")); }};
+    table["StartupSetup"] = {RoleToWrite("StartupSetup"),
+                             [&s](const json&, Sessions::ConnectionId) {
+                                 return json{{"numSetup", s.Startup()}};
+                             },
+                             [&s](const json& value, Sessions::ConnectionId) {
+                                 s.SetStartup(Unsigned(value, "numSetup"));
                              }};
+    table["StoreToSetup"] = {
+        Role::Maintenance, nullptr,
+        [&s](const json& value, Sessions::ConnectionId) { s.Store(Unsigned(value, "numSetup")); }};
     table["AllSettingsReset"] = {
-        Role::Maintenance, nullptr, [&s](const json& value, Sessions::Key) {
+        Role::Maintenance, nullptr, [&s](const json& value, Sessions::ConnectionId) {
             if (!value.is_null() && !(value.is_object() && value.empty())) {
                 throw Refusal::InvalidArgument();
             }
             s.Reset();
         }};
-    table["ParameterSetup"].get = [&s](const json& parameter, Sessions::Key) {
+    table["ParameterSetup"].get = [&s](const json& parameter, Sessions::ConnectionId) {
         return s.SetupContent(parameter.is_null() ? s.Active() : Unsigned(parameter, "numSetup"));
     };
 
     // Backup and restore.
-    table["ReadAllSettings"].get = [&s](const json&, Sessions::Key) {
+    table["ReadAllSettings"].get = [&s](const json&, Sessions::ConnectionId) {
         return json{{"blob", s.Blob()}};
     };
-    table["ReadSingleSetting"].get = [&s](const json& parameter, Sessions::Key) {
+    table["ReadSingleSetting"].get = [&s](const json& parameter, Sessions::ConnectionId) {
         return json{{"blob", s.SetupBlob(Unsigned(parameter, "numSetup"))}};
     };
     table["StartSettingWrite"] = {
-        Role::Maintenance, nullptr, [&m](const json& value, Sessions::Key client) {
+        Role::Maintenance, nullptr, [&m](const json& value, Sessions::ConnectionId client) {
             const auto setup = SetupOrAll(value);
             if (setup && *setup >= m.settings.Storages()) {
                 throw Refusal::InvalidArgument();
@@ -190,7 +194,7 @@ ResourceTable BuildResources(SensorModel& m) {
                 setup, m.settings.Description()["WriteSettingsBlockLimits"]["maxLength"]);
         }};
     table["WriteSettingsBlock"] = {Role::Maintenance, nullptr,
-                                   [&m](const json& value, Sessions::Key client) {
+                                   [&m](const json& value, Sessions::ConnectionId client) {
                                        if (const auto blob = m.writes[client].Add(value)) {
                                            m.settings.Restore(blob->text, blob->setup);
                                        }

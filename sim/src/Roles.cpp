@@ -35,26 +35,27 @@ const std::map<std::string, std::string>& Sessions::DefaultPasswords() {
     return defaults;
 }
 
-void Sessions::Open(Key connection, std::string peer) {
+void Sessions::Open(ConnectionId connection, std::string peer) {
     clients[connection].peer = std::move(peer);
 }
 
-void Sessions::Close(Key connection) {
+void Sessions::Close(ConnectionId connection) {
     clients.erase(connection);
 }
 
-uint32_t Sessions::Connect(Key connection) {
+uint32_t Sessions::Connect(ConnectionId connection) {
     Client& client = clients[connection];
     client.sessionId = nextSessionId++;
     client.role = Role::Observer;
     return client.sessionId;
 }
 
-void Sessions::Disconnect(Key connection) {
+void Sessions::Disconnect(ConnectionId connection) {
     clients[connection].role = Role::Observer;
 }
 
-void Sessions::Login(Key connection, const std::string& name, const std::string& password) {
+void Sessions::Login(ConnectionId connection, const std::string& name,
+                     const std::string& password) {
     const Role* role = nullptr;
     for (const Role& candidate : kRoles) {
         if (name == RoleName(candidate)) {
@@ -77,12 +78,12 @@ void Sessions::Login(Key connection, const std::string& name, const std::string&
     clients[connection].role = *role;
 }
 
-Role Sessions::RoleOf(Key connection) const {
+Role Sessions::RoleOf(ConnectionId connection) const {
     const auto found = clients.find(connection);
     return found == clients.end() ? Role::Observer : found->second.role;
 }
 
-std::string Sessions::Describe(Key connection) const {
+std::string Sessions::Describe(ConnectionId connection) const {
     const auto found = clients.find(connection);
     if (found == clients.end()) {
         return "unknown session";

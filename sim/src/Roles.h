@@ -18,28 +18,28 @@ const char* RoleName(Role role);
 /// time. Not thread-safe: the caller serialises.
 class Sessions {
 public:
-    using Key = const void*;  // identifies a connection
+    using ConnectionId = const void*;
 
     /// Passwords by role name; roles missing here keep their default password.
     explicit Sessions(const std::map<std::string, std::string>& passwords);
 
     static const std::map<std::string, std::string>& DefaultPasswords();
 
-    void Open(Key connection, std::string peer);
-    void Close(Key connection);
+    void Open(ConnectionId connection, std::string peer);
+    void Close(ConnectionId connection);
     /// A new session id for the connection; its role goes back to "observer".
-    uint32_t Connect(Key connection);
+    uint32_t Connect(ConnectionId connection);
     /// Gives the connection's role back.
-    void Disconnect(Key connection);
+    void Disconnect(ConnectionId connection);
 
     /// Takes `role`. An empty `password` counts as none.
     /// @throws Refusal "InvalidArgument" (unknown role), "PasswordWrong", "RoleTaken" with
     ///         "takenBy" naming the holder.
-    void Login(Key connection, const std::string& role, const std::string& password);
+    void Login(ConnectionId connection, const std::string& role, const std::string& password);
 
-    Role RoleOf(Key connection) const;
+    Role RoleOf(ConnectionId connection) const;
     /// "session <id> (<peer>)".
-    std::string Describe(Key connection) const;
+    std::string Describe(ConnectionId connection) const;
 
 private:
     struct Client {
@@ -49,7 +49,7 @@ private:
     };
 
     std::map<std::string, std::string> passwords;
-    std::map<Key, Client> clients;
+    std::map<ConnectionId, Client> clients;
     uint32_t nextSessionId = 1;
 };
 

@@ -30,7 +30,7 @@ struct SensorModel {
     const uint32_t pointsPerProfile;
     SettingStore settings;
     Sessions sessions;
-    std::map<Sessions::Key, BlockWrite> writes;
+    std::map<Sessions::ConnectionId, BlockWrite> writes;
     Scene scene;
     Acquisition acquisition;
     std::function<uint64_t()> now;  // sensor time in microseconds
@@ -40,8 +40,9 @@ struct SensorModel {
 /// means that the resource cannot be read or written. Both throw Refusal.
 struct Resource {
     Role writeRole = Role::Maintenance;
-    std::function<nlohmann::json(const nlohmann::json& parameter, Sessions::Key client)> get;
-    std::function<void(const nlohmann::json& value, Sessions::Key client)> set;
+    std::function<nlohmann::json(const nlohmann::json& parameter, Sessions::ConnectionId client)>
+        get;
+    std::function<void(const nlohmann::json& value, Sessions::ConnectionId client)> set;
 };
 
 using ResourceTable = std::map<std::string, Resource>;

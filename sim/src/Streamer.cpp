@@ -21,16 +21,18 @@ std::string Describe(const StreamTarget& target) {
 
 }  // namespace
 
-Streamer::Streamer(const Scene& scene, Faults& faults, Poll poll, Log log,
-                   std::shared_ptr<RecordedStream> recording, bool loop)
+Streamer::Streamer(const std::string& address, const Scene& scene, Faults& faults, Poll poll,
+                   Log log, std::shared_ptr<RecordedStream> recording, bool loop)
     : scene(scene),
       faults(faults),
       poll(std::move(poll)),
       log(std::move(log)),
       recording(std::move(recording)),
       loop(loop) {
-    boost::system::error_code ignored;
-    socket.open(boost::asio::ip::udp::v4(), ignored);
+    // From the address the sensor serves on, as a sensor sends: receivers that filter by
+    // sender, and captures, see the sensor's address.
+    socket.open(boost::asio::ip::udp::v4());
+    socket.bind({boost::asio::ip::make_address_v4(address), 0});
     thread = std::thread([this] { Run(); });
 }
 

@@ -58,7 +58,9 @@ public:
     using Poll = std::function<Work(uint64_t nowUs)>;
     using Log = std::function<void(const std::string&)>;
 
-    Streamer(const Scene& scene, Faults& faults, Poll poll, Log log,
+    /// Sends from `address` (IPv4).
+    /// @throws boost's system_error when no socket can be bound to the address.
+    Streamer(const std::string& address, const Scene& scene, Faults& faults, Poll poll, Log log,
              std::shared_ptr<RecordedStream> recording = {}, bool loop = false);
     ~Streamer();
     Streamer(const Streamer&) = delete;

@@ -50,7 +50,7 @@ public:
           resources(BuildResources(model)),
           faults(options.seed, options.faults) {
         streamer = std::make_unique<Streamer>(
-            model.scene, faults, [this](uint64_t nowUs) { return Poll(nowUs); },
+            options.address, model.scene, faults, [this](uint64_t nowUs) { return Poll(nowUs); },
             [this](const std::string& line) { Log(line); }, options.recording,
             options.loopRecording);
         model.now = [this] { return streamer->NowUs(); };
@@ -128,7 +128,7 @@ public:
     std::string Answer(Connection& connection, const json& request,
                        std::vector<std::string>& updates) {
         const json type = request.value("msgType", json());
-        const Sessions::Key client = &connection;
+        const Sessions::ConnectionId client = &connection;
         if (type == "CONNECT") {
             model.writes.erase(client);
             return json{{"msgID", request.value("msgID", json())},

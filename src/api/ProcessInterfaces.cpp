@@ -42,8 +42,8 @@ void QuilApi::SetProcessInterfaces(const bool& enableModbus, const bool& enableO
         ProcessInterfaces{enableModbus, enableOPCUA, realtimeProtocolID, enableUDPStreaming,
                           udpDestinationIP, udpDestinationPort, iolProcessDataLayout});
     // Read, modify, write: members this library does not know go back as the sensor sent them.
-    // The lock keeps another thread's request from running between the read and the write.
-    std::lock_guard<std::recursive_mutex> lock(requestMutex);
+    // No other thread's request may come between the read and the write.
+    const auto conversation = protocol->Converse();
     auto body = protocol->GetResource("ProcessInterfaces", nullptr);
     for (const auto& [key, value] : changes.items()) {
         (*body)[key] = value;

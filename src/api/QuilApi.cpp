@@ -26,14 +26,12 @@ void QuilApi::CheckField(const nlohmann::json& data, const std::string& key) con
 
 std::unique_ptr<nlohmann::json> QuilApi::ReadData(const std::string& resource,
                                                   const nlohmann::json& param) {
-    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     auto data = protocol->GetResource(resource, param);
     ResourceFrame::CheckNotEmpty(*data);
     return data;
 }
 
 void QuilApi::Write(const std::string& resource, const nlohmann::json& value) {
-    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     protocol->SetResource(resource, value);
 }
 

@@ -19,9 +19,9 @@ namespace Varkon::QUILApi {
 
 /// The client: every operation reads or writes sensor resources through the frame below.
 ///
-/// Requests are serialised by `requestMutex`, so that callers on several threads each receive
-/// their own reply. It is recursive so that an operation made of several requests can hold it
-/// for the whole conversation.
+/// Requests are serialised by the channel's request lock, so that callers on several threads
+/// each receive their own reply; an operation made of several requests holds it across all of
+/// them with a conversation (Protocol::Converse).
 class QuilApi : public Quil {
 public:
     QuilApi(std::unique_ptr<WebSockets::Protocol> protocol,
@@ -206,7 +206,6 @@ private:
     std::shared_ptr<UdpStreaming::Transport::IUdpTransport> transport;
     std::shared_ptr<UdpStreaming::QuilStreamApi> stream;
     std::mutex streamMutex;
-    std::recursive_mutex requestMutex;
 };
 
 }  // namespace Varkon::QUILApi

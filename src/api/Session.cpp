@@ -10,12 +10,10 @@ constexpr const char* kRoleResource = "myRole";
 }
 
 void QuilApi::Connect() {
-    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     protocol->Connect();
 }
 
 void QuilApi::Disconnect() {
-    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     protocol->Disconnect();
 }
 

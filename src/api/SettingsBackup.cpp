@@ -25,17 +25,17 @@ void QuilApi::WriteSingleSetting(const std::string& blob, const uint32_t& numSet
 }
 
 void QuilApi::WriteSettings(const std::string& blob, std::optional<uint32_t> numSetup) {
-    // One conversation: no other thread's request may come between its requests.
-    std::lock_guard<std::recursive_mutex> lock(requestMutex);
+    // No other thread's request may come between the requests of the write.
+    const auto conversation = protocol->Converse();
 
     // Everything that the client itself can refuse is refused before the write is announced,
     // so that the sensor is never left with a half-written sequence by the client's doing.
-    Settings::CheckUtf8(blob);
+    SettingsBlocks::CheckUtf8(blob);
     const uint32_t limit = WriteSettingsBlockLimits();
     if (limit == 0) {
         throw std::invalid_argument("Received invalid settings block length.");
     }
-    const auto blocks = Settings::CutBlocks(blob, limit);
+    const auto blocks = SettingsBlocks::CutBlocks(blob, limit);
 
     StartSettingWrite(numSetup);
     for (std::size_t num = 0; num < blocks.size(); ++num) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace Varkon::QUILApi::Settings {
+namespace Varkon::QUILApi::SettingsBlocks {
 namespace {
 
 bool IsContinuation(unsigned char byte) {
@@ -77,4 +77,4 @@ std::vector<std::string_view> CutBlocks(std::string_view blob, uint32_t limit) {
     return blocks;
 }
 
-}  // namespace Varkon::QUILApi::Settings
+}  // namespace Varkon::QUILApi::SettingsBlocks

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Varkon::QUILApi::Settings {
+namespace Varkon::QUILApi::SettingsBlocks {
 
 /// @throws std::invalid_argument "Settings blob is not valid UTF-8 (byte <n>)." naming the
 ///         offset of the first byte that starts no valid character (RFC 3629: no overlong forms,
@@ -23,4 +23,4 @@ void CheckUtf8(std::string_view blob);
 ///         character at byte <n>." when a character is longer than the limit.
 std::vector<std::string_view> CutBlocks(std::string_view blob, uint32_t limit);
 
-}  // namespace Varkon::QUILApi::Settings
+}  // namespace Varkon::QUILApi::SettingsBlocks

@@ -4,12 +4,27 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 namespace Varkon::QUILApi::WebSockets {
 
 /// A blocking request/reply service over the sensor connection.
+///
+/// Requests from several threads take turns: each holds the channel's one request lock. A caller
+/// whose requests belong together (read, modify, write; a sequence of numbered blocks) holds it
+/// across all of them with a Conversation, so that no other thread's request comes between.
 class IVarkonWebsocketApi {
 public:
+    /// Holds the channel's request lock from construction to destruction; the holder's own
+    /// requests take it again.
+    class Conversation {
+    public:
+        explicit Conversation(IVarkonWebsocketApi& channel) : lock(channel.requestMutex) {}
+
+    private:
+        std::unique_lock<std::recursive_mutex> lock;
+    };
+
     virtual ~IVarkonWebsocketApi() = default;
 
     /// Opens the connection if there is none; blocks until the handshake has finished.
@@ -25,6 +40,9 @@ public:
     virtual bool IsLost() { return false; }
     /// As Connect, with the connection and its handshake bounded by `limit`.
     virtual void ConnectWithin(std::chrono::milliseconds /*limit*/) { Connect(); }
+
+protected:
+    std::recursive_mutex requestMutex;  // one caller's requests at a time
 };
 
 /// The "msgID" of a message, or null for a message that has none.

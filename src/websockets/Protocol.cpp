@@ -69,6 +69,7 @@ std::unique_ptr<json> Protocol::Matching(const json& request, std::unique_ptr<js
 }
 
 void Protocol::Connect() {
+    const Conversation conversation(*channel);
     channel->Connect();
     OpenSession(kSessionLimit);
 }
@@ -126,6 +127,7 @@ std::unique_ptr<json> Protocol::Exchange(const char* type, const std::string& na
 }
 
 void Protocol::Disconnect() {
+    const Conversation conversation(*channel);
     try {
         SendRequest(BuildRequest("DISCONNECT"), kSessionLimit);
     } catch (const std::exception&) {
@@ -138,6 +140,7 @@ void Protocol::Disconnect() {
 }
 
 std::unique_ptr<json> Protocol::GetResource(const std::string& name, const json& param) {
+    const Conversation conversation(*channel);
     json request;
     const auto reply = Exchange("GET", name, param, true, request);
     const auto type = reply->at("msgType").get<std::string>();
@@ -156,6 +159,7 @@ std::unique_ptr<json> Protocol::GetResource(const std::string& name, const json&
 }
 
 void Protocol::SetResource(const std::string& name, const json& value) {
+    const Conversation conversation(*channel);
     json request;
     const auto reply = Exchange("SET", name, value, false, request);
     const auto type = reply->at("msgType").get<std::string>();

@@ -20,12 +20,16 @@ namespace Varkon::QUILApi::WebSockets {
 /// the request's limit; a GET whose connection was lost on the way is asked again on the new
 /// one, a SET is not, since it may have been carried out.
 ///
-/// Threads: one request at a time (the owner serialises them); the two setters may be called
-/// from any thread at any time and take effect from the next request.
+/// Threads: any; each operation holds the channel's request lock (IVarkonWebsocketApi), and a
+/// Conversation holds it across several. The two setters take effect from the next request.
 class Protocol {
 public:
     explicit Protocol(std::shared_ptr<IVarkonWebsocketApi> channel);
     virtual ~Protocol();
+
+    using Conversation = IVarkonWebsocketApi::Conversation;
+    /// No other thread's request comes between the holder's requests while it lives.
+    Conversation Converse() { return Conversation(*channel); }
 
     /// Opens the channel and the session ("CONNECT").
     void Connect();

@@ -96,7 +96,7 @@ void VarkonWebsocketApi::Connect() {
 }
 
 void VarkonWebsocketApi::ConnectWithin(std::chrono::milliseconds limit) {
-    std::lock_guard<std::mutex> lock(requestMutex);
+    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     if (webSocket && !webSocket->IsLost()) {
         return;
     }
@@ -120,7 +120,7 @@ void VarkonWebsocketApi::ConnectWithin(std::chrono::milliseconds limit) {
 }
 
 void VarkonWebsocketApi::Close() {
-    std::lock_guard<std::mutex> lock(requestMutex);
+    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     ServeFromIoThread();
     // Keep the connection alive through its own Close, whose callback clears webSocket.
     const auto connection = webSocket;
@@ -141,13 +141,13 @@ void VarkonWebsocketApi::Close() {
 }
 
 bool VarkonWebsocketApi::IsLost() {
-    std::lock_guard<std::mutex> lock(requestMutex);
+    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     return webSocket && webSocket->IsLost();
 }
 
 std::unique_ptr<json> VarkonWebsocketApi::SendAndWait(const json& request, unsigned timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::lock_guard<std::mutex> lock(requestMutex);
+    std::lock_guard<std::recursive_mutex> lock(requestMutex);
     if (!webSocket || webSocket->IsLost()) {
         return std::make_unique<json>();  // as a time-out, but at once
     }

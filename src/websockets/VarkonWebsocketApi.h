@@ -81,7 +81,6 @@ private:
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
         workGuard;
     std::shared_ptr<WebSocket> webSocket;
-    std::mutex requestMutex;  // one request waits at a time
     Inbox inbox;
 
     // Who runs ioContext: the I/O thread while `ioThreadServes`, else the request in progress.

@@ -22,11 +22,12 @@ namespace Varkon::QUILApi::WebSockets {
 /// The client end of one WebSocket connection to the sensor's HTTP service.
 ///
 /// Threads: Connect, Close, IsOpen, Send and the setters are called from the owner's threads.
-/// Everything that touches the stream runs on `strand`, on whichever thread runs the I/O context
-/// (the owner decides: see VarkonWebsocketApi, where a request runs it while it waits for its
+/// Everything that touches the stream runs where the I/O context runs, one thread at a time (the
+/// owner decides which: see VarkonWebsocketApi, where a request runs it while it waits for its
 /// reply, and the channel's own thread otherwise): the connection coroutine, the read loop (and
-/// thus the message callback), the writes and the close. The owner's operations post their work
-/// there, so only one write is ever in flight and a close never races a read.
+/// thus the message callback), the writes and the close. Connect, Close and Send post their work
+/// to `strand`; SendFromIo starts the write on the thread that runs the I/O. Writes are queued,
+/// so only one is ever in flight, and a close never races a read.
 class WebSocket : public std::enable_shared_from_this<WebSocket> {
 public:
     /// Told each received text; the text lives only for the call.

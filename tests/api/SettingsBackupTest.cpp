@@ -214,11 +214,11 @@ TEST_F(SettingsBackupTest, ASensorRefusalStopsTheSequence) {
 }
 
 TEST(SettingsBlocks, CheckUtf8AcceptsEveryValidForm) {
-    EXPECT_NO_THROW(Settings::CheckUtf8(""));
-    EXPECT_NO_THROW(Settings::CheckUtf8(std::string("a\0b", 3)));
+    EXPECT_NO_THROW(SettingsBlocks::CheckUtf8(""));
+    EXPECT_NO_THROW(SettingsBlocks::CheckUtf8(std::string("a\0b", 3)));
     EXPECT_NO_THROW(
-        Settings::CheckUtf8("\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"
-                            "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"));
+        SettingsBlocks::CheckUtf8("\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80"
+                                  "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"));
 }
 
 // --- End to end through the test sensor ------------------------------------------------------
@@ -312,7 +312,7 @@ TEST(SettingsRoundTrip, BlobTravelsByteForByteWithCharactersAtBlockBoundaries) {
             blob += "\\n";
     }
     blob += "\"}";
-    ASSERT_NO_THROW(Settings::CheckUtf8(blob));
+    ASSERT_NO_THROW(SettingsBlocks::CheckUtf8(blob));
 
     SettingsSensor fake(Testing::TestAddress(), blob, 8);
     auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());

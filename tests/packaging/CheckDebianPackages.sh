@@ -2,8 +2,8 @@
 # Packs the build tree into its Debian packages and checks them as a system sees them: control
 # fields, contents (all under /usr, no file in two packages), lintian without errors, installation
 # into a scratch root with dpkg, the installed tool, the Python package, an application built
-# against the installed development files (with pkg-config and with find_package), and removal
-# that leaves nothing behind.
+# against the installed development files (with pkg-config and with find_package), the shipped
+# examples, and removal that leaves nothing behind, not even a package's configuration.
 #
 # CheckDebianPackages.sh BUILD_DIR WORK_DIR CONSUMER_DIR VERSION ABSENT_ADDRESS SENSOR_ADDRESS
 #                        UDP_PORT CPACK
@@ -79,6 +79,10 @@ expect libquil-dev 'usr/include/quil/sim/VirtualSensor\.h'
 expect libquil-dev 'usr/lib/([a-z0-9_-]+/)?libquil_sim\.a'
 expect libquil-dev 'usr/lib/([a-z0-9_-]+/)?cmake/Quil/QuilSimTargets\.cmake'
 expect libquil-dev 'usr/lib/([a-z0-9_-]+/)?pkgconfig/quil\.pc'
+expect libquil-dev 'usr/share/doc/libquil-dev/examples/CMakeLists\.txt'
+expect libquil-dev 'usr/share/doc/libquil-dev/examples/stream_profiles\.cpp'
+expect libquil-dev 'usr/share/doc/libquil-dev/examples/record_and_replay\.cpp'
+expect libquil-dev 'usr/share/doc/libquil-dev/examples/heightmap\.py'
 expect quil-tools 'usr/bin/quil'
 expect quil-tools 'usr/bin/quil-sim'
 expect quil-tools 'usr/share/man/man1/quil\.1\.gz'
@@ -137,12 +141,26 @@ cmake --build "$work/consumer" >> "$work/consumer.log" 2>&1 ||
     { cat "$work/consumer.log"; fail "building with find_package"; }
 LD_LIBRARY_PATH=$libdir "$work/consumer/consumer" || fail "the find_package consumer"
 
+# The shipped examples build against the installed files.
+cmake -S "$root/usr/share/doc/libquil-dev/examples" -B "$work/examples" \
+    -DCMAKE_PREFIX_PATH="$root/usr" > "$work/examples.log" 2>&1 &&
+    cmake --build "$work/examples" >> "$work/examples.log" 2>&1 ||
+    { cat "$work/examples.log"; fail "building the shipped examples"; }
+
 # Removal leaves nothing of what the packages listed.
 for p in "${packages[@]}"; do
     dpkg-query --root="$root" -L "$p" >> "$work/installed-paths"
 done
 reverse=()
 for p in "${packages[@]}"; do reverse=("$p" "${reverse[@]}"); done
+# Removal without purge leaves no package with configuration behind ("rc"): the packages have
+# no conffiles and no maintainer scripts.
+"${dpkg_root[@]}" --remove "${reverse[@]}" >> "$work/dpkg.log" 2>&1 ||
+    { cat "$work/dpkg.log"; fail "dpkg --remove"; }
+for p in "${packages[@]}"; do
+    state=$(dpkg-query --root="$root" -W -f='${db:Status-Status}' "$p" 2> /dev/null || true)
+    [ -z "$state" ] || [ "$state" = "not-installed" ] || fail "$p is left in state $state"
+done
 "${dpkg_root[@]}" --purge "${reverse[@]}" >> "$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log"; fail "dpkg --purge"; }
 while read -r path; do

@@ -20,6 +20,11 @@ run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/build
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)
 
+# The examples as installed build against the installed package.
+run(${CMAKE_COMMAND} -S ${WORK_DIR}/prefix/share/doc/libquil-dev/examples -B ${WORK_DIR}/examples
+    -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_CXX_FLAGS=${flags})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/examples)
+
 # The same installed library through pkg-config alone, with a one-file application.
 file(GLOB_RECURSE pc_file ${WORK_DIR}/prefix/*/quil.pc)
 get_filename_component(pc_dir "${pc_file}" DIRECTORY)

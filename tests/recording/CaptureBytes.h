@@ -84,6 +84,18 @@ inline Bytes Frame(uint32_t linkType, const Bytes& ip) {
 struct Record {
     uint64_t stamp;  // pcap: microseconds; pcapng: in units of the interface's resolution
     Bytes frame;
+    uint32_t interface = 0;     // pcapng: the index of the frame's interface
+    uint32_t originalSize = 0;  // as on the link; 0: the frame's size (not cut)
+};
+
+inline uint32_t OriginalSize(const Record& r) {
+    return r.originalSize != 0 ? r.originalSize : static_cast<uint32_t>(r.frame.size());
+}
+
+/// An interface of a pcapng file.
+struct Interface {
+    uint32_t linkType;
+    uint8_t resolution = 6;  // time stamps count 10^-resolution s
 };
 
 /// A pcap file (microsecond stamps).
@@ -100,14 +112,14 @@ inline std::string PcapFile(uint32_t linkType, const std::vector<Record>& record
         Put32(out, static_cast<uint32_t>(r.stamp / 1000000));
         Put32(out, static_cast<uint32_t>(r.stamp % 1000000));
         Put32(out, static_cast<uint32_t>(r.frame.size()));
-        Put32(out, static_cast<uint32_t>(r.frame.size()));
+        Put32(out, OriginalSize(r));
         out.insert(out.end(), r.frame.begin(), r.frame.end());
     }
     return std::string(out.begin(), out.end());
 }
 
-/// A pcapng file of one interface whose time stamps count 10^-`resolution` s.
-inline std::string PcapngFile(uint32_t linkType, uint8_t resolution,
+/// A pcapng file of the interfaces, as a capture on several at once is.
+inline std::string PcapngFile(const std::vector<Interface>& interfaces,
                               const std::vector<Record>& records) {
     Bytes out;
     const auto block = [&](uint32_t type, const Bytes& body) {
@@ -124,27 +136,35 @@ inline std::string PcapngFile(uint32_t linkType, uint8_t resolution,
     Put32(section, 0xFFFFFFFF);  // section length unknown
     Put32(section, 0xFFFFFFFF);
     block(0x0A0D0D0A, section);
-    Bytes interface;
-    Put16(interface, static_cast<uint16_t>(linkType));
-    Put16(interface, 0);
-    Put32(interface, 65535);
-    Put16(interface, 9);  // if_tsresol
-    Put16(interface, 1);
-    interface.insert(interface.end(), {resolution, 0, 0, 0});
-    Put32(interface, 0);  // end of options
-    block(1, interface);
+    for (const Interface& i : interfaces) {
+        Bytes interface;
+        Put16(interface, static_cast<uint16_t>(i.linkType));
+        Put16(interface, 0);
+        Put32(interface, 65535);
+        Put16(interface, 9);  // if_tsresol
+        Put16(interface, 1);
+        interface.insert(interface.end(), {i.resolution, 0, 0, 0});
+        Put32(interface, 0);  // end of options
+        block(1, interface);
+    }
     for (const Record& r : records) {
         Bytes packet;
-        Put32(packet, 0);
+        Put32(packet, r.interface);
         Put32(packet, static_cast<uint32_t>(r.stamp >> 32));
         Put32(packet, static_cast<uint32_t>(r.stamp));
         Put32(packet, static_cast<uint32_t>(r.frame.size()));
-        Put32(packet, static_cast<uint32_t>(r.frame.size()));
+        Put32(packet, OriginalSize(r));
         packet.insert(packet.end(), r.frame.begin(), r.frame.end());
         packet.resize((packet.size() + 3) / 4 * 4, 0);
         block(6, packet);
     }
     return std::string(out.begin(), out.end());
+}
+
+/// A pcapng file of one interface whose time stamps count 10^-`resolution` s.
+inline std::string PcapngFile(uint32_t linkType, uint8_t resolution,
+                              const std::vector<Record>& records) {
+    return PcapngFile({{linkType, resolution}}, records);
 }
 
 }  // namespace Varkon::QUILApi::Testing::Captures

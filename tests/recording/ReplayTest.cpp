@@ -341,6 +341,140 @@ TEST(ReplayTest, TimeStampsBeyondTheClockAreDamage) {
     }
 }
 
+// A capture on several interfaces at once holds frames of several link types; each is read by
+// its own interface's, and frames of a link type the reader does not read are skipped.
+TEST(ReplayTest, EachFrameIsReadByTheLinkTypeOfItsInterface) {
+    using Captures::Interface;
+    constexpr uint32_t kWireless = 105;  // IEEE 802.11: not read
+    TemporaryFolder folder;
+    const struct {
+        const char* name;
+        std::vector<Interface> interfaces;
+        std::vector<uint32_t> interfaceOfRecord;  // record i + 1 carries block id i + 1
+        std::vector<uint32_t> delivered;          // block ids
+        uint64_t notUdp;
+        const char* error;  // of Open or Next, or null
+    } cases[] = {
+        {"one of each",
+         {{Captures::kLinkEthernet},
+          {Captures::kLinkRawIp},
+          {Captures::kLinkCooked},
+          {Captures::kLinkCooked2, 9},
+          {kWireless}},
+         {0, 1, 2, 3, 4, 0},
+         {1, 2, 3, 4, 6},
+         1,
+         nullptr},
+        {"unread interface first",
+         {{kWireless}, {Captures::kLinkCooked2}},
+         {1, 1},
+         {1, 2},
+         0,
+         nullptr},
+        {"no interface that is read",
+         {{kWireless}},
+         {0},
+         {},
+         0,
+         "link type 105 (IEEE802_11) is not supported"},
+        {"an interface never described",
+         {{Captures::kLinkEthernet}},
+         {0, 1},
+         {1},
+         0,
+         "packet block 2 names interface 1, which its section does not describe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Captures::Record> records;
+        for (std::size_t i = 0; i < c.interfaceOfRecord.size(); ++i) {
+            const uint32_t id = static_cast<uint32_t>(i + 1);
+            const uint32_t interface = c.interfaceOfRecord[i];
+            const bool known = interface < c.interfaces.size();
+            const uint32_t link = known ? c.interfaces[interface].linkType : 0;
+            const uint8_t resolution = known ? c.interfaces[interface].resolution : 6;
+            uint64_t stamp = 1'700'000'000'000'000 + id;  // microseconds
+            for (uint8_t digit = 6; digit < resolution; ++digit) {
+                stamp *= 10;
+            }
+            records.push_back({stamp,
+                               link == kWireless
+                                   ? Captures::Bytes(30, 0xAB)
+                                   : Captures::Frame(link, Captures::Ipv4Whole(
+                                                               MeasurementDatagram(id), 29100, 1)),
+                               interface});
+        }
+        const std::string path = folder / "interfaces.pcapng";
+        std::ofstream(path, std::ios::binary) << Captures::PcapngFile(c.interfaces, records);
+        std::vector<uint32_t> delivered;
+        try {
+            auto reader = UdpStreaming::RecordingReader::Open(path);
+            UdpStreaming::RecordedDatagram datagram;
+            while (reader->Next(datagram)) {
+                const uint32_t id = datagram.bytes[0];
+                delivered.push_back(id);
+                EXPECT_EQ(datagram.bytes, MeasurementDatagram(id));
+                EXPECT_EQ(datagram.timeNanoseconds, (1'700'000'000'000'000 + id) * 1000);
+            }
+            EXPECT_EQ(reader->GetStatistics().recordsNotUdp, c.notUdp);
+            EXPECT_EQ(c.error, nullptr);
+        } catch (const std::runtime_error& e) {
+            ASSERT_NE(c.error, nullptr) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(delivered, c.delivered);
+    }
+}
+
+// A capture whose snap length cut a datagram holds only its start: that is counted as cut by
+// the capture, not decoded, and not taken for a datagram too long for the stream, which one
+// longer than a sensor sends still is.
+TEST(ReplayTest, DatagramsCutByTheSnapLengthAreCountedAsSuch) {
+    const Captures::Bytes measurement = MeasurementDatagram(1);
+    const Captures::Bytes whole = Captures::Ipv4Whole(measurement, 29100, 1);
+    const Captures::Bytes large(3000, 0);
+    const auto cut = [](Captures::Bytes frame, std::size_t size) {
+        frame.resize(size);
+        return frame;
+    };
+    const uint32_t wholeSize = static_cast<uint32_t>(whole.size());
+    const struct {
+        const char* name;
+        Captures::Bytes frame;
+        uint32_t originalSize;  // 0: the frame's
+        std::size_t wireSize;   // of the datagram delivered; 0: none is
+        uint64_t cutByCapture;
+        uint64_t malformed;
+        uint64_t tooLong;  // as the stream counts
+    } cases[] = {
+        {"whole", whole, 0, measurement.size(), 0, 0, 0},
+        {"in the payload", cut(whole, 28 + 20), wholeSize, 0, 1, 0, 0},
+        {"in the IPv4 header", cut(whole, 10), wholeSize, 0, 1, 0, 0},
+        {"a fragment", cut(Captures::Ipv4Part(Captures::Bytes(1600, 0), 29100, 2, 0, 1480), 200),
+         1500, 0, 1, 0, 0},
+        {"shorter than its header says, not cut", cut(whole, 28 + 20), 0, 0, 0, 1, 0},
+        {"longer than a sensor sends", cut(Captures::Ipv4Whole(large, 29100, 3), 28 + 2048),
+         28 + 3000, 3000, 0, 0, 1},
+    };
+    TemporaryFolder folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder / "cut.pcap";
+        std::ofstream(path, std::ios::binary) << Captures::PcapFile(
+            Captures::kLinkRawIp, {{1'700'000'000'000'000, c.frame, 0, c.originalSize}});
+        auto reader = UdpStreaming::RecordingReader::Open(path);
+        UdpStreaming::RecordedDatagram datagram;
+        EXPECT_EQ(reader->Next(datagram), c.wireSize != 0);
+        EXPECT_EQ(datagram.wireSize, c.wireSize);
+        EXPECT_FALSE(reader->Next(datagram));
+        EXPECT_EQ(reader->GetStatistics().datagramsCutByCapture, c.cutByCapture);
+        EXPECT_EQ(reader->GetStatistics().recordsMalformed, c.malformed);
+        const Delivered replayed = ReplayAll(path);
+        EXPECT_EQ(replayed.replay.datagramsCutByCapture, c.cutByCapture);
+        EXPECT_EQ(replayed.statistics.datagramsTooLong, c.tooLong);
+    }
+}
+
 TEST(ReplayTest, ADescriptionThatIsNoSmallRegularFileIsRefused) {
     TemporaryFolder folder;
     static const std::string kUsual = R"({"stream": {"port": 29100}})";

@@ -4,7 +4,10 @@
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
 
+#include <array>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -112,6 +115,21 @@ TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
         withObject += profile.flags[2];
     }
     EXPECT_GT(withObject, 0u);  // the belt carried objects under the line
+}
+
+TEST(SimStreamTest, DatagramsComeFromTheSensorsOwnAddress) {
+    VirtualSensor sensor(SimOptions(TestAddress()));
+    auto client = Connected(TestAddress(), TestPort(), "operator");
+    boost::asio::io_context context;
+    boost::asio::ip::udp::socket receiver(
+        context, {boost::asio::ip::make_address_v4(TestAddress(1)), TestPort()});
+    client->SetUDPStreamData({{0}});
+    client->SetProcessInterfaces(false, false, 0, true, TestAddress(1), TestPort(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.available() > 0; }, seconds(5)));
+    std::array<uint8_t, 2048> datagram;
+    boost::asio::ip::udp::endpoint sender;
+    receiver.receive_from(boost::asio::buffer(datagram), sender);
+    EXPECT_EQ(sender.address().to_string(), TestAddress());
 }
 
 TEST(SimStreamTest, SoftwareTriggersSendExactlyTheFiredProfiles) {

@@ -1,11 +1,16 @@
 #include "udpstreaming/recording/LinkLayer.h"
 
-#include <pcap/dlt.h>
-
 namespace Varkon::QUILApi::UdpStreaming::Recording {
 
 namespace {
 
+constexpr uint32_t kLinkTypeEthernet = 1;
+constexpr uint32_t kLinkTypeRaw = 101;
+constexpr uint32_t kLinkTypeRawAsLinux = 12;  // some writers put libpcap's own number for raw IP
+constexpr uint32_t kLinkTypeRawAsOpenBsd = 14;
+constexpr uint32_t kLinkTypeLinuxCooked = 113;
+constexpr uint32_t kLinkTypeIpv4 = 228;
+constexpr uint32_t kLinkTypeLinuxCooked2 = 276;
 constexpr uint16_t kEtherTypeIpv4 = 0x0800;
 constexpr uint16_t kEtherTypeVlan = 0x8100;
 constexpr uint16_t kEtherTypeQinQ = 0x88A8;
@@ -28,16 +33,18 @@ NetworkPacket Inside(uint16_t protocol, const uint8_t* frame, std::size_t size,
 
 }  // namespace
 
-std::optional<LinkType> LinkTypeOf(int dataLinkType) {
-    switch (dataLinkType) {
-        case DLT_EN10MB:
+std::optional<LinkType> LinkTypeOf(uint32_t linkType) {
+    switch (linkType) {
+        case kLinkTypeEthernet:
             return LinkType::Ethernet;
-        case DLT_LINUX_SLL:
+        case kLinkTypeLinuxCooked:
             return LinkType::LinuxCooked;
-        case DLT_LINUX_SLL2:
+        case kLinkTypeLinuxCooked2:
             return LinkType::LinuxCooked2;
-        case DLT_RAW:
-        case DLT_IPV4:
+        case kLinkTypeRaw:
+        case kLinkTypeRawAsLinux:
+        case kLinkTypeRawAsOpenBsd:
+        case kLinkTypeIpv4:
             return LinkType::RawIp;
         default:
             return std::nullopt;

@@ -15,8 +15,8 @@ enum class LinkType {
     RawIp,         // the IP packet itself (this project's recordings)
 };
 
-// The link type for libpcap's data link type number; nullopt for one not supported.
-std::optional<LinkType> LinkTypeOf(int dataLinkType);
+// The link type for a capture's link type number (LINKTYPE_...); nullopt for one not supported.
+std::optional<LinkType> LinkTypeOf(uint32_t linkType);
 
 struct NetworkPacket {
     enum Kind {

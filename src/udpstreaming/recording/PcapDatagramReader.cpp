@@ -6,8 +6,12 @@
 #include <stdexcept>
 #include <string>
 
+#include <algorithm>
+#include <memory>
+
 #include <pcap/pcap.h>
 
+#include "udpstreaming/protocol/PacketFormat.h"
 #include "udpstreaming/recording/Ipv4Udp.h"
 
 namespace Varkon::QUILApi::UdpStreaming::Recording {
@@ -16,19 +20,13 @@ namespace {
 
 constexpr std::size_t kReadBuffer = 1 << 20;
 
-pcap_t* AsCapture(void* p) {
-    return static_cast<pcap_t*>(p);
-}
-
 }  // namespace
 
 PcapDatagramReader::PcapDatagramReader(const std::string& path) : path(path) {
     OpenFile();
 }
 
-PcapDatagramReader::~PcapDatagramReader() {
-    Close();
-}
+PcapDatagramReader::~PcapDatagramReader() = default;
 
 void PcapDatagramReader::OpenFile() {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -37,70 +35,55 @@ void PcapDatagramReader::OpenFile() {
     }
     // Records are small: a large buffer saves a read system call every few records.
     std::setvbuf(file, nullptr, _IOFBF, kReadBuffer);
-    char error[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* opened =
-        pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
-    if (opened == nullptr) {
-        std::fclose(file);  // libpcap leaves a file it could not take to its caller
-        throw std::runtime_error("Could not open recording " + path + ": " + error);
+    std::unique_ptr<CaptureFile> opened;
+    try {
+        opened = std::make_unique<CaptureFile>(file);
+    } catch (const CaptureDamage& e) {
+        throw std::runtime_error("Could not open recording " + path + ": " + e.what());
     }
-    const int dataLinkType = pcap_datalink(opened);
-    const auto type = LinkTypeOf(dataLinkType);
-    if (!type) {
-        const char* name = pcap_datalink_val_to_name(dataLinkType);
-        pcap_close(opened);
+    const std::vector<uint32_t>& linkTypes = opened->LeadingLinkTypes();
+    const bool anyRead = std::any_of(linkTypes.begin(), linkTypes.end(),
+                                     [](uint32_t type) { return LinkTypeOf(type).has_value(); });
+    if (!linkTypes.empty() && !anyRead) {
+        const char* name = pcap_datalink_val_to_name(static_cast<int>(linkTypes[0]));
         throw std::runtime_error("Could not open recording " + path + ": link type " +
-                                 std::to_string(dataLinkType) +
+                                 std::to_string(linkTypes[0]) +
                                  (name ? " (" + std::string(name) + ")" : "") +
                                  " is not supported; Ethernet, Linux cooked (SLL, SLL2) and raw "
                                  "IP are");
     }
-    capture = opened;
-    linkType = *type;
-}
-
-void PcapDatagramReader::Close() {
-    if (capture != nullptr) {
-        pcap_close(AsCapture(capture));
-        capture = nullptr;
-    }
+    capture = std::move(opened);
 }
 
 void PcapDatagramReader::Rewind() {
-    Close();
+    capture.reset();
     reassembler.Clear();
     OpenFile();
 }
 
 bool PcapDatagramReader::Next(CapturedDatagram& datagram) {
-    if (capture == nullptr) {
+    if (!capture) {
         return false;
     }
-    pcap_pkthdr* header = nullptr;
-    const u_char* frame = nullptr;
+    CaptureRecord record;
     for (;;) {
-        const int result = pcap_next_ex(AsCapture(capture), &header, &frame);
-        if (result == PCAP_ERROR_BREAK) {
-            reassembler.DropAll();
-            statistics.fragmentsIncomplete = reassembler.Incomplete();
-            return false;
-        }
-        if (result != 1) {
-            const std::string reason = pcap_geterr(AsCapture(capture));
-            Close();
-            throw std::runtime_error("Recording " + path + " is damaged: " + reason);
+        try {
+            if (!capture->Next(record)) {
+                reassembler.DropAll();
+                statistics.fragmentsIncomplete = reassembler.Incomplete();
+                return false;
+            }
+        } catch (const CaptureDamage& e) {
+            capture.reset();
+            throw std::runtime_error("Recording " + path + " is damaged: " + e.what());
         }
         ++statistics.recordsRead;
-        int64_t time = 0;  // nanoseconds, as opened
-        if (__builtin_mul_overflow(static_cast<int64_t>(header->ts.tv_sec), 1'000'000'000, &time) ||
-            __builtin_add_overflow(time, static_cast<int64_t>(header->ts.tv_usec), &time)) {
-            const uint64_t record = statistics.recordsRead;
-            Close();
-            throw std::runtime_error("Recording " + path +
-                                     " is damaged: the time stamp of record " +
-                                     std::to_string(record) + " is out of range");
+        const auto linkType = LinkTypeOf(record.linkType);
+        if (!linkType) {
+            ++statistics.recordsNotUdp;  // from an interface of a kind this reader does not read
+            continue;
         }
-        const NetworkPacket network = NetworkPacketIn(linkType, frame, header->caplen);
+        const NetworkPacket network = NetworkPacketIn(*linkType, record.bytes, record.capturedSize);
         if (network.kind != NetworkPacket::Ipv4) {
             ++(network.kind == NetworkPacket::Other ? statistics.recordsNotUdp
                                                     : statistics.recordsMalformed);
@@ -108,7 +91,8 @@ bool PcapDatagramReader::Next(CapturedDatagram& datagram) {
         }
         const auto packet = ParseIpv4(network.bytes, network.size);
         if (!packet) {
-            ++statistics.recordsMalformed;
+            ++(record.CutByCapture() ? statistics.datagramsCutByCapture
+                                     : statistics.recordsMalformed);
             continue;
         }
         if (packet->protocol != kProtocolUdp) {
@@ -116,13 +100,18 @@ bool PcapDatagramReader::Next(CapturedDatagram& datagram) {
             continue;
         }
         if (!packet->IsFragment()) {
-            if (TakeUdp(*packet, time, datagram)) {
+            if (TakeUdp(*packet, record, datagram)) {
                 return true;
             }
             continue;
         }
+        if (record.CutByCapture() && packet->payloadSize < packet->declaredPayloadSize) {
+            ++statistics.datagramsCutByCapture;
+            continue;
+        }
         bool malformed = false;
-        const bool complete = reassembler.Add(*packet, time, reassembled, malformed);
+        const bool complete =
+            reassembler.Add(*packet, record.timeNanoseconds, reassembled, malformed);
         statistics.fragmentsIncomplete = reassembler.Incomplete();
         if (malformed) {
             ++statistics.recordsMalformed;
@@ -133,25 +122,38 @@ bool PcapDatagramReader::Next(CapturedDatagram& datagram) {
             whole.payloadSize = whole.declaredPayloadSize = reassembled.size();
             whole.moreFragments = false;
             whole.fragmentOffset = 0;
-            if (TakeUdp(whole, time, datagram)) {
+            if (TakeUdp(whole, record, datagram)) {
                 return true;
             }
         }
     }
 }
 
-bool PcapDatagramReader::TakeUdp(const Ipv4Packet& packet, int64_t timeNanoseconds,
+bool PcapDatagramReader::TakeUdp(const Ipv4Packet& packet, const CaptureRecord& record,
                                  CapturedDatagram& datagram) {
     const auto udp = ParseUdp(packet.payload, packet.payloadSize);
     if (!udp) {
-        ++statistics.recordsMalformed;
+        ++(record.CutByCapture() ? statistics.datagramsCutByCapture : statistics.recordsMalformed);
         return false;
     }
     if (port != 0 && udp->destinationPort != port) {
         ++statistics.datagramsOtherPort;
         return false;
     }
-    datagram.timeNanoseconds = timeNanoseconds;
+    if (udp->payloadSize < udp->declaredSize) {
+        // A datagram longer than a sensor sends is handed on cut, as a live stream receives it
+        // (and as StartRecording writes it); one that only the capture's snap length cut would be
+        // decoded from a part of it.
+        if (!record.CutByCapture()) {
+            ++statistics.recordsMalformed;
+            return false;
+        }
+        if (udp->declaredSize <= Protocol::kMaxDatagramSize) {
+            ++statistics.datagramsCutByCapture;
+            return false;
+        }
+    }
+    datagram.timeNanoseconds = record.timeNanoseconds;
     datagram.sender = packet.source;
     datagram.senderPort = udp->sourcePort;
     datagram.receiver = packet.destination;

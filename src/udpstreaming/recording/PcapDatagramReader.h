@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "quil/Quil.h"
+#include "udpstreaming/recording/CaptureFile.h"
 #include "udpstreaming/recording/Ipv4Reassembler.h"
 #include "udpstreaming/recording/LinkLayer.h"
 
@@ -22,10 +24,10 @@ struct CapturedDatagram {
     std::vector<uint8_t> bytes;  // the payload as captured
 };
 
-// Reads the UDP datagrams of a capture file in order, through libpcap (pcap with microsecond or
-// nanosecond stamps, and pcapng): unwraps the link layer, reassembles IPv4 fragments and keeps
-// the datagrams sent to one port (or all). Everything else is skipped and counted. One thread
-// uses it.
+// Reads the UDP datagrams of a capture file in order (pcap with microsecond or nanosecond
+// stamps, and pcapng, each frame by its interface's link type): unwraps the link layer,
+// reassembles IPv4 fragments and keeps the datagrams sent to one port (or all). Everything else
+// is skipped and counted, as are datagrams the capture's snap length cut. One thread uses it.
 class PcapDatagramReader {
 public:
     // @throws std::runtime_error "Could not open recording <path>: <reason>".
@@ -51,13 +53,12 @@ public:
 
 private:
     void OpenFile();
-    void Close();
-    // The UDP datagram in an IPv4 packet (whole or reassembled); false when skipped.
-    bool TakeUdp(const Ipv4Packet& packet, int64_t timeNanoseconds, CapturedDatagram& datagram);
+    // The UDP datagram in an IPv4 packet (whole or reassembled) that ends in `record`; false
+    // when skipped.
+    bool TakeUdp(const Ipv4Packet& packet, const CaptureRecord& record, CapturedDatagram& datagram);
 
     const std::string path;
-    void* capture = nullptr;  // pcap_t, kept out of this header
-    LinkType linkType = LinkType::RawIp;
+    std::unique_ptr<CaptureFile> capture;
     uint16_t port = 0;
     Ipv4Reassembler reassembler;
     std::vector<uint8_t> reassembled;

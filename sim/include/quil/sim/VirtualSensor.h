@@ -44,7 +44,7 @@ struct VirtualSensorOptions {
 /// A complete, stateful stand-in for the sensor, running in this process: it serves the
 /// sensor's message protocol over WebSocket on port 80 of a loopback address, keeps settings,
 /// setups and roles as a device does, computes measurements from a simulated conveyor scene and
-/// sends the UDP stream where its settings aim it.
+/// sends the UDP stream where its settings aim it, from its own address.
 class VirtualSensor {
 public:
     /// Starts listening at once.
