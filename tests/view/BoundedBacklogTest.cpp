@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <vector>
 
 namespace Varkon::QUILApi::View {
@@ -18,6 +19,10 @@ struct BacklogCase {
     std::vector<int> left;
     uint64_t dropped;
 };
+
+void PrintTo(const BacklogCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BoundedBacklogTest : public testing::TestWithParam<BacklogCase> {};
 

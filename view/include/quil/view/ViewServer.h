@@ -16,7 +16,7 @@ struct ViewOptions {
     std::string address = "127.0.0.1";  ///< where the page is served; loopback unless asked
     uint16_t port = 8080;               ///< 0: any free port (see ViewServer::Port)
     std::string recordDirectory = ".";  ///< the only place recordings are written to
-    double framesPerSecond = 30;        ///< how often a browser is sent what is new
+    double framesPerSecond = 40;        ///< how often a browser is sent what is new
     std::size_t browserBacklog = 64;    ///< messages kept per browser; the oldest go first
 };
 
