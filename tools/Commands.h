@@ -27,6 +27,7 @@ void AddRecordCommands(CLI::App& app, Context& context);  // record, replay
 void AddPlotCommand(CLI::App& app, Context& context);
 void AddDemoCommand(CLI::App& app, Context& context);
 void AddDiscoverCommand(CLI::App& app, Context& context);
+void AddViewCommand(CLI::App& app, Context& context);
 
 // Shared by stream and record.
 /// Adds --port, --data-ids, --count, --seconds and --allow-loss.

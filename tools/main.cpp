@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
     QuilTool::AddPlotCommand(app, context);
     QuilTool::AddDemoCommand(app, context);
     QuilTool::AddDiscoverCommand(app, context);
+    QuilTool::AddViewCommand(app, context);
     app.parse_complete_callback([&context] { context.ApplyEnvironmentFallbacks(); });
 
     try {
