@@ -86,6 +86,7 @@ bool SensorWorker::Attach() {
         client->Connect();
         client->Login(settings.role, settings.password);
         const auto identity = client->GetSensorMetaData();
+        batcher.SetScales(ChannelScales(Varkon::QUILApi::ProfileCoordinates::Read(*client)));
         // A sensor that comes back may still be aimed here: what the first aim found is what
         // it gets back in the end, so that goes back before aiming anew.
         if (original) {

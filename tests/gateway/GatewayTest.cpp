@@ -1,12 +1,13 @@
 // quil-gateway end to end: two virtual sensors, a real broker and a subscriber. Births, the
 // measurement values as DDATA metrics, profile batches; a sensor that disappears and returns;
 // outputs put back on SIGTERM; the will on a crash.
+#include <quil/ProfileCoordinates.h>
 #include <quil/sim/VirtualSensor.h>
 #include "Broker.h"
+#include "Decode.h"
 #include "SparkplugTopics.h"
 #include "Subscriber.h"
 #include "TempDirectory.h"
-#include "sparkplug_b.pb.h"
 #include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
@@ -20,28 +21,12 @@ namespace Varkon::QuilGateway::Testing {
 namespace {
 
 using nlohmann::json;
-using org::eclipse::tahu::protobuf::Payload;
 using Varkon::QUILApi::Sim::VirtualSensor;
 using Varkon::QUILApi::Sim::VirtualSensorOptions;
 using Varkon::QUILApi::Testing::BackgroundProcess;
 using Varkon::QUILApi::Testing::TestAddress;
 using Varkon::QUILApi::Testing::TestPort;
 using Varkon::QUILApi::Testing::WaitUntil;
-
-Payload Decode(const std::string& bytes) {
-    Payload payload;
-    EXPECT_TRUE(payload.ParseFromString(bytes));
-    return payload;
-}
-
-const Payload::Metric* Find(const Payload& payload, const std::string& name) {
-    for (const auto& metric : payload.metrics()) {
-        if (metric.name() == name) {
-            return &metric;
-        }
-    }
-    return nullptr;
-}
 
 class GatewayTest : public ::testing::Test {
 protected:
@@ -107,6 +92,30 @@ protected:
             std::chrono::seconds(10));
     }
 
+    // The batch's scale and offset give the millimetres that the library's own conversion,
+    // read by a client of this test from the same sensor, gives for the same words.
+    void ExpectMillimetresOfTheLibrary(const std::string& name, const DecodedBatch& batch) {
+        auto client =
+            Varkon::QUILApi::Quil::Create(TestAddress(name == "left" ? 1 : 2), TestPort(3));
+        client->Connect();
+        const auto coordinates = Varkon::QUILApi::ProfileCoordinates::Read(*client);
+        EXPECT_NE(batch.scale[0], 1.0);
+        ASSERT_FALSE(batch.profiles.empty());
+        for (const auto& profile : batch.profiles) {
+            for (std::size_t i = 0; i < profile.channel0.size(); ++i) {
+                const uint16_t word = profile.channel0[i];
+                if (word != Varkon::QUILApi::StreamWordEncoding{}.noPointWord) {
+                    EXPECT_NEAR(word * batch.scale[0] + batch.offset[0], coordinates.StreamZ(word),
+                                1e-9);
+                }
+            }
+            for (const uint16_t word : profile.channel1) {
+                EXPECT_NEAR(word * batch.scale[1] + batch.offset[1], coordinates.StreamX(word),
+                            1e-9);
+            }
+        }
+    }
+
     TempDirectory directory;
     std::unique_ptr<Broker> broker;
     std::unique_ptr<Subscriber> subscriber;
@@ -148,6 +157,7 @@ TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackO
         EXPECT_EQ(batch.substr(8, std::strlen(device.device)), device.device);
         EXPECT_EQ(static_cast<uint8_t>(batch[8 + std::strlen(device.device)]), device.perMessage);
         EXPECT_EQ(static_cast<uint8_t>(batch[12 + std::strlen(device.device)]), device.decimation);
+        ExpectMillimetresOfTheLibrary(device.device, DecodeBatch(batch));
     }
     EXPECT_NE(Output("left"), before["left"]);
 

@@ -1,11 +1,11 @@
 // The publisher against a real broker: births first on every connection, sequence numbers in
 // the order of sending, a rebirth when asked, reconnection, and the node's death at the end.
 #include "Broker.h"
+#include "Decode.h"
 #include "MqttPublisher.h"
 #include "SparkplugPayloads.h"
 #include "SparkplugTopics.h"
 #include "Subscriber.h"
-#include "sparkplug_b.pb.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +14,9 @@
 namespace Varkon::QuilGateway::Testing {
 namespace {
 
-using org::eclipse::tahu::protobuf::Payload;
 using Varkon::QUILApi::Testing::TestAddress;
 using Varkon::QUILApi::Testing::TestPort;
 using Varkon::QUILApi::Testing::WaitUntil;
-
-Payload Decode(const std::string& bytes) {
-    Payload payload;
-    EXPECT_TRUE(payload.ParseFromString(bytes));
-    return payload;
-}
 
 // The fields read through named payloads: GCC 12 warns wrongly about protobuf's repeated fields
 // of a temporary.
