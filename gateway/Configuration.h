@@ -2,6 +2,8 @@
 // its configuration file names them (ConfigurationFile.h reads one).
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,6 +40,8 @@ struct SensorSettings {
     uint32_t profilesPerMessage = 10;
     uint32_t decimation = 1;  // every k-th profile is published
     Compression compression = Compression::None;
+    std::string settingsFile;         // where settingsDocument came from; empty: none
+    nlohmann::json settingsDocument;  // applied on every connection; null: none
 };
 
 struct Configuration {

@@ -56,6 +56,7 @@ public:
 private:
     void Run();
     bool Attach();
+    void ApplySettings();
     void Detach(bool restore);
     void Pump();
     void Report(bool force);

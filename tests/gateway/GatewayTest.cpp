@@ -10,11 +10,13 @@
 #include "TempDirectory.h"
 #include "support/RunCommand.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 namespace Varkon::QuilGateway::Testing {
@@ -40,6 +42,12 @@ protected:
             StartSensor(name);
         }
         directory.Write("operator.pw", "operator\n");
+        directory.Write("maintenance.pw", "maintenance\n");
+        before = {{"left", Output("left")}, {"right", Output("right")}};
+    }
+
+    // The gateway of two sensors; `left` and `right` are lines added to each sensor's entry.
+    void StartGateway(const std::string& left = {}, const std::string& right = {}) {
         const std::string config = directory.Write(
             "gateway.yaml",
             "broker:\n  host: " + broker->Address() +
@@ -47,16 +55,27 @@ protected:
                 "\n  keepalive: 5\ngroup_id: line\nnode_id: pc\nsensors:\n"
                 "  - name: left\n    address: " +
                 TestAddress(1) + "\n    udp_port: " + std::to_string(TestPort(1)) +
-                "\n    data_ids: [0, 1]\n    password_file: " + directory.Path("operator.pw") +
-                "\n    profiles_per_message: 5\n"
-                "  - name: right\n    address: " +
-                TestAddress(2) + "\n    udp_port: " + std::to_string(TestPort(2)) +
-                "\n    local_address: 127.0.0.1\n    data_ids: [0, 3]\n    password_file: " +
-                directory.Path("operator.pw") +
-                "\n    profiles_per_message: 4\n    decimation: 2\n    compression: zstd\n");
-        before = {{"left", Output("left")}, {"right", Output("right")}};
+                "\n    data_ids: [0, 1]\n    profiles_per_message: 5\n" +
+                (left.empty() ? "    password_file: operator.pw\n" : left) +
+                "  - name: right\n    address: " + TestAddress(2) +
+                "\n    udp_port: " + std::to_string(TestPort(2)) +
+                "\n    local_address: 127.0.0.1\n    data_ids: [0, 3]\n"
+                "    profiles_per_message: 4\n    decimation: 2\n    compression: zstd\n" +
+                (right.empty() ? "    password_file: operator.pw\n" : right));
+        KeepDescriptorsFromChildren();
         gateway = std::make_unique<BackgroundProcess>(
             QUIL_GATEWAY, std::vector<std::string>{config}, directory.Path("gateway"));
+    }
+
+    // The virtual sensors' listening sockets are not close-on-exec: a gateway started after
+    // them would hold them open, and a sensor could not start again at its address.
+    static void KeepDescriptorsFromChildren() {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            const int fd = std::stoi(entry.path().filename().string());
+            if (fd > 2) {
+                fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+            }
+        }
     }
 
     void StartSensor(const std::string& name) {
@@ -125,6 +144,7 @@ protected:
 };
 
 TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackOnSigterm) {
+    StartGateway();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::NBIRTH))) << gateway->Err();
     const struct {
         const char* device;
@@ -171,6 +191,7 @@ TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackO
 }
 
 TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
+    StartGateway();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
     // The sensor stops answering (it drops every connection), then answers again.
     Varkon::QUILApi::Sim::FaultRates gone;
@@ -192,6 +213,41 @@ TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
     };
     EXPECT_EQ(bdSeq(subscriber->On(Topic(SparkplugMessage::NDEATH))[0]),
               bdSeq(subscriber->On(Topic(SparkplugMessage::NBIRTH))[0]));
+}
+
+TEST_F(GatewayTest, SettingsAreAppliedOnEveryConnectionAndARefusalLeavesTheOthersRunning) {
+    const auto exposure = [&](const std::string& name) {
+        return sensors.at(name)->Read("ExposureTime").at("ExposureTime").get<uint32_t>();
+    };
+    const uint32_t rightBefore = exposure("right");
+    directory.Write("left.json", R"({"exposure-time": 777})");
+    directory.Write("right.json", R"({"exposure-time": 778})");  // needs maintenance
+    StartGateway(
+        "    role: maintenance\n    password_file: maintenance.pw\n    settings_file: left.json\n",
+        "    password_file: operator.pw\n    settings_file: right.json\n");
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    EXPECT_EQ(exposure("left"), 777u);
+    ASSERT_TRUE(WaitUntil([&] {
+        return gateway->Err().find("sensor right (" + TestAddress(2) + "): its settings from " +
+                                   directory.Path("right.json") +
+                                   " were refused: the sensor refused exposure-time = 778: ") !=
+               std::string::npos;
+    })) << gateway->Err();
+    EXPECT_EQ(exposure("right"), rightBefore);
+    EXPECT_TRUE(subscriber->On(Topic(SparkplugMessage::DBIRTH, "right")).empty());
+
+    // The sensor is gone (its process ended) and comes back with its factory settings.
+    sensors.erase("left");
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "left"))) << gateway->Err();
+    StartSensor("left");
+    ASSERT_NE(exposure("left"), 777u);
+    ASSERT_TRUE(
+        subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"), 2, std::chrono::seconds(20)))
+        << gateway->Err();
+    EXPECT_EQ(exposure("left"), 777u);
+    const std::string profiles = ProfilesTopic("line", "left");
+    const std::size_t batches = subscriber->On(profiles).size();
+    EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1));
 }
 
 }  // namespace
