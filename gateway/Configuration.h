@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace Varkon::QuilGateway {
@@ -43,6 +44,18 @@ struct SensorSettings {
     std::string settingsFile;         // where settingsDocument came from; empty: none
     nlohmann::json settingsDocument;  // applied on every connection; null: none
 };
+
+inline bool operator==(const SensorSettings& a, const SensorSettings& b) {
+    const auto fields = [](const SensorSettings& s) {
+        return std::tie(s.name, s.host, s.udpPort, s.localAddress, s.dataIds, s.role, s.password,
+                        s.profilesPerMessage, s.decimation, s.compression, s.settingsFile,
+                        s.settingsDocument);
+    };
+    return fields(a) == fields(b);
+}
+inline bool operator!=(const SensorSettings& a, const SensorSettings& b) {
+    return !(a == b);
+}
 
 struct Configuration {
     BrokerSettings broker;

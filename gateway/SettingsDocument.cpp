@@ -97,8 +97,8 @@ std::size_t ApplySettingsDocument(Varkon::QUILApi::Quil& quil, const json& docum
                 notPutBack += "; putting back " + it->first->name + " failed too: " + error.what();
             }
         }
-        throw std::runtime_error(failure.what() + (putBack.empty() ? "" : "; put back: " + putBack) +
-                                 notPutBack);
+        throw std::runtime_error(failure.what() +
+                                 (putBack.empty() ? "" : "; put back: " + putBack) + notPutBack);
     }
     return written.size();
 }

@@ -46,9 +46,11 @@ protected:
         before = {{"left", Output("left")}, {"right", Output("right")}};
     }
 
-    // The gateway of two sensors; `left` and `right` are lines added to each sensor's entry.
-    void StartGateway(const std::string& left = {}, const std::string& right = {}) {
-        const std::string config = directory.Write(
+    // The configuration of two sensors; `left` and `right` are lines added to each sensor's
+    // entry, `more` further sensors.
+    std::string WriteConfiguration(const std::string& left = {}, const std::string& right = {},
+                                   const std::string& more = {}) {
+        return directory.Write(
             "gateway.yaml",
             "broker:\n  host: " + broker->Address() +
                 "\n  port: " + std::to_string(broker->Port()) +
@@ -61,7 +63,11 @@ protected:
                 "\n    udp_port: " + std::to_string(TestPort(2)) +
                 "\n    local_address: 127.0.0.1\n    data_ids: [0, 3]\n"
                 "    profiles_per_message: 4\n    decimation: 2\n    compression: zstd\n" +
-                (right.empty() ? "    password_file: operator.pw\n" : right));
+                (right.empty() ? "    password_file: operator.pw\n" : right) + more);
+    }
+
+    void StartGateway(const std::string& left = {}, const std::string& right = {}) {
+        const std::string config = WriteConfiguration(left, right);
         KeepDescriptorsFromChildren();
         gateway = std::make_unique<BackgroundProcess>(
             QUIL_GATEWAY, std::vector<std::string>{config}, directory.Path("gateway"));
@@ -80,7 +86,7 @@ protected:
 
     void StartSensor(const std::string& name) {
         VirtualSensorOptions options;
-        options.address = TestAddress(name == "left" ? 1 : 2);
+        options.address = TestAddress(name == "left" ? 1 : name == "right" ? 2 : 3);
         options.pointsPerProfile = 32;
         options.profileRate = 200;
         sensors[name] = std::make_unique<VirtualSensor>(options);
@@ -248,6 +254,59 @@ TEST_F(GatewayTest, SettingsAreAppliedOnEveryConnectionAndARefusalLeavesTheOther
     const std::string profiles = ProfilesTopic("line", "left");
     const std::size_t batches = subscriber->On(profiles).size();
     EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1));
+}
+
+TEST_F(GatewayTest, SighupTakesSensorsAddedRemovedAndChangedAndLeavesTheOthersStreaming) {
+    StartSensor("third");
+    const json thirdBefore = Output("third");
+    StartGateway();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"))) << gateway->Err();
+    const std::string third = "  - name: third\n    address: " + TestAddress(3) +
+                              "\n    udp_port: " + std::to_string(TestPort(3)) +
+                              "\n    password_file: operator.pw\n";
+    const struct {
+        std::string right;
+        std::string more;
+        std::size_t rightBirths;
+        std::size_t thirdBirths;
+        std::size_t thirdDeaths;
+        const char* logged;
+    } reloads[] = {
+        {"    password_file: maintenance.pw\n    role: maintenance\n", third, 2, 1, 0,
+         "1 added, 0 removed, 1 changed"},
+        {"", "", 3, 1, 1, "0 added, 1 removed, 1 changed"},
+    };
+    for (const auto& reload : reloads) {
+        SCOPED_TRACE(reload.logged);
+        const std::size_t leftBatches = subscriber->On(ProfilesTopic("line", "left")).size();
+        WriteConfiguration({}, reload.right, reload.more);
+        gateway->Signal(SIGHUP);
+        ASSERT_TRUE(WaitUntil([&] {
+            return gateway->Err().find(reload.logged) != std::string::npos;
+        })) << gateway->Err();
+        EXPECT_TRUE(
+            subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"), reload.rightBirths))
+            << gateway->Err();
+        EXPECT_TRUE(
+            subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "third"), reload.thirdBirths))
+            << gateway->Err();
+        EXPECT_TRUE(
+            subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "third"), reload.thirdDeaths));
+        EXPECT_TRUE(subscriber->WaitFor(ProfilesTopic("line", "left"), leftBatches + 2));
+        EXPECT_EQ(subscriber->On(Topic(SparkplugMessage::DBIRTH, "left")).size(), 1u);
+        EXPECT_TRUE(subscriber->On(Topic(SparkplugMessage::DDEATH, "left")).empty());
+    }
+    EXPECT_EQ(Output("third"), thirdBefore);
+
+    // A configuration that cannot be read leaves everything as it runs.
+    directory.Write("gateway.yaml", "broker: [\n");
+    gateway->Signal(SIGHUP);
+    EXPECT_TRUE(
+        WaitUntil([&] { return gateway->Err().find("not reloaded: ") != std::string::npos; }));
+    gateway->Signal(SIGTERM);
+    EXPECT_EQ(gateway->Wait(), 0) << gateway->Err();
+    EXPECT_EQ(subscriber->On(Topic(SparkplugMessage::DBIRTH, "left")).size(), 1u);
 }
 
 }  // namespace
