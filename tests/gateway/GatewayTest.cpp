@@ -256,6 +256,46 @@ TEST_F(GatewayTest, SettingsAreAppliedOnEveryConnectionAndARefusalLeavesTheOther
     EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1));
 }
 
+TEST_F(GatewayTest, ABrokerThatRestartsGetsEveryBirthAgainAndTheProfilesGoOn) {
+    StartGateway();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"))) << gateway->Err();
+    broker->Kill();
+    ASSERT_TRUE(WaitUntil([&] {
+        return gateway->Err().find("lost the connection to the MQTT broker") != std::string::npos;
+    })) << gateway->Err();
+    broker->Start();
+    ASSERT_TRUE(broker->Ready()) << broker->Log();
+    ASSERT_TRUE(subscriber->WaitSubscribed(4));
+    const auto connections = [&] {
+        std::size_t count = 0;
+        const std::string err = gateway->Err();
+        for (auto at = err.find("connected to the MQTT broker"); at != std::string::npos;
+             at = err.find("connected to the MQTT broker", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return connections() == 2; })) << gateway->Err();
+    // The births of the new connection may have come before this subscriber was back: a host
+    // asks for them again, as a host application does.
+    Payload rebirth;
+    auto& metric = *rebirth.add_metrics();
+    metric.set_name("Node Control/Rebirth");
+    metric.set_datatype(11);
+    metric.set_boolean_value(true);
+    subscriber->Publish(Topic(SparkplugMessage::NCMD), rebirth.SerializeAsString());
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::NBIRTH), 2)) << gateway->Err();
+    const Payload birth = Decode(subscriber->On(Topic(SparkplugMessage::NBIRTH)).back());
+    EXPECT_EQ(Find(birth, "bdSeq")->long_value(), 1u);
+    for (const char* device : {"left", "right"}) {
+        EXPECT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, device), 2)) << device;
+        const std::string profiles = ProfilesTopic("line", device);
+        const std::size_t batches = subscriber->On(profiles).size();
+        EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1)) << device;
+    }
+}
+
 TEST_F(GatewayTest, SighupTakesSensorsAddedRemovedAndChangedAndLeavesTheOthersStreaming) {
     StartSensor("third");
     const json thirdBefore = Output("third");
