@@ -7,6 +7,7 @@
 #                               examples
 #   tools        quil-tools     quil and quil-sim, their manual pages, bash completion
 #   python       python3-quil   the Python package
+#   gateway      quil-gateway   quil-gateway, its manual page, unit and example configuration
 #
 # Every package carries its copyright and changelog.Debian.gz in /usr/share/doc/<package>.
 
@@ -21,6 +22,10 @@ set(QUIL_DEB_tools quil-tools)
 if(TARGET quil_python)
     list(APPEND QUIL_PACKAGE_COMPONENTS python)
     set(QUIL_DEB_python python3-quil)
+endif()
+if(TARGET quil-gateway)
+    list(APPEND QUIL_PACKAGE_COMPONENTS gateway)
+    set(QUIL_DEB_gateway quil-gateway)
 endif()
 
 # The documentation files every package needs; installed only when a component is installed
@@ -124,6 +129,17 @@ if(TARGET quil_python)
 The package quil offers the client library in Python: every operation,
 records as classes, profiles and images as numpy arrays, the measurement
 stream as an iterator, recordings, and the virtual sensor for tests.")
+endif()
+
+if(TARGET quil-gateway)
+    set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME ${QUIL_DEB_gateway})
+    set(CPACK_DEBIAN_GATEWAY_PACKAGE_SECTION net)
+    set(CPACK_DEBIAN_GATEWAY_PACKAGE_DEPENDS "${QUIL_DEB_library} (= ${QUIL_DEB_VERSION})")
+    set(CPACK_COMPONENT_GATEWAY_DESCRIPTION
+        "gateway from 2D laser profile sensors to an MQTT broker
+quil-gateway keeps a group of sensors streaming and publishes their state as a
+Sparkplug B edge node and their profiles, in millimetres, on a binary lane.
+One systemd unit per configuration file (quil-gateway@.service).")
 endif()
 
 include(CPack)

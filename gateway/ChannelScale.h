@@ -1,9 +1,8 @@
-// How a profile's raw channel words become millimetres: mm = raw * scale + offset.
-//
-// The library passes channel values on as the sensor sends them and offers no conversion to
-// millimetres yet, so every channel is published with scale 1 and offset 0 (raw words). This
-// function is the one place to change once the library offers one.
+// How a profile's raw channel words become millimetres: mm = raw * scale + offset, the
+// conversion the library's ProfileCoordinates makes from the sensor's own descriptions.
 #pragma once
+
+#include <quil/ProfileCoordinates.h>
 
 #include <array>
 
@@ -14,7 +13,8 @@ struct ChannelScale {
     double offset = 0.0;
 };
 
-/// Channels 0 (height), 1 (lateral position) and 2 (brightness).
-std::array<ChannelScale, 3> ChannelScales();
+/// Channels 0 (height), 1 (lateral position) and 2 (brightness, a grey value: scale 1, offset
+/// 0). A channel 0 word of StreamWordEncoding::noPointWord is a point without a laser line.
+std::array<ChannelScale, 3> ChannelScales(const Varkon::QUILApi::ProfileCoordinates& coordinates);
 
 }  // namespace Varkon::QuilGateway

@@ -2,8 +2,11 @@
 // its configuration file names them (ConfigurationFile.h reads one).
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace Varkon::QuilGateway {
@@ -38,7 +41,21 @@ struct SensorSettings {
     uint32_t profilesPerMessage = 10;
     uint32_t decimation = 1;  // every k-th profile is published
     Compression compression = Compression::None;
+    std::string settingsFile;         // where settingsDocument came from; empty: none
+    nlohmann::json settingsDocument;  // applied on every connection; null: none
 };
+
+inline bool operator==(const SensorSettings& a, const SensorSettings& b) {
+    const auto fields = [](const SensorSettings& s) {
+        return std::tie(s.name, s.host, s.udpPort, s.localAddress, s.dataIds, s.role, s.password,
+                        s.profilesPerMessage, s.decimation, s.compression, s.settingsFile,
+                        s.settingsDocument);
+    };
+    return fields(a) == fields(b);
+}
+inline bool operator!=(const SensorSettings& a, const SensorSettings& b) {
+    return !(a == b);
+}
 
 struct Configuration {
     BrokerSettings broker;

@@ -1,6 +1,7 @@
 #include "ConfigurationFile.h"
 
 #include "SecretFile.h"
+#include "SettingsDocument.h"
 
 #include <quil/SensorAddress.h>
 #include <yaml-cpp/yaml.h>
@@ -130,6 +131,20 @@ public:
         return path;
     }
 
+    // A settings document as `quil config save` writes it.
+    nlohmann::json SettingsDocument(const YAML::Node& node, const std::string& key) const {
+        const std::string path = ReadableFile(node, key);
+        std::ifstream in(path);
+        const nlohmann::json document = nlohmann::json::parse(in, nullptr, false);
+        if (document.is_discarded()) {
+            Fail(node.Mark(), key, path + ": not valid JSON");
+        }
+        if (const std::string problem = SettingsDocumentProblem(document); !problem.empty()) {
+            Fail(node.Mark(), key, path + ": " + problem);
+        }
+        return document;
+    }
+
 private:
     std::string file;
 };
@@ -205,9 +220,10 @@ std::vector<uint32_t> ReadDataIds(const Reader& reader, const YAML::Node& node,
 
 SensorSettings ReadSensor(const Reader& reader, const YAML::Node& node, const std::string& prefix) {
     reader.ExpectMap(node, prefix);
-    reader.OnlyKeys(node, prefix,
-                    {"name", "address", "udp_port", "local_address", "data_ids", "role",
-                     "password_file", "profiles_per_message", "decimation", "compression"});
+    reader.OnlyKeys(
+        node, prefix,
+        {"name", "address", "udp_port", "local_address", "data_ids", "role", "password_file",
+         "profiles_per_message", "decimation", "compression", "settings_file"});
     SensorSettings sensor;
     sensor.name = reader.Name(reader.Required(node, prefix, "name"), prefix + ".name");
     sensor.host =
@@ -239,6 +255,10 @@ SensorSettings ReadSensor(const Reader& reader, const YAML::Node& node, const st
             reader.Fail(compression.Mark(), prefix + ".compression", "expected none or zstd");
         }
         sensor.compression = value == "zstd" ? Compression::Zstd : Compression::None;
+    }
+    if (const YAML::Node settings = node["settings_file"]) {
+        sensor.settingsFile = reader.Beside(reader.Text(settings, prefix + ".settings_file"));
+        sensor.settingsDocument = reader.SettingsDocument(settings, prefix + ".settings_file");
     }
     return sensor;
 }

@@ -15,6 +15,7 @@ namespace Varkon::QuilGateway {
 struct DeviceState {
     Varkon::QUILApi::SensorMetaData identity;
     bool connected = false;
+    bool settingsRefused = false;  // the sensor's settings document was refused at the last try
     Varkon::QUILApi::UdpStreaming::StreamStatistics counters;
     uint64_t profilesPublished = 0;
     std::optional<int64_t> clockOffsetUs;

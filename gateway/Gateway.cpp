@@ -2,17 +2,20 @@
 
 #include "PrometheusText.h"
 
+#include <algorithm>
+
 namespace Varkon::QuilGateway {
 
 Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
-                 MqttPublisher::Backoff backoff) {
+                 MqttPublisher::Backoff backoff)
+    : groupId(configuration.groupId), nodeId(configuration.nodeId), timing(timing) {
     for (const SensorSettings& sensor : configuration.sensors) {
-        sensors.push_back(std::make_unique<SensorWorker>(sensor, configuration.groupId,
-                                                         configuration.nodeId, queue, timing));
+        sensors.push_back(MakeWorker(sensor));
     }
     publisher = std::make_unique<MqttPublisher>(
         configuration.broker, configuration.groupId, configuration.nodeId, queue,
         [this] {
+            const std::lock_guard<std::mutex> lock(sensorsMutex);
             std::vector<DeviceBirth> births;
             for (const auto& sensor : sensors) {
                 if (auto birth = sensor->Birth()) {
@@ -28,14 +31,59 @@ Gateway::~Gateway() {
     Stop();
 }
 
+std::unique_ptr<SensorWorker> Gateway::MakeWorker(const SensorSettings& sensor) {
+    return std::make_unique<SensorWorker>(sensor, groupId, nodeId, queue, timing);
+}
+
 void Gateway::Start() {
     publisher->Start();
+    const std::lock_guard<std::mutex> lock(sensorsMutex);
     for (const auto& sensor : sensors) {
         sensor->Start();
     }
 }
 
+std::string Gateway::Reload(const Configuration& next) {
+    const auto find = [](const std::vector<SensorSettings>& list, const std::string& name) {
+        return std::find_if(list.begin(), list.end(),
+                            [&](const SensorSettings& s) { return s.name == name; });
+    };
+    std::vector<std::unique_ptr<SensorWorker>> leaving;
+    std::size_t added = next.sensors.size();
+    std::size_t removed = 0;
+    std::size_t changed = 0;
+    {
+        const std::lock_guard<std::mutex> lock(sensorsMutex);
+        for (auto it = sensors.begin(); it != sensors.end();) {
+            const auto now = find(next.sensors, (*it)->Name());
+            added -= now == next.sensors.end() ? 0 : 1;
+            if (now == next.sensors.end() || *now != (*it)->Settings()) {
+                ++(now == next.sensors.end() ? removed : changed);
+                leaving.push_back(std::move(*it));
+                it = sensors.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Stopped before the new ones start, which may take over their UDP ports.
+    leaving.clear();
+    const std::lock_guard<std::mutex> lock(sensorsMutex);
+    for (const SensorSettings& sensor : next.sensors) {
+        const bool running = std::any_of(sensors.begin(), sensors.end(), [&](const auto& worker) {
+            return worker->Name() == sensor.name;
+        });
+        if (!running) {
+            sensors.push_back(MakeWorker(sensor));
+            sensors.back()->Start();
+        }
+    }
+    return std::to_string(added) + " added, " + std::to_string(removed) + " removed, " +
+           std::to_string(changed) + " changed";
+}
+
 std::string Gateway::Status() const {
+    const std::lock_guard<std::mutex> lock(sensorsMutex);
     std::size_t streaming = 0;
     for (const auto& sensor : sensors) {
         streaming += sensor->Streaming() ? 1 : 0;
@@ -45,6 +93,7 @@ std::string Gateway::Status() const {
 }
 
 bool Gateway::Ready() const {
+    const std::lock_guard<std::mutex> lock(sensorsMutex);
     bool ready = publisher->Connected();
     for (const auto& sensor : sensors) {
         ready = ready && sensor->Streaming();
@@ -54,6 +103,7 @@ bool Gateway::Ready() const {
 
 std::string Gateway::MetricsText() const {
     GatewayFigures figures;
+    const std::lock_guard<std::mutex> lock(sensorsMutex);
     for (const auto& sensor : sensors) {
         figures.sensors.emplace_back(sensor->Name(), sensor->Snapshot());
     }
@@ -63,8 +113,11 @@ std::string Gateway::MetricsText() const {
 }
 
 void Gateway::Stop() {
-    for (const auto& sensor : sensors) {
-        sensor->Stop();
+    {
+        const std::lock_guard<std::mutex> lock(sensorsMutex);
+        for (const auto& sensor : sensors) {
+            sensor->Stop();
+        }
     }
     publisher->Stop();
 }

@@ -7,6 +7,7 @@
 #include "SensorWorker.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ public:
     /// (what waits sent, then the node's death).
     void Stop();
 
+    /// Takes the sensors of `next`: a sensor added is started, one removed is stopped (its
+    /// output put back), one whose settings changed is started again; the others keep
+    /// streaming. The broker and the node's names stay as they are.
+    /// @return "<a> added, <r> removed, <c> changed".
+    std::string Reload(const Configuration& next);
+
     /// "<n> of <m> sensors streaming; broker connected" (or "not connected").
     std::string Status() const;
     /// The broker is connected and every sensor streams.
@@ -31,7 +38,13 @@ public:
     std::string MetricsText() const;
 
 private:
+    std::unique_ptr<SensorWorker> MakeWorker(const SensorSettings& sensor);
+
+    std::string groupId;
+    std::string nodeId;
+    SensorTiming timing;
     PublishQueue queue;
+    mutable std::mutex sensorsMutex;  // guards the list; births and /metrics read it
     std::vector<std::unique_ptr<SensorWorker>> sensors;
     std::unique_ptr<MqttPublisher> publisher;
 };

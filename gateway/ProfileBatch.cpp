@@ -113,8 +113,7 @@ std::optional<std::string> ProfileBatcher::Flush() {
     if (kept.empty()) {
         return std::nullopt;
     }
-    std::string message =
-        EncodeProfileBatch(sensor, kept, decimation, compression, ChannelScales());
+    std::string message = EncodeProfileBatch(sensor, kept, decimation, compression, scales);
     published += kept.size();
     kept.clear();
     return message;

@@ -40,12 +40,15 @@ public:
     std::optional<std::string> Flush();
     /// Profiles handed out in messages so far.
     uint64_t Published() const { return published; }
+    /// The millimetres of the messages from now on (raw words until set).
+    void SetScales(const std::array<ChannelScale, 3>& channelScales) { scales = channelScales; }
 
 private:
     std::string sensor;
     uint32_t profilesPerMessage;
     uint32_t decimation;
     Compression compression;
+    std::array<ChannelScale, 3> scales{};
     uint64_t seen = 0;
     uint64_t published = 0;
     std::vector<ArrivedProfile> kept;

@@ -27,6 +27,9 @@ uint64_t ProfilesReceived(const DeviceState& state) {
 const SensorFamily kSensorFamilies[] = {
     {"quil_sensor_connected", "gauge", "1 while the sensor is connected and aimed here.",
      [](const DeviceState& s) { return s.connected ? 1.0 : 0.0; }},
+    {"quil_sensor_settings_refused", "gauge",
+     "1 while the sensor refuses its settings document (the gateway tries again).",
+     [](const DeviceState& s) { return s.settingsRefused ? 1.0 : 0.0; }},
     {"quil_profiles_received_total", "counter", "Profiles the sensor's stream delivered.",
      [](const DeviceState& s) { return static_cast<double>(ProfilesReceived(s)); }},
     {"quil_measurements_received_total", "counter", "Measurement blocks the stream delivered.",

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "Log.h"
+#include "SettingsDocument.h"
 #include "SparkplugTopics.h"
 
 #include <algorithm>
@@ -72,8 +73,30 @@ void SensorWorker::PushDevice(SparkplugMessage type, Metrics metrics) {
     queue.Push(std::move(message));
 }
 
-// Connects, logs in and aims the output; false (and one line about it) when the sensor is not
-// there or refuses.
+// The sensor's settings document, when it has one; a refusal is marked in its state, and the
+// sensor is tried again as one that is not there.
+void SensorWorker::ApplySettings() {
+    if (settings.settingsDocument.is_null()) {
+        return;
+    }
+    std::string refusal;
+    try {
+        ApplySettingsDocument(*client, settings.settingsDocument);
+    } catch (const std::exception& error) {
+        refusal = error.what();
+    }
+    {
+        const std::lock_guard<std::mutex> lock(stateMutex);
+        state.settingsRefused = !refusal.empty();
+    }
+    if (!refusal.empty()) {
+        throw std::runtime_error("its settings from " + settings.settingsFile +
+                                 " were refused: " + refusal);
+    }
+}
+
+// Connects, logs in, applies the settings and aims the output; false (and one line about it) when
+// the sensor is not there or refuses.
 bool SensorWorker::Attach() {
     try {
         if (!client) {
@@ -92,6 +115,8 @@ bool SensorWorker::Attach() {
             client->SetProcessInterfaces(original->first);
             client->SetUDPStreamData(original->second);
         }
+        ApplySettings();
+        batcher.SetScales(ChannelScales(Varkon::QUILApi::ProfileCoordinates::Read(*client)));
         aim = std::make_unique<Varkon::QUILApi::StreamOutputAim>(
             *client, settings.udpPort, settings.dataIds, settings.localAddress);
         if (!original) {

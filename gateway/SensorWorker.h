@@ -50,12 +50,14 @@ public:
     /// The device's state as last reported.
     DeviceState Snapshot();
     const std::string& Name() const { return settings.name; }
+    const SensorSettings& Settings() const { return settings; }
     /// The device's birth while the sensor is connected; remembers its metrics as published.
     std::optional<DeviceBirth> Birth();
 
 private:
     void Run();
     bool Attach();
+    void ApplySettings();
     void Detach(bool restore);
     void Pump();
     void Report(bool force);

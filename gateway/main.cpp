@@ -18,6 +18,15 @@ namespace {
 
 constexpr int kUsageOrConfigurationProblem = 2;
 
+// A configuration that cannot be read leaves the running one as it is.
+void Reload(Gateway& gateway, const std::string& path) {
+    try {
+        LogLine("reloaded " + path + ": " + gateway.Reload(LoadConfiguration(path)));
+    } catch (const ConfigurationError& error) {
+        LogLine(std::string("not reloaded: ") + error.what());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,13 +61,14 @@ int main(int argc, char** argv) {
                   << configuration.nodeId << "\n";
         return 0;
     }
-    // SIGINT and SIGTERM end the gateway; every thread started from here on blocks them, so
-    // that this thread receives them in sigwait.
-    sigset_t endSignals;
-    sigemptyset(&endSignals);
-    sigaddset(&endSignals, SIGINT);
-    sigaddset(&endSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    // SIGINT and SIGTERM end the gateway, SIGHUP reads the configuration again; every thread
+    // started from here on blocks them, so that this thread receives them in sigwait.
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     // A broker that goes away must not end the process with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     try {
@@ -74,7 +84,9 @@ int main(int argc, char** argv) {
         ServiceNotifier notifier([&gateway] { return gateway.Status(); });
         notifier.Ready();
         int received = 0;
-        sigwait(&endSignals, &received);
+        while (sigwait(&handled, &received) == 0 && received == SIGHUP) {
+            Reload(gateway, invocation.configurationPath);
+        }
         LogLine(std::string("stopping (") + (received == SIGINT ? "SIGINT" : "SIGTERM") + ")");
         notifier.Stopping();
         gateway.Stop();

@@ -6,7 +6,7 @@ message into numpy arrays; it needs nothing but numpy, and for zstd-compressed b
 system's libzstd (loaded with ctypes).
 
 >>> batch = decode_profiles(message.payload)
->>> heights_mm = batch["channel0"] * batch["scale"][0] + batch["offset"][0]
+>>> batch["z"]  # millimetres, one row per profile; NaN where there is no point
 """
 
 import ctypes
@@ -22,6 +22,7 @@ _COMPRESSED_ZSTD = 0x01
 _HAS_CHANNEL1 = 0x40
 _HAS_CHANNEL2 = 0x80
 _PROFILE_HEADER = struct.Struct("<IQQIHBBI")
+_NO_POINT_WORD = 0  # the channel 0 word of a point without a laser line
 
 
 def _zstd_decompress(frame: bytes) -> bytes:
@@ -55,6 +56,10 @@ def decode_profiles(payload: bytes) -> dict:
     ``field18``, ``quality``, ``flags`` (bits 0 to 3: flags 1 to 4), ``point_count``, and
     ``channel0``, ``channel1``, ``channel2``: raw words of shape (profiles, most points), zero
     beyond a profile's point count; ``channel1``/``channel2`` are None when no profile has it.
+    In millimetres, as the sensor's own descriptions give them: ``z`` (channel 0) and ``x``
+    (channel 1, None without it), and ``brightness`` (channel 2, None without it), as float
+    arrays of the same shape, NaN beyond a profile's point count, in a profile without the
+    channel and, for ``z`` and ``brightness``, where a point has no laser line.
 
     Raises ValueError for a payload that is not such a message.
     """
@@ -107,6 +112,18 @@ def decode_profiles(payload: bytes) -> dict:
                 out[row, :len(profile[index])] = profile[index]
         return out
 
+    raw = [stacked(index) for index in range(3)]
+    counts = columns[:, 7].astype(np.int64)
+    inside = np.arange(most)[np.newaxis, :] < counts[:, np.newaxis]
+    has_point = inside & (raw[0] != _NO_POINT_WORD)
+
+    def converted(index, where):
+        if raw[index] is None:
+            return None
+        carried = np.array([profile[index] is not None for profile in channels])[:, np.newaxis]
+        values = raw[index] * scales[2 * index] + scales[2 * index + 1]
+        return np.where(where & carried, values, np.nan)
+
     return {
         "sensor": sensor,
         "decimation": decimation,
@@ -120,7 +137,10 @@ def decode_profiles(payload: bytes) -> dict:
         "quality": columns[:, 5].astype(np.uint8),
         "flags": (columns[:, 6] & 0x0F).astype(np.uint8),
         "point_count": columns[:, 7].astype(np.uint32),
-        "channel0": stacked(0),
-        "channel1": stacked(1),
-        "channel2": stacked(2),
+        "channel0": raw[0],
+        "channel1": raw[1],
+        "channel2": raw[2],
+        "z": converted(0, has_point),
+        "x": converted(1, inside),
+        "brightness": converted(2, has_point),
     }

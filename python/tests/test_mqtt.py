@@ -43,9 +43,14 @@ def test_decodes_a_batch_of_the_gateway(compression):
     np.testing.assert_array_equal(batch["flags"], [0b1000, 0b1001, 0b1000])
     np.testing.assert_array_equal(batch["point_count"], [3, 3, 2])
     np.testing.assert_array_equal(batch["channel0"],
-                                  [[1000, 1001, 1002], [2000, 2001, 2002], [3000, 3001, 0]])
+                                  [[1000, 1001, 1002], [0, 2001, 2002], [3000, 3001, 0]])
     np.testing.assert_array_equal(batch["channel1"], [[0, 0, 0], [11, 12, 13], [0, 0, 0]])
     np.testing.assert_array_equal(batch["channel2"], [[0, 0, 0], [0, 0, 0], [21, 22, 0]])
+    nan = np.nan
+    np.testing.assert_allclose(batch["z"], [[5.0, 5.01, 5.02], [nan, 15.01, 15.02],
+                                            [25.0, 25.01, nan]])
+    np.testing.assert_allclose(batch["x"], [[nan, nan, nan], [0.22, 0.24, 0.26], [nan] * 3])
+    np.testing.assert_allclose(batch["brightness"], [[nan] * 3, [nan] * 3, [21, 22, nan]])
 
 
 @pytest.mark.parametrize("payload", [b"", b"XPRF\x01\x00\x00\x00", b"QPRF\x02\x00\x00\x00"])

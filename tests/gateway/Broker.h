@@ -19,14 +19,16 @@ namespace Varkon::QuilGateway::Testing {
 
 class Broker {
 public:
-    Broker(std::string address, uint16_t port) : address(std::move(address)), port(port) {
+    /// `listenerLines` go under the listener, e.g. its TLS files.
+    Broker(std::string address, uint16_t port, std::string listenerLines = {})
+        : address(std::move(address)), port(port), listenerLines(std::move(listenerLines)) {
         Start();
     }
 
     void Start() {
-        const std::string config =
-            directory.Write("mosquitto.conf", "listener " + std::to_string(port) + " " + address +
-                                                  "\nallow_anonymous true\npersistence false\n");
+        const std::string config = directory.Write(
+            "mosquitto.conf", "listener " + std::to_string(port) + " " + address + "\n" +
+                                  listenerLines + "allow_anonymous true\npersistence false\n");
         process = std::make_unique<Varkon::QUILApi::Testing::BackgroundProcess>(
             QUIL_MOSQUITTO, std::vector<std::string>{"-c", config}, directory.Path("broker"));
         ready = Varkon::QUILApi::Testing::WaitUntil([&] { return Accepts(); },
@@ -53,6 +55,7 @@ private:
 
     std::string address;
     uint16_t port;
+    std::string listenerLines;
     TempDirectory directory;
     std::unique_ptr<Varkon::QUILApi::Testing::BackgroundProcess> process;
     bool ready = false;

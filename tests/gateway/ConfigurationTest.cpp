@@ -44,6 +44,7 @@ sensors:
     profiles_per_message: 25
     decimation: 4
     compression: zstd
+    settings_file: right.json
 )";
 
 class ConfigurationTest : public ::testing::Test {
@@ -51,6 +52,11 @@ protected:
     void SetUp() override {
         directory.Write("broker.pw", "broker-secret\n");
         directory.Write("sensor.pw", "sensor-secret");
+        directory.Write("right.json", R"({"exposure-time": 800})");
+        directory.Write("broken.json", "{");
+        directory.Write("list.json", "[800]");
+        directory.Write("unknown.json", R"({"colour": 1})");
+        directory.Write("network.json", R"({"network": {}})");
     }
     std::string Write(const std::string& text) {
         return directory.Write("gateway.yaml", Replace(text, "@", directory.Root()));
@@ -86,6 +92,9 @@ TEST_F(ConfigurationTest, AValidFileGivesEverySetting) {
     EXPECT_EQ(right.profilesPerMessage, 25u);
     EXPECT_EQ(right.decimation, 4u);
     EXPECT_EQ(right.compression, Compression::Zstd);
+    EXPECT_EQ(right.settingsFile, directory.Path("right.json"));
+    EXPECT_EQ(right.settingsDocument, nlohmann::json({{"exposure-time", 800}}));
+    EXPECT_TRUE(left.settingsDocument.is_null());
 }
 
 TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
@@ -138,6 +147,18 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
          "F:10: sensors[0]: expected keys and values"},
         {"group_id: line1", "group_id: [line1",
          "F:8: not valid YAML: end of sequence flow not found"},
+        {"right.json", "none.json",
+         "F:24: sensors[1].settings_file: cannot read @/none.json: No such file or directory"},
+        {"right.json", "broken.json",
+         "F:24: sensors[1].settings_file: @/broken.json: not valid JSON"},
+        {"right.json", "list.json",
+         "F:24: sensors[1].settings_file: @/list.json: expected a JSON object of settings by "
+         "name, as `quil config save` writes it"},
+        {"right.json", "unknown.json",
+         "F:24: sensors[1].settings_file: @/unknown.json: unknown setting \"colour\""},
+        {"right.json", "network.json",
+         "F:24: sensors[1].settings_file: @/network.json: network is not part of a "
+         "configuration"},
     };
     const std::string valid = Replace(kValid, "@", directory.Root());
     for (const auto& c : cases) {

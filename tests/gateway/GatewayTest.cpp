@@ -1,47 +1,34 @@
 // quil-gateway end to end: two virtual sensors, a real broker and a subscriber. Births, the
 // measurement values as DDATA metrics, profile batches; a sensor that disappears and returns;
 // outputs put back on SIGTERM; the will on a crash.
+#include <quil/ProfileCoordinates.h>
 #include <quil/sim/VirtualSensor.h>
 #include "Broker.h"
+#include "Decode.h"
 #include "SparkplugTopics.h"
 #include "Subscriber.h"
 #include "TempDirectory.h"
-#include "sparkplug_b.pb.h"
 #include "support/RunCommand.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 namespace Varkon::QuilGateway::Testing {
 namespace {
 
 using nlohmann::json;
-using org::eclipse::tahu::protobuf::Payload;
 using Varkon::QUILApi::Sim::VirtualSensor;
 using Varkon::QUILApi::Sim::VirtualSensorOptions;
 using Varkon::QUILApi::Testing::BackgroundProcess;
 using Varkon::QUILApi::Testing::TestAddress;
 using Varkon::QUILApi::Testing::TestPort;
 using Varkon::QUILApi::Testing::WaitUntil;
-
-Payload Decode(const std::string& bytes) {
-    Payload payload;
-    EXPECT_TRUE(payload.ParseFromString(bytes));
-    return payload;
-}
-
-const Payload::Metric* Find(const Payload& payload, const std::string& name) {
-    for (const auto& metric : payload.metrics()) {
-        if (metric.name() == name) {
-            return &metric;
-        }
-    }
-    return nullptr;
-}
 
 class GatewayTest : public ::testing::Test {
 protected:
@@ -55,28 +42,51 @@ protected:
             StartSensor(name);
         }
         directory.Write("operator.pw", "operator\n");
-        const std::string config = directory.Write(
+        directory.Write("maintenance.pw", "maintenance\n");
+        before = {{"left", Output("left")}, {"right", Output("right")}};
+    }
+
+    // The configuration of two sensors; `left` and `right` are lines added to each sensor's
+    // entry, `more` further sensors.
+    std::string WriteConfiguration(const std::string& left = {}, const std::string& right = {},
+                                   const std::string& more = {}) {
+        return directory.Write(
             "gateway.yaml",
             "broker:\n  host: " + broker->Address() +
                 "\n  port: " + std::to_string(broker->Port()) +
                 "\n  keepalive: 5\ngroup_id: line\nnode_id: pc\nsensors:\n"
                 "  - name: left\n    address: " +
                 TestAddress(1) + "\n    udp_port: " + std::to_string(TestPort(1)) +
-                "\n    data_ids: [0, 1]\n    password_file: " + directory.Path("operator.pw") +
-                "\n    profiles_per_message: 5\n"
-                "  - name: right\n    address: " +
-                TestAddress(2) + "\n    udp_port: " + std::to_string(TestPort(2)) +
-                "\n    local_address: 127.0.0.1\n    data_ids: [0, 3]\n    password_file: " +
-                directory.Path("operator.pw") +
-                "\n    profiles_per_message: 4\n    decimation: 2\n    compression: zstd\n");
-        before = {{"left", Output("left")}, {"right", Output("right")}};
+                "\n    data_ids: [0, 1]\n    profiles_per_message: 5\n" +
+                (left.empty() ? "    password_file: operator.pw\n" : left) +
+                "  - name: right\n    address: " + TestAddress(2) +
+                "\n    udp_port: " + std::to_string(TestPort(2)) +
+                "\n    local_address: 127.0.0.1\n    data_ids: [0, 3]\n"
+                "    profiles_per_message: 4\n    decimation: 2\n    compression: zstd\n" +
+                (right.empty() ? "    password_file: operator.pw\n" : right) + more);
+    }
+
+    void StartGateway(const std::string& left = {}, const std::string& right = {}) {
+        const std::string config = WriteConfiguration(left, right);
+        KeepDescriptorsFromChildren();
         gateway = std::make_unique<BackgroundProcess>(
             QUIL_GATEWAY, std::vector<std::string>{config}, directory.Path("gateway"));
     }
 
+    // The virtual sensors' listening sockets are not close-on-exec: a gateway started after
+    // them would hold them open, and a sensor could not start again at its address.
+    static void KeepDescriptorsFromChildren() {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            const int fd = std::stoi(entry.path().filename().string());
+            if (fd > 2) {
+                fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+            }
+        }
+    }
+
     void StartSensor(const std::string& name) {
         VirtualSensorOptions options;
-        options.address = TestAddress(name == "left" ? 1 : 2);
+        options.address = TestAddress(name == "left" ? 1 : name == "right" ? 2 : 3);
         options.pointsPerProfile = 32;
         options.profileRate = 200;
         sensors[name] = std::make_unique<VirtualSensor>(options);
@@ -107,6 +117,30 @@ protected:
             std::chrono::seconds(10));
     }
 
+    // The batch's scale and offset give the millimetres that the library's own conversion,
+    // read by a client of this test from the same sensor, gives for the same words.
+    void ExpectMillimetresOfTheLibrary(const std::string& name, const DecodedBatch& batch) {
+        auto client =
+            Varkon::QUILApi::Quil::Create(TestAddress(name == "left" ? 1 : 2), TestPort(3));
+        client->Connect();
+        const auto coordinates = Varkon::QUILApi::ProfileCoordinates::Read(*client);
+        EXPECT_NE(batch.scale[0], 1.0);
+        ASSERT_FALSE(batch.profiles.empty());
+        for (const auto& profile : batch.profiles) {
+            for (std::size_t i = 0; i < profile.channel0.size(); ++i) {
+                const uint16_t word = profile.channel0[i];
+                if (word != Varkon::QUILApi::StreamWordEncoding{}.noPointWord) {
+                    EXPECT_NEAR(word * batch.scale[0] + batch.offset[0], coordinates.StreamZ(word),
+                                1e-9);
+                }
+            }
+            for (const uint16_t word : profile.channel1) {
+                EXPECT_NEAR(word * batch.scale[1] + batch.offset[1], coordinates.StreamX(word),
+                            1e-9);
+            }
+        }
+    }
+
     TempDirectory directory;
     std::unique_ptr<Broker> broker;
     std::unique_ptr<Subscriber> subscriber;
@@ -116,6 +150,7 @@ protected:
 };
 
 TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackOnSigterm) {
+    StartGateway();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::NBIRTH))) << gateway->Err();
     const struct {
         const char* device;
@@ -148,6 +183,7 @@ TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackO
         EXPECT_EQ(batch.substr(8, std::strlen(device.device)), device.device);
         EXPECT_EQ(static_cast<uint8_t>(batch[8 + std::strlen(device.device)]), device.perMessage);
         EXPECT_EQ(static_cast<uint8_t>(batch[12 + std::strlen(device.device)]), device.decimation);
+        ExpectMillimetresOfTheLibrary(device.device, DecodeBatch(batch));
     }
     EXPECT_NE(Output("left"), before["left"]);
 
@@ -161,6 +197,7 @@ TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackO
 }
 
 TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
+    StartGateway();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
     // The sensor stops answering (it drops every connection), then answers again.
     Varkon::QUILApi::Sim::FaultRates gone;
@@ -182,6 +219,134 @@ TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
     };
     EXPECT_EQ(bdSeq(subscriber->On(Topic(SparkplugMessage::NDEATH))[0]),
               bdSeq(subscriber->On(Topic(SparkplugMessage::NBIRTH))[0]));
+}
+
+TEST_F(GatewayTest, SettingsAreAppliedOnEveryConnectionAndARefusalLeavesTheOthersRunning) {
+    const auto exposure = [&](const std::string& name) {
+        return sensors.at(name)->Read("ExposureTime").at("ExposureTime").get<uint32_t>();
+    };
+    const uint32_t rightBefore = exposure("right");
+    directory.Write("left.json", R"({"exposure-time": 777})");
+    directory.Write("right.json", R"({"exposure-time": 778})");  // needs maintenance
+    StartGateway(
+        "    role: maintenance\n    password_file: maintenance.pw\n    settings_file: left.json\n",
+        "    password_file: operator.pw\n    settings_file: right.json\n");
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    EXPECT_EQ(exposure("left"), 777u);
+    ASSERT_TRUE(WaitUntil([&] {
+        return gateway->Err().find("sensor right (" + TestAddress(2) + "): its settings from " +
+                                   directory.Path("right.json") +
+                                   " were refused: the sensor refused exposure-time = 778: ") !=
+               std::string::npos;
+    })) << gateway->Err();
+    EXPECT_EQ(exposure("right"), rightBefore);
+    EXPECT_TRUE(subscriber->On(Topic(SparkplugMessage::DBIRTH, "right")).empty());
+
+    // The sensor is gone (its process ended) and comes back with its factory settings.
+    sensors.erase("left");
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "left"))) << gateway->Err();
+    StartSensor("left");
+    ASSERT_NE(exposure("left"), 777u);
+    ASSERT_TRUE(
+        subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"), 2, std::chrono::seconds(20)))
+        << gateway->Err();
+    EXPECT_EQ(exposure("left"), 777u);
+    const std::string profiles = ProfilesTopic("line", "left");
+    const std::size_t batches = subscriber->On(profiles).size();
+    EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1));
+}
+
+TEST_F(GatewayTest, ABrokerThatRestartsGetsEveryBirthAgainAndTheProfilesGoOn) {
+    StartGateway();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"))) << gateway->Err();
+    broker->Kill();
+    ASSERT_TRUE(WaitUntil([&] {
+        return gateway->Err().find("lost the connection to the MQTT broker") != std::string::npos;
+    })) << gateway->Err();
+    broker->Start();
+    ASSERT_TRUE(broker->Ready()) << broker->Log();
+    ASSERT_TRUE(subscriber->WaitSubscribed(4));
+    const auto connections = [&] {
+        std::size_t count = 0;
+        const std::string err = gateway->Err();
+        for (auto at = err.find("connected to the MQTT broker"); at != std::string::npos;
+             at = err.find("connected to the MQTT broker", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return connections() == 2; })) << gateway->Err();
+    // The births of the new connection may have come before this subscriber was back: a host
+    // asks for them again, as a host application does.
+    Payload rebirth;
+    auto& metric = *rebirth.add_metrics();
+    metric.set_name("Node Control/Rebirth");
+    metric.set_datatype(11);
+    metric.set_boolean_value(true);
+    subscriber->Publish(Topic(SparkplugMessage::NCMD), rebirth.SerializeAsString());
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::NBIRTH), 2)) << gateway->Err();
+    const Payload birth = Decode(subscriber->On(Topic(SparkplugMessage::NBIRTH)).back());
+    EXPECT_EQ(Find(birth, "bdSeq")->long_value(), 1u);
+    for (const char* device : {"left", "right"}) {
+        EXPECT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, device), 2)) << device;
+        const std::string profiles = ProfilesTopic("line", device);
+        const std::size_t batches = subscriber->On(profiles).size();
+        EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1)) << device;
+    }
+}
+
+TEST_F(GatewayTest, SighupTakesSensorsAddedRemovedAndChangedAndLeavesTheOthersStreaming) {
+    StartSensor("third");
+    const json thirdBefore = Output("third");
+    StartGateway();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"))) << gateway->Err();
+    const std::string third = "  - name: third\n    address: " + TestAddress(3) +
+                              "\n    udp_port: " + std::to_string(TestPort(3)) +
+                              "\n    password_file: operator.pw\n";
+    const struct {
+        std::string right;
+        std::string more;
+        std::size_t rightBirths;
+        std::size_t thirdBirths;
+        std::size_t thirdDeaths;
+        const char* logged;
+    } reloads[] = {
+        {"    password_file: maintenance.pw\n    role: maintenance\n", third, 2, 1, 0,
+         "1 added, 0 removed, 1 changed"},
+        {"", "", 3, 1, 1, "0 added, 1 removed, 1 changed"},
+    };
+    for (const auto& reload : reloads) {
+        SCOPED_TRACE(reload.logged);
+        const std::size_t leftBatches = subscriber->On(ProfilesTopic("line", "left")).size();
+        WriteConfiguration({}, reload.right, reload.more);
+        gateway->Signal(SIGHUP);
+        ASSERT_TRUE(WaitUntil([&] {
+            return gateway->Err().find(reload.logged) != std::string::npos;
+        })) << gateway->Err();
+        EXPECT_TRUE(
+            subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"), reload.rightBirths))
+            << gateway->Err();
+        EXPECT_TRUE(
+            subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "third"), reload.thirdBirths))
+            << gateway->Err();
+        EXPECT_TRUE(
+            subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "third"), reload.thirdDeaths));
+        EXPECT_TRUE(subscriber->WaitFor(ProfilesTopic("line", "left"), leftBatches + 2));
+        EXPECT_EQ(subscriber->On(Topic(SparkplugMessage::DBIRTH, "left")).size(), 1u);
+        EXPECT_TRUE(subscriber->On(Topic(SparkplugMessage::DDEATH, "left")).empty());
+    }
+    EXPECT_EQ(Output("third"), thirdBefore);
+
+    // A configuration that cannot be read leaves everything as it runs.
+    directory.Write("gateway.yaml", "broker: [\n");
+    gateway->Signal(SIGHUP);
+    EXPECT_TRUE(
+        WaitUntil([&] { return gateway->Err().find("not reloaded: ") != std::string::npos; }));
+    gateway->Signal(SIGTERM);
+    EXPECT_EQ(gateway->Wait(), 0) << gateway->Err();
+    EXPECT_EQ(subscriber->On(Topic(SparkplugMessage::DBIRTH, "left")).size(), 1u);
 }
 
 }  // namespace

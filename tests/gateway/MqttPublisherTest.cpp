@@ -1,29 +1,26 @@
 // The publisher against a real broker: births first on every connection, sequence numbers in
 // the order of sending, a rebirth when asked, reconnection, and the node's death at the end.
 #include "Broker.h"
+#include "Decode.h"
 #include "MqttPublisher.h"
 #include "SparkplugPayloads.h"
 #include "SparkplugTopics.h"
 #include "Subscriber.h"
-#include "sparkplug_b.pb.h"
+#include "TempDirectory.h"
+#include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <optional>
 
 namespace Varkon::QuilGateway::Testing {
 namespace {
 
-using org::eclipse::tahu::protobuf::Payload;
+using Varkon::QUILApi::Testing::RunCommand;
 using Varkon::QUILApi::Testing::TestAddress;
 using Varkon::QUILApi::Testing::TestPort;
 using Varkon::QUILApi::Testing::WaitUntil;
-
-Payload Decode(const std::string& bytes) {
-    Payload payload;
-    EXPECT_TRUE(payload.ParseFromString(bytes));
-    return payload;
-}
 
 // The fields read through named payloads: GCC 12 warns wrongly about protobuf's repeated fields
 // of a temporary.
@@ -111,6 +108,55 @@ TEST(MqttPublisherTest, BirthsComeFirstOnEveryConnectionAndDeathAtTheEnd) {
     ASSERT_TRUE(subscriber.WaitFor(ndeath));
     EXPECT_EQ(BirthDeathSequence(subscriber.On(ndeath)[0]), 1u);
     EXPECT_FALSE(Seq(subscriber.On(ndeath)[0]).has_value());
+}
+
+// A certificate authority and the broker's certificate for its address, made with openssl.
+void MakeCertificates(const TempDirectory& directory, const std::string& address) {
+    const std::string d = directory.Root() + "/";
+    const std::string quiet = " 2>/dev/null";
+    for (const char* ca : {"ca", "other-ca"}) {
+        RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=" +
+                   std::string(ca) + " -keyout " + d + ca + ".key -out " + d + ca + ".pem" + quiet);
+    }
+    directory.Write("san.ext", "subjectAltName=IP:" + address + "\n");
+    RunCommand("openssl req -newkey rsa:2048 -nodes -subj /CN=" + address + " -keyout " + d +
+               "broker.key -out " + d + "broker.csr" + quiet);
+    RunCommand("openssl x509 -req -days 1 -in " + d + "broker.csr -CA " + d + "ca.pem -CAkey " + d +
+               "ca.key -CAcreateserial -extfile " + d + "san.ext -out " + d + "broker.pem" + quiet);
+    // mosquitto started as root reads them as its own user.
+    RunCommand("chmod a+rX " + d + " " + d + "broker.key");
+}
+
+TEST(MqttPublisherTest, OverTlsItConnectsOnlyToABrokerItsAuthorityCertified) {
+    if (std::system("command -v openssl >/dev/null") != 0) {
+        GTEST_SKIP() << "needs openssl";
+    }
+    TempDirectory directory;
+    MakeCertificates(directory, TestAddress());
+    Broker broker(TestAddress(), TestPort(),
+                  "cafile " + directory.Path("ca.pem") + "\ncertfile " +
+                      directory.Path("broker.pem") + "\nkeyfile " + directory.Path("broker.key") +
+                      "\n");
+    ASSERT_TRUE(broker.Ready()) << broker.Log();
+    for (const char* authority : {"ca.pem", "other-ca.pem"}) {
+        SCOPED_TRACE(authority);
+        const bool trusted = std::string(authority) == "ca.pem";
+        BrokerSettings settings;
+        settings.host = broker.Address();
+        settings.port = broker.Port();
+        settings.clientId = "gateway-under-test";
+        settings.tls = true;
+        settings.tlsFiles.caFile = directory.Path(authority);
+        PublishQueue queue;
+        MqttPublisher publisher(settings, "g", "n", queue,
+                                [] { return std::vector<DeviceBirth>{}; },
+                                {std::chrono::milliseconds(20), std::chrono::milliseconds(100)});
+        publisher.Start();
+        EXPECT_EQ(WaitUntil([&] { return publisher.Connected(); },
+                            std::chrono::seconds(trusted ? 10 : 2)),
+                  trusted)
+            << broker.Log();
+    }
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ TEST(ProfileLaneTest, ABatchIsLaidOutLittleEndianAsDocumented) {
 
 TEST(ProfileLaneTest, ACompressedBatchHoldsTheSameProfiles) {
     const std::vector<ArrivedProfile> profiles{MakeProfile(1), MakeProfile(2, true)};
-    const auto scales = ChannelScales();
+    const std::array<ChannelScale, 3> scales{};
     const std::string plain = EncodeProfileBatch("s", profiles, 1, Compression::None, scales);
     const std::string packed = EncodeProfileBatch("s", profiles, 1, Compression::Zstd, scales);
     const std::size_t headerSize = 4 + 4 + 1 + 8 + 48;

@@ -1,10 +1,10 @@
 // Sparkplug B payloads, decoded with the classes generated from sparkplug_b.proto; sequence
 // numbers; which metrics a DDATA carries; topic names.
+#include "Decode.h"
 #include "MetricChanges.h"
 #include "SparkplugPayloads.h"
 #include "SparkplugSequence.h"
 #include "SparkplugTopics.h"
-#include "sparkplug_b.pb.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +13,6 @@
 
 namespace Varkon::QuilGateway::Testing {
 namespace {
-
-using org::eclipse::tahu::protobuf::Payload;
-
-Payload Decode(const std::string& bytes) {
-    Payload payload;
-    EXPECT_TRUE(payload.ParseFromString(bytes));
-    return payload;
-}
 
 TEST(SparkplugTest, NodeBirthAndDeathCarryTheBirthDeathSequence) {
     const Payload birth = Decode(EncodeNodeBirth(7, 1700000000123));

@@ -1,7 +1,7 @@
 // Writes one profiles-lane message of the gateway's own encoder to standard output, for the
 // Python decoder's test: three profiles (block ids 7, 8, 9; 3, 3 and 2 points; channel 1 in the
-// second, channel 2 in the third), sensor "left", decimation 2, compressed when the first
-// argument is "zstd".
+// second, channel 2 in the third; no laser line at the second's first point), sensor "left",
+// decimation 2, compressed when the first argument is "zstd".
 #include "ProfileBatch.h"
 
 #include <iostream>
@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
         profile.flags = {i == 1, false, false, true};
         profile.pointCount = i == 2 ? 2 : 3;
         for (uint16_t p = 0; p < profile.pointCount; ++p) {
-            profile.channel0.push_back(static_cast<uint16_t>(1000 * (i + 1) + p));
+            // The second profile's first point has no laser line (word 0).
+            profile.channel0.push_back(
+                i == 1 && p == 0 ? uint16_t{0} : static_cast<uint16_t>(1000 * (i + 1) + p));
         }
         profile.hasChannel1 = i == 1;
         profile.hasChannel2 = i == 2;
