@@ -213,8 +213,12 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          "setup reset changes every setting of the sensor; confirm with --yes"},
         {{"plot", "heightmap", "map.jpg"},
          2,
-         "cannot write map.jpg: unsupported image type \".jpg\" (use .png for a picture with "
-         "axes, .pgm for the bare heights)"},
+         "cannot write map.jpg: unsupported image type \".jpg\" (use .png or .svg for a picture "
+         "with axes, .pgm for the bare heights)"},
+        {{"image", "camera.jpg"},
+         2,
+         "cannot write camera.jpg: unsupported image type \".jpg\" (use .pgm or .png, or - for "
+         "PGM on standard output)"},
         {{"stream", "--count", "1", "--data-ids", "7", "--port", std::to_string(TestPort()),
           "--role", "maintenance"},
          2,
