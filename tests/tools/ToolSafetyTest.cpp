@@ -130,6 +130,26 @@ TEST_F(ToolSafetyTest, AClosedOutputEndsTheCaptureAndPutsTheSensorsOutputBack) {
     EXPECT_EQ(Output(), before);
 }
 
+// Whatever a command writes to standard output, a reader that is already gone stops it as it
+// stops a capture.
+TEST_F(ToolSafetyTest, AClosedOutputIsACleanStopForEveryCommand) {
+    Start();
+    const char* const kClosedPipe =
+        "import os, subprocess, sys\n"
+        "r, w = os.pipe(); os.close(r)\n"
+        "run = subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.PIPE)\n"
+        "print(run.returncode, run.stderr.decode(), end='')";
+    const std::vector<std::string> commands[] = {
+        {"profile"}, {"profile", "--json"}, {"measure"}, {"image", "-"}, {"get"}};
+    for (const auto& command : commands) {
+        std::vector<std::string> arguments = {"-c", kClosedPipe, QUIL_TOOL};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        arguments.insert(arguments.end(), {"--host", address});
+        const ToolRun run = RunProgram("/usr/bin/python3", arguments);
+        EXPECT_EQ(run.out, "130 quil: the output was closed\n") << command[0] << run.err;
+    }
+}
+
 TEST_F(ToolSafetyTest, ConfigLoadPutsBackWhatItWroteWhenTheSensorRefusesALaterSetting) {
     Start();
     const json before = sensor->Read("ProcessInterfaces");

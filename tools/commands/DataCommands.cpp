@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Files.h"
 #include "GreyImage.h"
+#include "Interruption.h"
 
 #include <quil/Json.h>
 
@@ -138,6 +139,9 @@ void AddDataCommands(CLI::App& app, Context& context) {
             }
             if (toStandardOutput) {
                 WriteGreyImage(*context.out, grey, GreyFormat::Pgm);
+                if (!context.out->flush()) {
+                    ThrowWriteFailure(destination);
+                }
             } else {
                 WriteFile(path,
                           [&](std::ostream& out) { WriteGreyImage(out, grey, GreyFormat::Png); });
