@@ -32,6 +32,11 @@ void AddDiscoverCommand(CLI::App& app, Context& context);
 /// Adds --port, --data-ids, --count, --seconds and --allow-loss.
 void AddCaptureOptions(CLI::App& command, CaptureRequest& request, Context& context);
 
+// Shared by setup, backup and restore.
+/// @throws InvalidValue "the setup number must be a whole number from 0 to <last>; got "<n>""
+/// unless `number` names one of the sensor's setups.
+void CheckSetupNumber(Varkon::QUILApi::Quil& quil, uint32_t number);
+
 // Shared by plot and demo.
 /// A height map by the file's suffix: ".png" or ".svg" a picture with axes, ".pgm" the bare
 /// heights.

@@ -221,6 +221,10 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
         {{"setup", "store", "7", "--role", "maintenance"},
          2,
          "the setup number must be a whole number from 0 to 3; got \"7\""},
+        {{"set", "network", "staticIP=192.0.2.98", "--role", "maintenance"},
+         2,
+         "set network can make the sensor unreachable at " + TestAddress() +
+             "; confirm with --yes"},
         {{"set", "exposure-time", "800"},
          1,
          "cannot set exposure-time: role \"observer\" may not change \"ExposureTime\"; it needs "
@@ -249,8 +253,8 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          1,
          "the sensor knows no role \"admin\"; the roles are observer, operator and maintenance"},
         {{"backup", "/tmp/quil-backup-never-written", "--setup", "9"},
-         1,
-         "the sensor has no setup of that number (quil setup list shows how many it has)"},
+         2,
+         "the setup number must be a whole number from 0 to 3; got \"9\""},
         {{"restore", "/nonexistent/settings.txt", "--yes", "--role", "maintenance"},
          1,
          "cannot read /nonexistent/settings.txt: No such file or directory"},
@@ -273,14 +277,14 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
     boost::asio::io_context io;
     boost::asio::ip::udp::socket taken(
         io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), TestPort(1)));
-    const json before = sensor->Read("ExposureTime");
+    const json before = {sensor->Read("ExposureTime"), sensor->Read("Network")};
     for (const auto& c : cases) {
         const ToolRun run = Tool(c.arguments);
         SCOPED_TRACE(c.arguments.front() + " " + (c.arguments.size() > 1 ? c.arguments[1] : ""));
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.err, "quil: " + c.error + "\n");
     }
-    EXPECT_EQ(sensor->Read("ExposureTime"), before);
+    EXPECT_EQ(json({sensor->Read("ExposureTime"), sensor->Read("Network")}), before);
 }
 
 TEST_F(ToolSafetyTest, ARoleHeldElsewhereIsNamedWithItsHolder) {
@@ -346,7 +350,9 @@ TEST_F(ToolSafetyTest, ResetAsksOnATerminal) {
 
 TEST_F(ToolSafetyTest, ResetKeepsTheNetworkAddress) {
     Start();
-    ASSERT_EQ(Tool({"set", "network", "staticIP=192.0.2.99", "--role", "maintenance"}).status, 0);
+    ASSERT_EQ(
+        Tool({"set", "network", "staticIP=192.0.2.99", "--yes", "--role", "maintenance"}).status,
+        0);
     ASSERT_EQ(Tool({"set", "exposure-time", "900", "--role", "maintenance"}).status, 0);
     const ToolRun run = Tool({"setup", "reset", "--yes", "--role", "maintenance"});
     EXPECT_EQ(run.status, 0) << run.err;

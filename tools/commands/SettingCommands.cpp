@@ -18,6 +18,9 @@ namespace {
 
 using nlohmann::json;
 
+// The one setting whose change `set` asks about first: the sensor may no longer answer.
+const char* const kNetwork = "network";
+
 std::string SettingNames() {
     std::string names;
     for (const auto& setting : AllSettings()) {
@@ -86,6 +89,12 @@ void Set(Context& context, const std::string& name, const std::vector<std::strin
     const json value = ApplyArguments(
         setting.name, [&] { return setting.access.read(*quil); }, arguments);
     CheckWritable(setting, *quil, value);
+    if (setting.name == kNetwork) {
+        context.Confirm("Change the network settings of the sensor at " + context.host +
+                            "? It may no longer answer at this address.",
+                        "set network can make the sensor unreachable at " + context.host);
+        context.ExpectAnswers();
+    }
     try {
         setting.access.write(*quil, value);
     } catch (const std::exception& e) {
@@ -216,7 +225,8 @@ void AddSettingCommands(CLI::App& app, Context& context) {
     auto* set = app.add_subcommand(
         "set",
         "Change a setting: a whole value, or single members of a record as key=value pairs; the "
-        "value is checked against the sensor's limits first");
+        "value is checked against the sensor's limits first, and a change of the network "
+        "settings asks first");
     SetExamples(*set, {"quil set exposure-time 800 --role maintenance",
                        "quil set trigger triggerMode=2 modeOption=1 encoderSteps=100 --role "
                        "maintenance",
@@ -224,6 +234,7 @@ void AddSettingCommands(CLI::App& app, Context& context) {
                        "\"height\":100}' --role maintenance"});
     set->footer(set->get_footer() + "\n\nSettings:" + SettingNames());
     AddCommonOptions(*set, context);
+    AddConfirmOption(*set, context);
     set->add_option("name", name, "Setting to change")->required();
     set->add_option("value", arguments, "New value, or key=value pairs for single members")
         ->required();
