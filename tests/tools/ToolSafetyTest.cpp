@@ -217,6 +217,10 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          "udp-stream-data.enabledDataIDs must be a list such as [1, 2] of distinct values from 0 "
          "(Measurement values), 1 (Profile: z, x), 2 (Profile: z, brightness), 3 (Profile: z, x, "
          "brightness); got \"[1,7]\""},
+        {{"set", "trigger", "triggerMode=sometimes", "--role", "maintenance"},
+         2,
+         "trigger.triggerMode must be one of 0 (Continuous), 1 (Software), 2 (Encoder), 3 "
+         "(External input); got \"sometimes\""},
         {{"set", "active-setup", "1"}, 2, "active-setup is changed with `quil setup activate N`"},
         {{"setup", "store", "7", "--role", "maintenance"},
          2,

@@ -120,6 +120,31 @@ TEST_F(ToolSimTest, EverySettingCanBeShownAsJson) {
               sensor->Read("ExposureTime").at("ExposureTime"));
 }
 
+// A choice by the name the sensor's description gives it, in any case, as well as by number.
+TEST_F(ToolSimTest, ChoicesAreTakenByNameOrNumber) {
+    Start();
+    const struct {
+        std::vector<std::string> set;
+        std::string resource;
+        json expected;
+    } cases[] = {
+        {{"trigger", "triggerMode=software"}, "Trigger", {{"triggerMode", 1}}},
+        {{"trigger", "triggerMode=0"}, "Trigger", {{"triggerMode", 0}}},
+        {{"udp-stream-data", "enabledDataIDs=[\"MEASUREMENT VALUES\",1]"},
+         "UDPStreamData",
+         {{"enabledDataIDs", {0, 1}}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"set"};
+        arguments.insert(arguments.end(), c.set.begin(), c.set.end());
+        const ToolRun run = Tool(arguments, true);
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const auto& [member, value] : c.expected.items()) {
+            EXPECT_EQ(sensor->Read(c.resource).at(member), value) << c.set[1];
+        }
+    }
+}
+
 TEST_F(ToolSimTest, ConfigLoadPutsSavedSettingsBack) {
     Start();
     ASSERT_EQ(Tool({"config", "save", File("config.json")}).status, 0);

@@ -86,8 +86,10 @@ void Set(Context& context, const std::string& name, const std::vector<std::strin
     auto quil = context.Connect();
     // The current value is read only when single members change, and the sensor's descriptions
     // only as far as the check needs them; what is shown is what the sensor then holds.
-    const json value = ApplyArguments(
-        setting.name, [&] { return setting.access.read(*quil); }, arguments);
+    const json value =
+        ChoicesByNumber(setting, *quil,
+                        ApplyArguments(
+                            setting.name, [&] { return setting.access.read(*quil); }, arguments));
     CheckWritable(setting, *quil, value);
     if (setting.name == kNetwork) {
         context.Confirm("Change the network settings of the sensor at " + context.host +
