@@ -33,12 +33,18 @@ void AddViewCommand(CLI::App& app, Context& context);
 /// Adds --port, --data-ids, --count, --seconds and --allow-loss.
 void AddCaptureOptions(CLI::App& command, CaptureRequest& request, Context& context);
 
+// Shared by setup, backup and restore.
+/// @throws InvalidValue "the setup number must be a whole number from 0 to <last>; got "<n>""
+/// unless `number` names one of the sensor's setups.
+void CheckSetupNumber(Varkon::QUILApi::Quil& quil, uint32_t number);
+
 // Shared by plot and demo.
-/// A height map by the file's suffix: ".png" a picture with axes, ".pgm" the bare heights.
+/// A height map by the file's suffix: ".png" or ".svg" a picture with axes, ".pgm" the bare
+/// heights.
 /// Returns where the map lies in the picture. @throws UsageError for another suffix.
 MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map,
                            const Varkon::QUILApi::ProfileCoordinates& coordinates, Palette palette);
-/// @throws UsageError unless `path` ends in ".svg".
+/// A chart by the file's suffix, ".svg" or ".png". @throws UsageError for another suffix.
 void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile,
                       const Varkon::QUILApi::ProfileCoordinates& coordinates);
 

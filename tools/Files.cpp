@@ -1,8 +1,11 @@
 #include "Files.h"
 
+#include "Failure.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -56,6 +59,23 @@ std::string WhyNotWritable(const std::string& path) {
     }
     return access(directory.c_str(), W_OK) == 0 ? ": the write failed (is the disk full?)"
                                                 : Reason(errno);
+}
+
+std::string Suffix(const std::string& path) {
+    const auto dot = path.find_last_of('.');
+    const auto slash = path.find_last_of('/');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash)
+               ? std::string()
+               : path.substr(dot);
+}
+
+void CheckImageType(const std::string& path, const std::vector<std::string>& suffixes,
+                    const std::string& uses) {
+    const std::string suffix = Suffix(path);
+    if (std::find(suffixes.begin(), suffixes.end(), suffix) == suffixes.end()) {
+        throw UsageError("cannot write " + path + ": unsupported image type \"" + suffix +
+                         "\" (use " + uses + ")");
+    }
 }
 
 std::string ReadFile(const std::string& path) {

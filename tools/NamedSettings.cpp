@@ -4,6 +4,7 @@
 #include "Failure.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace QuilTool {
@@ -23,6 +24,12 @@ std::string Words(const std::string& label, const Catalogue::Violation& violatio
         return label + " is missing; it must be " + violation.expected;
     }
     return label + " must be " + violation.expected + "; got \"" + Given(*violation.given) + "\"";
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
 }
 
 }  // namespace
@@ -105,6 +112,46 @@ void CheckWritable(const Setting& setting, Quil& quil, const json& value,
         throw InvalidValue(Words(
             setting.plain ? setting.name : setting.name + "." + violation->member, *violation));
     }
+}
+
+json ChoicesByNumber(const Setting& setting, Quil& quil, json value) {
+    Catalogue::ClientDescription description(quil);
+    const std::string scope = setting.access.scope ? setting.access.scope(quil) : "";
+    for (const auto& rule : setting.members) {
+        json* member = setting.plain                                      ? &value
+                       : value.is_object() && value.contains(rule.member) ? &value[rule.member]
+                                                                          : nullptr;
+        if (rule.choices.empty() || member == nullptr) {
+            continue;
+        }
+        std::vector<json*> given = {member};
+        if (member->is_array()) {
+            given.clear();
+            for (json& element : *member) {
+                given.push_back(&element);
+            }
+        }
+        std::string pointer = rule.choices;
+        if (const auto at = pointer.find("{id}"); at != std::string::npos) {
+            pointer.replace(at, 4, scope);
+        }
+        for (json* one : given) {
+            if (!one->is_string()) {
+                continue;
+            }
+            for (const json& choice : description.At(pointer)) {
+                const json name = choice.is_object()
+                                      ? choice.value("name", choice.value("typeName", json()))
+                                      : json();
+                if (name.is_string() &&
+                    Lower(name.get<std::string>()) == Lower(one->get<std::string>())) {
+                    *one = choice.contains("id") ? choice.at("id") : choice.at("typeID");
+                    break;
+                }
+            }
+        }
+    }
+    return value;
 }
 
 void CheckMemberValue(Quil& quil, const std::string& name, const std::string& member,

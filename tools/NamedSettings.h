@@ -38,6 +38,11 @@ nlohmann::json ApplyArguments(const std::string& name,
                               const std::function<nlohmann::json()>& current,
                               const std::vector<std::string>& arguments);
 
+/// `value` with every choice given by its name in the sensor's description (case-insensitive)
+/// replaced by its number; other values, unknown names included, stay for the check to judge.
+nlohmann::json ChoicesByNumber(const Setting& setting, Varkon::QUILApi::Quil& quil,
+                               nlohmann::json value);
+
 /// Checks `value` for `setting` by the catalogue's rules against the sensor's limits, types and
 /// choices before anything is written, reading only the descriptions the rules need (from
 /// `description` when given, which keeps what it read for the next check).

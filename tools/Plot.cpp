@@ -11,7 +11,11 @@ namespace {
 
 constexpr double kNoData = std::numeric_limits<double>::quiet_NaN();
 constexpr const char* kMillimetres = "mm";
-constexpr int kTextScale = 2;
+// Text sizes in pixels.
+constexpr double kTitleSize = 18;
+constexpr double kLabelSize = 15;
+constexpr double kTickSize = 13;
+constexpr Colour kProfileColour{31, 95, 168};
 
 // Viridis at nine even steps, a colour map whose lightness rises evenly.
 constexpr std::array<Colour, 9> kPerceptual = {{{68, 1, 84},
@@ -159,27 +163,42 @@ std::vector<double> Ticks(double low, double high, int most) {
     return ticks;
 }
 
-Raster DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoordinates& coordinates,
+Canvas DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoordinates& coordinates,
                      Span z, Palette palette, MapArea* area) {
     const int sx = std::max(1, (480 + grid.columns - 1) / std::max(1, grid.columns));
     const int sy = std::max(1, (240 + grid.rows - 1) / std::max(1, grid.rows));
-    const int text = Raster::TextHeight(kTextScale);
+    const auto xTicks = Ticks(grid.x.low, grid.x.high, 6);
+    const auto yTicks = Ticks(0, std::max(0, grid.rows - 1), 6);
+    const auto zTicks = Ticks(z.low, z.high, 5);
+    const auto widest = [](const std::vector<double>& ticks, double step) {
+        double most = 0;
+        for (double value : ticks) {
+            most = std::max(most, Canvas::TextWidth(TickText(value, step), kTickSize));
+        }
+        return static_cast<int>(std::ceil(most));
+    };
+    const double yStep = std::max(1.0, Step(yTicks));
+
     MapArea map;
     map.width = grid.columns * sx;
     map.height = std::max(1, grid.rows * sy);
-    map.left = 12 + text + 10 + Raster::TextWidth("000000", kTextScale) + 8;
-    map.top = 14 + text + 8 + Raster::TextHeight(1) + 12;
+    map.left = 12 + kLabelSize + 10 + widest(yTicks, yStep) + 10;
+    map.top = 70;
     const int barLeft = map.left + map.width + 24;
     const int barWidth = 20;
-    const int right =
-        barLeft + barWidth + 6 + Raster::TextWidth("-0000.00", kTextScale) + 10 + text + 12;
-    Raster picture(right, map.top + map.height + 8 + text + 10 + text + 12);
+    const int labelsLeft = barLeft + barWidth + 8;
+    const int right = labelsLeft + widest(zTicks, Step(zTicks)) + 12 + kLabelSize + 12;
+    const int bottom = map.top + map.height + 8 + kTickSize + 12 + kLabelSize + 12;
+    const std::string legend = "colour: z, " + coordinates.ZAxisName() + ", in mm; white: no data";
+    Canvas picture(
+        std::max(right, map.left + static_cast<int>(Canvas::TextWidth(legend, kTickSize)) + 12),
+        bottom);
 
-    const std::string title = "height map: " + std::to_string(grid.rows) + " profiles, " +
-                              std::to_string(grid.lost) + " lost";
-    picture.Text(map.left, 14, title, kTextScale);
-    picture.Text(map.left, 14 + text + 8,
-                 "colour: z, " + coordinates.ZAxisName() + ", in mm; white: no data");
+    picture.Text(map.left, 26,
+                 "height map: " + std::to_string(grid.rows) + " profiles, " +
+                     std::to_string(grid.lost) + " lost",
+                 kTitleSize);
+    picture.Text(map.left, 48, legend, kTickSize);
 
     for (int r = 0; r < grid.rows; ++r) {
         for (int c = 0; c < grid.columns; ++c) {
@@ -192,72 +211,61 @@ Raster DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoord
     picture.Fill(map.left - 1, map.top, 1, map.height + 1, kBlack);
     picture.Fill(map.left - 1, map.top + map.height, map.width + 1, 1, kBlack);
 
-    const auto xTicks = Ticks(grid.x.low, grid.x.high, 6);
+    const int xLabels = map.top + map.height + 8 + kTickSize;
     for (double value : xTicks) {
         const int px = map.left + static_cast<int>(std::lround(
                                       Share(value, grid.x) * (grid.columns - 1) * sx + sx / 2.0));
         picture.Fill(px, map.top + map.height, 1, 5, kBlack);
-        const std::string label = TickText(value, Step(xTicks));
-        picture.Text(px - Raster::TextWidth(label, kTextScale) / 2, map.top + map.height + 8, label,
-                     kTextScale);
+        picture.Text(px, xLabels, TickText(value, Step(xTicks)), kTickSize, Align::Centre);
     }
-    const std::string xLabel = grid.byPoint ? "point" : Label("x", kMillimetres);
-    picture.Text(map.left + (map.width - Raster::TextWidth(xLabel, kTextScale)) / 2,
-                 map.top + map.height + 8 + text + 10, xLabel, kTextScale);
+    picture.Text(map.left + map.width / 2.0, xLabels + 12 + kLabelSize,
+                 grid.byPoint ? "point" : Label("x", kMillimetres), kLabelSize, Align::Centre);
 
-    const auto yTicks = Ticks(0, std::max(0, grid.rows - 1), 6);
     for (double value : yTicks) {
         const int py = map.top + static_cast<int>(value) * sy + sy / 2;
         picture.Fill(map.left - 6, py, 5, 1, kBlack);
-        const std::string label = TickText(value, std::max(1.0, Step(yTicks)));
-        picture.Text(map.left - 8 - Raster::TextWidth(label, kTextScale), py - text / 2, label,
-                     kTextScale);
+        picture.Text(map.left - 10, py + kTickSize * 0.35, TickText(value, yStep), kTickSize,
+                     Align::Right);
     }
-    picture.TextUp(12, map.top + (map.height - Raster::TextWidth("profile", kTextScale)) / 2,
-                   "profile", kTextScale);
+    picture.TextUp(12 + kLabelSize / 2.0, map.top + map.height / 2.0, "profile", kLabelSize);
 
-    // The colour scale bar: the highest value at the top.
+    // The colour scale bar, the highest value at the top. Its ticks are lines across the bar,
+    // apart from their labels, so that none reads as a minus sign.
     for (int row = 0; row < map.height; ++row) {
         const double share =
             map.height > 1 ? 1.0 - static_cast<double>(row) / (map.height - 1) : 0.5;
         picture.Fill(barLeft, map.top + row, barWidth, 1, Paint(share, palette));
     }
-    const auto zTicks = Ticks(z.low, z.high, 5);
     for (double value : zTicks) {
         const int py =
             map.top +
             static_cast<int>(std::lround((1.0 - Share(value, z)) * std::max(0, map.height - 1)));
-        picture.Fill(barLeft + barWidth, py, 4, 1, kBlack);
-        picture.Text(barLeft + barWidth + 6, py - text / 2, TickText(value, Step(zTicks)),
-                     kTextScale);
+        picture.Fill(barLeft, py, barWidth, 1, kBlack);
+        picture.Text(labelsLeft, py + kTickSize * 0.35, TickText(value, Step(zTicks)), kTickSize);
     }
-    const std::string zLabel = Label("z", kMillimetres);
-    picture.TextUp(right - 12 - text,
-                   map.top + (map.height - Raster::TextWidth(zLabel, kTextScale)) / 2, zLabel,
-                   kTextScale);
+    picture.TextUp(right - 12 - kLabelSize / 2.0, map.top + map.height / 2.0,
+                   Label("z", kMillimetres), kLabelSize);
     if (area) {
         *area = map;
     }
     return picture;
 }
 
-void WriteHeightGridPgm(std::ostream& out, const HeightGrid& grid, Span z) {
-    std::vector<uint8_t> grey(grid.z.size(), 0);
+GreyImage HeightGridGreys(const HeightGrid& grid, Span z) {
+    GreyImage image{grid.columns, grid.rows, std::vector<uint8_t>(grid.z.size(), 0)};
     for (std::size_t i = 0; i < grid.z.size(); ++i) {
         if (!std::isnan(grid.z[i])) {
-            grey[i] =
+            image.pixels[i] =
                 static_cast<uint8_t>(1 + std::clamp(Share(grid.z[i], z), 0.0, 1.0) * 254 + 0.5);
         }
     }
-    out << "P5\n" << grid.columns << " " << grid.rows << "\n255\n";
-    out.write(reinterpret_cast<const char*>(grey.data()),
-              static_cast<std::streamsize>(grey.size()));
+    return image;
 }
 
-void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
-                     const Varkon::QUILApi::ProfileCoordinates& coordinates,
-                     const std::string& title) {
-    constexpr double kWidth = 800, kHeight = 450;
+Canvas DrawProfile(const std::vector<double>& x, const std::vector<double>& z,
+                   const Varkon::QUILApi::ProfileCoordinates& coordinates,
+                   const std::string& title) {
+    constexpr int kWidth = 800, kHeight = 450;
     constexpr double kLeft = 80, kRight = 20, kTop = 40, kBottom = 60;
     const std::size_t n = std::min(x.size(), z.size());
     Span xs{coordinates.XRange().low, coordinates.XRange().high};
@@ -274,43 +282,30 @@ void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std:
     const Span zs{data.low - margin, data.high + margin};
     const double plotWidth = kWidth - kLeft - kRight;
     const double plotHeight = kHeight - kTop - kBottom;
+    const double axisY = kTop + plotHeight;
     const auto px = [&](double value) { return kLeft + Share(value, xs) * plotWidth; };
     const auto py = [&](double value) { return kTop + (1.0 - Share(value, zs)) * plotHeight; };
 
-    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
-        << kHeight << "\" viewBox=\"0 0 " << kWidth << " " << kHeight
-        << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
-        << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-        << "<text x=\"" << kLeft << "\" y=\"24\" font-size=\"14\">" << title << "</text>\n"
-        << "<g id=\"axes\" stroke=\"black\" stroke-width=\"1\">\n"
-        << "<line x1=\"" << kLeft << "\" y1=\"" << kTop << "\" x2=\"" << kLeft << "\" y2=\""
-        << kTop + plotHeight << "\"/>\n"
-        << "<line x1=\"" << kLeft << "\" y1=\"" << kTop + plotHeight << "\" x2=\""
-        << kLeft + plotWidth << "\" y2=\"" << kTop + plotHeight << "\"/>\n";
+    Canvas picture(kWidth, kHeight);
+    picture.Text(kLeft, 24, title, kTitleSize);
+    picture.Fill(kLeft - 1, kTop, 1, plotHeight + 1, kBlack);
+    picture.Fill(kLeft - 1, axisY, plotWidth + 1, 1, kBlack);
     const auto xTicks = Ticks(xs.low, xs.high, 8);
     for (double value : xTicks) {
-        out << "<line x1=\"" << px(value) << "\" y1=\"" << kTop + plotHeight << "\" x2=\""
-            << px(value) << "\" y2=\"" << kTop + plotHeight + 5 << "\"/>\n";
+        picture.Fill(std::round(px(value)), axisY, 1, 5, kBlack);
+        picture.Text(px(value), axisY + 8 + kTickSize, TickText(value, Step(xTicks)), kTickSize,
+                     Align::Centre);
     }
     const auto zTicks = Ticks(zs.low, zs.high, 6);
     for (double value : zTicks) {
-        out << "<line x1=\"" << kLeft - 5 << "\" y1=\"" << py(value) << "\" x2=\"" << kLeft
-            << "\" y2=\"" << py(value) << "\"/>\n";
+        picture.Fill(kLeft - 6, std::round(py(value)), 5, 1, kBlack);
+        picture.Text(kLeft - 10, py(value) + kTickSize * 0.35, TickText(value, Step(zTicks)),
+                     kTickSize, Align::Right);
     }
-    out << "</g>\n<g id=\"ticks\">\n";
-    for (double value : xTicks) {
-        out << "<text x=\"" << px(value) << "\" y=\"" << kTop + plotHeight + 18
-            << "\" text-anchor=\"middle\">" << TickText(value, Step(xTicks)) << "</text>\n";
-    }
-    for (double value : zTicks) {
-        out << "<text x=\"" << kLeft - 8 << "\" y=\"" << py(value) + 4 << "\" text-anchor=\"end\">"
-            << TickText(value, Step(zTicks)) << "</text>\n";
-    }
-    out << "</g>\n<text id=\"x-label\" x=\"" << kLeft + plotWidth / 2 << "\" y=\"" << kHeight - 16
-        << "\" text-anchor=\"middle\">" << Label("x", kMillimetres) << "</text>\n"
-        << "<text id=\"z-label\" transform=\"translate(18," << kTop + plotHeight / 2
-        << ") rotate(-90)\" text-anchor=\"middle\">"
-        << Label("z, " + coordinates.ZAxisName(), kMillimetres) << "</text>\n";
+    picture.Text(kLeft + plotWidth / 2, kHeight - 14, Label("x", kMillimetres), kLabelSize,
+                 Align::Centre);
+    picture.TextUp(18, kTop + plotHeight / 2, Label("z, " + coordinates.ZAxisName(), kMillimetres),
+                   kLabelSize);
 
     // Consecutive points further apart than three typical steps belong to separate lines.
     std::vector<double> steps;
@@ -320,20 +315,20 @@ void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std:
     std::nth_element(steps.begin(), steps.begin() + static_cast<long>(steps.size() / 2),
                      steps.end());
     const double gap = steps.empty() ? 0 : 3 * steps[steps.size() / 2];
-    out << "<g id=\"profile\" fill=\"none\" stroke=\"#1f5fa8\" stroke-width=\"1.5\">\n";
+    std::vector<std::pair<double, double>> line;
     for (std::size_t begin = 0; begin < n;) {
         std::size_t end = begin + 1;
         while (end < n && std::abs(x[end] - x[end - 1]) <= gap) {
             ++end;
         }
-        out << "<polyline points=\"";
+        line.clear();
         for (std::size_t i = begin; i < end; ++i) {
-            out << px(x[i]) << "," << py(z[i]) << " ";
+            line.emplace_back(px(x[i]), py(z[i]));
         }
-        out << "\"/>\n";
+        picture.Polyline(line, 1.5, kProfileColour);
         begin = end;
     }
-    out << "</g>\n</svg>\n";
+    return picture;
 }
 
 }  // namespace QuilTool

@@ -1,10 +1,11 @@
 #pragma once
 
-// Pictures of profiles: a single profile as an SVG chart, a capture of many as a height map.
+// Pictures of profiles: a single profile as a chart, a capture of many as a height map.
 // Both have axes with ticks in millimetres, spans from the sensor's descriptions, and a z span of
 // their own data widened to a minimum, so that a flat belt looks flat.
 
-#include "Raster.h"
+#include "Canvas.h"
+#include "GreyImage.h"
 
 #include <quil/ProfileCoordinates.h>
 
@@ -64,7 +65,7 @@ HeightGrid MakeGrid(const HeightMap& map, const Varkon::QUILApi::ProfileCoordina
 
 enum class Palette { Perceptual, Grey };
 
-/// Where the map itself lies in a picture, in pixels.
+/// Where the map itself lies in a picture, in whole pixels.
 struct MapArea {
     int left = 0;
     int top = 0;
@@ -75,18 +76,18 @@ struct MapArea {
 /// The picture of a height map: a title, the map coloured over `z` in `palette` (white where
 /// there is no data), the x axis in millimetres (or point numbers), the y axis in profiles, and a
 /// colour scale bar with ticks in millimetres. `area` receives where the map lies.
-Raster DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoordinates& coordinates,
+Canvas DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoordinates& coordinates,
                      Span z, Palette palette, MapArea* area = nullptr);
 
-/// The grid as a binary grey map ("P5"), one pixel a cell: grey 1 (lowest of `z`) to 255
-/// (highest), 0 where there is no data.
-void WriteHeightGridPgm(std::ostream& out, const HeightGrid& grid, Span z);
+/// The grid as grey values, one pixel a cell: grey 1 (lowest of `z`) to 255 (highest), 0 where
+/// there is no data.
+GreyImage HeightGridGreys(const HeightGrid& grid, Span z);
 
 /// A line chart of z over x in millimetres, with axes, ticks and units; the line breaks where
 /// points are missing.
-void WriteProfileSvg(std::ostream& out, const std::vector<double>& x, const std::vector<double>& z,
-                     const Varkon::QUILApi::ProfileCoordinates& coordinates,
-                     const std::string& title);
+Canvas DrawProfile(const std::vector<double>& x, const std::vector<double>& z,
+                   const Varkon::QUILApi::ProfileCoordinates& coordinates,
+                   const std::string& title);
 
 /// Round values from `low` to `high`, at most about `most` of them.
 std::vector<double> Ticks(double low, double high, int most);

@@ -1,11 +1,17 @@
 // quil: the command-line tool for the sensor.
 #include "Commands.h"
 #include "Failure.h"
+#include "Interruption.h"
 
 #include <quil/Quil.h>
 
 #include <CLI/CLI.hpp>
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <exception>
 #include <iostream>
 
@@ -43,9 +49,17 @@ const char* const kFooter =
     "Example:\n"
     "  quil get exposure-time --json";
 
+int Fail(const std::exception& failure, const QuilTool::Context& context) {
+    std::cerr << "quil: " << QuilTool::Explain(failure, context.Failures()) << "\n";
+    return QuilTool::ExitStatusOf(failure);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (quil profile | head) ends a command as a failed write, which
+    // stops it in words with the status of an interruption, never by the signal.
+    std::signal(SIGPIPE, SIG_IGN);
     QuilTool::Context context;
     context.out = &std::cout;
     context.err = &std::cerr;
@@ -84,13 +98,21 @@ int main(int argc, char** argv) {
         return QuilTool::kUsage;
     } catch (const std::exception& e) {
         std::cout.flush();
-        std::cerr << "quil: " << QuilTool::Explain(e, context.Failures()) << "\n";
-        return QuilTool::ExitStatusOf(e);
+        return Fail(e, context);
     }
     std::cout.flush();
     if (!std::cout) {
-        std::cerr << "quil: cannot write standard output\n";
-        return QuilTool::kFailure;
+        // errno may no longer tell why the write failed; a pipe whose reader went away still
+        // reports an error when polled.
+        pollfd output{STDOUT_FILENO, 0, 0};
+        if (poll(&output, 1, 0) == 1 && (output.revents & POLLERR) != 0) {
+            errno = EPIPE;
+        }
+        try {
+            QuilTool::ThrowWriteFailure("standard output");
+        } catch (const std::exception& e) {
+            return Fail(e, context);
+        }
     }
     return QuilTool::kSuccess;
 }

@@ -110,6 +110,8 @@ TEST(ToolHelpTest, CompletionOffersCommandsAndOptionsFromTheHelp) {
         {"quil stream --al", {"--allow-loss"}},
         {"quil plot heightmap --col", {"--colours"}},
         {"quil stream --format j", {"jsonl"}},
+        {"quil get exp", {"exposure-time"}},
+        {"quil set fov", {"fov", "fov-distance"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

@@ -130,6 +130,26 @@ TEST_F(ToolSafetyTest, AClosedOutputEndsTheCaptureAndPutsTheSensorsOutputBack) {
     EXPECT_EQ(Output(), before);
 }
 
+// Whatever a command writes to standard output, a reader that is already gone stops it as it
+// stops a capture.
+TEST_F(ToolSafetyTest, AClosedOutputIsACleanStopForEveryCommand) {
+    Start();
+    const char* const kClosedPipe =
+        "import os, subprocess, sys\n"
+        "r, w = os.pipe(); os.close(r)\n"
+        "run = subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.PIPE)\n"
+        "print(run.returncode, run.stderr.decode(), end='')";
+    const std::vector<std::string> commands[] = {
+        {"profile"}, {"profile", "--json"}, {"measure"}, {"image", "-"}, {"get"}};
+    for (const auto& command : commands) {
+        std::vector<std::string> arguments = {"-c", kClosedPipe, QUIL_TOOL};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        arguments.insert(arguments.end(), {"--host", address});
+        const ToolRun run = RunProgram("/usr/bin/python3", arguments);
+        EXPECT_EQ(run.out, "130 quil: the output was closed\n") << command[0] << run.err;
+    }
+}
+
 TEST_F(ToolSafetyTest, ConfigLoadPutsBackWhatItWroteWhenTheSensorRefusesALaterSetting) {
     Start();
     const json before = sensor->Read("ProcessInterfaces");
@@ -197,10 +217,18 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          "udp-stream-data.enabledDataIDs must be a list such as [1, 2] of distinct values from 0 "
          "(Measurement values), 1 (Profile: z, x), 2 (Profile: z, brightness), 3 (Profile: z, x, "
          "brightness); got \"[1,7]\""},
+        {{"set", "trigger", "triggerMode=sometimes", "--role", "maintenance"},
+         2,
+         "trigger.triggerMode must be one of 0 (Continuous), 1 (Software), 2 (Encoder), 3 "
+         "(External input); got \"sometimes\""},
         {{"set", "active-setup", "1"}, 2, "active-setup is changed with `quil setup activate N`"},
         {{"setup", "store", "7", "--role", "maintenance"},
          2,
          "the setup number must be a whole number from 0 to 3; got \"7\""},
+        {{"set", "network", "staticIP=192.0.2.98", "--role", "maintenance"},
+         2,
+         "set network can make the sensor unreachable at " + TestAddress() +
+             "; confirm with --yes"},
         {{"set", "exposure-time", "800"},
          1,
          "cannot set exposure-time: role \"observer\" may not change \"ExposureTime\"; it needs "
@@ -213,8 +241,12 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          "setup reset changes every setting of the sensor; confirm with --yes"},
         {{"plot", "heightmap", "map.jpg"},
          2,
-         "cannot write map.jpg: unsupported image type \".jpg\" (use .png for a picture with "
-         "axes, .pgm for the bare heights)"},
+         "cannot write map.jpg: unsupported image type \".jpg\" (use .png or .svg for a picture "
+         "with axes, .pgm for the bare heights)"},
+        {{"image", "camera.jpg"},
+         2,
+         "cannot write camera.jpg: unsupported image type \".jpg\" (use .pgm or .png, or - for "
+         "PGM on standard output)"},
         {{"stream", "--count", "1", "--data-ids", "7", "--port", std::to_string(TestPort()),
           "--role", "maintenance"},
          2,
@@ -225,8 +257,8 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
          1,
          "the sensor knows no role \"admin\"; the roles are observer, operator and maintenance"},
         {{"backup", "/tmp/quil-backup-never-written", "--setup", "9"},
-         1,
-         "the sensor has no setup of that number (quil setup list shows how many it has)"},
+         2,
+         "the setup number must be a whole number from 0 to 3; got \"9\""},
         {{"restore", "/nonexistent/settings.txt", "--yes", "--role", "maintenance"},
          1,
          "cannot read /nonexistent/settings.txt: No such file or directory"},
@@ -249,14 +281,14 @@ TEST_F(ToolSafetyTest, EveryFailureIsOneLineInWords) {
     boost::asio::io_context io;
     boost::asio::ip::udp::socket taken(
         io, boost::asio::ip::udp::endpoint(boost::asio::ip::udp::v4(), TestPort(1)));
-    const json before = sensor->Read("ExposureTime");
+    const json before = {sensor->Read("ExposureTime"), sensor->Read("Network")};
     for (const auto& c : cases) {
         const ToolRun run = Tool(c.arguments);
         SCOPED_TRACE(c.arguments.front() + " " + (c.arguments.size() > 1 ? c.arguments[1] : ""));
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.err, "quil: " + c.error + "\n");
     }
-    EXPECT_EQ(sensor->Read("ExposureTime"), before);
+    EXPECT_EQ(json({sensor->Read("ExposureTime"), sensor->Read("Network")}), before);
 }
 
 TEST_F(ToolSafetyTest, ARoleHeldElsewhereIsNamedWithItsHolder) {
@@ -322,7 +354,9 @@ TEST_F(ToolSafetyTest, ResetAsksOnATerminal) {
 
 TEST_F(ToolSafetyTest, ResetKeepsTheNetworkAddress) {
     Start();
-    ASSERT_EQ(Tool({"set", "network", "staticIP=192.0.2.99", "--role", "maintenance"}).status, 0);
+    ASSERT_EQ(
+        Tool({"set", "network", "staticIP=192.0.2.99", "--yes", "--role", "maintenance"}).status,
+        0);
     ASSERT_EQ(Tool({"set", "exposure-time", "900", "--role", "maintenance"}).status, 0);
     const ToolRun run = Tool({"setup", "reset", "--yes", "--role", "maintenance"});
     EXPECT_EQ(run.status, 0) << run.err;

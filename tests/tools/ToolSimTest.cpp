@@ -120,6 +120,31 @@ TEST_F(ToolSimTest, EverySettingCanBeShownAsJson) {
               sensor->Read("ExposureTime").at("ExposureTime"));
 }
 
+// A choice by the name the sensor's description gives it, in any case, as well as by number.
+TEST_F(ToolSimTest, ChoicesAreTakenByNameOrNumber) {
+    Start();
+    const struct {
+        std::vector<std::string> set;
+        std::string resource;
+        json expected;
+    } cases[] = {
+        {{"trigger", "triggerMode=software"}, "Trigger", {{"triggerMode", 1}}},
+        {{"trigger", "triggerMode=0"}, "Trigger", {{"triggerMode", 0}}},
+        {{"udp-stream-data", "enabledDataIDs=[\"MEASUREMENT VALUES\",1]"},
+         "UDPStreamData",
+         {{"enabledDataIDs", {0, 1}}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"set"};
+        arguments.insert(arguments.end(), c.set.begin(), c.set.end());
+        const ToolRun run = Tool(arguments, true);
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const auto& [member, value] : c.expected.items()) {
+            EXPECT_EQ(sensor->Read(c.resource).at(member), value) << c.set[1];
+        }
+    }
+}
+
 TEST_F(ToolSimTest, ConfigLoadPutsSavedSettingsBack) {
     Start();
     ASSERT_EQ(Tool({"config", "save", File("config.json")}).status, 0);
@@ -350,26 +375,50 @@ TEST_F(ToolSimTest, StreamCountsLostAndDuplicatedBlocks) {
     EXPECT_NE(run.out.find(" repeated blocks (written once)"), std::string::npos) << run.out;
 }
 
-TEST_F(ToolSimTest, PlotsAreReadableImages) {
+TEST_F(ToolSimTest, PicturesAreReadableImages) {
     Start();
-    ASSERT_EQ(Tool({"plot", "profile", File("profile.svg")}).status, 0);
-    EXPECT_EQ(PythonReads("import sys, xml.etree.ElementTree as t; "
-                          "print(t.parse(sys.argv[1]).getroot().tag)",
-                          File("profile.svg")),
-              "{http://www.w3.org/2000/svg}svg\n");
-    ASSERT_EQ(
-        Tool({"plot", "heightmap", File("map.png"), "--count", "40", "--port", port}, true).status,
-        0);
-    const ToolRun run =
-        Tool({"plot", "heightmap", File("map.pgm"), "--count", "40", "--port", port}, true);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(PythonReads("import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
-                          "im.load(); print(im.mode, end=' ')",
-                          File("map.png")) +
-                  PythonReads("import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
-                              "im.load(); print(im.mode, im.size)",
-                              File("map.pgm")),
-              "RGB L (64, 40)\n");
+    // Each picture as another program reads it: an SVG's root element, else its mode (and the
+    // size of bare heights); a camera image the same by either suffix.
+    const char* const kRead =
+        "import sys, xml.etree.ElementTree as t\nfrom PIL import Image\nf = sys.argv[1]\n"
+        "if f.endswith('.svg'): print(t.parse(f).getroot().tag)\n"
+        "else: im = Image.open(f); im.load(); print(im.mode, *(im.size,) * ('map.pgm' in f))";
+    const struct {
+        std::vector<std::string> command;
+        std::string file;
+        std::string read;
+    } cases[] = {
+        {{"plot", "profile"}, "profile.svg", "{http://www.w3.org/2000/svg}svg\n"},
+        {{"plot", "profile"}, "profile.png", "RGB\n"},
+        {{"plot", "heightmap", "--count", "40", "--port", port}, "map.png", "RGB\n"},
+        {{"plot", "heightmap", "--count", "40", "--port", port},
+         "map.svg",
+         "{http://www.w3.org/2000/svg}svg\n"},
+        {{"plot", "heightmap", "--count", "40", "--port", port}, "map.pgm", "L (64, 40)\n"},
+        {{"image"}, "camera.pgm", "L\n"},
+        {{"image"}, "camera.png", "L\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> command = c.command;
+        command.insert(command.begin() + (c.command[0] == "plot" ? 2 : 1), File(c.file));
+        const ToolRun run = Tool(command, true);
+        ASSERT_EQ(run.status, 0) << c.file << ": " << run.err;
+        EXPECT_EQ(PythonReads(kRead, File(c.file)), c.read) << c.file;
+    }
+    EXPECT_EQ(PythonReads("import sys; from PIL import Image; "
+                          "print(Image.open(sys.argv[1] + '.pgm').size == "
+                          "Image.open(sys.argv[1] + '.png').size)",
+                          File("camera")),
+              "True\n");
+    // "-": the grey map on standard output (the sensor's scene moves on between images), what
+    // was saved on standard error.
+    const ToolRun piped = Tool({"image", "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    const std::string saved = ReadFile(File("camera.pgm"));
+    EXPECT_EQ(piped.out.size(), saved.size());
+    const std::size_t header = saved.find("\n255\n") + 5;
+    EXPECT_EQ(piped.out.substr(0, header), saved.substr(0, header));
+    EXPECT_NE(piped.err.find("image to standard output"), std::string::npos) << piped.err;
 }
 
 TEST_F(ToolSimTest, DemoEndsWithItsSummaryAndFiles) {

@@ -20,6 +20,9 @@ void AddBackupCommands(CLI::App& app, Context& context) {
     backup->add_option("--setup", setup, "Only this parameter setup (default: all settings)");
     backup->callback([&context] {
         auto quil = context.Connect();
+        if (setup) {
+            CheckSetupNumber(*quil, *setup);
+        }
         const std::string blob = setup ? quil->ReadSingleSetting(*setup) : quil->ReadAllSettings();
         WriteFile(path, [&](std::ostream& out) { out << blob; });
         context.Print(
@@ -45,6 +48,7 @@ void AddBackupCommands(CLI::App& app, Context& context) {
             "restore replaces " + what + " of the sensor");
         auto quil = context.Connect();
         if (setup) {
+            CheckSetupNumber(*quil, *setup);
             quil->WriteSingleSetting(blob, *setup);
         } else {
             quil->WriteAllSettings(blob);

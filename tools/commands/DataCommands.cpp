@@ -1,5 +1,8 @@
 // quil profile, quil image, quil measure: what the sensor measures, on request.
 #include "Commands.h"
+#include "Files.h"
+#include "GreyImage.h"
+#include "Interruption.h"
 
 #include <quil/Json.h>
 
@@ -107,19 +110,48 @@ void AddDataCommands(CLI::App& app, Context& context) {
         }
     });
 
-    auto* image = app.add_subcommand("image", "Save the camera image as a PGM file");
-    SetExamples(*image, {"quil image camera.pgm"});
+    auto* image = app.add_subcommand(
+        "image",
+        "Save the camera image as PGM or PNG by the file's suffix; - writes PGM to "
+        "standard output");
+    SetExamples(*image, {"quil image camera.png", "quil image - | pnmtopng > camera.png"});
     AddCommonOptions(*image, context);
-    image->add_option("file", path, "PGM file to write")->required();
+    image->add_option("file", path, "PGM or PNG file to write, - for standard output")->required();
     image->callback([&context] {
+        const bool toStandardOutput = path == "-";
+        if (!toStandardOutput) {
+            CheckImageType(path, {".pgm", ".png"}, ".pgm or .png, or - for PGM on standard output");
+        }
         auto quil = context.Connect();
         const auto read = quil->GetImage();
-        quil->SaveImage(path, read);
         const uint32_t width = read.colBinning ? read.roiWidth / read.colBinning : 0;
         const uint32_t height = read.rowBinning ? read.roiHeight / read.rowBinning : 0;
-        context.Print({{"file", path}, {"width", width}, {"height", height}},
-                      "saved a " + std::to_string(width) + "x" + std::to_string(height) +
-                          " image to " + path + "\n");
+        const std::string destination = toStandardOutput ? "standard output" : path;
+        if (Suffix(path) == ".pgm") {
+            quil->SaveImage(path, read);
+        } else {
+            const GreyImage grey{static_cast<int>(width), static_cast<int>(height), read.pixels};
+            if (width == 0 || height == 0 || grey.pixels.size() < std::size_t{width} * height) {
+                throw std::runtime_error("the sensor sent a camera image of " +
+                                         std::to_string(grey.pixels.size()) + " bytes for " +
+                                         std::to_string(width) + "x" + std::to_string(height) +
+                                         " pixels");
+            }
+            if (toStandardOutput) {
+                WriteGreyImage(*context.out, grey, GreyFormat::Pgm);
+                if (!context.out->flush()) {
+                    ThrowWriteFailure(destination);
+                }
+            } else {
+                WriteFile(path,
+                          [&](std::ostream& out) { WriteGreyImage(out, grey, GreyFormat::Png); });
+            }
+        }
+        // With the image on standard output, what was saved is told on standard error.
+        (toStandardOutput ? *context.err : *context.out)
+            << context.Render({{"file", path}, {"width", width}, {"height", height}},
+                              "saved a " + std::to_string(width) + "x" + std::to_string(height) +
+                                  " image to " + destination + "\n");
     });
 
     auto* measure = app.add_subcommand("measure",

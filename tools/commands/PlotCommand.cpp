@@ -1,9 +1,8 @@
-// quil plot: a profile as an SVG chart, or a capture of profiles as a height map.
+// quil plot: a profile as a chart, or a capture of profiles as a height map.
 #include "Commands.h"
 #include "Files.h"
 #include "NamedSettings.h"
 #include "Plot.h"
-#include "Png.h"
 #include "StreamCapture.h"
 
 #include <CLI/CLI.hpp>
@@ -16,26 +15,15 @@
 namespace QuilTool {
 namespace {
 
-std::string Suffix(const std::string& path) {
-    const auto dot = path.find_last_of('.');
-    const auto slash = path.find_last_of('/');
-    return dot == std::string::npos || (slash != std::string::npos && dot < slash)
-               ? std::string()
-               : path.substr(dot);
-}
+const std::vector<std::string> kHeightMapTypes = {".png", ".svg", ".pgm"};
+const char* const kHeightMapUses =
+    ".png or .svg for a picture with axes, .pgm for the bare heights";
+const std::vector<std::string> kProfileTypes = {".svg", ".png"};
+const char* const kProfileUses = ".svg or .png";
 
-// @throws UsageError naming the file unless its suffix is one of `suffixes`.
-void CheckImageType(const std::string& path, const std::vector<std::string>& suffixes,
-                    const std::string& uses) {
-    const std::string suffix = Suffix(path);
-    if (std::find(suffixes.begin(), suffixes.end(), suffix) == suffixes.end()) {
-        throw UsageError("cannot write " + path + ": unsupported image type \"" + suffix +
-                         "\" (use " + uses + ")");
-    }
+PictureType PictureTypeOf(const std::string& path) {
+    return Suffix(path) == ".svg" ? PictureType::Svg : PictureType::Png;
 }
-
-const std::vector<std::string> kHeightMapTypes = {".png", ".pgm"};
-const char* const kHeightMapUses = ".png for a picture with axes, .pgm for the bare heights";
 
 struct HeightMapOptions {
     std::string path;
@@ -58,26 +46,26 @@ MapArea WriteHeightMapFile(const std::string& path, const HeightMap& map,
     MapArea area;
     WriteFile(path, [&](std::ostream& out) {
         if (suffix == ".pgm") {
-            WriteHeightGridPgm(out, grid, z);
+            WriteGreyImage(out, HeightGridGreys(grid, z), GreyFormat::Pgm);
             area = {0, 0, grid.columns, grid.rows};
             return;
         }
-        const Raster picture = DrawHeightMap(grid, coordinates, z, palette, &area);
-        WritePng(out, picture.Width(), picture.Height(), 3, picture.Bytes());
+        DrawHeightMap(grid, coordinates, z, palette, &area).Write(out, PictureTypeOf(path));
     });
     return area;
 }
 
 void WriteProfileFile(const std::string& path, const Varkon::QUILApi::Profile& profile,
                       const Varkon::QUILApi::ProfileCoordinates& coordinates) {
-    CheckImageType(path, {".svg"}, ".svg");
+    CheckImageType(path, kProfileTypes, kProfileUses);
     auto [x, z, brightness] = coordinates.Convert(profile);
     x.resize(std::min(x.size(), z.size()));
     z.resize(x.size());
     WriteFile(path, [&](std::ostream& out) {
-        WriteProfileSvg(out, x, z, coordinates,
-                        "profile at " + FormatNumber(profile.timestamp / 1000000.0) + " s, " +
-                            std::to_string(x.size()) + " points");
+        DrawProfile(x, z, coordinates,
+                    "profile at " + FormatNumber(profile.timestamp / 1000000.0) + " s, " +
+                        std::to_string(x.size()) + " points")
+            .Write(out, PictureTypeOf(path));
     });
 }
 
@@ -86,18 +74,20 @@ void AddPlotCommand(CLI::App& app, Context& context) {
     static HeightMapOptions options;
 
     auto* plot = app.add_subcommand("plot",
-                                    "Draw a profile (SVG) or a height map of many "
-                                    "profiles (PNG or PGM)");
+                                    "Draw a profile (SVG or PNG) or a height map of many "
+                                    "profiles (PNG, SVG or PGM)");
     plot->require_subcommand(1);
     SetExamples(*plot, {"quil plot profile profile.svg"});
 
-    auto* profile = plot->add_subcommand(
-        "profile", "Read one profile and draw it as an SVG chart with axes in millimetres");
+    auto* profile = plot->add_subcommand("profile",
+                                         "Read one profile and draw it as a chart with axes in "
+                                         "millimetres, SVG or PNG by the file's "
+                                         "suffix");
     SetExamples(*profile, {"quil plot profile profile.svg"});
     AddCommonOptions(*profile, context);
-    profile->add_option("file", profilePath, "SVG file to write")->required();
+    profile->add_option("file", profilePath, "SVG or PNG file to write")->required();
     profile->callback([&context] {
-        CheckImageType(profilePath, {".svg"}, ".svg");
+        CheckImageType(profilePath, kProfileTypes, kProfileUses);
         auto quil = context.Connect();
         const auto read = quil->GetProfile();
         WriteProfileFile(profilePath, read, Varkon::QUILApi::ProfileCoordinates::Read(*quil));
@@ -108,13 +98,14 @@ void AddPlotCommand(CLI::App& app, Context& context) {
     auto* heightmap = plot->add_subcommand(
         "heightmap",
         "Capture profiles from the stream and draw them as a height map, one row per profile: "
-        "a PNG picture with axes and a colour scale, or the bare heights as PGM; lost profiles "
+        "a PNG or SVG picture with axes and a colour scale, or the bare heights as PGM; lost "
+        "profiles "
         "leave white rows");
     SetExamples(*heightmap, {"quil plot heightmap map.png --count 200 --role maintenance",
                              "quil plot heightmap map.png --from line.pcap"});
     AddCommonOptions(*heightmap, context);
     AddStreamOptions(*heightmap, context);
-    heightmap->add_option("file", options.path, "PNG or PGM file to write")->required();
+    heightmap->add_option("file", options.path, "PNG, SVG or PGM file to write")->required();
     heightmap->add_option("--count", options.count, "Profiles to capture")->capture_default_str();
     context
         .FallBackOnEnvironment(

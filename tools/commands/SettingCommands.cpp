@@ -18,6 +18,9 @@ namespace {
 
 using nlohmann::json;
 
+// The one setting whose change `set` asks about first: the sensor may no longer answer.
+const char* const kNetwork = "network";
+
 std::string SettingNames() {
     std::string names;
     for (const auto& setting : AllSettings()) {
@@ -83,9 +86,17 @@ void Set(Context& context, const std::string& name, const std::vector<std::strin
     auto quil = context.Connect();
     // The current value is read only when single members change, and the sensor's descriptions
     // only as far as the check needs them; what is shown is what the sensor then holds.
-    const json value = ApplyArguments(
-        setting.name, [&] { return setting.access.read(*quil); }, arguments);
+    const json value =
+        ChoicesByNumber(setting, *quil,
+                        ApplyArguments(
+                            setting.name, [&] { return setting.access.read(*quil); }, arguments));
     CheckWritable(setting, *quil, value);
+    if (setting.name == kNetwork) {
+        context.Confirm("Change the network settings of the sensor at " + context.host +
+                            "? It may no longer answer at this address.",
+                        "set network can make the sensor unreachable at " + context.host);
+        context.ExpectAnswers();
+    }
     try {
         setting.access.write(*quil, value);
     } catch (const std::exception& e) {
@@ -216,7 +227,8 @@ void AddSettingCommands(CLI::App& app, Context& context) {
     auto* set = app.add_subcommand(
         "set",
         "Change a setting: a whole value, or single members of a record as key=value pairs; the "
-        "value is checked against the sensor's limits first");
+        "value is checked against the sensor's limits first, and a change of the network "
+        "settings asks first");
     SetExamples(*set, {"quil set exposure-time 800 --role maintenance",
                        "quil set trigger triggerMode=2 modeOption=1 encoderSteps=100 --role "
                        "maintenance",
@@ -224,6 +236,7 @@ void AddSettingCommands(CLI::App& app, Context& context) {
                        "\"height\":100}' --role maintenance"});
     set->footer(set->get_footer() + "\n\nSettings:" + SettingNames());
     AddCommonOptions(*set, context);
+    AddConfirmOption(*set, context);
     set->add_option("name", name, "Setting to change")->required();
     set->add_option("value", arguments, "New value, or key=value pairs for single members")
         ->required();

@@ -7,14 +7,10 @@
 #include <CLI/CLI.hpp>
 
 namespace QuilTool {
-namespace {
 
-// @throws InvalidValue unless `number` names one of the sensor's setups.
 void CheckSetupNumber(Varkon::QUILApi::Quil& quil, uint32_t number) {
     CheckMemberValue(quil, "startup-setup", "numSetup", "the setup number", number);
 }
-
-}  // namespace
 
 void AddSetupCommand(CLI::App& app, Context& context) {
     static uint32_t number = 0;
