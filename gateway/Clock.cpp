@@ -18,8 +18,9 @@ uint64_t NowMs() {
     return SinceEpoch<std::chrono::milliseconds>();
 }
 
-uint64_t ProfileArrivalUs() {
-    return SinceEpoch<std::chrono::microseconds>();
+uint64_t ArrivalUs(int64_t receiveStamp) {
+    return receiveStamp > 0 ? static_cast<uint64_t>(receiveStamp)
+                            : SinceEpoch<std::chrono::microseconds>();
 }
 
 }  // namespace Varkon::QuilGateway

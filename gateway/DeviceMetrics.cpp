@@ -35,6 +35,7 @@ Metrics DeviceMetrics(const SensorSettings& settings, const DeviceState& state) 
         {"Stream/Measurements Received", counters.measurementBlocks},
         {"Stream/Blocks Lost", counters.blocksLost},
         {"Stream/Kernel Drops", counters.kernelDrops},
+        {"Stream/Foreign Datagrams", counters.datagramsOtherSender},
         {"Stream/Queue Drops",
          counters.profilesDropped + counters.measurementsDropped + counters.errorsDropped},
         {"Stream/Profiles Published", state.profilesPublished},

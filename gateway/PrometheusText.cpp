@@ -38,6 +38,9 @@ const SensorFamily kSensorFamilies[] = {
      [](const DeviceState& s) { return static_cast<double>(s.counters.blocksLost); }},
     {"quil_kernel_drops_total", "counter", "Datagrams the system dropped for a full buffer.",
      [](const DeviceState& s) { return static_cast<double>(s.counters.kernelDrops); }},
+    {"quil_foreign_datagrams_total", "counter",
+     "Datagrams from another sender than the sensor, dropped.",
+     [](const DeviceState& s) { return static_cast<double>(s.counters.datagramsOtherSender); }},
     {"quil_queue_drops_total", "counter", "Entries the stream's queues dropped.",
      [](const DeviceState& s) {
          const auto& c = s.counters;

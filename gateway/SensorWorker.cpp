@@ -5,9 +5,34 @@
 #include "SettingsDocument.h"
 #include "SparkplugTopics.h"
 
+#include <quil/SensorAddress.h>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
 #include <algorithm>
 
 namespace Varkon::QuilGateway {
+namespace {
+
+// The IPv4 address the sensor's datagrams come from: the stream takes no other sender's, so
+// two sensors aimed at one port by mistake cannot mix.
+std::string SensorIpv4(const std::string& address) {
+    const std::string host = Varkon::QUILApi::SplitSensorAddress(address).host;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return {};  // every sender, as before the filter
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
+              sizeof text);
+    freeaddrinfo(found);
+    return text;
+}
+
+}  // namespace
 
 SensorWorker::SensorWorker(SensorSettings settings, std::string group, std::string node,
                            PublishQueue& queue, SensorTiming timing)
@@ -105,8 +130,10 @@ bool SensorWorker::Attach() {
         }
         if (!stream) {
             stream = client->GetStream();
+            stream->SetArrivalTimes(true);
         }
         client->Connect();
+        stream->AcceptOnlyFrom(SensorIpv4(settings.host));
         client->Login(settings.role, settings.password);
         const auto identity = client->GetSensorMetaData();
         // A sensor that comes back may still be aimed here: what the first aim found is what
@@ -179,8 +206,8 @@ void SensorWorker::Pump() {
     if (!stream->WaitForData(std::chrono::milliseconds(20))) {
         return;
     }
-    while (auto profile = stream->PopProfileFor(std::chrono::milliseconds(0))) {
-        ArrivedProfile arrived{std::move(*profile), ProfileArrivalUs()};
+    while (auto timed = stream->PopTimedProfileFor(std::chrono::milliseconds(0))) {
+        ArrivedProfile arrived{std::move(timed->profile), ArrivalUs(timed->arrivalMicroseconds)};
         clock.Add(arrived.arrivalUs, arrived.profile.timestamp);
         if (auto message = batcher.Add(std::move(arrived))) {
             queue.Push({ProfilesTopic(group, settings.name), std::move(*message), 0, std::nullopt});

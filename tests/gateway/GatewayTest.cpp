@@ -166,8 +166,9 @@ TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackO
             Decode(subscriber->On(Topic(SparkplugMessage::DBIRTH, device.device))[0]);
         for (const char* name :
              {"Identity/Serial Number", "Connection/Connected", "Stream/Profiles Received",
-              "Stream/Blocks Lost", "Stream/Kernel Drops", "Stream/Queue Drops", "Clock/Offset ms",
-              "Clock/Offset Spread ms", "Settings/Data IDs", "Measurement/Value 0"}) {
+              "Stream/Blocks Lost", "Stream/Kernel Drops", "Stream/Foreign Datagrams",
+              "Stream/Queue Drops", "Clock/Offset ms", "Clock/Offset Spread ms",
+              "Settings/Data IDs", "Measurement/Value 0"}) {
             EXPECT_NE(Find(birth, name), nullptr) << name;
         }
         EXPECT_TRUE(Find(birth, "Connection/Connected")->boolean_value());
