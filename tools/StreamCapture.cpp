@@ -369,12 +369,11 @@ CaptureCounts RecordingSource::Capture(CaptureLimits limits, CaptureWriter& writ
     auto stream = replay->GetStream();
     limits.exhausted = [this] { return replay->WaitUntilFinished(std::chrono::milliseconds(0)); };
     stream->Start();
-    const CaptureCounts counts = QuilTool::Capture(*stream, limits, writer, progress);
+    CaptureCounts counts = QuilTool::Capture(*stream, limits, writer, progress);
     stream->Close();
     const auto read = replay->GetStatistics();
-    if (!read.error.empty()) {
-        throw std::runtime_error(read.error);
-    }
+    counts.damage = read.error;
+    counts.damagedAfterRecord = read.error.empty() ? 0 : read.recordsRead;
     return counts;
 }
 
@@ -404,6 +403,10 @@ std::string CaptureSummary(const CaptureCounts& counts) {
         }
     }
     out << "other stream problems: " << (problems.empty() ? "none" : problems) << "\n";
+    if (!counts.damage.empty()) {
+        out << "damaged recording: read up to record " << counts.damagedAfterRecord
+            << "; what came before it was written\n";
+    }
     if (statistics.ReceiveBufferCapped()) {
         out << "receive buffer: the system granted " << statistics.receiveBufferGranted << " of "
             << statistics.receiveBufferRequested
@@ -432,7 +435,18 @@ nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
             {"lost", loss.Total()},
             {"lostByCause", causes},
             {"lostData", counts.LostData()},
-            {"statistics", statistics}};
+            {"statistics", statistics},
+            {"damage", counts.damage.empty()
+                           ? nlohmann::json()
+                           : nlohmann::json{{"afterRecord", counts.damagedAfterRecord},
+                                            {"error", counts.damage}}}};
+}
+
+void ThrowIfDamaged(const CaptureCounts& counts) {
+    if (!counts.damage.empty()) {
+        throw std::runtime_error(counts.damage + "; read up to record " +
+                                 std::to_string(counts.damagedAfterRecord));
+    }
 }
 
 }  // namespace QuilTool

@@ -58,6 +58,10 @@ struct CaptureCounts {
     uint64_t afterWindow = 0;   // received after the window closed, not written
     Varkon::QUILApi::UdpStreaming::StreamStatistics statistics;  // the stream's counters
     std::chrono::duration<double> elapsed{0};
+    // A recording that could not be read to its end: why (the library's words), and after how
+    // many of its records; empty when there was no damage.
+    std::string damage;
+    uint64_t damagedAfterRecord = 0;
 
     uint64_t Blocks() const { return profiles + measurements; }
     CaptureLoss Loss() const { return CaptureLoss::Of(statistics); }
@@ -120,9 +124,8 @@ public:
     /// How far apart the block ids of consecutive profiles lie: the number of data ids recorded,
     /// as the description file tells (1 without one).
     uint32_t BlockIdStep() const;
-    /// Captures as Capture does, until the recording's end unless a limit comes first.
-    /// @throws std::runtime_error "Recording <path> is damaged: <reason>", after the datagrams
-    ///         before the damage were written.
+    /// Captures as Capture does, until the recording's end unless a limit comes first. Damage
+    /// ends it too: what was read before it is written, and the counts' `damage` tells where.
     CaptureCounts Capture(CaptureLimits limits, CaptureWriter& writer,
                           const std::function<void(const CaptureCounts&)>& progress);
 
@@ -140,10 +143,14 @@ uint32_t BlockIdStep(const std::vector<uint32_t>& ids);
 /// @throws InvalidValue naming --data-ids unless the sensor offers every one of `ids`.
 void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids);
 
-/// Blocks written, blocks lost by cause, the stream's other problems in words, and a receive
-/// buffer smaller than asked for with the remedy; as text, and as JSON with every counter by
-/// name.
+/// Blocks written, blocks lost by cause, the stream's other problems in words, a receive buffer
+/// smaller than asked for with the remedy, and a recording's damage; as text, and as JSON with
+/// every counter by name.
 std::string CaptureSummary(const CaptureCounts& counts);
 nlohmann::json CaptureSummaryJson(const CaptureCounts& counts);
+
+/// @throws std::runtime_error "<why>; read up to record <n>" when the counts tell of a damaged
+/// recording (after its summary was printed).
+void ThrowIfDamaged(const CaptureCounts& counts);
 
 }  // namespace QuilTool

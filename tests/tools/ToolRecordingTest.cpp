@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -95,6 +96,67 @@ TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
     EXPECT_TRUE(Varkon::QUILApi::Testing::WaitUntil(
         [&] { return stream->GetStatistics().profileBlocks3 == profiles; }));
     EXPECT_EQ(stream->GetStatistics().blocksLost, 0u);
+    std::system(("rm -rf " + directory).c_str());
+}
+
+// A recording cut short or corrupted in the middle: the exporters write what came before the
+// damage, say in their summary where it is, and fail.
+TEST(ToolRecordingTest, DamagedRecordingsAreReadUpToTheDamage) {
+    Varkon::QUILApi::Sim::VirtualSensorOptions options;
+    options.address = TestAddress();
+    options.pointsPerProfile = 64;
+    options.profileRate = 1000;
+    Varkon::QUILApi::Sim::VirtualSensor sensor(options);
+    const std::string directory = "/tmp/quil-tool-damaged-" + std::to_string(getpid());
+    std::system(("mkdir -p " + directory).c_str());
+    const std::string capture = directory + "/line.pcap";
+    ASSERT_EQ(
+        RunTool({"record", capture, "--count", "200", "--port", std::to_string(TestPort()),
+                 "--host", TestAddress(), "--role", "maintenance", "--password", "maintenance"})
+            .status,
+        0);
+    // The middle record's length made huge; the file cut inside its last half.
+    const ToolRun damaged =
+        RunProgram("/usr/bin/python3",
+                   {"-c",
+                    "import struct, sys\n"
+                    "data = bytearray(open(sys.argv[1], 'rb').read())\n"
+                    "starts, at = [], 24\n"
+                    "while at + 16 <= len(data):\n"
+                    "    starts.append(at); at += 16 + struct.unpack_from('<I', data, at + 8)[0]\n"
+                    "middle = starts[len(starts) // 2]\n"
+                    "open(sys.argv[1] + '.cut.pcap', 'wb').write(data[:middle + 20])\n"
+                    "struct.pack_into('<I', data, middle + 8, 0x7FFFFFF0)\n"
+                    "open(sys.argv[1] + '.corrupt.pcap', 'wb').write(data)\n",
+                    capture});
+    ASSERT_EQ(damaged.status, 0) << damaged.err;
+    for (const std::string& file : {capture + ".cut.pcap", capture + ".corrupt.pcap"}) {
+        SCOPED_TRACE(file);
+        const ToolRun streamed =
+            RunTool({"stream", "--from", file, "-o", directory + "/line.csv", "--json"});
+        EXPECT_EQ(streamed.status, 1);
+        const json summary = json::parse(streamed.out);
+        EXPECT_GT(summary.at("profiles").get<uint64_t>(), 50u);
+        EXPECT_LT(summary.at("profiles").get<uint64_t>(), 150u);
+        const uint64_t record = summary.at("damage").at("afterRecord");
+        EXPECT_GT(record, 50u);
+        EXPECT_EQ(streamed.err.rfind("quil: Recording " + file + " is damaged: ", 0), 0u)
+            << streamed.err;
+        EXPECT_NE(streamed.err.find("; read up to record " + std::to_string(record) + "\n"),
+                  std::string::npos)
+            << streamed.err;
+        const std::string csv = ReadFile(directory + "/line.csv");
+        EXPECT_EQ(static_cast<uint64_t>(std::count(csv.begin(), csv.end(), '\n')),
+                  1 + summary.at("profiles").get<uint64_t>() * 64);
+
+        // The height map reads to the end by default, here the damage.
+        const ToolRun plotted =
+            RunTool({"plot", "heightmap", directory + "/map.pgm", "--from", file, "--json"});
+        EXPECT_EQ(plotted.status, 1);
+        const json drawn = json::parse(plotted.out);
+        EXPECT_EQ(drawn.at("profiles"), summary.at("profiles"));
+        EXPECT_EQ(drawn.at("damage").at("afterRecord"), record);
+    }
     std::system(("rm -rf " + directory).c_str());
 }
 

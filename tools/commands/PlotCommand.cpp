@@ -8,6 +8,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -28,7 +30,8 @@ PictureType PictureTypeOf(const std::string& path) {
 struct HeightMapOptions {
     std::string path;
     uint16_t port = 5000;
-    std::size_t count = 200;
+    std::size_t count = 200;  // from the sensor; a recording is read to its end
+    double seconds = 0;
     std::string palette = "colour";
     std::string from;  // a recording to read instead of the sensor
 };
@@ -106,7 +109,14 @@ void AddPlotCommand(CLI::App& app, Context& context) {
     AddCommonOptions(*heightmap, context);
     AddStreamOptions(*heightmap, context);
     heightmap->add_option("file", options.path, "PNG, SVG or PGM file to write")->required();
-    heightmap->add_option("--count", options.count, "Profiles to capture")->capture_default_str();
+    auto* count = heightmap
+                      ->add_option("--count", options.count,
+                                   "Profiles to capture (a recording: all unless given)")
+                      ->capture_default_str();
+    heightmap
+        ->add_option("--seconds", options.seconds,
+                     "Capture this many seconds of the sensor's time instead of a count")
+        ->check(CLI::NonNegativeNumber);
     context
         .FallBackOnEnvironment(
             *heightmap,
@@ -118,10 +128,12 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         ->capture_default_str();
     heightmap->add_option("--from", options.from,
                           "Draw the profiles of a recording (see record) instead of the sensor's");
-    heightmap->callback([&context] {
+    heightmap->callback([&context, count] {
         CheckImageType(options.path, kHeightMapTypes, kHeightMapUses);
         CaptureLimits limits;
-        limits.count = options.count;
+        const bool counted = count->count() != 0 || (options.from.empty() && options.seconds <= 0);
+        limits.count = counted ? options.count : 0;
+        limits.duration = std::chrono::milliseconds(std::llround(options.seconds * 1000));
         std::unique_ptr<RecordingSource> recording;
         std::unique_ptr<Varkon::QUILApi::Quil> quil;
         if (!options.from.empty()) {
@@ -132,8 +144,9 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         const auto coordinates =
             recording ? recording->Coordinates() : Varkon::QUILApi::ProfileCoordinates::Read(*quil);
         HeightMapCollector collector(coordinates, recording ? recording->BlockIdStep() : 1);
+        CaptureCounts counts;
         if (recording) {
-            recording->Capture(limits, collector, [](const CaptureCounts&) {});
+            counts = recording->Capture(limits, collector, [](const CaptureCounts&) {});
         } else {
             CaptureTarget target;
             target.port = options.port;
@@ -145,16 +158,26 @@ void AddPlotCommand(CLI::App& app, Context& context) {
         const MapArea area =
             WriteHeightMapFile(options.path, map, coordinates,
                                options.palette == "grey" ? Palette::Grey : Palette::Perceptual);
+        nlohmann::json damage;
+        std::string damageText;
+        if (!counts.damage.empty()) {
+            damage = {{"afterRecord", counts.damagedAfterRecord}, {"error", counts.damage}};
+            damageText = "; the recording is damaged after record " +
+                         std::to_string(counts.damagedAfterRecord);
+        }
         context.Print({{"file", options.path},
                        {"profiles", map.rows.size()},
                        {"lost", map.Lost()},
+                       {"damage", damage},
                        {"map",
                         {{"left", area.left},
                          {"top", area.top},
                          {"width", area.width},
                          {"height", area.height}}}},
                       "drew " + std::to_string(map.rows.size()) + " profiles (" +
-                          std::to_string(map.Lost()) + " lost) into " + options.path + "\n");
+                          std::to_string(map.Lost()) + " lost) into " + options.path + damageText +
+                          "\n");
+        ThrowIfDamaged(counts);
     });
 }
 

@@ -166,6 +166,7 @@ void Stream(Context& context, StreamOptions options) {
         text += "\n";
     }
     report << context.Render(summary, text) << std::flush;
+    ThrowIfDamaged(counts);
     if (counts.LostData() && !options.allowLoss) {
         throw DataLost("the capture lost " + std::to_string(counts.Lost()) +
                        " blocks; give --allow-loss to accept loss");
