@@ -34,6 +34,9 @@ packages=(libquil0 libquil-dev quil-tools)
 if grep -q '^set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME' "$build/CPackConfig.cmake"; then
     packages+=(python3-quil)
 fi
+if grep -q '^set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME' "$build/CPackConfig.cmake"; then
+    packages+=(quil-gateway)
+fi
 for p in "${packages[@]}"; do
     [ "$(field "$p" Package)" = "$p" ] || fail "no package $p"
     [ "$(field "$p" Version)" = "$version-$revision" ] || fail "$p: version $(field "$p" Version)"
@@ -88,6 +91,13 @@ expect quil-tools 'usr/bin/quil-sim'
 expect quil-tools 'usr/share/man/man1/quil\.1\.gz'
 expect quil-tools 'usr/share/man/man1/quil-sim\.1\.gz'
 expect quil-tools 'usr/share/bash-completion/completions/quil'
+if [[ " ${packages[*]} " == *" quil-gateway "* ]]; then
+    depends_on quil-gateway "libquil0 (= $version-$revision)"
+    expect quil-gateway 'usr/bin/quil-gateway'
+    expect quil-gateway 'usr/lib/systemd/system/quil-gateway@\.service'
+    expect quil-gateway 'usr/share/man/man1/quil-gateway\.1\.gz'
+    expect quil-gateway 'usr/share/doc/quil-gateway/examples/gateway\.yaml'
+fi
 
 # lintian: errors fail the test; warnings are listed.
 if ! lintian --fail-on error --tag-display-limit 0 "$work/packages"/*.deb > "$work/lintian.log" 2>&1; then
@@ -118,6 +128,17 @@ readelf -d "$root/usr/bin/quil" | grep -q 'NEEDED.*\[libquil\.so\.0\]' || fail "
 [ "$(LD_LIBRARY_PATH=$libdir "$root/usr/bin/quil" --version)" = "quil $version" ] ||
     fail "quil --version"
 "$root/usr/bin/quil-sim" --help > /dev/null || fail "quil-sim --help"
+if [[ " ${packages[*]} " == *" quil-gateway "* ]]; then
+    [ "$(LD_LIBRARY_PATH=$libdir "$root/usr/bin/quil-gateway" --version)" = "quil-gateway $version" ] ||
+        fail "quil-gateway --version"
+    # The unit as systemd reads it, its program found in the scratch root.
+    if command -v systemd-analyze > /dev/null; then
+        sed "s|/usr/bin/quil-gateway|$root/usr/bin/quil-gateway|" \
+            "$root/usr/lib/systemd/system/quil-gateway@.service" > "$work/quil-gateway@line1.service"
+        systemd-analyze verify --man=no "$work/quil-gateway@line1.service" > "$work/unit.log" 2>&1 ||
+            { cat "$work/unit.log"; fail "systemd-analyze verify quil-gateway@.service"; }
+    fi
+fi
 if [[ " ${packages[*]} " == *" python3-quil "* ]]; then
     [ "$(cd "$work" && PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c \
         'import quil; print(quil.__version__)')" = "$version" ] || fail "python3-quil: version"

@@ -67,8 +67,8 @@ TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCaptu
     if (!HasTcpdump()) {
         GTEST_SKIP() << "tcpdump is not installed (scripts/setup installs it)";
     }
-    // tcpdump shows ordinary UDP datagrams from the sensor's port to the stream's, each of
-    // the length received.
+    // tcpdump shows ordinary UDP datagrams from the sensor's address and port to the stream's,
+    // each of the length received.
     const auto [text, status2] = RunCommand("tcpdump -nn -r " + capture + " 2>/dev/null");
     ASSERT_EQ(status2, 0);
     std::istringstream lines(text);
@@ -76,7 +76,7 @@ TEST(RecordReplayTest, ReplayDeliversWhatTheLiveStreamDidAndTcpdumpReadsTheCaptu
     uint64_t count = 0;
     uint64_t bytes = 0;
     while (std::getline(lines, row)) {
-        ASSERT_NE(row.find("IP 127.0.0.1."), std::string::npos) << row;
+        ASSERT_NE(row.find("IP " + TestAddress() + "."), std::string::npos) << row;
         const std::string to = " > 127.0.0.1." + std::to_string(TestPort()) + ": UDP, length ";
         ASSERT_NE(row.find(to), std::string::npos) << row;
         bytes += std::stoull(row.substr(row.rfind(' ') + 1));
