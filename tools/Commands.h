@@ -38,6 +38,10 @@ void AddCaptureOptions(CLI::App& command, CaptureRequest& request, Context& cont
 /// unless `number` names one of the sensor's setups.
 void CheckSetupNumber(Varkon::QUILApi::Quil& quil, uint32_t number);
 
+/// The WebSocket port of a virtual sensor the tool starts (demo, view --sim): 80 as root, 8077
+/// for an ordinary user, who may not listen on port 80.
+uint16_t VirtualSensorPort();
+
 // Shared by plot and demo.
 /// A height map by the file's suffix: ".png" or ".svg" a picture with axes, ".pgm" the bare
 /// heights.

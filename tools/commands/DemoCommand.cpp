@@ -21,7 +21,7 @@ struct DemoOptions {
     std::string output = "quil-demo";
     std::string address = "127.0.0.77";
     // Port 80, as a sensor serves it, needs root; an ordinary user's demo takes another.
-    uint16_t webSocketPort = geteuid() == 0 ? 80 : 8077;
+    uint16_t webSocketPort = VirtualSensorPort();
     uint16_t port = 5077;
     std::size_t profiles = 1000;
 
@@ -153,6 +153,10 @@ private:
 };
 
 }  // namespace
+
+uint16_t VirtualSensorPort() {
+    return geteuid() == 0 ? 80 : 8077;
+}
 
 void AddDemoCommand(CLI::App& app, Context& context) {
     static DemoOptions options;

@@ -11,8 +11,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -157,7 +155,7 @@ void ViewVirtualSensor(Context& context, ViewCommandOptions options) {
     const bool portGiven = context.host.find(':') != std::string::npos;
     // As the demo: port 80, as a sensor serves it, needs root; an ordinary user's takes another.
     simOptions.webSocketPort =
-        portGiven ? static_cast<uint16_t>(std::stoul(address.port)) : (geteuid() == 0 ? 80 : 8077);
+        portGiven ? static_cast<uint16_t>(std::stoul(address.port)) : VirtualSensorPort();
     simOptions.profileRate = options.simRate;
     Api::Sim::VirtualSensor sensor(simOptions);
     context.host = address.host + ":" + std::to_string(simOptions.webSocketPort);
