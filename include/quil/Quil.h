@@ -93,8 +93,11 @@ bool operator!=(const Record& a, const Record& b) {
 
 /// One entry of a list of choices that the sensor offers.
 struct IdNameEntry {
-    uint32_t id{};     ///< "id"
-    std::string name;  ///< "name"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t id{};
+    std::string name;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("id", &IdNameEntry::id), Key("name", &IdNameEntry::name));
@@ -102,11 +105,14 @@ struct IdNameEntry {
 
 /// Identity of the sensor ("SensorMetaData").
 struct SensorMetaData {
-    std::string sensorType;          ///< "sensorType"
-    std::string serialNumber;        ///< "serialNumber"
-    std::string vendorName;          ///< "vendorName"
-    std::string aggregateVersion;    ///< "aggregateVersion", or "-" when the sensor has none
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::string sensorType;
+    std::string serialNumber;
+    std::string vendorName;
+    std::string aggregateVersion;    ///< "-" when the sensor has none
     std::string controllerVersions;  ///< "I:<iface>,M:<meas>,L:<laser>", "-" for a missing one
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("sensorType", &SensorMetaData::sensorType),
@@ -120,11 +126,11 @@ struct SensorMetaData {
 
 /// The sensor's network settings ("Network").
 struct Network {
-    bool useDHCP{};          ///< "useDHCP": the sensor takes its address by DHCP
-    std::string staticIP;    ///< "staticIP", as text
-    std::string subnetMask;  ///< "subnetMask", as text
-    std::string gateway;     ///< "gateway", as text
-    std::string macAdress;   ///< "macAdress" (the sensor's spelling); read only, never sent
+    bool useDHCP{};          ///< the sensor takes its address by DHCP
+    std::string staticIP;    ///< as text
+    std::string subnetMask;  ///< as text
+    std::string gateway;     ///< as text
+    std::string macAdress;   ///< the sensor's spelling; read only, never sent
 
     static constexpr auto kFields =
         std::make_tuple(Key("useDHCP", &Network::useDHCP), Key("staticIP", &Network::staticIP),
@@ -134,8 +140,11 @@ struct Network {
 
 /// The sensor's time server settings ("Timeserver").
 struct Timeserver {
-    bool useNTP{};                        ///< "useNTP"
-    std::vector<std::string> ntpServers;  ///< "ntpServers", in the sensor's order
+    /// Named after the sensor's JSON keys.
+    /// @{
+    bool useNTP{};
+    std::vector<std::string> ntpServers;  ///< in the sensor's order
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("useNTP", &Timeserver::useNTP),
                                                     Key("ntpServers", &Timeserver::ntpServers));
@@ -146,13 +155,16 @@ struct Timeserver {
 /// The process interfaces and the UDP data output ("ProcessInterfaces"). Absent keys read as
 /// the defaults below.
 struct ProcessInterfaces {
-    bool enableModbus{};              ///< "enableModbus"
-    bool enableOPCUA{};               ///< "enableOPCUA"
-    uint32_t realtimeProtocolID{};    ///< "realtimeProtocolID"
-    bool enableUDPStreaming{};        ///< "enableUDPStreaming": the UDP output is on
-    std::string udpDestinationIP;     ///< "udpDestinationIP": where the UDP output goes
-    uint32_t udpDestinationPort{};    ///< "udpDestinationPort"
-    uint32_t iolProcessDataLayout{};  ///< "iolProcessDataLayout"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    bool enableModbus{};
+    bool enableOPCUA{};
+    uint32_t realtimeProtocolID{};
+    bool enableUDPStreaming{};     ///< the UDP output is on
+    std::string udpDestinationIP;  ///< where the UDP output goes
+    uint32_t udpDestinationPort{};
+    uint32_t iolProcessDataLayout{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("enableModbus", &ProcessInterfaces::enableModbus),
@@ -166,8 +178,11 @@ struct ProcessInterfaces {
 
 /// Choices for the process interfaces ("ProcessInterfacesMeta").
 struct ProcessInterfacesMeta {
-    std::vector<IdNameEntry> availableRTEthProtocols;  ///< "availableRTEthProtocols"
-    std::vector<IdNameEntry> iolProcessDataLayouts;    ///< "iolProcessDataLayouts", may be absent
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<IdNameEntry> availableRTEthProtocols;
+    std::vector<IdNameEntry> iolProcessDataLayouts;  ///< may be absent
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("availableRTEthProtocols", &ProcessInterfacesMeta::availableRTEthProtocols),
@@ -176,14 +191,20 @@ struct ProcessInterfacesMeta {
 
 /// The kinds of data the UDP output can carry ("UDPMeta").
 struct UDPMeta {
-    std::vector<IdNameEntry> data;  ///< "data"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<IdNameEntry> data;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("data", &UDPMeta::data));
 };
 
 /// The data ids the UDP output carries ("UDPStreamData").
 struct UDPStreamData {
-    std::vector<uint32_t> enabledDataIDs;  ///< "enabledDataIDs"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<uint32_t> enabledDataIDs;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("enabledDataIDs", &UDPStreamData::enabledDataIDs));
@@ -193,8 +214,11 @@ struct UDPStreamData {
 
 /// Unit and precision of the laser power factor ("LaserPowerMeta").
 struct LaserPowerMeta {
-    std::string FactorUnit;  ///< "FactorUnit"
-    double FactorPrec{};     ///< "FactorPrec"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::string FactorUnit;
+    double FactorPrec{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("FactorUnit", &LaserPowerMeta::FactorUnit),
                                                     Key("FactorPrec", &LaserPowerMeta::FactorPrec));
@@ -202,9 +226,12 @@ struct LaserPowerMeta {
 
 /// Permitted laser power factors ("LaserPowerLimits").
 struct LaserPowerLimits {
-    double minFactor{};                     ///< "minFactor"
-    double maxFactor{};                     ///< "maxFactor"
-    std::vector<double> predefinedFactors;  ///< "predefinedFactors"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    double minFactor{};
+    double maxFactor{};
+    std::vector<double> predefinedFactors;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("minFactor", &LaserPowerLimits::minFactor),
@@ -214,8 +241,11 @@ struct LaserPowerLimits {
 
 /// Permitted exposure times ("ExposureTimeLimits").
 struct ExposureTimeLimits {
-    uint32_t minTime{};  ///< "minTime"
-    uint32_t maxTime{};  ///< "maxTime"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t minTime{};
+    uint32_t maxTime{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("minTime", &ExposureTimeLimits::minTime),
                                                     Key("maxTime", &ExposureTimeLimits::maxTime));
@@ -223,7 +253,10 @@ struct ExposureTimeLimits {
 
 /// Unit of the exposure time ("ExposureTimeMeta").
 struct ExposureTimeMeta {
-    std::string timeUnit;  ///< "timeUnit"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::string timeUnit;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("timeUnit", &ExposureTimeMeta::timeUnit));
 };
@@ -232,10 +265,13 @@ struct ExposureTimeMeta {
 
 /// How the sensor is triggered ("Trigger").
 struct Trigger {
-    uint32_t triggerMode{};   ///< "triggerMode"
-    uint32_t modeOption{};    ///< "modeOption"
-    uint32_t triggerTime{};   ///< "triggerTime"
-    uint32_t encoderSteps{};  ///< "encoderSteps", 0 when absent
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t triggerMode{};
+    uint32_t modeOption{};
+    uint32_t triggerTime{};
+    uint32_t encoderSteps{};  ///< 0 when absent
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("triggerMode", &Trigger::triggerMode), Key("modeOption", &Trigger::modeOption),
@@ -244,10 +280,13 @@ struct Trigger {
 
 /// Permitted trigger values ("TriggerLimits").
 struct TriggerLimits {
-    uint32_t minTime{};   ///< "minTime"
-    uint32_t maxTime{};   ///< "maxTime"
-    uint32_t minSteps{};  ///< "minSteps", 0 when absent
-    uint32_t maxSteps{};  ///< "maxSteps", 0 when absent
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t minTime{};
+    uint32_t maxTime{};
+    uint32_t minSteps{};  ///< 0 when absent
+    uint32_t maxSteps{};  ///< 0 when absent
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("minTime", &TriggerLimits::minTime), Key("maxTime", &TriggerLimits::maxTime),
@@ -256,9 +295,12 @@ struct TriggerLimits {
 
 /// One selectable trigger mode.
 struct TriggerModeEntry {
-    uint32_t id{};                  ///< "id"
-    std::string name;               ///< "name"
-    std::vector<uint32_t> options;  ///< "options": the option ids listed for this mode
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t id{};
+    std::string name;
+    std::vector<uint32_t> options;  ///< the option ids listed for this mode
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("id", &TriggerModeEntry::id), Key("name", &TriggerModeEntry::name),
@@ -267,9 +309,12 @@ struct TriggerModeEntry {
 
 /// Description of the trigger settings ("TriggerMeta").
 struct TriggerMeta {
-    std::string timeUnit;                        ///< "timeUnit"
-    std::vector<TriggerModeEntry> triggerModes;  ///< "triggerModes"
-    std::vector<IdNameEntry> options;            ///< "options"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::string timeUnit;
+    std::vector<TriggerModeEntry> triggerModes;
+    std::vector<IdNameEntry> options;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("timeUnit", &TriggerMeta::timeUnit),
                                                     Key("triggerModes", &TriggerMeta::triggerModes),
@@ -280,8 +325,11 @@ struct TriggerMeta {
 
 /// Resolution along x and z ("Resolution").
 struct Resolution {
-    uint32_t xResolution{};  ///< "xResolution"
-    uint32_t zResolution{};  ///< "zResolution"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t xResolution{};
+    uint32_t zResolution{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("xResolution", &Resolution::xResolution),
                                                     Key("zResolution", &Resolution::zResolution));
@@ -289,8 +337,11 @@ struct Resolution {
 
 /// The resolutions the sensor offers ("ResolutionLimits").
 struct ResolutionLimits {
-    std::vector<uint32_t> xResolution;  ///< "xResolution"
-    std::vector<uint32_t> zResolution;  ///< "zResolution"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<uint32_t> xResolution;
+    std::vector<uint32_t> zResolution;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("xResolution", &ResolutionLimits::xResolution),
@@ -299,8 +350,11 @@ struct ResolutionLimits {
 
 /// Resampling of profiles onto a grid ("Resampling").
 struct Resampling {
-    bool enabled{};      ///< "enabled"
-    double gridValue{};  ///< "gridValue"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    bool enabled{};
+    double gridValue{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("enabled", &Resampling::enabled),
                                                     Key("gridValue", &Resampling::gridValue));
@@ -308,10 +362,13 @@ struct Resampling {
 
 /// Unit, precision and range of the grid ("ResamplingMeta").
 struct ResamplingMeta {
-    std::string gridUnit;   ///< "gridUnit"
-    uint32_t gridPrec{};    ///< "gridPrec"
-    double minGridValue{};  ///< "minGridValue"
-    double maxGridValue{};  ///< "maxGridValue"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::string gridUnit;
+    uint32_t gridPrec{};
+    double minGridValue{};
+    double maxGridValue{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("gridUnit", &ResamplingMeta::gridUnit), Key("gridPrec", &ResamplingMeta::gridPrec),
@@ -321,8 +378,11 @@ struct ResamplingMeta {
 
 /// The moving-average profile filter ("ProfileFilter").
 struct ProfileFilter {
-    bool movingAverageEnabled{};     ///< "movingAverageEnabled"
-    uint32_t movingAverageLength{};  ///< "movingAverageLength"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    bool movingAverageEnabled{};
+    uint32_t movingAverageLength{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("movingAverageEnabled", &ProfileFilter::movingAverageEnabled),
@@ -331,8 +391,11 @@ struct ProfileFilter {
 
 /// Permitted filter lengths ("ProfileFilterMeta").
 struct ProfileFilterMeta {
-    uint32_t movingAverageMinimumLength{};  ///< "movingAverageMinimumLength"
-    uint32_t movingAverageMaximumLength{};  ///< "movingAverageMaximumLength"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t movingAverageMinimumLength{};
+    uint32_t movingAverageMaximumLength{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("movingAverageMinimumLength", &ProfileFilterMeta::movingAverageMinimumLength),
@@ -343,7 +406,10 @@ struct ProfileFilterMeta {
 
 /// The profile algorithms the sensor offers ("ProfileAlgorithmMeta").
 struct ProfileAlgorithmMeta {
-    std::vector<IdNameEntry> algorithms;  ///< "algorithms"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<IdNameEntry> algorithms;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("algorithms", &ProfileAlgorithmMeta::algorithms));
@@ -351,10 +417,13 @@ struct ProfileAlgorithmMeta {
 
 /// Parameters of one profile algorithm ("params" of "ProfileAlgorithmParams").
 struct ProfileAlgorithmParams {
-    uint32_t minPeakHeight{};    ///< "minPeakHeight"
-    uint32_t minPeakWidth{};     ///< "minPeakWidth"
-    uint32_t thresholdValue{};   ///< "thresholdValue"
-    uint32_t thresholdTypeID{};  ///< "thresholdTypeID"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t minPeakHeight{};
+    uint32_t minPeakWidth{};
+    uint32_t thresholdValue{};
+    uint32_t thresholdTypeID{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("minPeakHeight", &ProfileAlgorithmParams::minPeakHeight),
@@ -365,9 +434,12 @@ struct ProfileAlgorithmParams {
 
 /// Units of the algorithm parameters ("ProfileAlgorithmParamsMeta").
 struct ProfileAlgorithmParamsMeta {
-    std::string minPeakHeightUnit;   ///< "minPeakHeightUnit"
-    std::string minPeakWidthUnit;    ///< "minPeakWidthUnit"
-    std::string thresholdValueUnit;  ///< "thresholdValueUnit"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::string minPeakHeightUnit;
+    std::string minPeakWidthUnit;
+    std::string thresholdValueUnit;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("minPeakHeightUnit", &ProfileAlgorithmParamsMeta::minPeakHeightUnit),
@@ -386,8 +458,11 @@ struct LimitRange {
 
 /// One threshold type an algorithm offers.
 struct ThresholdTypeEntry {
-    uint32_t typeID{};     ///< "typeID"
-    std::string typeName;  ///< "typeName"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t typeID{};
+    std::string typeName;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("typeID", &ThresholdTypeEntry::typeID),
                                                     Key("typeName", &ThresholdTypeEntry::typeName));
@@ -395,10 +470,13 @@ struct ThresholdTypeEntry {
 
 /// Limits of the parameters of one algorithm ("limits").
 struct ProfileAlgorithmLimits {
-    LimitRange minPeakHeight;                       ///< "minPeakHeight"
-    LimitRange minPeakWidth;                        ///< "minPeakWidth"
-    LimitRange thresholdValue;                      ///< "thresholdValue"
-    std::vector<ThresholdTypeEntry> thresholdType;  ///< "thresholdType"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    LimitRange minPeakHeight;
+    LimitRange minPeakWidth;
+    LimitRange thresholdValue;
+    std::vector<ThresholdTypeEntry> thresholdType;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("minPeakHeight", &ProfileAlgorithmLimits::minPeakHeight),
@@ -409,8 +487,11 @@ struct ProfileAlgorithmLimits {
 
 /// Limits of one algorithm's parameters ("ProfileAlgorithmParamsLimits").
 struct ProfileAlgorithmParamsLimits {
-    uint32_t algorithmID{};         ///< "algorithmID", as the sensor states it
-    ProfileAlgorithmLimits limits;  ///< "limits"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t algorithmID{};  ///< as the sensor states it
+    ProfileAlgorithmLimits limits;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("algorithmID", &ProfileAlgorithmParamsLimits::algorithmID),
@@ -421,7 +502,10 @@ struct ProfileAlgorithmParamsLimits {
 
 /// The z-axis definitions the sensor offers ("AxesMeta").
 struct AxesMeta {
-    std::vector<IdNameEntry> zAxisDefinitions;  ///< "zAxisDefinitions"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<IdNameEntry> zAxisDefinitions;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("zAxisDefinitions", &AxesMeta::zAxisDefinitions));
@@ -429,10 +513,13 @@ struct AxesMeta {
 
 /// The field of view by offset and height ("FoV").
 struct FoV {
-    double limitLeft{};   ///< "limitLeft"
-    double limitRight{};  ///< "limitRight"
-    double offset{};      ///< "offset"
-    double height{};      ///< "height"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    double limitLeft{};
+    double limitRight{};
+    double offset{};
+    double height{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("limitLeft", &FoV::limitLeft), Key("limitRight", &FoV::limitRight),
@@ -441,10 +528,13 @@ struct FoV {
 
 /// The field of view by near and far distance ("FoVDistance").
 struct FoVDistance {
-    double limitLeft{};   ///< "limitLeft"
-    double limitRight{};  ///< "limitRight"
-    double near{};        ///< "near"
-    double far{};         ///< "far"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    double limitLeft{};
+    double limitRight{};
+    double near{};
+    double far{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("limitLeft", &FoVDistance::limitLeft), Key("limitRight", &FoVDistance::limitRight),
@@ -453,13 +543,16 @@ struct FoVDistance {
 
 /// Limits of the field of view ("FoVLimits").
 struct FoVLimits {
-    double maxXMinus{};    ///< "maxXMinus"
-    double maxXPlus{};     ///< "maxXPlus"
-    double minWidth{};     ///< "minWidth"
-    double minHeight{};    ///< "minHeight"
-    double maxHeight{};    ///< "maxHeight"
-    double minDistance{};  ///< "minDistance"
-    double maxDistance{};  ///< "maxDistance"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    double maxXMinus{};
+    double maxXPlus{};
+    double minWidth{};
+    double minHeight{};
+    double maxHeight{};
+    double minDistance{};
+    double maxDistance{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("maxXMinus", &FoVLimits::maxXMinus), Key("maxXPlus", &FoVLimits::maxXPlus),
@@ -470,10 +563,13 @@ struct FoVLimits {
 
 /// Units and precisions of the field of view ("FoVMeta").
 struct FoVMeta {
-    std::string xUnit;  ///< "xUnit"
-    std::string zUnit;  ///< "zUnit"
-    uint32_t xPrec{};   ///< "xPrec"
-    uint32_t zPrec{};   ///< "zPrec"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::string xUnit;
+    std::string zUnit;
+    uint32_t xPrec{};
+    uint32_t zPrec{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("xUnit", &FoVMeta::xUnit), Key("zUnit", &FoVMeta::zUnit),
@@ -484,8 +580,11 @@ struct FoVMeta {
 
 /// The active parameter setup ("ActiveSetup").
 struct ActiveSetup {
-    uint32_t active{};  ///< "active": number of the active setup
-    bool saved{};       ///< "saved"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t active{};  ///< number of the active setup
+    bool saved{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("active", &ActiveSetup::active), Key("saved", &ActiveSetup::saved));
@@ -495,15 +594,18 @@ struct ActiveSetup {
 
 /// The latest measurement result ("MeasurementValues").
 struct MeasurementValues {
-    uint32_t qualityID{};           ///< "qualityID"
-    bool configmode{};              ///< "configmode"
-    bool valuesAreValid{};          ///< "valuesAreValid"
-    bool alarm{};                   ///< "alarm"
-    std::vector<bool> digitalOuts;  ///< "digitalOuts"
-    uint32_t EncoderValue{};        ///< "EncoderValue"
-    double measrate{};              ///< "measrate"
-    uint64_t timestamp{};           ///< "timestamp": seconds * 1000000 + microseconds
-    std::vector<double> values;     ///< "values"; "INF" and "-INF" are infinities, other text NaN
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t qualityID{};
+    bool configmode{};
+    bool valuesAreValid{};
+    bool alarm{};
+    std::vector<bool> digitalOuts;
+    uint32_t EncoderValue{};
+    double measrate{};
+    uint64_t timestamp{};        ///< seconds * 1000000 + microseconds
+    std::vector<double> values;  ///< "INF" and "-INF" are infinities, other text NaN
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("qualityID", &MeasurementValues::qualityID),
@@ -518,10 +620,13 @@ struct MeasurementValues {
 
 /// Units and quality names of the measurement values ("MeasurementMeta").
 struct MeasurementMeta {
-    std::vector<std::string> timestampUnits;  ///< "timestampUnits"
-    std::vector<IdNameEntry> qualityValues;   ///< "qualityValues"
-    std::string measrateUnit;                 ///< "measrateUnit"
-    uint32_t measratePrec{};                  ///< "measratePrec"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<std::string> timestampUnits;
+    std::vector<IdNameEntry> qualityValues;
+    std::string measrateUnit;
+    uint32_t measratePrec{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("timestampUnits", &MeasurementMeta::timestampUnits),
@@ -532,14 +637,17 @@ struct MeasurementMeta {
 
 /// One configured measurement tool output.
 struct MeasurementTypeEntry {
-    uint32_t toolID{};            ///< "toolID"
-    std::string modeName;         ///< "modeName"
-    std::string toolName;         ///< "toolName"
-    std::string userDefinedName;  ///< "userDefinedName"
-    std::string unit;             ///< "unit"
-    double prec{};                ///< "prec"
-    double min{};                 ///< "min"
-    double max{};                 ///< "max"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t toolID{};
+    std::string modeName;
+    std::string toolName;
+    std::string userDefinedName;
+    std::string unit;
+    double prec{};
+    double min{};
+    double max{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("toolID", &MeasurementTypeEntry::toolID),
@@ -552,7 +660,10 @@ struct MeasurementTypeEntry {
 
 /// The configured measurement tools ("MeasurementValuesMeta").
 struct MeasurementValuesMeta {
-    std::vector<MeasurementTypeEntry> types;  ///< "types"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    std::vector<MeasurementTypeEntry> types;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("types", &MeasurementValuesMeta::types));
 };
@@ -561,13 +672,16 @@ struct MeasurementValuesMeta {
 
 /// The latest height profile ("Profile"). "points" alternate x and z.
 struct Profile {
-    uint32_t qualityID{};          ///< "qualityID"
-    uint64_t timestamp{};          ///< "timestamp": seconds * 1000000 + microseconds
-    uint32_t prec{};               ///< "prec"
-    int32_t xStart{};              ///< "xStart"
-    uint32_t length{};             ///< "length", as sent
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t qualityID{};
+    uint64_t timestamp{};  ///< seconds * 1000000 + microseconds
+    uint32_t prec{};
+    int32_t xStart{};
+    uint32_t length{};             ///< as sent
     std::vector<int32_t> xValues;  ///< elements 0, 2, 4, ... of "points"
     std::vector<int32_t> zValues;  ///< elements 1, 3, 5, ... of "points"
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("qualityID", &Profile::qualityID),
@@ -578,14 +692,17 @@ struct Profile {
 
 /// The latest profile with brightness values ("AugmentedProfile").
 struct AugmentedProfile {
-    uint32_t qualityID{};             ///< "qualityID"
-    uint64_t timestamp{};             ///< "timestamp": seconds * 1000000 + microseconds
-    uint32_t prec{};                  ///< "prec"
-    int32_t xStart{};                 ///< "xStart"
-    uint32_t length{};                ///< "length", as sent
-    std::vector<int32_t> xValues;     ///< elements 0, 2, 4, ... of "points"
-    std::vector<int32_t> zValues;     ///< elements 1, 3, 5, ... of "points"
-    std::vector<int32_t> brightness;  ///< "brightness"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t qualityID{};
+    uint64_t timestamp{};  ///< seconds * 1000000 + microseconds
+    uint32_t prec{};
+    int32_t xStart{};
+    uint32_t length{};             ///< as sent
+    std::vector<int32_t> xValues;  ///< elements 0, 2, 4, ... of "points"
+    std::vector<int32_t> zValues;  ///< elements 1, 3, 5, ... of "points"
+    std::vector<int32_t> brightness;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("qualityID", &AugmentedProfile::qualityID),
@@ -597,9 +714,12 @@ struct AugmentedProfile {
 
 /// Length limit and units of profiles ("ProfileMeta").
 struct ProfileMeta {
-    uint32_t maxLength{};  ///< "maxLength"
-    std::string xUnit;     ///< "xUnit"
-    std::string zUnit;     ///< "zUnit"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t maxLength{};
+    std::string xUnit;
+    std::string zUnit;
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("maxLength", &ProfileMeta::maxLength),
@@ -608,13 +728,16 @@ struct ProfileMeta {
 
 /// A camera image ("Image"): one byte per pixel, row by row.
 struct Image {
-    uint32_t roiHeight{};         ///< "roiHeight"
-    uint32_t roiWidth{};          ///< "roiWidth"
-    uint32_t rowOffset{};         ///< "rowOffset"
-    uint32_t columnOffset{};      ///< "columnOffset"
-    uint32_t rowBinning{};        ///< "rowBinning"
-    uint32_t colBinning{};        ///< "colBinning"
-    std::vector<uint8_t> pixels;  ///< "pixels", decoded from Base64
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t roiHeight{};
+    uint32_t roiWidth{};
+    uint32_t rowOffset{};
+    uint32_t columnOffset{};
+    uint32_t rowBinning{};
+    uint32_t colBinning{};
+    std::vector<uint8_t> pixels;  ///< decoded from Base64
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("roiHeight", &Image::roiHeight), Key("roiWidth", &Image::roiWidth),
@@ -625,9 +748,12 @@ struct Image {
 
 /// Size of the camera sensor ("ImageMeta").
 struct ImageMeta {
-    uint32_t sensorHeight{};  ///< "sensorHeight"
-    uint32_t sensorWidth{};   ///< "sensorWidth"
-    uint32_t maxROIPixels{};  ///< "maxROIPixels"
+    /// Named after the sensor's JSON keys.
+    /// @{
+    uint32_t sensorHeight{};
+    uint32_t sensorWidth{};
+    uint32_t maxROIPixels{};
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(Key("sensorHeight", &ImageMeta::sensorHeight),
                                                     Key("sensorWidth", &ImageMeta::sensorWidth),
@@ -829,11 +955,14 @@ struct StreamStatistics {
 
 /// A profile with the time it arrived on this host (QuilStream::PopTimedProfileFor).
 struct TimedProfile {
+    /// Named after the sensor's JSON keys.
+    /// @{
     StreamProfile profile;  ///< the profile
     /// When the datagram that completed the profile arrived: the system's receive time stamp,
     /// in microseconds since 1970 (system clock); in a replay, the capture's time stamp. 0 when
     /// arrival times were off (QuilStream::SetArrivalTimes).
     int64_t arrivalMicroseconds{};
+    /// @}
 
     static constexpr auto kFields =
         std::make_tuple(Key("profile", &TimedProfile::profile),
@@ -857,6 +986,8 @@ struct RecordingOptions {
 
 /// What a recording has written so far, or wrote.
 struct RecordingStatus {
+    /// Named after the sensor's JSON keys.
+    /// @{
     bool recording{};             ///< the recording runs (it has neither stopped nor failed)
     std::string path;             ///< the capture file
     std::string descriptionPath;  ///< the description file
@@ -867,6 +998,7 @@ struct RecordingStatus {
     /// Why the recording stopped by itself ("Could not write <path>: <reason>" when the disk is
     /// full, for example), or why its description could not be written; empty when all went well.
     std::string error;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("recording", &RecordingStatus::recording), Key("path", &RecordingStatus::path),
@@ -1024,6 +1156,8 @@ struct ReplayOptions {
 
 /// What a replay has read from its capture.
 struct ReplayStatistics {
+    /// Named after the sensor's JSON keys.
+    /// @{
     uint64_t recordsRead{};          ///< capture records read, of any kind
     uint64_t datagramsReplayed{};    ///< UDP datagrams handed to the stream
     uint64_t recordsNotUdp{};        ///< skipped: not UDP over IPv4 (ARP, IPv6, TCP, ...)
@@ -1038,6 +1172,7 @@ struct ReplayStatistics {
     /// Why reading stopped before the end (a capture cut off in a record, a corrupt record
     /// length); empty otherwise. The stream's error queue carries it too.
     std::string error;
+    /// @}
 
     static constexpr auto kFields = std::make_tuple(
         Key("recordsRead", &ReplayStatistics::recordsRead),
