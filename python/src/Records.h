@@ -12,6 +12,8 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -60,6 +62,31 @@ std::vector<Element> FromSamples(py::handle value) {
         }
     }
     return value.cast<std::vector<Element>>();
+}
+
+/// How the type stubs name a field of type T: "int", "list[str]", "NDArray[np.uint16]", or the
+/// Python class of a nested record or enum (bound before the records that hold it).
+template <class T>
+std::string StubType() {
+    if constexpr (IsSampleVector<T>::value) {
+        return "NDArray[np." +
+               py::dtype::of<typename T::value_type>().attr("name").template cast<std::string>() +
+               "]";
+    } else if constexpr (IsRecord<T>::value) {
+        return py::type::of<T>().attr("__name__").template cast<std::string>();
+    } else if constexpr (std::is_enum_v<T>) {
+        return py::handle(PythonEnum<T>::type).attr("__name__").template cast<std::string>();
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return "bool";
+    } else if constexpr (std::is_integral_v<T>) {
+        return "int";
+    } else if constexpr (std::is_floating_point_v<T>) {
+        return "float";
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return "str";
+    } else {
+        return "list[" + StubType<typename T::value_type>() + "]";
+    }
 }
 
 template <class Record>
@@ -179,11 +206,13 @@ py::class_<Record> BindRecord(py::module_& m, const char* name) {
             }),
             ("A " + className + "; fields not given keep their defaults.").c_str());
     py::list keys;
+    py::list types;
     VisitFields<Record>([&](const auto& field) {
         using T = typename std::decay_t<decltype(field)>::Type;
         const auto member = field.member;
         const std::string key = field.key;
         keys.append(key);
+        types.append(StubType<T>());
         cls.def_property(
             field.key, [member](const Record& record) { return ToPython(record.*member); },
             [member, label = className + "." + key](Record& record, py::handle value) {
@@ -191,6 +220,7 @@ py::class_<Record> BindRecord(py::module_& m, const char* name) {
             });
     });
     cls.attr("_fields") = py::tuple(keys);
+    cls.attr("_field_types") = py::tuple(types);  // for the generated type stubs
     cls.def("__eq__", [](const Record& a, py::object b) -> py::object {
         if (!py::isinstance<Record>(b)) {
             return py::reinterpret_borrow<py::object>(Py_NotImplemented);
