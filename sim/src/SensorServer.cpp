@@ -11,6 +11,8 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <fcntl.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -35,7 +37,11 @@ public:
           options(options),
           io(std::make_unique<asio::io_context>()),
           acceptor(std::make_unique<tcp::acceptor>(
-              *io, tcp::endpoint(asio::ip::make_address(address), port), true)) {}
+              *io, tcp::endpoint(asio::ip::make_address(address), port), true)) {
+        // A program started by the process that runs the sensor (a test starting the tool)
+        // must not keep its port after the sensor stops.
+        ::fcntl(acceptor->native_handle(), F_SETFD, FD_CLOEXEC);
+    }
 
     void Start() {
         Accept();
@@ -337,6 +343,7 @@ void SensorServer::Impl::Accept() {
         if (error) {
             return;
         }
+        ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
         std::make_shared<SocketConnection>(std::move(socket), this)->Start();
         Accept();
     });

@@ -4,6 +4,8 @@
 
 #include <boost/asio/ip/udp.hpp>
 
+#include <fcntl.h>
+
 namespace Varkon::QUILApi::Sim {
 
 namespace {
@@ -32,6 +34,7 @@ Streamer::Streamer(const std::string& address, const Scene& scene, Faults& fault
     // From the address the sensor serves on, as a sensor sends: receivers that filter by
     // sender, and captures, see the sensor's address.
     socket.open(boost::asio::ip::udp::v4());
+    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
     socket.bind({boost::asio::ip::make_address_v4(address), 0});
     thread = std::thread([this] { Run(); });
 }

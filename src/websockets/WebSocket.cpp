@@ -8,6 +8,10 @@
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/websocket/option.hpp>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#endif
+
 #include <algorithm>
 #include <condition_variable>
 #include <future>
@@ -118,6 +122,10 @@ void WebSocket::RunConnection(asio::yield_context yield, std::chrono::millisecon
     if (result) {
         return;
     }
+#if !defined(_WIN32)
+    // Programs the application starts do not inherit the connection.
+    ::fcntl(tcp.socket().native_handle(), F_SETFD, FD_CLOEXEC);
+#endif
     // Requests are small and each waits for its reply: send them at once.
     tcp.socket().set_option(asio::ip::tcp::no_delay(true), result);
     result.clear();

@@ -10,6 +10,8 @@
 #include "support/TestAddresses.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -179,6 +181,31 @@ TEST(ClientTest, DestroyedClientsLeaveNoThreadsOrSocketsBehind) {
     EXPECT_TRUE(Testing::WaitUntil([&] { return CountEntries("/proc/self/fd") == files; }))
         << CountEntries("/proc/self/fd") << " files open, " << files << " before";
     EXPECT_EQ(sensor.Received().size(), 101u);  // a CONNECT each, nothing more
+}
+
+TEST(ClientTest, ProgramsTheProcessStartsInheritNoSocket) {
+    TestSensor sensor(Testing::TestAddress());
+    auto client = Quil::Create(Testing::TestAddress(), Testing::TestPort());
+    client->Connect();
+    auto stream = client->GetStream();
+    stream->Start();
+    ASSERT_TRUE(sensor.WaitForOpenConnections(1, milliseconds(5000)));
+
+    std::size_t sockets = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    ASSERT_NE(dir, nullptr);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        char target[64] = {};
+        if (readlink(path.c_str(), target, sizeof target - 1) > 0 &&
+            std::string(target).rfind("socket:", 0) == 0) {
+            ++sockets;
+            const int fd = std::stoi(entry->d_name);
+            EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "socket " << fd << " is inherited";
+        }
+    }
+    closedir(dir);
+    EXPECT_GE(sockets, 4u);  // the sensor's listener and its end, the client's, the stream's
 }
 
 }  // namespace

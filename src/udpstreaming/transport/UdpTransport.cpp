@@ -180,6 +180,10 @@ void UdpTransport::Open() {
         auto created = std::make_shared<Socket>(
             ioContext, asio::ip::udp::endpoint(asio::ip::address_v4::any(), port));
         created->non_blocking(true);
+#if !defined(_WIN32)
+        // Programs the application starts must not hold the port after the stream closes.
+        ::fcntl(created->native_handle(), F_SETFD, FD_CLOEXEC);
+#endif
 #if defined(__linux__)
         // Each datagram then tells how many the system dropped for want of buffer space.
         const int on = 1;
