@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <set>
 #include <sstream>
@@ -81,6 +82,13 @@ std::string ChoiceList(const std::vector<Choice>& choices) {
         }
     }
     return text;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 // A whole number that fits the sensor's 32 bits.
@@ -231,6 +239,59 @@ std::optional<Violation> Check(const Setting& setting, const json& body, Descrip
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> CheckValue(const Setting& setting, const json& value,
+                                      Description& description, const std::string& scope) {
+    if (!setting.plain && !value.is_object()) {
+        return setting.name + " must be a JSON object; got \"" + Given(value) + "\"";
+    }
+    const json body = setting.plain ? json{{setting.members.front().member, value}} : value;
+    const auto violation = Check(setting, body, description, scope);
+    if (!violation) {
+        return std::nullopt;
+    }
+    return Words(setting.plain ? setting.name : setting.name + "." + violation->member, *violation);
+}
+
+json ChoicesByNumber(const Setting& setting, json value, Description& description,
+                     const std::string& scope) {
+    for (const auto& rule : setting.members) {
+        json* member = setting.plain                                      ? &value
+                       : value.is_object() && value.contains(rule.member) ? &value[rule.member]
+                                                                          : nullptr;
+        if (rule.choices.empty() || member == nullptr) {
+            continue;
+        }
+        std::vector<json*> given = {member};
+        if (member->is_array()) {
+            given.clear();
+            for (json& element : *member) {
+                given.push_back(&element);
+            }
+        }
+        if (std::none_of(given.begin(), given.end(), [](json* one) { return one->is_string(); })) {
+            continue;  // the description is read only for a name
+        }
+        const auto choices = Choices(rule, description, scope);
+        for (json* one : given) {
+            const auto named = std::find_if(choices.begin(), choices.end(), [&](const Choice& c) {
+                return one->is_string() && !c.name.empty() &&
+                       SameName(c.name, one->get<std::string>());
+            });
+            if (named != choices.end()) {
+                *one = named->id;
+            }
+        }
+    }
+    return value;
+}
+
+std::string Words(const std::string& label, const Violation& violation) {
+    if (!violation.given) {
+        return label + " is missing; it must be " + violation.expected;
+    }
+    return label + " must be " + violation.expected + "; got \"" + Given(*violation.given) + "\"";
 }
 
 std::string Given(const json& value) {

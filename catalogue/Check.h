@@ -37,6 +37,19 @@ private:
 std::optional<Violation> Check(const Setting& setting, const nlohmann::json& body,
                                Description& description, const std::string& scope = {});
 
+/// Checks a client's `value` of `setting` (the record as JSON, or the single member's value for a
+/// plain setting) as Check does.
+/// @return the words "<name>[.<member>] must be <expected>; got "<given>"" (or "... is missing;
+///         it must be ..."), or nothing when the value fits.
+std::optional<std::string> CheckValue(const Setting& setting, const nlohmann::json& value,
+                                      Description& description, const std::string& scope = {});
+
+/// A client's `value` of `setting` with every choice given by its name in the sensor's
+/// description (in any case) replaced by its id; other values, unknown names included, stay for
+/// the check to judge.
+nlohmann::json ChoicesByNumber(const Setting& setting, nlohmann::json value,
+                               Description& description, const std::string& scope = {});
+
 /// Checks one member's value alone.
 std::optional<Violation> CheckMember(const MemberRule& rule, const nlohmann::json& value,
                                      Description& description, const std::string& scope = {});
@@ -44,6 +57,9 @@ std::optional<Violation> CheckMember(const MemberRule& rule, const nlohmann::jso
 /// The words for what `rule` expects, e.g. "a whole number from 10 to 100000 us".
 std::string Expected(const MemberRule& rule, Description& description,
                      const std::string& scope = {});
+/// The words for `violation` of the value called `label`: "<label> must be <expected>; got
+/// "<given>"", or "<label> is missing; it must be <expected>".
+std::string Words(const std::string& label, const Violation& violation);
 /// A value as a user gave it: text as it is, anything else as JSON.
 std::string Given(const nlohmann::json& value);
 /// A number without trailing zeros: 0.05, 100000.

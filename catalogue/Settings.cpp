@@ -434,4 +434,8 @@ std::vector<std::string> ResourcesIn(Scope scope) {
     return resources;
 }
 
+std::string ScopeOn(const Setting& setting, Quil& quil) {
+    return setting.access.scope ? setting.access.scope(quil) : std::string();
+}
+
 }  // namespace Varkon::QUILApi::Catalogue

@@ -113,5 +113,7 @@ const Setting* FindResource(const std::string& resource);
 const Setting* FindName(const std::string& name);
 /// The resources of the settings kept in `scope`, in the order of AllSettings.
 std::vector<std::string> ResourcesIn(Scope scope);
+/// The "{id}" of the setting's rules on the sensor `quil` reaches; empty when it has none.
+std::string ScopeOn(const Setting& setting, Quil& quil);
 
 }  // namespace Varkon::QUILApi::Catalogue

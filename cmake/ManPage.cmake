@@ -2,7 +2,7 @@
 # makes the manual page <page>.1 of a program from its own help with help2man, and installs it
 # into man1. Programs without --version are named with the project's version. Without help2man,
 # nothing is made. The page is made whenever the program is linked, so that whatever build made
-# the program, `cmake --install` finds its page.
+# the program, `cmake --install` finds its page, and one that did not skips it.
 find_program(QUIL_HELP2MAN help2man)
 
 function(quil_add_man_page)
@@ -22,6 +22,8 @@ function(quil_add_man_page)
         COMMENT "Generating the manual page ${PAGE_NAME}.1")
     if(QUIL_INSTALL)
         include(GNUInstallDirs)
-        install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${PAGE_COMPONENT})
+        # OPTIONAL: a build that did not make the program has no page.
+        install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${PAGE_COMPONENT}
+            OPTIONAL)
     endif()
 endfunction()

@@ -1,7 +1,7 @@
 #include "ConfigurationFile.h"
 
+#include "Document.h"
 #include "SecretFile.h"
-#include "SettingsDocument.h"
 
 #include <quil/SensorAddress.h>
 #include <yaml-cpp/yaml.h>
@@ -139,7 +139,8 @@ public:
         if (document.is_discarded()) {
             Fail(node.Mark(), key, path + ": not valid JSON");
         }
-        if (const std::string problem = SettingsDocumentProblem(document); !problem.empty()) {
+        if (const std::string problem = Varkon::QUILApi::Catalogue::DocumentProblem(document);
+            !problem.empty()) {
             Fail(node.Mark(), key, path + ": " + problem);
         }
         return document;

@@ -301,15 +301,18 @@ void AppendLittleEndian(std::string& bytes, float value) {
     }
 }
 
-// Points are buffered because the header, written first, holds their count.
-class PlyWriter : public CaptureWriter {
+// The points of a cloud: each profile a row `yStep` apart along y by its block id, without the
+// points where the laser line gave none. They are buffered because a cloud's header, written
+// first, holds their count.
+class CloudWriter : public CaptureWriter {
 public:
-    PlyWriter(std::ostream& out, const CaptureFormat& format, const ProfileCoordinates& coordinates)
+    CloudWriter(std::ostream& out, const CaptureFormat& format,
+                const ProfileCoordinates& coordinates)
         : out(out), format(format), coordinates(coordinates) {}
 
     void Write(const StreamProfile& profile) override {
         if (!profile.hasChannel1) {
-            throw UsageError("a PLY cloud needs x: stream data id 1 or 3 (--data-ids 1)");
+            throw UsageError("a point cloud needs x: stream data id 1 or 3 (--data-ids 1)");
         }
         row += any ? RowsAhead(any, lastBlockId, profile.blockId, format.blockIdStep) : 0;
         any = true;
@@ -318,13 +321,50 @@ public:
         ConvertInto(coordinates, profile, converted);
         for (std::size_t i = 0; i < profile.pointCount; ++i) {
             if (!std::isnan(converted.z[i])) {
-                points.insert(points.end(), {static_cast<float>(converted.x[i]), y,
-                                             static_cast<float>(converted.z[i])});
+                const double brightness =
+                    converted.brightness.empty() ? 0 : converted.brightness[i];
+                points.insert(points.end(),
+                              {static_cast<float>(converted.x[i]), y,
+                               static_cast<float>(converted.z[i]), static_cast<float>(brightness)});
             }
         }
     }
 
     void Write(const StreamMeasurement&) override {}
+
+protected:
+    static constexpr std::size_t kPerPoint = 4;  // x, y, z, brightness
+
+    std::size_t PointCount() const { return points.size() / kPerPoint; }
+
+    // The points as little-endian floats: the first `fields` of each (3: x, y and z).
+    void WriteBinary(std::size_t fields) {
+        std::string body;
+        body.reserve(PointCount() * fields * sizeof(float));
+        for (std::size_t i = 0; i < points.size(); i += kPerPoint) {
+            for (std::size_t k = 0; k < fields; ++k) {
+                AppendLittleEndian(body, points[i + k]);
+            }
+        }
+        out.write(body.data(), static_cast<std::streamsize>(body.size()));
+    }
+
+    std::ostream& out;
+    CaptureFormat format;
+    ProfileCoordinates coordinates;
+    std::vector<float> points;  // kPerPoint values each
+
+private:
+    bool any = false;
+    uint32_t lastBlockId = 0;
+    uint64_t row = 0;
+    ProfilePoints converted;
+};
+
+// PLY: x, y and z, binary or text, with the units and the sensor in comments.
+class PlyWriter : public CloudWriter {
+public:
+    using CloudWriter::CloudWriter;
 
     void Finish() override {
         out << "ply\nformat " << (format.ascii ? "ascii" : "binary_little_endian")
@@ -337,36 +377,38 @@ public:
                 << ", serial number " << sensor.serialNumber << ", version "
                 << sensor.aggregateVersion << "\n";
         }
-        out << "element vertex " << points.size() / 3
+        out << "element vertex " << PointCount()
             << "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
-        std::string body;
-        if (format.ascii) {
-            Line line;
-            for (std::size_t i = 0; i < points.size(); i += 3) {
-                for (std::size_t k = 0; k < 3; ++k) {
-                    line.Length(points[i + k], 4, "nan");
-                    line << (k == 2 ? '\n' : ' ');
-                }
-            }
-            body = std::move(line.text);
-        } else {
-            body.reserve(points.size() * sizeof(float));
-            for (float value : points) {
-                AppendLittleEndian(body, value);
+        if (!format.ascii) {
+            WriteBinary(3);
+            return;
+        }
+        Line line;
+        for (std::size_t i = 0; i < points.size(); i += kPerPoint) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                line.Length(points[i + k], 4, "nan");
+                line << (k == 2 ? '\n' : ' ');
             }
         }
-        out.write(body.data(), static_cast<std::streamsize>(body.size()));
+        out.write(line.text.data(), static_cast<std::streamsize>(line.text.size()));
     }
+};
 
-private:
-    std::ostream& out;
-    CaptureFormat format;
-    ProfileCoordinates coordinates;
-    bool any = false;
-    uint32_t lastBlockId = 0;
-    uint64_t row = 0;
-    ProfilePoints converted;
-    std::vector<float> points;  // x, y, z of each point
+// PCD, as the point-cloud library reads it: x, y and z in millimetres and the brightness as
+// intensity, binary, one unorganised row seen from the origin.
+class PcdWriter : public CloudWriter {
+public:
+    using CloudWriter::CloudWriter;
+
+    void Finish() override {
+        out << "# .PCD v0.7 - Point Cloud Data file format\n# captured with quil stream; units: x, "
+               "y and z in mm; profiles "
+            << format.yStep << " mm apart along y by block id; z: " << coordinates.ZAxisName()
+            << "\nVERSION 0.7\nFIELDS x y z intensity\nSIZE 4 4 4 4\nTYPE F F F F\nCOUNT 1 1 1 1"
+            << "\nWIDTH " << PointCount() << "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS "
+            << PointCount() << "\nDATA binary\n";
+        WriteBinary(kPerPoint);
+    }
 };
 
 }  // namespace
@@ -402,12 +444,15 @@ std::unique_ptr<CaptureWriter> MakeCaptureWriter(const CaptureFormat& format,
     if (format.format == "jsonl") {
         return std::make_unique<JsonLinesWriter>(*outputs.profiles, format, coordinates);
     }
+    CaptureFormat cloud = format;
+    cloud.blockIdStep = std::max(format.blockIdStep, 1u);
     if (format.format == "ply") {
-        CaptureFormat cloud = format;
-        cloud.blockIdStep = std::max(format.blockIdStep, 1u);
         return std::make_unique<PlyWriter>(*outputs.profiles, cloud, coordinates);
     }
-    throw UsageError("unknown format \"" + format.format + "\" (csv, jsonl or ply)");
+    if (format.format == "pcd") {
+        return std::make_unique<PcdWriter>(*outputs.profiles, cloud, coordinates);
+    }
+    throw UsageError("unknown format \"" + format.format + "\"");
 }
 
 }  // namespace QuilTool

@@ -1,6 +1,6 @@
 #pragma once
 
-// Files of captured stream data: CSV, JSON Lines, and PLY point clouds.
+// Files of captured stream data: CSV, JSON Lines, and PLY and PCD point clouds.
 
 #include "Plot.h"
 
@@ -76,9 +76,12 @@ private:
 /// jump (a restarted sensor) is closed up.
 inline constexpr uint32_t kLongestGap = 10000;
 
+/// The formats a capture is written in, each also the suffix of its files.
+inline const std::vector<std::string> kCaptureFormats = {"csv", "jsonl", "ply", "pcd"};
+
 /// How a capture is written.
 struct CaptureFormat {
-    std::string format = "csv";  // csv, jsonl or ply
+    std::string format = "csv";  // one of kCaptureFormats
     /// CSV and JSON Lines: the channels as the sensor's 16-bit words instead of millimetres.
     bool raw = false;
     bool ascii = false;  // PLY: text instead of binary little-endian
@@ -92,8 +95,8 @@ struct CaptureFormat {
 };
 
 /// Where a capture goes. CSV holds one table per file: profiles go to `profiles`, measurements
-/// to `measurements` (the same stream when only one kind is captured). JSON Lines and PLY use
-/// `profiles` only.
+/// to `measurements` (the same stream when only one kind is captured). JSON Lines and the clouds
+/// use `profiles` only.
 struct CaptureOutputs {
     std::ostream* profiles = nullptr;
     std::ostream* measurements = nullptr;
@@ -106,8 +109,9 @@ bool CarriesBothKinds(const std::vector<uint32_t>& ids);
 /// "NaN" in CSV and null in JSON where the laser line gave no point), or the channels as sent
 /// with `raw`; both name each row's data id, acquisition index and encoder count. A PLY cloud
 /// holds x, y and z in millimetres: profiles are `yStep` apart along y by their block ids, so
-/// that lost ones leave a gap; points without a laser line are left out. A profile without
-/// channel 1 cannot be placed in a cloud.
+/// that lost ones leave a gap; points without a laser line are left out. A PCD cloud holds the
+/// same points, binary, with the brightness as their intensity (0 when it is not streamed). A
+/// profile without channel 1 cannot be placed in a cloud.
 /// @throws UsageError for an unknown format.
 std::unique_ptr<CaptureWriter> MakeCaptureWriter(
     const CaptureFormat& format, const Varkon::QUILApi::ProfileCoordinates& coordinates,

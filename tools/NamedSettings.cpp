@@ -4,7 +4,6 @@
 #include "Failure.h"
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace QuilTool {
@@ -19,33 +18,10 @@ json ParseValue(const std::string& text) {
     return value.is_discarded() ? json(text) : value;
 }
 
-std::string Words(const std::string& label, const Catalogue::Violation& violation) {
-    if (!violation.given) {
-        return label + " is missing; it must be " + violation.expected;
-    }
-    return label + " must be " + violation.expected + "; got \"" + Given(*violation.given) + "\"";
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 }  // namespace
 
 const std::vector<Setting>& AllSettings() {
     return Catalogue::AllSettings();
-}
-
-json ReadConfig(Quil& quil) {
-    json config = json::object();
-    for (const auto& setting : AllSettings()) {
-        if (setting.inConfig && setting.access.write) {
-            config[setting.name] = setting.access.read(quil);
-        }
-    }
-    return config;
 }
 
 const Setting& FindSetting(const std::string& name) {
@@ -85,8 +61,7 @@ json ApplyArguments(const std::string& name, const std::function<json()>& curren
     return value;
 }
 
-void CheckWritable(const Setting& setting, Quil& quil, const json& value,
-                   Catalogue::Description* description) {
+json WritableValue(const Setting& setting, Quil& quil, const json& value) {
     if (!setting.changedWith.empty()) {
         throw UsageError(setting.name + " is changed with `" + setting.changedWith + "`");
     }
@@ -104,54 +79,13 @@ void CheckWritable(const Setting& setting, Quil& quil, const json& value,
                            " must be key=value pairs or a JSON object with the members " + members +
                            "; got \"" + Given(value) + "\"");
     }
-    Catalogue::ClientDescription own(quil);
-    Catalogue::Description& limits = description ? *description : own;
-    const json body = setting.plain ? json{{setting.members.front().member, value}} : value;
-    const std::string scope = setting.access.scope ? setting.access.scope(quil) : "";
-    if (const auto violation = Catalogue::Check(setting, body, limits, scope)) {
-        throw InvalidValue(Words(
-            setting.plain ? setting.name : setting.name + "." + violation->member, *violation));
-    }
-}
-
-json ChoicesByNumber(const Setting& setting, Quil& quil, json value) {
     Catalogue::ClientDescription description(quil);
-    const std::string scope = setting.access.scope ? setting.access.scope(quil) : "";
-    for (const auto& rule : setting.members) {
-        json* member = setting.plain                                      ? &value
-                       : value.is_object() && value.contains(rule.member) ? &value[rule.member]
-                                                                          : nullptr;
-        if (rule.choices.empty() || member == nullptr) {
-            continue;
-        }
-        std::vector<json*> given = {member};
-        if (member->is_array()) {
-            given.clear();
-            for (json& element : *member) {
-                given.push_back(&element);
-            }
-        }
-        std::string pointer = rule.choices;
-        if (const auto at = pointer.find("{id}"); at != std::string::npos) {
-            pointer.replace(at, 4, scope);
-        }
-        for (json* one : given) {
-            if (!one->is_string()) {
-                continue;
-            }
-            for (const json& choice : description.At(pointer)) {
-                const json name = choice.is_object()
-                                      ? choice.value("name", choice.value("typeName", json()))
-                                      : json();
-                if (name.is_string() &&
-                    Lower(name.get<std::string>()) == Lower(one->get<std::string>())) {
-                    *one = choice.contains("id") ? choice.at("id") : choice.at("typeID");
-                    break;
-                }
-            }
-        }
+    const std::string scope = Catalogue::ScopeOn(setting, quil);
+    json written = Catalogue::ChoicesByNumber(setting, value, description, scope);
+    if (const auto problem = Catalogue::CheckValue(setting, written, description, scope)) {
+        throw InvalidValue(*problem);
     }
-    return value;
+    return written;
 }
 
 void CheckMemberValue(Quil& quil, const std::string& name, const std::string& member,
@@ -164,7 +98,7 @@ void CheckMemberValue(Quil& quil, const std::string& name, const std::string& me
     }
     Catalogue::ClientDescription limits(quil);
     if (const auto violation = Catalogue::CheckMember(*rule, value, limits)) {
-        throw InvalidValue(Words(label, *violation));
+        throw InvalidValue(Catalogue::Words(label, *violation));
     }
 }
 

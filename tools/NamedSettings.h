@@ -24,9 +24,6 @@ using Varkon::QUILApi::Catalogue::Given;
 /// Every setting, in the order in which `config load` writes them.
 const std::vector<Setting>& AllSettings();
 
-/// The document `config save` writes: every setting that `config load` can write, by name.
-nlohmann::json ReadConfig(Varkon::QUILApi::Quil& quil);
-
 /// @throws UsageError naming the known settings when `name` is none of them.
 const Setting& FindSetting(const std::string& name);
 
@@ -38,18 +35,13 @@ nlohmann::json ApplyArguments(const std::string& name,
                               const std::function<nlohmann::json()>& current,
                               const std::vector<std::string>& arguments);
 
-/// `value` with every choice given by its name in the sensor's description (case-insensitive)
-/// replaced by its number; other values, unknown names included, stay for the check to judge.
-nlohmann::json ChoicesByNumber(const Setting& setting, Varkon::QUILApi::Quil& quil,
-                               nlohmann::json value);
-
-/// Checks `value` for `setting` by the catalogue's rules against the sensor's limits, types and
-/// choices before anything is written, reading only the descriptions the rules need (from
-/// `description` when given, which keeps what it read for the next check).
+/// The value that `set` writes for `value`: every choice given by its name (in any case) as its
+/// number, checked by the catalogue's rules against the sensor's limits, types and choices,
+/// reading only the descriptions the rules need.
 /// @throws InvalidValue "<name>[.<member>] must be <expected>; got "<given>"" (or "... is
 ///         missing; it must be ..."); UsageError when the setting cannot be written here.
-void CheckWritable(const Setting& setting, Varkon::QUILApi::Quil& quil, const nlohmann::json& value,
-                   Varkon::QUILApi::Catalogue::Description* description = nullptr);
+nlohmann::json WritableValue(const Setting& setting, Varkon::QUILApi::Quil& quil,
+                             const nlohmann::json& value);
 
 /// Checks `value` of one member of a setting alone, in the words "<label> must be ...".
 /// @throws InvalidValue.

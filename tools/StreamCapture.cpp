@@ -374,6 +374,7 @@ CaptureCounts RecordingSource::Capture(CaptureLimits limits, CaptureWriter& writ
     const auto read = replay->GetStatistics();
     counts.damage = read.error;
     counts.damagedAfterRecord = read.error.empty() ? 0 : read.recordsRead;
+    counts.datagramsCutByCapture = read.datagramsCutByCapture;
     return counts;
 }
 
@@ -403,6 +404,10 @@ std::string CaptureSummary(const CaptureCounts& counts) {
         }
     }
     out << "other stream problems: " << (problems.empty() ? "none" : problems) << "\n";
+    if (counts.datagramsCutByCapture != 0) {
+        out << "cut by the capture: " << counts.datagramsCutByCapture
+            << " datagrams held only in part (not read); capture with a larger snap length\n";
+    }
     if (!counts.damage.empty()) {
         out << "damaged recording: read up to record " << counts.damagedAfterRecord
             << "; what came before it was written\n";
@@ -436,6 +441,7 @@ nlohmann::json CaptureSummaryJson(const CaptureCounts& counts) {
             {"lostByCause", causes},
             {"lostData", counts.LostData()},
             {"statistics", statistics},
+            {"datagramsCutByCapture", counts.datagramsCutByCapture},
             {"damage", counts.damage.empty()
                            ? nlohmann::json()
                            : nlohmann::json{{"afterRecord", counts.damagedAfterRecord},

@@ -62,6 +62,8 @@ struct CaptureCounts {
     // many of its records; empty when there was no damage.
     std::string damage;
     uint64_t damagedAfterRecord = 0;
+    // A recording's datagrams that its capture kept only part of (its snap length), skipped.
+    uint64_t datagramsCutByCapture = 0;
 
     uint64_t Blocks() const { return profiles + measurements; }
     CaptureLoss Loss() const { return CaptureLoss::Of(statistics); }
@@ -144,7 +146,8 @@ uint32_t BlockIdStep(const std::vector<uint32_t>& ids);
 void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids);
 
 /// Blocks written, blocks lost by cause, the stream's other problems in words, a receive buffer
-/// smaller than asked for with the remedy, and a recording's damage; as text, and as JSON with
+/// smaller than asked for with the remedy, a recording's damage and the datagrams its capture cut;
+/// as text, and as JSON with
 /// every counter by name.
 std::string CaptureSummary(const CaptureCounts& counts);
 nlohmann::json CaptureSummaryJson(const CaptureCounts& counts);

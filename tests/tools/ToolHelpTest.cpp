@@ -112,6 +112,9 @@ TEST(ToolHelpTest, CompletionOffersCommandsAndOptionsFromTheHelp) {
         {"quil stream --format j", {"jsonl"}},
         {"quil get exp", {"exposure-time"}},
         {"quil set fov", {"fov", "fov-distance"}},
+        {"quil set --host 127.0.0.1 exp", {"exposure-time"}},
+        {"quil get --json --timeout 3 exp", {"exposure-time"}},
+        {"quil stream --format p", {"ply", "pcd"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

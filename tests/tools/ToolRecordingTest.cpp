@@ -100,7 +100,8 @@ TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
 }
 
 // A recording cut short or corrupted in the middle: the exporters write what came before the
-// damage, say in their summary where it is, and fail.
+// damage, say in their summary where it is, and fail. Datagrams that a capture's snap length cut
+// are skipped and counted.
 TEST(ToolRecordingTest, DamagedRecordingsAreReadUpToTheDamage) {
     Varkon::QUILApi::Sim::VirtualSensorOptions options;
     options.address = TestAddress();
@@ -115,7 +116,8 @@ TEST(ToolRecordingTest, DamagedRecordingsAreReadUpToTheDamage) {
                  "--host", TestAddress(), "--role", "maintenance", "--password", "maintenance"})
             .status,
         0);
-    // The middle record's length made huge; the file cut inside its last half.
+    // The middle record's length made huge; the file cut inside its last half; every tenth
+    // record held only in part, as a small snap length keeps it.
     const ToolRun damaged =
         RunProgram("/usr/bin/python3",
                    {"-c",
@@ -126,6 +128,14 @@ TEST(ToolRecordingTest, DamagedRecordingsAreReadUpToTheDamage) {
                     "    starts.append(at); at += 16 + struct.unpack_from('<I', data, at + 8)[0]\n"
                     "middle = starts[len(starts) // 2]\n"
                     "open(sys.argv[1] + '.cut.pcap', 'wb').write(data[:middle + 20])\n"
+                    "snapped = bytearray(data[:24])\n"
+                    "for i, at in enumerate(starts):\n"
+                    "    size = struct.unpack_from('<I', data, at + 8)[0]\n"
+                    "    kept = min(size, 60) if i % 10 == 5 else size\n"
+                    "    snapped += data[at:at + 8] + struct.pack('<I', kept) + "
+                    "data[at + 12:at + 16] + data[at + 16:at + 16 + kept]\n"
+                    "open(sys.argv[1] + '.snapped.pcap', 'wb').write(snapped)\n"
+                    "print(sum(1 for i in range(len(starts)) if i % 10 == 5))\n"
                     "struct.pack_into('<I', data, middle + 8, 0x7FFFFFF0)\n"
                     "open(sys.argv[1] + '.corrupt.pcap', 'wb').write(data)\n",
                     capture});
@@ -157,6 +167,15 @@ TEST(ToolRecordingTest, DamagedRecordingsAreReadUpToTheDamage) {
         EXPECT_EQ(drawn.at("profiles"), summary.at("profiles"));
         EXPECT_EQ(drawn.at("damage").at("afterRecord"), record);
     }
+    const uint64_t snapped = std::stoull(damaged.out);
+    const ToolRun streamed = RunTool(
+        {"stream", "--from", capture + ".snapped.pcap", "-o", directory + "/line.csv", "--json"});
+    EXPECT_EQ(json::parse(streamed.out).at("datagramsCutByCapture"), snapped) << streamed.err;
+    const ToolRun told =
+        RunTool({"stream", "--from", capture + ".snapped.pcap", "-o", directory + "/line.csv"});
+    EXPECT_NE(told.out.find("cut by the capture: " + std::to_string(snapped) + " datagrams"),
+              std::string::npos)
+        << told.out;
     std::system(("rm -rf " + directory).c_str());
 }
 

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -120,23 +121,40 @@ TEST_F(ToolSimTest, EverySettingCanBeShownAsJson) {
               sensor->Read("ExposureTime").at("ExposureTime"));
 }
 
-// A choice by the name the sensor's description gives it, in any case, as well as by number.
+// A choice by the name the sensor's description gives it, in any case, as well as by number;
+// `quil set` and `quil config load` alike.
 TEST_F(ToolSimTest, ChoicesAreTakenByNameOrNumber) {
     Start();
     const struct {
+        bool inDocument;  // the change made in a saved document, which is then loaded
         std::vector<std::string> set;
         std::string resource;
         json expected;
     } cases[] = {
-        {{"trigger", "triggerMode=software"}, "Trigger", {{"triggerMode", 1}}},
-        {{"trigger", "triggerMode=0"}, "Trigger", {{"triggerMode", 0}}},
-        {{"udp-stream-data", "enabledDataIDs=[\"MEASUREMENT VALUES\",1]"},
+        {false, {"trigger", "triggerMode=software"}, "Trigger", {{"triggerMode", 1}}},
+        {false, {"trigger", "triggerMode=0"}, "Trigger", {{"triggerMode", 0}}},
+        {false,
+         {"udp-stream-data", "enabledDataIDs=[\"MEASUREMENT VALUES\",1]"},
          "UDPStreamData",
          {{"enabledDataIDs", {0, 1}}}},
+        {true, {"trigger", "triggerMode=\"SOFTWARE\""}, "Trigger", {{"triggerMode", 1}}},
+        {true,
+         {"udp-stream-data", "enabledDataIDs=[0,\"profile: z, brightness\"]"},
+         "UDPStreamData",
+         {{"enabledDataIDs", {0, 2}}}},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = {"set"};
         arguments.insert(arguments.end(), c.set.begin(), c.set.end());
+        if (c.inDocument) {
+            ASSERT_EQ(Tool({"config", "save", File("choices.json")}).status, 0);
+            json document = json::parse(ReadFile(File("choices.json")));
+            const auto equals = c.set[1].find('=');
+            document[c.set[0]][c.set[1].substr(0, equals)] =
+                json::parse(c.set[1].substr(equals + 1));
+            std::ofstream(File("choices.json")) << document;
+            arguments = {"config", "load", File("choices.json")};
+        }
         const ToolRun run = Tool(arguments, true);
         ASSERT_EQ(run.status, 0) << run.err;
         for (const auto& [member, value] : c.expected.items()) {
@@ -234,6 +252,26 @@ TEST_F(ToolSimTest, StreamWritesAPointCloudInMillimetresThatMeshioReads) {
                               File("scan.ply")),
                   "True True True\n");
     }
+    // PCD by the file's suffix: its header, and its points read back within the same bounds,
+    // the brightness as their intensity.
+    const ToolRun pcd =
+        Tool({"stream", "--count", "50", "--port", port, "--data-ids", "3", "-o", File("scan.pcd")},
+             true);
+    ASSERT_EQ(pcd.status, 0) << pcd.err;
+    EXPECT_EQ(PythonReads(
+                  "import numpy, sys\n"
+                  "data = open(sys.argv[1], 'rb').read()\n"
+                  "end = data.index(b'DATA binary\\n') + len(b'DATA binary\\n')\n"
+                  "header = dict(line.split(' ', 1) for line in data[:end].decode().splitlines()\n"
+                  "              if not line.startswith('#'))\n"
+                  "p = numpy.frombuffer(data[end:], dtype='<f4').reshape(-1, 4)\n"
+                  "print(header['FIELDS'], '|', header['SIZE'], '|', header['TYPE'], '|',\n"
+                  "      header['VIEWPOINT'], '|', header['HEIGHT'],\n"
+                  "      header['WIDTH'] == header['POINTS'] == str(len(p)), len(p) > 0,\n"
+                  "      0 <= p[:, 2].min() <= p[:, 2].max() <= 130,\n"
+                  "      -60 <= p[:, 0].min() <= p[:, 0].max() <= 60, p[:, 3].max() > 0)",
+                  File("scan.pcd")),
+              "x y z intensity | 4 4 4 4 | F F F F | 0 0 0 1 0 0 0 | 1 True True True True True\n");
     // The sensor's output is back as the tool found it.
     EXPECT_EQ(sensor->Read("ProcessInterfaces").at("enableUDPStreaming"), false);
 }

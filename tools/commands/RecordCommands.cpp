@@ -1,6 +1,7 @@
 // quil record and quil replay: raw stream recordings in pcap, with a description file beside.
 #include <quil/ReplayPace.h>
 #include "Commands.h"
+#include "Document.h"
 #include "Interruption.h"
 #include "NamedSettings.h"
 #include "StreamCapture.h"
@@ -57,8 +58,8 @@ void Record(Context& context, const RecordOptions& options) {
     CheckStreamDataIds(*quil, ids);
     // The sensor as it is before its output is aimed here: identity, descriptions and every
     // setting of `config save`; what the recording asked for goes beside.
-    auto sensor = nlohmann::json::parse(
-        Varkon::QUILApi::DescribeSensorForRecording(*quil, ReadConfig(*quil).dump()));
+    auto sensor = nlohmann::json::parse(Varkon::QUILApi::DescribeSensorForRecording(
+        *quil, Varkon::QUILApi::Catalogue::ReadDocument(*quil).dump()));
     sensor["recordedDataIds"] = ids;
     Varkon::QUILApi::UdpStreaming::RecordingOptions recording;
     recording.sensorDescription = sensor.dump();
@@ -209,7 +210,8 @@ void Replay(Context& context, const ReplayOptions& options) {
                     {{"notUdp", read.recordsNotUdp},
                      {"otherPort", read.datagramsOtherPort},
                      {"malformed", read.recordsMalformed},
-                     {"fragmentsIncomplete", read.fragmentsIncomplete}}}},
+                     {"fragmentsIncomplete", read.fragmentsIncomplete},
+                     {"cutByCapture", read.datagramsCutByCapture}}}},
                   "sent " + std::to_string(sent) + " datagrams (" + std::to_string(bytes) +
                       " bytes) of " + options.path + " to " + options.to + " in " +
                       FormatNumber(seconds) + " s\n");

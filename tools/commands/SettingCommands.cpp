@@ -1,6 +1,6 @@
 // quil get, quil set, quil config: the sensor's settings by name.
-#include "ClientDescription.h"
 #include "Commands.h"
+#include "Document.h"
 #include "Files.h"
 #include "Interruption.h"
 #include "NamedSettings.h"
@@ -17,6 +17,7 @@ namespace QuilTool {
 namespace {
 
 using nlohmann::json;
+namespace Catalogue = Varkon::QUILApi::Catalogue;
 
 // The one setting whose change `set` asks about first: the sensor may no longer answer.
 const char* const kNetwork = "network";
@@ -87,10 +88,9 @@ void Set(Context& context, const std::string& name, const std::vector<std::strin
     // The current value is read only when single members change, and the sensor's descriptions
     // only as far as the check needs them; what is shown is what the sensor then holds.
     const json value =
-        ChoicesByNumber(setting, *quil,
-                        ApplyArguments(
-                            setting.name, [&] { return setting.access.read(*quil); }, arguments));
-    CheckWritable(setting, *quil, value);
+        WritableValue(setting, *quil,
+                      ApplyArguments(
+                          setting.name, [&] { return setting.access.read(*quil); }, arguments));
     if (setting.name == kNetwork) {
         context.Confirm("Change the network settings of the sensor at " + context.host +
                             "? It may no longer answer at this address.",
@@ -110,42 +110,10 @@ void Set(Context& context, const std::string& name, const std::vector<std::strin
 
 void SaveConfig(Context& context, const std::string& path) {
     auto quil = context.Connect();
-    const json config = ReadConfig(*quil);
+    const json config = Catalogue::ReadDocument(*quil);
     WriteFile(path, [&](std::ostream& out) { out << config.dump(2) << "\n"; });
     context.Print({{"file", path}, {"settings", config.size()}},
                   "saved " + std::to_string(config.size()) + " settings to " + path + "\n");
-}
-
-// The settings of a configuration document in the order in which they are written, each checked
-// against the sensor's limits before anything is written.
-std::vector<const Setting*> CheckedConfig(Context& context, const json& config,
-                                          const std::string& path, Varkon::QUILApi::Quil& quil) {
-    for (const auto& [name, value] : config.items()) {
-        try {
-            FindSetting(name);
-        } catch (const std::exception& e) {
-            throw std::runtime_error(path + ": " + e.what());
-        }
-    }
-    std::vector<const Setting*> settings;
-    Varkon::QUILApi::Catalogue::ClientDescription description(quil);  // read once for all
-    for (const auto& setting : AllSettings()) {  // in the order the settings depend on
-        if (!config.contains(setting.name)) {
-            continue;
-        }
-        if (!setting.inConfig) {
-            throw std::runtime_error(path + ": " + setting.name +
-                                     " is not part of a configuration");
-        }
-        context.ExpectAnswers();
-        try {
-            CheckWritable(setting, quil, config[setting.name], &description);
-        } catch (const std::exception& e) {
-            throw std::runtime_error(path + ": " + e.what());
-        }
-        settings.push_back(&setting);
-    }
-    return settings;
 }
 
 void LoadConfig(Context& context, const std::string& path) {
@@ -153,59 +121,34 @@ void LoadConfig(Context& context, const std::string& path) {
     if (!config.is_object()) {
         throw std::runtime_error(path + " does not hold a JSON object");
     }
-    auto quil = context.Connect();
-    const auto settings = CheckedConfig(context, config, path, *quil);
-    std::vector<std::pair<const Setting*, json>> before;
-    for (const Setting* setting : settings) {
-        before.emplace_back(setting, setting->access.read(*quil));
+    for (const auto& [name, value] : config.items()) {
+        try {
+            FindSetting(name);
+        } catch (const std::exception& e) {
+            throw std::runtime_error(path + ": " + e.what());
+        }
     }
-
+    auto quil = context.Connect();
+    Catalogue::DocumentSteps steps;
+    steps.beforeExchange = [&context] { context.ExpectAnswers(); };
+    steps.beforeWrite = [] { InterruptionGuard::ThrowIfInterrupted(); };
+    steps.explain = [&context](const std::exception& e) { return Explain(e, context.Failures()); };
     // Either every setting is written, or what was written is put back.
     InterruptionGuard guard;
-    std::vector<std::pair<const Setting*, json>> written;
-    json names = json::array();
+    Catalogue::AppliedDocument applied;
     try {
-        for (const auto& [setting, old] : before) {
-            InterruptionGuard::ThrowIfInterrupted();
-            context.ExpectAnswers();
-            const json& value = config[setting->name];
-            if (value == old) {
-                continue;
-            }
-            try {
-                setting->access.write(*quil, value);
-            } catch (const std::exception& e) {
-                throw std::runtime_error("the sensor refused " + setting->name + " = " +
-                                         Given(value) + ": " + Explain(e, context.Failures()));
-            }
-            written.emplace_back(setting, old);
-            names.push_back(setting->name);
+        applied = Catalogue::ApplyDocument(*quil, config, steps);
+    } catch (const Catalogue::InvalidDocument& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    } catch (const Catalogue::DocumentNotApplied& e) {
+        if (InterruptionGuard::Received() != 0 && e.allPutBack) {
+            throw Interrupted(e.what());
         }
-        InterruptionGuard::ThrowIfInterrupted();
-    } catch (const std::exception& failure) {
-        context.ExpectAnswers();
-        std::string putBack;
-        std::string notPutBack;
-        for (auto it = written.rbegin(); it != written.rend(); ++it) {
-            context.ExpectAnswers();
-            try {
-                it->first->access.write(*quil, it->second);
-                putBack += (putBack.empty() ? "" : ", ") + it->first->name;
-            } catch (const std::exception& e) {
-                notPutBack += "; putting back " + it->first->name +
-                              " failed too: " + Explain(e, context.Failures());
-            }
-        }
-        const std::string text =
-            failure.what() + (putBack.empty() ? "" : "; put back: " + putBack) + notPutBack;
-        if (dynamic_cast<const Interrupted*>(&failure) && notPutBack.empty()) {
-            throw Interrupted(text);
-        }
-        throw std::runtime_error(text);
+        throw std::runtime_error(e.what());
     }
-    context.Print({{"file", path}, {"written", names}},
-                  "loaded " + std::to_string(settings.size()) + " settings from " + path + " (" +
-                      std::to_string(written.size()) + " changed)\n");
+    context.Print({{"file", path}, {"written", applied.written}},
+                  "loaded " + std::to_string(applied.settings) + " settings from " + path + " (" +
+                      std::to_string(applied.written.size()) + " changed)\n");
 }
 
 }  // namespace
@@ -255,7 +198,8 @@ void AddSettingCommands(CLI::App& app, Context& context) {
     auto* load = config->add_subcommand(
         "load",
         "Write the settings of FILE to the sensor: all are checked against the sensor's limits "
-        "first, and when the sensor refuses one, those already written are put back");
+        "first (a choice by number or by its name, as set takes it), only those that differ are "
+        "written, and when the sensor refuses one, those already written are put back");
     SetExamples(*load, {"quil config load settings.json --role maintenance"});
     AddCommonOptions(*load, context);
     load->add_option("file", path, "JSON file to read")->required();

@@ -22,6 +22,15 @@ struct StreamOptions : CaptureRequest {
     std::string from;  // a recording to read instead of the sensor
 };
 
+// The format whose name is the suffix of `path` ("scan.pcd": pcd), else CSV.
+std::string FormatOf(const std::string& path) {
+    const auto dot = path.rfind('.');
+    const std::string suffix = dot == std::string::npos ? "" : path.substr(dot + 1);
+    const bool known =
+        std::find(kCaptureFormats.begin(), kCaptureFormats.end(), suffix) != kCaptureFormats.end();
+    return known ? suffix : "csv";
+}
+
 // "out.csv" gives "out.measurements.csv".
 std::string MeasurementsPath(const std::string& path) {
     const std::string suffix = ".csv";
@@ -93,6 +102,9 @@ private:
 
 void Stream(Context& context, StreamOptions options) {
     namespace Api = Varkon::QUILApi;
+    if (options.format.format.empty()) {
+        options.format.format = FormatOf(options.output);
+    }
     std::unique_ptr<RecordingSource> recording;
     if (!options.from.empty()) {
         recording = std::make_unique<RecordingSource>(options.from);
@@ -201,25 +213,31 @@ void AddStreamCommand(CLI::App& app, Context& context) {
     auto* command = app.add_subcommand(
         "stream",
         "Aim the sensor's UDP output at this host, capture profiles or measurements and write "
-        "them in millimetres as CSV, JSON Lines or a PLY point cloud, until --count, --seconds "
+        "them in millimetres as CSV, JSON Lines or a PLY or PCD point cloud, until --count, "
+        "--seconds "
         "or Ctrl-C; the sensor's output is put back afterwards. Every block lost is counted by "
         "cause; exit status 3 when data was lost");
     SetExamples(*command,
-                {"quil stream --count 500 --format ply -o scan.ply --role maintenance",
+                {"quil stream --count 500 -o scan.ply --role maintenance",
+                 "quil stream --count 500 -o scan.pcd --role maintenance",
                  "quil stream --seconds 2 --data-ids 0 1 -o line.csv --role maintenance",
                  "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3",
                  "quil stream --from line.pcap --format csv -o line.csv"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     AddCaptureOptions(*command, options, context);
-    command->add_option("--format", options.format.format, "csv, jsonl or ply")
-        ->check(CLI::IsMember({"csv", "jsonl", "ply"}))
-        ->capture_default_str();
+    options.format.format.clear();  // by the output's suffix unless --format is given
+    command
+        ->add_option("--format", options.format.format,
+                     "csv, jsonl, ply or pcd (a point cloud for the point-cloud library: x, y, z "
+                     "in mm and the brightness as intensity); default: the output's suffix, else "
+                     "csv")
+        ->check(CLI::IsMember(kCaptureFormats));
     command->add_option("--output,-o", options.output, "File to write, - for standard output")
         ->capture_default_str();
     command
         ->add_option("--y-step", options.format.yStep,
-                     "Distance between consecutive profiles in a PLY cloud, in millimetres")
+                     "Distance between consecutive profiles in a point cloud, in millimetres")
         ->capture_default_str();
     command->add_flag("--raw", options.format.raw,
                       "CSV and JSON Lines: the channels as the sensor's 16-bit words instead of "

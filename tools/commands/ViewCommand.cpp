@@ -1,5 +1,6 @@
 // quil view: a live view of the sensor's stream, a recording or a virtual sensor in the browser.
 #include "Commands.h"
+#include "Document.h"
 #include "Interruption.h"
 #include "NamedSettings.h"
 #include "StreamCapture.h"
@@ -120,8 +121,8 @@ void ViewSensor(Context& context, const ViewCommandOptions& options, const std::
     feed.blockIdStep = BlockIdStep(options.target.dataIds);
     feed.measurements = MeasurementNames(quil->GetMeasurementValuesMeta().types);
     // The sensor as it is before its output is aimed here, as `quil record` describes it.
-    auto sensor =
-        nlohmann::json::parse(Api::DescribeSensorForRecording(*quil, ReadConfig(*quil).dump()));
+    auto sensor = nlohmann::json::parse(Api::DescribeSensorForRecording(
+        *quil, Varkon::QUILApi::Catalogue::ReadDocument(*quil).dump()));
     sensor["recordedDataIds"] = options.target.dataIds;
     feed.recording.emplace();
     feed.recording->sensorDescription = sensor.dump();

@@ -1,0 +1,21 @@
+# `cmake --install` of a build that made none of the installed targets (as one that built only
+# some of them) installs what there is and fails on nothing: every target's files are optional.
+# Configures a scratch build of the same sources; builds nothing.
+file(REMOVE_RECURSE ${WORK_DIR})
+
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "Failed: ${ARGN}\n${output}")
+    endif()
+endfunction()
+
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR} -DQUIL_BUILD_TESTS=OFF
+    -DQUIL_BUILD_BENCH=OFF)
+run(${CMAKE_COMMAND} --install ${WORK_DIR}/build --prefix ${WORK_DIR}/prefix)
+# What needs no build is there.
+foreach(file include/quil/Quil.h include/quil/catalogue/Document.h share/bash-completion/completions/quil)
+    if(NOT EXISTS ${WORK_DIR}/prefix/${file})
+        message(FATAL_ERROR "${file} was not installed")
+    endif()
+endforeach()
