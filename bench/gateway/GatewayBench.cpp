@@ -6,7 +6,8 @@
 // then median and spread over the rounds.
 //
 //   quil_gateway_bench <path of quil-gateway> [sensors 4] [profiles/s 2000] [points 2048]
-//                      [seconds 5] [rounds 5]
+//                      [seconds 5] [rounds 5] [black-box]
+// With black-box, every sensor of the gateway has a black box (200 MB) in a temporary folder.
 #include <quil/Quil.h>
 #include <quil/sim/VirtualSensor.h>
 
@@ -104,7 +105,19 @@ struct Figures {
     double profilesPerSecond = 0;
     uint64_t lost = 0;
     double cpuPerProfileUs = 0;
+    double blackBoxMegabytes = 0;  // what the black boxes' windows held at the end
 };
+
+double MegabytesUnder(const std::string& folder) {
+    double bytes = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+        if (entry.is_regular_file()) {
+            bytes += static_cast<double>(entry.file_size());
+        }
+    }
+    return bytes / 1e6;
+}
 
 // The child: bare streams of the sensors, one thread each taking the profiles as the gateway's
 // sensor threads do; prints "<profiles> <cpu us> <lost>" for the measured stretch.
@@ -239,7 +252,7 @@ private:
 };
 
 Figures RunGateway(const std::string& gatewayPath, int sensors, double seconds,
-                   const std::string& folder) {
+                   const std::string& folder, bool blackBox) {
     std::string config = "broker:\n  host: " + std::string(kBrokerAddress) +
                          "\n  port: " + std::to_string(kBrokerPort) +
                          "\ngroup_id: bench\nnode_id: pc\nsensors:\n";
@@ -248,6 +261,10 @@ Figures RunGateway(const std::string& gatewayPath, int sensors, double seconds,
                   std::to_string(kWebSocketPort) +
                   "\n    udp_port: " + std::to_string(kFirstUdpPort + i) +
                   "\n    password_file: pw\n    profiles_per_message: 20\n";
+        if (blackBox) {
+            config += "    black_box:\n      folder: box" + std::to_string(i) +
+                      "\n      megabytes: 200\n";
+        }
     }
     std::ofstream(folder + "/pw") << "operator\n";
     std::ofstream(folder + "/gateway.yaml") << config;
@@ -275,6 +292,10 @@ Figures RunGateway(const std::string& gatewayPath, int sensors, double seconds,
     const double cpu = CpuMicroseconds(gateway) - cpuBefore;
     const auto [profilesAfter, lostAfter] = counter.ProfilesAndLost();
     Stop(gateway);
+    double blackBoxes = 0;
+    for (int i = 0; blackBox && i < sensors; ++i) {
+        blackBoxes += MegabytesUnder(folder + "/box" + std::to_string(i));
+    }
     mosquitto_disconnect(subscriber);
     mosquitto_loop_stop(subscriber, false);
     mosquitto_destroy(subscriber);
@@ -283,6 +304,7 @@ Figures RunGateway(const std::string& gatewayPath, int sensors, double seconds,
     const uint64_t profiles = profilesAfter - profilesBefore;
     figures.profilesPerSecond = static_cast<double>(profiles) / seconds;
     figures.lost = lostAfter - lostBefore;
+    figures.blackBoxMegabytes = blackBoxes;
     // Per profile the gateway took from its sensors: those delivered and those lost after it.
     const uint64_t taken = profiles + figures.lost;
     figures.cpuPerProfileUs = taken > 0 ? cpu / static_cast<double>(taken) : 0;
@@ -314,6 +336,7 @@ int main(int argc, char** argv) {
     const uint32_t points = argc > 4 ? static_cast<uint32_t>(std::stoul(argv[4])) : 2048;
     const double seconds = argc > 5 ? std::stod(argv[5]) : 5;
     const int rounds = argc > 6 ? std::stoi(argv[6]) : 5;
+    const bool blackBox = argc > 7 && std::string(argv[7]) == "black-box";
 
     char pattern[] = "/tmp/quil-gateway-bench-XXXXXX";
     const std::string folder = mkdtemp(pattern);
@@ -335,19 +358,20 @@ int main(int argc, char** argv) {
         options.seed = static_cast<uint64_t>(i + 1);
         sims.push_back(std::make_unique<VirtualSensor>(options));
     }
-    std::printf("%d sensors x %.0f profiles/s x %u points, %.0f s per round, %d rounds\n", sensors,
-                rate, points, seconds, rounds);
+    std::printf("%d sensors x %.0f profiles/s x %u points, %.0f s per round, %d rounds%s\n",
+                sensors, rate, points, seconds, rounds, blackBox ? ", black boxes" : "");
     std::vector<double> bareRate, bareCpu, gatewayRate, gatewayCpu, ratio;
     uint64_t gatewayLost = 0, bareLost = 0;
     for (int round = 0; round < rounds; ++round) {
         const Figures bare = RunBare(argv[0], sensors, seconds, folder);
-        const Figures gateway = RunGateway(gatewayPath, sensors, seconds, folder);
+        const Figures gateway = RunGateway(gatewayPath, sensors, seconds, folder, blackBox);
         std::printf(
             "round %d: bare %.0f profiles/s, %llu lost, %.2f us CPU/profile; gateway %.0f "
-            "profiles/s at the subscriber, %llu lost, %.2f us CPU/profile\n",
+            "profiles/s at the subscriber, %llu lost, %.2f us CPU/profile, black boxes %.0f MB\n",
             round + 1, bare.profilesPerSecond, static_cast<unsigned long long>(bare.lost),
             bare.cpuPerProfileUs, gateway.profilesPerSecond,
-            static_cast<unsigned long long>(gateway.lost), gateway.cpuPerProfileUs);
+            static_cast<unsigned long long>(gateway.lost), gateway.cpuPerProfileUs,
+            gateway.blackBoxMegabytes);
         std::fflush(stdout);
         bareRate.push_back(bare.profilesPerSecond);
         bareCpu.push_back(bare.cpuPerProfileUs);
