@@ -4,7 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -30,6 +32,24 @@ struct BrokerSettings {
 
 enum class Compression { None, Zstd };
 
+/// A sensor's black box: its latest raw datagrams kept on disk (BlackBox.h).
+struct BlackBoxSettings {
+    std::string folder;
+    uint32_t seconds = 60;         // the window kept
+    uint64_t bytes = 100'000'000;  // the most disk the window's pieces take
+
+    bool operator==(const BlackBoxSettings& other) const {
+        return std::tie(folder, seconds, bytes) ==
+               std::tie(other.folder, other.seconds, other.bytes);
+    }
+};
+
+/// What waits for the broker (PublishQueue.h): the most messages and bytes.
+struct PublishQueueLimits {
+    std::size_t messages = 10000;
+    std::size_t bytes = 64u << 20;
+};
+
 struct SensorSettings {
     std::string name;
     std::string host;
@@ -43,13 +63,14 @@ struct SensorSettings {
     Compression compression = Compression::None;
     std::string settingsFile;         // where settingsDocument came from; empty: none
     nlohmann::json settingsDocument;  // applied on every connection; null: none
+    std::optional<BlackBoxSettings> blackBox;
 };
 
 inline bool operator==(const SensorSettings& a, const SensorSettings& b) {
     const auto fields = [](const SensorSettings& s) {
         return std::tie(s.name, s.host, s.udpPort, s.localAddress, s.dataIds, s.role, s.password,
                         s.profilesPerMessage, s.decimation, s.compression, s.settingsFile,
-                        s.settingsDocument);
+                        s.settingsDocument, s.blackBox);
     };
     return fields(a) == fields(b);
 }
@@ -63,6 +84,7 @@ struct Configuration {
     std::string nodeId;
     std::vector<SensorSettings> sensors;
     uint16_t httpPort = 0;  // /healthz, /readyz and /metrics on 127.0.0.1; 0: none
+    PublishQueueLimits publishQueue;
 };
 
 }  // namespace Varkon::QuilGateway

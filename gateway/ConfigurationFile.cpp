@@ -201,6 +201,41 @@ std::string ReadSensorHost(const Reader& reader, const YAML::Node& node, const s
     return address;
 }
 
+BlackBoxSettings ReadBlackBox(const Reader& reader, const YAML::Node& node,
+                              const std::string& prefix) {
+    reader.ExpectMap(node, prefix);
+    reader.OnlyKeys(node, prefix, {"folder", "seconds", "megabytes"});
+    BlackBoxSettings box;
+    box.folder =
+        reader.Beside(reader.Text(reader.Required(node, prefix, "folder"), prefix + ".folder"));
+    if (node["seconds"]) {
+        box.seconds =
+            static_cast<uint32_t>(reader.Whole(node["seconds"], prefix + ".seconds", 1, 86400));
+    }
+    if (node["megabytes"]) {
+        box.bytes = static_cast<uint64_t>(
+                        reader.Whole(node["megabytes"], prefix + ".megabytes", 1, 1000000)) *
+                    1'000'000;
+    }
+    return box;
+}
+
+PublishQueueLimits ReadPublishQueue(const Reader& reader, const YAML::Node& node) {
+    reader.ExpectMap(node, "publish_queue");
+    reader.OnlyKeys(node, "publish_queue", {"messages", "kilobytes"});
+    PublishQueueLimits limits;
+    if (node["messages"]) {
+        limits.messages = static_cast<std::size_t>(
+            reader.Whole(node["messages"], "publish_queue.messages", 10, 1000000));
+    }
+    if (node["kilobytes"]) {
+        limits.bytes = static_cast<std::size_t>(reader.Whole(
+                           node["kilobytes"], "publish_queue.kilobytes", 64, 4194304)) *
+                       1024;
+    }
+    return limits;
+}
+
 std::vector<uint32_t> ReadDataIds(const Reader& reader, const YAML::Node& node,
                                   const std::string& key) {
     if (!node.IsSequence() || node.size() == 0) {
@@ -224,7 +259,7 @@ SensorSettings ReadSensor(const Reader& reader, const YAML::Node& node, const st
     reader.OnlyKeys(
         node, prefix,
         {"name", "address", "udp_port", "local_address", "data_ids", "role", "password_file",
-         "profiles_per_message", "decimation", "compression", "settings_file"});
+         "profiles_per_message", "decimation", "compression", "settings_file", "black_box"});
     SensorSettings sensor;
     sensor.name = reader.Name(reader.Required(node, prefix, "name"), prefix + ".name");
     sensor.host =
@@ -261,6 +296,9 @@ SensorSettings ReadSensor(const Reader& reader, const YAML::Node& node, const st
         sensor.settingsFile = reader.Beside(reader.Text(settings, prefix + ".settings_file"));
         sensor.settingsDocument = reader.SettingsDocument(settings, prefix + ".settings_file");
     }
+    if (const YAML::Node box = node["black_box"]) {
+        sensor.blackBox = ReadBlackBox(reader, box, prefix + ".black_box");
+    }
     return sensor;
 }
 
@@ -277,6 +315,12 @@ std::vector<SensorSettings> ReadSensors(const Reader& reader, const YAML::Node& 
             if (sensors[j].name == sensor.name) {
                 reader.Fail(node[i]["name"].Mark(), prefix + ".name",
                             "\"" + sensor.name + "\" is already the name of " + other);
+            }
+            if (sensors[j].blackBox && sensor.blackBox &&
+                sensors[j].blackBox->folder == sensor.blackBox->folder) {
+                reader.Fail(
+                    node[i]["black_box"]["folder"].Mark(), prefix + ".black_box.folder",
+                    sensor.blackBox->folder + " is already the black box folder of " + other);
             }
             if (sensors[j].udpPort == sensor.udpPort) {
                 reader.Fail(
@@ -313,7 +357,8 @@ Configuration LoadConfiguration(const std::string& path) {
         reader.Fail(root.Mark(), "(top)",
                     "expected the keys broker, group_id, node_id and sensors");
     }
-    reader.OnlyKeys(root, "", {"broker", "group_id", "node_id", "sensors", "http_port"});
+    reader.OnlyKeys(root, "",
+                    {"broker", "group_id", "node_id", "sensors", "http_port", "publish_queue"});
     Configuration configuration;
     configuration.broker = ReadBroker(reader, reader.Required(root, "", "broker"));
     configuration.groupId = reader.Name(reader.Required(root, "", "group_id"), "group_id");
@@ -322,6 +367,9 @@ Configuration LoadConfiguration(const std::string& path) {
     if (root["http_port"]) {
         configuration.httpPort =
             static_cast<uint16_t>(reader.Whole(root["http_port"], "http_port", 1, 65535));
+    }
+    if (root["publish_queue"]) {
+        configuration.publishQueue = ReadPublishQueue(reader, root["publish_queue"]);
     }
     if (configuration.broker.clientId.empty()) {
         configuration.broker.clientId =

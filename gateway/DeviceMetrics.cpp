@@ -57,6 +57,10 @@ Metrics DeviceMetrics(const SensorSettings& settings, const DeviceState& state) 
     metrics.push_back(
         {"Measurement/Encoder", uint64_t{measurement ? measurement->EncoderValue : 0}});
     metrics.push_back({"Measurement/Timestamp us", measurement ? measurement->timestamp : 0});
+    if (settings.blackBox) {
+        metrics.push_back({"Black Box/Bytes", state.blackBoxBytes});
+        metrics.push_back({"Black Box/Last Kept", state.blackBoxLastKept});
+    }
     return metrics;
 }
 

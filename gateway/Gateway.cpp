@@ -1,6 +1,7 @@
 #include "Gateway.h"
 
 #include "PrometheusText.h"
+#include "SparkplugPayloads.h"
 
 #include <algorithm>
 
@@ -8,7 +9,10 @@ namespace Varkon::QuilGateway {
 
 Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
                  MqttPublisher::Backoff backoff)
-    : groupId(configuration.groupId), nodeId(configuration.nodeId), timing(timing) {
+    : groupId(configuration.groupId),
+      nodeId(configuration.nodeId),
+      timing(timing),
+      queue(configuration.publishQueue) {
     for (const SensorSettings& sensor : configuration.sensors) {
         sensors.push_back(MakeWorker(sensor));
     }
@@ -25,6 +29,12 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
             return births;
         },
         backoff);
+    publisher->OnDeviceCommand(
+        [this](const std::string& device, const std::string& metric, const std::string& value) {
+            if (metric == kKeepBlackBoxMetric) {
+                KeepBlackBox(device, value);
+            }
+        });
 }
 
 Gateway::~Gateway() {
@@ -82,6 +92,16 @@ std::string Gateway::Reload(const Configuration& next) {
            std::to_string(changed) + " changed";
 }
 
+KeepAnswer Gateway::KeepBlackBox(const std::string& sensor, const std::string& name) {
+    const std::lock_guard<std::mutex> lock(sensorsMutex);
+    for (const auto& worker : sensors) {
+        if (worker->Name() == sensor) {
+            return worker->KeepBlackBox(name);
+        }
+    }
+    return {KeepAnswer::Outcome::NoBlackBox, "there is no sensor " + sensor};
+}
+
 std::string Gateway::Status() const {
     const std::lock_guard<std::mutex> lock(sensorsMutex);
     std::size_t streaming = 0;
@@ -109,6 +129,8 @@ std::string Gateway::MetricsText() const {
     }
     figures.brokerConnected = publisher->Connected();
     figures.publishDropped = queue.Dropped();
+    figures.publishQueueBytes = queue.Bytes();
+    figures.publishQueueMessages = queue.Size();
     return PrometheusText(figures);
 }
 

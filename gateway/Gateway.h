@@ -30,6 +30,9 @@ public:
     /// @return "<a> added, <r> removed, <c> changed".
     std::string Reload(const Configuration& next);
 
+    /// Keeps the black box of `sensor` as the recording `name`.
+    KeepAnswer KeepBlackBox(const std::string& sensor, const std::string& name);
+
     /// "<n> of <m> sensors streaming; broker connected" (or "not connected").
     std::string Status() const;
     /// The broker is connected and every sensor streams.

@@ -8,11 +8,47 @@
 #include <sys/time.h>
 
 #include <stdexcept>
+#include <string_view>
 
 namespace Varkon::QuilGateway {
 
 namespace http = boost::beast::http;
 using boost::asio::ip::tcp;
+
+namespace {
+
+constexpr std::string_view kBlackBoxPrefix = "/blackbox/";
+
+http::status StatusOf(KeepAnswer::Outcome outcome) {
+    switch (outcome) {
+        case KeepAnswer::Outcome::Kept:
+            return http::status::ok;
+        case KeepAnswer::Outcome::WrongName:
+            return http::status::bad_request;
+        case KeepAnswer::Outcome::NoBlackBox:
+            return http::status::not_found;
+        case KeepAnswer::Outcome::NameTaken:
+        case KeepAnswer::Outcome::NothingRecorded:
+            return http::status::conflict;
+        case KeepAnswer::Outcome::Failed:
+            break;
+    }
+    return http::status::internal_server_error;
+}
+
+// POST /blackbox/<sensor>?name=<name>; the name's characters need no decoding, and one that
+// does is refused as a name.
+KeepAnswer KeepFromTarget(std::string_view target, const HealthServer::Sources& sources) {
+    target.remove_prefix(kBlackBoxPrefix.size());
+    const auto query = target.find("?name=");
+    if (query == std::string_view::npos) {
+        return {KeepAnswer::Outcome::WrongName, "expected ?name=<name of the recording>"};
+    }
+    return sources.keep(std::string(target.substr(0, query)),
+                        std::string(target.substr(query + 6)));
+}
+
+}  // namespace
 
 HealthServer::HealthServer(uint16_t port, Sources sources)
     : sources(std::move(sources)), acceptor(io) {
@@ -68,10 +104,15 @@ void HealthServer::Answer(tcp::socket& socket) {
     response.version(request.version());
     response.keep_alive(false);
     response.set(http::field::content_type, "text/plain; charset=utf-8");
-    const auto target = request.target();
-    if (request.method() != http::verb::get) {
+    const std::string_view target(request.target().data(), request.target().size());
+    const bool keep = target.substr(0, kBlackBoxPrefix.size()) == kBlackBoxPrefix;
+    if (keep && request.method() == http::verb::post && sources.keep) {
+        const KeepAnswer answer = KeepFromTarget(target, sources);
+        response.result(StatusOf(answer.outcome));
+        response.body() = answer.text + "\n";
+    } else if (request.method() != (keep ? http::verb::post : http::verb::get)) {
         response.result(http::status::method_not_allowed);
-        response.body() = "only GET\n";
+        response.body() = keep ? "only POST\n" : "only GET\n";
     } else if (target == "/healthz") {
         response.result(http::status::ok);
         response.body() = "ok\n";

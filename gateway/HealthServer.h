@@ -1,6 +1,9 @@
 // Health and metrics over HTTP on 127.0.0.1: /healthz (the process runs), /readyz (the broker is
-// connected and every sensor streams), /metrics (Prometheus text format).
+// connected and every sensor streams), /metrics (Prometheus text format); and a POST of
+// /blackbox/<sensor>?name=<name> keeps the sensor's black box as a named recording.
 #pragma once
+
+#include "BlackBox.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -17,6 +20,7 @@ public:
     struct Sources {
         std::function<bool()> ready;
         std::function<std::string()> metrics;
+        std::function<KeepAnswer(const std::string& sensor, const std::string& name)> keep;
     };
 
     /// Listens at once on 127.0.0.1:`port`.

@@ -90,13 +90,26 @@ void MqttPublisher::OnConnect(struct mosquitto*, void* self, int result) {
 
 void MqttPublisher::OnMessage(struct mosquitto*, void* self,
                               const struct mosquitto_message* message) {
+    auto& publisher = *static_cast<MqttPublisher*>(self);
     org::eclipse::tahu::protobuf::Payload payload;
     if (!payload.ParseFromArray(message->payload, message->payloadlen)) {
         return;
     }
+    const std::string topic = message->topic;
+    const std::string devicePrefix =
+        SparkplugTopic(publisher.group, SparkplugMessage::DCMD, publisher.node) + "/";
+    if (topic.rfind(devicePrefix, 0) == 0) {
+        const std::string device = topic.substr(devicePrefix.size());
+        for (const auto& metric : payload.metrics()) {
+            if (publisher.deviceCommand && metric.has_string_value()) {
+                publisher.deviceCommand(device, metric.name(), metric.string_value());
+            }
+        }
+        return;
+    }
     for (const auto& metric : payload.metrics()) {
         if (metric.name() == kRebirthMetric && metric.boolean_value()) {
-            static_cast<MqttPublisher*>(self)->rebirthRequested = true;
+            publisher.rebirthRequested = true;
         }
     }
 }
@@ -129,6 +142,9 @@ bool MqttPublisher::Connect() {
     }
     mosquitto_subscribe(client, nullptr,
                         SparkplugTopic(group, SparkplugMessage::NCMD, node).c_str(), kSparkplugQos);
+    mosquitto_subscribe(client, nullptr,
+                        SparkplugTopic(group, SparkplugMessage::DCMD, node, "+").c_str(),
+                        kSparkplugQos);
     LogLine("connected to the MQTT broker " + where);
     return true;
 }

@@ -33,6 +33,10 @@ public:
     /// The births of the devices that are there at the moment of a (re)connection.
     using BirthSource = std::function<std::vector<DeviceBirth>()>;
 
+    /// A device command's metric of text: the device, the metric's name and its text.
+    using DeviceCommand =
+        std::function<void(const std::string&, const std::string&, const std::string&)>;
+
     struct Backoff {
         std::chrono::milliseconds first{250};
         std::chrono::milliseconds most{8000};
@@ -48,6 +52,9 @@ public:
     ~MqttPublisher();
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+    /// Where device commands (DCMD) go, on the publisher's thread; before Start.
+    void OnDeviceCommand(DeviceCommand handler) { deviceCommand = std::move(handler); }
 
     void Start();
     /// Sends what the queue holds (for a short while), publishes NDEATH and disconnects.
@@ -74,6 +81,7 @@ private:
     PublishQueue& queue;
     BirthSource births;
     Backoff backoff;
+    DeviceCommand deviceCommand;
 
     struct mosquitto* client = nullptr;
     uint64_t birthDeathSequence = 0;  // bdSeq of the current connection

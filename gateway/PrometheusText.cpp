@@ -48,6 +48,8 @@ const SensorFamily kSensorFamilies[] = {
      }},
     {"quil_profiles_published_total", "counter", "Profiles handed to the broker.",
      [](const DeviceState& s) { return static_cast<double>(s.profilesPublished); }},
+    {"quil_black_box_bytes", "gauge", "Bytes the sensor's black box takes on disk.",
+     [](const DeviceState& s) { return static_cast<double>(s.blackBoxBytes); }},
 };
 
 }  // namespace
@@ -62,16 +64,20 @@ std::string PrometheusText(const GatewayFigures& figures) {
                     Number(family.value(state)) + "\n";
         }
     }
-    text +=
-        "# HELP quil_broker_connected 1 while the MQTT broker is connected.\n"
-        "# TYPE quil_broker_connected gauge\n"
-        "quil_broker_connected " +
-        std::string(figures.brokerConnected ? "1" : "0") + "\n";
-    text +=
-        "# HELP quil_publish_dropped_total Messages the publish queue dropped when full.\n"
-        "# TYPE quil_publish_dropped_total counter\n"
-        "quil_publish_dropped_total " +
-        std::to_string(figures.publishDropped) + "\n";
+    const auto node = [&text](const char* name, const char* type, const char* help,
+                              uint64_t value) {
+        text += std::string("# HELP ") + name + " " + help + "\n";
+        text += std::string("# TYPE ") + name + " " + type + "\n";
+        text += std::string(name) + " " + std::to_string(value) + "\n";
+    };
+    node("quil_broker_connected", "gauge", "1 while the MQTT broker is connected.",
+         figures.brokerConnected ? 1 : 0);
+    node("quil_publish_dropped_total", "counter", "Messages the publish queue dropped when full.",
+         figures.publishDropped);
+    node("quil_publish_queue_bytes", "gauge", "Bytes of the messages waiting for the broker.",
+         figures.publishQueueBytes);
+    node("quil_publish_queue_messages", "gauge", "Messages waiting for the broker.",
+         figures.publishQueueMessages);
     return text;
 }
 

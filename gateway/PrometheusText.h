@@ -13,6 +13,8 @@ struct GatewayFigures {
     std::vector<std::pair<std::string, DeviceState>> sensors;  // by sensor name
     bool brokerConnected = false;
     uint64_t publishDropped = 0;
+    uint64_t publishQueueBytes = 0;
+    uint64_t publishQueueMessages = 0;
 };
 
 std::string PrometheusText(const GatewayFigures& figures);

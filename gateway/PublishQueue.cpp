@@ -52,4 +52,9 @@ std::size_t PublishQueue::Size() const {
     return messages.size();
 }
 
+std::size_t PublishQueue::Bytes() const {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return bytes;
+}
+
 }  // namespace Varkon::QuilGateway

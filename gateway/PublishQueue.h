@@ -2,6 +2,7 @@
 // messages and counts them, so that a slow or absent broker never holds up a sensor's stream.
 #pragma once
 
+#include "Configuration.h"
 #include "Metrics.h"
 
 #include <chrono>
@@ -25,11 +26,6 @@ struct OutgoingMessage {
     std::size_t Bytes() const;
 };
 
-struct PublishQueueLimits {
-    std::size_t messages = 10000;
-    std::size_t bytes = 64u << 20;
-};
-
 class PublishQueue {
 public:
     explicit PublishQueue(PublishQueueLimits limits = {}) : limits(limits) {}
@@ -43,6 +39,9 @@ public:
 
     uint64_t Dropped() const;
     std::size_t Size() const;
+    /// What the waiting messages take, as the byte limit counts it.
+    std::size_t Bytes() const;
+    const PublishQueueLimits& Limits() const { return limits; }
 
 private:
     PublishQueueLimits limits;

@@ -41,7 +41,11 @@ SensorWorker::SensorWorker(SensorSettings settings, std::string group, std::stri
       node(std::move(node)),
       queue(queue),
       timing(timing),
-      batcher(this->settings) {}
+      batcher(this->settings) {
+    if (this->settings.blackBox) {
+        blackBox = std::make_unique<BlackBox>(*this->settings.blackBox, this->settings.name);
+    }
+}
 
 SensorWorker::~SensorWorker() {
     Stop();
@@ -88,6 +92,21 @@ std::optional<DeviceBirth> SensorWorker::Birth() {
     Metrics metrics = DeviceMetrics(settings, state);
     changes.Publish(metrics);
     return DeviceBirth{settings.name, std::move(metrics)};
+}
+
+KeepAnswer SensorWorker::KeepBlackBox(const std::string& name) {
+    if (!blackBox) {
+        return {KeepAnswer::Outcome::NoBlackBox, "sensor " + settings.name + " has no black box"};
+    }
+    KeepAnswer answer = blackBox->Keep(name);
+    LogLine("sensor " + settings.name + ": black box " +
+            (answer.outcome == KeepAnswer::Outcome::Kept ? "" : "not kept as " + name + ": ") +
+            answer.text);
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    state.blackBoxLastKept =
+        (answer.outcome == KeepAnswer::Outcome::Kept ? "" : "not kept as " + name + ": ") +
+        answer.text;
+    return answer;
 }
 
 void SensorWorker::PushDevice(SparkplugMessage type, Metrics metrics) {
@@ -150,6 +169,15 @@ bool SensorWorker::Attach() {
             original.emplace(aim->GetSavedProcessInterfaces(), aim->GetSavedUDPStreamData());
         }
         stream->Start();
+        if (blackBox) {
+            std::string description;
+            try {
+                description = Varkon::QUILApi::DescribeSensorForRecording(*client);
+            } catch (const std::exception&) {
+                // the pieces are readable without it
+            }
+            blackBox->Attach(stream, std::move(description));
+        }
         Metrics metrics;
         {
             const std::lock_guard<std::mutex> lock(stateMutex);
@@ -188,6 +216,9 @@ void SensorWorker::Detach(bool restore) {
         }
     }
     aim.reset();
+    if (blackBox) {
+        blackBox->Detach();
+    }
     if (stream) {
         stream->Stop();
     }
@@ -205,6 +236,9 @@ void SensorWorker::Detach(bool restore) {
 void SensorWorker::Pump() {
     if (!stream->WaitForData(std::chrono::milliseconds(20))) {
         return;
+    }
+    if (blackBox) {
+        blackBox->Tend();
     }
     while (auto timed = stream->PopTimedProfileFor(std::chrono::milliseconds(0))) {
         ArrivedProfile arrived{std::move(timed->profile), ArrivalUs(timed->arrivalMicroseconds)};
@@ -238,6 +272,7 @@ void SensorWorker::Report(bool force) {
         state.counters = stream->GetStatistics();
         state.clockOffsetUs = clock.Offset();
         state.clockSpreadUs = clock.Spread();
+        state.blackBoxBytes = blackBox ? blackBox->DiskBytes() : 0;
         changed = changes.Take(DeviceMetrics(settings, state));
     }
     if (!changed.empty() || force) {

@@ -3,6 +3,7 @@
 // back-off when the sensor disappears and puts its output back when stopped.
 #pragma once
 
+#include "BlackBox.h"
 #include "ClockOffset.h"
 #include "Configuration.h"
 #include "DeviceMetrics.h"
@@ -53,6 +54,9 @@ public:
     const SensorSettings& Settings() const { return settings; }
     /// The device's birth while the sensor is connected; remembers its metrics as published.
     std::optional<DeviceBirth> Birth();
+    /// Keeps the black box's window as the recording `name`; the answer is logged and
+    /// reported as the device's "Black Box/Last Kept". Any thread.
+    KeepAnswer KeepBlackBox(const std::string& name);
 
 private:
     void Run();
@@ -75,7 +79,8 @@ private:
     std::shared_ptr<Varkon::QUILApi::UdpStreaming::QuilStream> stream;
     std::unique_ptr<Varkon::QUILApi::StreamOutputAim> aim;
     std::optional<std::pair<Varkon::QUILApi::ProcessInterfaces, Varkon::QUILApi::UDPStreamData>>
-        original;  // the output settings the first aim found
+        original;                        // the output settings the first aim found
+    std::unique_ptr<BlackBox> blackBox;  // none unless configured
     ProfileBatcher batcher;
     ClockOffset clock;
     std::string lastFailure;

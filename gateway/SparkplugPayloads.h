@@ -11,6 +11,8 @@ namespace Varkon::QuilGateway {
 /// The metric names of the node's own births and deaths.
 inline constexpr const char* kBirthDeathSequenceMetric = "bdSeq";
 inline constexpr const char* kRebirthMetric = "Node Control/Rebirth";
+/// A device command: keep the sensor's black box as the recording its text names.
+inline constexpr const char* kKeepBlackBoxMetric = "Black Box/Keep";
 
 /// NBIRTH: seq 0, "bdSeq" and "Node Control/Rebirth" (false).
 std::string EncodeNodeBirth(uint64_t birthDeathSequence, uint64_t timestampMs);

@@ -17,6 +17,8 @@ const char* Name(SparkplugMessage type) {
             return "DDATA";
         case SparkplugMessage::DDEATH:
             return "DDEATH";
+        case SparkplugMessage::DCMD:
+            return "DCMD";
     }
     return "";
 }

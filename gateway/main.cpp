@@ -78,8 +78,12 @@ int main(int argc, char** argv) {
         if (configuration.httpPort != 0) {
             health = std::make_unique<HealthServer>(
                 configuration.httpPort,
-                HealthServer::Sources{[&gateway] { return gateway.Ready(); },
-                                      [&gateway] { return gateway.MetricsText(); }});
+                HealthServer::Sources{
+                    [&gateway] { return gateway.Ready(); },
+                    [&gateway] { return gateway.MetricsText(); },
+                    [&gateway](const std::string& sensor, const std::string& name) {
+                        return gateway.KeepBlackBox(sensor, name);
+                    }});
         }
         ServiceNotifier notifier([&gateway] { return gateway.Status(); });
         notifier.Ready();

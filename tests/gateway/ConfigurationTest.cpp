@@ -45,6 +45,13 @@ sensors:
     decimation: 4
     compression: zstd
     settings_file: right.json
+    black_box:
+      folder: box
+      seconds: 30
+      megabytes: 5
+publish_queue:
+  messages: 500
+  kilobytes: 1024
 )";
 
 class ConfigurationTest : public ::testing::Test {
@@ -95,6 +102,13 @@ TEST_F(ConfigurationTest, AValidFileGivesEverySetting) {
     EXPECT_EQ(right.settingsFile, directory.Path("right.json"));
     EXPECT_EQ(right.settingsDocument, nlohmann::json({{"exposure-time", 800}}));
     EXPECT_TRUE(left.settingsDocument.is_null());
+    EXPECT_FALSE(left.blackBox);
+    ASSERT_TRUE(right.blackBox);
+    EXPECT_EQ(right.blackBox->folder, directory.Path("box"));
+    EXPECT_EQ(right.blackBox->seconds, 30u);
+    EXPECT_EQ(right.blackBox->bytes, 5'000'000u);
+    EXPECT_EQ(configuration.publishQueue.messages, 500u);
+    EXPECT_EQ(configuration.publishQueue.bytes, 1024u * 1024u);
 }
 
 TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
@@ -159,6 +173,17 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
         {"right.json", "network.json",
          "F:24: sensors[1].settings_file: @/network.json: network is not part of a "
          "configuration"},
+        {"      seconds: 30", "      seconds: 0",
+         "F:27: sensors[1].black_box.seconds: expected a whole number from 1 to 86400"},
+        {"      folder: box\n", "", "F:26: sensors[1].black_box.folder: missing"},
+        {"      megabytes: 5\n", "      megabytes: 5\n      minutes: 1\n",
+         "F:29: sensors[1].black_box.minutes: unknown key"},
+        {"    password_file: @/sensor.pw\n  - name: right",
+         "    password_file: @/sensor.pw\n    black_box: {folder: box}\n  - name: right",
+         "F:27: sensors[1].black_box.folder: @/box is already the black box folder of "
+         "sensors[0]"},
+        {"  kilobytes: 1024", "  kilobytes: 10",
+         "F:31: publish_queue.kilobytes: expected a whole number from 64 to 4194304"},
     };
     const std::string valid = Replace(kValid, "@", directory.Root());
     for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 #include <quil/sim/VirtualSensor.h>
 #include "Broker.h"
 #include "Decode.h"
+#include "Http.h"
 #include "SparkplugTopics.h"
 #include "Subscriber.h"
 #include "TempDirectory.h"
@@ -52,7 +53,7 @@ protected:
                                    const std::string& more = {}) {
         return directory.Write(
             "gateway.yaml",
-            "broker:\n  host: " + broker->Address() +
+            topLines + "broker:\n  host: " + broker->Address() +
                 "\n  port: " + std::to_string(broker->Port()) +
                 "\n  keepalive: 5\ngroup_id: line\nnode_id: pc\nsensors:\n"
                 "  - name: left\n    address: " +
@@ -84,13 +85,18 @@ protected:
         }
     }
 
-    void StartSensor(const std::string& name) {
+    void StartSensor(const std::string& name, uint32_t pointsPerProfile = 32) {
         VirtualSensorOptions options;
         options.address = TestAddress(name == "left" ? 1 : name == "right" ? 2 : 3);
-        options.pointsPerProfile = 32;
+        options.pointsPerProfile = pointsPerProfile;
         options.profileRate = 200;
+        sensors.erase(name);
         sensors[name] = std::make_unique<VirtualSensor>(options);
     }
+
+    // The gateway's metrics; its HTTP port is TestPort(3) when `topLines` names it.
+    std::string Metrics() { return HttpGet(TestPort(3), "/metrics"); }
+    std::string HttpPortLine() { return "http_port: " + std::to_string(TestPort(3)) + "\n"; }
 
     json Output(const std::string& name) const {
         return {sensors.at(name)->Read("ProcessInterfaces"),
@@ -142,6 +148,7 @@ protected:
     }
 
     TempDirectory directory;
+    std::string topLines;  // further top-level lines of the configuration
     std::unique_ptr<Broker> broker;
     std::unique_ptr<Subscriber> subscriber;
     std::map<std::string, std::unique_ptr<VirtualSensor>> sensors;
@@ -241,6 +248,7 @@ TEST_F(GatewayTest, SettingsAreAppliedOnEveryConnectionAndARefusalLeavesTheOther
                std::string::npos;
     })) << gateway->Err();
     EXPECT_EQ(exposure("right"), rightBefore);
+    EXPECT_EQ(Output("right"), before["right"]);
     EXPECT_TRUE(subscriber->On(Topic(SparkplugMessage::DBIRTH, "right")).empty());
 
     // The sensor is gone (its process ended) and comes back with its factory settings.
@@ -258,6 +266,8 @@ TEST_F(GatewayTest, SettingsAreAppliedOnEveryConnectionAndARefusalLeavesTheOther
 }
 
 TEST_F(GatewayTest, ABrokerThatRestartsGetsEveryBirthAgainAndTheProfilesGoOn) {
+    constexpr double kQueueBytes = 64 * 1024;
+    topLines = HttpPortLine() + "publish_queue:\n  kilobytes: 64\n";
     StartGateway();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"))) << gateway->Err();
@@ -265,6 +275,16 @@ TEST_F(GatewayTest, ABrokerThatRestartsGetsEveryBirthAgainAndTheProfilesGoOn) {
     ASSERT_TRUE(WaitUntil([&] {
         return gateway->Err().find("lost the connection to the MQTT broker") != std::string::npos;
     })) << gateway->Err();
+    // While the broker is away the queue fills to its bytes and drops its oldest; it never
+    // holds more.
+    double mostBytes = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        const std::string metrics = Metrics();
+        mostBytes = std::max(mostBytes, MetricValue(metrics, "quil_publish_queue_bytes"));
+        return MetricValue(metrics, "quil_publish_dropped_total") > 0;
+    })) << Metrics();
+    EXPECT_GT(mostBytes, kQueueBytes / 2);
+    EXPECT_LE(mostBytes, kQueueBytes);
     broker->Start();
     ASSERT_TRUE(broker->Ready()) << broker->Log();
     ASSERT_TRUE(subscriber->WaitSubscribed(4));
@@ -294,6 +314,110 @@ TEST_F(GatewayTest, ABrokerThatRestartsGetsEveryBirthAgainAndTheProfilesGoOn) {
         const std::string profiles = ProfilesTopic("line", device);
         const std::size_t batches = subscriber->On(profiles).size();
         EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1)) << device;
+    }
+    EXPECT_LE(MetricValue(Metrics(), "quil_publish_queue_bytes"), kQueueBytes);
+}
+
+// The black box keeps the window within its bytes while a sensor streams more than that, and
+// keeps it as named recordings, asked over HTTP and as a device command.
+TEST_F(GatewayTest, TheBlackBoxStaysWithinItsBytesAndKeepsNamedRecordings) {
+    constexpr double kBound = 1'000'000;
+    StartSensor("left", 1024);
+    topLines = HttpPortLine();
+    StartGateway(
+        "    password_file: operator.pw\n    black_box:\n      folder: box\n"
+        "      megabytes: 1\n");
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    const std::filesystem::path window = directory.Path("box/window");
+    const auto windowBytes = [&] {
+        double bytes = 0;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(window, error)) {
+            std::error_code gone;  // deleted meanwhile
+            const auto size = std::filesystem::file_size(entry.path(), gone);
+            bytes += gone ? 0 : static_cast<double>(size);
+        }
+        return bytes;
+    };
+    // Until the first piece has made room for newer ones, and a while beyond.
+    double most = 0;
+    const auto firstPiece = window / "00000001.pcap";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            most = std::max(most, windowBytes());
+            return !std::filesystem::exists(firstPiece);
+        },
+        std::chrono::seconds(20)))
+        << gateway->Err();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < until) {
+        most = std::max(most, windowBytes());
+    }
+    EXPECT_LE(most, kBound);
+    EXPECT_GT(most, kBound / 2);
+    EXPECT_LE(MetricValue(Metrics(), "quil_black_box_bytes{sensor=\"left\"}"), kBound);
+
+    const struct {
+        const char* target;
+        const char* status;
+        const char* text;
+    } requests[] = {
+        {"/blackbox/left?name=fault-1", "HTTP/1.1 200 OK", "kept the last "},
+        {"/blackbox/left?name=fault-1", "HTTP/1.1 409 Conflict",
+         "a recording named fault-1 is kept already"},
+        {"/blackbox/left?name=../up", "HTTP/1.1 400 Bad Request",
+         "\"../up\" is not a name of letters, digits, '-', '_' and '.'"},
+        {"/blackbox/left?name=a%2Fb", "HTTP/1.1 400 Bad Request",
+         "\"a%2Fb\" is not a name of letters, digits, '-', '_' and '.'"},
+        {"/blackbox/right?name=x", "HTTP/1.1 404 Not Found", "sensor right has no black box"},
+    };
+    for (const auto& r : requests) {
+        SCOPED_TRACE(r.target);
+        const std::string answer = HttpRequest(TestPort(3), "POST", r.target);
+        EXPECT_EQ(answer.substr(0, answer.find("\r\n")), r.status);
+        EXPECT_NE(answer.find("\r\n\r\n" + std::string(r.text)), std::string::npos) << answer;
+    }
+    EXPECT_NE(gateway->Err().find("sensor left: black box kept the last "), std::string::npos);
+
+    Payload keep;
+    auto& metric = *keep.add_metrics();
+    metric.set_name("Black Box/Keep");
+    metric.set_datatype(12);
+    metric.set_string_value("fault-2");
+    subscriber->Publish(SparkplugTopic("line", SparkplugMessage::DCMD, "pc", "left"),
+                        keep.SerializeAsString());
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const auto& bytes : subscriber->On(Topic(SparkplugMessage::DDATA, "left"))) {
+            const Payload payload = Decode(bytes);
+            const auto* kept = Find(payload, "Black Box/Last Kept");
+            if (kept != nullptr &&
+                kept->string_value().find("/kept/fault-2") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    })) << gateway->Err();
+
+    // Each piece of a kept recording is a whole capture the library reads.
+    for (const char* name : {"fault-1", "fault-2"}) {
+        SCOPED_TRACE(name);
+        std::size_t pieces = 0;
+        std::size_t datagrams = 0;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(directory.Path("box/kept/") + name)) {
+            if (entry.path().extension() != ".pcap") {
+                continue;
+            }
+            ++pieces;
+            auto reader =
+                Varkon::QUILApi::UdpStreaming::RecordingReader::Open(entry.path().string());
+            Varkon::QUILApi::UdpStreaming::RecordedDatagram datagram;
+            while (reader->Next(datagram)) {
+                ++datagrams;
+            }
+        }
+        EXPECT_GE(pieces, 2u);
+        EXPECT_GT(datagrams, 0u);
     }
 }
 

@@ -1,6 +1,7 @@
 // quil-gateway as a service: systemd's notifications (READY=1 once it runs, WATCHDOG=1 within the
 // watchdog interval, a STATUS= line, STOPPING=1 on SIGTERM) on a NOTIFY_SOCKET the test owns, and
 // its health and metrics over HTTP.
+#include "Http.h"
 #include "TempDirectory.h"
 #include "support/RunCommand.h"
 #include "support/TestAddresses.h"
@@ -67,28 +68,6 @@ private:
     bool bound = false;
 };
 
-// The whole answer of a GET of `target` on 127.0.0.1:`port`.
-std::string HttpGet(uint16_t port, const std::string& target) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-        const std::string request =
-            "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        char buffer[4096];
-        ssize_t size;
-        while ((size = recv(fd, buffer, sizeof buffer, 0)) > 0) {
-            answer.append(buffer, static_cast<std::size_t>(size));
-        }
-    }
-    close(fd);
-    return answer;
-}
-
 TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
     TempDirectory directory;
     NotifySocket notify(directory.Path("notify"));
@@ -110,22 +89,29 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
     EXPECT_EQ(notify.NextStartingWith("WATCHDOG=1", std::chrono::seconds(2)),
               "WATCHDOG=1\nSTATUS=0 of 1 sensors streaming; broker not connected");
     const struct {
+        const char* method;
         const char* target;
         const char* status;
         std::vector<std::string> lines;
     } requests[] = {
-        {"/healthz", "HTTP/1.1 200 OK", {"ok"}},
-        {"/readyz", "HTTP/1.1 503 Service Unavailable", {"not ready"}},
-        {"/metrics",
+        {"GET", "/healthz", "HTTP/1.1 200 OK", {"ok"}},
+        {"GET", "/readyz", "HTTP/1.1 503 Service Unavailable", {"not ready"}},
+        {"GET",
+         "/metrics",
          "HTTP/1.1 200 OK",
          {"# TYPE quil_profiles_received_total counter",
           "quil_profiles_received_total{sensor=\"s\"} 0", "quil_sensor_connected{sensor=\"s\"} 0",
-          "quil_broker_connected 0", "quil_publish_dropped_total 0"}},
-        {"/nothing", "HTTP/1.1 404 Not Found", {"not found"}},
+          "quil_black_box_bytes{sensor=\"s\"} 0", "quil_broker_connected 0",
+          "quil_publish_dropped_total 0", "quil_publish_queue_messages 0"}},
+        {"GET", "/nothing", "HTTP/1.1 404 Not Found", {"not found"}},
+        {"POST", "/healthz", "HTTP/1.1 405 Method Not Allowed", {"only GET"}},
+        {"GET", "/blackbox/s?name=a", "HTTP/1.1 405 Method Not Allowed", {"only POST"}},
+        {"POST", "/blackbox/s?name=a", "HTTP/1.1 404 Not Found", {"sensor s has no black box"}},
+        {"POST", "/blackbox/t?name=a", "HTTP/1.1 404 Not Found", {"there is no sensor t"}},
     };
     for (const auto& r : requests) {
         SCOPED_TRACE(r.target);
-        const std::string answer = HttpGet(TestPort(2), r.target);
+        const std::string answer = HttpRequest(TestPort(2), r.method, r.target);
         EXPECT_EQ(answer.substr(0, answer.find("\r\n")), r.status);
         for (const auto& line : r.lines) {
             EXPECT_NE(answer.find("\n" + line + "\n"), std::string::npos) << line << "\n" << answer;

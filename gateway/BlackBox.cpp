@@ -1,0 +1,271 @@
+#include "BlackBox.h"
+
+#include "Log.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace Varkon::QuilGateway {
+namespace {
+
+namespace fs = std::filesystem;
+using Varkon::QUILApi::UdpStreaming::StreamStatistics;
+
+// The window is cut into about this many pieces: the finer, the closer the window stays to its
+// bounds, the more files.
+constexpr uint64_t kPieces = 8;
+// A capture's file header, and each datagram's record header with its IPv4 and UDP headers.
+constexpr uint64_t kCaptureHeaderBytes = 24;
+constexpr uint64_t kRecordOverheadBytes = 16 + 20 + 8;
+// A description file's own fields, which the recording writes again with its counters at its
+// end.
+constexpr uint64_t kDescriptionReserveBytes = 16384;
+// Hands the writer less than the library's default, so that what waits for the disk at a
+// piece's end stays small.
+constexpr std::size_t kHandOffDatagrams = 1024;
+
+uint64_t SizeOf(const std::string& path) {
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    return error ? 0 : static_cast<uint64_t>(size);
+}
+
+bool ValidName(const std::string& name) {
+    return !name.empty() && name.size() <= 100 && name.front() != '.' &&
+           std::all_of(name.begin(), name.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+                      c == '.';
+           });
+}
+
+std::string Megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+// Hard links cost neither time nor disk; a folder on another file system gets copies.
+void LinkOrCopy(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    fs::create_hard_link(from, to, error);
+    if (error) {
+        fs::copy_file(from, to);
+    }
+}
+
+}  // namespace
+
+BlackBox::BlackBox(BlackBoxSettings settings, std::string sensor)
+    : settings(std::move(settings)),
+      sensor(std::move(sensor)),
+      window((fs::path(this->settings.folder) / "window").string()),
+      pieceLength(std::max<std::chrono::milliseconds::rep>(
+          100, this->settings.seconds * 1000 / static_cast<int64_t>(kPieces))),
+      pieceBytes(this->settings.bytes / kPieces) {
+    std::error_code error;
+    fs::create_directories(window, error);
+    if (error) {
+        Problem("cannot create " + window + ": " + error.message());
+        return;
+    }
+    std::vector<uint64_t> found;
+    for (const auto& entry : fs::directory_iterator(window, error)) {
+        const fs::path& path = entry.path();
+        const std::string stem = path.stem().string();
+        if (path.extension() == ".pcap" && !stem.empty() &&
+            std::all_of(stem.begin(), stem.end(),
+                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+            found.push_back(std::stoull(stem));
+        }
+    }
+    std::sort(found.begin(), found.end());
+    const auto now = std::chrono::steady_clock::now();
+    for (const uint64_t number : found) {
+        closed.push_back(
+            {number, SizeOf(CapturePath(number)) + SizeOf(DescriptionPath(number)), now});
+        nextNumber = number + 1;
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    DeleteOldest();
+}
+
+BlackBox::~BlackBox() {
+    Detach();
+}
+
+std::string BlackBox::CapturePath(uint64_t number) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "%08" PRIu64 ".pcap", number);
+    return (fs::path(window) / name).string();
+}
+
+std::string BlackBox::DescriptionPath(uint64_t number) const {
+    return fs::path(CapturePath(number)).replace_extension(".json").string();
+}
+
+void BlackBox::Problem(const std::string& what) {
+    if (what != lastProblem) {
+        LogLine("sensor " + sensor + ": black box: " + what);
+        lastProblem = what;
+    }
+}
+
+void BlackBox::Attach(std::shared_ptr<Varkon::QUILApi::UdpStreaming::QuilStream> stream,
+                      std::string description) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    this->stream = std::move(stream);
+    this->description = std::move(description);
+    StartPiece();
+}
+
+void BlackBox::Detach() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    EndPiece();
+    stream.reset();
+}
+
+void BlackBox::StartPiece() {
+    if (!stream || recording) {
+        return;
+    }
+    // The bounds hold before the new piece takes its first byte.
+    DeleteOldest();
+    Varkon::QUILApi::UdpStreaming::RecordingOptions options;
+    options.sensorDescription = description;
+    options.bufferDatagrams = kHandOffDatagrams;
+    const uint64_t number = nextNumber++;
+    try {
+        countersAtStart = stream->GetStatistics();
+        stream->StartRecording(CapturePath(number), options);
+    } catch (const std::exception& error) {
+        Problem(error.what());
+        currentStart = std::chrono::steady_clock::now();  // tried again a piece later
+        return;
+    }
+    recording = true;
+    current = number;
+    currentStart = std::chrono::steady_clock::now();
+}
+
+void BlackBox::EndPiece() {
+    if (!recording) {
+        return;
+    }
+    const auto status = stream->StopRecording();
+    recording = false;
+    if (!status.error.empty()) {
+        Problem(status.error);
+    } else {
+        lastProblem.clear();
+    }
+    closed.push_back({current, SizeOf(CapturePath(current)) + SizeOf(DescriptionPath(current)),
+                      std::chrono::steady_clock::now()});
+}
+
+uint64_t BlackBox::ClosedBytes() const {
+    uint64_t bytes = 0;
+    for (const Piece& piece : closed) {
+        bytes += piece.bytes;
+    }
+    return bytes;
+}
+
+// What the piece in hand's capture will take once what waits for the writer is written: by the
+// stream's own counters, so that datagrams still in the hand-off count too.
+uint64_t BlackBox::CurrentCaptureBytes() {
+    if (!recording) {
+        return 0;
+    }
+    const StreamStatistics now = stream->GetStatistics();
+    const uint64_t datagrams = now.datagramsReceived - countersAtStart.datagramsReceived;
+    const uint64_t counted = kCaptureHeaderBytes + datagrams * kRecordOverheadBytes +
+                             (now.bytesReceived - countersAtStart.bytesReceived);
+    return std::max(counted, SizeOf(CapturePath(current)));
+}
+
+// The most a piece's description file takes: the sensor's description, perhaps laid out more
+// widely than given, and the recording's own fields.
+uint64_t BlackBox::DescriptionAllowance() const {
+    return 2 * description.size() + kDescriptionReserveBytes;
+}
+
+// Deletes the oldest pieces until those left are within the window's seconds and leave room
+// for a piece in hand: its capture ends at an eighth of the bytes, and may grow as far again
+// before the next Tend sees it.
+void BlackBox::DeleteOldest() {
+    const auto oldest = std::chrono::steady_clock::now() - std::chrono::seconds(settings.seconds);
+    const uint64_t room = 2 * pieceBytes + DescriptionAllowance();
+    uint64_t bytes = ClosedBytes();
+    while (!closed.empty() && (bytes + room > settings.bytes || closed.front().end < oldest)) {
+        std::error_code ignored;
+        fs::remove(CapturePath(closed.front().number), ignored);
+        fs::remove(DescriptionPath(closed.front().number), ignored);
+        bytes -= closed.front().bytes;
+        closed.pop_front();
+    }
+}
+
+void BlackBox::Tend() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!stream) {
+        return;
+    }
+    const bool full = CurrentCaptureBytes() >= pieceBytes;
+    const bool old = std::chrono::steady_clock::now() - currentStart >= pieceLength;
+    if (recording && !stream->GetRecordingStatus().recording) {
+        EndPiece();  // failed by itself (a full disk): a new piece is tried after a while
+        currentStart = std::chrono::steady_clock::now();
+    } else if (full || old) {
+        EndPiece();
+        StartPiece();
+    } else {
+        DeleteOldest();
+    }
+}
+
+uint64_t BlackBox::DiskBytes() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return ClosedBytes() +
+           (recording ? SizeOf(CapturePath(current)) + SizeOf(DescriptionPath(current)) : 0);
+}
+
+KeepAnswer BlackBox::Keep(const std::string& name) {
+    using Outcome = KeepAnswer::Outcome;
+    if (!ValidName(name)) {
+        return {Outcome::WrongName,
+                "\"" + name + "\" is not a name of letters, digits, '-', '_' and '.'"};
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    const fs::path kept = fs::path(settings.folder) / "kept" / name;
+    std::error_code error;
+    if (fs::exists(kept, error)) {
+        return {Outcome::NameTaken, "a recording named " + name + " is kept already"};
+    }
+    // The piece in hand is ended so that the recording holds it whole.
+    if (recording) {
+        EndPiece();
+        StartPiece();
+    }
+    if (closed.empty()) {
+        return {Outcome::NothingRecorded, "nothing is recorded yet"};
+    }
+    try {
+        fs::create_directories(kept);
+        for (const Piece& piece : closed) {
+            LinkOrCopy(CapturePath(piece.number),
+                       kept / fs::path(CapturePath(piece.number)).filename());
+            LinkOrCopy(DescriptionPath(piece.number),
+                       kept / fs::path(DescriptionPath(piece.number)).filename());
+        }
+    } catch (const std::exception& failure) {
+        return {Outcome::Failed, "cannot keep it in " + kept.string() + ": " + failure.what()};
+    }
+    return {Outcome::Kept, "kept the last " + std::to_string(closed.size()) + " pieces (" +
+                               Megabytes(ClosedBytes()) + ") in " + kept.string()};
+}
+
+}  // namespace Varkon::QuilGateway
