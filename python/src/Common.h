@@ -113,14 +113,14 @@ namespace py = pybind11;
 using namespace Varkon::QUILApi;
 using namespace Varkon::QUILApi::UdpStreaming;
 
-/// Releases the GIL for its lifetime. Taking the GIL back while the interpreter shuts down
-/// would end this thread by unwinding it through C++ frames that must not be unwound (a thread
-/// of the application still waiting for the sensor at exit); such a thread stays parked
-/// instead, until the process ends.
+/// Releases the GIL for its lifetime. A thread of the application still waiting for the sensor
+/// when the interpreter shuts down stays parked until the process ends. One that was already
+/// waiting for the GIL when the shutdown began is ended by the interpreter, which unwinds its
+/// stack: that unwinding must be let through this destructor (noexcept would end the process).
 class GilReleased {
 public:
     GilReleased() : state(PyEval_SaveThread()) {}
-    ~GilReleased() {
+    ~GilReleased() noexcept(false) {
         while (Finalizing()) {
             std::this_thread::sleep_for(std::chrono::hours(1));
         }
