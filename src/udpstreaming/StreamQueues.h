@@ -41,8 +41,9 @@ class StreamQueues {
 public:
     static constexpr std::size_t kDefaultCapacity = 10000;
     static constexpr std::chrono::milliseconds kRoomPoll{100};
-    // Most spare profiles kept; a run of datagrams yields at most a few dozen profiles.
-    static constexpr std::size_t kSpareProfiles = 64;
+    // Most spare profiles kept: as many as the longest run of datagrams can yield (a replay's
+    // 128, a socket's 32).
+    static constexpr std::size_t kSpareProfiles = 128;
 
     StreamQueues(StreamCounters& counters, bool waitForRoom);
 

@@ -37,7 +37,7 @@ public:
     static constexpr std::chrono::milliseconds kReceiveWait{1000};
     static constexpr std::chrono::milliseconds kResync{200};
     // As fast as possible, readers are woken after this many datagrams at the latest.
-    static constexpr std::size_t kRun = 32;
+    static constexpr std::size_t kRun = 128;
 
     // @throws std::invalid_argument "Replay speed <speed> is out of range: 0 (as fast as
     //         possible) or 0.001 to 1000".
