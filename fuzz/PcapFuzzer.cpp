@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         ReplayPace slowest(ReplayPace::kSlowest);
         ReplayPace fastest(ReplayPace::kFastest);
         const auto now = ReplayPace::Clock::now();
-        CapturedDatagram datagram;
+        Varkon::QUILApi::UdpStreaming::RecordedDatagram datagram;
         for (int i = 0; i < kMostDatagrams && reader.Next(datagram); ++i) {
             Require(datagram.bytes.size() <= Ipv4Reassembler::kMaxPayload);
             Require(datagram.wireSize >= datagram.bytes.size());

@@ -337,11 +337,16 @@ Trial StreamTrial(double rate, std::size_t cycles) {
     return StreamsTrial(1, rate, cycles);
 }
 
+// Set when a search of HighestLosslessRate ended because the senders could not send faster,
+// not because the receivers lost data: its rate is then the senders' limit.
+bool sendersWereTheLimit = false;
+
 // Doubles the rate until a trial loses data (or the sender cannot go faster), narrows the
 // boundary, then confirms over 100,000 blocks, stepping down until a confirmation holds.
 double HighestLosslessRate(const char* name,
                            const std::function<Trial(double, std::size_t)>& trial) {
     double good = 0, bad = 0;
+    sendersWereTheLimit = false;
     for (double rate = 25000;; rate *= 2) {
         const Trial t = trial(rate, kSearchCycles);
         std::printf("  %-9s %9.0f datagrams/s requested, %9.0f sent: %s\n", name, rate,
@@ -352,7 +357,8 @@ double HighestLosslessRate(const char* name,
         }
         good = t.achievedRate;
         if (t.achievedRate < 0.95 * rate) {
-            break;  // the sender is the limit
+            sendersWereTheLimit = true;
+            break;
         }
     }
     for (int step = 0; bad > 0 && step < 4; ++step) {
@@ -465,11 +471,56 @@ Trial QuietestOf3(const std::function<Trial(double, std::size_t)>& trial, double
     return best;
 }
 
+// `quil_udpstreaming_throughput_bench --streams`: 1, 2 and 4 streams in one process, on ports
+// of their own, each fed by a sender thread of its own: the aggregate zero-loss rate and the
+// CPU time per datagram (of the workers, and of the whole process less the senders) at one
+// offered rate that all take, each figure kRepeats times.
+int CompareStreams() {
+    const int counts[] = {1, 2, 4};
+    std::vector<Spread> rates, workerCpu, processCpu;
+    std::vector<int> senderLimited(std::size(counts), 0);
+    for (std::size_t i = 0; i < std::size(counts); ++i) {
+        const int streams = counts[i];
+        const auto trial = [streams](double rate, std::size_t cycles) {
+            return StreamsTrial(streams, rate, cycles);
+        };
+        const std::string name = std::to_string(streams) + (streams == 1 ? " stream" : " streams");
+        rates.push_back(Repeat([&] {
+            const double rate = HighestLosslessRate(name.c_str(), trial);
+            senderLimited[i] += sendersWereTheLimit ? 1 : 0;
+            return rate / 1e6;
+        }));
+        workerCpu.push_back(
+            Repeat([&] { return QuietestOf3(trial, 100000).cpuPerDatagram * 1e6; }));
+        processCpu.push_back(
+            Repeat([&] { return QuietestOf3(trial, 100000).processCpuPerDatagram * 1e6; }));
+    }
+    std::printf("several streams, a sender each (median of %d runs, the spread in brackets):\n",
+                kRepeats);
+    for (std::size_t i = 0; i < std::size(counts); ++i) {
+        std::printf(
+            "  %d stream(s): zero-loss %.3f M datagrams/s (%.3f to %.3f)%s; CPU per datagram at "
+            "100000/s: workers %.2f us (%.2f to %.2f), process %.2f us (%.2f to %.2f)\n",
+            counts[i], rates[i].median, rates[i].low, rates[i].high,
+            senderLimited[i] > 0 ? ", the senders were the limit" : "", workerCpu[i].median,
+            workerCpu[i].low, workerCpu[i].high, processCpu[i].median, processCpu[i].low,
+            processCpu[i].high);
+    }
+    Report("aggregate zero-loss rate, 2 streams / 1 stream",
+           {rates[1].median / rates[0].median, rates[1].low / rates[0].high,
+            rates[1].high / rates[0].low},
+           ">=", 1.8);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--recording") {
         return CompareRecording();
+    }
+    if (argc > 1 && std::string(argv[1]) == "--streams") {
+        return CompareStreams();
     }
     std::printf(
         "highest zero-loss rate (loopback, 7 datagrams per profile and measurement), "

@@ -19,8 +19,9 @@ DatagramHandler::DatagramHandler(StreamCounters& counters, StreamQueues& queues,
     : counters(counters), queues(queues), tap(tap) {
     protocol.SetCounters(counters);
     // Installed once, before the worker exists, so that no replacement can race HandlePacket.
-    protocol.SetDataCallback(
-        [this](const uint32_t blockId, std::vector<uint8_t> payload) { OnData(blockId, payload); });
+    protocol.SetDataCallback([this](const uint32_t blockId, const std::vector<uint8_t>& payload) {
+        OnData(blockId, payload);
+    });
     protocol.SetErrorCallback([this](const uint32_t blockId, PacketErrorType type,
                                      std::string message) { OnError(blockId, type, message); });
 }
@@ -68,15 +69,16 @@ void DatagramHandler::OnData(const uint32_t& blockId, const std::vector<uint8_t>
             case Protocol::kMeasurementData: {
                 StreamMeasurement measurement = Protocol::DecodeMeasurement(blockId, payload);
                 counters.Add<&StreamStatistics::measurementBlocks>();
-                queues.File(std::move(measurement));
+                queues.Stage(measurement);
                 break;
             }
             case Protocol::kProfileChannels01:
             case Protocol::kProfileChannels02:
             case Protocol::kProfileChannels012: {
-                StreamProfile profile = Protocol::DecodeProfile(blockId, payload);
+                StreamProfile profile = queues.SpareProfile();
+                Protocol::DecodeProfileInto(blockId, payload, profile);
                 CountProfileBlock(payload[0]);
-                queues.File(TimedProfile{std::move(profile), handledArrival});
+                queues.Stage(TimedProfile{std::move(profile), handledArrival});
                 break;
             }
             default:
@@ -91,7 +93,7 @@ void DatagramHandler::OnData(const uint32_t& blockId, const std::vector<uint8_t>
 
 void DatagramHandler::OnError(const uint32_t& blockId, PacketErrorType type,
                               const std::string& message) {
-    queues.File(StreamError{blockId, type, message});
+    queues.Stage(StreamError{blockId, type, message});
 }
 
 void DatagramHandler::CountProfileBlock(uint8_t dataId) {

@@ -16,8 +16,8 @@ namespace Varkon::QUILApi::UdpStreaming {
 
 // What the stream's worker does with each datagram: drops it when it comes from a sender other
 // than the accepted one, counts it, offers it to the recording tap, hands it to the protocol
-// and, in the protocol's callbacks, decodes the blocks and files records and errors into the
-// queues.
+// and, in the protocol's callbacks, decodes the blocks and stages records and errors in the
+// queues, which file them at the end of the run of datagrams (StreamQueues::FlushWake).
 //
 // Threads: Handle, DropTimedOut and FileFailure run on the worker only; AcceptOnlyFrom and
 // SetArrivalTimes on any thread, taking effect from the next datagram.

@@ -209,6 +209,7 @@ void QuilStreamApi::Run() {
     while (!stop) {
         info.more = false;
         if (!started) {
+            queues.FlushWake();  // a run that a Stop cut short
             std::unique_lock<std::mutex> lock(idleMutex);
             idleWake.wait_for(lock, kIdlePoll, [this] { return stop || started; });
             continue;
@@ -230,6 +231,7 @@ void QuilStreamApi::Run() {
             return;
         }
     }
+    queues.FlushWake();
     workerEnded = true;
 }
 

@@ -1,6 +1,7 @@
 #include "udpstreaming/StreamQueues.h"
 
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace Varkon::QUILApi::UdpStreaming {
@@ -33,7 +34,11 @@ struct QueueFacts<TimedProfile> {
 }  // namespace
 
 StreamQueues::StreamQueues(StreamCounters& counters, bool waitForRoom)
-    : counters(counters), waitForRoom(waitForRoom) {}
+    : counters(counters), waitForRoom(waitForRoom) {
+    // Never grown later, so that neither list's array is freed by the other thread once swapped.
+    workerSpares.reserve(kSpareProfiles);
+    returnedSpares.reserve(kSpareProfiles);
+}
 
 void StreamQueues::SetCapacity(std::size_t entries) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -65,8 +70,14 @@ void StreamQueues::File(Entry entry) {
     AddByRule(std::move(entry));
 }
 
+template <class Entry>
+void StreamQueues::Stage(Entry entry) {
+    StagedOf<Entry>().push_back(std::move(entry));
+}
+
 void StreamQueues::FileUrgent(StreamError error) {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    FileStaged(lock);  // errors stay in the order they were found
     auto& errors = QueueOf<StreamError>();
     if (errors.size() / 2 < capacity) {  // size < 2 x capacity, without overflow
         errors.push_back(std::move(error));
@@ -82,6 +93,9 @@ void StreamQueues::AddByRule(Entry&& entry) {
     if (queue.size() < capacity) {
         queue.push_back(std::move(entry));
     } else if (policy == DropOldest && !queue.empty()) {
+        if constexpr (std::is_same_v<Entry, TimedProfile>) {
+            KeepSpare(workerSpares, queue.front().profile);
+        }
         queue.pop_front();
         queue.push_back(std::move(entry));
         counters.Add<QueueFacts<Entry>::kDropped>();
@@ -93,13 +107,67 @@ void StreamQueues::AddByRule(Entry&& entry) {
 }
 
 void StreamQueues::FlushWake() {
-    if (!wakePending) {
+    const bool anyStaged =
+        std::apply([](const auto&... entries) { return (!entries.empty() || ...); }, staged);
+    if (!anyStaged && !wakePending) {
         return;
     }
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    FileStaged(lock);
+    if (workerSpares.empty()) {
+        workerSpares.swap(returnedSpares);
+    }
     wakePending = false;
     if (waiting != 0) {
         filed.notify_all();
+    }
+}
+
+void StreamQueues::FileStaged(std::unique_lock<std::mutex>& lock) {
+    std::apply(
+        [&](auto&... entries) {
+            const auto fileAll = [&](auto& batch) {
+                using Entry = typename std::decay_t<decltype(batch)>::value_type;
+                for (Entry& entry : batch) {
+                    WaitForRoom<Entry>(lock);
+                    AddByRule(std::move(entry));
+                }
+                batch.clear();
+            };
+            (fileAll(entries), ...);
+        },
+        staged);
+}
+
+StreamProfile StreamQueues::SpareProfile() {
+    if (workerSpares.empty()) {
+        return {};
+    }
+    StreamProfile spare = std::move(workerSpares.back());
+    workerSpares.pop_back();
+    return spare;
+}
+
+void StreamQueues::KeepSpare(std::vector<StreamProfile>& spares, StreamProfile& profile) {
+    if (spares.size() < kSpareProfiles) {
+        spares.push_back(std::move(profile));
+    }
+}
+
+template <class Entry>
+Entry StreamQueues::TakeFront() {
+    auto& queue = QueueOf<Entry>();
+    Entry& front = queue.front();
+    if constexpr (std::is_same_v<Entry, TimedProfile>) {
+        TimedProfile copy = front;  // allocated here, to be freed by this thread
+        KeepSpare(returnedSpares, front.profile);
+        front = TimedProfile{};
+        queue.pop_front();
+        return copy;
+    } else {
+        Entry entry = std::move(front);
+        queue.pop_front();
+        return entry;
     }
 }
 
@@ -147,8 +215,7 @@ Entry StreamQueues::Pop() {
     if (queue.empty()) {
         throw std::out_of_range(QueueFacts<Entry>::kEmpty);
     }
-    Entry entry = std::move(queue.front());
-    queue.pop_front();
+    Entry entry = TakeFront<Entry>();
     RoomMade();
     return entry;
 }
@@ -160,8 +227,7 @@ std::optional<Entry> StreamQueues::PopFor(std::chrono::milliseconds timeout) {
     if (!WaitFiled(lock, timeout, [&] { return !queue.empty(); })) {
         return std::nullopt;
     }
-    Entry entry = std::move(queue.front());
-    queue.pop_front();
+    Entry entry = TakeFront<Entry>();
     RoomMade();
     return entry;
 }
@@ -188,6 +254,7 @@ bool StreamQueues::WaitForAny(std::chrono::milliseconds timeout) {
 
 #define QUIL_STREAM_QUEUE(Entry)                                                          \
     template void StreamQueues::File<Entry>(Entry);                                       \
+    template void StreamQueues::Stage<Entry>(Entry);                                      \
     template Entry StreamQueues::Pop<Entry>();                                            \
     template std::optional<Entry> StreamQueues::PopFor<Entry>(std::chrono::milliseconds); \
     template std::size_t StreamQueues::Count<Entry>();                                    \

@@ -91,13 +91,19 @@ TEST_P(DecodeProfileLayout, FillsTheChannelsOfItsDataId) {
     Testing::ProfileFields fields;
     fields.dataId = c.dataId;
     fields.pointCount = c.pointCount;
-    const StreamProfile profile = DecodeProfile(5, Testing::ProfilePayload(fields, c.words));
+    const auto payload = Testing::ProfilePayload(fields, c.words);
+    const StreamProfile profile = DecodeProfile(5, payload);
     EXPECT_EQ(profile.pointCount, c.pointCount);
     EXPECT_EQ(profile.channel0, c.channel0);
     EXPECT_EQ(profile.channel1, c.channel1);
     EXPECT_EQ(profile.channel2, c.channel2);
     EXPECT_EQ(profile.hasChannel1, c.hasChannel1);
     EXPECT_EQ(profile.hasChannel2, c.hasChannel2);
+
+    // Into the channels of a larger profile decoded before, nothing of that one stays.
+    StreamProfile reused = DecodeProfile(9, Testing::SyntheticProfile(3, 8));
+    DecodeProfileInto(5, payload, reused);
+    EXPECT_TRUE(reused == profile);
 }
 
 INSTANTIATE_TEST_SUITE_P(

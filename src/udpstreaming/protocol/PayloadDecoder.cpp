@@ -60,13 +60,19 @@ StreamMeasurement DecodeMeasurement(const uint32_t& blockId, const std::vector<u
 }
 
 StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
+    StreamProfile profile;
+    DecodeProfileInto(blockId, payload, profile);
+    return profile;
+}
+
+void DecodeProfileInto(const uint32_t& blockId, const std::vector<uint8_t>& payload,
+                       StreamProfile& profile) {
     using F = ProfileFormat;
     const std::size_t size = payload.size();
     if (size < F::kSize) {
         payload.at(F::kSize - 1);  // throws the standard library's out_of_range
     }
     const uint8_t* p = payload.data();
-    StreamProfile profile;
     profile.blockId = blockId;
     const uint8_t dataId = p[F::kDataId];
     profile.hasChannel1 = dataId == kProfileChannels01 || dataId == kProfileChannels012;
@@ -106,14 +112,16 @@ StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>&
         payload.at(size);  // a point is cut off: throws the standard library's out_of_range
     }
 
-    profile.channel0.resize(profile.pointCount);
-    if (profile.hasChannel1) {
-        profile.channel1.resize(profile.pointCount);
-    }
-    if (profile.hasChannel2) {
-        profile.channel2.resize(profile.pointCount);
-    }
     const std::size_t count = std::min<std::size_t>(wholePoints, profile.pointCount);
+    // Reused channels hold an earlier profile's values: the points not carried are zeroed.
+    const auto fit = [&](std::vector<uint16_t>& channel, bool present) {
+        channel.resize(present ? profile.pointCount : 0);
+        std::fill(channel.begin() + static_cast<std::ptrdiff_t>(std::min(count, channel.size())),
+                  channel.end(), uint16_t{0});
+    };
+    fit(profile.channel0, true);
+    fit(profile.channel1, profile.hasChannel1);
+    fit(profile.channel2, profile.hasChannel2);
     const uint8_t* points = p + F::kSize;
     if (profile.hasChannel1 && profile.hasChannel2) {
         GatherPoints<true, true>(points, count, profile);
@@ -124,7 +132,6 @@ StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>&
     } else {
         GatherPoints<false, false>(points, count, profile);
     }
-    return profile;
 }
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Protocol

@@ -17,5 +17,9 @@ StreamMeasurement DecodeMeasurement(const uint32_t& blockId, const std::vector<u
 // std::length_error for a point count that no block could hold, or that more than the frames the
 // payload needs (ceil(size / 2040), at least one) could not carry at full datagram size.
 StreamProfile DecodeProfile(const uint32_t& blockId, const std::vector<uint8_t>& payload);
+// The same into `profile`, whose every member is set and whose channels keep their room: a
+// receiver decodes one profile after the other into the same channels without allocating.
+void DecodeProfileInto(const uint32_t& blockId, const std::vector<uint8_t>& payload,
+                       StreamProfile& profile);
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Protocol

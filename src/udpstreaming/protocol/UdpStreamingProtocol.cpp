@@ -24,8 +24,8 @@ void UdpStreamingProtocol::HandlePacket(const std::vector<uint8_t>& packet) {
     }
     switch (PacketHeader::Kind(packet)) {
         case kWholeBlock:
-            Deliver(PacketHeader::BlockId(packet),
-                    std::vector<uint8_t>(packet.begin() + PacketHeader::kSize, packet.end()));
+            wholeBlock.assign(packet.begin() + PacketHeader::kSize, packet.end());
+            Deliver(PacketHeader::BlockId(packet), wholeBlock);
             break;
         case kFirstFragment:
             StartBlock(packet);
@@ -110,10 +110,10 @@ void UdpStreamingProtocol::ReportTimeout(const FragmentedPacketHandler& handler)
                " ms.");
 }
 
-void UdpStreamingProtocol::Deliver(uint32_t blockId, std::vector<uint8_t> payload) {
+void UdpStreamingProtocol::Deliver(uint32_t blockId, const std::vector<uint8_t>& payload) {
     CheckBlockId(blockId);
     if (dataCallback) {
-        dataCallback(blockId, std::move(payload));
+        dataCallback(blockId, payload);
     }
 }
 

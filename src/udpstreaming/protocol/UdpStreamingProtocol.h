@@ -19,7 +19,9 @@ namespace Varkon::QUILApi::UdpStreaming::Protocol {
 // callbacks run inside HandlePacket.
 class UdpStreamingProtocol {
 public:
-    using DataCallback = std::function<void(const uint32_t blockId, std::vector<uint8_t> payload)>;
+    // `payload` lives until the callback returns.
+    using DataCallback =
+        std::function<void(const uint32_t blockId, const std::vector<uint8_t>& payload)>;
     using ErrorCallback =
         std::function<void(const uint32_t blockId, PacketErrorType type, std::string message)>;
     // Monotonic time in nanoseconds; replaceable so that time-outs can be tested.
@@ -61,14 +63,15 @@ private:
     std::shared_ptr<FragmentedPacketHandler> Remove(
         std::vector<std::shared_ptr<FragmentedPacketHandler>>::iterator handler);
     void ReportTimeout(const FragmentedPacketHandler& handler);
-    void Deliver(uint32_t blockId, std::vector<uint8_t> payload);
+    void Deliver(uint32_t blockId, const std::vector<uint8_t>& payload);
     void Report(uint32_t blockId, PacketErrorType type, std::string message);
 
     DataCallback dataCallback;
     ErrorCallback errorCallback;
     uint32_t lastBlockId{};
     std::vector<std::shared_ptr<FragmentedPacketHandler>> fragmentHandlers;  // oldest first
-    std::size_t heldBytes{};  // the sum of their HeldBytes
+    std::size_t heldBytes{};          // the sum of their HeldBytes
+    std::vector<uint8_t> wholeBlock;  // the payload of the last whole block, its room kept
     Clock clock;
     StreamCounters ownCounters;
     StreamCounters* counters = &ownCounters;

@@ -61,7 +61,7 @@ void PcapDatagramReader::Rewind() {
     OpenFile();
 }
 
-bool PcapDatagramReader::Next(CapturedDatagram& datagram) {
+bool PcapDatagramReader::Next(RecordedDatagram& datagram) {
     if (!capture) {
         return false;
     }
@@ -130,7 +130,7 @@ bool PcapDatagramReader::Next(CapturedDatagram& datagram) {
 }
 
 bool PcapDatagramReader::TakeUdp(const Ipv4Packet& packet, const CaptureRecord& record,
-                                 CapturedDatagram& datagram) {
+                                 RecordedDatagram& datagram) {
     const auto udp = ParseUdp(packet.payload, packet.payloadSize);
     if (!udp) {
         ++(record.CutByCapture() ? statistics.datagramsCutByCapture : statistics.recordsMalformed);
@@ -154,9 +154,9 @@ bool PcapDatagramReader::TakeUdp(const Ipv4Packet& packet, const CaptureRecord& 
         }
     }
     datagram.timeNanoseconds = record.timeNanoseconds;
-    datagram.sender = packet.source;
+    datagram.senderAddress = packet.source;
     datagram.senderPort = udp->sourcePort;
-    datagram.receiver = packet.destination;
+    datagram.receiverAddress = packet.destination;
     datagram.receiverPort = udp->destinationPort;
     datagram.wireSize = udp->declaredSize;
     datagram.bytes.assign(udp->payload, udp->payload + udp->payloadSize);

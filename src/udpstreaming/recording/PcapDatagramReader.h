@@ -13,17 +13,6 @@
 
 namespace Varkon::QUILApi::UdpStreaming::Recording {
 
-// One UDP datagram found in a capture.
-struct CapturedDatagram {
-    int64_t timeNanoseconds = 0;  // capture time, since 1970
-    uint32_t sender = 0;          // IPv4, host byte order
-    uint16_t senderPort = 0;
-    uint32_t receiver = 0;
-    uint16_t receiverPort = 0;
-    std::size_t wireSize = 0;    // as sent; more than bytes.size() when the capture cut it
-    std::vector<uint8_t> bytes;  // the payload as captured
-};
-
 // Reads the UDP datagrams of a capture file in order (pcap with microsecond or nanosecond
 // stamps, and pcapng, each frame by its interface's link type): unwraps the link layer,
 // reassembles IPv4 fragments and keeps the datagrams sent to one port (or all). Everything else
@@ -44,7 +33,7 @@ public:
     // counted as incomplete.
     // @throws std::runtime_error "Recording <path> is damaged: <reason>" when a record cannot be
     //         read (the file ends inside one, or its length is impossible).
-    bool Next(CapturedDatagram& datagram);
+    bool Next(RecordedDatagram& datagram);
     // Reads again from the start.
     void Rewind();
 
@@ -55,7 +44,7 @@ private:
     void OpenFile();
     // The UDP datagram in an IPv4 packet (whole or reassembled) that ends in `record`; false
     // when skipped.
-    bool TakeUdp(const Ipv4Packet& packet, const CaptureRecord& record, CapturedDatagram& datagram);
+    bool TakeUdp(const Ipv4Packet& packet, const CaptureRecord& record, RecordedDatagram& datagram);
 
     const std::string path;
     std::unique_ptr<CaptureFile> capture;

@@ -23,16 +23,9 @@ public:
     }
 
     bool Next(RecordedDatagram& datagram) override {
-        if (!reader.Next(captured)) {
+        if (!reader.Next(datagram)) {
             return false;
         }
-        datagram.timeNanoseconds = captured.timeNanoseconds;
-        datagram.senderAddress = captured.sender;
-        datagram.senderPort = captured.senderPort;
-        datagram.receiverAddress = captured.receiver;
-        datagram.receiverPort = captured.receiverPort;
-        datagram.wireSize = captured.wireSize;
-        datagram.bytes.swap(captured.bytes);
         ++returned;
         return true;
     }
@@ -45,7 +38,6 @@ public:
 
 private:
     Recording::PcapDatagramReader reader;
-    Recording::CapturedDatagram captured;
     uint64_t returned = 0;
 };
 

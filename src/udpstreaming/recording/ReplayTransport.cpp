@@ -60,6 +60,12 @@ bool ReplayTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInf
     info = {};
     std::unique_lock<std::mutex> lock(mutex);
     const auto deadline = Clock::now() + kReceiveWait;
+    if (endReached && !finished) {
+        // The reception before this one said there was nothing more, and the stream has filed
+        // what the last datagram held: only now is the replay finished for those who wait.
+        finished = true;
+        changed.notify_all();
+    }
     if (closed || (finished && !hasPending)) {
         // Nothing more comes; keep the caller's pace as a silent socket would, until closed.
         const bool wasClosed = closed;
@@ -68,7 +74,6 @@ bool ReplayTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInf
         return false;
     }
     if (!hasPending && !LoadNext(lock)) {
-        changed.notify_all();  // finished
         return false;
     }
     if (pace) {
@@ -89,9 +94,9 @@ bool ReplayTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInf
     }
     info.truncated = pending.bytes.size() > Protocol::kMaxDatagramSize ||
                      pending.wireSize > pending.bytes.size();
-    info.senderAddress = pending.sender;
+    info.senderAddress = pending.senderAddress;
     info.senderPort = pending.senderPort;
-    info.receiverAddress = pending.receiver;
+    info.receiverAddress = pending.receiverAddress;
     info.arrivalMicroseconds = pending.timeNanoseconds / 1000;
     info.wireSize = std::max(pending.wireSize, pending.bytes.size());
     if (pending.bytes.size() >= Protocol::PacketHeader::kSize) {
@@ -130,7 +135,7 @@ bool ReplayTransport::LoadNext(std::unique_lock<std::mutex>&) {
             }
             ++passes;
             if (!loop || !foundThisPass) {  // a capture without a datagram would loop idly
-                finished = true;
+                endReached = true;
                 return false;
             }
             reader->Rewind();

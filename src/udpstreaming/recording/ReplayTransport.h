@@ -37,7 +37,7 @@ public:
     static constexpr std::chrono::milliseconds kReceiveWait{1000};
     static constexpr std::chrono::milliseconds kResync{200};
     // As fast as possible, readers are woken after this many datagrams at the latest.
-    static constexpr std::size_t kRun = 32;
+    static constexpr std::size_t kRun = 128;
 
     // @throws std::invalid_argument "Replay speed <speed> is out of range: 0 (as fast as
     //         possible) or 0.001 to 1000".
@@ -71,7 +71,8 @@ private:
     std::condition_variable changed;  // closed, interrupted, finished
     bool closed = false;
     bool interrupted = false;  // the next wait, or the one in progress, ends at once
-    bool finished = false;
+    bool endReached = false;   // the capture has no further datagram
+    bool finished = false;     // and a reception since has told the stream so
     std::string error;
     uint64_t passes = 0;
     bool foundThisPass = false;
@@ -81,7 +82,7 @@ private:
     uint32_t blockIdOffset = 0;
     uint64_t replayed = 0;
     bool hasPending = false;
-    CapturedDatagram pending;
+    RecordedDatagram pending;
     std::optional<ReplayPace> pace;  // none: as fast as possible
     std::size_t sinceWake = 0;
 };
