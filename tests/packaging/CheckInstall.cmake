@@ -1,12 +1,6 @@
 file(REMOVE_RECURSE ${WORK_DIR})
 
-function(run)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "Failed: ${ARGN}\n${output}")
-    endif()
-    set(output "${output}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
 set(flags "")
 if(SANITIZE)

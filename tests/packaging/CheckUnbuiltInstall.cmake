@@ -3,12 +3,7 @@
 # Configures a scratch build of the same sources; builds nothing.
 file(REMOVE_RECURSE ${WORK_DIR})
 
-function(run)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "Failed: ${ARGN}\n${output}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR} -DQUIL_BUILD_TESTS=OFF
     -DQUIL_BUILD_BENCH=OFF)
