@@ -83,7 +83,9 @@ struct Configuration {
     std::string groupId;
     std::string nodeId;
     std::vector<SensorSettings> sensors;
-    uint16_t httpPort = 0;  // /healthz, /readyz and /metrics on 127.0.0.1; 0: none
+    // The live view, /healthz, /readyz and /metrics; port 0: none.
+    std::string httpAddress = "127.0.0.1";
+    uint16_t httpPort = 0;
     PublishQueueLimits publishQueue;
 };
 

@@ -4,7 +4,9 @@
 #include "SecretFile.h"
 
 #include <quil/SensorAddress.h>
+
 #include <yaml-cpp/yaml.h>
+#include <boost/asio/ip/address.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -357,8 +359,9 @@ Configuration LoadConfiguration(const std::string& path) {
         reader.Fail(root.Mark(), "(top)",
                     "expected the keys broker, group_id, node_id and sensors");
     }
-    reader.OnlyKeys(root, "",
-                    {"broker", "group_id", "node_id", "sensors", "http_port", "publish_queue"});
+    reader.OnlyKeys(
+        root, "",
+        {"broker", "group_id", "node_id", "sensors", "http_address", "http_port", "publish_queue"});
     Configuration configuration;
     configuration.broker = ReadBroker(reader, reader.Required(root, "", "broker"));
     configuration.groupId = reader.Name(reader.Required(root, "", "group_id"), "group_id");
@@ -367,6 +370,15 @@ Configuration LoadConfiguration(const std::string& path) {
     if (root["http_port"]) {
         configuration.httpPort =
             static_cast<uint16_t>(reader.Whole(root["http_port"], "http_port", 1, 65535));
+    }
+    if (root["http_address"]) {
+        configuration.httpAddress = reader.Text(root["http_address"], "http_address");
+        boost::system::error_code notAnAddress;
+        boost::asio::ip::make_address(configuration.httpAddress, notAnAddress);
+        if (notAnAddress) {
+            reader.Fail(root["http_address"].Mark(), "http_address",
+                        "expected an IP address of this host, such as 127.0.0.1");
+        }
     }
     if (root["publish_queue"]) {
         configuration.publishQueue = ReadPublishQueue(reader, root["publish_queue"]);

@@ -1,5 +1,6 @@
 #include "Gateway.h"
 
+#include "HealthRoutes.h"
 #include "PrometheusText.h"
 #include "SparkplugPayloads.h"
 
@@ -13,9 +14,6 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
       nodeId(configuration.nodeId),
       timing(timing),
       queue(configuration.publishQueue) {
-    for (const SensorSettings& sensor : configuration.sensors) {
-        sensors.push_back(MakeWorker(sensor));
-    }
     publisher = std::make_unique<MqttPublisher>(
         configuration.broker, configuration.groupId, configuration.nodeId, queue,
         [this] {
@@ -35,6 +33,24 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
                 KeepBlackBox(device, value);
             }
         });
+    if (configuration.httpPort != 0) {
+        Varkon::QUILApi::View::ViewOptions options;
+        options.address = configuration.httpAddress;
+        options.port = configuration.httpPort;
+        options.otherRequests =
+            [this,
+             sources = HealthSources{[this] { return Ready(); }, [this] { return MetricsText(); },
+                                     [this](const std::string& sensor, const std::string& name) {
+                                         return KeepBlackBox(sensor, name);
+                                     }}](const std::string& method, const std::string& target) {
+                return std::optional(AnswerHealthRequest(sources, method, target));
+            };
+        http = std::make_unique<Varkon::QUILApi::View::ViewServer>(
+            std::move(options), std::vector<Varkon::QUILApi::View::SensorFeed>{});
+    }
+    for (const SensorSettings& sensor : configuration.sensors) {
+        sensors.push_back(MakeWorker(sensor));
+    }
 }
 
 Gateway::~Gateway() {
@@ -42,7 +58,7 @@ Gateway::~Gateway() {
 }
 
 std::unique_ptr<SensorWorker> Gateway::MakeWorker(const SensorSettings& sensor) {
-    return std::make_unique<SensorWorker>(sensor, groupId, nodeId, queue, timing);
+    return std::make_unique<SensorWorker>(sensor, groupId, nodeId, queue, timing, http.get());
 }
 
 void Gateway::Start() {

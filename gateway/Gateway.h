@@ -1,10 +1,13 @@
-// The whole gateway: the broker connection and one worker per sensor around one publish queue.
+// The whole gateway: the broker connection and one worker per sensor around one publish queue,
+// and the HTTP port that serves the live view of the sensors, their health and their metrics.
 #pragma once
 
 #include "Configuration.h"
 #include "MqttPublisher.h"
 #include "PublishQueue.h"
 #include "SensorWorker.h"
+
+#include <quil/view/ViewServer.h>
 
 #include <memory>
 #include <mutex>
@@ -15,6 +18,8 @@ namespace Varkon::QuilGateway {
 
 class Gateway {
 public:
+    /// Listens on the HTTP port, if one is configured; nothing else starts before Start.
+    /// @throws std::runtime_error "Cannot serve the view on <address>:<port>: <reason>".
     explicit Gateway(const Configuration& configuration, SensorTiming timing = {},
                      MqttPublisher::Backoff backoff = {});
     ~Gateway();
@@ -50,6 +55,8 @@ private:
     mutable std::mutex sensorsMutex;  // guards the list; births and /metrics read it
     std::vector<std::unique_ptr<SensorWorker>> sensors;
     std::unique_ptr<MqttPublisher> publisher;
+    // Answers with the state of the above; sensors show themselves in it while they run.
+    std::unique_ptr<Varkon::QUILApi::View::ViewServer> http;
 };
 
 }  // namespace Varkon::QuilGateway

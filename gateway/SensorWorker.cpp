@@ -35,13 +35,18 @@ std::string SensorIpv4(const std::string& address) {
 }  // namespace
 
 SensorWorker::SensorWorker(SensorSettings settings, std::string group, std::string node,
-                           PublishQueue& queue, SensorTiming timing)
+                           PublishQueue& queue, SensorTiming timing,
+                           Varkon::QUILApi::View::ViewServer* view)
     : settings(std::move(settings)),
       group(std::move(group)),
       node(std::move(node)),
       queue(queue),
       timing(timing),
+      view(view),
       batcher(this->settings) {
+    if (view != nullptr) {
+        inlet = std::make_shared<Varkon::QUILApi::View::FeedInlet>();
+    }
     if (this->settings.blackBox) {
         blackBox = std::make_unique<BlackBox>(*this->settings.blackBox, this->settings.name);
     }
@@ -162,7 +167,8 @@ bool SensorWorker::Attach() {
             client->SetUDPStreamData(original->second);
         }
         ApplySettings();
-        batcher.SetScales(ChannelScales(Varkon::QUILApi::ProfileCoordinates::Read(*client)));
+        const auto coordinates = Varkon::QUILApi::ProfileCoordinates::Read(*client);
+        batcher.SetScales(ChannelScales(coordinates));
         aim = std::make_unique<Varkon::QUILApi::StreamOutputAim>(
             *client, settings.udpPort, settings.dataIds, settings.localAddress);
         if (!original) {
@@ -188,6 +194,7 @@ bool SensorWorker::Attach() {
             changes.Publish(metrics);
         }
         PushDevice(SparkplugMessage::DBIRTH, std::move(metrics));
+        ShowInView(identity, coordinates);
         LogLine("sensor " + settings.name + " (" + settings.host + "): streaming to " +
                 aim->GetLocalAddress() + ":" + std::to_string(settings.udpPort));
         lastFailure.clear();
@@ -231,6 +238,36 @@ void SensorWorker::Detach(bool restore) {
         changes.Forget();
     }
     PushDevice(SparkplugMessage::DDEATH, {});
+    ShowDisconnected();
+}
+
+void SensorWorker::ShowInView(const Varkon::QUILApi::SensorMetaData& identity,
+                              const Varkon::QUILApi::ProfileCoordinates& coordinates) {
+    if (view == nullptr) {
+        return;
+    }
+    namespace View = Varkon::QUILApi::View;
+    shown.emplace(stream, coordinates);
+    shown->name = settings.name;
+    shown->identity = View::IdentityText(identity);
+    shown->kind = "live";
+    shown->inlet = inlet;
+    shown->blockIdStep = View::BlockIdStep(settings.dataIds);
+    try {
+        shown->measurements = View::MeasurementNames(client->GetMeasurementValuesMeta().types);
+    } catch (const std::exception&) {
+        // shown by number
+    }
+    view->Show(*shown);
+}
+
+// The page keeps the sensor, with the last connection's description, and says it is away.
+void SensorWorker::ShowDisconnected() {
+    if (view == nullptr || !shown) {
+        return;
+    }
+    shown->kind = "not connected; trying again";
+    view->Show(*shown);
 }
 
 void SensorWorker::Pump() {
@@ -241,6 +278,9 @@ void SensorWorker::Pump() {
         blackBox->Tend();
     }
     while (auto timed = stream->PopTimedProfileFor(std::chrono::milliseconds(0))) {
+        if (inlet) {
+            inlet->Add(timed->profile);
+        }
         ArrivedProfile arrived{std::move(timed->profile), ArrivalUs(timed->arrivalMicroseconds)};
         clock.Add(arrived.arrivalUs, arrived.profile.timestamp);
         if (auto message = batcher.Add(std::move(arrived))) {
@@ -253,6 +293,9 @@ void SensorWorker::Pump() {
     }
     std::optional<Varkon::QUILApi::UdpStreaming::StreamMeasurement> latest;
     while (auto measurement = stream->PopMeasurementFor(std::chrono::milliseconds(0))) {
+        if (inlet) {
+            inlet->Add(*measurement);
+        }
         latest = std::move(measurement);
     }
     // Problems of the stream are counted in its statistics, which the device reports.
@@ -293,6 +336,13 @@ bool SensorWorker::StillThere() {
 }
 
 void SensorWorker::Run() {
+    Serve();
+    if (view != nullptr) {
+        view->Hide(settings.name);
+    }
+}
+
+void SensorWorker::Serve() {
     auto delay = timing.retryFirst;
     while (true) {
         if (!Attach()) {

@@ -1,6 +1,7 @@
 // One sensor of the gateway, on a thread of its own: connects to it, aims its UDP output at this
-// host, publishes its profiles in batches and its state as a Sparkplug device, retries with
-// back-off when the sensor disappears and puts its output back when stopped.
+// host, publishes its profiles in batches and its state as a Sparkplug device, shows them in the
+// live view, retries with back-off when the sensor disappears and puts its output back when
+// stopped.
 #pragma once
 
 #include "BlackBox.h"
@@ -14,6 +15,7 @@
 #include "SparkplugTopics.h"
 
 #include <quil/Quil.h>
+#include <quil/view/ViewServer.h>
 
 #include <atomic>
 #include <chrono>
@@ -35,8 +37,9 @@ struct SensorTiming {
 
 class SensorWorker {
 public:
+    /// `view`, if given, shows the sensor from its first connection until it is stopped.
     SensorWorker(SensorSettings settings, std::string group, std::string node, PublishQueue& queue,
-                 SensorTiming timing = {});
+                 SensorTiming timing = {}, Varkon::QUILApi::View::ViewServer* view = nullptr);
     /// Stops (Stop).
     ~SensorWorker();
     SensorWorker(const SensorWorker&) = delete;
@@ -60,7 +63,11 @@ public:
 
 private:
     void Run();
+    void Serve();
     bool Attach();
+    void ShowInView(const Varkon::QUILApi::SensorMetaData& identity,
+                    const Varkon::QUILApi::ProfileCoordinates& coordinates);
+    void ShowDisconnected();
     void ApplySettings();
     void Detach(bool restore);
     void Pump();
@@ -81,6 +88,9 @@ private:
     std::optional<std::pair<Varkon::QUILApi::ProcessInterfaces, Varkon::QUILApi::UDPStreamData>>
         original;                        // the output settings the first aim found
     std::unique_ptr<BlackBox> blackBox;  // none unless configured
+    Varkon::QUILApi::View::ViewServer* view;
+    std::shared_ptr<Varkon::QUILApi::View::FeedInlet> inlet;  // with a view
+    std::optional<Varkon::QUILApi::View::SensorFeed> shown;   // as last shown
     ProfileBatcher batcher;
     ClockOffset clock;
     std::string lastFailure;

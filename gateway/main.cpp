@@ -2,7 +2,6 @@
 #include "CommandLine.h"
 #include "ConfigurationFile.h"
 #include "Gateway.h"
-#include "HealthServer.h"
 #include "Log.h"
 #include "ServiceNotifier.h"
 
@@ -74,17 +73,6 @@ int main(int argc, char** argv) {
     try {
         Gateway gateway(configuration);
         gateway.Start();
-        std::unique_ptr<HealthServer> health;
-        if (configuration.httpPort != 0) {
-            health = std::make_unique<HealthServer>(
-                configuration.httpPort,
-                HealthServer::Sources{
-                    [&gateway] { return gateway.Ready(); },
-                    [&gateway] { return gateway.MetricsText(); },
-                    [&gateway](const std::string& sensor, const std::string& name) {
-                        return gateway.KeepBlackBox(sensor, name);
-                    }});
-        }
         ServiceNotifier notifier([&gateway] { return gateway.Status(); });
         notifier.Ready();
         int received = 0;

@@ -124,13 +124,6 @@ void ShowCaptureProgress(const CaptureCounts& counts, const CaptureLimits& limit
                  static_cast<unsigned long long>(counts.Lost()));
 }
 
-uint32_t BlockIdStep(const std::vector<uint32_t>& ids) {
-    std::vector<uint32_t> distinct = ids;
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    return std::max<uint32_t>(static_cast<uint32_t>(distinct.size()), 1);
-}
-
 void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids) {
     CheckMemberValue(quil, "udp-stream-data", "enabledDataIDs", "--data-ids", nlohmann::json(ids));
 }

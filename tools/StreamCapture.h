@@ -8,6 +8,7 @@
 #include "Context.h"
 
 #include <quil/Quil.h>
+#include <quil/view/SensorFeed.h>
 
 #include <chrono>
 #include <cstdint>
@@ -139,8 +140,7 @@ private:
 /// where standard error holds failures only.
 void ShowCaptureProgress(const CaptureCounts& counts, const CaptureLimits& limits, bool terminal);
 
-/// How far apart the block ids of consecutive profiles lie when `ids` are streamed.
-uint32_t BlockIdStep(const std::vector<uint32_t>& ids);
+using Varkon::QUILApi::View::BlockIdStep;
 
 /// @throws InvalidValue naming --data-ids unless the sensor offers every one of `ids`.
 void CheckStreamDataIds(Varkon::QUILApi::Quil& quil, const std::vector<uint32_t>& ids);

@@ -126,6 +126,8 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
         {"node_id: pc-7\n", "", "F:1: node_id: missing"},
         {"node_id: pc-7\n", "node_id: pc-7\nhttp_port: 0\n",
          "F:9: http_port: expected a whole number from 1 to 65535"},
+        {"node_id: pc-7\n", "node_id: pc-7\nhttp_address: localhost\n",
+         "F:9: http_address: expected an IP address of this host, such as 127.0.0.1"},
         {"  port: 1883", "  port: many",
          "F:3: broker.port: expected a whole number from 1 to 65535"},
         {"  port: 1883", "  port: 70000",

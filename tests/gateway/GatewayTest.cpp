@@ -1,6 +1,6 @@
 // quil-gateway end to end: two virtual sensors, a real broker and a subscriber. Births, the
 // measurement values as DDATA metrics, profile batches; a sensor that disappears and returns;
-// outputs put back on SIGTERM; the will on a crash.
+// outputs put back on SIGTERM; the will on a crash; the live view of the sensors.
 #include <quil/ProfileCoordinates.h>
 #include <quil/sim/VirtualSensor.h>
 #include "Broker.h"
@@ -9,11 +9,13 @@
 #include "SparkplugTopics.h"
 #include "Subscriber.h"
 #include "TempDirectory.h"
+#include "ViewClient.h"
 #include "support/RunCommand.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -421,12 +423,36 @@ TEST_F(GatewayTest, TheBlackBoxStaysWithinItsBytesAndKeepsNamedRecordings) {
     }
 }
 
+// The live view's sensor chooser follows the sensors, each shown with the profiles the gateway
+// reads from its stream.
 TEST_F(GatewayTest, SighupTakesSensorsAddedRemovedAndChangedAndLeavesTheOthersStreaming) {
     StartSensor("third");
     const json thirdBefore = Output("third");
+    topLines = HttpPortLine();
     StartGateway();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"))) << gateway->Err();
+    ViewClient view(TestPort(3));
+    const auto showing = [&view](std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return view.Next("hello", [&names](const json& hello) {
+            std::vector<std::string> shown = SensorNames(hello);
+            std::sort(shown.begin(), shown.end());
+            return shown == names;
+        });
+    };
+    const json hello = showing({"left", "right"});
+    ASSERT_FALSE(hello.is_null());
+    for (const json& sensor : hello["sensors"]) {
+        SCOPED_TRACE(sensor.dump());
+        view.Send({{"type", "select"}, {"sensor", sensor["id"]}});
+        EXPECT_FALSE(view.Next("frame",
+                               [&sensor](const json& frame) {
+                                   return frame["sensor"] == sensor["id"] &&
+                                          frame.contains("profile");
+                               })
+                         .is_null());
+    }
     const std::string third = "  - name: third\n    address: " + TestAddress(3) +
                               "\n    udp_port: " + std::to_string(TestPort(3)) +
                               "\n    password_file: operator.pw\n";
@@ -437,10 +463,16 @@ TEST_F(GatewayTest, SighupTakesSensorsAddedRemovedAndChangedAndLeavesTheOthersSt
         std::size_t thirdBirths;
         std::size_t thirdDeaths;
         const char* logged;
+        std::vector<std::string> shown;
     } reloads[] = {
-        {"    password_file: maintenance.pw\n    role: maintenance\n", third, 2, 1, 0,
-         "1 added, 0 removed, 1 changed"},
-        {"", "", 3, 1, 1, "0 added, 1 removed, 1 changed"},
+        {"    password_file: maintenance.pw\n    role: maintenance\n",
+         third,
+         2,
+         1,
+         0,
+         "1 added, 0 removed, 1 changed",
+         {"left", "right", "third"}},
+        {"", "", 3, 1, 1, "0 added, 1 removed, 1 changed", {"left", "right"}},
     };
     for (const auto& reload : reloads) {
         SCOPED_TRACE(reload.logged);
@@ -461,6 +493,7 @@ TEST_F(GatewayTest, SighupTakesSensorsAddedRemovedAndChangedAndLeavesTheOthersSt
         EXPECT_TRUE(subscriber->WaitFor(ProfilesTopic("line", "left"), leftBatches + 2));
         EXPECT_EQ(subscriber->On(Topic(SparkplugMessage::DBIRTH, "left")).size(), 1u);
         EXPECT_TRUE(subscriber->On(Topic(SparkplugMessage::DDEATH, "left")).empty());
+        EXPECT_FALSE(showing(reload.shown).is_null());
     }
     EXPECT_EQ(Output("third"), thirdBefore);
 

@@ -103,6 +103,7 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
           "quil_profiles_received_total{sensor=\"s\"} 0", "quil_sensor_connected{sensor=\"s\"} 0",
           "quil_black_box_bytes{sensor=\"s\"} 0", "quil_broker_connected 0",
           "quil_publish_dropped_total 0", "quil_publish_queue_messages 0"}},
+        {"GET", "/", "HTTP/1.1 200 OK", {"<!doctype html>"}},
         {"GET", "/nothing", "HTTP/1.1 404 Not Found", {"not found"}},
         {"POST", "/healthz", "HTTP/1.1 405 Method Not Allowed", {"only GET"}},
         {"GET", "/blackbox/s?name=a", "HTTP/1.1 405 Method Not Allowed", {"only POST"}},

@@ -54,21 +54,6 @@ View::ViewOptions ListenOptions(const ViewCommandOptions& options) {
     return view;
 }
 
-std::string Identity(const Api::SensorMetaData& sensor) {
-    return sensor.vendorName + " " + sensor.sensorType + ", serial " + sensor.serialNumber +
-           ", version " + sensor.aggregateVersion;
-}
-
-std::vector<View::MeasurementName> MeasurementNames(
-    const std::vector<Api::MeasurementTypeEntry>& types) {
-    std::vector<View::MeasurementName> names;
-    for (const auto& type : types) {
-        names.push_back(
-            {type.userDefinedName.empty() ? type.toolName : type.userDefinedName, type.unit});
-    }
-    return names;
-}
-
 // Serves until SIGINT, SIGTERM or SIGHUP.
 void Serve(Context& context, const View::ViewOptions& listen, View::SensorFeed feed) {
     View::ViewServer server(listen, {std::move(feed)});
@@ -92,9 +77,9 @@ void ViewRecording(Context& context, const ViewCommandOptions& options) {
     const auto description = nlohmann::json::parse(replay->GetDescription(), nullptr, false);
     try {
         const auto& sensor = description.at("sensor");
-        feed.identity =
-            Identity(Api::FromPlainJson<Api::SensorMetaData>(sensor.at("SensorMetaData")));
-        feed.measurements = MeasurementNames(
+        feed.identity = View::IdentityText(
+            Api::FromPlainJson<Api::SensorMetaData>(sensor.at("SensorMetaData")));
+        feed.measurements = View::MeasurementNames(
             Api::FromPlainJson<Api::MeasurementValuesMeta>(sensor.at("MeasurementValuesMeta"))
                 .types);
     } catch (const std::exception&) {
@@ -116,10 +101,10 @@ void ViewSensor(Context& context, const ViewCommandOptions& options, const std::
     const auto identity = quil->GetSensorMetaData();
     View::SensorFeed feed(quil->GetStream(), Api::ProfileCoordinates::Read(*quil));
     feed.name = context.host;
-    feed.identity = Identity(identity);
+    feed.identity = View::IdentityText(identity);
     feed.kind = kind;
     feed.blockIdStep = BlockIdStep(options.target.dataIds);
-    feed.measurements = MeasurementNames(quil->GetMeasurementValuesMeta().types);
+    feed.measurements = View::MeasurementNames(quil->GetMeasurementValuesMeta().types);
     // The sensor as it is before its output is aimed here, as `quil record` describes it.
     auto sensor = nlohmann::json::parse(Api::DescribeSensorForRecording(
         *quil, Varkon::QUILApi::Catalogue::ReadDocument(*quil).dump()));

@@ -2,7 +2,8 @@
 
 // The reader of one sensor's stream: a thread of its own takes every entry from the QuilStream
 // as soon as it is filed (the stream's receiver never waits for the web side) and hands a frame
-// on at the display rate.
+// on at the display rate. With an inlet the program reads the stream and hands the entries in;
+// the pump then only makes the frames.
 
 #include "FrameBuilder.h"
 
@@ -25,11 +26,16 @@ public:
     FeedPump(const FeedPump&) = delete;
     FeedPump& operator=(const FeedPump&) = delete;
 
+    /// Whether a browser watches the sensor; an inlet takes entries only while one does.
+    void SetWatched(bool watched);
+
     /// Height map rows per frame width: the map's columns.
     static constexpr std::size_t kColumns = 320;
 
 private:
     void Run();
+    void Read();
+    void Frame(std::chrono::steady_clock::time_point now);
 
     const SensorFeed& feed;
     std::chrono::steady_clock::duration period;

@@ -47,7 +47,23 @@ nlohmann::json Rounded(const std::vector<double>& values) {
 FrameBuilder::FrameBuilder(const SensorFeed& feed, std::size_t columns)
     : feed(feed), columns(columns) {}
 
-void FrameBuilder::Add(UdpStreaming::StreamProfile profile) {
+void FrameBuilder::Add(UdpStreaming::StreamProfile&& profile) {
+    AddRows(profile);
+    latest = std::move(profile);
+    hasLatest = true;
+}
+
+void FrameBuilder::Add(const UdpStreaming::StreamProfile& profile) {
+    AddRows(profile);
+    latest = profile;
+    hasLatest = true;
+}
+
+void FrameBuilder::Forget() {
+    anyProfile = false;
+}
+
+void FrameBuilder::AddRows(const UdpStreaming::StreamProfile& profile) {
     ++profiles;
     ++profilesSinceRate;
     const uint64_t sequence = profile.blockId / std::max<uint32_t>(feed.blockIdStep, 1);
@@ -68,7 +84,6 @@ void FrameBuilder::Add(UdpStreaming::StreamProfile profile) {
     }
     anyProfile = true;
     lastSequence = sequence;
-    latest = std::move(profile);
 }
 
 void FrameBuilder::Add(const UdpStreaming::StreamMeasurement& value) {
@@ -130,13 +145,13 @@ nlohmann::json FrameBuilder::Take(const UdpStreaming::StreamStatistics& statisti
     }
     nlohmann::json frame = {{"type", "frame"}, {"rows", std::move(rows)}};
     rows = nlohmann::json::array();
-    if (latest) {
-        const ProfilePoints points = feed.coordinates.Convert(*latest);
-        frame["profile"] = {{"block", latest->blockId},
+    if (hasLatest) {
+        const ProfilePoints points = feed.coordinates.Convert(latest);
+        frame["profile"] = {{"block", latest.blockId},
                             {"x", Rounded(points.x)},
                             {"z", Rounded(points.z)},
                             {"brightness", Rounded(points.brightness)}};
-        latest.reset();
+        hasLatest = false;
     }
     if (measurement) {
         nlohmann::json values = nlohmann::json::array();

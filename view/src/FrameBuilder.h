@@ -22,8 +22,12 @@ public:
     FrameBuilder(const SensorFeed& feed, std::size_t columns);
 
     /// Cheap: keeps the profile, and turns it into a height map row when it is one to show.
-    void Add(UdpStreaming::StreamProfile profile);
+    void Add(UdpStreaming::StreamProfile&& profile);
+    /// As above, keeping a copy in storage that the next profiles reuse.
+    void Add(const UdpStreaming::StreamProfile& profile);
     void Add(const UdpStreaming::StreamMeasurement& measurement);
+    /// Takes the next profile as the first: no empty rows for what came before it.
+    void Forget();
 
     /// What came since the last frame, as the page's "frame" message.
     nlohmann::json Take(const UdpStreaming::StreamStatistics& statistics,
@@ -36,12 +40,14 @@ public:
     static constexpr double kRowsPerSecond = 250;
 
 private:
+    void AddRows(const UdpStreaming::StreamProfile& profile);
     void AddRow(uint32_t blockId, const UdpStreaming::StreamProfile* profile);
     std::string EncodeRow(const UdpStreaming::StreamProfile& profile);
 
     const SensorFeed& feed;
     std::size_t columns;
-    std::optional<UdpStreaming::StreamProfile> latest;
+    UdpStreaming::StreamProfile latest;
+    bool hasLatest = false;
     std::optional<UdpStreaming::StreamMeasurement> measurement;
     nlohmann::json rows = nlohmann::json::array();
     bool anyProfile = false;

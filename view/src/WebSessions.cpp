@@ -59,7 +59,16 @@ void HttpSession::Respond(http::request<http::string_body> request) {
     response->set(http::field::cache_control, "no-store");
     const WebAsset* asset =
         FindWebAsset(std::string_view(request.target().data(), request.target().size()));
-    if (request.method() != http::verb::get && request.method() != http::verb::head) {
+    std::optional<HttpAnswer> answer;
+    if (asset == nullptr) {
+        answer = hub.Answer(std::string(request.method_string()), std::string(request.target()));
+    }
+    if (answer) {
+        response->keep_alive(false);
+        response->result(static_cast<http::status>(answer->status));
+        response->set(http::field::content_type, answer->contentType);
+        response->body() = std::move(answer->body);
+    } else if (request.method() != http::verb::get && request.method() != http::verb::head) {
         response->result(http::status::method_not_allowed);
         response->set(http::field::content_type, "text/plain");
         response->body() = "Only GET is served here.\n";
@@ -130,12 +139,22 @@ void WebSocketSession::Send(Message message) {
     }
 }
 
+void WebSocketSession::SendHello(Message message) {
+    hello = std::move(message);
+    if (!writing) {
+        WriteNext();
+    }
+}
+
 void WebSocketSession::WriteNext() {
-    if (backlog.Empty()) {
+    if (backlog.Empty() && !hello) {
         writing.reset();
         return;
     }
-    if (backlog.Dropped() != droppedTold) {
+    if (hello) {
+        writing = std::move(hello);
+        hello.reset();
+    } else if (backlog.Dropped() != droppedTold) {
         // The page tells its user how much it missed because it read too slowly.
         droppedTold = backlog.Dropped();
         writing = std::make_shared<const std::string>(

@@ -7,6 +7,8 @@
 
 #include "BoundedBacklog.h"
 
+#include <quil/view/ViewServer.h>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -32,6 +34,9 @@ public:
     virtual std::size_t BacklogCapacity() const = 0;
     /// Counts a message that a full backlog discarded.
     virtual void CountDropped() = 0;
+    /// The program's answer to a request that is not for the page, if it has one.
+    virtual std::optional<HttpAnswer> Answer(const std::string& method,
+                                             const std::string& target) = 0;
 };
 
 /// Serves requests until the browser upgrades to a WebSocket or goes.
@@ -58,8 +63,11 @@ public:
     void Run(boost::beast::http::request<boost::beast::http::string_body> upgrade);
     /// Queues `message`; when the backlog is full the oldest waiting message goes.
     void Send(Message message);
-    /// The sensor whose frames this browser is shown.
-    std::size_t sensor = 0;
+    /// The view's description, sent before anything that waits; never dropped, and a newer
+    /// one replaces one still waiting.
+    void SendHello(Message hello);
+    /// The sensor whose frames this browser is shown, by its number in the view's hello.
+    uint64_t sensor = 0;
 
 private:
     void Read();
@@ -70,6 +78,7 @@ private:
     boost::beast::flat_buffer buffer;
     SessionHub& hub;
     BoundedBacklog<Message> backlog;
+    Message hello;
     Message writing;
     uint64_t droppedTold = 0;
     bool joined = false;

@@ -109,7 +109,7 @@ const profileAxes = new Axes($('profile'), {left: 64, right: 16, top: 12, bottom
 const mapAxes = new Axes($('heightmap'), {left: 64, right: 90, top: 12, bottom: 44});
 const historyAxes = new Axes($('history'), {left: 64, right: 16, top: 12, bottom: 30});
 
-function sensorInfo() { return view.sensors[view.sensor]; }
+function sensorInfo() { return view.sensors.find((sensor) => sensor.id === view.sensor); }
 
 // Where the plots lie in their canvases, for tests that read pixels.
 view.profileAxesForTests = () => {
@@ -156,23 +156,31 @@ function notice(text) {
 }
 
 function hello(message) {
+  const before = sensorInfo();
   view.sensors = message.sensors;
   const chooser = $('sensor');
   chooser.innerHTML = '';
-  message.sensors.forEach((sensor, i) => {
+  message.sensors.forEach((sensor) => {
     const option = document.createElement('option');
-    option.value = i;
+    option.value = sensor.id;
     option.textContent = sensor.name;
     chooser.appendChild(option);
   });
-  chooser.value = view.sensor < view.sensors.length ? view.sensor : 0;
-  chooseSensor(Number(chooser.value));
+  if (!view.sensors.length) {
+    $('identity').textContent = 'no sensor to show yet';
+    return;
+  }
+  const now = sensorInfo() || view.sensors[0];
+  chooser.value = now.id;
+  // Another sensor came or went: the picture of this one stays.
+  if (before && JSON.stringify(before) === JSON.stringify(now)) return;
+  chooseSensor(now.id);
 }
 
-function chooseSensor(index) {
-  view.sensor = index;
+function chooseSensor(id) {
+  view.sensor = id;
   const sensor = sensorInfo();
-  send({type: 'select', sensor: index});
+  send({type: 'select', sensor: id});
   $('identity').textContent = `${sensor.identity} (${sensor.kind})`;
   $('record').hidden = !sensor.canRecord;
   profileAxes.setRanges(sensor.x, sensor.z);

@@ -5,6 +5,7 @@
 // per sensor to a ViewServer.
 
 #include <quil/ProfileCoordinates.h>
+#include <quil/view/FeedInlet.h>
 
 #include <cstdint>
 #include <functional>
@@ -31,8 +32,12 @@ struct SensorFeed {
     std::string identity;
     /// "live", "recording" or "virtual sensor".
     std::string kind;
-    /// Started; the view takes every entry from it, on a thread of its own.
+    /// Started; the view takes every entry from it, on a thread of its own, unless `inlet` is
+    /// set.
     std::shared_ptr<UdpStreaming::QuilStream> stream;
+    /// Set by a program that reads `stream` itself and hands the view what it takes; the view
+    /// then only reads the stream's counters.
+    std::shared_ptr<FeedInlet> inlet;
     ProfileCoordinates coordinates;
     /// How far apart the block ids of consecutive profiles lie: the number of data ids streamed.
     uint32_t blockIdStep = 1;
@@ -44,5 +49,14 @@ struct SensorFeed {
     /// Tells whether the source has ended (a recording played to its end); may be empty.
     std::function<bool()> finished;
 };
+
+/// How far apart the block ids of consecutive profiles lie when `dataIds` are streamed: one
+/// block per distinct data id.
+uint32_t BlockIdStep(const std::vector<uint32_t>& dataIds);
+/// "<vendor> <type>, serial <number>, version <version>": the sensor's identity on the page.
+std::string IdentityText(const SensorMetaData& sensor);
+/// The names and units of the measurement values as the sensor describes them; a value the
+/// user did not name is called by its tool.
+std::vector<MeasurementName> MeasurementNames(const std::vector<MeasurementTypeEntry>& types);
 
 }  // namespace Varkon::QUILApi::View

@@ -6,11 +6,20 @@
 #include <quil/view/SensorFeed.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace Varkon::QUILApi::View {
+
+/// A program's own answer to a request that is not for the page (a gateway's health and metrics).
+struct HttpAnswer {
+    unsigned status = 200;
+    std::string contentType = "text/plain; charset=utf-8";
+    std::string body;
+};
 
 struct ViewOptions {
     std::string address = "127.0.0.1";  ///< where the page is served; loopback unless asked
@@ -18,6 +27,11 @@ struct ViewOptions {
     std::string recordDirectory = ".";  ///< the only place recordings are written to
     double framesPerSecond = 40;        ///< how often a browser is sent what is new
     std::size_t browserBacklog = 64;    ///< messages kept per browser; the oldest go first
+    /// Asked on the server's thread, so quickly, for every request that is not for the page,
+    /// with its method ("GET") and target ("/metrics"). Nothing, or unset: "Not found.". The
+    /// connection closes after the program's answer.
+    std::function<std::optional<HttpAnswer>(const std::string& method, const std::string& target)>
+        otherRequests;
 };
 
 /// Counts of the web side, for the health strip and for benchmarks.
@@ -30,7 +44,7 @@ struct ViewCounters {
 
 class ViewServer {
 public:
-    /// Listens at once and starts taking the feeds' streams.
+    /// Listens at once and starts taking the feeds' streams; there may be no feed yet.
     /// @throws std::runtime_error "Cannot serve the view on <address>:<port>: <reason>".
     ViewServer(ViewOptions options, std::vector<SensorFeed> feeds);
     /// Stops serving and taking the streams (the streams themselves stay as they are).
@@ -43,6 +57,12 @@ public:
     /// "http://ADDRESS:PORT/".
     std::string Url() const;
     ViewCounters Counters() const;
+
+    /// Shows `feed` too, or instead of the feed of the same name; every browser is told, and
+    /// one watching that sensor goes on watching it. Any thread.
+    void Show(SensorFeed feed);
+    /// No longer shows the feed named `name`, if one is shown. Any thread.
+    void Hide(const std::string& name);
 
 private:
     class Impl;
