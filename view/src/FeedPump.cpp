@@ -66,7 +66,9 @@ void FeedPump::Run() {
         }
         const auto now = Clock::now();
         if (now >= next) {
-            Frame(now);
+            if (!feed.inlet || feed.inlet->watched) {  // an inlet's frames go to its watchers only
+                Frame(now);
+            }
             next = std::max(next + period, now);
         }
     }
