@@ -29,10 +29,10 @@ void RecordingTap::Start(const std::string& path, const RecordingOptions& option
 
 RecordingStatus RecordingTap::MoveTo(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!owned || !owned->Status().recording) {
+    const RecordingStatus running = owned ? owned->Status() : RecordingStatus{};
+    if (!running.recording) {
         throw std::logic_error("The stream is not recording.");
     }
-    const RecordingStatus running = owned->Status();
     RecordingOptions next = options;
     next.descriptionPath = RecordingDescription::PathFor(path);
     for (const std::string& file : {path, next.descriptionPath}) {
