@@ -151,12 +151,42 @@ void BlackBox::StartPiece() {
     currentStart = std::chrono::steady_clock::now();
 }
 
+// Moves the recording into a new piece: every datagram goes into the one or the other, so the
+// window has no gap where one piece ends and the next begins.
+void BlackBox::NextPiece() {
+    if (!recording) {
+        StartPiece();
+        return;
+    }
+    const uint64_t number = nextNumber++;
+    // Counted from before the move: the new piece's size rather too large than too small.
+    const StreamStatistics counters = stream->GetStatistics();
+    Varkon::QUILApi::UdpStreaming::RecordingStatus ended;
+    try {
+        ended = stream->ContinueRecordingIn(CapturePath(number));
+    } catch (const std::exception& error) {
+        Problem(error.what());
+        EndPiece();  // the window stops growing; a new piece is tried a piece later
+        currentStart = std::chrono::steady_clock::now();
+        return;
+    }
+    PieceEnded(ended);
+    current = number;
+    countersAtStart = counters;
+    currentStart = std::chrono::steady_clock::now();
+    DeleteOldest();
+}
+
 void BlackBox::EndPiece() {
     if (!recording) {
         return;
     }
     const auto status = stream->StopRecording();
     recording = false;
+    PieceEnded(status);
+}
+
+void BlackBox::PieceEnded(const Varkon::QUILApi::UdpStreaming::RecordingStatus& status) {
     if (!status.error.empty()) {
         Problem(status.error);
     } else {
@@ -220,8 +250,7 @@ void BlackBox::Tend() {
         EndPiece();  // failed by itself (a full disk): a new piece is tried after a while
         currentStart = std::chrono::steady_clock::now();
     } else if (full || old) {
-        EndPiece();
-        StartPiece();
+        NextPiece();
     } else {
         DeleteOldest();
     }
@@ -247,8 +276,7 @@ KeepAnswer BlackBox::Keep(const std::string& name) {
     }
     // The piece in hand is ended so that the recording holds it whole.
     if (recording) {
-        EndPiece();
-        StartPiece();
+        NextPiece();
     }
     if (closed.empty()) {
         return {Outcome::NothingRecorded, "nothing is recorded yet"};

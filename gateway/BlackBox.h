@@ -61,7 +61,9 @@ private:
     uint64_t CurrentCaptureBytes();
     uint64_t DescriptionAllowance() const;
     void StartPiece();
+    void NextPiece();
     void EndPiece();
+    void PieceEnded(const Varkon::QUILApi::UdpStreaming::RecordingStatus& status);
     void DeleteOldest();
     void Problem(const std::string& what);
 

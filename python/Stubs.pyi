@@ -440,6 +440,12 @@ class Stream:
         """Ends the recording; its status (datagramsWritten, datagramsDropped, error, ...)."""
     def get_recording_status(self) -> dict[str, Any]:
         """The status of the running recording, or of the last one."""
+    def continue_recording_in(self, path: str) -> dict[str, Any]:
+        """Moves the running recording into the new capture ``path`` (its description beside it)
+        without losing a datagram or writing one twice; completes the previous capture and
+        returns its status. StateError when not recording, FileError when a file cannot be
+        opened, InvalidArgumentError for a path of the running recording; the running
+        recording then goes on."""
 
 class StreamSession(Stream):
     """Client.stream(): the client's stream with the sensor's output aimed at it for a ``with``

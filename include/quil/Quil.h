@@ -1138,6 +1138,24 @@ public:
     /// StreamStatistics::datagramsOtherSender. Empty: from every sender (at first).
     /// @throws std::invalid_argument "<ipv4> is not an IPv4 address."
     virtual void AcceptOnlyFrom(const std::string& ipv4) = 0;
+
+    // --- Recording in pieces ---------------------------------------------------------------
+
+    /// Moves the running recording into a new capture `path` without losing a datagram: every
+    /// datagram from one point on goes into `path`, every one before it stays in the previous
+    /// capture, none in both. The previous capture is completed as StopRecording completes it
+    /// (its description's end time and counters written) and its final status returned; the
+    /// stream's worker never waits for either file. The new capture gets its own description
+    /// file beside it (`path` with its extension replaced by ".json") and the running
+    /// recording's other options. GetRecordingStatus then reports the new capture, its start
+    /// time and its counters from the move on.
+    /// @throws std::logic_error "The stream is not recording." without a running recording,
+    ///         std::runtime_error "Could not record to <path>: <reason>" when a file cannot be
+    ///         opened, and std::invalid_argument "Could not record to <path>: <reason>", before
+    ///         any file is touched, when the new description would overwrite the new capture or
+    ///         either new file is one of the running recording's files. On any of these the
+    ///         running recording goes on in its file, untouched.
+    virtual RecordingStatus ContinueRecordingIn(const std::string& path) = 0;
 };
 
 /// How RecordingReplay plays a recording back.

@@ -474,6 +474,12 @@ void BindStream(py::module_& m) {
              [](Stream& s) { return ToDict(WithoutGil([&] { return s.Get().StopRecording(); })); })
         .def("get_recording_status", [](Stream& s) { return ToDict(s.Get().GetRecordingStatus()); })
         .def(
+            "continue_recording_in",
+            [](Stream& s, const std::string& path) {
+                return ToDict(WithoutGil([&] { return s.Get().ContinueRecordingIn(path); }));
+            },
+            arg("path"))
+        .def(
             "profiles",
             [](Stream& s, double timeout, std::optional<int64_t> count, bool millimetres,
                std::optional<ProfileCoordinates> coordinates) {

@@ -204,6 +204,28 @@ def test_capture_equals_the_tools_reading_of_its_recording(operator, tmp_path):
     assert sum(1 for _ in quil.RecordingReader(str(capture))) == status["datagramsWritten"]
 
 
+def test_a_recording_moves_to_new_captures_without_losing_a_datagram(operator, tmp_path):
+    stream = operator.get_stream()
+    with pytest.raises(quil.StateError, match=r"^The stream is not recording\.$"):
+        stream.continue_recording_in(str(tmp_path / "none.pcap"))
+    pieces = [tmp_path / f"piece{i}.pcap" for i in range(3)]
+    stream.start_recording(str(pieces[0]))
+    with operator.stream(data_ids=[1]) as session:
+        ended = []
+        for piece in pieces[1:]:
+            list(session.profiles(timeout=2.0, count=50))
+            ended.append(stream.continue_recording_in(str(piece)))
+        with pytest.raises(quil.InvalidArgumentError, match="a file of the running recording"):
+            stream.continue_recording_in(str(pieces[2]))
+        list(session.profiles(timeout=2.0, count=50))
+    ended.append(stream.stop_recording())
+    assert [status["path"] for status in ended] == [str(piece) for piece in pieces]
+    assert all(status["datagramsWritten"] > 0 and not status["error"] for status in ended)
+    read = [sum(1 for _ in quil.RecordingReader(str(piece))) for piece in pieces]
+    assert read == [status["datagramsWritten"] for status in ended]
+    assert sum(read) == stream.statistics()["datagramsReceived"]  # all, from start to stop
+
+
 def test_the_height_map_example_writes_a_png(tmp_path):
     example = pathlib.Path(__file__).parents[2] / "examples" / "heightmap.py"
     png = tmp_path / "map.png"

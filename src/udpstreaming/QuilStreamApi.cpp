@@ -175,6 +175,10 @@ RecordingStatus QuilStreamApi::GetRecordingStatus() {
     return tap.Status();
 }
 
+RecordingStatus QuilStreamApi::ContinueRecordingIn(const std::string& path) {
+    return tap.MoveTo(path);
+}
+
 template <class Change>
 void QuilStreamApi::ChangeArrivalNeeds(Change change) {
     std::lock_guard<std::mutex> lock(arrivalMutex);

@@ -73,6 +73,7 @@ public:
     void SetArrivalTimes(bool enabled) override;
     std::optional<TimedProfile> PopTimedProfileFor(std::chrono::milliseconds timeout) override;
     void AcceptOnlyFrom(const std::string& ipv4) override;
+    RecordingStatus ContinueRecordingIn(const std::string& path) override;
     bool IsStarted() const { return started && !stop; }
     // Whether the worker has ended (closed, or after a failed receive, filed as an error).
     bool WorkerEnded() const { return workerEnded; }

@@ -21,6 +21,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <vector>
 
 namespace Varkon::QuilGateway::Testing {
 namespace {
@@ -32,6 +34,44 @@ using Varkon::QUILApi::Testing::BackgroundProcess;
 using Varkon::QUILApi::Testing::TestAddress;
 using Varkon::QUILApi::Testing::TestPort;
 using Varkon::QUILApi::Testing::WaitUntil;
+
+// Follows datagrams in the order the virtual sensor sends them: each is the next fragment of its
+// block, or the first of the next block (block ids count up by one); a missing one breaks that.
+struct SentInOrder {
+    std::optional<uint32_t> block;
+    uint16_t frames = 0;     // of a fragmented block: how many it has
+    uint16_t nextFrame = 0;  // and which is due
+    std::size_t datagrams = 0;
+
+    bool Next(const std::vector<uint8_t>& bytes) {
+        if (bytes.size() < 8) {
+            return false;
+        }
+        const uint32_t id =
+            bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+        const uint8_t kind = bytes[4];  // 0 whole block, 1 first fragment, 2 further fragment
+        const auto frame = static_cast<uint16_t>(bytes[6] | bytes[7] << 8);
+        ++datagrams;
+        if (!block && kind == 2) {
+            return true;  // the rest of a block begun before the first piece
+        }
+        bool follows = true;
+        if (block) {
+            follows = nextFrame < frames ? id == *block && kind == 2 && frame == nextFrame
+                                         : id == *block + 1 && kind != 2;
+        }
+        block = id;
+        if (kind == 1) {
+            frames = frame;
+            nextFrame = 1;
+        } else if (kind == 2) {
+            ++nextFrame;
+        } else {
+            frames = nextFrame = 0;
+        }
+        return follows;
+    }
+};
 
 class GatewayTest : public ::testing::Test {
 protected:
@@ -400,26 +440,28 @@ TEST_F(GatewayTest, TheBlackBoxStaysWithinItsBytesAndKeepsNamedRecordings) {
         return false;
     })) << gateway->Err();
 
-    // Each piece of a kept recording is a whole capture the library reads.
+    // Each piece of a kept recording is a whole capture the library reads, and each joins the
+    // one before without a gap.
     for (const char* name : {"fault-1", "fault-2"}) {
         SCOPED_TRACE(name);
-        std::size_t pieces = 0;
-        std::size_t datagrams = 0;
+        std::vector<std::filesystem::path> pieces;
         for (const auto& entry :
              std::filesystem::directory_iterator(directory.Path("box/kept/") + name)) {
-            if (entry.path().extension() != ".pcap") {
-                continue;
-            }
-            ++pieces;
-            auto reader =
-                Varkon::QUILApi::UdpStreaming::RecordingReader::Open(entry.path().string());
-            Varkon::QUILApi::UdpStreaming::RecordedDatagram datagram;
-            while (reader->Next(datagram)) {
-                ++datagrams;
+            if (entry.path().extension() == ".pcap") {
+                pieces.push_back(entry.path());
             }
         }
-        EXPECT_GE(pieces, 2u);
-        EXPECT_GT(datagrams, 0u);
+        std::sort(pieces.begin(), pieces.end());
+        EXPECT_GE(pieces.size(), 2u);
+        SentInOrder sent;
+        for (const auto& piece : pieces) {
+            auto reader = Varkon::QUILApi::UdpStreaming::RecordingReader::Open(piece.string());
+            Varkon::QUILApi::UdpStreaming::RecordedDatagram datagram;
+            while (reader->Next(datagram)) {
+                ASSERT_TRUE(sent.Next(datagram.bytes)) << piece << ", datagram " << sent.datagrams;
+            }
+        }
+        EXPECT_GT(sent.datagrams, 0u);
     }
 }
 

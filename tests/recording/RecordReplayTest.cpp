@@ -1,12 +1,19 @@
 // Recording a live stream and replaying the recording: the replay delivers what the live
 // stream did, tcpdump reads the capture, and the description file tells what was recorded.
 #include "RecordingSupport.h"
+#include "support/ExpectThrow.h"
 #include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace Varkon::QUILApi::Testing {
 namespace {
@@ -125,17 +132,143 @@ TEST(RecordReplayTest, DescribingASensorThatDoesNotAnswerTakesThreeRequestLimits
     EXPECT_EQ(description.at("unreadable").size(), 13u);
 }
 
-TEST(RecordReplayTest, ACaptureThatCannotBeOpenedIsRefusedAtStart) {
-    StreamingSensor line(TestAddress(), TestPort());
-    try {
-        line.stream->StartRecording("/nonexistent-folder/line.pcap");
-        FAIL() << "no exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(
-            e.what(),
-            "Could not record to /nonexistent-folder/line.pcap: No such file or directory");
+// Datagrams numbered 0, 1, 2, ... from a loopback address to the stream's port, a batch at a
+// time, each batch once the stream has taken the one before (so the socket never overflows).
+void SendNumbered(const std::string& from, uint16_t port, uint64_t count,
+                  UdpStreaming::QuilStream& stream) {
+    constexpr uint64_t kBatch = 50;
+    boost::asio::io_context context;
+    boost::asio::ip::udp::socket socket(context, {boost::asio::ip::make_address_v4(from), 0});
+    const boost::asio::ip::udp::endpoint target(boost::asio::ip::make_address_v4("127.0.0.1"),
+                                                port);
+    std::vector<uint8_t> datagram(200, 0x5A);
+    for (uint64_t number = 0; number < count; ++number) {
+        std::memcpy(datagram.data(), &number, sizeof number);
+        socket.send_to(boost::asio::buffer(datagram), target);
+        if ((number + 1) % kBatch == 0 &&
+            !WaitUntil([&] { return stream.GetStatistics().datagramsReceived > number; }, 10s)) {
+            ADD_FAILURE() << "the stream did not take datagram " << number;
+            return;
+        }
     }
-    EXPECT_FALSE(line.stream->GetRecordingStatus().recording);
+}
+
+uint64_t NumberOf(const UdpStreaming::RecordedDatagram& datagram) {
+    uint64_t number = 0;
+    std::memcpy(&number, datagram.bytes.data(), std::min(sizeof number, datagram.bytes.size()));
+    return number;
+}
+
+// A recording moved from capture to capture while datagrams flow: read one after the other, the
+// captures hold every datagram sent exactly once, in order.
+TEST(RecordReplayTest, MovingARecordingToNewCapturesLosesNoDatagramAndWritesNoneTwice) {
+    constexpr uint64_t kDatagrams = 6000;
+    constexpr uint64_t kCaptures = 12;
+    TemporaryFolder folder;
+    const auto capture = [&](uint64_t i) {
+        return folder / ("piece" + std::to_string(i) + ".pcap");
+    };
+    auto client = Quil::Create("127.0.0.1", TestPort());
+    auto stream = client->GetStream();
+    stream->StartRecording(capture(0));
+    stream->Start();
+    std::thread sender(SendNumbered, TestAddress(), TestPort(), kDatagrams, std::ref(*stream));
+    std::vector<RecordingStatus> completed;
+    for (uint64_t i = 1; i < kCaptures; ++i) {
+        EXPECT_TRUE(WaitUntil(
+            [&] { return stream->GetStatistics().datagramsReceived >= i * kDatagrams / kCaptures; },
+            10s));
+        completed.push_back(stream->ContinueRecordingIn(capture(i)));
+        const RecordingStatus running = stream->GetRecordingStatus();
+        EXPECT_TRUE(running.recording);
+        EXPECT_EQ(running.path, capture(i));
+        EXPECT_EQ(running.descriptionPath, folder / ("piece" + std::to_string(i) + ".json"));
+        EXPECT_GE(running.startMicroseconds, completed.back().startMicroseconds);
+    }
+    sender.join();
+    EXPECT_TRUE(
+        WaitUntil([&] { return stream->GetStatistics().datagramsReceived >= kDatagrams; }, 10s));
+    completed.push_back(stream->StopRecording());
+
+    uint64_t next = 0;
+    for (uint64_t i = 0; i < kCaptures; ++i) {
+        const RecordingStatus& status = completed[i];
+        EXPECT_EQ(status.path, capture(i));
+        EXPECT_FALSE(status.recording);
+        EXPECT_EQ(status.error, "");
+        EXPECT_EQ(status.datagramsDropped, 0u);
+        EXPECT_NE(status.endMicroseconds, 0);
+        auto reader = UdpStreaming::RecordingReader::Open(capture(i));
+        UdpStreaming::RecordedDatagram datagram;
+        uint64_t read = 0;
+        while (reader->Next(datagram)) {
+            ASSERT_EQ(NumberOf(datagram), next) << "in " << capture(i);
+            ++next;
+            ++read;
+        }
+        EXPECT_EQ(read, status.datagramsWritten) << capture(i);
+        const auto description = nlohmann::json::parse(ReadFile(status.descriptionPath));
+        EXPECT_EQ(description["recording"]["datagramsWritten"], read) << status.descriptionPath;
+        EXPECT_EQ(description["endedMicroseconds"], status.endMicroseconds);
+    }
+    EXPECT_EQ(next, kDatagrams);
+}
+
+TEST(RecordReplayTest, RecordingsThatCannotStartOrMoveAreRefusedAndTheRunningOneGoesOn) {
+    TemporaryFolder folder;
+    const std::string running = folder / "line.pcap";
+    const std::string ofRunning =
+        " is a file of the running recording; give the next capture "
+        "another name";
+    enum Operation { kStart, kMove, kMoveWithoutRecording };
+    const struct {
+        Operation operation;
+        std::string path;
+        std::function<::testing::AssertionResult(const std::function<void()>&, const std::string&)>
+            throws;
+        std::string text;
+    } cases[] = {
+        {kStart, "/nonexistent-folder/line.pcap", Throws<std::runtime_error>,
+         "Could not record to /nonexistent-folder/line.pcap: No such file or directory"},
+        {kMoveWithoutRecording, folder / "next.pcap", Throws<std::logic_error>,
+         "The stream is not recording."},
+        {kMove, "/nonexistent-folder/next.pcap", Throws<std::runtime_error>,
+         "Could not record to /nonexistent-folder/next.pcap: No such file or directory"},
+        {kMove, folder / "next.json", Throws<std::invalid_argument>,
+         "Could not record to " + folder / "next.json" + ": the description " +
+             folder / "next.json" +
+             " would overwrite the capture; give the capture another name, such as one ending "
+             "in .pcap"},
+        {kMove, running, Throws<std::invalid_argument>,
+         "Could not record to " + running + ": " + running + ofRunning},
+        {kMove, folder / "sub/../line.pcap", Throws<std::invalid_argument>,
+         "Could not record to " + folder / "sub/../line.pcap" + ": " + folder / "sub/../line.pcap" +
+             ofRunning},
+        {kMove, folder / "line", Throws<std::invalid_argument>,
+         "Could not record to " + folder / "line" + ": " + folder / "line.json" + ofRunning},
+    };
+    for (const auto& c : cases) {
+        auto client = Quil::Create("127.0.0.1", TestPort());
+        auto stream = client->GetStream();
+        if (c.operation == kMove) {
+            stream->StartRecording(running);
+        }
+        EXPECT_TRUE(c.throws(
+            [&] {
+                if (c.operation == kStart) {
+                    stream->StartRecording(c.path);
+                } else {
+                    stream->ContinueRecordingIn(c.path);
+                }
+            },
+            c.text))
+            << c.path;
+        const RecordingStatus status = stream->GetRecordingStatus();
+        EXPECT_EQ(status.recording, c.operation == kMove) << c.path;
+        if (c.operation == kMove) {
+            EXPECT_EQ(status.path, running) << c.path;
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "udpstreaming/recording/RecordingDescription.h"
+
 namespace Varkon::QUILApi::UdpStreaming::Recording {
 
 RecordingTap::RecordingTap(const StreamCounters& counters, std::function<void(bool)> runningChanged)
@@ -19,8 +21,34 @@ void RecordingTap::Start(const std::string& path, const RecordingOptions& option
         End();  // one that failed by itself is completed before the next begins
     }
     owned = std::make_unique<StreamRecorder>(path, options, port);
+    this->options = options;
+    this->port = port;
     runningChanged(true);
     recorder.store(owned.get());
+}
+
+RecordingStatus RecordingTap::MoveTo(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const RecordingStatus running = owned ? owned->Status() : RecordingStatus{};
+    if (!running.recording) {
+        throw std::logic_error("The stream is not recording.");
+    }
+    RecordingOptions next = options;
+    next.descriptionPath = RecordingDescription::PathFor(path);
+    for (const std::string& file : {path, next.descriptionPath}) {
+        for (const std::string& runningFile : {running.path, running.descriptionPath}) {
+            if (StreamRecorder::SameFile(file, runningFile)) {
+                throw std::invalid_argument("Could not record to " + path + ": " + file +
+                                            " is a file of the running recording; give the "
+                                            "next capture another name");
+            }
+        }
+    }
+    auto previous = std::make_unique<StreamRecorder>(path, next, port);
+    owned.swap(previous);
+    recorder.store(owned.get());
+    WaitForOfferInHand();
+    return previous->Stop(counters.Read());
 }
 
 RecordingStatus RecordingTap::Stop() {
@@ -41,21 +69,30 @@ RecordingStatus RecordingTap::Status() {
 
 void RecordingTap::End() {
     recorder.store(nullptr);
-    while (offering.load()) {
-        std::this_thread::yield();  // the worker is inside one Offer, which never waits
-    }
+    WaitForOfferInHand();
     last = owned->Stop(counters.Read());
     owned.reset();
     runningChanged(false);
 }
 
+void RecordingTap::WaitForOfferInHand() const {
+    const uint64_t seen = offers.load();
+    if (seen % 2 == 0) {
+        return;  // the worker's next offer reads `recorder` afresh
+    }
+    while (offers.load() == seen) {
+        std::this_thread::yield();  // the worker is inside one Offer, which never waits
+    }
+}
+
 void RecordingTap::OfferToRecorder(const std::vector<uint8_t>& datagram,
                                    const Transport::IUdpTransport::ReceiveInfo& info) {
-    offering.store(true);
+    // Only the worker writes `offers`.
+    offers.store(offers.load(std::memory_order_relaxed) + 1);
     if (StreamRecorder* current = recorder.load()) {
         current->Offer(datagram, info);
     }
-    offering.store(false);
+    offers.store(offers.load(std::memory_order_relaxed) + 1);
 }
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Recording

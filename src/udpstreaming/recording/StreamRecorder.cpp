@@ -47,13 +47,7 @@ std::string DescriptionPath(const std::string& path, const RecordingOptions& opt
     const std::string description = options.descriptionPath.empty()
                                         ? RecordingDescription::PathFor(path)
                                         : options.descriptionPath;
-    namespace fs = std::filesystem;
-    std::error_code captureError, descriptionError, linkError;
-    const fs::path capture = fs::weakly_canonical(path, captureError);
-    const fs::path other = fs::weakly_canonical(description, descriptionError);
-    const bool same = (!captureError && !descriptionError && capture == other) ||
-                      fs::equivalent(path, description, linkError);  // also through a hard link
-    if (same) {
+    if (StreamRecorder::SameFile(path, description)) {
         throw std::invalid_argument("Could not record to " + path + ": the description " +
                                     description +
                                     " would overwrite the capture; give the capture another "
@@ -73,6 +67,15 @@ std::size_t BufferDatagrams(const std::string& path, const RecordingOptions& opt
 }
 
 }  // namespace
+
+bool StreamRecorder::SameFile(const std::string& one, const std::string& other) {
+    namespace fs = std::filesystem;
+    std::error_code oneError, otherError, linkError;
+    const fs::path oneCanonical = fs::weakly_canonical(one, oneError);
+    const fs::path otherCanonical = fs::weakly_canonical(other, otherError);
+    return (!oneError && !otherError && oneCanonical == otherCanonical) ||
+           fs::equivalent(one, other, linkError);  // also through a hard link
+}
 
 // What the writer thread uses. A writer left behind by Stop keeps it alive until it ends.
 struct StreamRecorder::Shared {

@@ -54,6 +54,9 @@ public:
     // `counters`: the stream's counters at the end, for the description file.
     RecordingStatus Stop(const StreamStatistics& counters);
 
+    // Whether the two paths name one file: the same path once resolved, or a hard link.
+    static bool SameFile(const std::string& one, const std::string& other);
+
 private:
     struct Shared;
     static void Write(std::shared_ptr<Shared> shared);  // the thread's own reference
