@@ -37,8 +37,17 @@ template <std::size_t Channels, bool SecondIsChannel2>
 }
 
 // Byte shuffles (SSSE3) are what make the loop fast for two and three channels; where the
-// processor lacks them, the plain version runs instead, chosen once when the library loads.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute)
+// processor lacks them, the plain version runs instead, chosen once when the library loads. The
+// choice runs before a sanitizer's runtime is ready, so sanitized builds go without it.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define QUIL_SANITIZED
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define QUIL_SANITIZED
+#endif
+#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute) && !defined(QUIL_SANITIZED)
 #if __has_attribute(target_clones)
 #define QUIL_SHUFFLING_CLONES __attribute__((target_clones("ssse3", "default")))
 #endif
