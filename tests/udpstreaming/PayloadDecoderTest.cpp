@@ -130,6 +130,31 @@ INSTANTIATE_TEST_SUITE_P(
             "LittleEndianValues", 1, 1, {0x1234, 0xFFFE}, {0x1234}, {0xFFFE}, {}, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Long profiles, whose points are copied many at a time and then the last few one by one: every
+// value lands in its channel at its index, whichever count of points ends the run.
+TEST(DecodeProfile, SplitsLongProfilesIntoTheirChannels) {
+    for (const uint8_t dataId : {1, 2, 3}) {
+        for (const uint32_t points : {15u, 16u, 17u, 64u, 301u}) {
+            SCOPED_TRACE("data id " + std::to_string(dataId) + ", " + std::to_string(points) +
+                         " points");
+            // SyntheticProfile's words count up by 7 from 1, point after point.
+            const std::size_t channels = dataId == 3 ? 3 : 2;
+            std::vector<uint16_t> expected[3];
+            for (std::size_t i = 0; i < points; ++i) {
+                for (std::size_t c = 0; c < channels; ++c) {
+                    const std::size_t channel = dataId == 2 && c == 1 ? 2 : c;
+                    expected[channel].push_back(static_cast<uint16_t>((i * channels + c) * 7 + 1));
+                }
+            }
+            const StreamProfile profile =
+                DecodeProfile(1, Testing::SyntheticProfile(dataId, points));
+            EXPECT_EQ(profile.channel0, expected[0]);
+            EXPECT_EQ(profile.channel1, expected[1]);
+            EXPECT_EQ(profile.channel2, expected[2]);
+        }
+    }
+}
+
 TEST(DecodeProfile, FailsWhenTheHeaderIsCut) {
     for (std::size_t length : {0, 1, 23}) {
         Bytes payload(length, 0);

@@ -25,8 +25,17 @@ FragmentedPacketHandler::FragmentedPacketHandler(const std::vector<uint8_t>& pac
     : FragmentedPacketHandler(packet, Now()) {}
 
 FragmentedPacketHandler::FragmentedPacketHandler(const std::vector<uint8_t>& packet,
-                                                 int64_t startTimeNs)
-    : startTime(startTimeNs) {
+                                                 int64_t startTimeNs) {
+    Restart(packet, startTimeNs);
+}
+
+void FragmentedPacketHandler::Restart(const std::vector<uint8_t>& packet, int64_t startTimeNs) {
+    startTime = startTimeNs;
+    blockId = 0;
+    received.clear();
+    frames.clear();
+    bytes.clear();
+    inIndexOrder = true;
     if (packet.size() < PacketHeader::kSize) {
         remaining = ~0u;  // without a frame count the block can only time out
         return;
@@ -68,23 +77,35 @@ std::vector<uint8_t> FragmentedPacketHandler::GetData() const {
     if (inIndexOrder) {
         return bytes;
     }
+    std::vector<uint8_t> data;
+    Ordered(data);
+    return data;
+}
+
+std::vector<uint8_t> FragmentedPacketHandler::TakeData() {
+    Block();
+    return std::move(bytes);
+}
+
+const std::vector<uint8_t>& FragmentedPacketHandler::Block() {
+    if (!inIndexOrder) {
+        Ordered(reordered);
+        bytes.swap(reordered);
+        inIndexOrder = true;
+    }
+    return bytes;
+}
+
+void FragmentedPacketHandler::Ordered(std::vector<uint8_t>& data) const {
     std::vector<Frame> ordered = frames;
     std::sort(ordered.begin(), ordered.end(),
               [](const Frame& a, const Frame& b) { return a.index < b.index; });
-    std::vector<uint8_t> data;
+    data.clear();
     data.reserve(bytes.size());
     for (const Frame& frame : ordered) {
         data.insert(data.end(), bytes.begin() + frame.offset,
                     bytes.begin() + frame.offset + frame.size);
     }
-    return data;
-}
-
-std::vector<uint8_t> FragmentedPacketHandler::TakeData() {
-    if (inIndexOrder) {
-        return std::move(bytes);
-    }
-    return GetData();
 }
 
 bool FragmentedPacketHandler::IsTimedOut(int64_t nowNs) const {

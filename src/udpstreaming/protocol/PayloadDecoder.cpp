@@ -15,24 +15,64 @@ uint64_t Microseconds(const uint8_t* seconds) {
            ReadLittleEndian<uint32_t>(seconds + 4);
 }
 
-// Copies the first `count` points, each its channels' uint16 values in order, into the channels
-// that the data id has.
-template <bool HasChannel1, bool HasChannel2>
-void GatherPoints(const uint8_t* points, std::size_t count, StreamProfile& profile) {
-    uint16_t* channel0 = profile.channel0.data();
-    uint16_t* channel1 = profile.channel1.data();
-    uint16_t* channel2 = profile.channel2.data();
+// Copies the first `count` points, each its channels' uint16 values in order, into the
+// channels. Written byte by byte with no branch inside, so that the compiler turns the loop into
+// shuffles of whole vectors of points.
+template <std::size_t Channels, bool SecondIsChannel2>
+[[gnu::always_inline]] inline void GatherPoints(const uint8_t* __restrict points, std::size_t count,
+                                                uint16_t* __restrict channel0,
+                                                uint16_t* __restrict channel1,
+                                                uint16_t* __restrict channel2) {
+    uint16_t* __restrict second = SecondIsChannel2 ? channel2 : channel1;
     for (std::size_t i = 0; i < count; ++i) {
-        channel0[i] = ReadLittleEndian<uint16_t>(points);
-        points += 2;
-        if constexpr (HasChannel1) {
-            channel1[i] = ReadLittleEndian<uint16_t>(points);
-            points += 2;
+        const uint8_t* point = points + 2 * Channels * i;
+        channel0[i] = static_cast<uint16_t>(point[0] | point[1] << 8);
+        if constexpr (Channels >= 2) {
+            second[i] = static_cast<uint16_t>(point[2] | point[3] << 8);
         }
-        if constexpr (HasChannel2) {
-            channel2[i] = ReadLittleEndian<uint16_t>(points);
-            points += 2;
+        if constexpr (Channels == 3) {
+            channel2[i] = static_cast<uint16_t>(point[4] | point[5] << 8);
         }
+    }
+}
+
+// Byte shuffles (SSSE3) are what make the loop fast for two and three channels; where the
+// processor lacks them, the plain version runs instead, chosen once when the library loads. The
+// choice runs before a sanitizer's runtime is ready, so sanitized builds go without it.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define QUIL_SANITIZED
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define QUIL_SANITIZED
+#endif
+#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute) && !defined(QUIL_SANITIZED)
+#if __has_attribute(target_clones)
+#define QUIL_SHUFFLING_CLONES __attribute__((target_clones("ssse3", "default")))
+#endif
+#endif
+#ifndef QUIL_SHUFFLING_CLONES
+#define QUIL_SHUFFLING_CLONES
+#endif
+
+QUIL_SHUFFLING_CLONES void GatherPointsOf(uint8_t dataId, const uint8_t* __restrict points,
+                                          std::size_t count, uint16_t* __restrict channel0,
+                                          uint16_t* __restrict channel1,
+                                          uint16_t* __restrict channel2) {
+    switch (dataId) {
+        case kProfileChannels01:
+            GatherPoints<2, false>(points, count, channel0, channel1, channel2);
+            break;
+        case kProfileChannels02:
+            GatherPoints<2, true>(points, count, channel0, channel1, channel2);
+            break;
+        case kProfileChannels012:
+            GatherPoints<3, false>(points, count, channel0, channel1, channel2);
+            break;
+        default:
+            GatherPoints<1, false>(points, count, channel0, channel1, channel2);
+            break;
     }
 }
 
@@ -122,16 +162,8 @@ void DecodeProfileInto(const uint32_t& blockId, const std::vector<uint8_t>& payl
     fit(profile.channel0, true);
     fit(profile.channel1, profile.hasChannel1);
     fit(profile.channel2, profile.hasChannel2);
-    const uint8_t* points = p + F::kSize;
-    if (profile.hasChannel1 && profile.hasChannel2) {
-        GatherPoints<true, true>(points, count, profile);
-    } else if (profile.hasChannel1) {
-        GatherPoints<true, false>(points, count, profile);
-    } else if (profile.hasChannel2) {
-        GatherPoints<false, true>(points, count, profile);
-    } else {
-        GatherPoints<false, false>(points, count, profile);
-    }
+    GatherPointsOf(dataId, p + F::kSize, count, profile.channel0.data(), profile.channel1.data(),
+                   profile.channel2.data());
 }
 
 }  // namespace Varkon::QUILApi::UdpStreaming::Protocol

@@ -44,14 +44,32 @@ void UdpStreamingProtocol::StartBlock(const std::vector<uint8_t>& packet) {
     if (fragmentHandlers.size() >= kMaxFragmentHandlers) {
         ReportTimeout(*Remove(fragmentHandlers.begin()));
     }
-    auto handler = std::make_shared<FragmentedPacketHandler>(packet, clock());
+    auto handler = NewHandler(packet);
     if (handler->IsComplete()) {  // a block of one frame, sent as a fragment
-        Deliver(handler->GetBlockId(), handler->TakeData());
+        Deliver(handler->GetBlockId(), handler->Block());
+        Recycle(std::move(handler));
         return;
     }
     heldBytes += handler->HeldBytes();
     fragmentHandlers.push_back(std::move(handler));
     DropBeyondMemoryLimit();
+}
+
+std::unique_ptr<FragmentedPacketHandler> UdpStreamingProtocol::NewHandler(
+    const std::vector<uint8_t>& packet) {
+    if (spareHandlers.empty()) {
+        return std::make_unique<FragmentedPacketHandler>(packet, clock());
+    }
+    auto handler = std::move(spareHandlers.back());
+    spareHandlers.pop_back();
+    handler->Restart(packet, clock());
+    return handler;
+}
+
+void UdpStreamingProtocol::Recycle(std::unique_ptr<FragmentedPacketHandler> handler) {
+    if (spareHandlers.size() < kSpareHandlers && handler->HeldBytes() <= kMaxSpareBytes) {
+        spareHandlers.push_back(std::move(handler));
+    }
 }
 
 void UdpStreamingProtocol::AddFragment(const std::vector<uint8_t>& packet) {
@@ -67,8 +85,9 @@ void UdpStreamingProtocol::AddFragment(const std::vector<uint8_t>& packet) {
     const bool complete = handler.AddFrame(packet);
     heldBytes += handler.HeldBytes() - before;  // it never shrinks while collecting
     if (complete) {
-        const auto whole = Remove(found);
-        Deliver(whole->GetBlockId(), whole->TakeData());
+        auto whole = Remove(found);
+        Deliver(whole->GetBlockId(), whole->Block());
+        Recycle(std::move(whole));
         return;
     }
     DropBeyondMemoryLimit();
@@ -80,9 +99,8 @@ void UdpStreamingProtocol::DropBeyondMemoryLimit() {
     }
 }
 
-std::shared_ptr<FragmentedPacketHandler> UdpStreamingProtocol::Remove(
-    std::vector<std::shared_ptr<FragmentedPacketHandler>>::iterator handler) {
-    std::shared_ptr<FragmentedPacketHandler> removed = std::move(*handler);
+std::unique_ptr<FragmentedPacketHandler> UdpStreamingProtocol::Remove(Handlers::iterator handler) {
+    std::unique_ptr<FragmentedPacketHandler> removed = std::move(*handler);
     heldBytes -= removed->HeldBytes();
     fragmentHandlers.erase(handler);
     return removed;

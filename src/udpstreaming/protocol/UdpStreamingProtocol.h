@@ -33,6 +33,10 @@ public:
     // dropped and counted as timed out, as a block beyond kMaxFragmentHandlers is. A profile
     // block is some tens of kilobytes.
     static constexpr std::size_t kMaxHeldBytes = 32 * 1024 * 1024;
+    // Spent handlers kept to collect later blocks in, and the most memory each may keep: a
+    // stream's fragmented blocks follow one another, so a few spares spare every allocation.
+    static constexpr std::size_t kSpareHandlers = 4;
+    static constexpr std::size_t kMaxSpareBytes = 1024 * 1024;
 
     UdpStreamingProtocol();
     explicit UdpStreamingProtocol(Clock clock);
@@ -59,9 +63,13 @@ private:
     void AddFragment(const std::vector<uint8_t>& packet);
     // Drops the oldest blocks, reporting them, while they hold more than kMaxHeldBytes.
     void DropBeyondMemoryLimit();
+    using Handlers = std::vector<std::unique_ptr<FragmentedPacketHandler>>;
+    // A handler collecting the block that `packet` starts: a spare one where there is one.
+    std::unique_ptr<FragmentedPacketHandler> NewHandler(const std::vector<uint8_t>& packet);
     // Takes a block out of the collection, complete or not.
-    std::shared_ptr<FragmentedPacketHandler> Remove(
-        std::vector<std::shared_ptr<FragmentedPacketHandler>>::iterator handler);
+    std::unique_ptr<FragmentedPacketHandler> Remove(Handlers::iterator handler);
+    // Keeps a handler that is done with its block as a spare, unless there are enough.
+    void Recycle(std::unique_ptr<FragmentedPacketHandler> handler);
     void ReportTimeout(const FragmentedPacketHandler& handler);
     void Deliver(uint32_t blockId, const std::vector<uint8_t>& payload);
     void Report(uint32_t blockId, PacketErrorType type, std::string message);
@@ -69,7 +77,8 @@ private:
     DataCallback dataCallback;
     ErrorCallback errorCallback;
     uint32_t lastBlockId{};
-    std::vector<std::shared_ptr<FragmentedPacketHandler>> fragmentHandlers;  // oldest first
+    Handlers fragmentHandlers;  // oldest first
+    Handlers spareHandlers;
     std::size_t heldBytes{};          // the sum of their HeldBytes
     std::vector<uint8_t> wholeBlock;  // the payload of the last whole block, its room kept
     Clock clock;

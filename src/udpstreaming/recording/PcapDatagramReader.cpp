@@ -18,11 +18,12 @@ namespace Varkon::QUILApi::UdpStreaming::Recording {
 
 namespace {
 
-constexpr std::size_t kReadBuffer = 1 << 20;
+constexpr std::size_t kReadBuffer = 1 << 17;
 
 }  // namespace
 
-PcapDatagramReader::PcapDatagramReader(const std::string& path) : path(path) {
+PcapDatagramReader::PcapDatagramReader(const std::string& path)
+    : path(path), readBuffer(std::make_unique<char[]>(kReadBuffer)) {
     OpenFile();
 }
 
@@ -34,7 +35,7 @@ void PcapDatagramReader::OpenFile() {
         throw std::runtime_error("Could not open recording " + path + ": " + std::strerror(errno));
     }
     // Records are small: a large buffer saves a read system call every few records.
-    std::setvbuf(file, nullptr, _IOFBF, kReadBuffer);
+    std::setvbuf(file, readBuffer.get(), _IOFBF, kReadBuffer);
     std::unique_ptr<CaptureFile> opened;
     try {
         opened = std::make_unique<CaptureFile>(file);

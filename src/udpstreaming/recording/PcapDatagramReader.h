@@ -47,6 +47,9 @@ private:
     bool TakeUdp(const Ipv4Packet& packet, const CaptureRecord& record, RecordedDatagram& datagram);
 
     const std::string path;
+    // The file's buffer: given to it, because the C library ignores the size asked for when it
+    // allocates the buffer itself. Declared before `capture`, which closes the file, to outlive it.
+    std::unique_ptr<char[]> readBuffer;
     std::unique_ptr<CaptureFile> capture;
     uint16_t port = 0;
     Ipv4Reassembler reassembler;

@@ -59,7 +59,6 @@ void ReplayTransport::SetReceiveBufferSize(const int&) {
 bool ReplayTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
     info = {};
     std::unique_lock<std::mutex> lock(mutex);
-    const auto deadline = Clock::now() + kReceiveWait;
     if (endReached && !finished) {
         // The reception before this one said there was nothing more, and the stream has filed
         // what the last datagram held: only now is the replay finished for those who wait.
@@ -69,7 +68,7 @@ bool ReplayTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInf
     if (closed || (finished && !hasPending)) {
         // Nothing more comes; keep the caller's pace as a silent socket would, until closed.
         const bool wasClosed = closed;
-        changed.wait_until(lock, deadline, [&] { return (closed && !wasClosed) || interrupted; });
+        changed.wait_for(lock, kReceiveWait, [&] { return (closed && !wasClosed) || interrupted; });
         interrupted = false;
         return false;
     }
@@ -84,7 +83,7 @@ bool ReplayTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInf
             due = now;
         }
         if (due > now) {
-            changed.wait_until(lock, std::min(due, deadline),
+            changed.wait_until(lock, std::min(due, now + kReceiveWait),
                                [this] { return closed || interrupted; });
             if (closed || interrupted || Clock::now() < due) {
                 interrupted = false;
