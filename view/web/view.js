@@ -123,7 +123,10 @@ view.profileAxesForTests = () => {
 function connect() {
   const socket = new WebSocket(`ws://${location.host}/ws`);
   view.socket = socket;
-  socket.onopen = () => setState('connected', 'live');
+  socket.onopen = () => {
+    view.sensors = [];  // a new connection watches the first sensor until the page says which
+    setState('connected', 'live');
+  };
   socket.onclose = () => {
     setState('disconnected: the view is not served any more', 'down');
     setTimeout(connect, 2000);
