@@ -4,24 +4,29 @@
 
 namespace Varkon::QUILApi::View {
 
-void FeedInlet::Add(const UdpStreaming::StreamProfile& profile) {
+namespace {
+
+// What a program hands over goes to the frame maker only while a browser watches.
+template <typename Entry>
+void HandOver(const std::atomic<bool>& watched, std::mutex& mutex, FrameBuilder* const& builder,
+              const Entry& entry) {
     if (!watched.load(std::memory_order_relaxed)) {
         return;
     }
     const std::lock_guard<std::mutex> lock(mutex);
     if (builder != nullptr) {
-        builder->Add(profile);
+        builder->Add(entry);
     }
 }
 
+}  // namespace
+
+void FeedInlet::Add(const UdpStreaming::StreamProfile& profile) {
+    HandOver(watched, mutex, builder, profile);
+}
+
 void FeedInlet::Add(const UdpStreaming::StreamMeasurement& measurement) {
-    if (!watched.load(std::memory_order_relaxed)) {
-        return;
-    }
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (builder != nullptr) {
-        builder->Add(measurement);
-    }
+    HandOver(watched, mutex, builder, measurement);
 }
 
 }  // namespace Varkon::QUILApi::View

@@ -92,13 +92,12 @@ void FeedPump::Read() {
 
 void FeedPump::Frame(std::chrono::steady_clock::time_point now) {
     const UdpStreaming::StreamStatistics statistics = feed.stream->GetStatistics();
-    nlohmann::json frame;
+    std::unique_lock<std::mutex> handingOver;  // an inlet's builder is shared with its program
     if (feed.inlet) {
-        const std::lock_guard<std::mutex> lock(feed.inlet->mutex);
-        frame = builder.Take(statistics, now);
-    } else {
-        frame = builder.Take(statistics, now);
+        handingOver = std::unique_lock<std::mutex>(feed.inlet->mutex);
     }
+    nlohmann::json frame = builder.Take(statistics, now);
+    handingOver = {};
     frame["finished"] = feed.finished ? feed.finished() : false;
     publish(std::move(frame));
 }
