@@ -198,6 +198,9 @@ bool StreamQueues::WaitFiled(std::unique_lock<std::mutex>& lock, std::chrono::mi
     if (ready()) {
         return true;  // the usual case of a reader that keeps up: no clock reading, no wait
     }
+    if (timeout <= std::chrono::milliseconds::zero()) {
+        return false;  // a look without waiting: no system call, no wake-up owed to it
+    }
     using Clock = std::chrono::steady_clock;
     // A limit beyond the clock's range (milliseconds::max() for "no limit") waits until the end.
     const auto now = Clock::now();
