@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 
 #include "udpstreaming/protocol/PacketFormat.h"
 
@@ -16,9 +17,15 @@ constexpr std::size_t kReservedFrames = 16;
 }  // namespace
 
 int64_t FragmentedPacketHandler::Now() {
+#if defined(__linux__)
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+#else
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+#endif
 }
 
 FragmentedPacketHandler::FragmentedPacketHandler(const std::vector<uint8_t>& packet)

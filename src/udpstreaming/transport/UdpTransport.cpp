@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -81,7 +82,7 @@ struct UdpTransport::Batch {
     std::array<Entry, kBatch> entries;
     std::size_t count = 0;           // entries received
     std::size_t next = 0;            // the next to hand out
-    std::shared_ptr<Socket> source;  // the socket they came from
+    uint64_t generation = 0;         // the socket they came from (socketGeneration)
     uint64_t kernelDrops = 0;        // the highest drop count the system reported
 #if defined(__linux__)
     union Control {  // aligned for cmsghdr
@@ -191,6 +192,7 @@ void UdpTransport::Open() {
 #endif
         ApplyArrivalDetails(*created, arrivalDetails);
         socket = std::move(created);
+        socketGeneration.fetch_add(1, std::memory_order_relaxed);
     } catch (const boost::system::system_error& e) {
         throw std::runtime_error(std::string("UdpTransport::Open Error: ") + e.what());
     }
@@ -201,6 +203,7 @@ void UdpTransport::Close() {
     {
         std::lock_guard<std::mutex> lock(socketMutex);
         closing.swap(socket);
+        socketGeneration.fetch_add(1, std::memory_order_relaxed);
     }
     if (closing && closing->is_open()) {
         boost::system::error_code ignored;
@@ -245,28 +248,12 @@ void UdpTransport::ApplyArrivalDetails([[maybe_unused]] Socket& current,
 
 bool UdpTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& info) {
     std::lock_guard<std::mutex> lock(receiveMutex);
-    const auto deadline = Clock::now() + kReceiveWait;
-    auto current = CurrentSocket();
-    if (!current || !current->is_open()) {
-        // Nothing can arrive; keep the caller's pace as if the wait had run out.
-        WaitReadable(kNoSocket, wakeRead, kReceiveWait);
+    // Datagrams received before are handed out without a look at the socket or the clock,
+    // unless their socket was closed since.
+    if ((batch->next == batch->count ||
+         batch->generation != socketGeneration.load(std::memory_order_relaxed)) &&
+        !Refill()) {
         return false;
-    }
-    if (batch->source != current) {  // left over from a socket since closed
-        batch->count = batch->next = 0;
-        batch->source = current;
-    }
-    while (batch->next == batch->count) {
-        if (!FillBatch(*current)) {
-            return false;
-        }
-        if (batch->next == batch->count) {
-            const auto left = deadline - Clock::now();
-            if (left <= Clock::duration::zero() ||
-                !WaitReadable(current->native_handle(), wakeRead, left)) {
-                return false;
-            }
-        }
     }
     const Batch::Entry& entry = batch->entries[batch->next++];
     datagram.assign(entry.bytes.begin(), entry.bytes.begin() + entry.size);
@@ -278,6 +265,38 @@ bool UdpTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& 
     info.receiverAddress = entry.receiverAddress;
     info.arrivalMicroseconds = entry.arrivalMicroseconds;
     info.wireSize = entry.wireSize;
+    return true;
+}
+
+bool UdpTransport::Refill() {
+    std::shared_ptr<Socket> current;
+    {
+        std::lock_guard<std::mutex> lock(socketMutex);
+        current = socket;
+        batch->generation = socketGeneration.load(std::memory_order_relaxed);
+    }
+    batch->count = batch->next = 0;
+    if (!current || !current->is_open()) {
+        // Nothing can arrive; keep the caller's pace as if the wait had run out.
+        WaitReadable(kNoSocket, wakeRead, kReceiveWait);
+        return false;
+    }
+    std::optional<Clock::time_point> deadline;  // read only once a wait is needed
+    while (batch->count == 0) {
+        if (!FillBatch(*current)) {
+            return false;
+        }
+        if (batch->count == 0) {
+            const auto now = Clock::now();
+            if (!deadline) {
+                deadline = now + kReceiveWait;
+            }
+            if (now >= *deadline ||
+                !WaitReadable(current->native_handle(), wakeRead, *deadline - now)) {
+                return false;
+            }
+        }
+    }
     return true;
 }
 

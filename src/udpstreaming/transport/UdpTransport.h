@@ -66,6 +66,9 @@ private:
     std::shared_ptr<Socket> CurrentSocket();
     // Asks the system for arrival details on `current`, or no more. Needs socketMutex.
     void ApplyArrivalDetails(Socket& current, bool wanted);
+    // Empties the batch and receives into it, waiting up to kReceiveWait; false when nothing
+    // came, the socket is closed, or the receive failed.
+    bool Refill();
     // One receive into the batch without waiting: what was queued, maybe nothing. False when
     // the receive failed otherwise (the socket was closed, for example).
     bool FillBatch(Socket& current);
@@ -75,6 +78,9 @@ private:
     boost::asio::io_context ioContext;  // declared first so that it outlives the socket
     std::mutex socketMutex;             // guards the socket pointer, not the socket
     std::shared_ptr<Socket> socket;
+    // Changes with each Open and Close, so that a receive can tell that the datagrams it holds
+    // came from a socket closed since without looking at the socket.
+    std::atomic<uint64_t> socketGeneration{0};  // written under socketMutex
     std::atomic<bool> arrivalDetails{false};  // written under socketMutex
     int wakeRead = -1;  // the pipe Interrupt writes into; -1 where there is none
     int wakeWrite = -1;
