@@ -91,8 +91,10 @@ constexpr int kAnyCpu = -1;
 constexpr std::size_t kCyclesPerBatch = 4;  // 28 datagrams per sendmmsg
 
 struct Sent {
-    double rate;        // datagrams per second achieved
-    double cpuSeconds;  // the sending thread's CPU time
+    double rate;         // datagrams per second achieved
+    double cpuSeconds;   // the sending thread's CPU time, its pacing's waits included
+    double sendSeconds;  // the time it spent sending, without them
+    double seconds;      // from its first datagram to its last
 };
 
 // Sends `cycles` cycles at `rate` datagrams per second from `cpu` (kAnyCpu: wherever the system
@@ -140,6 +142,7 @@ Sent SendPaced(uint16_t port, double rate, std::size_t cycles, int cpu = kSender
             while (Clock::now() < due) {
                 std::this_thread::yield();
             }
+            const auto sending = Clock::now();
             for (std::size_t done = 0; done < count;) {
                 const int n =
                     ::sendmmsg(fd, headers.data() + done, static_cast<unsigned>(count - done), 0);
@@ -147,9 +150,11 @@ Sent SendPaced(uint16_t port, double rate, std::size_t cycles, int cpu = kSender
                     done += static_cast<std::size_t>(n);
                 }
             }
+            result.sendSeconds += std::chrono::duration<double>(Clock::now() - sending).count();
             sent += count;
         }
-        result.rate = sent / std::chrono::duration<double>(Clock::now() - start).count();
+        result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        result.rate = sent / result.seconds;
         result.cpuSeconds = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
     });
     sender.join();
@@ -162,6 +167,8 @@ struct Trial {
     double achievedRate;
     double cpuPerDatagram;         // seconds of the receiving thread's CPU time
     double processCpuPerDatagram;  // seconds of the whole process's, less the senders'
+    double senderCores = 0;        // cores kept busy sending, on average over the trial
+    double receiverCores = 0;      // cores kept busy receiving (the process less the senders)
 };
 
 // One recvfrom per datagram, counting datagrams and bytes only.
@@ -322,15 +329,21 @@ Trial StreamsTrial(int streams, double rate, std::size_t cycles) {
         lossless = receiver->Finish(cycles, received) && lossless;
         applicationCpu += receiver->applicationCpu;
     }
-    double achieved = 0, sendingCpu = 0;
+    double achieved = 0, sendingCpu = 0, sendingBusy = 0, seconds = 0;
     for (const Sent& s : sent) {
         achieved += s.rate;
         sendingCpu += s.cpuSeconds;
+        sendingBusy += s.sendSeconds;
+        seconds = std::max(seconds, s.seconds);
     }
     const double processCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - processStart - sendingCpu;
     const double workerCpu = processCpu - applicationCpu;
-    return {lossless, achieved, received > 0 ? workerCpu / received : 0,
-            received > 0 ? processCpu / received : 0};
+    return {lossless,
+            achieved,
+            received > 0 ? workerCpu / received : 0,
+            received > 0 ? processCpu / received : 0,
+            sendingBusy / seconds,
+            processCpu / seconds};
 }
 
 Trial StreamTrial(double rate, std::size_t cycles) {
@@ -340,6 +353,8 @@ Trial StreamTrial(double rate, std::size_t cycles) {
 // Set when a search of HighestLosslessRate ended because the senders could not send faster,
 // not because the receivers lost data: its rate is then the senders' limit.
 bool sendersWereTheLimit = false;
+// The trial that confirmed the rate HighestLosslessRate returned last.
+Trial lastConfirmed{};
 
 // Doubles the rate until a trial loses data (or the sender cannot go faster), narrows the
 // boundary, then confirms over 100,000 blocks, stepping down until a confirmation holds.
@@ -373,6 +388,7 @@ double HighestLosslessRate(const char* name,
         std::printf("  %-9s %9.0f datagrams/s over %zu blocks: %s\n", name, t.achievedRate,
                     2 * kConfirmCycles, t.lossless ? "no loss" : "loss");
         if (t.lossless) {
+            lastConfirmed = t;
             return t.achievedRate;
         }
     }
@@ -471,6 +487,19 @@ Trial QuietestOf3(const std::function<Trial(double, std::size_t)>& trial, double
     return best;
 }
 
+// Whether this machine has the cores for `streams` streams at `factor` times the rate that one
+// stream took without loss in `one`, its senders included: each stream's sender and receiving
+// side keep as many cores busy as one stream's did. Says how many cores one stream used.
+bool CoresSuffice(const Trial& one, int streams, double factor) {
+    const double cores = std::thread::hardware_concurrency();
+    const double needed = factor * (one.senderCores + one.receiverCores);
+    std::printf(
+        "  one stream at that rate kept %.2f cores busy sending and %.2f receiving; %d streams "
+        "at %.1f x its rate need %.2f of this machine's %.0f\n",
+        one.senderCores, one.receiverCores, streams, factor, needed, cores);
+    return needed <= cores;
+}
+
 // `quil_udpstreaming_throughput_bench --streams`: 1, 2 and 4 streams in one process, on ports
 // of their own, each fed by a sender thread of its own: the aggregate zero-loss rate and the
 // CPU time per datagram (of the workers, and of the whole process less the senders) at one
@@ -488,6 +517,9 @@ int CompareStreams() {
         rates.push_back(Repeat([&] {
             const double rate = HighestLosslessRate(name.c_str(), trial);
             senderLimited[i] += sendersWereTheLimit ? 1 : 0;
+            if (streams == 1) {
+                CoresSuffice(lastConfirmed, 2, 1.8);
+            }
             return rate / 1e6;
         }));
         workerCpu.push_back(
@@ -566,11 +598,14 @@ int main(int argc, char** argv) {
     const auto [workerCpu, processCpu] = CpuRatios();
     std::printf("aggregate zero-loss rate of several streams, a sender each:\n");
     // Per count of streams, in how many runs the senders could not send faster than the
-    // streams took: the ratio is then the senders' limit, not the streams'.
+    // streams took, or the machine lacked the cores for senders and streams at the target
+    // rate: the ratio is then the senders' limit, not the streams'.
     int senderLimited[2] = {0, 0};
+    int coresShort[2] = {0, 0};
     const auto several = [&](int streams) {
         return Repeat([&, streams] {
             const double one = HighestLosslessRate("1 stream", &StreamTrial);
+            coresShort[streams / 4] += CoresSuffice(lastConfirmed, streams, 1.8) ? 0 : 1;
             const double many = HighestLosslessRate(streams == 2 ? "2 streams" : "4 streams",
                                                     [streams](double rate, std::size_t cycles) {
                                                         return StreamsTrial(streams, rate, cycles);
@@ -596,6 +631,13 @@ int main(int argc, char** argv) {
                 "  (%d streams: in %d of %d runs the senders were the limit, not the "
                 "streams)\n",
                 2 * (i + 1), senderLimited[i], kRepeats);
+        }
+        if (coresShort[i] > 0) {
+            std::printf(
+                "  (%d streams: in %d of %d runs the senders and the streams together needed "
+                "more cores than the machine has for 1.8 x one stream's rate: the senders, "
+                "sharing the cores, are the limit)\n",
+                2 * (i + 1), coresShort[i], kRepeats);
         }
     }
     std::printf(

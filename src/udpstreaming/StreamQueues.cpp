@@ -118,7 +118,10 @@ void StreamQueues::FlushWake() {
         workerSpares.swap(returnedSpares);
     }
     wakePending = false;
-    if (waiting != 0) {
+    const bool readersWait = waiting != 0;
+    // A reader woken while the mutex is still held would at once have to wait for it again.
+    lock.unlock();
+    if (readersWait) {
         filed.notify_all();
     }
 }
