@@ -70,7 +70,7 @@ int64_t SystemMicroseconds() {
 // Datagrams received together and handed out one by one, with what the system said of each.
 struct UdpTransport::Batch {
     struct Entry {
-        std::array<uint8_t, kReceiveBufferSize> bytes;
+        std::vector<uint8_t> bytes = std::vector<uint8_t>(kReceiveBufferSize);
         std::size_t size = 0;
         std::size_t wireSize = 0;
         bool truncated = false;
@@ -255,8 +255,11 @@ bool UdpTransport::ReceiveDatagram(std::vector<uint8_t>& datagram, ReceiveInfo& 
         !Refill()) {
         return false;
     }
-    const Batch::Entry& entry = batch->entries[batch->next++];
-    datagram.assign(entry.bytes.begin(), entry.bytes.begin() + entry.size);
+    Batch::Entry& entry = batch->entries[batch->next++];
+    // The caller's vector takes the bytes, and the entry its room for a later receive: nothing
+    // is copied.
+    entry.bytes.resize(entry.size);
+    datagram.swap(entry.bytes);
     info.truncated = entry.truncated;
     info.kernelDrops = batch->kernelDrops;
     info.more = batch->next < batch->count;
@@ -304,6 +307,7 @@ bool UdpTransport::FillBatch(Socket& current) {
     batch->count = batch->next = 0;
 #if defined(__linux__)
     for (std::size_t i = 0; i < kBatch; ++i) {
+        batch->entries[i].bytes.resize(kReceiveBufferSize);
         batch->vectors[i] = iovec{batch->entries[i].bytes.data(), kReceiveBufferSize};
         msghdr& header = batch->headers[i].msg_hdr;
         header = msghdr{};
@@ -346,6 +350,7 @@ bool UdpTransport::FillBatch(Socket& current) {
     return true;
 #else
     Batch::Entry& entry = batch->entries[0];
+    entry.bytes.resize(kReceiveBufferSize);
     asio::ip::udp::endpoint sender;
     boost::system::error_code error;
     const std::size_t size = current.receive_from(
