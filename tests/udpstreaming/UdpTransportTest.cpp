@@ -47,15 +47,29 @@ TEST(UdpTransport, DeliversDatagramsWholeOrTruncated) {
     struct Case {
         std::size_t sent, received;
     } cases[] = {{1, 1}, {2047, 2047}, {2048, 2048}, {2049, 2048}, {3000, 2048}, {0, 0}};
-    for (const Case& c : cases) {
-        Bytes datagram(c.sent);
+    const auto patterned = [](std::size_t size) {
+        Bytes datagram(size);
         for (std::size_t i = 0; i < datagram.size(); ++i) {
-            datagram[i] = static_cast<uint8_t>(i * 13);
+            datagram[i] = static_cast<uint8_t>(i * 13 + size);
         }
+        return datagram;
+    };
+    for (const Case& c : cases) {
+        const Bytes datagram = patterned(c.sent);
         sender.Send(datagram);
         Bytes received;
         ASSERT_TRUE(ReceiveInto(*transport, received)) << c.sent;
         EXPECT_EQ(received, Bytes(datagram.begin(), datagram.begin() + c.received)) << c.sent;
+    }
+    // Queued together, they are received together, into one vector the caller reuses.
+    for (const Case& c : cases) {
+        sender.Send(patterned(c.sent));
+    }
+    Bytes reused;
+    for (const Case& c : cases) {
+        const Bytes datagram = patterned(c.sent);
+        ASSERT_TRUE(ReceiveInto(*transport, reused)) << c.sent;
+        EXPECT_EQ(reused, Bytes(datagram.begin(), datagram.begin() + c.received)) << c.sent;
     }
     sender.Send({1, 2, 3});
     EXPECT_EQ(transport->Receive(), (Bytes{1, 2, 3}));
