@@ -358,8 +358,8 @@ Trial lastConfirmed{};
 
 // Doubles the rate until a trial loses data (or the sender cannot go faster), narrows the
 // boundary, then confirms over 100,000 blocks, stepping down until a confirmation holds.
-double HighestLosslessRate(const char* name,
-                           const std::function<Trial(double, std::size_t)>& trial) {
+double SearchLosslessRate(const char* name,
+                          const std::function<Trial(double, std::size_t)>& trial) {
     double good = 0, bad = 0;
     sendersWereTheLimit = false;
     for (double rate = 25000;; rate *= 2) {
@@ -393,6 +393,20 @@ double HighestLosslessRate(const char* name,
         }
     }
     return 0;
+}
+
+// A search that confirms no rate at all, not even the lowest it tried, met a disturbed machine
+// (a ratio against it would read 0 or infinity): it is searched again, at most three times.
+double HighestLosslessRate(const char* name,
+                           const std::function<Trial(double, std::size_t)>& trial) {
+    double rate = 0;
+    for (int search = 0; search < 3 && rate == 0; ++search) {
+        if (search > 0) {
+            std::printf("  %-9s confirmed no rate: searching again\n", name);
+        }
+        rate = SearchLosslessRate(name, trial);
+    }
+    return rate;
 }
 
 Trial RecordingStreamTrial(double rate, std::size_t cycles) {
