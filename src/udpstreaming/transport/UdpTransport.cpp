@@ -80,10 +80,10 @@ struct UdpTransport::Batch {
         int64_t arrivalMicroseconds = 0;
     };
     std::array<Entry, kBatch> entries;
-    std::size_t count = 0;           // entries received
-    std::size_t next = 0;            // the next to hand out
-    uint64_t generation = 0;         // the socket they came from (socketGeneration)
-    uint64_t kernelDrops = 0;        // the highest drop count the system reported
+    std::size_t count = 0;     // entries received
+    std::size_t next = 0;      // the next to hand out
+    uint64_t generation = 0;   // the socket they came from (socketGeneration)
+    uint64_t kernelDrops = 0;  // the highest drop count the system reported
 #if defined(__linux__)
     union Control {  // aligned for cmsghdr
         cmsghdr header;

@@ -81,7 +81,7 @@ private:
     // Changes with each Open and Close, so that a receive can tell that the datagrams it holds
     // came from a socket closed since without looking at the socket.
     std::atomic<uint64_t> socketGeneration{0};  // written under socketMutex
-    std::atomic<bool> arrivalDetails{false};  // written under socketMutex
+    std::atomic<bool> arrivalDetails{false};    // written under socketMutex
     int wakeRead = -1;  // the pipe Interrupt writes into; -1 where there is none
     int wakeWrite = -1;
     std::mutex receiveMutex;       // serialises callers of Receive; guards the batch
