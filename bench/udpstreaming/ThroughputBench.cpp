@@ -253,7 +253,8 @@ struct Receiver {
         while (profiles < cycles || measurements < cycles) {
             bool progress = false;
             if (timedPops) {
-                while (stream->PopProfileFor(std::chrono::milliseconds(100))) {
+                // One at a time, so that the measurements are taken as they come, too.
+                if (stream->PopProfileFor(std::chrono::milliseconds(100))) {
                     ++profiles;
                     progress = true;
                 }
