@@ -1,15 +1,19 @@
 #include <quil/view/ViewServer.h>
 
+#include "ConnectionSlots.h"
 #include "FeedPump.h"
+#include "PageMessage.h"
+#include "PageRecordings.h"
+#include "RequestPolicy.h"
 #include "WebSessions.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -22,20 +26,19 @@ using asio::ip::tcp;
 
 namespace {
 
-// "quil-view-20261208-014502.pcap" in `directory`, numbered on when that exists.
-std::filesystem::path NewRecordingPath(const std::string& directory) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::filesystem::path base =
-        std::filesystem::path(directory) / ("quil-view-" + std::string(stamp));
-    std::filesystem::path path = base.string() + ".pcap";
-    for (int n = 2; std::filesystem::exists(path); ++n) {
-        path = base.string() + "-" + std::to_string(n) + ".pcap";
-    }
-    return path;
+// How long the server waits before accepting again after accepting failed, so that running out
+// of descriptors does not keep a core busy retrying.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// How often the page's running recording is held to its budget.
+constexpr auto kBudgetCheck = std::chrono::seconds(1);
+
+RecordingLimits LimitsOf(const ViewOptions& options) {
+    RecordingLimits limits;
+    limits.directory = options.recordDirectory;
+    limits.interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(std::max(0.0, options.recordingIntervalSeconds)));
+    limits.budgetBytes = options.recordingBudgetBytes;
+    return limits;
 }
 
 }  // namespace
@@ -43,7 +46,12 @@ std::filesystem::path NewRecordingPath(const std::string& directory) {
 class ViewServer::Impl : public SessionHub {
 public:
     Impl(ViewOptions options, std::vector<SensorFeed> feeds)
-        : options(std::move(options)), acceptor(io) {
+        : options(std::move(options)),
+          acceptor(io),
+          acceptPause(io),
+          budgetCheck(io),
+          slots(this->options.maxConnections),
+          recordings(LimitsOf(this->options)) {
         try {
             const tcp::endpoint endpoint(asio::ip::make_address(this->options.address),
                                          this->options.port);
@@ -52,6 +60,7 @@ public:
             acceptor.bind(endpoint);
             acceptor.listen();
             port = acceptor.local_endpoint().port();
+            policy.emplace(port, this->options.allowedHosts, this->options.allowedOrigins);
         } catch (const std::exception& error) {
             throw std::runtime_error("Cannot serve the view on " + this->options.address + ":" +
                                      std::to_string(this->options.port) + ": " + error.what());
@@ -77,6 +86,8 @@ public:
         asio::post(io, [this] {
             boost::system::error_code ignored;
             acceptor.close(ignored);
+            acceptPause.cancel();
+            budgetCheck.cancel();
             sessions.clear();
             io.stop();
         });
@@ -92,6 +103,10 @@ public:
         counters.framesPublished = framesPublished;
         counters.messagesDropped = messagesDropped;
         counters.messagesNotUnderstood = notUnderstood;
+        counters.connections = connections;
+        counters.connectionsEvicted = connectionsEvicted;
+        counters.connectionsRefused = connectionsRefused;
+        counters.requestsRefused = requestsRefused;
         return counters;
     }
 
@@ -149,23 +164,14 @@ public:
     }
 
     void Command(WebSocketSession& session, const std::string& text) override {
-        const auto message = nlohmann::json::parse(text, nullptr, false);
-        const auto field = [&message](const char* name) {
-            return message.is_object() && message.contains(name) ? message.at(name)
-                                                                 : nlohmann::json();
-        };
-        const auto type = field("type");
-        const auto id = field("sensor");
-        std::shared_ptr<Shown> sensor;
-        if (type.is_string() && id.is_number_unsigned()) {
-            sensor = FindById(id.get<uint64_t>());
-        }
-        if (sensor && type == "select") {
+        const PageMessage message = ReadPageMessage(text);
+        const std::shared_ptr<Shown> sensor =
+            message.kind == PageMessage::Kind::NotUnderstood ? nullptr : FindById(message.sensor);
+        if (sensor && message.kind == PageMessage::Kind::Select) {
             session.sensor = sensor->id;
             UpdateWatched();
-        } else if (sensor && type == "record" && sensor->feed.recording &&
-                   field("action").is_string()) {
-            Record(session, *sensor, field("action").get<std::string>());
+        } else if (sensor && sensor->feed.recording && message.kind != PageMessage::Kind::Select) {
+            Record(session, *sensor, message.kind == PageMessage::Kind::RecordStart);
         } else {
             ++notUnderstood;
         }
@@ -181,6 +187,13 @@ public:
         }
         return options.otherRequests(method, target);
     }
+
+    const RequestPolicy& Policy() const override { return *policy; }
+    void Open(const std::shared_ptr<Connection>& connection) override {
+        slots.Add(connection);
+        connections = slots.Open();
+    }
+    void CountRefused() override { ++requestsRefused; }
 
 private:
     // One sensor on the page. The pump goes first, so that no frame of it is made any more
@@ -260,36 +273,93 @@ private:
             if (error == asio::error::operation_aborted || !acceptor.is_open()) {
                 return;
             }
-            if (!error) {
+            if (error) {
+                // Out of descriptors, most likely: free one for the next try, a little later.
+                slots.MakeRoom();
+                acceptPause.expires_after(kAcceptPause);
+                acceptPause.async_wait([this](boost::system::error_code waited) {
+                    if (!waited) {
+                        Accept();
+                    }
+                });
+                return;
+            }
+            if (slots.MakeRoom()) {
                 std::make_shared<HttpSession>(std::move(socket), *this)->Run();
             }
+            connections = slots.Open();
+            connectionsEvicted = slots.Evicted();
+            connectionsRefused = slots.Refused();
             Accept();
         });
     }
 
+    // While a page's recording runs: stopped once the view's recordings reach their budget.
+    void CheckBudget() {
+        budgetCheck.expires_after(kBudgetCheck);
+        budgetCheck.async_wait([this](boost::system::error_code error) {
+            if (error) {
+                return;
+            }
+            const auto stopped = recordings.Enforce();
+            if (!stopped) {
+                CheckBudget();
+                return;
+            }
+            const std::shared_ptr<Shown> sensor = FindByStream(stopped.get());
+            if (sensor) {
+                Notify(sensor->id,
+                       "The recording stopped: the view's recordings reached their "
+                       "budget of " +
+                           recordings.Budget() + ".");
+            }
+        });
+    }
+
+    std::shared_ptr<Shown> FindByStream(const UdpStreaming::QuilStream* stream) {
+        const std::lock_guard<std::mutex> lock(shownMutex);
+        for (const auto& sensor : shown) {
+            if (sensor->feed.stream.get() == stream) {
+                return sensor;
+            }
+        }
+        return nullptr;
+    }
+
+    void Notify(uint64_t sensorId, const std::string& text) {
+        auto message = std::make_shared<const std::string>(
+            nlohmann::json{{"type", "notice"}, {"text", text}}.dump());
+        for (const auto& session : sessions) {
+            if (session->sensor == sensorId) {
+                session->Send(message);
+            }
+        }
+    }
+
     // On the I/O thread. The file's name is the server's own choice, in the record directory.
-    void Record(WebSocketSession& session, Shown& sensor, const std::string& action) {
+    void Record(WebSocketSession& session, Shown& sensor, bool start) {
         SensorFeed& feed = sensor.feed;
         std::string problem;
         {
             std::lock_guard<std::mutex> lock(sensor.recordingLock);
-            if (action == "start" && !feed.stream->GetRecordingStatus().recording) {
-                try {
-                    feed.stream->StartRecording(NewRecordingPath(options.recordDirectory).string(),
-                                                *feed.recording);
-                } catch (const std::exception& error) {
-                    problem = error.what();
+            if (start) {
+                problem = recordings.Start(feed.stream, *feed.recording,
+                                           std::chrono::steady_clock::now());
+                if (problem.empty()) {
+                    CheckBudget();
+                } else {
+                    problem = "The recording was not started: " + problem + ".";
                 }
-            } else if (action == "stop") {
-                problem = feed.stream->StopRecording().error;
-            } else if (action != "start") {
-                ++notUnderstood;
+            } else {
+                problem = recordings.Stop(*feed.stream);
+                if (!problem.empty()) {
+                    problem = "The recording failed: " + problem;
+                }
             }
         }
         if (!problem.empty()) {
-            session.Send(std::make_shared<const std::string>(nlohmann::json{
-                {"type", "notice"},
-                {"text", "The recording failed: " + problem}}.dump()));
+            session.Send(std::make_shared<const std::string>(
+                nlohmann::json{{"type", "notice"}, {"text", problem}}.dump()));
         }
     }
 
@@ -340,7 +410,10 @@ private:
     ViewOptions options;
     asio::io_context io;
     tcp::acceptor acceptor;
+    asio::steady_timer acceptPause;
+    asio::steady_timer budgetCheck;
     uint16_t port = 0;
+    std::optional<RequestPolicy> policy;  // set once the port is known
     std::thread ioThread;
     std::mutex shownMutex;                      // guards shown and nextId
     std::vector<std::shared_ptr<Shown>> shown;  // in the chooser's order
@@ -349,10 +422,16 @@ private:
     std::shared_ptr<const std::string> hello;
     uint64_t firstSensor = 0;
     std::set<std::shared_ptr<WebSocketSession>> sessions;
+    ConnectionSlots slots;
+    PageRecordings recordings;
     std::atomic<uint64_t> browsers{0};
     std::atomic<uint64_t> framesPublished{0};
     std::atomic<uint64_t> messagesDropped{0};
     std::atomic<uint64_t> notUnderstood{0};
+    std::atomic<uint64_t> connections{0};
+    std::atomic<uint64_t> connectionsEvicted{0};
+    std::atomic<uint64_t> connectionsRefused{0};
+    std::atomic<uint64_t> requestsRefused{0};
 };
 
 ViewServer::ViewServer(ViewOptions options, std::vector<SensorFeed> feeds)

@@ -13,7 +13,11 @@ namespace http = beast::http;
 namespace websocket = beast::websocket;
 
 namespace {
-constexpr auto kIdleRequest = std::chrono::seconds(30);
+// How long a connection may take to send a request, or wait before its next one.
+constexpr auto kIdleRequest = std::chrono::seconds(10);
+// A browser answers the server's pings by itself; a peer that answers nothing for this long is
+// gone or not a browser.
+constexpr auto kBrowserSilence = std::chrono::seconds(30);
 constexpr std::size_t kLargestRequest = 16 * 1024;
 // The page only ever says short things: choose a sensor, start or stop a recording.
 constexpr std::size_t kLargestPageMessage = 4096;
@@ -26,7 +30,17 @@ HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, SessionHub& hub)
     : stream(std::move(socket)), hub(hub) {}
 
 void HttpSession::Run() {
+    hub.Open(shared_from_this());
     Read();
+}
+
+bool HttpSession::Idle() const {
+    return parser && !parser->got_some() && buffer.size() == 0;
+}
+
+void HttpSession::Close() {
+    beast::error_code ignored;
+    stream.socket().close(ignored);
 }
 
 void HttpSession::Read() {
@@ -47,7 +61,12 @@ void HttpSession::Read() {
 }
 
 void HttpSession::Respond(http::request<http::string_body> request) {
-    if (websocket::is_upgrade(request) && request.target() == "/ws") {
+    parser.reset();
+    const std::optional<Refusal> refusal = hub.Policy().Check(request);
+    if (refusal) {
+        hub.CountRefused();
+    }
+    if (!refusal && websocket::is_upgrade(request) && request.target() == "/ws") {
         stream.expires_never();
         std::make_shared<WebSocketSession>(std::move(stream), hub)->Run(std::move(request));
         return;
@@ -60,7 +79,9 @@ void HttpSession::Respond(http::request<http::string_body> request) {
     const WebAsset* asset =
         FindWebAsset(std::string_view(request.target().data(), request.target().size()));
     std::optional<HttpAnswer> answer;
-    if (asset == nullptr) {
+    if (refusal) {
+        answer = HttpAnswer{refusal->status, "text/plain; charset=utf-8", refusal->text};
+    } else if (asset == nullptr) {
         answer = hub.Answer(std::string(request.method_string()), std::string(request.target()));
     }
     if (answer) {
@@ -100,7 +121,12 @@ WebSocketSession::WebSocketSession(beast::tcp_stream stream, SessionHub& hub)
     : socket(std::move(stream)), hub(hub), backlog(hub.BacklogCapacity()) {}
 
 void WebSocketSession::Run(http::request<http::string_body> upgrade) {
-    socket.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    hub.Open(shared_from_this());
+    websocket::stream_base::timeout timeouts{};
+    timeouts.handshake_timeout = kIdleRequest;
+    timeouts.idle_timeout = kBrowserSilence;
+    timeouts.keep_alive_pings = true;
+    socket.set_option(timeouts);
     socket.read_message_max(kLargestPageMessage);
     beast::error_code ignored;
     beast::get_lowest_layer(socket).socket().set_option(
@@ -171,6 +197,11 @@ void WebSocketSession::WriteNext() {
                            }
                            self->WriteNext();
                        });
+}
+
+void WebSocketSession::Close() {
+    beast::error_code ignored;
+    beast::get_lowest_layer(socket).socket().close(ignored);
 }
 
 void WebSocketSession::Fail() {

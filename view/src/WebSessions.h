@@ -6,6 +6,8 @@
 // I/O thread.
 
 #include "BoundedBacklog.h"
+#include "ConnectionSlots.h"
+#include "RequestPolicy.h"
 
 #include <quil/view/ViewServer.h>
 
@@ -37,13 +39,21 @@ public:
     /// The program's answer to a request that is not for the page, if it has one.
     virtual std::optional<HttpAnswer> Answer(const std::string& method,
                                              const std::string& target) = 0;
+    virtual const RequestPolicy& Policy() const = 0;
+    /// Counts a connection that begins, among the server's bounded connections.
+    virtual void Open(const std::shared_ptr<Connection>& connection) = 0;
+    /// Counts a request that the policy refused.
+    virtual void CountRefused() = 0;
 };
 
 /// Serves requests until the browser upgrades to a WebSocket or goes.
-class HttpSession : public std::enable_shared_from_this<HttpSession> {
+class HttpSession : public Connection, public std::enable_shared_from_this<HttpSession> {
 public:
     HttpSession(boost::asio::ip::tcp::socket socket, SessionHub& hub);
     void Run();
+    bool Idle() const override;
+    bool Watching() const override { return false; }
+    void Close() override;
 
 private:
     void Read();
@@ -55,12 +65,15 @@ private:
     SessionHub& hub;
 };
 
-class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
+class WebSocketSession : public Connection, public std::enable_shared_from_this<WebSocketSession> {
 public:
     using Message = std::shared_ptr<const std::string>;
 
     WebSocketSession(boost::beast::tcp_stream stream, SessionHub& hub);
     void Run(boost::beast::http::request<boost::beast::http::string_body> upgrade);
+    bool Idle() const override { return false; }
+    bool Watching() const override { return true; }
+    void Close() override;
     /// Queues `message`; when the backlog is full the oldest waiting message goes.
     void Send(Message message);
     /// The view's description, sent before anything that waits; never dropped, and a newer

@@ -32,6 +32,22 @@ struct ViewOptions {
     /// connection closes after the program's answer.
     std::function<std::optional<HttpAnswer>(const std::string& method, const std::string& target)>
         otherRequests;
+    /// Connections served at once: browsers, page loads, scrapers. One beyond it closes the
+    /// oldest that waits for a request (else the oldest still sending one); when all are
+    /// watching browsers, the newcomer is closed. Requests must come within 10 s.
+    std::size_t maxConnections = 100;
+    /// Names, besides IP addresses and "localhost", under which browsers reach the server ("*":
+    /// any). A request naming another host is refused (421), so that a foreign site cannot
+    /// reach the server under a name of its own.
+    std::vector<std::string> allowedHosts;
+    /// Pages of other sites that may watch the sensors and change things ("https://dash.plant").
+    /// The view's own page always may; a request from any other page is refused (403).
+    std::vector<std::string> allowedOrigins;
+    /// Recordings started from a page: at most one at a time and one start in this interval.
+    double recordingIntervalSeconds = 5;
+    /// The most that the view's recordings ("quil-view-*" in recordDirectory) may take together;
+    /// a recording that reaches it is stopped, and none starts beyond it.
+    uint64_t recordingBudgetBytes = uint64_t{1} << 30;
 };
 
 /// Counts of the web side, for the health strip and for benchmarks.
@@ -40,6 +56,10 @@ struct ViewCounters {
     uint64_t framesPublished = 0;        ///< frames made, of all sensors
     uint64_t messagesDropped = 0;        ///< discarded from full per-browser backlogs
     uint64_t messagesNotUnderstood = 0;  ///< messages from pages that were ignored
+    uint64_t connections = 0;            ///< open now, browsers included
+    uint64_t connectionsEvicted = 0;     ///< closed to make room for a newer one
+    uint64_t connectionsRefused = 0;     ///< closed at once: every slot held a browser
+    uint64_t requestsRefused = 0;        ///< from foreign pages or under foreign host names
 };
 
 class ViewServer {
