@@ -80,10 +80,10 @@ void HandleCommand(const ReceivedCommand& command, const std::string& group,
                 targets.rebirth();
             }
         } else {
-            const KeepAnswer answer = targets.keep ? targets.keep(device, metric.string_value())
-                                                   : KeepAnswer{KeepAnswer::Outcome::NoBlackBox,
-                                                                "there is no sensor " +
-                                                                    Quoted(device)};
+            const KeepAnswer answer = targets.keep
+                                          ? targets.keep(device, metric.string_value())
+                                          : KeepAnswer{KeepAnswer::Outcome::NoBlackBox,
+                                                       "there is no sensor " + Quoted(device)};
             if (answer.outcome == KeepAnswer::Outcome::NoBlackBox) {
                 refuse(std::string(kKeepBlackBoxMetric) + ": " + answer.text);
             }

@@ -59,8 +59,8 @@ void KeptRecordings::Bound(const std::string& newest) {
         std::error_code ignored;
         if (entry.is_directory(ignored)) {
             const std::string name = entry.path().filename().string();
-            recordings.push_back({fs::last_write_time(entry.path(), ignored), name,
-                                  BytesIn(entry.path())});
+            recordings.push_back(
+                {fs::last_write_time(entry.path(), ignored), name, BytesIn(entry.path())});
             bytes += recordings.back().bytes;
         }
     }
