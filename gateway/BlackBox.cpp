@@ -34,12 +34,25 @@ uint64_t SizeOf(const std::string& path) {
     return error ? 0 : static_cast<uint64_t>(size);
 }
 
-bool ValidName(const std::string& name) {
-    return !name.empty() && name.size() <= 100 && name.front() != '.' &&
-           std::all_of(name.begin(), name.end(), [](char c) {
-               return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
-                      c == '.';
-           });
+// Why `name` cannot name a kept recording, or nothing.
+std::optional<std::string> NameProblem(const std::string& name) {
+    if (name.size() > kKeepNameMost) {
+        return Quoted(name) + " is longer than " + std::to_string(kKeepNameMost) + " characters";
+    }
+    const bool valid =
+        !name.empty() && name.front() != '.' && std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+        });
+    if (!valid) {
+        return Quoted(name) + " is not a name of letters, digits, '-', '_' and '.'";
+    }
+    return std::nullopt;
+}
+
+std::string Seconds(std::chrono::steady_clock::duration duration) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(duration).count());
+    return text;
 }
 
 std::string Megabytes(uint64_t bytes) {
@@ -65,7 +78,9 @@ BlackBox::BlackBox(BlackBoxSettings settings, std::string sensor)
       window((fs::path(this->settings.folder) / "window").string()),
       pieceLength(std::max<std::chrono::milliseconds::rep>(
           100, this->settings.seconds * 1000 / static_cast<int64_t>(kPieces))),
-      pieceBytes(this->settings.bytes / kPieces) {
+      pieceBytes(this->settings.bytes / kPieces),
+      kept(this->settings.folder, this->sensor, this->settings.keptRecordings,
+           this->settings.keptBytes) {
     std::error_code error;
     fs::create_directories(window, error);
     if (error) {
@@ -91,6 +106,7 @@ BlackBox::BlackBox(BlackBoxSettings settings, std::string sensor)
     }
     const std::lock_guard<std::mutex> lock(mutex);
     DeleteOldest();
+    kept.Bound();
 }
 
 BlackBox::~BlackBox() {
@@ -263,17 +279,45 @@ uint64_t BlackBox::DiskBytes() {
 }
 
 KeepAnswer BlackBox::Keep(const std::string& name) {
-    using Outcome = KeepAnswer::Outcome;
-    if (!ValidName(name)) {
-        return {Outcome::WrongName,
-                "\"" + name + "\" is not a name of letters, digits, '-', '_' and '.'"};
-    }
     const std::lock_guard<std::mutex> lock(mutex);
-    const fs::path kept = fs::path(settings.folder) / "kept" / name;
+    KeepAnswer answer = KeepWindow(name);
+    // A wrong name is told only quoted; a right one is short and safe as it is.
+    const std::string text = answer.outcome == KeepAnswer::Outcome::Kept ? answer.text
+                             : answer.outcome == KeepAnswer::Outcome::WrongName
+                                 ? "not kept: " + answer.text
+                                 : "not kept as " + name + ": " + answer.text;
+    LogLine("sensor " + sensor + ": black box " + text);
+    report = {report.answers + 1, text};
+    if (answer.outcome == KeepAnswer::Outcome::Kept) {
+        kept.Bound(name);
+    }
+    return answer;
+}
+
+KeepReport BlackBox::LastKept() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return report;
+}
+
+KeepAnswer BlackBox::KeepWindow(const std::string& name) {
+    using Outcome = KeepAnswer::Outcome;
+    if (auto problem = NameProblem(name)) {
+        return {Outcome::WrongName, std::move(*problem)};
+    }
+    const fs::path path = kept.PathOf(name);
     std::error_code error;
-    if (fs::exists(kept, error)) {
+    if (fs::exists(path, error)) {
         return {Outcome::NameTaken, "a recording named " + name + " is kept already"};
     }
+    // Each keep ends the piece in hand and links every piece: taken at most once an interval.
+    const auto now = std::chrono::steady_clock::now();
+    const std::chrono::seconds interval(settings.keepIntervalSeconds);
+    if (lastKeep && now - *lastKeep < interval) {
+        return {Outcome::TooSoon, "the last keep was " + Seconds(now - *lastKeep) +
+                                      " ago, and keeps are taken at most once in " +
+                                      std::to_string(settings.keepIntervalSeconds) + " s"};
+    }
+    lastKeep = now;
     // The piece in hand is ended so that the recording holds it whole.
     if (recording) {
         NextPiece();
@@ -282,18 +326,18 @@ KeepAnswer BlackBox::Keep(const std::string& name) {
         return {Outcome::NothingRecorded, "nothing is recorded yet"};
     }
     try {
-        fs::create_directories(kept);
+        fs::create_directories(path);
         for (const Piece& piece : closed) {
             LinkOrCopy(CapturePath(piece.number),
-                       kept / fs::path(CapturePath(piece.number)).filename());
+                       path / fs::path(CapturePath(piece.number)).filename());
             LinkOrCopy(DescriptionPath(piece.number),
-                       kept / fs::path(DescriptionPath(piece.number)).filename());
+                       path / fs::path(DescriptionPath(piece.number)).filename());
         }
     } catch (const std::exception& failure) {
-        return {Outcome::Failed, "cannot keep it in " + kept.string() + ": " + failure.what()};
+        return {Outcome::Failed, "cannot keep it in " + path.string() + ": " + failure.what()};
     }
     return {Outcome::Kept, "kept the last " + std::to_string(closed.size()) + " pieces (" +
-                               Megabytes(ClosedBytes()) + ") in " + kept.string()};
+                               Megabytes(ClosedBytes()) + ") in " + path.string()};
 }
 
 }  // namespace Varkon::QuilGateway

@@ -2,10 +2,12 @@
 // (the library's recordings) into short pieces in <folder>/window, the oldest deleted so that
 // the window keeps its seconds and never takes more than its bytes. Keep makes the window, as
 // it is, a named recording: the pieces, linked (or copied) into <folder>/kept/<name>, each a
-// capture with its description that `quil stream --from` reads.
+// capture with its description that `quil stream --from` reads. At most one keep is taken in
+// the configured interval, and the kept recordings are bounded (KeptRecordings.h).
 #pragma once
 
 #include "Configuration.h"
+#include "KeptRecordings.h"
 
 #include <quil/Quil.h>
 
@@ -14,16 +16,34 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace Varkon::QuilGateway {
 
 /// How a request to keep the window ended, and the line that tells it.
 struct KeepAnswer {
-    enum class Outcome { Kept, WrongName, NoBlackBox, NameTaken, NothingRecorded, Failed };
+    enum class Outcome {
+        Kept,
+        WrongName,
+        NoBlackBox,
+        NameTaken,
+        TooSoon,  // another keep was taken less than the interval ago
+        NothingRecorded,
+        Failed
+    };
     Outcome outcome;
     std::string text;
 };
+
+/// The answers to keeps so far: how many, and the last one as the device reports it.
+struct KeepReport {
+    uint64_t answers = 0;
+    std::string text;
+};
+
+/// The longest name of a kept recording.
+inline constexpr std::size_t kKeepNameMost = 100;
 
 class BlackBox {
 public:
@@ -43,8 +63,12 @@ public:
     /// Starts the next piece and deletes the oldest as the window's bounds need. Called often
     /// by the sensor's thread: the piece in hand never grows past a quarter of the bytes.
     void Tend();
-    /// Keeps the window as the recording `name` (letters, digits, '-', '_' and '.').
+    /// Keeps the window as the recording `name` (letters, digits, '-', '_' and '.'), unless
+    /// another keep was taken less than the interval ago; then removes the oldest kept
+    /// recordings over the bounds. The answer is logged and becomes the LastKept. Any thread;
+    /// the sensor's thread waits for the window meanwhile.
     KeepAnswer Keep(const std::string& name);
+    KeepReport LastKept();
     /// What the window's pieces take on disk now, the piece in hand as far as it is written.
     uint64_t DiskBytes();
 
@@ -66,6 +90,7 @@ private:
     void PieceEnded(const Varkon::QUILApi::UdpStreaming::RecordingStatus& status);
     void DeleteOldest();
     void Problem(const std::string& what);
+    KeepAnswer KeepWindow(const std::string& name);
 
     BlackBoxSettings settings;
     std::string sensor;
@@ -83,6 +108,9 @@ private:
     std::chrono::steady_clock::time_point currentStart;
     Varkon::QUILApi::UdpStreaming::StreamStatistics countersAtStart;
     std::string lastProblem;
+    KeptRecordings kept;
+    std::optional<std::chrono::steady_clock::time_point> lastKeep;  // the last keep taken
+    KeepReport report;
 };
 
 }  // namespace Varkon::QuilGateway

@@ -35,12 +35,18 @@ enum class Compression { None, Zstd };
 /// A sensor's black box: its latest raw datagrams kept on disk (BlackBox.h).
 struct BlackBoxSettings {
     std::string folder;
-    uint32_t seconds = 60;         // the window kept
-    uint64_t bytes = 100'000'000;  // the most disk the window's pieces take
+    uint32_t seconds = 60;               // the window kept
+    uint64_t bytes = 100'000'000;        // the most disk the window's pieces take
+    uint32_t keepIntervalSeconds = 10;   // at most one keep in this time; the others refused
+    uint32_t keptRecordings = 20;        // the most kept recordings; the oldest go first
+    uint64_t keptBytes = 1'000'000'000;  // the most disk the kept recordings take
 
     bool operator==(const BlackBoxSettings& other) const {
-        return std::tie(folder, seconds, bytes) ==
-               std::tie(other.folder, other.seconds, other.bytes);
+        const auto fields = [](const BlackBoxSettings& s) {
+            return std::tie(s.folder, s.seconds, s.bytes, s.keepIntervalSeconds, s.keptRecordings,
+                            s.keptBytes);
+        };
+        return fields(*this) == fields(other);
     }
 };
 

@@ -206,7 +206,9 @@ std::string ReadSensorHost(const Reader& reader, const YAML::Node& node, const s
 BlackBoxSettings ReadBlackBox(const Reader& reader, const YAML::Node& node,
                               const std::string& prefix) {
     reader.ExpectMap(node, prefix);
-    reader.OnlyKeys(node, prefix, {"folder", "seconds", "megabytes"});
+    reader.OnlyKeys(
+        node, prefix,
+        {"folder", "seconds", "megabytes", "keep_interval", "kept_recordings", "kept_megabytes"});
     BlackBoxSettings box;
     box.folder =
         reader.Beside(reader.Text(reader.Required(node, prefix, "folder"), prefix + ".folder"));
@@ -218,6 +220,19 @@ BlackBoxSettings ReadBlackBox(const Reader& reader, const YAML::Node& node,
         box.bytes = static_cast<uint64_t>(
                         reader.Whole(node["megabytes"], prefix + ".megabytes", 1, 1000000)) *
                     1'000'000;
+    }
+    if (node["keep_interval"]) {
+        box.keepIntervalSeconds = static_cast<uint32_t>(
+            reader.Whole(node["keep_interval"], prefix + ".keep_interval", 1, 86400));
+    }
+    if (node["kept_recordings"]) {
+        box.keptRecordings = static_cast<uint32_t>(
+            reader.Whole(node["kept_recordings"], prefix + ".kept_recordings", 1, 10000));
+    }
+    if (node["kept_megabytes"]) {
+        box.keptBytes = static_cast<uint64_t>(reader.Whole(
+                            node["kept_megabytes"], prefix + ".kept_megabytes", 1, 1000000)) *
+                        1'000'000;
     }
     return box;
 }

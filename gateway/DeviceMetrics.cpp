@@ -1,5 +1,7 @@
 #include "DeviceMetrics.h"
 
+#include "SparkplugPayloads.h"
+
 #include <limits>
 
 namespace Varkon::QuilGateway {
@@ -59,7 +61,7 @@ Metrics DeviceMetrics(const SensorSettings& settings, const DeviceState& state) 
     metrics.push_back({"Measurement/Timestamp us", measurement ? measurement->timestamp : 0});
     if (settings.blackBox) {
         metrics.push_back({"Black Box/Bytes", state.blackBoxBytes});
-        metrics.push_back({"Black Box/Last Kept", state.blackBoxLastKept});
+        metrics.push_back({kLastKeptMetric, state.blackBoxLastKept});
     }
     return metrics;
 }

@@ -1,8 +1,8 @@
 #include "Gateway.h"
 
 #include "HealthRoutes.h"
+#include "Log.h"
 #include "PrometheusText.h"
-#include "SparkplugPayloads.h"
 
 #include <algorithm>
 
@@ -27,19 +27,15 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
             return births;
         },
         backoff);
-    publisher->OnDeviceCommand(
-        [this](const std::string& device, const std::string& metric, const std::string& value) {
-            if (metric == kKeepBlackBoxMetric) {
-                KeepBlackBox(device, value);
-            }
-        });
+    publisher->OnKeepBlackBox([this](const std::string& sensor, const std::string& name) {
+        return KeepBlackBox(sensor, name);
+    });
     if (configuration.httpPort != 0) {
         Varkon::QUILApi::View::ViewOptions options;
         options.address = configuration.httpAddress;
         options.port = configuration.httpPort;
         options.otherRequests =
-            [this,
-             sources = HealthSources{[this] { return Ready(); }, [this] { return MetricsText(); },
+            [sources = HealthSources{[this] { return Ready(); }, [this] { return MetricsText(); },
                                      [this](const std::string& sensor, const std::string& name) {
                                          return KeepBlackBox(sensor, name);
                                      }}](const std::string& method, const std::string& target) {
@@ -109,13 +105,21 @@ std::string Gateway::Reload(const Configuration& next) {
 }
 
 KeepAnswer Gateway::KeepBlackBox(const std::string& sensor, const std::string& name) {
-    const std::lock_guard<std::mutex> lock(sensorsMutex);
-    for (const auto& worker : sensors) {
-        if (worker->Name() == sensor) {
-            return worker->KeepBlackBox(name);
+    std::shared_ptr<BlackBox> box;
+    {
+        const std::lock_guard<std::mutex> lock(sensorsMutex);
+        const auto worker = std::find_if(sensors.begin(), sensors.end(),
+                                         [&](const auto& w) { return w->Name() == sensor; });
+        if (worker == sensors.end()) {
+            return {KeepAnswer::Outcome::NoBlackBox, "there is no sensor " + Quoted(sensor)};
+        }
+        box = (*worker)->SharedBlackBox();
+        if (!box) {
+            return {KeepAnswer::Outcome::NoBlackBox, "sensor " + sensor + " has no black box"};
         }
     }
-    return {KeepAnswer::Outcome::NoBlackBox, "there is no sensor " + sensor};
+    // Outside the lock: births and /metrics go on while the files are made.
+    return box->Keep(name);
 }
 
 std::string Gateway::Status() const {

@@ -21,6 +21,8 @@ unsigned StatusOf(KeepAnswer::Outcome outcome) {
         case KeepAnswer::Outcome::NameTaken:
         case KeepAnswer::Outcome::NothingRecorded:
             return 409;
+        case KeepAnswer::Outcome::TooSoon:
+            return 429;
         case KeepAnswer::Outcome::Failed:
             break;
     }

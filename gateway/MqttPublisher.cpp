@@ -4,11 +4,11 @@
 #include "Log.h"
 #include "SparkplugPayloads.h"
 #include "SparkplugTopics.h"
-#include "sparkplug_b.pb.h"
 
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -19,6 +19,8 @@ constexpr std::chrono::milliseconds kConnackLimit{5000};
 constexpr std::chrono::milliseconds kDrainLimit{2000};
 constexpr int kLoopMs = 10;
 constexpr int kSparkplugQos = 1;
+// Commands waiting for the commands' thread; one more is refused.
+constexpr std::size_t kCommandsWaiting = 64;
 
 void InitialiseLibrary() {
     static std::once_flag once;
@@ -34,7 +36,8 @@ MqttPublisher::MqttPublisher(BrokerSettings broker, std::string group, std::stri
       node(std::move(node)),
       queue(queue),
       births(std::move(births)),
-      backoff(backoff) {
+      backoff(backoff),
+      commands(kCommandsWaiting) {
     InitialiseLibrary();
     client = mosquitto_new(this->broker.clientId.c_str(), true, this);
     if (client == nullptr) {
@@ -74,6 +77,7 @@ void MqttPublisher::Start() {
 }
 
 void MqttPublisher::Stop() {
+    commands.Stop();
     {
         const std::lock_guard<std::mutex> lock(stopMutex);
         stopping = true;
@@ -91,27 +95,38 @@ void MqttPublisher::OnConnect(struct mosquitto*, void* self, int result) {
 void MqttPublisher::OnMessage(struct mosquitto*, void* self,
                               const struct mosquitto_message* message) {
     auto& publisher = *static_cast<MqttPublisher*>(self);
-    org::eclipse::tahu::protobuf::Payload payload;
-    if (!payload.ParseFromArray(message->payload, message->payloadlen)) {
-        return;
-    }
-    const std::string topic = message->topic;
-    const std::string devicePrefix =
-        SparkplugTopic(publisher.group, SparkplugMessage::DCMD, publisher.node) + "/";
-    if (topic.rfind(devicePrefix, 0) == 0) {
-        const std::string device = topic.substr(devicePrefix.size());
-        for (const auto& metric : payload.metrics()) {
-            if (publisher.deviceCommand && metric.has_string_value()) {
-                publisher.deviceCommand(device, metric.name(), metric.string_value());
-            }
-        }
-        return;
-    }
-    for (const auto& metric : payload.metrics()) {
-        if (metric.name() == kRebirthMetric && metric.boolean_value()) {
+    auto command = std::make_shared<ReceivedCommand>(
+        ReceiveCommand(message->topic, message->payload,
+                       static_cast<std::size_t>(std::max(message->payloadlen, 0))));
+    const bool posted = publisher.commands.Post([&publisher, command] {
+        CommandTargets targets;
+        targets.rebirth = [&publisher] {
+            LogLine("NCMD: " + std::string(kRebirthMetric) + ", the births follow");
             publisher.rebirthRequested = true;
-        }
+        };
+        targets.keep = publisher.keepBlackBox;
+        targets.answer = [&publisher](const std::string& text) { publisher.AnswerCommand(text); };
+        HandleCommand(*command, publisher.group, publisher.node, targets);
+    });
+    if (!posted) {
+        publisher.AnswerCommand("a command on " + Quoted(command->topic) + " refused: " +
+                                std::to_string(kCommandsWaiting) + " commands wait already");
     }
+}
+
+void MqttPublisher::AnswerCommand(const std::string& text) {
+    LogLine(text);
+    {
+        const std::lock_guard<std::mutex> lock(lastCommandMutex);
+        lastCommand = text;
+    }
+    queue.Push({SparkplugTopic(group, SparkplugMessage::NDATA, node), "", kSparkplugQos,
+                Metrics{{kLastCommandMetric, text}}});
+}
+
+std::string MqttPublisher::LastCommand() {
+    const std::lock_guard<std::mutex> lock(lastCommandMutex);
+    return lastCommand;
 }
 
 void MqttPublisher::WaitBeforeRetry(std::chrono::milliseconds delay) {
@@ -158,7 +173,7 @@ void MqttPublisher::PublishBirths() {
     rebirthRequested = false;
     sequence.Birth();
     Publish(SparkplugTopic(group, SparkplugMessage::NBIRTH, node),
-            EncodeNodeBirth(birthDeathSequence, NowMs()), kSparkplugQos);
+            EncodeNodeBirth(birthDeathSequence, NowMs(), LastCommand()), kSparkplugQos);
     for (const DeviceBirth& birth : births()) {
         Publish(SparkplugTopic(group, SparkplugMessage::DBIRTH, node, birth.device),
                 EncodeDevicePayload(birth.metrics, sequence.Next(), NowMs()), kSparkplugQos);

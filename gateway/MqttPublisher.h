@@ -1,12 +1,15 @@
 // The gateway's connection to the MQTT broker as a Sparkplug B edge node: connects with the
 // node's death (NDEATH) as its will, publishes the births on every connection, sends what the
-// queue holds and reconnects with back-off when the connection is lost.
+// queue holds and reconnects with back-off when the connection is lost. Commands (NCMD, DCMD)
+// are acted on by a thread of their own (Commands.h), so that none holds up the connection.
 #pragma once
 
+#include "Commands.h"
 #include "Configuration.h"
 #include "Metrics.h"
 #include "PublishQueue.h"
 #include "SparkplugSequence.h"
+#include "TaskThread.h"
 
 #include <atomic>
 #include <chrono>
@@ -33,9 +36,9 @@ public:
     /// The births of the devices that are there at the moment of a (re)connection.
     using BirthSource = std::function<std::vector<DeviceBirth>()>;
 
-    /// A device command's metric of text: the device, the metric's name and its text.
-    using DeviceCommand =
-        std::function<void(const std::string&, const std::string&, const std::string&)>;
+    /// Keeps a sensor's black box (CommandTargets::keep), on the commands' thread.
+    using KeepBlackBox =
+        std::function<KeepAnswer(const std::string& sensor, const std::string& name)>;
 
     struct Backoff {
         std::chrono::milliseconds first{250};
@@ -53,12 +56,17 @@ public:
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
 
-    /// Where device commands (DCMD) go, on the publisher's thread; before Start.
-    void OnDeviceCommand(DeviceCommand handler) { deviceCommand = std::move(handler); }
+    /// What keeps a sensor's black box when a DCMD asks; before Start.
+    void OnKeepBlackBox(KeepBlackBox handler) { keepBlackBox = std::move(handler); }
 
     void Start();
-    /// Sends what the queue holds (for a short while), publishes NDEATH and disconnects.
+    /// Ends the commands' thread, sends what the queue holds (for a short while), publishes
+    /// NDEATH and disconnects.
     void Stop();
+
+    /// The node's answer to a command: one line, and "Node Control/Last Command" in an NDATA
+    /// and in every NBIRTH after. Any thread.
+    void AnswerCommand(const std::string& text);
 
     bool Connected() const { return connected; }
     /// Connections made so far; each one published the births.
@@ -72,6 +80,7 @@ private:
     bool Publish(const std::string& topic, const std::string& payload, int qos);
     void Serve();
     void WaitBeforeRetry(std::chrono::milliseconds delay);
+    std::string LastCommand();
     static void OnConnect(struct mosquitto*, void* self, int result);
     static void OnMessage(struct mosquitto*, void* self, const struct mosquitto_message* message);
 
@@ -81,7 +90,7 @@ private:
     PublishQueue& queue;
     BirthSource births;
     Backoff backoff;
-    DeviceCommand deviceCommand;
+    KeepBlackBox keepBlackBox;
 
     struct mosquitto* client = nullptr;
     uint64_t birthDeathSequence = 0;  // bdSeq of the current connection
@@ -91,10 +100,14 @@ private:
     std::atomic<bool> connected{false};
     std::atomic<uint64_t> connections{0};
 
+    std::mutex lastCommandMutex;
+    std::string lastCommand;
+
     std::mutex stopMutex;
     std::condition_variable stopSignal;
     bool stopping = false;
     std::thread thread;
+    TaskThread commands;
 };
 
 }  // namespace Varkon::QuilGateway

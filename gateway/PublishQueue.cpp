@@ -5,8 +5,10 @@ namespace Varkon::QuilGateway {
 std::size_t OutgoingMessage::Bytes() const {
     std::size_t size = topic.size() + payload.size();
     if (deviceMetrics) {
+        // A metric's value takes at most 16 bytes, but for a text, which takes its length.
         for (const Metric& metric : *deviceMetrics) {
-            size += metric.name.size() + 16;
+            const auto* text = std::get_if<std::string>(&metric.value);
+            size += metric.name.size() + 16 + (text != nullptr ? text->size() : 0);
         }
     }
     return size;

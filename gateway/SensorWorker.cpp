@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Log.h"
 #include "SettingsDocument.h"
+#include "SparkplugPayloads.h"
 #include "SparkplugTopics.h"
 
 #include <quil/SensorAddress.h>
@@ -48,7 +49,7 @@ SensorWorker::SensorWorker(SensorSettings settings, std::string group, std::stri
         inlet = std::make_shared<Varkon::QUILApi::View::FeedInlet>();
     }
     if (this->settings.blackBox) {
-        blackBox = std::make_unique<BlackBox>(*this->settings.blackBox, this->settings.name);
+        blackBox = std::make_shared<BlackBox>(*this->settings.blackBox, this->settings.name);
     }
 }
 
@@ -97,21 +98,6 @@ std::optional<DeviceBirth> SensorWorker::Birth() {
     Metrics metrics = DeviceMetrics(settings, state);
     changes.Publish(metrics);
     return DeviceBirth{settings.name, std::move(metrics)};
-}
-
-KeepAnswer SensorWorker::KeepBlackBox(const std::string& name) {
-    if (!blackBox) {
-        return {KeepAnswer::Outcome::NoBlackBox, "sensor " + settings.name + " has no black box"};
-    }
-    KeepAnswer answer = blackBox->Keep(name);
-    LogLine("sensor " + settings.name + ": black box " +
-            (answer.outcome == KeepAnswer::Outcome::Kept ? "" : "not kept as " + name + ": ") +
-            answer.text);
-    const std::lock_guard<std::mutex> lock(stateMutex);
-    state.blackBoxLastKept =
-        (answer.outcome == KeepAnswer::Outcome::Kept ? "" : "not kept as " + name + ": ") +
-        answer.text;
-    return answer;
 }
 
 void SensorWorker::PushDevice(SparkplugMessage type, Metrics metrics) {
@@ -316,7 +302,17 @@ void SensorWorker::Report(bool force) {
         state.clockOffsetUs = clock.Offset();
         state.clockSpreadUs = clock.Spread();
         state.blackBoxBytes = blackBox ? blackBox->DiskBytes() : 0;
+        const KeepReport kept = blackBox ? blackBox->LastKept() : KeepReport{};
+        state.blackBoxLastKept = kept.text;
         changed = changes.Take(DeviceMetrics(settings, state));
+        // Every answer to a keep is reported, also one whose text is the one before's.
+        const bool reported = std::any_of(changed.begin(), changed.end(), [](const Metric& m) {
+            return m.name == kLastKeptMetric;
+        });
+        if (kept.answers != keepAnswersReported && !reported) {
+            changed.push_back({kLastKeptMetric, kept.text});
+        }
+        keepAnswersReported = kept.answers;
     }
     if (!changed.empty() || force) {
         PushDevice(SparkplugMessage::DDATA, std::move(changed));

@@ -57,9 +57,9 @@ public:
     const SensorSettings& Settings() const { return settings; }
     /// The device's birth while the sensor is connected; remembers its metrics as published.
     std::optional<DeviceBirth> Birth();
-    /// Keeps the black box's window as the recording `name`; the answer is logged and
-    /// reported as the device's "Black Box/Last Kept". Any thread.
-    KeepAnswer KeepBlackBox(const std::string& name);
+    /// The sensor's black box (none unless configured), whose answers to keeps the device
+    /// reports as "Black Box/Last Kept". A keep may outlast the worker, so it is shared.
+    std::shared_ptr<BlackBox> SharedBlackBox() const { return blackBox; }
 
 private:
     void Run();
@@ -87,7 +87,8 @@ private:
     std::unique_ptr<Varkon::QUILApi::StreamOutputAim> aim;
     std::optional<std::pair<Varkon::QUILApi::ProcessInterfaces, Varkon::QUILApi::UDPStreamData>>
         original;                        // the output settings the first aim found
-    std::unique_ptr<BlackBox> blackBox;  // none unless configured
+    std::shared_ptr<BlackBox> blackBox;  // none unless configured
+    uint64_t keepAnswersReported = 0;
     Varkon::QUILApi::View::ViewServer* view;
     std::shared_ptr<Varkon::QUILApi::View::FeedInlet> inlet;  // with a view
     std::optional<Varkon::QUILApi::View::SensorFeed> shown;   // as last shown

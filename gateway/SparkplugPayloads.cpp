@@ -47,12 +47,14 @@ std::string Serialized(const Payload& payload) {
 
 }  // namespace
 
-std::string EncodeNodeBirth(uint64_t birthDeathSequence, uint64_t timestampMs) {
+std::string EncodeNodeBirth(uint64_t birthDeathSequence, uint64_t timestampMs,
+                            const std::string& lastCommand) {
     Payload payload;
     payload.set_timestamp(timestampMs);
     payload.set_seq(0);
     Add(payload, {kBirthDeathSequenceMetric, birthDeathSequence}, timestampMs);
     Add(payload, {kRebirthMetric, false}, timestampMs);
+    Add(payload, {kLastCommandMetric, lastCommand}, timestampMs);
     return Serialized(payload);
 }
 

@@ -13,9 +13,14 @@ inline constexpr const char* kBirthDeathSequenceMetric = "bdSeq";
 inline constexpr const char* kRebirthMetric = "Node Control/Rebirth";
 /// A device command: keep the sensor's black box as the recording its text names.
 inline constexpr const char* kKeepBlackBoxMetric = "Black Box/Keep";
+/// A device's answer to the last keep of its black box.
+inline constexpr const char* kLastKeptMetric = "Black Box/Last Kept";
+/// The node's answer to the last command that no black box answered.
+inline constexpr const char* kLastCommandMetric = "Node Control/Last Command";
 
-/// NBIRTH: seq 0, "bdSeq" and "Node Control/Rebirth" (false).
-std::string EncodeNodeBirth(uint64_t birthDeathSequence, uint64_t timestampMs);
+/// NBIRTH: seq 0, "bdSeq", "Node Control/Rebirth" (false) and "Node Control/Last Command".
+std::string EncodeNodeBirth(uint64_t birthDeathSequence, uint64_t timestampMs,
+                            const std::string& lastCommand);
 /// NDEATH: "bdSeq" alone, no seq.
 std::string EncodeNodeDeath(uint64_t birthDeathSequence, uint64_t timestampMs);
 /// DBIRTH, DDATA and DDEATH (no metrics): the metrics with their values, and `seq`.

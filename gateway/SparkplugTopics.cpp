@@ -9,6 +9,8 @@ const char* Name(SparkplugMessage type) {
             return "NBIRTH";
         case SparkplugMessage::NDEATH:
             return "NDEATH";
+        case SparkplugMessage::NDATA:
+            return "NDATA";
         case SparkplugMessage::NCMD:
             return "NCMD";
         case SparkplugMessage::DBIRTH:

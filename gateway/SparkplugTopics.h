@@ -5,7 +5,7 @@
 
 namespace Varkon::QuilGateway {
 
-enum class SparkplugMessage { NBIRTH, NDEATH, NCMD, DBIRTH, DDATA, DDEATH, DCMD };
+enum class SparkplugMessage { NBIRTH, NDEATH, NDATA, NCMD, DBIRTH, DDATA, DDEATH, DCMD };
 
 std::string SparkplugTopic(const std::string& group, SparkplugMessage type, const std::string& node,
                            const std::string& device = {});

@@ -73,6 +73,33 @@ struct SentInOrder {
     }
 };
 
+// A command's payload: `count` metrics `name`, each with the text `value` (numbered from the
+// second on: `value`-1, `value`-2, ...), or with the Boolean true when `value` is empty.
+std::string CommandPayload(const std::string& name, const std::string& value, int count = 1) {
+    Payload payload;
+    for (int i = 0; i < count; ++i) {
+        auto& metric = *payload.add_metrics();
+        metric.set_name(name);
+        if (value.empty()) {
+            metric.set_datatype(11);
+            metric.set_boolean_value(true);
+        } else {
+            metric.set_datatype(12);
+            metric.set_string_value(i == 0 ? value : value + "-" + std::to_string(i));
+        }
+    }
+    return payload.SerializeAsString();
+}
+
+// How often `text` is in `log`.
+std::size_t Occurrences(const std::string& log, const std::string& text) {
+    std::size_t count = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 class GatewayTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -147,6 +174,20 @@ protected:
 
     std::string Topic(SparkplugMessage type, const std::string& device = {}) const {
         return SparkplugTopic("line", type, "pc", device);
+    }
+
+    // Waits for a message on `topic` whose String metric `name` is `text`.
+    bool WaitForText(const std::string& topic, const std::string& name, const std::string& text) {
+        return WaitUntil([&] {
+            for (const auto& bytes : subscriber->On(topic)) {
+                const Payload payload = Decode(bytes);
+                const auto* metric = Find(payload, name);
+                if (metric != nullptr && metric->string_value() == text) {
+                    return true;
+                }
+            }
+            return false;
+        });
     }
 
     // Waits for a DDATA of `device` whose metric `name` holds a known (not NaN) number.
@@ -361,14 +402,15 @@ TEST_F(GatewayTest, ABrokerThatRestartsGetsEveryBirthAgainAndTheProfilesGoOn) {
 }
 
 // The black box keeps the window within its bytes while a sensor streams more than that, and
-// keeps it as named recordings, asked over HTTP and as a device command.
+// keeps it as named recordings, asked over HTTP and as a device command, at most one an
+// interval and at most as many as its bound.
 TEST_F(GatewayTest, TheBlackBoxStaysWithinItsBytesAndKeepsNamedRecordings) {
     constexpr double kBound = 1'000'000;
     StartSensor("left", 1024);
     topLines = HttpPortLine();
     StartGateway(
         "    password_file: operator.pw\n    black_box:\n      folder: box\n"
-        "      megabytes: 1\n");
+        "      megabytes: 1\n      keep_interval: 1\n      kept_recordings: 2\n");
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
     const std::filesystem::path window = directory.Path("box/window");
     const auto windowBytes = [&] {
@@ -399,46 +441,85 @@ TEST_F(GatewayTest, TheBlackBoxStaysWithinItsBytesAndKeepsNamedRecordings) {
     EXPECT_GT(most, kBound / 2);
     EXPECT_LE(MetricValue(Metrics(), "quil_black_box_bytes{sensor=\"left\"}"), kBound);
 
+    const auto kept = [&] {
+        std::vector<std::string> names;
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(directory.Path("box/kept"), error)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    // One command of sixteen keeps: the first is taken, every other is answered as too soon.
+    subscriber->Publish(SparkplugTopic("line", SparkplugMessage::DCMD, "pc", "left"),
+                        CommandPayload("Black Box/Keep", "fault", 16));
+    EXPECT_TRUE(WaitUntil([&] {
+        return Occurrences(gateway->Err(), "sensor left: black box not kept as fault-15: ") == 1;
+    })) << gateway->Err();
+    EXPECT_EQ(kept(), std::vector<std::string>{"fault"});
+    EXPECT_EQ(Occurrences(gateway->Err(), "black box not kept as fault-"), 15u);
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const auto& bytes : subscriber->On(Topic(SparkplugMessage::DDATA, "left"))) {
+            const Payload payload = Decode(bytes);
+            const auto* last = Find(payload, "Black Box/Last Kept");
+            if (last != nullptr &&
+                last->string_value().rfind("not kept as fault-15: the last keep was ", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    })) << gateway->Err();
+
+    // Asks again every 100 ms while the answer is that the last keep was too recent.
+    const auto keepOverHttp = [&](const std::string& name) {
+        std::string answer;
+        auto next = std::chrono::steady_clock::now();
+        WaitUntil(
+            [&] {
+                if (std::chrono::steady_clock::now() < next) {
+                    return false;
+                }
+                next += std::chrono::milliseconds(100);
+                answer = HttpRequest(TestPort(3), "POST", "/blackbox/left?name=" + name);
+                return answer.rfind("HTTP/1.1 429 ", 0) != 0;
+            },
+            std::chrono::seconds(10));
+        return answer.substr(0, answer.find("\r\n"));
+    };
+    ASSERT_EQ(keepOverHttp("fault-1"), "HTTP/1.1 200 OK") << gateway->Err();
+    const std::string longName(300, 'a');
     const struct {
-        const char* target;
+        std::string target;
         const char* status;
-        const char* text;
+        std::string text;
     } requests[] = {
-        {"/blackbox/left?name=fault-1", "HTTP/1.1 200 OK", "kept the last "},
         {"/blackbox/left?name=fault-1", "HTTP/1.1 409 Conflict",
          "a recording named fault-1 is kept already"},
+        {"/blackbox/left?name=fault-1b", "HTTP/1.1 429 Too Many Requests", "the last keep was "},
         {"/blackbox/left?name=../up", "HTTP/1.1 400 Bad Request",
          "\"../up\" is not a name of letters, digits, '-', '_' and '.'"},
         {"/blackbox/left?name=a%2Fb", "HTTP/1.1 400 Bad Request",
          "\"a%2Fb\" is not a name of letters, digits, '-', '_' and '.'"},
+        {"/blackbox/left?name=" + longName, "HTTP/1.1 400 Bad Request",
+         "\"" + longName.substr(0, 64) + "...\" (300 bytes) is longer than 100 characters"},
         {"/blackbox/right?name=x", "HTTP/1.1 404 Not Found", "sensor right has no black box"},
     };
     for (const auto& r : requests) {
         SCOPED_TRACE(r.target);
         const std::string answer = HttpRequest(TestPort(3), "POST", r.target);
         EXPECT_EQ(answer.substr(0, answer.find("\r\n")), r.status);
-        EXPECT_NE(answer.find("\r\n\r\n" + std::string(r.text)), std::string::npos) << answer;
+        EXPECT_NE(answer.find("\r\n\r\n" + r.text), std::string::npos) << answer;
     }
     EXPECT_NE(gateway->Err().find("sensor left: black box kept the last "), std::string::npos);
 
-    Payload keep;
-    auto& metric = *keep.add_metrics();
-    metric.set_name("Black Box/Keep");
-    metric.set_datatype(12);
-    metric.set_string_value("fault-2");
-    subscriber->Publish(SparkplugTopic("line", SparkplugMessage::DCMD, "pc", "left"),
-                        keep.SerializeAsString());
-    EXPECT_TRUE(WaitUntil([&] {
-        for (const auto& bytes : subscriber->On(Topic(SparkplugMessage::DDATA, "left"))) {
-            const Payload payload = Decode(bytes);
-            const auto* kept = Find(payload, "Black Box/Last Kept");
-            if (kept != nullptr &&
-                kept->string_value().find("/kept/fault-2") != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    })) << gateway->Err();
+    // A third recording makes room by removing the oldest.
+    ASSERT_EQ(keepOverHttp("fault-2"), "HTTP/1.1 200 OK") << gateway->Err();
+    EXPECT_EQ(kept(), (std::vector<std::string>{"fault-1", "fault-2"}));
+    EXPECT_NE(gateway->Err().find(
+                  "sensor left: black box: removed the oldest kept recording \"fault\" ("),
+              std::string::npos)
+        << gateway->Err();
 
     // Each piece of a kept recording is a whole capture the library reads, and each joins the
     // one before without a gap.
@@ -463,6 +544,61 @@ TEST_F(GatewayTest, TheBlackBoxStaysWithinItsBytesAndKeepsNamedRecordings) {
         }
         EXPECT_GT(sent.datagrams, 0u);
     }
+}
+
+// Every command is answered once, in a line and by a metric: a keep that reaches a black box by
+// the device's "Black Box/Last Kept", anything else by the node's "Node Control/Last Command".
+// What a command names is quoted, shortened and escaped, so that it can neither grow the
+// gateway's messages nor forge a line of its log.
+TEST_F(GatewayTest, EveryCommandIsAnsweredOnceWithItsTextsBounded) {
+    StartGateway("    password_file: operator.pw\n    black_box:\n      folder: box\n");
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    const std::string node = Topic(SparkplugMessage::NDATA);
+    const std::string left = Topic(SparkplugMessage::DDATA, "left");
+    const std::string ncmd = Topic(SparkplugMessage::NCMD);
+    const auto dcmd = [&](const std::string& device) {
+        return Topic(SparkplugMessage::DCMD, device);
+    };
+    const std::string keep = "Black Box/Keep";
+    const std::string longName(3000, 'a');
+    const struct {
+        std::string topic;
+        std::string payload;
+        const std::string& answerTopic;
+        const char* metric;
+        std::string answer;
+    } commands[] = {
+        {dcmd("right"), CommandPayload(keep, "x"), node, "Node Control/Last Command",
+         "DCMD to \"right\" refused: Black Box/Keep: sensor right has no black box"},
+        {dcmd("nowhere"), CommandPayload(keep, "x"), node, "Node Control/Last Command",
+         "DCMD to \"nowhere\" refused: Black Box/Keep: there is no sensor \"nowhere\""},
+        {dcmd("left"), CommandPayload(keep, ""), node, "Node Control/Last Command",
+         "DCMD to \"left\" refused: Black Box/Keep expects a String, the recording's name"},
+        {dcmd("left"), CommandPayload("Black Box/Erase", "x"), node, "Node Control/Last Command",
+         "DCMD to \"left\" refused: unknown metric \"Black Box/Erase\""},
+        {dcmd("left"), CommandPayload(keep, "x", 17), node, "Node Control/Last Command",
+         "DCMD to \"left\" refused: 17 metrics, expected 1 to 16"},
+        {dcmd("left"), std::string(5000, 'x'), node, "Node Control/Last Command",
+         "DCMD to \"left\" refused: 5000 bytes, more than 4096"},
+        {ncmd, "\xff\xff", node, "Node Control/Last Command",
+         "NCMD refused: not a Sparkplug B payload"},
+        {ncmd, CommandPayload("Node Control/Reboot", ""), node, "Node Control/Last Command",
+         "NCMD refused: unknown metric \"Node Control/Reboot\""},
+        {dcmd("left"), CommandPayload(keep, "a\nquil-gateway: forged"), left, "Black Box/Last Kept",
+         "not kept: \"a\\nquil-gateway: forged\" is not a name of letters, digits, '-', '_' "
+         "and '.'"},
+        {dcmd("left"), CommandPayload(keep, longName), left, "Black Box/Last Kept",
+         "not kept: \"" + longName.substr(0, 64) +
+             "...\" (3000 bytes) is longer than 100 characters"},
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command.answer);
+        subscriber->Publish(command.topic, command.payload);
+        EXPECT_TRUE(WaitForText(command.answerTopic, command.metric, command.answer))
+            << gateway->Err();
+        EXPECT_EQ(Occurrences(gateway->Err(), command.answer), 1u) << gateway->Err();
+    }
+    EXPECT_EQ(Occurrences(gateway->Err(), "\nquil-gateway: forged"), 0u) << gateway->Err();
 }
 
 // The live view's sensor chooser follows the sensors, each shown with the profiles the gateway

@@ -108,7 +108,7 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
         {"POST", "/healthz", "HTTP/1.1 405 Method Not Allowed", {"only GET"}},
         {"GET", "/blackbox/s?name=a", "HTTP/1.1 405 Method Not Allowed", {"only POST"}},
         {"POST", "/blackbox/s?name=a", "HTTP/1.1 404 Not Found", {"sensor s has no black box"}},
-        {"POST", "/blackbox/t?name=a", "HTTP/1.1 404 Not Found", {"there is no sensor t"}},
+        {"POST", "/blackbox/t?name=a", "HTTP/1.1 404 Not Found", {"there is no sensor \"t\""}},
     };
     for (const auto& r : requests) {
         SCOPED_TRACE(r.target);

@@ -15,11 +15,11 @@ namespace Varkon::QuilGateway::Testing {
 namespace {
 
 TEST(SparkplugTest, NodeBirthAndDeathCarryTheBirthDeathSequence) {
-    const Payload birth = Decode(EncodeNodeBirth(7, 1700000000123));
+    const Payload birth = Decode(EncodeNodeBirth(7, 1700000000123, "NCMD refused: x"));
     EXPECT_EQ(birth.timestamp(), 1700000000123u);
     ASSERT_TRUE(birth.has_seq());
     EXPECT_EQ(birth.seq(), 0u);
-    ASSERT_EQ(birth.metrics_size(), 2);
+    ASSERT_EQ(birth.metrics_size(), 3);
     EXPECT_EQ(birth.metrics(0).name(), "bdSeq");
     EXPECT_EQ(birth.metrics(0).datatype(), 8u);  // UInt64
     EXPECT_EQ(birth.metrics(0).long_value(), 7u);
@@ -27,6 +27,8 @@ TEST(SparkplugTest, NodeBirthAndDeathCarryTheBirthDeathSequence) {
     EXPECT_EQ(birth.metrics(1).datatype(), 11u);  // Boolean
     ASSERT_TRUE(birth.metrics(1).has_boolean_value());
     EXPECT_FALSE(birth.metrics(1).boolean_value());
+    EXPECT_EQ(birth.metrics(2).name(), "Node Control/Last Command");
+    EXPECT_EQ(birth.metrics(2).string_value(), "NCMD refused: x");
 
     const Payload death = Decode(EncodeNodeDeath(7, 1700000000456));
     EXPECT_FALSE(death.has_seq());
