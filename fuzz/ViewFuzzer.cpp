@@ -33,8 +33,9 @@ void CheckRequest(const std::string& bytes) {
     const auto refusal = policy.Check(request);
     const auto origin = request.find(http::field::origin);
     const bool foreign = origin != request.end() && origin->value() == "http://evil.example";
-    const bool changes = boost::beast::websocket::is_upgrade(request) ||
-                         (request.method() != http::verb::get && request.method() != http::verb::head);
+    const bool changes =
+        boost::beast::websocket::is_upgrade(request) ||
+        (request.method() != http::verb::get && request.method() != http::verb::head);
     if (!refusal && foreign && changes) {
         std::abort();
     }

@@ -41,9 +41,13 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
                                      }}](const std::string& method, const std::string& target) {
                 return std::optional(AnswerHealthRequest(sources, method, target));
             };
-        http = std::make_unique<Varkon::QUILApi::View::ViewServer>(
+        auto server = std::make_unique<Varkon::QUILApi::View::ViewServer>(
             std::move(options), std::vector<Varkon::QUILApi::View::SensorFeed>{});
+        // It answers /metrics from now on, which reads `http` and the sensors.
+        const std::lock_guard<std::mutex> lock(sensorsMutex);
+        http = std::move(server);
     }
+    const std::lock_guard<std::mutex> lock(sensorsMutex);
     for (const SensorSettings& sensor : configuration.sensors) {
         sensors.push_back(MakeWorker(sensor));
     }
@@ -151,6 +155,9 @@ std::string Gateway::MetricsText() const {
     figures.publishDropped = queue.Dropped();
     figures.publishQueueBytes = queue.Bytes();
     figures.publishQueueMessages = queue.Size();
+    if (http) {
+        figures.http = http->Counters();
+    }
     return PrometheusText(figures);
 }
 

@@ -78,6 +78,18 @@ std::string PrometheusText(const GatewayFigures& figures) {
          figures.publishQueueBytes);
     node("quil_publish_queue_messages", "gauge", "Messages waiting for the broker.",
          figures.publishQueueMessages);
+    if (figures.http) {
+        node("quil_http_connections", "gauge", "Connections open on the HTTP port.",
+             figures.http->connections);
+        node("quil_http_connections_evicted_total", "counter",
+             "Connections closed to make room for newer ones.", figures.http->connectionsEvicted);
+        node("quil_http_connections_refused_total", "counter",
+             "Connections closed at once because every one open was a watching browser.",
+             figures.http->connectionsRefused);
+        node("quil_http_requests_refused_total", "counter",
+             "Requests refused as coming from another site's page or under a foreign host name.",
+             figures.http->requestsRefused);
+    }
     return text;
 }
 

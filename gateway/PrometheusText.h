@@ -3,6 +3,9 @@
 
 #include "DeviceMetrics.h"
 
+#include <quil/view/ViewServer.h>
+
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +18,7 @@ struct GatewayFigures {
     uint64_t publishDropped = 0;
     uint64_t publishQueueBytes = 0;
     uint64_t publishQueueMessages = 0;
+    std::optional<Varkon::QUILApi::View::ViewCounters> http;  // with an HTTP port
 };
 
 std::string PrometheusText(const GatewayFigures& figures);

@@ -7,11 +7,11 @@
 #include <quil/Quil.h>
 #include <quil/view/ViewServer.h>
 
+#include <gtest/gtest.h>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
@@ -52,16 +52,35 @@ TEST(RequestPolicyTest, RefusesForeignNamesPagesAndForms) {
         {"another port", http::verb::get, {{"Host", "127.0.0.1:9090"}}, 421},
         {"a malformed port", http::verb::get, {{"Host", "127.0.0.1:80x"}}, 421},
         {"a program's POST", http::verb::post, {{"Host", self}}, 0},
-        {"the page's own POST", http::verb::post, {{"Host", self}, {"Origin", "http://" + self}}, 0},
-        {"a foreign page's POST", http::verb::post,
-         {{"Host", self}, {"Origin", "http://evil.example"}}, 403},
-        {"a form without Origin", http::verb::post,
-         {{"Host", self}, {"Content-Type", "application/x-www-form-urlencoded"}}, 403},
-        {"a text form", http::verb::post, {{"Host", self}, {"Content-Type", "text/plain;charset=UTF-8"}}, 403},
+        {"the page's own POST",
+         http::verb::post,
+         {{"Host", self}, {"Origin", "http://" + self}},
+         0},
+        {"a foreign page's POST",
+         http::verb::post,
+         {{"Host", self}, {"Origin", "http://evil.example"}},
+         403},
+        {"a form without Origin",
+         http::verb::post,
+         {{"Host", self}, {"Content-Type", "application/x-www-form-urlencoded"}},
+         403},
+        {"a text form",
+         http::verb::post,
+         {{"Host", self}, {"Content-Type", "text/plain;charset=UTF-8"}},
+         403},
         {"JSON", http::verb::post, {{"Host", self}, {"Content-Type", "application/json"}}, 0},
-        {"a cross-site fetch", http::verb::post, {{"Host", self}, {"Sec-Fetch-Site", "cross-site"}}, 403},
-        {"an allowed origin", http::verb::post, {{"Host", self}, {"Origin", "https://dash.plant"}}, 0},
-        {"a foreign page's GET", http::verb::get, {{"Host", self}, {"Origin", "http://evil.example"}}, 0},
+        {"a cross-site fetch",
+         http::verb::post,
+         {{"Host", self}, {"Sec-Fetch-Site", "cross-site"}},
+         403},
+        {"an allowed origin",
+         http::verb::post,
+         {{"Host", self}, {"Origin", "https://dash.plant"}},
+         0},
+        {"a foreign page's GET",
+         http::verb::get,
+         {{"Host", self}, {"Origin", "http://evil.example"}},
+         0},
     };
     for (const PolicyCase& c : cases) {
         http::request<http::string_body> request(c.method, "/x", 11);
@@ -76,7 +95,10 @@ TEST(RequestPolicyTest, RefusesForeignNamesPagesAndForms) {
 TEST(RequestPolicyTest, WebSocketsOnlyFromTheViewsOwnPage) {
     const View::RequestPolicy policy(kPort, {}, {});
     const std::vector<std::pair<std::string, unsigned>> cases = {
-        {"", 0}, {"http://127.0.0.1:8080", 0}, {"http://evil.example", 403}, {"null", 403},
+        {"", 0},
+        {"http://127.0.0.1:8080", 0},
+        {"http://evil.example", 403},
+        {"null", 403},
         {"http://127.0.0.1:8080.evil.example", 403}};
     for (const auto& [origin, refused] : cases) {
         http::request<http::string_body> request(http::verb::get, "/ws", 11);
@@ -109,8 +131,8 @@ int Connect(const std::string& address, uint16_t port) {
 // The status of GET `target`, or 0 when there is no answer within five seconds.
 unsigned Get(const std::string& address, uint16_t port, const std::string& target) {
     const int fd = Connect(address, port);
-    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + address +
-                                "\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET " + target + " HTTP/1.1\r\nHost: " + address + "\r\nConnection: close\r\n\r\n";
     char answer[64] = {};
     if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0 ||
         recv(fd, answer, sizeof answer - 1, MSG_WAITALL) < 12) {
@@ -123,8 +145,9 @@ unsigned Get(const std::string& address, uint16_t port, const std::string& targe
 }
 
 std::size_t OpenDescriptors() {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                                  std::filesystem::directory_iterator()));
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                      std::filesystem::directory_iterator()));
 }
 
 TEST(ViewServerTest, IdleConnectionsCannotTakeTheDescriptors) {
@@ -160,8 +183,9 @@ TEST(ViewServerTest, ForeignHostNamesAreRefused) {
     options.port = 0;
     View::ViewServer server(options, {});
     const int fd = Connect(options.address, server.Port());
-    const std::string request = "GET / HTTP/1.1\r\nHost: evil.example:" +
-                                std::to_string(server.Port()) + "\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET / HTTP/1.1\r\nHost: evil.example:" + std::to_string(server.Port()) +
+        "\r\nConnection: close\r\n\r\n";
     ASSERT_GT(send(fd, request.data(), request.size(), MSG_NOSIGNAL), 0);
     char answer[13] = {};
     recv(fd, answer, 12, MSG_WAITALL);
@@ -173,8 +197,7 @@ TEST(ViewServerTest, ForeignHostNamesAreRefused) {
 // A browser's WebSocket to the view, from the page of `origin` (none: no Origin header).
 class PageSocket {
 public:
-    PageSocket(const std::string& address, uint16_t port, const std::string& origin)
-        : socket(io) {
+    PageSocket(const std::string& address, uint16_t port, const std::string& origin) : socket(io) {
         socket.next_layer().connect({boost::asio::ip::make_address(address), port});
         timeval limit{5, 0};
         setsockopt(socket.next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit,
@@ -288,7 +311,8 @@ TEST_F(PageRecordingTest, RecordingsStayWithinTheirBudget) {
     page.Send({{"type", "record"}, {"sensor", 0}, {"action", "start"}});
     auto notices = page.Notices(std::chrono::milliseconds(2500));
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0], "The recording stopped: the view's recordings reached their budget of 1 MB.");
+    EXPECT_EQ(notices[0],
+              "The recording stopped: the view's recordings reached their budget of 1 MB.");
     EXPECT_FALSE(sensor->GetStream()->GetRecordingStatus().recording);
     page.Send({{"type", "record"}, {"sensor", 0}, {"action", "start"}});
     notices = page.Notices(std::chrono::milliseconds(300));

@@ -29,9 +29,10 @@ std::string PageRecordings::Start(const std::shared_ptr<UdpStreaming::QuilStream
         return "another recording of this view is running; stop it first";
     }
     if (started && now - lastStart < limits.interval) {
-        const auto wait = std::chrono::ceil<std::chrono::seconds>(limits.interval - (now - lastStart));
-        return "a recording was started moments ago; try again in " +
-               std::to_string(wait.count()) + " s";
+        const auto wait =
+            std::chrono::ceil<std::chrono::seconds>(limits.interval - (now - lastStart));
+        return "a recording was started moments ago; try again in " + std::to_string(wait.count()) +
+               " s";
     }
     const uint64_t used = BytesUsed();
     if (used >= limits.budgetBytes) {

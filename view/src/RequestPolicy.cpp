@@ -36,13 +36,15 @@ bool IsIpAddress(std::string_view name) {
 // malformed. Browsers name every port but 80; other clients often name none.
 bool SplitHost(std::string_view host, std::string_view& name, unsigned& port) {
     const auto colon = host.rfind(':');
-    const bool hasPort = colon != std::string_view::npos && host.find(']', colon) == std::string_view::npos;
+    const bool hasPort =
+        colon != std::string_view::npos && host.find(']', colon) == std::string_view::npos;
     name = hasPort ? host.substr(0, colon) : host;
     port = 0;
     if (hasPort) {
         const std::string_view digits = host.substr(colon + 1);
         if (digits.empty() || digits.size() > 5 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
             return false;
         }
         port = static_cast<unsigned>(std::stoul(std::string(digits)));
@@ -95,12 +97,13 @@ bool RequestPolicy::OriginAllowed(std::string_view origin, std::string_view host
 std::optional<Refusal> RequestPolicy::Check(const http::request<http::string_body>& request) const {
     const auto host = request.find(http::field::host);
     if (host != request.end() && !HostAllowed(Text(host->value()))) {
-        return Refusal{421, "This server is not reached under that name; its allowed host names "
-                            "say under which.\n"};
+        return Refusal{421,
+                       "This server is not reached under that name; its allowed host names "
+                       "say under which.\n"};
     }
-    const bool changesState = boost::beast::websocket::is_upgrade(request) ||
-                              (request.method() != http::verb::get &&
-                               request.method() != http::verb::head);
+    const bool changesState =
+        boost::beast::websocket::is_upgrade(request) ||
+        (request.method() != http::verb::get && request.method() != http::verb::head);
     if (!changesState) {
         return std::nullopt;
     }
