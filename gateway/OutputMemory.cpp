@@ -87,11 +87,10 @@ std::optional<OutputSettings> OutputMemory::Recall() const {
     }
     try {
         const nlohmann::json kept = nlohmann::json::parse(file);
-        return OutputSettings{
-            Varkon::QUILApi::FromPlainJson<Varkon::QUILApi::ProcessInterfaces>(
-                kept.at("ProcessInterfaces")),
-            Varkon::QUILApi::FromPlainJson<Varkon::QUILApi::UDPStreamData>(
-                kept.at("UDPStreamData"))};
+        return OutputSettings{Varkon::QUILApi::FromPlainJson<Varkon::QUILApi::ProcessInterfaces>(
+                                  kept.at("ProcessInterfaces")),
+                              Varkon::QUILApi::FromPlainJson<Varkon::QUILApi::UDPStreamData>(
+                                  kept.at("UDPStreamData"))};
     } catch (const nlohmann::json::exception&) {
         throw std::runtime_error("cannot read " + path +
                                  ": not the output settings the gateway keeps");
