@@ -7,7 +7,9 @@
 #                               examples
 #   tools        quil-tools     quil and quil-sim, their manual pages, bash completion
 #   python       python3-quil   the Python package
-#   gateway      quil-gateway   quil-gateway, its manual page, unit and example configuration
+#   gateway      quil-gateway   quil-gateway, its manual page, unit, README and example
+#                               configuration; systemd reloaded on installation, gateways stopped
+#                               on removal
 #
 # Every package carries its copyright and changelog.Debian.gz in /usr/share/doc/<package>.
 
@@ -140,6 +142,12 @@ if(TARGET quil-gateway)
 quil-gateway keeps a group of sensors streaming and publishes their state as a
 Sparkplug B edge node and their profiles, in millimetres, on a binary lane.
 One systemd unit per configuration file (quil-gateway@.service).")
+    # systemd reloads its units on installation; removal stops the running gateways. No postrm,
+    # so that a removed package is not kept as configuration files only ("rc").
+    set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA
+        ${PROJECT_SOURCE_DIR}/cmake/debian/gateway/postinst
+        ${PROJECT_SOURCE_DIR}/cmake/debian/gateway/prerm)
+    set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 
 include(CPack)

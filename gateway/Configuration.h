@@ -93,6 +93,9 @@ struct Configuration {
     std::string httpAddress = "127.0.0.1";
     uint16_t httpPort = 0;
     PublishQueueLimits publishQueue;
+    // Where each sensor's output as found is kept until it is put back (OutputMemory.h); empty:
+    // not kept. Not read from the file: main sets it (StateFolder).
+    std::string stateFolder;
 };
 
 }  // namespace Varkon::QuilGateway

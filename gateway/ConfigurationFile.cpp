@@ -114,8 +114,11 @@ public:
         return value;
     }
 
+    // A relative path names a credential of the service first (SecretFile.h).
     std::string Secret(const YAML::Node& node, const std::string& key) const {
-        const std::string path = Beside(Text(node, key));
+        const std::string named = Text(node, key);
+        const std::string credential = CredentialPath(named);
+        const std::string path = credential.empty() ? Beside(named) : credential;
         try {
             return ReadSecretFile(path);
         } catch (const std::runtime_error& error) {

@@ -12,6 +12,7 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
                  MqttPublisher::Backoff backoff)
     : groupId(configuration.groupId),
       nodeId(configuration.nodeId),
+      stateFolder(configuration.stateFolder),
       timing(timing),
       queue(configuration.publishQueue) {
     publisher = std::make_unique<MqttPublisher>(
@@ -58,7 +59,8 @@ Gateway::~Gateway() {
 }
 
 std::unique_ptr<SensorWorker> Gateway::MakeWorker(const SensorSettings& sensor) {
-    return std::make_unique<SensorWorker>(sensor, groupId, nodeId, queue, timing, http.get());
+    return std::make_unique<SensorWorker>(sensor, groupId, nodeId, queue, timing, http.get(),
+                                          stateFolder);
 }
 
 void Gateway::Start() {

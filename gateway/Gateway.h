@@ -50,6 +50,7 @@ private:
 
     std::string groupId;
     std::string nodeId;
+    std::string stateFolder;
     SensorTiming timing;
     PublishQueue queue;
     mutable std::mutex sensorsMutex;  // guards the list; births and /metrics read it

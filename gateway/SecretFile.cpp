@@ -1,7 +1,9 @@
 #include "SecretFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -31,6 +33,17 @@ std::string ReadSecretFile(const std::string& path) {
         text.pop_back();
     }
     return text;
+}
+
+std::string CredentialPath(const std::string& name) {
+    const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+    if (credentials == nullptr || *credentials == '\0' ||
+        std::filesystem::path(name).is_absolute()) {
+        return {};
+    }
+    const std::filesystem::path path = std::filesystem::path(credentials) / name;
+    std::error_code unknown;
+    return std::filesystem::exists(path, unknown) ? path.string() : std::string();
 }
 
 void CheckReadable(const std::string& path) {

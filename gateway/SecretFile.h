@@ -9,6 +9,11 @@ namespace Varkon::QuilGateway {
 /// @throws std::runtime_error "cannot read <path>: <reason>".
 std::string ReadSecretFile(const std::string& path);
 
+/// Where the credential `name` is when systemd hands the service its credentials
+/// (LoadCredential=, in $CREDENTIALS_DIRECTORY): that folder's file `name`, if `name` is a
+/// relative path and the file is there; else empty.
+std::string CredentialPath(const std::string& name);
+
 /// Throws as ReadSecretFile when the file at `path` cannot be read; reads nothing of it.
 void CheckReadable(const std::string& path);
 

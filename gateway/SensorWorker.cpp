@@ -37,7 +37,7 @@ std::string SensorIpv4(const std::string& address) {
 
 SensorWorker::SensorWorker(SensorSettings settings, std::string group, std::string node,
                            PublishQueue& queue, SensorTiming timing,
-                           Varkon::QUILApi::View::ViewServer* view)
+                           Varkon::QUILApi::View::ViewServer* view, const std::string& stateFolder)
     : settings(std::move(settings)),
       group(std::move(group)),
       node(std::move(node)),
@@ -47,6 +47,9 @@ SensorWorker::SensorWorker(SensorSettings settings, std::string group, std::stri
       batcher(this->settings) {
     if (view != nullptr) {
         inlet = std::make_shared<Varkon::QUILApi::View::FeedInlet>();
+    }
+    if (!stateFolder.empty()) {
+        memory.emplace(stateFolder, this->settings.name, this->settings.host);
     }
     if (this->settings.blackBox) {
         blackBox = std::make_shared<BlackBox>(*this->settings.blackBox, this->settings.name);
@@ -146,20 +149,14 @@ bool SensorWorker::Attach() {
         stream->AcceptOnlyFrom(SensorIpv4(settings.host));
         client->Login(settings.role, settings.password);
         const auto identity = client->GetSensorMetaData();
-        // A sensor that comes back may still be aimed here: what the first aim found is what
-        // it gets back in the end, so that goes back before aiming anew.
-        if (original) {
-            client->SetProcessInterfaces(original->first);
-            client->SetUDPStreamData(original->second);
-        }
+        // A sensor that comes back, or that a crashed run left aimed here, gets what was found
+        // before any aim back first: that is what it gets back in the end.
+        original = PutBackFoundOutput(*client, memory ? &*memory : nullptr, original);
         ApplySettings();
         const auto coordinates = Varkon::QUILApi::ProfileCoordinates::Read(*client);
         batcher.SetScales(ChannelScales(coordinates));
         aim = std::make_unique<Varkon::QUILApi::StreamOutputAim>(
             *client, settings.udpPort, settings.dataIds, settings.localAddress);
-        if (!original) {
-            original.emplace(aim->GetSavedProcessInterfaces(), aim->GetSavedUDPStreamData());
-        }
         stream->Start();
         if (blackBox) {
             std::string description;
@@ -204,6 +201,9 @@ void SensorWorker::Detach(bool restore) {
     if (aim && restore) {
         try {
             aim->Restore();
+            if (memory) {
+                memory->Forget();
+            }
         } catch (const std::exception& error) {
             LogLine("sensor " + settings.name + " (" + settings.host + "): " + error.what());
         }

@@ -10,6 +10,7 @@
 #include "DeviceMetrics.h"
 #include "MetricChanges.h"
 #include "MqttPublisher.h"
+#include "OutputMemory.h"
 #include "ProfileBatch.h"
 #include "PublishQueue.h"
 #include "SparkplugTopics.h"
@@ -38,8 +39,11 @@ struct SensorTiming {
 class SensorWorker {
 public:
     /// `view`, if given, shows the sensor from its first connection until it is stopped.
+    /// `stateFolder`, if given, keeps the sensor's output as found until it is put back
+    /// (OutputMemory.h).
     SensorWorker(SensorSettings settings, std::string group, std::string node, PublishQueue& queue,
-                 SensorTiming timing = {}, Varkon::QUILApi::View::ViewServer* view = nullptr);
+                 SensorTiming timing = {}, Varkon::QUILApi::View::ViewServer* view = nullptr,
+                 const std::string& stateFolder = {});
     /// Stops (Stop).
     ~SensorWorker();
     SensorWorker(const SensorWorker&) = delete;
@@ -85,9 +89,9 @@ private:
     std::unique_ptr<Varkon::QUILApi::Quil> client;
     std::shared_ptr<Varkon::QUILApi::UdpStreaming::QuilStream> stream;
     std::unique_ptr<Varkon::QUILApi::StreamOutputAim> aim;
-    std::optional<std::pair<Varkon::QUILApi::ProcessInterfaces, Varkon::QUILApi::UDPStreamData>>
-        original;                        // the output settings the first aim found
-    std::shared_ptr<BlackBox> blackBox;  // none unless configured
+    std::optional<OutputSettings> original;  // the output settings found before any aim
+    std::optional<OutputMemory> memory;      // none without a state folder
+    std::shared_ptr<BlackBox> blackBox;      // none unless configured
     uint64_t keepAnswersReported = 0;
     Varkon::QUILApi::View::ViewServer* view;
     std::shared_ptr<Varkon::QUILApi::View::FeedInlet> inlet;  // with a view

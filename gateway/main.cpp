@@ -3,6 +3,7 @@
 #include "ConfigurationFile.h"
 #include "Gateway.h"
 #include "Log.h"
+#include "OutputMemory.h"
 #include "ServiceNotifier.h"
 
 #include <quil/Quil.h>
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     // A broker that goes away must not end the process with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    configuration.stateFolder = StateFolder(invocation.configurationPath);
     try {
         Gateway gateway(configuration);
         gateway.Start();

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 namespace Varkon::QuilGateway::Testing {
 namespace {
 
@@ -109,6 +112,29 @@ TEST_F(ConfigurationTest, AValidFileGivesEverySetting) {
     EXPECT_EQ(right.blackBox->bytes, 5'000'000u);
     EXPECT_EQ(configuration.publishQueue.messages, 500u);
     EXPECT_EQ(configuration.publishQueue.bytes, 1024u * 1024u);
+}
+
+TEST_F(ConfigurationTest, ARelativePasswordFileIsAServiceCredentialFirst) {
+    std::filesystem::create_directories(directory.Path("credentials"));
+    directory.Write("credentials/broker.pw", "credential-secret\n");
+    const struct {
+        std::string credentials;  // $CREDENTIALS_DIRECTORY
+        std::string broker;       // the broker's password
+        std::string sensor;       // a sensor's, named by an absolute path
+    } cases[] = {
+        {directory.Path("credentials"), "credential-secret", "sensor-secret"},
+        {directory.Path("none"), "broker-secret", "sensor-secret"},
+        {"", "broker-secret", "sensor-secret"},
+    };
+    const std::string path = Write(kValid);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.credentials);
+        setenv("CREDENTIALS_DIRECTORY", c.credentials.c_str(), 1);
+        const Configuration configuration = LoadConfiguration(path);
+        unsetenv("CREDENTIALS_DIRECTORY");
+        EXPECT_EQ(configuration.broker.password, c.broker);
+        EXPECT_EQ(configuration.sensors[0].password, c.sensor);
+    }
 }
 
 TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {

@@ -1,6 +1,7 @@
 // quil-gateway end to end: two virtual sensors, a real broker and a subscriber. Births, the
 // measurement values as DDATA metrics, profile batches; a sensor that disappears and returns;
-// outputs put back on SIGTERM; the will on a crash; the live view of the sensors.
+// outputs put back on SIGTERM, also after a crash; the will on a crash; the live view of the
+// sensors.
 #include <quil/ProfileCoordinates.h>
 #include <quil/sim/VirtualSensor.h>
 #include "Broker.h"
@@ -310,6 +311,18 @@ TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
     };
     EXPECT_EQ(bdSeq(subscriber->On(Topic(SparkplugMessage::NDEATH))[0]),
               bdSeq(subscriber->On(Topic(SparkplugMessage::NBIRTH))[0]));
+
+    // The next run finds the outputs the crashed one aimed, and puts back what was there before.
+    StartGateway();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"), 3)) << gateway->Err();
+    ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "right"), 2)) << gateway->Err();
+    gateway->Signal(SIGTERM);
+    EXPECT_EQ(gateway->Wait(), 0) << gateway->Err();
+    EXPECT_EQ(Output("left"), before["left"]);
+    EXPECT_EQ(Output("right"), before["right"]);
+    for (const auto& entry : std::filesystem::directory_iterator(directory.Path(""))) {
+        EXPECT_EQ(entry.path().string().find(".output.json"), std::string::npos) << entry.path();
+    }
 }
 
 TEST_F(GatewayTest, SettingsAreAppliedOnEveryConnectionAndARefusalLeavesTheOthersRunning) {

@@ -98,6 +98,11 @@ if [[ " ${packages[*]} " == *" quil-gateway "* ]]; then
     expect quil-gateway 'usr/lib/systemd/system/quil-gateway@\.service'
     expect quil-gateway 'usr/share/man/man1/quil-gateway\.1\.gz'
     expect quil-gateway 'usr/share/doc/quil-gateway/examples/gateway\.yaml'
+    expect quil-gateway 'usr/share/doc/quil-gateway/README\.md'
+    for script in postinst prerm; do
+        dpkg-deb --info "$work/packages/quil-gateway_"*.deb "$script" | grep -q systemctl ||
+            fail "quil-gateway: no $script that calls systemd"
+    done
 fi
 
 # lintian: errors fail the test; warnings are listed.
@@ -138,6 +143,13 @@ if [[ " ${packages[*]} " == *" quil-gateway "* ]]; then
             "$root/usr/lib/systemd/system/quil-gateway@.service" > "$work/quil-gateway@line1.service"
         systemd-analyze verify --man=no "$work/quil-gateway@line1.service" > "$work/unit.log" 2>&1 ||
             { cat "$work/unit.log"; fail "systemd-analyze verify quil-gateway@.service"; }
+        # Hardened: rated "OK" or better (the levels are SAFE, OK, MEDIUM, EXPOSED, UNSAFE).
+        systemd-analyze security --offline=true "$work/quil-gateway@line1.service" \
+            > "$work/security.log" 2>&1 || true
+        grep -qE 'Overall exposure level for .*: [0-9.]+ (SAFE|OK)' "$work/security.log" ||
+            { cat "$work/security.log"; fail "quil-gateway@.service is not hardened to OK"; }
+    else
+        echo "skipped: the unit's checks (systemd-analyze is missing)"
     fi
 fi
 if [[ " ${packages[*]} " == *" python3-quil "* ]]; then
@@ -176,7 +188,8 @@ done
 reverse=()
 for p in "${packages[@]}"; do reverse=("$p" "${reverse[@]}"); done
 # Removal without purge leaves no package with configuration behind ("rc"): the packages have
-# no conffiles and no maintainer scripts.
+# no conffiles and no postrm. The gateway's scripts leave the host's systemd alone under
+# DPKG_ROOT (this scratch root).
 "${dpkg_root[@]}" --remove "${reverse[@]}" >> "$work/dpkg.log" 2>&1 ||
     { cat "$work/dpkg.log"; fail "dpkg --remove"; }
 for p in "${packages[@]}"; do
