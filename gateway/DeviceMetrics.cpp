@@ -32,6 +32,7 @@ Metrics DeviceMetrics(const SensorSettings& settings, const DeviceState& state) 
         {"Identity/Vendor", state.identity.vendorName},
         {"Identity/Firmware", state.identity.aggregateVersion},
         {"Connection/Connected", state.connected},
+        {"Connection/Reconnections", state.reconnections},
         {"Stream/Profiles Received",
          counters.profileBlocks1 + counters.profileBlocks2 + counters.profileBlocks3},
         {"Stream/Measurements Received", counters.measurementBlocks},
@@ -60,7 +61,7 @@ Metrics DeviceMetrics(const SensorSettings& settings, const DeviceState& state) 
         {"Measurement/Encoder", uint64_t{measurement ? measurement->EncoderValue : 0}});
     metrics.push_back({"Measurement/Timestamp us", measurement ? measurement->timestamp : 0});
     if (settings.blackBox) {
-        metrics.push_back({"Black Box/Bytes", state.blackBoxBytes});
+        metrics.push_back({"Black Box/Bytes", state.blackBoxBytes.value_or(0)});
         metrics.push_back({kLastKeptMetric, state.blackBoxLastKept});
     }
     return metrics;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 namespace Varkon::QuilGateway {
 namespace {
@@ -16,7 +17,7 @@ struct SensorFamily {
     const char* name;
     const char* type;
     const char* help;
-    std::function<double(const DeviceState&)> value;
+    std::function<std::optional<double>(const DeviceState&)> value;  // none: no sample
 };
 
 uint64_t ProfilesReceived(const DeviceState& state) {
@@ -49,7 +50,23 @@ const SensorFamily kSensorFamilies[] = {
     {"quil_profiles_published_total", "counter", "Profiles handed to the broker.",
      [](const DeviceState& s) { return static_cast<double>(s.profilesPublished); }},
     {"quil_black_box_bytes", "gauge", "Bytes the sensor's black box takes on disk.",
-     [](const DeviceState& s) { return static_cast<double>(s.blackBoxBytes); }},
+     [](const DeviceState& s) -> std::optional<double> {
+         if (!s.blackBoxBytes) {
+             return std::nullopt;
+         }
+         return static_cast<double>(*s.blackBoxBytes);
+     }},
+    {"quil_sensor_reconnections_total", "counter",
+     "Times the sensor streamed again after it was lost.",
+     [](const DeviceState& s) { return static_cast<double>(s.reconnections); }},
+    {"quil_clock_offset_seconds", "gauge",
+     "This host's clock minus the sensor's, from the least delayed of the latest profiles.",
+     [](const DeviceState& s) -> std::optional<double> {
+         if (!s.clockOffsetUs) {
+             return std::nullopt;
+         }
+         return static_cast<double>(*s.clockOffsetUs) / 1e6;
+     }},
 };
 
 }  // namespace
@@ -60,8 +77,10 @@ std::string PrometheusText(const GatewayFigures& figures) {
         text += std::string("# HELP ") + family.name + " " + family.help + "\n";
         text += std::string("# TYPE ") + family.name + " " + family.type + "\n";
         for (const auto& [sensor, state] : figures.sensors) {
-            text += std::string(family.name) + "{sensor=\"" + sensor + "\"} " +
-                    Number(family.value(state)) + "\n";
+            if (const auto value = family.value(state)) {
+                text += std::string(family.name) + "{sensor=\"" + sensor + "\"} " + Number(*value) +
+                        "\n";
+            }
         }
     }
     const auto node = [&text](const char* name, const char* type, const char* help,

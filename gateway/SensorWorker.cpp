@@ -172,6 +172,8 @@ bool SensorWorker::Attach() {
             const std::lock_guard<std::mutex> lock(stateMutex);
             state.identity = identity;
             state.connected = true;
+            state.reconnections += streamedBefore ? 1 : 0;
+            streamedBefore = true;
             state.counters = stream->GetStatistics();
             metrics = DeviceMetrics(settings, state);
             changes.Publish(metrics);
@@ -273,10 +275,6 @@ void SensorWorker::Pump() {
             queue.Push({ProfilesTopic(group, settings.name), std::move(*message), 0, std::nullopt});
         }
     }
-    {
-        const std::lock_guard<std::mutex> lock(stateMutex);
-        state.profilesPublished = batcher.Published();
-    }
     std::optional<Varkon::QUILApi::UdpStreaming::StreamMeasurement> latest;
     while (auto measurement = stream->PopMeasurementFor(std::chrono::milliseconds(0))) {
         if (inlet) {
@@ -298,10 +296,12 @@ void SensorWorker::Report(bool force) {
     Metrics changed;
     {
         const std::lock_guard<std::mutex> lock(stateMutex);
+        // Published first: every profile published was received before the counters are read.
+        state.profilesPublished = batcher.Published();
         state.counters = stream->GetStatistics();
         state.clockOffsetUs = clock.Offset();
         state.clockSpreadUs = clock.Spread();
-        state.blackBoxBytes = blackBox ? blackBox->DiskBytes() : 0;
+        state.blackBoxBytes = blackBox ? std::optional(blackBox->DiskBytes()) : std::nullopt;
         const KeepReport kept = blackBox ? blackBox->LastKept() : KeepReport{};
         state.blackBoxLastKept = kept.text;
         changed = changes.Take(DeviceMetrics(settings, state));

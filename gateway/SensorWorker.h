@@ -93,6 +93,7 @@ private:
     std::optional<OutputMemory> memory;      // none without a state folder
     std::shared_ptr<BlackBox> blackBox;      // none unless configured
     uint64_t keepAnswersReported = 0;
+    bool streamedBefore = false;  // since the worker started
     Varkon::QUILApi::View::ViewServer* view;
     std::shared_ptr<Varkon::QUILApi::View::FeedInlet> inlet;  // with a view
     std::optional<Varkon::QUILApi::View::SensorFeed> shown;   // as last shown

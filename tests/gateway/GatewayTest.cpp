@@ -256,10 +256,10 @@ TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackO
         const Payload birth =
             Decode(subscriber->On(Topic(SparkplugMessage::DBIRTH, device.device))[0]);
         for (const char* name :
-             {"Identity/Serial Number", "Connection/Connected", "Stream/Profiles Received",
-              "Stream/Blocks Lost", "Stream/Kernel Drops", "Stream/Foreign Datagrams",
-              "Stream/Queue Drops", "Clock/Offset ms", "Clock/Offset Spread ms",
-              "Settings/Data IDs", "Measurement/Value 0"}) {
+             {"Identity/Serial Number", "Connection/Connected", "Connection/Reconnections",
+              "Stream/Profiles Received", "Stream/Blocks Lost", "Stream/Kernel Drops",
+              "Stream/Foreign Datagrams", "Stream/Queue Drops", "Clock/Offset ms",
+              "Clock/Offset Spread ms", "Settings/Data IDs", "Measurement/Value 0"}) {
             EXPECT_NE(Find(birth, name), nullptr) << name;
         }
         EXPECT_TRUE(Find(birth, "Connection/Connected")->boolean_value());
@@ -298,6 +298,8 @@ TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "left"))) << gateway->Err();
     sensors["left"]->SetFaults({});
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"), 2)) << gateway->Err();
+    const Payload reborn = Decode(subscriber->On(Topic(SparkplugMessage::DBIRTH, "left"))[1]);
+    EXPECT_EQ(Find(reborn, "Connection/Reconnections")->long_value(), 1u);
     const std::string profiles = ProfilesTopic("line", "left");
     const std::size_t batches = subscriber->On(profiles).size();
     EXPECT_TRUE(subscriber->WaitFor(profiles, batches + 1));
@@ -377,6 +379,9 @@ TEST_F(GatewayTest, ABrokerThatRestartsGetsEveryBirthAgainAndTheProfilesGoOn) {
     EXPECT_TRUE(WaitUntil([&] {
         const std::string metrics = Metrics();
         mostBytes = std::max(mostBytes, MetricValue(metrics, "quil_publish_queue_bytes"));
+        // One moment's counters: what was published had been received.
+        EXPECT_LE(MetricValue(metrics, "quil_profiles_published_total{sensor=\"left\"}"),
+                  MetricValue(metrics, "quil_profiles_received_total{sensor=\"left\"}"));
         return MetricValue(metrics, "quil_publish_dropped_total") > 0;
     })) << Metrics();
     EXPECT_GT(mostBytes, kQueueBytes / 2);

@@ -93,6 +93,7 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
         const char* target;
         const char* status;
         std::vector<std::string> lines;
+        std::vector<std::string> absent = {};
     } requests[] = {
         {"GET", "/healthz", "HTTP/1.1 200 OK", {"ok"}},
         {"GET", "/readyz", "HTTP/1.1 503 Service Unavailable", {"not ready"}},
@@ -101,9 +102,11 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
          "HTTP/1.1 200 OK",
          {"# TYPE quil_profiles_received_total counter",
           "quil_profiles_received_total{sensor=\"s\"} 0", "quil_sensor_connected{sensor=\"s\"} 0",
-          "quil_black_box_bytes{sensor=\"s\"} 0", "quil_broker_connected 0",
+          "quil_sensor_reconnections_total{sensor=\"s\"} 0", "quil_broker_connected 0",
           "quil_publish_dropped_total 0", "quil_publish_queue_messages 0",
-          "quil_http_requests_refused_total 0"}},
+          "quil_http_requests_refused_total 0"},
+         // Nothing for what the sensor does not have or has not told yet.
+         {"quil_black_box_bytes{", "quil_clock_offset_seconds{"}},
         {"GET", "/", "HTTP/1.1 200 OK", {"<!doctype html>"}},
         {"GET", "/nothing", "HTTP/1.1 404 Not Found", {"not found"}},
         {"POST", "/healthz", "HTTP/1.1 405 Method Not Allowed", {"only GET"}},
@@ -117,6 +120,9 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
         EXPECT_EQ(answer.substr(0, answer.find("\r\n")), r.status);
         for (const auto& line : r.lines) {
             EXPECT_NE(answer.find("\n" + line + "\n"), std::string::npos) << line << "\n" << answer;
+        }
+        for (const auto& line : r.absent) {
+            EXPECT_EQ(answer.find("\n" + line), std::string::npos) << line << "\n" << answer;
         }
     }
     gateway.Signal(SIGTERM);
