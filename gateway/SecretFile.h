@@ -1,15 +1,16 @@
 // Credentials come from files only, so that they never show in a process list or a shell history.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace Varkon::QuilGateway {
 
-/// The contents of the file at `path` without its trailing line breaks.
-/// @throws std::runtime_error "cannot read <path>: <reason>".
-std::string ReadSecretFile(const std::string& path);
+/// The most bytes a password file may hold.
+constexpr std::size_t kMaxSecretFileBytes = 4096;
 
-/// Throws as ReadSecretFile when the file at `path` cannot be read; reads nothing of it.
-void CheckReadable(const std::string& path);
+/// The contents of the file at `path` without its trailing line breaks.
+/// @throws UnreadableFile (SmallFile.h) "cannot read <path>: <reason>".
+std::string ReadSecretFile(const std::string& path);
 
 }  // namespace Varkon::QuilGateway
