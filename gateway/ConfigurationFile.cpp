@@ -13,6 +13,7 @@
 #include <cctype>
 #include <filesystem>
 #include <initializer_list>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -397,9 +398,7 @@ YAML::Node Parse(const std::string& path) {
     }
 }
 
-}  // namespace
-
-Configuration LoadConfiguration(const std::string& path) {
+Configuration ReadConfiguration(const std::string& path) {
     const YAML::Node root = Parse(path);
     const Reader reader(path);
     if (!root.IsMap()) {
@@ -435,6 +434,20 @@ Configuration LoadConfiguration(const std::string& path) {
             "quil-gateway-" + configuration.groupId + "-" + configuration.nodeId;
     }
     return configuration;
+}
+
+}  // namespace
+
+Configuration LoadConfiguration(const std::string& path) {
+    // The caps keep both from happening; should one still, a reload must not end the gateway.
+    try {
+        return ReadConfiguration(path);
+    } catch (const YAML::Exception& error) {
+        throw ConfigurationError(path + ":" + std::to_string(error.mark.line + 1) +
+                                 ": not valid YAML: " + error.msg);
+    } catch (const std::bad_alloc&) {
+        throw ConfigurationError(path + ": cannot be read: not enough memory");
+    }
 }
 
 }  // namespace Varkon::QuilGateway
