@@ -14,7 +14,6 @@ constexpr std::size_t kMaxDecompressedBytes = 64 * 1024 * 1024;
 
 /// The content of the zstd frame `frame`, at most `maxBytes`.
 /// @throws std::runtime_error "not a zstd frame: <reason>".
-std::string ZstdDecompress(const std::string& frame,
-                           std::size_t maxBytes = kMaxDecompressedBytes);
+std::string ZstdDecompress(const std::string& frame, std::size_t maxBytes = kMaxDecompressedBytes);
 
 }  // namespace Varkon::QuilGateway

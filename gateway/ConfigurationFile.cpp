@@ -93,9 +93,8 @@ public:
             Fail(node.Mark(), key,
                  "expected text of at most " + std::to_string(maxLength) + " characters");
         }
-        if (std::any_of(text.begin(), text.end(), [](char c) {
-                return std::iscntrl(static_cast<unsigned char>(c)) != 0;
-            })) {
+        if (std::any_of(text.begin(), text.end(),
+                        [](char c) { return std::iscntrl(static_cast<unsigned char>(c)) != 0; })) {
             Fail(node.Mark(), key, "expected text without control characters");
         }
         return text;

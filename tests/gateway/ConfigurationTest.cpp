@@ -240,9 +240,9 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
     const std::string valid = Write(kValid);
     const std::string broken = directory.Write("broken.yaml", "broker: [\n");
     // A valid file made larger than the cap by a comment.
-    const std::string large = directory.Write(
-        "large.yaml", Replace(kValid, "@", directory.Root()) + "#" +
-                          std::string(kMaxConfigurationFileBytes, ' ') + "\n");
+    const std::string large =
+        directory.Write("large.yaml", Replace(kValid, "@", directory.Root()) + "#" +
+                                          std::string(kMaxConfigurationFileBytes, ' ') + "\n");
     const std::string fifo = directory.Path("fifo");
     const struct {
         std::string arguments;
@@ -261,7 +261,8 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
              ": cannot be read: No such file or directory\n"},
         {"--check /dev/zero", 2, "",
          "quil-gateway: /dev/zero: cannot be read: not a regular file\n"},
-        {"--check " + fifo, 2, "", "quil-gateway: " + fifo + ": cannot be read: not a regular file\n"},
+        {"--check " + fifo, 2, "",
+         "quil-gateway: " + fifo + ": cannot be read: not a regular file\n"},
         {"--check " + directory.Root(), 2, "",
          "quil-gateway: " + directory.Root() + ": cannot be read: not a regular file\n"},
         {"--check " + large, 2, "",
@@ -272,9 +273,8 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         // Bounded: a gateway that waits for a file must not hang the test.
-        const auto [out, status] =
-            RunCommand("timeout 20 " + std::string(QUIL_GATEWAY) + " " + c.arguments + " 2>" +
-                       directory.Path("err"));
+        const auto [out, status] = RunCommand("timeout 20 " + std::string(QUIL_GATEWAY) + " " +
+                                              c.arguments + " 2>" + directory.Path("err"));
         EXPECT_EQ(WEXITSTATUS(status), c.status);
         EXPECT_EQ(out, c.out);
         std::ifstream errFile(directory.Path("err"));

@@ -138,8 +138,8 @@ TEST(ServiceTest, AReloadOfAnUnreadableFileChangesNothing) {
         return directory.Write(
             "gateway.yaml",
             "broker:\n  host: " + TestAddress(0) + "\n  port: " + std::to_string(TestPort(0)) +
-                "\ngroup_id: g\nnode_id: n\nsensors:\n  - name: s\n    address: " +
-                TestAddress(1) + "\n    udp_port: " + std::to_string(TestPort(1)) +
+                "\ngroup_id: g\nnode_id: n\nsensors:\n  - name: s\n    address: " + TestAddress(1) +
+                "\n    udp_port: " + std::to_string(TestPort(1)) +
                 "\n    password_file: " + passwordFile + "\n");
     };
     const std::string config = configuration(directory.Path("pw"));
