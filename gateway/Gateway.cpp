@@ -38,8 +38,7 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
         options.address = configuration.httpAddress;
         options.port = configuration.httpPort;
         options.otherRequests =
-            [this,
-             sources = HealthSources{[this] { return Ready(); }, [this] { return MetricsText(); },
+            [sources = HealthSources{[this] { return Ready(); }, [this] { return MetricsText(); },
                                      [this](const std::string& sensor, const std::string& name) {
                                          return KeepBlackBox(sensor, name);
                                      }}](const std::string& method, const std::string& target) {
