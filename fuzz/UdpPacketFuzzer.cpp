@@ -27,9 +27,10 @@ void Require(bool condition) {
     }
 }
 
-void Decode(uint32_t blockId, const std::vector<uint8_t>& payload) {
+// Whether the block decodes, as the stream's worker tells the protocol.
+bool Decode(uint32_t blockId, const std::vector<uint8_t>& payload) {
     if (payload.empty()) {
-        return;
+        return false;
     }
     try {
         if (payload[0] == kMeasurementData) {
@@ -42,10 +43,12 @@ void Decode(uint32_t blockId, const std::vector<uint8_t>& payload) {
             Require(profile.channel0.size() == profile.pointCount);
             Require(profile.pointCount * pointSize <= frames * kMaxFramePayload);
         }
+        return payload[0] <= kProfileChannels012;
     } catch (const std::invalid_argument&) {
     } catch (const std::out_of_range&) {
     } catch (const std::length_error&) {
     }
+    return false;
 }
 
 }  // namespace
@@ -55,8 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace Varkon::QUILApi::UdpStreaming::Protocol;
     int64_t now = 0;
     UdpStreamingProtocol protocol([&now] { return now; });
-    protocol.SetDataCallback(
-        [](const uint32_t blockId, std::vector<uint8_t> payload) { Decode(blockId, payload); });
+    protocol.SetDataCallback([](const uint32_t blockId, std::vector<uint8_t> payload) {
+        return Decode(blockId, payload);
+    });
     protocol.SetErrorCallback([](const uint32_t, Varkon::QUILApi::UdpStreaming::PacketErrorType,
                                  std::string message) { Require(!message.empty()); });
     std::size_t at = 0;

@@ -23,10 +23,14 @@ std::string ZstdCompress(const std::string& bytes) {
     return frame;
 }
 
-std::string ZstdDecompress(const std::string& frame) {
+std::string ZstdDecompress(const std::string& frame, std::size_t maxBytes) {
     const unsigned long long contentSize = ZSTD_getFrameContentSize(frame.data(), frame.size());
     if (contentSize == ZSTD_CONTENTSIZE_ERROR || contentSize == ZSTD_CONTENTSIZE_UNKNOWN) {
         throw std::runtime_error("not a zstd frame: no content size");
+    }
+    if (contentSize > maxBytes) {
+        throw std::runtime_error("not a zstd frame: it declares more than " +
+                                 std::to_string(maxBytes) + " bytes");
     }
     std::string bytes(contentSize, '\0');
     const std::size_t size =

@@ -2,6 +2,7 @@
 
 #include "Document.h"
 #include "SecretFile.h"
+#include "SmallFile.h"
 
 #include <quil/SensorAddress.h>
 
@@ -10,12 +11,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <set>
+#include <new>
+#include <unordered_map>
+#include <vector>
 
 namespace Varkon::QuilGateway {
 namespace {
@@ -52,15 +52,23 @@ public:
         }
     }
 
+    // Refuses a key that is not `known` and a key given twice (which YAML would let the first
+    // win silently).
     void OnlyKeys(const YAML::Node& map, const std::string& prefix,
                   std::initializer_list<const char*> known) const {
+        std::vector<bool> seen(known.size());
         for (const auto& entry : map) {
-            const std::string key = entry.first.Scalar();
-            const bool isKnown = std::any_of(known.begin(), known.end(),
-                                             [&](const char* name) { return key == name; });
-            if (!isKnown) {
-                Fail(entry.first.Mark(), Join(prefix, key), "unknown key");
+            const std::string key = entry.first.IsScalar() ? entry.first.Scalar() : "";
+            const auto at = std::find_if(known.begin(), known.end(),
+                                         [&](const char* name) { return key == name; });
+            if (at == known.end()) {
+                Fail(entry.first.Mark(), Join(prefix, Shown(key)), "unknown key");
             }
+            const auto index = static_cast<std::size_t>(at - known.begin());
+            if (seen[index]) {
+                Fail(entry.first.Mark(), Join(prefix, key), "appears twice");
+            }
+            seen[index] = true;
         }
     }
 
@@ -73,11 +81,27 @@ public:
         return value;
     }
 
-    std::string Text(const YAML::Node& node, const std::string& key) const {
+    // Text of at most `maxLength` characters, none of them a control character (a NUL would
+    // cut a path short).
+    std::string Text(const YAML::Node& node, const std::string& key,
+                     std::size_t maxLength = kMaxTextLength) const {
         if (!node.IsScalar() || node.Scalar().empty()) {
             Fail(node.Mark(), key, "expected text");
         }
-        return node.Scalar();
+        const std::string& text = node.Scalar();
+        if (text.size() > maxLength) {
+            Fail(node.Mark(), key,
+                 "expected text of at most " + std::to_string(maxLength) + " characters");
+        }
+        if (std::any_of(text.begin(), text.end(),
+                        [](char c) { return std::iscntrl(static_cast<unsigned char>(c)) != 0; })) {
+            Fail(node.Mark(), key, "expected text without control characters");
+        }
+        return text;
+    }
+
+    std::string Path(const YAML::Node& node, const std::string& key) const {
+        return Beside(Text(node, key, kMaxPathLength));
     }
 
     // Letters, digits, '-', '_' and '.': the characters that are safe in an MQTT topic level.
@@ -88,6 +112,10 @@ public:
         });
         if (!valid) {
             Fail(node.Mark(), key, "expected a name of letters, digits, '-', '_' and '.'");
+        }
+        if (name.size() > kMaxNameLength) {
+            Fail(node.Mark(), key,
+                 "expected a name of at most " + std::to_string(kMaxNameLength) + " characters");
         }
         return name;
     }
@@ -116,21 +144,20 @@ public:
 
     // A relative path names a credential of the service first (SecretFile.h).
     std::string Secret(const YAML::Node& node, const std::string& key) const {
-        const std::string named = Text(node, key);
-        const std::string credential = CredentialPath(named);
-        const std::string path = credential.empty() ? Beside(named) : credential;
+        const std::string credential = CredentialPath(Text(node, key, kMaxPathLength));
+        const std::string path = credential.empty() ? Path(node, key) : credential;
         try {
             return ReadSecretFile(path);
-        } catch (const std::runtime_error& error) {
+        } catch (const UnreadableFile& error) {
             Fail(node.Mark(), key, error.what());
         }
     }
 
     std::string ReadableFile(const YAML::Node& node, const std::string& key) const {
-        const std::string path = Beside(Text(node, key));
+        const std::string path = Path(node, key);
         try {
-            CheckReadable(path);
-        } catch (const std::runtime_error& error) {
+            CheckSmallFile(path);
+        } catch (const UnreadableFile& error) {
             Fail(node.Mark(), key, error.what());
         }
         return path;
@@ -138,9 +165,14 @@ public:
 
     // A settings document as `quil config save` writes it.
     nlohmann::json SettingsDocument(const YAML::Node& node, const std::string& key) const {
-        const std::string path = ReadableFile(node, key);
-        std::ifstream in(path);
-        const nlohmann::json document = nlohmann::json::parse(in, nullptr, false);
+        const std::string path = Path(node, key);
+        std::string text;
+        try {
+            text = ReadSmallFile(path, kMaxSettingsFileBytes);
+        } catch (const UnreadableFile& error) {
+            Fail(node.Mark(), key, error.what());
+        }
+        const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
         if (document.is_discarded()) {
             Fail(node.Mark(), key, path + ": not valid JSON");
         }
@@ -149,6 +181,17 @@ public:
             Fail(node.Mark(), key, path + ": " + problem);
         }
         return document;
+    }
+
+    // A key as an error may show it: one that cannot be a key of ours is shortened and freed of
+    // control characters, so that the error stays one short line.
+    static std::string Shown(const std::string& key) {
+        constexpr std::size_t kShownLength = 40;
+        std::string shown = key.substr(0, kShownLength);
+        std::replace_if(
+            shown.begin(), shown.end(),
+            [](char c) { return std::iscntrl(static_cast<unsigned char>(c)) != 0; }, '?');
+        return key.size() > kShownLength ? shown + "..." : shown;
     }
 
 private:
@@ -160,7 +203,8 @@ BrokerSettings ReadBroker(const Reader& reader, const YAML::Node& node) {
     reader.OnlyKeys(node, "broker",
                     {"host", "port", "client_id", "username", "password_file", "tls", "keepalive"});
     BrokerSettings broker;
-    broker.host = reader.Text(reader.Required(node, "broker", "host"), "broker.host");
+    broker.host =
+        reader.Text(reader.Required(node, "broker", "host"), "broker.host", kMaxHostLength);
     if (node["port"]) {
         broker.port = static_cast<uint16_t>(reader.Whole(node["port"], "broker.port", 1, 65535));
     }
@@ -196,7 +240,7 @@ BrokerSettings ReadBroker(const Reader& reader, const YAML::Node& node) {
 // A host, or host:port with the port of the sensor's WebSocket service, as Quil::Create reads
 // it.
 std::string ReadSensorHost(const Reader& reader, const YAML::Node& node, const std::string& key) {
-    const std::string address = reader.Text(node, key);
+    const std::string address = reader.Text(node, key, kMaxHostLength);
     const auto split = Varkon::QUILApi::SplitSensorAddress(address);
     const bool namesPort = split.host != address;
     if (address.empty() || address.front() == ':' ||
@@ -213,8 +257,7 @@ BlackBoxSettings ReadBlackBox(const Reader& reader, const YAML::Node& node,
         node, prefix,
         {"folder", "seconds", "megabytes", "keep_interval", "kept_recordings", "kept_megabytes"});
     BlackBoxSettings box;
-    box.folder =
-        reader.Beside(reader.Text(reader.Required(node, prefix, "folder"), prefix + ".folder"));
+    box.folder = reader.Path(reader.Required(node, prefix, "folder"), prefix + ".folder");
     if (node["seconds"]) {
         box.seconds =
             static_cast<uint32_t>(reader.Whole(node["seconds"], prefix + ".seconds", 1, 86400));
@@ -313,7 +356,7 @@ SensorSettings ReadSensor(const Reader& reader, const YAML::Node& node, const st
         sensor.compression = value == "zstd" ? Compression::Zstd : Compression::None;
     }
     if (const YAML::Node settings = node["settings_file"]) {
-        sensor.settingsFile = reader.Beside(reader.Text(settings, prefix + ".settings_file"));
+        sensor.settingsFile = reader.Path(settings, prefix + ".settings_file");
         sensor.settingsDocument = reader.SettingsDocument(settings, prefix + ".settings_file");
     }
     if (const YAML::Node box = node["black_box"]) {
@@ -326,27 +369,30 @@ std::vector<SensorSettings> ReadSensors(const Reader& reader, const YAML::Node& 
     if (!node.IsSequence() || node.size() == 0) {
         reader.Fail(node.Mark(), "sensors", "expected a list of at least one sensor");
     }
+    // What must differ between sensors, each with the index of the sensor that has it.
+    std::unordered_map<std::string, std::size_t> names;
+    std::unordered_map<std::string, std::size_t> folders;
+    std::unordered_map<uint16_t, std::size_t> udpPorts;
+    const auto other = [](std::size_t index) { return "sensors[" + std::to_string(index) + "]"; };
     std::vector<SensorSettings> sensors;
     for (std::size_t i = 0; i < node.size(); ++i) {
-        const std::string prefix = "sensors[" + std::to_string(i) + "]";
+        const std::string prefix = other(i);
         SensorSettings sensor = ReadSensor(reader, node[i], prefix);
-        for (std::size_t j = 0; j < sensors.size(); ++j) {
-            const std::string other = "sensors[" + std::to_string(j) + "]";
-            if (sensors[j].name == sensor.name) {
-                reader.Fail(node[i]["name"].Mark(), prefix + ".name",
-                            "\"" + sensor.name + "\" is already the name of " + other);
+        if (const auto [at, added] = names.emplace(sensor.name, i); !added) {
+            reader.Fail(node[i]["name"].Mark(), prefix + ".name",
+                        "\"" + sensor.name + "\" is already the name of " + other(at->second));
+        }
+        if (sensor.blackBox) {
+            if (const auto [at, added] = folders.emplace(sensor.blackBox->folder, i); !added) {
+                reader.Fail(node[i]["black_box"]["folder"].Mark(), prefix + ".black_box.folder",
+                            sensor.blackBox->folder + " is already the black box folder of " +
+                                other(at->second));
             }
-            if (sensors[j].blackBox && sensor.blackBox &&
-                sensors[j].blackBox->folder == sensor.blackBox->folder) {
-                reader.Fail(
-                    node[i]["black_box"]["folder"].Mark(), prefix + ".black_box.folder",
-                    sensor.blackBox->folder + " is already the black box folder of " + other);
-            }
-            if (sensors[j].udpPort == sensor.udpPort) {
-                reader.Fail(
-                    node[i]["udp_port"].Mark(), prefix + ".udp_port",
-                    std::to_string(sensor.udpPort) + " is already the UDP port of " + other);
-            }
+        }
+        if (const auto [at, added] = udpPorts.emplace(sensor.udpPort, i); !added) {
+            reader.Fail(node[i]["udp_port"].Mark(), prefix + ".udp_port",
+                        std::to_string(sensor.udpPort) + " is already the UDP port of " +
+                            other(at->second));
         }
         sensors.push_back(std::move(sensor));
     }
@@ -354,23 +400,21 @@ std::vector<SensorSettings> ReadSensors(const Reader& reader, const YAML::Node& 
 }
 
 YAML::Node Parse(const std::string& path) {
-    errno = 0;
-    std::ifstream file(path);
-    if (!file) {
-        throw ConfigurationError(
-            path + ": cannot be read: " + (errno != 0 ? std::strerror(errno) : "unknown reason"));
+    std::string text;
+    try {
+        text = ReadSmallFile(path, kMaxConfigurationFileBytes);
+    } catch (const UnreadableFile& error) {
+        throw ConfigurationError(path + ": cannot be read: " + error.Reason());
     }
     try {
-        return YAML::Load(file);
+        return YAML::Load(text);
     } catch (const YAML::Exception& error) {
         throw ConfigurationError(path + ":" + std::to_string(error.mark.line + 1) +
                                  ": not valid YAML: " + error.msg);
     }
 }
 
-}  // namespace
-
-Configuration LoadConfiguration(const std::string& path) {
+Configuration ReadConfiguration(const std::string& path) {
     const YAML::Node root = Parse(path);
     const Reader reader(path);
     if (!root.IsMap()) {
@@ -406,6 +450,20 @@ Configuration LoadConfiguration(const std::string& path) {
             "quil-gateway-" + configuration.groupId + "-" + configuration.nodeId;
     }
     return configuration;
+}
+
+}  // namespace
+
+Configuration LoadConfiguration(const std::string& path) {
+    // The caps keep both from happening; should one still, a reload must not end the gateway.
+    try {
+        return ReadConfiguration(path);
+    } catch (const YAML::Exception& error) {
+        throw ConfigurationError(path + ":" + std::to_string(error.mark.line + 1) +
+                                 ": not valid YAML: " + error.msg);
+    } catch (const std::bad_alloc&) {
+        throw ConfigurationError(path + ": cannot be read: not enough memory");
+    }
 }
 
 }  // namespace Varkon::QuilGateway

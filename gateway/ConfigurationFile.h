@@ -3,10 +3,21 @@
 
 #include "Configuration.h"
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
 namespace Varkon::QuilGateway {
+
+/// What a configuration may hold at most (gateway/README.md tells them).
+/// @{
+constexpr std::size_t kMaxConfigurationFileBytes = 1 << 20;
+constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
+constexpr std::size_t kMaxNameLength = 100;   // group, node, sensor and role names
+constexpr std::size_t kMaxHostLength = 255;   // broker.host, a sensor's address
+constexpr std::size_t kMaxPathLength = 4096;  // files and folders
+constexpr std::size_t kMaxTextLength = 1024;  // any other text
+/// @}
 
 /// A configuration that cannot be used: "<file>:<line>: <key>: <reason>", the key as a path
 /// such as "sensors[1].udp_port" (the line is the file's first when no key is concerned).
@@ -15,7 +26,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-/// The configuration in `path`, with every password file read.
+/// The configuration in `path`, with every password file and settings document read; every file
+/// read is a regular file within its cap (SmallFile.h).
 /// @throws ConfigurationError for the first problem found.
 Configuration LoadConfiguration(const std::string& path);
 

@@ -773,7 +773,7 @@ using ::Varkon::QUILApi::operator!=;
 /// Kind of a problem of the stream, the type of each entry of the error queue.
 enum PacketErrorType : uint32_t {
     PacketsLost = 0,             ///< a block id jumped ahead: blocks in between were lost
-    UnexpectedBlockId = 1,       ///< a block id below the last one arrived
+    UnexpectedBlockId = 1,       ///< a block id below the last one arrived, or ids started again
     DuplicateBlockId = 2,        ///< the last block id arrived again
     FragmentTimeout = 3,         ///< a fragmented block was not completed in time
     InvalidPacket = 4,           ///< a datagram too short for the packet header
@@ -859,20 +859,20 @@ struct StreamError {
 /// without a lock; a reader sees each counter whole and never smaller than before (between
 /// resets), though two counters read together may be one datagram apart.
 struct StreamStatistics {
-    uint64_t datagramsReceived{};         ///< datagrams taken from the socket while started
-    uint64_t bytesReceived{};             ///< their bytes, as long as they arrived
-    uint64_t datagramsTooShort{};         ///< rejected: shorter than the packet header
-    uint64_t datagramsUnknownKind{};      ///< rejected: a packet kind other than 0, 1 and 2
-    uint64_t datagramsTooLong{};          ///< rejected: longer than the largest datagram, cut off
-    uint64_t measurementBlocks{};         ///< blocks of data id 0 delivered
-    uint64_t profileBlocks1{};            ///< blocks of data id 1 delivered
-    uint64_t profileBlocks2{};            ///< blocks of data id 2 delivered
-    uint64_t profileBlocks3{};            ///< blocks of data id 3 delivered
-    uint64_t blocksUnknownDataId{};       ///< blocks of another data id, ignored
-    uint64_t blocksEmpty{};               ///< blocks without payload
-    uint64_t blocksLost{};                ///< the sum of the gaps between consecutive block ids
-    uint64_t blocksDuplicated{};          ///< a block id that arrived again right after itself
-    uint64_t blocksOutOfOrder{};          ///< a block id below the last one
+    uint64_t datagramsReceived{};     ///< datagrams taken from the socket while started
+    uint64_t bytesReceived{};         ///< their bytes, as long as they arrived
+    uint64_t datagramsTooShort{};     ///< rejected: shorter than the packet header
+    uint64_t datagramsUnknownKind{};  ///< rejected: a packet kind other than 0, 1 and 2
+    uint64_t datagramsTooLong{};      ///< rejected: longer than the largest datagram, cut off
+    uint64_t measurementBlocks{};     ///< blocks of data id 0 delivered
+    uint64_t profileBlocks1{};        ///< blocks of data id 1 delivered
+    uint64_t profileBlocks2{};        ///< blocks of data id 2 delivered
+    uint64_t profileBlocks3{};        ///< blocks of data id 3 delivered
+    uint64_t blocksUnknownDataId{};   ///< blocks of another data id, ignored
+    uint64_t blocksEmpty{};           ///< blocks without payload
+    uint64_t blocksLost{};        ///< the sum of the gaps between consecutive ids of valid blocks
+    uint64_t blocksDuplicated{};  ///< a block id that arrived again right after itself
+    uint64_t blocksOutOfOrder{};  ///< a block id below the last one
     uint64_t fragmentedBlocksTimedOut{};  ///< fragmented blocks not completed in time, or evicted
     uint64_t decodeFailures{};            ///< blocks that could not be decoded
     uint64_t errorsDropped{};             ///< error entries discarded by the overflow rule
@@ -888,6 +888,10 @@ struct StreamStatistics {
     /// Datagrams from a sender other than the one QuilStream::AcceptOnlyFrom names, dropped
     /// unseen: neither counted as received nor recorded.
     uint64_t datagramsOtherSender{};
+    /// Valid blocks whose id was too far from the last one to follow it (more than 65536 ahead
+    /// or behind): the ids started again, as after a sensor's restart, and the block starts a
+    /// new sequence; neither lost nor out of order.
+    uint64_t blockIdRestarts{};
 
     /// The receive buffer size a new stream asks for: 8 MiB.
     static constexpr int kDefaultReceiveBuffer = 8 << 20;
@@ -915,11 +919,12 @@ struct StreamStatistics {
         Key("kernelDrops", &StreamStatistics::kernelDrops),
         Key("receiveBufferRequested", &StreamStatistics::receiveBufferRequested),
         Key("receiveBufferGranted", &StreamStatistics::receiveBufferGranted),
-        Key("datagramsOtherSender", &StreamStatistics::datagramsOtherSender));
+        Key("datagramsOtherSender", &StreamStatistics::datagramsOtherSender),
+        Key("blockIdRestarts", &StreamStatistics::blockIdRestarts));
 
     /// The counters in declaration order, with their names; GetStatistics and ResetStatistics
     /// work through this one list.
-    static constexpr std::array<std::pair<const char*, uint64_t StreamStatistics::*>, 21> kCounters{
+    static constexpr std::array<std::pair<const char*, uint64_t StreamStatistics::*>, 22> kCounters{
         {
             {"datagramsReceived", &StreamStatistics::datagramsReceived},
             {"bytesReceived", &StreamStatistics::bytesReceived},
@@ -942,6 +947,7 @@ struct StreamStatistics {
             {"profilesDropped", &StreamStatistics::profilesDropped},
             {"kernelDrops", &StreamStatistics::kernelDrops},
             {"datagramsOtherSender", &StreamStatistics::datagramsOtherSender},
+            {"blockIdRestarts", &StreamStatistics::blockIdRestarts},
         }};
 
     /// Blocks delivered, of every data id.

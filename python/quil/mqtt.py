@@ -17,37 +17,80 @@ import numpy as np
 
 MAGIC = b"QPRF"
 VERSION = 1
+# The most bytes a message's profiles may take (after decompression), and the most its profiles
+# may take once arranged in arrays of equal rows: a message that declares more is refused
+# before anything of that size is allocated.
+MAX_BODY_BYTES = 64 * 1024 * 1024
 
 _COMPRESSED_ZSTD = 0x01
 _HAS_CHANNEL1 = 0x40
 _HAS_CHANNEL2 = 0x80
+_BATCH_HEADER = struct.Struct("<4sBBH")
+_BATCH_FIELDS = struct.Struct("<II6d")
 _PROFILE_HEADER = struct.Struct("<IQQIHBBI")
 _NO_POINT_WORD = 0  # the channel 0 word of a point without a laser line
 
 
-def _zstd_decompress(frame: bytes) -> bytes:
+class _ZstdInBuffer(ctypes.Structure):
+    _fields_ = [("src", ctypes.c_void_p), ("size", ctypes.c_size_t), ("pos", ctypes.c_size_t)]
+
+
+class _ZstdOutBuffer(ctypes.Structure):
+    _fields_ = [("dst", ctypes.c_void_p), ("size", ctypes.c_size_t), ("pos", ctypes.c_size_t)]
+
+
+def _zstd_library():
     name = ctypes.util.find_library("zstd")
     if name is None:
         raise ValueError("the batch is zstd-compressed and libzstd is not installed")
     lib = ctypes.CDLL(name)
-    lib.ZSTD_getFrameContentSize.restype = ctypes.c_ulonglong
-    lib.ZSTD_getFrameContentSize.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
-    lib.ZSTD_decompress.restype = ctypes.c_size_t
-    lib.ZSTD_decompress.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_char_p,
-                                    ctypes.c_size_t]
+    lib.ZSTD_createDStream.restype = ctypes.c_void_p
+    lib.ZSTD_freeDStream.argtypes = [ctypes.c_void_p]
+    lib.ZSTD_initDStream.restype = ctypes.c_size_t
+    lib.ZSTD_initDStream.argtypes = [ctypes.c_void_p]
+    lib.ZSTD_decompressStream.restype = ctypes.c_size_t
+    lib.ZSTD_decompressStream.argtypes = [ctypes.c_void_p, ctypes.POINTER(_ZstdOutBuffer),
+                                          ctypes.POINTER(_ZstdInBuffer)]
     lib.ZSTD_isError.restype = ctypes.c_uint
     lib.ZSTD_isError.argtypes = [ctypes.c_size_t]
-    size = lib.ZSTD_getFrameContentSize(frame, len(frame))
-    if size >= 2**64 - 2:  # ZSTD_CONTENTSIZE_UNKNOWN or ZSTD_CONTENTSIZE_ERROR
-        raise ValueError("the batch's zstd frame is damaged")
-    out = ctypes.create_string_buffer(max(size, 1))
-    written = lib.ZSTD_decompress(out, size, frame, len(frame))
-    if lib.ZSTD_isError(written):
-        raise ValueError("the batch's zstd frame is damaged")
-    return out.raw[:written]
+    return lib
 
 
-def decode_profiles(payload: bytes) -> dict:
+def _zstd_decompress(frame: bytes, limit: int) -> bytes:
+    """The content of the one zstd frame `frame`, decompressed in steps so that no more than
+    `limit` bytes are ever held, whatever size the frame declares."""
+    lib = _zstd_library()
+    stream = lib.ZSTD_createDStream()
+    if not stream:
+        raise ValueError("the batch cannot be decompressed: out of memory")
+    try:
+        if lib.ZSTD_isError(lib.ZSTD_initDStream(stream)):
+            raise ValueError("the batch's zstd frame is damaged")
+        source = ctypes.create_string_buffer(frame, len(frame))
+        chunk = ctypes.create_string_buffer(min(limit, 1 << 20) + 1)
+        into = _ZstdInBuffer(ctypes.cast(source, ctypes.c_void_p), len(frame), 0)
+        pieces = []
+        size = 0
+        while True:
+            step = _ZstdOutBuffer(ctypes.cast(chunk, ctypes.c_void_p), len(chunk), 0)
+            left = lib.ZSTD_decompressStream(stream, ctypes.byref(step), ctypes.byref(into))
+            if lib.ZSTD_isError(left):
+                raise ValueError("the batch's zstd frame is damaged")
+            size += step.pos
+            if size > limit:
+                raise ValueError(f"the batch's profiles take more than {limit} bytes")
+            pieces.append(ctypes.string_at(chunk, step.pos))
+            if left == 0:  # the frame is complete
+                if into.pos != into.size:
+                    raise ValueError("the batch has bytes after its zstd frame")
+                return b"".join(pieces)
+            if into.pos == into.size and step.pos < step.size:
+                raise ValueError("the batch's zstd frame is cut short")
+    finally:
+        lib.ZSTD_freeDStream(stream)
+
+
+def decode_profiles(payload: bytes, max_body_bytes: int = MAX_BODY_BYTES) -> dict:
     """One message of the profiles lane as a dict of numpy arrays, one entry per profile:
 
     ``sensor`` (str), ``decimation`` (every k-th profile was kept), ``scale`` and ``offset``
@@ -61,33 +104,51 @@ def decode_profiles(payload: bytes) -> dict:
     arrays of the same shape, NaN beyond a profile's point count, in a profile without the
     channel and, for ``z`` and ``brightness``, where a point has no laser line.
 
-    Raises ValueError for a payload that is not such a message.
+    A message whose profiles take more than ``max_body_bytes`` (MAX_BODY_BYTES, 64 MiB, unless
+    given), decompressed or arranged in arrays, is refused before that much is allocated.
+
+    Raises ValueError, with a text that tells what is wrong, for a payload that is not such a
+    message.
     """
     data = bytes(payload)
-    if len(data) < 8 or data[:4] != MAGIC:
+    if len(data) < _BATCH_HEADER.size:
         raise ValueError("not a profile batch of quil-gateway")
-    version, flags, name_length = struct.unpack_from("<BBH", data, 4)
+    magic, version, flags, name_length = _BATCH_HEADER.unpack_from(data, 0)
+    if magic != MAGIC:
+        raise ValueError("not a profile batch of quil-gateway")
     if version != VERSION:
         raise ValueError(f"profile batch version {version} is not known")
-    at = 8
-    sensor = data[at:at + name_length].decode("utf-8")
+    at = _BATCH_HEADER.size
+    if len(data) < at + name_length + _BATCH_FIELDS.size:
+        raise ValueError("the profile batch ends within its header")
+    try:
+        sensor = data[at:at + name_length].decode("utf-8")
+    except UnicodeDecodeError:
+        raise ValueError("the profile batch's sensor name is not UTF-8") from None
     at += name_length
-    count, decimation = struct.unpack_from("<II", data, at)
-    at += 8
-    scales = struct.unpack_from("<6d", data, at)
-    at += 48
+    count, decimation, *scales = _BATCH_FIELDS.unpack_from(data, at)
+    at += _BATCH_FIELDS.size
     body = data[at:]
     if flags & _COMPRESSED_ZSTD:
-        body = _zstd_decompress(body)
+        body = _zstd_decompress(body, max_body_bytes)
+    elif len(body) > max_body_bytes:
+        raise ValueError(f"the batch's profiles take more than {max_body_bytes} bytes")
+    if count * _PROFILE_HEADER.size > len(body):
+        raise ValueError(f"the profile batch declares {count} profiles and holds fewer")
 
     headers = []
     channels = []
     at = 0
-    for _ in range(count):
+    for index in range(count):
+        if at + _PROFILE_HEADER.size > len(body):
+            raise ValueError(f"the profile batch ends within profile {index}")
         header = _PROFILE_HEADER.unpack_from(body, at)
         at += _PROFILE_HEADER.size
         points, profile_flags = header[7], header[6]
         present = [True, bool(profile_flags & _HAS_CHANNEL1), bool(profile_flags & _HAS_CHANNEL2)]
+        if at + 2 * points * sum(present) > len(body):
+            raise ValueError(f"profile {index} of the batch declares {points} points and holds "
+                             "fewer")
         profile_channels = []
         for has in present:
             if has:
@@ -102,6 +163,9 @@ def decode_profiles(payload: bytes) -> dict:
 
     columns = np.array(headers, dtype=np.uint64).reshape(count, 8)
     most = int(columns[:, 7].max()) if count else 0
+    if 2 * count * most > max_body_bytes:
+        raise ValueError(f"the batch's profiles take more than {max_body_bytes} bytes as arrays "
+                         f"({count} profiles of up to {most} points)")
 
     def stacked(index):
         if all(profile[index] is None for profile in channels):

@@ -21,7 +21,8 @@ COUNTERS = ["datagramsReceived", "bytesReceived", "datagramsTooShort", "datagram
             "profileBlocks3", "blocksUnknownDataId", "blocksEmpty", "blocksLost",
             "blocksDuplicated", "blocksOutOfOrder", "fragmentedBlocksTimedOut", "decodeFailures",
             "errorsDropped", "measurementsDropped", "profilesDropped", "kernelDrops",
-            "receiveBufferRequested", "receiveBufferGranted", "datagramsOtherSender"]
+            "receiveBufferRequested", "receiveBufferGranted", "datagramsOtherSender",
+            "blockIdRestarts"]
 
 
 def tool() -> str:

@@ -20,7 +20,7 @@ DatagramHandler::DatagramHandler(StreamCounters& counters, StreamQueues& queues,
     protocol.SetCounters(counters);
     // Installed once, before the worker exists, so that no replacement can race HandlePacket.
     protocol.SetDataCallback([this](const uint32_t blockId, const std::vector<uint8_t>& payload) {
-        OnData(blockId, payload);
+        return OnData(blockId, payload);
     });
     protocol.SetErrorCallback([this](const uint32_t blockId, PacketErrorType type,
                                      std::string message) { OnError(blockId, type, message); });
@@ -56,12 +56,12 @@ void DatagramHandler::FileFailure(const std::string& reason) {
     queues.FileUrgent(StreamError{0, StreamingTaskException, kTaskExceptionPrefix + reason});
 }
 
-void DatagramHandler::OnData(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
+bool DatagramHandler::OnData(const uint32_t& blockId, const std::vector<uint8_t>& payload) {
     if (payload.empty()) {
         counters.Add<&StreamStatistics::blocksEmpty>();
         queues.FileUrgent(
             StreamError{blockId, EmptyContent, "Received a packet with empty content."});
-        return;
+        return false;
     }
     // Decoding runs outside the queues' mutex, so that readers never wait for it.
     try {
@@ -70,7 +70,7 @@ void DatagramHandler::OnData(const uint32_t& blockId, const std::vector<uint8_t>
                 StreamMeasurement measurement = Protocol::DecodeMeasurement(blockId, payload);
                 counters.Add<&StreamStatistics::measurementBlocks>();
                 queues.Stage(measurement);
-                break;
+                return true;
             }
             case Protocol::kProfileChannels01:
             case Protocol::kProfileChannels02:
@@ -79,15 +79,16 @@ void DatagramHandler::OnData(const uint32_t& blockId, const std::vector<uint8_t>
                 Protocol::DecodeProfileInto(blockId, payload, profile);
                 CountProfileBlock(payload[0]);
                 queues.Stage(TimedProfile{std::move(profile), handledArrival});
-                break;
+                return true;
             }
             default:
                 counters.Add<&StreamStatistics::blocksUnknownDataId>();
-                break;
+                return false;
         }
     } catch (const std::exception& e) {
         counters.Add<&StreamStatistics::decodeFailures>();
         FileFailure(e.what());
+        return false;
     }
 }
 

@@ -41,7 +41,8 @@ public:
     void FileFailure(const std::string& reason);
 
 private:
-    void OnData(const uint32_t& blockId, const std::vector<uint8_t>& payload);
+    // Whether the block is one of the stream's: a known data id that decodes.
+    bool OnData(const uint32_t& blockId, const std::vector<uint8_t>& payload);
     void OnError(const uint32_t& blockId, PacketErrorType type, const std::string& message);
     void CountProfileBlock(uint8_t dataId);
 

@@ -1,12 +1,15 @@
 // The configuration file: what a valid one gives, the exact text of every problem, and the
 // program's --check and --version.
 #include "ConfigurationFile.h"
+#include "SecretFile.h"
 #include "TempDirectory.h"
 #include "support/RunCommand.h"
 
 #include <quil/Quil.h>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +70,8 @@ protected:
         directory.Write("list.json", "[800]");
         directory.Write("unknown.json", R"({"colour": 1})");
         directory.Write("network.json", R"({"network": {}})");
+        directory.Write("big.pw", std::string(kMaxSecretFileBytes + 1, 'x'));
+        mkfifo(directory.Path("fifo").c_str(), 0600);
     }
     std::string Write(const std::string& text) {
         return directory.Write("gateway.yaml", Replace(text, "@", directory.Root()));
@@ -139,10 +144,12 @@ TEST_F(ConfigurationTest, ARelativePasswordFileIsAServiceCredentialFirst) {
 
 TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
     // Each case replaces one text of the valid file; "F" stands for the file in the error.
+    const std::string longName(kMaxNameLength + 1, 'n');
+    const std::string longHost(kMaxHostLength + 1, 'h');
     const struct {
         const char* from;
-        const char* to;
-        const char* error;
+        std::string to;
+        std::string error;
     } cases[] = {
         {"  keepalive: 20\n", "  keepalive: 20\n  hots: x\n", "F:7: broker.hots: unknown key"},
         {"group_id: line1\n", "group_id: line1\nextra: 1\n", "F:8: extra: unknown key"},
@@ -212,6 +219,32 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
          "sensors[0]"},
         {"  kilobytes: 1024", "  kilobytes: 10",
          "F:31: publish_queue.kilobytes: expected a whole number from 64 to 4194304"},
+        // Only regular files are read, within a cap, and never waited for.
+        {"broker.pw", "/dev/zero",
+         "F:5: broker.password_file: cannot read /dev/zero: not a regular file"},
+        {"broker.pw", "fifo", "F:5: broker.password_file: cannot read @/fifo: not a regular file"},
+        {"broker.pw", "@", "F:5: broker.password_file: cannot read @: not a regular file"},
+        {"broker.pw", "big.pw",
+         "F:5: broker.password_file: cannot read @/big.pw: larger than 4096 bytes"},
+        {"right.json", "/dev/zero",
+         "F:24: sensors[1].settings_file: cannot read /dev/zero: not a regular file"},
+        {"right.json", "fifo",
+         "F:24: sensors[1].settings_file: cannot read @/fifo: not a regular file"},
+        {"  keepalive: 20\n", "  keepalive: 20\n  tls:\n    ca_file: /dev/zero\n",
+         "F:8: broker.tls.ca_file: cannot read /dev/zero: not a regular file"},
+        // Values are bounded, and a key is given once.
+        {"node_id: pc-7", "node_id: " + longName,
+         "F:8: node_id: expected a name of at most 100 characters"},
+        {"  host: 127.0.0.1", "  host: " + longHost,
+         "F:2: broker.host: expected text of at most 255 characters"},
+        {"address: 127.0.0.2", "address: " + longHost,
+         "F:11: sensors[0].address: expected text of at most 255 characters"},
+        {"      folder: box", "      folder: \"b\\0x\"",
+         "F:26: sensors[1].black_box.folder: expected text without control characters"},
+        {"  port: 1883\n", "  port: 1883\n  port: 1884\n", "F:4: broker.port: appears twice"},
+        {"node_id: pc-7\n", "node_id: pc-7\nnode_id: pc-8\n", "F:9: node_id: appears twice"},
+        {"    decimation: 4\n", "    decimation: 4\n    decimation: 5\n",
+         "F:23: sensors[1].decimation: appears twice"},
     };
     const std::string valid = Replace(kValid, "@", directory.Root());
     for (const auto& c : cases) {
@@ -232,6 +265,11 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
 TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
     const std::string valid = Write(kValid);
     const std::string broken = directory.Write("broken.yaml", "broker: [\n");
+    // A valid file made larger than the cap by a comment.
+    const std::string large =
+        directory.Write("large.yaml", Replace(kValid, "@", directory.Root()) + "#" +
+                                          std::string(kMaxConfigurationFileBytes, ' ') + "\n");
+    const std::string fifo = directory.Path("fifo");
     const struct {
         std::string arguments;
         int status;
@@ -247,13 +285,22 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
         {"--check " + directory.Path("none.yaml"), 2, "",
          "quil-gateway: " + directory.Path("none.yaml") +
              ": cannot be read: No such file or directory\n"},
+        {"--check /dev/zero", 2, "",
+         "quil-gateway: /dev/zero: cannot be read: not a regular file\n"},
+        {"--check " + fifo, 2, "",
+         "quil-gateway: " + fifo + ": cannot be read: not a regular file\n"},
+        {"--check " + directory.Root(), 2, "",
+         "quil-gateway: " + directory.Root() + ": cannot be read: not a regular file\n"},
+        {"--check " + large, 2, "",
+         "quil-gateway: " + large + ": cannot be read: larger than 1048576 bytes\n"},
         {"--password x " + valid, 2, "", "quil-gateway: unknown option --password (see --help)\n"},
         {"", 2, "", "quil-gateway: expected one configuration file (see --help)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
-        const auto [out, status] = RunCommand(std::string(QUIL_GATEWAY) + " " + c.arguments +
-                                              " 2>" + directory.Path("err"));
+        // Bounded: a gateway that waits for a file must not hang the test.
+        const auto [out, status] = RunCommand("timeout 20 " + std::string(QUIL_GATEWAY) + " " +
+                                              c.arguments + " 2>" + directory.Path("err"));
         EXPECT_EQ(WEXITSTATUS(status), c.status);
         EXPECT_EQ(out, c.out);
         std::ifstream errFile(directory.Path("err"));

@@ -5,6 +5,7 @@
 #include "TempDirectory.h"
 #include "support/RunCommand.h"
 #include "support/TestAddresses.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@ namespace {
 using Varkon::QUILApi::Testing::BackgroundProcess;
 using Varkon::QUILApi::Testing::TestAddress;
 using Varkon::QUILApi::Testing::TestPort;
+using Varkon::QUILApi::Testing::WaitUntil;
 
 // The notification socket systemd would hold.
 class NotifySocket {
@@ -128,6 +131,44 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
     gateway.Signal(SIGTERM);
     EXPECT_EQ(notify.NextStartingWith("STOPPING=1"), "STOPPING=1");
     EXPECT_EQ(gateway.Wait(), 0) << gateway.Err();
+}
+
+// A reload that names a file the gateway must not read (endless, waiting for a writer, not a
+// file) changes nothing, and the gateway still stops on SIGTERM.
+TEST(ServiceTest, AReloadOfAnUnreadableFileChangesNothing) {
+    TempDirectory directory;
+    NotifySocket notify(directory.Path("notify"));
+    ASSERT_TRUE(notify.Bound());
+    directory.Write("pw", "operator");
+    ASSERT_EQ(mkfifo(directory.Path("fifo").c_str(), 0600), 0);
+    const auto configuration = [&](const std::string& passwordFile) {
+        return directory.Write(
+            "gateway.yaml",
+            "broker:\n  host: " + TestAddress(0) + "\n  port: " + std::to_string(TestPort(0)) +
+                "\ngroup_id: g\nnode_id: n\nsensors:\n  - name: s\n    address: " + TestAddress(1) +
+                "\n    udp_port: " + std::to_string(TestPort(1)) +
+                "\n    password_file: " + passwordFile + "\n");
+    };
+    const std::string config = configuration(directory.Path("pw"));
+    BackgroundProcess gateway(QUIL_GATEWAY, {config}, directory.Path("gateway"),
+                              {"NOTIFY_SOCKET=" + directory.Path("notify")});
+    ASSERT_NE(notify.NextStartingWith("READY=1"), "") << gateway.Err();
+    for (const std::string& file : {std::string("/dev/zero"), directory.Path("fifo"),
+                                    directory.Root(), directory.Path("pw")}) {
+        SCOPED_TRACE(file);
+        configuration(file);
+        gateway.Signal(SIGHUP);
+        const std::string expected =
+            file == directory.Path("pw")
+                ? "quil-gateway: reloaded " + config + ": 0 added, 0 removed, 0 changed\n"
+                : "quil-gateway: not reloaded: " + config +
+                      ":10: sensors[0].password_file: cannot read " + file +
+                      ": not a regular file\n";
+        EXPECT_TRUE(WaitUntil([&] { return gateway.Err().find(expected) != std::string::npos; }))
+            << gateway.Err();
+    }
+    gateway.Signal(SIGTERM);
+    EXPECT_EQ(gateway.Wait(std::chrono::seconds(10)), 0) << gateway.Err();
 }
 
 }  // namespace

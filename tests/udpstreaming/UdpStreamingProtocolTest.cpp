@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "udpstreaming/StreamCounters.h"
 #include "udpstreaming/StreamPackets.h"
 
 namespace Varkon::QUILApi::UdpStreaming::Protocol {
@@ -22,12 +23,18 @@ struct Block {
         std::make_tuple(Key("blockId", &Block::blockId), Key("payload", &Block::payload));
 };
 
+// A payload's first byte that the test's data callback does not take as the stream's.
+constexpr uint8_t kNotOfTheStream = 0xEE;
+
 // A protocol whose callbacks record what they get and whose clock the test sets.
 class ProtocolTest : public testing::Test {
 protected:
     ProtocolTest() : protocol([this] { return now; }) {
+        protocol.SetCounters(counters);
         protocol.SetDataCallback([this](const uint32_t id, Bytes payload) {
+            const bool ofTheStream = payload.empty() || payload[0] != kNotOfTheStream;
             blocks.push_back({id, std::move(payload)});
+            return ofTheStream;
         });
         protocol.SetErrorCallback([this](const uint32_t id, PacketErrorType type, std::string m) {
             errors.push_back({id, type, std::move(m)});
@@ -45,6 +52,7 @@ protected:
     }
 
     int64_t now = 1'000'000'000;
+    StreamCounters counters;
     UdpStreamingProtocol protocol;
     std::vector<Block> blocks;
     std::vector<StreamError> errors;
@@ -120,8 +128,47 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"WrapAround", {4294967295u, 0, 5}, {}},
         SequenceCase{"LateBlockKeepsTheLastId",
                      {10, 8, 11},
-                     {{8, UnexpectedBlockId, "Received packet with blockid 8, expected 11."}}}),
+                     {{8, UnexpectedBlockId, "Received packet with blockid 8, expected 11."}}},
+        SequenceCase{"LostAcrossTheWrap",
+                     {4294967290u, 3},
+                     {{3, PacketsLost,
+                       "One or more packets lost: Last received blockid was 4294967290, "
+                       "received 3."}}},
+        SequenceCase{"TheLargestGapIsLost",
+                     {5, 5 + UdpStreamingProtocol::kMaxBlockIdJump},
+                     {{65541, PacketsLost,
+                       "One or more packets lost: Last received blockid was 5, received 65541."}}},
+        SequenceCase{"AFurtherJumpStartsAgain",
+                     {5, 6 + UdpStreamingProtocol::kMaxBlockIdJump, 65543},
+                     {{65542, UnexpectedBlockId,
+                       "Block ids started again: received blockid 65542 after 5."}}},
+        SequenceCase{
+            "RestartedSensorStartsAgain",
+            {900000, 900001, 1, 2},
+            {{1, UnexpectedBlockId, "Block ids started again: received blockid 1 after 900001."}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProtocolTest, CountsWhereTheSequenceStartedAgain) {
+    for (uint32_t id : {100000u, 100001u, 1u, 2u, 3000000000u}) {
+        Handle(WholeBlock(id, {9}));
+    }
+    EXPECT_EQ(counters.Read().blockIdRestarts, 2u);
+    EXPECT_EQ(counters.Read().blocksLost, 0u);
+    EXPECT_EQ(counters.Read().blocksOutOfOrder, 0u);
+}
+
+// Datagrams that are not blocks of the stream, whatever their ids, neither lose blocks nor
+// move the sequence that the stream's blocks follow.
+TEST_F(ProtocolTest, OnlyBlocksOfTheStreamMoveTheSequence) {
+    Handle(WholeBlock(1, {9}));
+    for (uint32_t i = 0; i < 3000; ++i) {
+        Handle(WholeBlock(4294967295u - 1000 * i, {kNotOfTheStream}));
+    }
+    Handle(WholeBlock(2, {9}));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(blocks.size(), 3002u);
+    EXPECT_EQ(counters.Read().blocksLost, 0u);
+}
 
 TEST_F(ProtocolTest, ReassemblesFramesInIndexOrder) {
     Handle(Packet(9, 1, 3, {1, 1}));

@@ -129,22 +129,31 @@ void UdpStreamingProtocol::ReportTimeout(const FragmentedPacketHandler& handler)
 }
 
 void UdpStreamingProtocol::Deliver(uint32_t blockId, const std::vector<uint8_t>& payload) {
-    CheckBlockId(blockId);
-    if (dataCallback) {
-        dataCallback(blockId, payload);
+    const bool ofTheStream = !dataCallback || dataCallback(blockId, payload);
+    if (ofTheStream) {
+        CheckBlockId(blockId);
     }
 }
 
-void UdpStreamingProtocol::CheckBlockId(const uint32_t& blockId) {
+void UdpStreamingProtocol::CheckBlockId(uint32_t blockId) {
     const uint32_t expected = lastBlockId + 1u;
+    // Distances modulo 2^32, so that the ids may wrap.
+    const uint32_t ahead = blockId - expected;
+    const uint32_t behind = lastBlockId - blockId;
     if (lastBlockId == 0 || blockId == expected) {
+        lastBlockId = blockId;
+    } else if (ahead >= kMaxBlockIdJump && behind > kMaxBlockIdJump) {
+        counters->Add<&StreamStatistics::blockIdRestarts>();
+        Report(blockId, UnexpectedBlockId,
+               "Block ids started again: received blockid " + std::to_string(blockId) + " after " +
+                   std::to_string(lastBlockId) + ".");
         lastBlockId = blockId;
     } else if (blockId == lastBlockId) {
         counters->Add<&StreamStatistics::blocksDuplicated>();
         Report(blockId, DuplicateBlockId,
                "Received packet with blockid " + std::to_string(lastBlockId) + " twice.");
-    } else if (blockId > expected) {
-        counters->Add<&StreamStatistics::blocksLost>(blockId - expected);
+    } else if (ahead < kMaxBlockIdJump) {
+        counters->Add<&StreamStatistics::blocksLost>(ahead);
         Report(blockId, PacketsLost,
                "One or more packets lost: Last received blockid was " +
                    std::to_string(lastBlockId) + ", received " + std::to_string(blockId) + ".");

@@ -19,9 +19,11 @@ namespace Varkon::QUILApi::UdpStreaming::Protocol {
 // callbacks run inside HandlePacket.
 class UdpStreamingProtocol {
 public:
-    // `payload` lives until the callback returns.
+    // `payload` lives until the callback returns, which tells whether the block is one of the
+    // stream's (a known data id that decodes). Only such a block moves the sequence of block
+    // ids, so that datagrams of anything else cannot make blocks look lost.
     using DataCallback =
-        std::function<void(const uint32_t blockId, const std::vector<uint8_t>& payload)>;
+        std::function<bool(const uint32_t blockId, const std::vector<uint8_t>& payload)>;
     using ErrorCallback =
         std::function<void(const uint32_t blockId, PacketErrorType type, std::string message)>;
     // Monotonic time in nanoseconds; replaceable so that time-outs can be tested.
@@ -37,6 +39,10 @@ public:
     // stream's fragmented blocks follow one another, so a few spares spare every allocation.
     static constexpr std::size_t kSpareHandlers = 4;
     static constexpr std::size_t kMaxSpareBytes = 1024 * 1024;
+    // A block id further than this from the last one, ahead or behind, does not follow it: the
+    // ids started again (a sensor that restarted), and the block starts a new sequence instead
+    // of counting every id in between as lost (or itself as late).
+    static constexpr uint32_t kMaxBlockIdJump = 65536;
 
     UdpStreamingProtocol();
     explicit UdpStreamingProtocol(Clock clock);
@@ -50,7 +56,7 @@ public:
     void HandlePacket(const std::vector<uint8_t>& packet);
 
     // Reports a block id that does not follow the last one; never stops the block.
-    void CheckBlockId(const uint32_t& blockId);
+    void CheckBlockId(uint32_t blockId);
 
     // Drops the blocks whose time is up, reporting each; HandlePacket does it after every
     // datagram, a receiver also when none came for a while.
