@@ -9,6 +9,7 @@ from numpy.typing import ArrayLike, NDArray
 from . import errors as errors
 from . import sim as sim
 from .errors import (
+    ConnectionClosedError as ConnectionClosedError,
     ConnectionError as ConnectionError,
     FileError as FileError,
     InvalidArgumentError as InvalidArgumentError,
@@ -83,7 +84,9 @@ def connect(host: str, udp_port: int = 5000) -> Client:
     """A client of the sensor at ``host`` (TCP port 80), connected; its stream receives on the
     local UDP port ``udp_port``. Use it in a ``with`` block, which disconnects at its end.
 
-    Raises ConnectionError "Could not connect to host <host>" when the sensor cannot be reached.
+    Raises ConnectionError "Could not connect to host <host> (port <port>): <why>" when the
+    sensor cannot be reached, why being what one plain TCP connection there found: refused, no
+    route, timed out (after 2 s), name not found, or open but no sensor answering.
     """
 
 def open_recording(path: str, speed: float = 1.0, port: int = 0, loop: bool = False) -> Replay:
@@ -108,7 +111,9 @@ class ProfilePoints:
     brightness are NaN; x is empty without channel 1 (data id 2), brightness without
     brightness values. A requested profile lists points with a laser line only."""
 
+    block_id: int
     blockId: int
+    """The same as block_id, as the first releases spelt it."""
     timestamp: int
     acquisition_index: int
     encoder_count: int

@@ -15,7 +15,7 @@ enum ExitStatus : int {
     kFailure = 1,       // the command could not be carried out
     kUsage = 2,         // the command line is wrong (nothing was changed)
     kDataLost = 3,      // a capture lost data (unless --allow-loss)
-    kInterrupted = 130  // a signal or a closed output ended the command
+    kInterrupted = 130  // a signal ended the command
 };
 
 /// A command line that the tool cannot carry out as given: an unknown option, a value that does
@@ -34,8 +34,14 @@ struct DataLost : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// SIGINT, SIGTERM, SIGHUP or a closed output ended the command after the sensor was put back.
+/// SIGINT, SIGTERM or SIGHUP ended the command after the sensor was put back.
 struct Interrupted : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// The reader of standard output went away (quil profile | head -1): the command ends after the
+/// sensor was put back, as a normal end, in silence and with exit status 0.
+struct OutputClosed : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 

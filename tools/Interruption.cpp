@@ -56,7 +56,7 @@ void InterruptionGuard::ThrowIfInterrupted() {
 
 void ThrowWriteFailure(const std::string& destination) {
     if (errno == EPIPE) {
-        throw Interrupted("the output was closed");
+        throw OutputClosed("the output was closed");
     }
     throw std::runtime_error("cannot write " + destination);
 }

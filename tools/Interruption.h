@@ -29,9 +29,8 @@ private:
     struct sigaction previous[4];
 };
 
-/// For a write to `destination` that failed: @throws Interrupted "the output was closed" when
-/// it failed with EPIPE (the reader went away), else std::runtime_error "cannot write
-/// <destination>".
+/// For a write to `destination` that failed: @throws OutputClosed when it failed with EPIPE (the
+/// reader went away), else std::runtime_error "cannot write <destination>".
 [[noreturn]] void ThrowWriteFailure(const std::string& destination);
 
 }  // namespace QuilTool

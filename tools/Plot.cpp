@@ -1,5 +1,7 @@
 #include "Plot.h"
 
+#include "Counted.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -194,10 +196,10 @@ Canvas DrawHeightMap(const HeightGrid& grid, const Varkon::QUILApi::ProfileCoord
         std::max(right, map.left + static_cast<int>(Canvas::TextWidth(legend, kTickSize)) + 12),
         bottom);
 
-    picture.Text(map.left, 26,
-                 "height map: " + std::to_string(grid.rows) + " profiles, " +
-                     std::to_string(grid.lost) + " lost",
-                 kTitleSize);
+    picture.Text(
+        map.left, 26,
+        "height map: " + Counted(grid.rows, "profile") + ", " + std::to_string(grid.lost) + " lost",
+        kTitleSize);
     picture.Text(map.left, 48, legend, kTickSize);
 
     for (int r = 0; r < grid.rows; ++r) {

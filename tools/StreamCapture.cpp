@@ -1,5 +1,6 @@
 #include "StreamCapture.h"
 
+#include "Counted.h"
 #include "Interruption.h"
 #include "NamedSettings.h"
 
@@ -17,16 +18,16 @@ namespace {
 
 using Counter = uint64_t StreamStatistics::*;
 
-// The counters that tell of a problem that loses no data, in words; lost blocks are listed by
-// cause (kCauses).
-const std::pair<Counter, const char*> kProblems[] = {
-    {&StreamStatistics::blocksDuplicated, "repeated blocks (written once)"},
-    {&StreamStatistics::blocksOutOfOrder, "blocks out of order"},
-    {&StreamStatistics::blocksEmpty, "empty blocks"},
-    {&StreamStatistics::blocksUnknownDataId, "blocks of an unknown data id (ignored)"},
-    {&StreamStatistics::datagramsTooShort, "datagrams too short for a packet"},
-    {&StreamStatistics::datagramsUnknownKind, "datagrams of an unknown packet kind"},
-    {&StreamStatistics::errorsDropped, "problem reports dropped (queue full)"},
+// The counters that tell of a problem that loses no data, in words (a noun and what follows
+// it); lost blocks are listed by cause (kCauses).
+const std::tuple<Counter, const char*, const char*> kProblems[] = {
+    {&StreamStatistics::blocksDuplicated, "repeated block", " (written once)"},
+    {&StreamStatistics::blocksOutOfOrder, "block", " out of order"},
+    {&StreamStatistics::blocksEmpty, "empty block", ""},
+    {&StreamStatistics::blocksUnknownDataId, "block", " of an unknown data id (ignored)"},
+    {&StreamStatistics::datagramsTooShort, "datagram", " too short for a packet"},
+    {&StreamStatistics::datagramsUnknownKind, "datagram", " of an unknown packet kind"},
+    {&StreamStatistics::errorsDropped, "problem report", " dropped (queue full)"},
 };
 
 // The causes of loss: their words, and their names in JSON.
@@ -358,7 +359,7 @@ uint32_t RecordingSource::BlockIdStep() const {
 
 CaptureCounts RecordingSource::Capture(CaptureLimits limits, CaptureWriter& writer,
                                        const std::function<void(const CaptureCounts&)>& progress) {
-    InterruptionGuard guard;  // a closed output ends the capture in words, not by SIGPIPE
+    InterruptionGuard guard;  // a closed output ends the capture as a failed write, not by SIGPIPE
     auto stream = replay->GetStream();
     limits.exhausted = [this] { return replay->WaitUntilFinished(std::chrono::milliseconds(0)); };
     stream->Start();
@@ -371,16 +372,25 @@ CaptureCounts RecordingSource::Capture(CaptureLimits limits, CaptureWriter& writ
     return counts;
 }
 
+std::string CaptureCounts::LostInWords() const {
+    std::string words = Counted(Lost(), "block");
+    if (datagramsCutByCapture != 0) {
+        words += " and " + Counted(datagramsCutByCapture, "datagram", " cut by the capture");
+    }
+    return words;
+}
+
 std::string CaptureSummary(const CaptureCounts& counts) {
     const auto& statistics = counts.statistics;
     const CaptureLoss loss = counts.Loss();
     std::ostringstream out;
-    out << "wrote " << counts.profiles << " profiles and " << counts.measurements
-        << " measurements in " << counts.elapsed.count() << " s";
+    out << "wrote " << Counted(counts.profiles, "profile") << " and "
+        << Counted(counts.measurements, "measurement") << " in " << counts.elapsed.count() << " s";
     if (counts.afterWindow != 0) {
-        out << "; " << counts.afterWindow << " blocks came after the capture's end (not written)";
+        out << "; "
+            << Counted(counts.afterWindow, "block", " came after the capture's end (not written)");
     }
-    out << "\nlost " << loss.Total() << " blocks";
+    out << "\nlost " << Counted(loss.Total(), "block");
     std::string causes;
     for (const auto& [cause, name, words] : kCauses) {
         (void)name;
@@ -388,18 +398,23 @@ std::string CaptureSummary(const CaptureCounts& counts) {
             causes += (causes.empty() ? ": " : ", ") + std::to_string(loss.*cause) + " " + words;
         }
     }
-    out << causes << "\n";
+    out << causes;
+    if (counts.datagramsCutByCapture != 0) {
+        out << "; and " << Counted(counts.datagramsCutByCapture, "datagram")
+            << " cut by the capture (below)";
+    }
+    out << "\n";
     std::string problems;
-    for (const auto& [counter, words] : kProblems) {
+    for (const auto& [counter, noun, rest] : kProblems) {
         if (statistics.*counter != 0) {
-            problems +=
-                (problems.empty() ? "" : ", ") + std::to_string(statistics.*counter) + " " + words;
+            problems += (problems.empty() ? "" : ", ") + Counted(statistics.*counter, noun, rest);
         }
     }
     out << "other stream problems: " << (problems.empty() ? "none" : problems) << "\n";
     if (counts.datagramsCutByCapture != 0) {
-        out << "cut by the capture: " << counts.datagramsCutByCapture
-            << " datagrams held only in part (not read); capture with a larger snap length\n";
+        out << "cut by the capture: "
+            << Counted(counts.datagramsCutByCapture, "datagram", " held only in part (not read)")
+            << "; capture with a larger snap length\n";
     }
     if (!counts.damage.empty()) {
         out << "damaged recording: read up to record " << counts.damagedAfterRecord

@@ -70,14 +70,18 @@ struct CaptureCounts {
     CaptureLoss Loss() const { return CaptureLoss::Of(statistics); }
     /// Blocks lost, of every cause.
     uint64_t Lost() const { return Loss().Total(); }
-    bool LostData() const { return Lost() != 0; }
+    /// Blocks lost, or a recording's datagrams that its capture cut (whose blocks are lost too).
+    bool LostData() const { return Lost() != 0 || datagramsCutByCapture != 0; }
+    /// "3 blocks", with " and 2 datagrams cut by the capture" when there are such.
+    std::string LostInWords() const;
 };
 
 /// Takes what `stream` receives within the window (see CaptureLimits), hands each record to
 /// `writer` and reports the counts to `progress` about five times a second. When nothing has
 /// arrived two seconds after the start, `silent` is told once.
 /// @throws std::runtime_error when nothing arrives for `idleLimit`; Interrupted for a recorded
-///         signal (unless `untilInterrupted`) or a closed output; what `writer` throws.
+///         signal (unless `untilInterrupted`); OutputClosed for a closed output; what `writer`
+///         throws.
 CaptureCounts Capture(Varkon::QUILApi::UdpStreaming::QuilStream& stream,
                       const CaptureLimits& limits, CaptureWriter& writer,
                       const std::function<void(const CaptureCounts&)>& progress,

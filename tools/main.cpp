@@ -39,17 +39,19 @@ const char* const kFooter =
     "  QUIL_PORT       the local UDP port of stream and plot heightmap when --port is not given\n"
     "\n"
     "Exit status:\n"
-    "  0    success\n"
+    "  0    success, also when the reader of the output went away (quil profile | head -1)\n"
     "  1    failure (one line on standard error says why)\n"
     "  2    usage: the command line is wrong, or a destructive command lacks --yes\n"
     "  3    a capture lost data (unless --allow-loss)\n"
-    "  130  interrupted by SIGINT, SIGTERM, SIGHUP or a closed output, after the sensor was "
-    "put back\n"
+    "  130  interrupted by SIGINT, SIGTERM or SIGHUP, after the sensor was put back\n"
     "\n"
     "Example:\n"
     "  quil get exposure-time --json";
 
 int Fail(const std::exception& failure, const QuilTool::Context& context) {
+    if (dynamic_cast<const QuilTool::OutputClosed*>(&failure)) {
+        return QuilTool::kSuccess;  // the reader has what it wanted; nothing failed
+    }
     std::cerr << "quil: " << QuilTool::Explain(failure, context.Failures()) << "\n";
     return QuilTool::ExitStatusOf(failure);
 }
@@ -58,7 +60,7 @@ int Fail(const std::exception& failure, const QuilTool::Context& context) {
 
 int main(int argc, char** argv) {
     // A reader that goes away (quil profile | head) ends a command as a failed write, which
-    // stops it in words with the status of an interruption, never by the signal.
+    // stops it as a normal end after the sensor was put back, never by the signal.
     std::signal(SIGPIPE, SIG_IGN);
     QuilTool::Context context;
     context.out = &std::cout;

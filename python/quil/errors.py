@@ -19,6 +19,12 @@ class ConnectionError(QuilError, builtins.ConnectionError):
     """The connection to the sensor failed, was lost, or a local socket could not be opened."""
 
 
+class ConnectionClosedError(ConnectionError):
+    """The client was closed (``close()``, the end of its ``with`` block) while a request waited
+    for the sensor's answer, say on another thread: the request was cut off, it did not time out.
+    Connect again with ``quil.connect()`` to ask again."""
+
+
 class TimeoutError(QuilError, builtins.TimeoutError):
     """The sensor did not answer a request in time (or the connection is gone)."""
 
@@ -49,6 +55,6 @@ class StateError(QuilError, builtins.RuntimeError):
 
 
 __all__ = [
-    "QuilError", "ConnectionError", "TimeoutError", "FileError", "SensorError",
+    "QuilError", "ConnectionError", "ConnectionClosedError", "TimeoutError", "FileError", "SensorError",
     "InvalidArgumentError", "ReplyError", "MissingError", "StateError",
 ]

@@ -5,7 +5,9 @@
 ...     with quil.connect(sensor.address, udp_port=5002) as client:
 ...         print(client.get_sensor_meta_data().sensorType)
 
-It listens on TCP port 80 of a loopback address, which needs root or ``cap_net_bind_service``.
+It listens on TCP port 80 of a loopback address, which needs root or ``cap_net_bind_service``;
+an ordinary user gives another port, ``VirtualSensor(address=..., ws_port=8080)``, and connects
+to "address:8080".
 """
 
 from ._quil import sim as _sim

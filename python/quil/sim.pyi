@@ -14,7 +14,8 @@ class VirtualSensor:
                  ws_port: int = 80) -> None:
         """Starts listening at once on port ``ws_port`` (80, as a sensor; root only) of the
         address; clients then connect to "address:ws_port". ConnectionError when the port cannot
-        be bound, InvalidArgumentError for options out of range."""
+        be bound (for port 80 without root: what to do instead), InvalidArgumentError for
+        options out of range."""
     def __enter__(self) -> VirtualSensor: ...
     def __exit__(self, *args: object) -> None:
         """Stops the sensor."""

@@ -3,17 +3,17 @@
 #include "Client.h"
 #include "Documented.h"
 
+#include <quil/SensorAddress.h>
+
 namespace QuilPython {
 namespace {
 
 /// Binds operation `op` of Quil as a method: arguments converted with the GIL held, the call
-/// made without it. The call holds its own reference, so that close() on another thread cannot
-/// destroy the library's client under it; the call then fails as on a disconnected client.
+/// made without it (Client::Request).
 template <class Result, class... Args>
 auto Op(Result (Quil::*op)(Args...)) {
     return [op](const Client& client, std::decay_t<Args>... args) -> Result {
-        const std::shared_ptr<Quil> quil = client.Shared();
-        return WithoutGil([&]() -> Result { return ((*quil).*op)(args...); });
+        return client.Request([&](Quil& quil) -> Result { return (quil.*op)(args...); });
     };
 }
 
@@ -24,6 +24,11 @@ constexpr auto Overload = py::overload_cast<Args...>;
 
 void BindClient(py::module_& m) {
     using py::arg;
+    // How the client reads "host:port", for the package's explanation of a failed connection.
+    m.def("_split_sensor_address", [](const std::string& address) {
+        const auto split = Varkon::QUILApi::SplitSensorAddress(address);
+        return py::make_tuple(split.host, std::stoi(split.port));
+    });
     Documented<Client> cls(m, "Client");
     cls.def(py::init<const std::string&, unsigned short>(), arg("host"), arg("udp_port") = 5000,
             py::doc(StubDocstring("Client.__init__")));
@@ -196,8 +201,8 @@ void BindClient(py::module_& m) {
         .def(
             "describe_sensor_for_recording",
             [](const Client& client, const std::string& settings) {
-                const std::shared_ptr<Quil> quil = client.Shared();
-                return WithoutGil([&] { return DescribeSensorForRecording(*quil, settings); });
+                return client.Request(
+                    [&](Quil& quil) { return DescribeSensorForRecording(quil, settings); });
             },
             arg("settings") = "");
 }

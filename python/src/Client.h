@@ -10,6 +10,11 @@
 
 namespace QuilPython {
 
+/// A request that close() cut off while it waited for the sensor: quil.ConnectionClosedError.
+struct ClosedDuringRequest : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 /// A client of one sensor as Python holds it. The library's client is shared with the stream
 /// sessions opened from it, so that a session can put the sensor's output back even when the
 /// Python client object is gone first. Close (the end of a `with` block) disconnects and lets
@@ -38,6 +43,25 @@ public:
     }
 
     bool Closed() const { return !quil; }
+
+    /// Calls `call` on the library's client without the GIL (called with it). The call holds its
+    /// own reference, so that close() on another thread cannot destroy the client under it.
+    /// @throws ClosedDuringRequest when it failed because close() came while it waited; what it
+    /// throws otherwise.
+    template <class Call>
+    auto Request(Call&& call) const {
+        const std::shared_ptr<Quil> held = Shared();
+        try {
+            return WithoutGil([&] { return call(*held); });
+        } catch (const std::exception&) {  // the GIL is held again here, as Close() holds it
+            if (Closed()) {
+                throw ClosedDuringRequest("The request to " + host +
+                                          " was cut off: the client was closed while it waited "
+                                          "for the answer.");
+            }
+            throw;
+        }
+    }
 
 private:
     std::shared_ptr<Quil> quil;

@@ -1,5 +1,6 @@
 // C++ exceptions become the package's exception classes (quil/errors.py), with the library's
 // text unchanged.
+#include "Client.h"
 #include "Common.h"
 
 #include <nlohmann/json.hpp>
@@ -58,6 +59,8 @@ void BindErrors(py::module_&) {
             Raise("MissingError", e.what());
         } catch (const std::logic_error& e) {
             Raise("StateError", e.what());
+        } catch (const ClosedDuringRequest& e) {
+            Raise("ConnectionClosedError", e.what());
         } catch (const std::runtime_error& e) {
             Raise(RuntimeErrorClass(e.what()), e.what());
         }

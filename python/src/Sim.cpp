@@ -4,6 +4,8 @@
 
 #include <quil/sim/VirtualSensor.h>
 
+#include <boost/system/system_error.hpp>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,8 +19,24 @@ namespace Sim = Varkon::QUILApi::Sim;
 class VirtualSensor {
 public:
     explicit VirtualSensor(Sim::VirtualSensorOptions options) : address(options.address) {
-        sensor =
-            WithoutGil([&] { return std::make_unique<Sim::VirtualSensor>(std::move(options)); });
+        const uint16_t port = options.webSocketPort;
+        try {
+            sensor = WithoutGil(
+                [&] { return std::make_unique<Sim::VirtualSensor>(std::move(options)); });
+        } catch (const boost::system::system_error& e) {
+            if (e.code() != boost::system::errc::permission_denied) {
+                throw;
+            }
+            // As quil-sim says it, with the keyword for its option.
+            const std::string interpreter = py::str(py::module_::import("os").attr("path").attr(
+                "realpath")(py::module_::import("sys").attr("executable")));
+            throw std::runtime_error(
+                "The virtual sensor may not listen on port " + std::to_string(port) + " of " +
+                address +
+                ": give ws_port=8080 (any port from 1024 on), run as root, or allow it with "
+                "'setcap cap_net_bind_service=+ep " +
+                interpreter + "'.");
+        }
     }
 
     Sim::VirtualSensor& Get() const {

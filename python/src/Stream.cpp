@@ -343,7 +343,8 @@ double CopySeconds(py::iterable profiles, int channel) {
 void BindCoordinates(py::module_& m) {
     using py::arg;
     Documented<PointsInMillimetres>(m, "ProfilePoints")
-        .def_readonly("blockId", &PointsInMillimetres::blockId)
+        .def_readonly("block_id", &PointsInMillimetres::blockId)
+        .def_readonly("blockId", &PointsInMillimetres::blockId)  // the first releases' spelling
         .def_readonly("timestamp", &PointsInMillimetres::timestamp)
         .def_readonly("acquisition_index", &PointsInMillimetres::acquisitionIndex)
         .def_readonly("encoder_count", &PointsInMillimetres::encoderCount)

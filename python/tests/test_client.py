@@ -4,6 +4,8 @@ import ast
 import os
 import pathlib
 import signal
+import subprocess
+import sys
 import threading
 import time
 
@@ -203,8 +205,12 @@ def test_failures_are_exceptions_of_the_package(client, call, error, builtin, te
 
 def test_unreachable_sensor_and_closed_client():
     nobody = next_address()
-    with pytest.raises(quil.ConnectionError, match=f"^Could not connect to host {nobody}"):
+    with pytest.raises(quil.ConnectionError, match=f"^Could not connect to host {nobody} "
+                       r"\(port 80\): connection refused \(nothing accepts connections there"):
         quil.connect(nobody, udp_port=next_port())
+    with pytest.raises(quil.ConnectionError, match=f"^Could not connect to host {nobody}:8077 "
+                       r"\(port 8077\): connection refused"):
+        quil.connect(f"{nobody}:8077", udp_port=next_port())
     with quil.Client(nobody, next_port()) as client:
         pass
     with pytest.raises(quil.StateError, match="is closed: its 'with' block has ended"):
@@ -220,7 +226,7 @@ def test_close_while_other_threads_are_inside_requests(sensor):
         try:
             while True:
                 answered.append(client.get_exposure_time())
-        except quil.QuilError as e:  # closed under it, or refused once closed: both clean
+        except quil.QuilError as e:  # cut off by close(), or refused once closed: both clean
             failures.append(e)
 
     sensor.set_faults(reply_delay=1.0)  # every reply after 200 ms: the requests are in flight
@@ -235,6 +241,55 @@ def test_close_while_other_threads_are_inside_requests(sensor):
         asker.join(timeout=10)
     assert not any(asker.is_alive() for asker in askers)
     assert len(failures) == 3 and client.closed
+    assert not any(isinstance(e, quil.TimeoutError) for e in failures), failures
+
+
+def test_a_request_that_close_cuts_off_says_so(sensor):
+    failures = []
+    for _ in range(5):  # close() may, rarely, come before the request: then it is refused
+        client = quil.connect(sensor.address, udp_port=next_port())
+        client.set_request_timeout(0.5)
+        sensor.set_faults(reply_missing=1.0)
+        asking = threading.Event()
+
+        def ask():
+            try:
+                asking.set()
+                client.get_exposure_time()
+            except quil.QuilError as e:
+                failures.append(e)
+
+        asker = threading.Thread(target=ask)
+        asker.start()
+        asking.wait(timeout=5)
+        client.close()
+        asker.join(timeout=10)
+        sensor.set_faults()
+        assert type(failures[-1]) in (quil.ConnectionClosedError, quil.StateError), failures
+        if isinstance(failures[-1], quil.ConnectionClosedError):
+            break
+    assert isinstance(failures[-1], ConnectionError) and str(failures[-1]) == (
+        f"The request to {sensor.address} was cut off: the client was closed while it waited "
+        "for the answer.")
+
+
+def test_an_ordinary_user_is_told_how_to_start_a_virtual_sensor():
+    # Root keeps its uid but loses the right to listen on ports below 1024.
+    as_user = ["setpriv", "--bounding-set=-net_bind_service"] if os.geteuid() == 0 else []
+    address = next_address()
+    run = subprocess.run(
+        [*as_user, sys.executable, "-c",
+         "import quil.sim\n"
+         f"try: quil.sim.VirtualSensor(address='{address}')\n"
+         "except quil.ConnectionError as e: print(e)"],
+        capture_output=True, text=True, timeout=30)
+    if run.stdout == "" and run.returncode == 0:
+        pytest.skip("this user may listen on port 80")
+    executable = os.path.realpath(sys.executable)
+    assert run.stdout == (
+        f"The virtual sensor may not listen on port 80 of {address}: give ws_port=8080 (any port "
+        f"from 1024 on), run as root, or allow it with 'setcap cap_net_bind_service=+ep "
+        f"{executable}'.\n"), run.stderr
 
 
 def test_sensor_that_does_not_answer_times_out(sensor, client):

@@ -72,8 +72,9 @@ def test_profiles_in_millimetres_follow_the_documented_encoding(operator):
         assert np.allclose(converted.x, (profile.channel1.astype(float) - 32768) / 100.0)
         brightness = np.where(profile.channel0 == 0, np.nan, profile.channel2)
         assert np.allclose(converted.brightness, brightness, equal_nan=True)
-        assert (converted.blockId, converted.acquisition_index, converted.encoder_count) == (
+        assert (converted.block_id, converted.acquisition_index, converted.encoder_count) == (
             profile.blockId, profile.acquisition_index, profile.encoder_count)
+        assert converted.blockId == converted.block_id  # the first releases' spelling
     assert all(isinstance(p, quil.ProfilePoints) and len(p) == raw[0].pointCount for p in points)
     heights = quil.stack(points)
     assert heights.dtype == np.float64 and heights.shape == (20, raw[0].pointCount)

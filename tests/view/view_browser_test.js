@@ -129,6 +129,39 @@ function stalledBrowser(url) {
 const sensorArgs = () => ['--sim', '--host', `${args.address}:${args['sensor-port']}`,
   '--port', args['udp-port'], '--local-address', args.address];
 
+// The header on one line in a window 1,200 pixels wide; in one of 1,400, the plots two side by
+// side across it, the height map's axis counting profiles (not rows) from 0 at its newest row, at
+// the top; units written as units.
+async function layout(page) {
+  const measure = async (width) => {
+    await page.setViewportSize({width, height: 1000});
+    await until('the canvases fit the window', () => page.evaluate(() =>
+      document.getElementById('profile').width === document.getElementById('profile').clientWidth));
+    return page.evaluate(() => {
+      const box = (e) => e.getBoundingClientRect();
+      const shown = [...document.querySelectorAll('header > *')].filter((e) => box(e).height > 0);
+      return {header: shown.map((e) => ({name: e.id || e.tagName, top: box(e).top, bottom: box(e).bottom})),
+              profile: box(document.getElementById('profile')), map: box(document.getElementById('heightmap'))};
+    });
+  };
+  const header = (await measure(1200)).header;
+  check(Math.max(...header.map((e) => e.top)) < Math.min(...header.map((e) => e.bottom)),
+        `the header is one line at 1,200 pixels (${header.map((e) => `${e.name} ${e.top}-${e.bottom}`).join(', ')})`);
+  const boxes = await measure(1400);
+  check(boxes.profile.top === boxes.map.top && boxes.profile.width > 600 && boxes.map.width > 600,
+        `the profile and the height map side by side (${boxes.profile.width} and ${boxes.map.width} px wide)`);
+  await page.evaluate(() => { window.quilView.dirty = true; });
+  const map = await until('the map\'s axis counts profiles', () => page.evaluate(() => {
+    const axes = window.quilView.profileAxesForTests().map;
+    return window.quilView.rowEvery > 1 ? {axes, rowEvery: window.quilView.rowEvery} : null;
+  }));
+  const profilesAgo = (py) => map.axes.y[0] + (1 - (py - map.axes.top) / map.axes.height) * (map.axes.y[1] - map.axes.y[0]);
+  check(profilesAgo(map.axes.top) === 0 && profilesAgo(map.axes.top + map.axes.height) === 300 * map.rowEvery,
+        `the height map's axis: 0 profiles ago at the top, ${300 * map.rowEvery} at the bottom (a row is ${map.rowEvery} profiles)`);
+  const units = await page.$$eval('#measurements td:nth-child(4)', (cells) => cells.map((c) => c.textContent));
+  check(units.includes('mm²') && !units.some((u) => /[a-z][23]$/.test(u)), `units as written (${units.join(', ')})`);
+}
+
 async function live(browser) {
   const {child, url} = await startView([...sensorArgs(), '--rate', '500',
     '--listen', `${args.address}:${args['listen-port']}`, '--record-dir', args.out]);
@@ -139,6 +172,7 @@ async function live(browser) {
   await until('the profile count goes up', async () => (await number(page, 'profiles')) > before + 100);
   await until('profiles per second are shown', async () => (await number(page, 'rate')) > 300);
   check(await page.$eval('#identity', (e) => e.textContent.includes('virtual sensor')), 'identity shown');
+  await layout(page);
 
   // Freeze the view on a profile with an object wholly in view.
   const object = await until('an object lies under the line in the paused view', async () => {
@@ -258,6 +292,13 @@ async function recording(browser) {
   const replay = await startView(['--from', recorded, '--listen', `${args.address}:${args['second-port']}`]);
   const shown = await openPage(browser, replay.url);
   check(await shown.page.$eval('#record', (e) => e.hidden), 'a recording offers no record button');
+  const identity = await shown.page.$eval('#identity', (e) => e.textContent);
+  check(identity.startsWith('Varkon Virtual laser profile sensor, serial '),
+        `the recording's description names the sensor (${identity})`);
+  const names = await shown.page.$$eval('#measurements tbody tr', (rows) =>
+    rows.map((r) => `${r.cells[2].textContent} (${r.cells[3].textContent})`));
+  check(names[0] === 'Object height (mm)' && names[3] === 'Cross-section area (mm²)',
+        `the recording's measurement names and units (${names.join(', ')})`);
   await until('the recording\'s profiles are drawn', () => shown.page.evaluate(() =>
     window.quilView.profile !== null && window.quilView.profile.z.some((z) => z !== null)));
   await until('the recording plays to its end', () => shown.page.evaluate(() => window.quilView.finished));

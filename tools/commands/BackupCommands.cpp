@@ -1,5 +1,6 @@
 // quil backup, quil restore: the sensor's settings as one opaque text, byte for byte.
 #include "Commands.h"
+#include "Counted.h"
 #include "Files.h"
 
 #include <CLI/CLI.hpp>
@@ -25,9 +26,8 @@ void AddBackupCommands(CLI::App& app, Context& context) {
         }
         const std::string blob = setup ? quil->ReadSingleSetting(*setup) : quil->ReadAllSettings();
         WriteFile(path, [&](std::ostream& out) { out << blob; });
-        context.Print(
-            {{"file", path}, {"bytes", blob.size()}},
-            "saved " + std::to_string(blob.size()) + " bytes of settings to " + path + "\n");
+        context.Print({{"file", path}, {"bytes", blob.size()}},
+                      "saved " + Counted(blob.size(), "byte", " of settings to ") + path + "\n");
     });
 
     auto* restore = app.add_subcommand(
@@ -55,7 +55,7 @@ void AddBackupCommands(CLI::App& app, Context& context) {
         }
         context.Print(
             {{"file", path}, {"bytes", blob.size()}},
-            "restored " + std::to_string(blob.size()) + " bytes of settings from " + path + "\n");
+            "restored " + Counted(blob.size(), "byte", " of settings from ") + path + "\n");
     });
 }
 

@@ -1,5 +1,6 @@
 // quil demo: a tour of the library's main job against a virtual sensor started in this process.
 #include "Commands.h"
+#include "Counted.h"
 #include "Files.h"
 #include "StreamCapture.h"
 
@@ -100,7 +101,7 @@ public:
         counts = CaptureFromSensor(context, *quil, target, captureLimits, both,
                                    [](const CaptureCounts&) {});
         WriteFile(File("profiles.ply"), [&](std::ostream& file) { file << cloudText.str(); });
-        Step("Received " + std::to_string(counts.profiles) + " profiles in " +
+        Step("Received " + Counted(counts.profiles, "profile") + " in " +
              Number(counts.elapsed.count()) + " s, lost " + std::to_string(counts.Lost()) +
              ", duplicated " + std::to_string(counts.statistics.blocksDuplicated));
 
@@ -119,8 +120,8 @@ public:
             << " (virtual, " << options.address << ")\n"
             << "  settings:      changed, backed up and restored "
             << (restored ? "exactly" : "NOT exactly") << "\n"
-            << "  stream:        " << counts.profiles << " profiles, " << counts.Lost() << " lost, "
-            << counts.statistics.blocksDuplicated << " duplicated, "
+            << "  stream:        " << Counted(counts.profiles, "profile") << ", " << counts.Lost()
+            << " lost, " << counts.statistics.blocksDuplicated << " duplicated, "
             << (counts.LostData() ? "with" : "no") << " data lost\n"
             << "  files in " << options.output << "/:\n";
         for (const char* name : {"settings-backup.txt", "profiles.ply", "camera.pgm", "profile.svg",

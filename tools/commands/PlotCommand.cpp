@@ -1,5 +1,6 @@
 // quil plot: a profile as a chart, or a capture of profiles as a height map.
 #include "Commands.h"
+#include "Counted.h"
 #include "Files.h"
 #include "NamedSettings.h"
 #include "Plot.h"
@@ -174,7 +175,7 @@ void AddPlotCommand(CLI::App& app, Context& context) {
                          {"top", area.top},
                          {"width", area.width},
                          {"height", area.height}}}},
-                      "drew " + std::to_string(map.rows.size()) + " profiles (" +
+                      "drew " + Counted(map.rows.size(), "profile") + " (" +
                           std::to_string(map.Lost()) + " lost) into " + options.path + damageText +
                           "\n");
         ThrowIfDamaged(counts);

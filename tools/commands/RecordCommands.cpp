@@ -1,6 +1,7 @@
 // quil record and quil replay: raw stream recordings in pcap, with a description file beside.
 #include <quil/ReplayPace.h>
 #include "Commands.h"
+#include "Counted.h"
 #include "Document.h"
 #include "Interruption.h"
 #include "NamedSettings.h"
@@ -80,17 +81,17 @@ void Record(Context& context, const RecordOptions& options) {
     }
     nlohmann::json document = CaptureSummaryJson(counts);
     document["recording"] = RecordingJson(status);
-    std::string text = "recorded " + std::to_string(status.datagramsWritten) + " datagrams to " +
+    std::string text = "recorded " + Counted(status.datagramsWritten, "datagram") + " to " +
                        status.path + " (described in " + status.descriptionPath + ")\n";
     if (status.datagramsDropped != 0) {
-        text += std::to_string(status.datagramsDropped) +
-                " datagrams could not be written in time and are missing from the recording\n";
+        text += Counted(status.datagramsDropped, "datagram",
+                        " missing from the recording (not written in time)\n");
     }
     context.Print(document, CaptureSummary(counts) + text);
     if ((counts.LostData() || status.datagramsDropped != 0) && !options.allowLoss) {
-        throw DataLost("the recording lost data (" + std::to_string(counts.Lost()) +
-                       " blocks lost, " + std::to_string(status.datagramsDropped) +
-                       " datagrams not written); give --allow-loss to accept loss");
+        throw DataLost("the recording lost data (" + Counted(counts.Lost(), "block") + " lost, " +
+                       Counted(status.datagramsDropped, "datagram") +
+                       " not written); give --allow-loss to accept loss");
     }
 }
 
@@ -212,9 +213,8 @@ void Replay(Context& context, const ReplayOptions& options) {
                      {"malformed", read.recordsMalformed},
                      {"fragmentsIncomplete", read.fragmentsIncomplete},
                      {"cutByCapture", read.datagramsCutByCapture}}}},
-                  "sent " + std::to_string(sent) + " datagrams (" + std::to_string(bytes) +
-                      " bytes) of " + options.path + " to " + options.to + " in " +
-                      FormatNumber(seconds) + " s\n");
+                  "sent " + Counted(sent, "datagram") + " (" + Counted(bytes, "byte") + ") of " +
+                      options.path + " to " + options.to + " in " + FormatNumber(seconds) + " s\n");
     if (interrupted) {
         InterruptionGuard::ThrowIfInterrupted();
     }

@@ -1,5 +1,6 @@
 // quil get, quil set, quil config: the sensor's settings by name.
 #include "Commands.h"
+#include "Counted.h"
 #include "Document.h"
 #include "Files.h"
 #include "Interruption.h"
@@ -78,7 +79,7 @@ void Get(Context& context, const std::string& name) {
     }
     context.Print({{"settings", entries}}, text);
     if (failed != 0) {
-        throw std::runtime_error(std::to_string(failed) + " settings could not be read");
+        throw std::runtime_error(Counted(failed, "setting", " could not be read"));
     }
 }
 
@@ -147,7 +148,7 @@ void LoadConfig(Context& context, const std::string& path) {
         throw std::runtime_error(e.what());
     }
     context.Print({{"file", path}, {"written", applied.written}},
-                  "loaded " + std::to_string(applied.settings) + " settings from " + path + " (" +
+                  "loaded " + Counted(applied.settings, "setting", " from ") + path + " (" +
                       std::to_string(applied.written.size()) + " changed)\n");
 }
 

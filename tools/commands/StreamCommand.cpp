@@ -180,8 +180,8 @@ void Stream(Context& context, StreamOptions options) {
     report << context.Render(summary, text) << std::flush;
     ThrowIfDamaged(counts);
     if (counts.LostData() && !options.allowLoss) {
-        throw DataLost("the capture lost " + std::to_string(counts.Lost()) +
-                       " blocks; give --allow-loss to accept loss");
+        throw DataLost("the capture lost " + counts.LostInWords() +
+                       "; give --allow-loss to accept loss");
     }
 }
 

@@ -63,6 +63,25 @@ void Serve(Context& context, const View::ViewOptions& listen, View::SensorFeed f
     }
 }
 
+// "[json.exception.out_of_range.403] key 'vendorName' not found" without the tag in front.
+std::string WithoutJsonTag(const std::string& text) {
+    const auto end = text.rfind("] ", text.find(' '));
+    return text.rfind('[', 0) == 0 && end != std::string::npos ? text.substr(end + 2) : text;
+}
+
+// The identity as the page shows it, from the sensor's reply to SensorMetaData as recorded (the
+// controllers' versions apart, the aggregate one optional).
+std::string RecordedIdentity(const nlohmann::json& sensorMetaData) {
+    Api::SensorMetaData identity;
+    identity.vendorName = sensorMetaData.at("vendorName").get<std::string>();
+    identity.sensorType = sensorMetaData.at("sensorType").get<std::string>();
+    identity.serialNumber = sensorMetaData.at("serialNumber").get<std::string>();
+    const auto version = sensorMetaData.find("aggregateVersion");
+    identity.aggregateVersion =
+        version != sensorMetaData.end() && version->is_string() ? version->get<std::string>() : "-";
+    return View::IdentityText(identity);
+}
+
 void ViewRecording(Context& context, const ViewCommandOptions& options) {
     const View::ViewOptions listen = ListenOptions(options);
     const RecordingSource recording(options.from);  // the description's reading of the file
@@ -75,14 +94,27 @@ void ViewRecording(Context& context, const ViewCommandOptions& options) {
     feed.kind = "recording";
     feed.blockIdStep = recording.BlockIdStep();
     const auto description = nlohmann::json::parse(replay->GetDescription(), nullptr, false);
-    try {
+    if (description.is_object() && description.contains("sensor")) {
+        // Each part as the sensor sent it; one that cannot be read is said, the rest shown.
         const auto& sensor = description.at("sensor");
-        feed.identity = View::IdentityText(
-            Api::FromPlainJson<Api::SensorMetaData>(sensor.at("SensorMetaData")));
-        feed.measurements = View::MeasurementNames(
-            Api::FromPlainJson<Api::MeasurementValuesMeta>(sensor.at("MeasurementValuesMeta"))
-                .types);
-    } catch (const std::exception&) {
+        try {
+            feed.identity = RecordedIdentity(sensor.at("SensorMetaData"));
+        } catch (const std::exception& e) {
+            feed.identity = "a sensor whose recorded identity is unreadable";
+            *context.err << "quil: the recording's description of the sensor has no readable "
+                            "identity ("
+                         << WithoutJsonTag(e.what()) << ")\n";
+        }
+        try {
+            feed.measurements = View::MeasurementNames(
+                Api::FromPlainJson<Api::MeasurementValuesMeta>(sensor.at("MeasurementValuesMeta"))
+                    .types);
+        } catch (const std::exception& e) {
+            *context.err << "quil: the recording's description of the sensor has no readable "
+                            "measurement names ("
+                         << WithoutJsonTag(e.what()) << "); they are shown by number\n";
+        }
+    } else {
         feed.identity = "recorded without a description of the sensor";
     }
     feed.finished = [replay] { return replay->WaitUntilFinished(std::chrono::milliseconds(0)); };

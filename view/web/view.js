@@ -20,6 +20,7 @@ const view = {
   history: [],
   historyIndex: 1,
   map: null,           // ImageData of the height map, newest row at the top
+  rowEvery: 1,         // a height map row for every n-th profile, as the server chose
   framesReceived: 0,
   draws: 0,
   dirty: true,
@@ -74,6 +75,7 @@ class Axes {
            py >= this.margin.top && py <= this.margin.top + this.height;
   }
   drawFrame(ctx, xLabel, yLabel, xTicks = true) {
+    const [yLow, yHigh] = [Math.min(...this.y), Math.max(...this.y)];
     ctx.strokeStyle = '#444';
     ctx.fillStyle = '#222';
     ctx.font = '12px system-ui, sans-serif';
@@ -91,7 +93,7 @@ class Axes {
     ctx.fillText(xLabel, this.margin.left + this.width / 2, this.canvas.height - 14);
     ctx.textAlign = 'right';
     ctx.textBaseline = 'middle';
-    for (const v of ticks(this.y[0], this.y[1], 6)) {
+    for (const v of ticks(yLow, yHigh, 6)) {
       const [, py] = this.toPx(this.x[0], v);
       ctx.beginPath(); ctx.moveTo(this.margin.left - 5, py); ctx.lineTo(this.margin.left, py); ctx.stroke();
       ctx.fillText(String(+v.toFixed(6)), this.margin.left - 7, py);
@@ -108,6 +110,30 @@ class Axes {
 const profileAxes = new Axes($('profile'), {left: 64, right: 16, top: 12, bottom: 44});
 const mapAxes = new Axes($('heightmap'), {left: 64, right: 90, top: 12, bottom: 44});
 const historyAxes = new Axes($('history'), {left: 64, right: 16, top: 12, bottom: 30});
+
+// The canvases take the width the layout gives them, one canvas pixel per CSS pixel.
+function fitCanvases() {
+  for (const canvas of document.querySelectorAll('canvas')) {
+    if (!canvas.style.height) canvas.style.height = `${canvas.height}px`;
+    const width = Math.max(Math.round(canvas.clientWidth), 200);
+    if (canvas.width !== width) {
+      canvas.width = width;
+      view.dirty = true;
+    }
+  }
+}
+window.addEventListener('resize', fitCanvases);
+fitCanvases();
+
+// The newest row at the top: 0 profiles ago there, a row being rowEvery profiles.
+function setMapRanges(sensor) {
+  mapAxes.setRanges(sensor.x, [MAP_ROWS * view.rowEvery, 0]);
+}
+
+// Units as they are written: "mm2" is mm², "mm3" mm³.
+function displayUnit(unit) {
+  return unit.replace(/([A-Za-zµ])([23])(?![0-9])/g, (_, letter, power) => letter + (power === '2' ? '²' : '³'));
+}
 
 function sensorInfo() { return view.sensors.find((sensor) => sensor.id === view.sensor); }
 
@@ -148,7 +174,7 @@ function send(message) {
 
 function setState(text, kind) {
   const state = $('state');
-  state.textContent = text;
+  state.textContent = state.title = text;
   state.className = 'state ' + kind;
 }
 
@@ -184,10 +210,10 @@ function chooseSensor(id) {
   view.sensor = id;
   const sensor = sensorInfo();
   send({type: 'select', sensor: id});
-  $('identity').textContent = `${sensor.identity} (${sensor.kind})`;
+  $('identity').textContent = $('identity').title = `${sensor.identity} (${sensor.kind})`;
   $('record').hidden = !sensor.canRecord;
   profileAxes.setRanges(sensor.x, sensor.z);
-  mapAxes.setRanges(sensor.x, [0, MAP_ROWS]);
+  setMapRanges(sensor);
   view.map = new ImageData(sensor.columns, MAP_ROWS);
   clearMapRows(0, MAP_ROWS, [255, 255, 255]);
   view.profile = null;
@@ -237,6 +263,11 @@ function showHealth(message) {
   $('health').classList.toggle('losing', performance.now() - view.lossSeen < LOSS_MEMORY_MS);
   $('buffer').classList.toggle('warning', health.receiveBufferCapped);
   $('mapNote').textContent = health.rowEvery > 1 ? `(one profile in ${health.rowEvery})` : '';
+  if (health.rowEvery !== view.rowEvery) {
+    view.rowEvery = health.rowEvery;
+    setMapRanges(sensorInfo());
+    view.dirty = true;
+  }
 }
 
 function showRecording(recording) {
@@ -253,7 +284,7 @@ function showRecording(recording) {
   if (!recording.recording) text += ' (stopped)';
   if (recording.datagramsDropped) text += `, ${recording.datagramsDropped} datagrams not written`;
   if (recording.error) text += ` - ${recording.error}`;
-  $('recordStatus').textContent = text;
+  $('recordStatus').textContent = $('recordStatus').title = text;
 }
 
 // --- The height map ------------------------------------------------------------------------
@@ -407,7 +438,7 @@ $('profile').addEventListener('click', (event) => {
 
 function measurementName(i) {
   const named = sensorInfo().measurements[i];
-  return named && named.name ? named : {name: `value ${i}`, unit: ''};
+  return named && named.name ? {name: named.name, unit: displayUnit(named.unit)} : {name: `value ${i}`, unit: ''};
 }
 
 function buildMeasurementTable() {
