@@ -92,6 +92,9 @@ struct Configuration {
     // The live view, /healthz, /readyz and /metrics; port 0: none.
     std::string httpAddress = "127.0.0.1";
     uint16_t httpPort = 0;
+    std::vector<std::string> httpAllowedHosts;    // names browsers use besides IP addresses
+    std::vector<std::string> httpAllowedOrigins;  // other sites' pages that may use the port
+    std::size_t httpMaxConnections = 100;
     PublishQueueLimits publishQueue;
     // Where each sensor's output as found is kept until it is put back (OutputMemory.h); empty:
     // not kept. Not read from the file: main sets it (StateFolder).

@@ -100,6 +100,20 @@ public:
         return text;
     }
 
+    // A list of at most kMaxListLength texts, each as Text.
+    std::vector<std::string> Texts(const YAML::Node& node, const std::string& key,
+                                   std::size_t maxLength) const {
+        if (!node.IsSequence() || node.size() > kMaxListLength) {
+            Fail(node.Mark(), key,
+                 "expected a list of at most " + std::to_string(kMaxListLength) + " texts");
+        }
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < node.size(); ++i) {
+            texts.push_back(Text(node[i], key + "[" + std::to_string(i) + "]", maxLength));
+        }
+        return texts;
+    }
+
     std::string Path(const YAML::Node& node, const std::string& key) const {
         return Beside(Text(node, key, kMaxPathLength));
     }
@@ -414,6 +428,29 @@ YAML::Node Parse(const std::string& path) {
     }
 }
 
+void ReadHttpLimits(const Reader& reader, const YAML::Node& root, Configuration& configuration) {
+    if (root["http_allowed_hosts"]) {
+        configuration.httpAllowedHosts =
+            reader.Texts(root["http_allowed_hosts"], "http_allowed_hosts", kMaxHostLength);
+    }
+    if (root["http_allowed_origins"]) {
+        configuration.httpAllowedOrigins =
+            reader.Texts(root["http_allowed_origins"], "http_allowed_origins", kMaxHostLength);
+        for (std::size_t i = 0; i < configuration.httpAllowedOrigins.size(); ++i) {
+            const std::string& origin = configuration.httpAllowedOrigins[i];
+            if (origin.rfind("http://", 0) != 0 && origin.rfind("https://", 0) != 0) {
+                reader.Fail(root["http_allowed_origins"][i].Mark(),
+                            "http_allowed_origins[" + std::to_string(i) + "]",
+                            "expected an origin such as https://dashboard.plant");
+            }
+        }
+    }
+    if (root["http_max_connections"]) {
+        configuration.httpMaxConnections = static_cast<std::size_t>(
+            reader.Whole(root["http_max_connections"], "http_max_connections", 4, 1000));
+    }
+}
+
 Configuration ReadConfiguration(const std::string& path) {
     const YAML::Node root = Parse(path);
     const Reader reader(path);
@@ -423,7 +460,8 @@ Configuration ReadConfiguration(const std::string& path) {
     }
     reader.OnlyKeys(
         root, "",
-        {"broker", "group_id", "node_id", "sensors", "http_address", "http_port", "publish_queue"});
+        {"broker", "group_id", "node_id", "sensors", "http_address", "http_port",
+         "http_allowed_hosts", "http_allowed_origins", "http_max_connections", "publish_queue"});
     Configuration configuration;
     configuration.broker = ReadBroker(reader, reader.Required(root, "", "broker"));
     configuration.groupId = reader.Name(reader.Required(root, "", "group_id"), "group_id");
@@ -442,6 +480,7 @@ Configuration ReadConfiguration(const std::string& path) {
                         "expected an IP address of this host, such as 127.0.0.1");
         }
     }
+    ReadHttpLimits(reader, root, configuration);
     if (root["publish_queue"]) {
         configuration.publishQueue = ReadPublishQueue(reader, root["publish_queue"]);
     }

@@ -17,6 +17,7 @@ constexpr std::size_t kMaxNameLength = 100;   // group, node, sensor and role na
 constexpr std::size_t kMaxHostLength = 255;   // broker.host, a sensor's address
 constexpr std::size_t kMaxPathLength = 4096;  // files and folders
 constexpr std::size_t kMaxTextLength = 1024;  // any other text
+constexpr std::size_t kMaxListLength = 64;    // http_allowed_hosts, http_allowed_origins
 /// @}
 
 /// A configuration that cannot be used: "<file>:<line>: <key>: <reason>", the key as a path

@@ -35,6 +35,9 @@ Gateway::Gateway(const Configuration& configuration, SensorTiming timing,
         Varkon::QUILApi::View::ViewOptions options;
         options.address = configuration.httpAddress;
         options.port = configuration.httpPort;
+        options.allowedHosts = configuration.httpAllowedHosts;
+        options.allowedOrigins = configuration.httpAllowedOrigins;
+        options.maxConnections = configuration.httpMaxConnections;
         options.otherRequests =
             [sources = HealthSources{[this] { return Ready(); }, [this] { return MetricsText(); },
                                      [this](const std::string& sensor, const std::string& name) {

@@ -58,6 +58,9 @@ sensors:
 publish_queue:
   messages: 500
   kilobytes: 1024
+http_allowed_hosts: [linepc7.plant, linepc7]
+http_allowed_origins: ["https://dash.plant"]
+http_max_connections: 20
 )";
 
 class ConfigurationTest : public ::testing::Test {
@@ -117,6 +120,9 @@ TEST_F(ConfigurationTest, AValidFileGivesEverySetting) {
     EXPECT_EQ(right.blackBox->bytes, 5'000'000u);
     EXPECT_EQ(configuration.publishQueue.messages, 500u);
     EXPECT_EQ(configuration.publishQueue.bytes, 1024u * 1024u);
+    EXPECT_EQ(configuration.httpAllowedHosts, (std::vector<std::string>{"linepc7.plant", "linepc7"}));
+    EXPECT_EQ(configuration.httpAllowedOrigins, std::vector<std::string>{"https://dash.plant"});
+    EXPECT_EQ(configuration.httpMaxConnections, 20u);
 }
 
 TEST_F(ConfigurationTest, ARelativePasswordFileIsAServiceCredentialFirst) {
@@ -243,6 +249,12 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
          "F:26: sensors[1].black_box.folder: expected text without control characters"},
         {"  port: 1883\n", "  port: 1883\n  port: 1884\n", "F:4: broker.port: appears twice"},
         {"node_id: pc-7\n", "node_id: pc-7\nnode_id: pc-8\n", "F:9: node_id: appears twice"},
+        {"[\"https://dash.plant\"]", "[evil.example]",
+         "F:33: http_allowed_origins[0]: expected an origin such as https://dashboard.plant"},
+        {"http_max_connections: 20", "http_max_connections: 100000",
+         "F:34: http_max_connections: expected a whole number from 4 to 1000"},
+        {"[linepc7.plant, linepc7]", "linepc7",
+         "F:32: http_allowed_hosts: expected a list of at most 64 texts"},
         {"    decimation: 4\n", "    decimation: 4\n    decimation: 5\n",
          "F:23: sensors[1].decimation: appears twice"},
     };

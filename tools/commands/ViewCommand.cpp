@@ -15,6 +15,7 @@
 #include <chrono>
 #include <iostream>
 #include <thread>
+#include <vector>
 
 namespace QuilTool {
 namespace {
@@ -26,6 +27,8 @@ struct ViewCommandOptions {
     CaptureTarget target{5000, {0, 1}};
     std::string listen = "127.0.0.1:8080";
     std::string recordDirectory = ".";
+    std::vector<std::string> allowedHosts;    // names browsers use besides IP addresses
+    std::vector<std::string> allowedOrigins;  // other sites' pages that may use the view
     std::string from;   // a recording to show instead of the sensor
     bool loop = false;  // play the recording again at its end
     bool sim = false;   // a virtual sensor in this process
@@ -51,6 +54,8 @@ View::ViewOptions ListenOptions(const ViewCommandOptions& options) {
                          options.listen + "\"");
     }
     view.recordDirectory = options.recordDirectory;
+    view.allowedHosts = options.allowedHosts;
+    view.allowedOrigins = options.allowedOrigins;
     return view;
 }
 
@@ -213,6 +218,12 @@ void AddViewCommand(CLI::App& app, Context& context) {
         ->add_option("--record-dir", options.recordDirectory,
                      "The folder the record button writes to (and no other)")
         ->capture_default_str();
+    command->add_option("--allow-host", options.allowedHosts,
+                        "A name browsers reach this host by, besides its IP addresses and "
+                        "localhost (again for more); other names are refused");
+    command->add_option("--allow-origin", options.allowedOrigins,
+                        "Another site whose pages may use the view, e.g. https://dash.plant "
+                        "(again for more)");
     command->add_option("--from", options.from, "Show a recording (see record) at its pace");
     command->add_flag("--loop", options.loop, "With --from: play the recording again at its end");
     auto* sim = command->add_flag("--sim", options.sim,
