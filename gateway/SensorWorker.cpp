@@ -191,6 +191,7 @@ bool SensorWorker::Attach() {
             LogLine("sensor " + settings.name + " (" + settings.host + "): " + failure +
                     "; trying again");
             lastFailure = failure;
+            ShowDisconnected(failure);
         }
         return false;
     }
@@ -226,7 +227,7 @@ void SensorWorker::Detach(bool restore) {
         changes.Forget();
     }
     PushDevice(SparkplugMessage::DDEATH, {});
-    ShowDisconnected();
+    ShowDisconnected("it stopped answering");
 }
 
 void SensorWorker::ShowInView(const Varkon::QUILApi::SensorMetaData& identity,
@@ -249,12 +250,19 @@ void SensorWorker::ShowInView(const Varkon::QUILApi::SensorMetaData& identity,
     view->Show(*shown);
 }
 
-// The page keeps the sensor, with the last connection's description, and says it is away.
-void SensorWorker::ShowDisconnected() {
+// The page keeps the sensor, with the last connection's description, and says since when it
+// is away and why.
+void SensorWorker::ShowDisconnected(const std::string& why) {
     if (view == nullptr || !shown) {
         return;
     }
-    shown->kind = "not connected; trying again";
+    if (!shown->away) {
+        shown->away.emplace();
+        shown->away->sinceMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                                             std::chrono::system_clock::now().time_since_epoch())
+                                             .count();
+    }
+    shown->away->reason = why + "; trying again";
     view->Show(*shown);
 }
 

@@ -71,7 +71,7 @@ private:
     bool Attach();
     void ShowInView(const Varkon::QUILApi::SensorMetaData& identity,
                     const Varkon::QUILApi::ProfileCoordinates& coordinates);
-    void ShowDisconnected();
+    void ShowDisconnected(const std::string& why);
     void ApplySettings();
     void Detach(bool restore);
     void Pump();

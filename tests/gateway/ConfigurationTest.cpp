@@ -120,7 +120,8 @@ TEST_F(ConfigurationTest, AValidFileGivesEverySetting) {
     EXPECT_EQ(right.blackBox->bytes, 5'000'000u);
     EXPECT_EQ(configuration.publishQueue.messages, 500u);
     EXPECT_EQ(configuration.publishQueue.bytes, 1024u * 1024u);
-    EXPECT_EQ(configuration.httpAllowedHosts, (std::vector<std::string>{"linepc7.plant", "linepc7"}));
+    EXPECT_EQ(configuration.httpAllowedHosts,
+              (std::vector<std::string>{"linepc7.plant", "linepc7"}));
     EXPECT_EQ(configuration.httpAllowedOrigins, std::vector<std::string>{"https://dash.plant"});
     EXPECT_EQ(configuration.httpMaxConnections, 20u);
 }

@@ -289,15 +289,34 @@ TEST_F(GatewayTest, PublishesBirthsMeasurementsAndProfilesAndPutsTheOutputsBackO
 }
 
 TEST_F(GatewayTest, ASensorThatAnswersAgainIsAimedAgainAndACrashLeavesTheWill) {
+    topLines = HttpPortLine();
     StartGateway();
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"))) << gateway->Err();
+    ViewClient view(TestPort(3));
+    // The page tells first whether the sensor is there: since when it is away, and why.
+    const auto away = [&view](bool expected) {
+        return view.Next("hello", [expected](const json& hello) {
+            for (const json& sensor : hello["sensors"]) {
+                if (sensor["name"] == "left") {
+                    return expected ? sensor["away"].is_object() &&
+                                          sensor["away"]["since"].get<int64_t>() > 0 &&
+                                          !sensor["away"]["reason"].get<std::string>().empty()
+                                    : sensor["away"].is_null();
+                }
+            }
+            return false;
+        });
+    };
+    EXPECT_FALSE(away(false).is_null());
     // The sensor stops answering (it drops every connection), then answers again.
     Varkon::QUILApi::Sim::FaultRates gone;
     gone.connectionDrop = 1.0;
     sensors["left"]->SetFaults(gone);
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DDEATH, "left"))) << gateway->Err();
+    EXPECT_FALSE(away(true).is_null());
     sensors["left"]->SetFaults({});
     ASSERT_TRUE(subscriber->WaitFor(Topic(SparkplugMessage::DBIRTH, "left"), 2)) << gateway->Err();
+    EXPECT_FALSE(away(false).is_null());
     const Payload reborn = Decode(subscriber->On(Topic(SparkplugMessage::DBIRTH, "left"))[1]);
     EXPECT_EQ(Find(reborn, "Connection/Reconnections")->long_value(), 1u);
     const std::string profiles = ProfilesTopic("line", "left");

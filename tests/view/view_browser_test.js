@@ -172,6 +172,8 @@ async function live(browser) {
   await until('the profile count goes up', async () => (await number(page, 'profiles')) > before + 100);
   await until('profiles per second are shown', async () => (await number(page, 'rate')) > 300);
   check(await page.$eval('#identity', (e) => e.textContent.includes('virtual sensor')), 'identity shown');
+  check(await page.$eval('#sensorState', (e) => e.textContent === 'sensor connected' &&
+    e.classList.contains('live')), 'the sensor\'s state comes first');
   await layout(page);
 
   // Freeze the view on a profile with an object wholly in view.

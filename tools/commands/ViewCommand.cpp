@@ -29,9 +29,9 @@ struct ViewCommandOptions {
     std::string recordDirectory = ".";
     std::vector<std::string> allowedHosts;    // names browsers use besides IP addresses
     std::vector<std::string> allowedOrigins;  // other sites' pages that may use the view
-    std::string from;   // a recording to show instead of the sensor
-    bool loop = false;  // play the recording again at its end
-    bool sim = false;   // a virtual sensor in this process
+    std::string from;                         // a recording to show instead of the sensor
+    bool loop = false;                        // play the recording again at its end
+    bool sim = false;                         // a virtual sensor in this process
     double simRate = 500;
 };
 

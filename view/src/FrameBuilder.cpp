@@ -191,7 +191,10 @@ nlohmann::json FrameBuilder::Describe() const {
             {"zAxis", feed.coordinates.ZAxisName()},
             {"measurements", names},
             {"canRecord", feed.recording.has_value()},
-            {"columns", columns}};
+            {"columns", columns},
+            {"away", feed.away ? nlohmann::json{{"since", feed.away->sinceMicroseconds / 1000},
+                                                {"reason", feed.away->reason}}
+                               : nlohmann::json()}};
 }
 
 }  // namespace Varkon::QUILApi::View

@@ -151,10 +151,10 @@ function connect() {
   view.socket = socket;
   socket.onopen = () => {
     view.sensors = [];  // a new connection watches the first sensor until the page says which
-    setState('connected', 'live');
+    setState('page connected', 'live');
   };
   socket.onclose = () => {
-    setState('disconnected: the view is not served any more', 'down');
+    setState('page disconnected: the view is not served any more', 'down');
     setTimeout(connect, 2000);
   };
   socket.onmessage = (event) => {
@@ -175,7 +175,25 @@ function send(message) {
 function setState(text, kind) {
   const state = $('state');
   state.textContent = state.title = text;
-  state.className = 'state ' + kind;
+  state.className = 'state page ' + kind;
+}
+
+// The sensor's state: there, or away since a time and why.
+function showSensorState(sensor) {
+  const badge = $('sensorState');
+  const away = sensor && sensor.away;
+  if (!sensor) {
+    badge.textContent = badge.title = 'no sensor yet';
+    badge.className = 'state';
+  } else if (away) {
+    const since = new Date(away.since).toLocaleTimeString();
+    badge.textContent = badge.title = `sensor not connected since ${since}: ${away.reason}`;
+    badge.className = 'state down';
+  } else {
+    badge.textContent = badge.title = 'sensor connected';
+    badge.className = 'state live';
+  }
+  $('health').classList.toggle('away', Boolean(away));
 }
 
 function notice(text) {
@@ -197,12 +215,15 @@ function hello(message) {
   });
   if (!view.sensors.length) {
     $('identity').textContent = 'no sensor to show yet';
+    showSensorState(null);
     return;
   }
   const now = sensorInfo() || view.sensors[0];
   chooser.value = now.id;
+  showSensorState(now);
   // Another sensor came or went: the picture of this one stays.
-  if (before && JSON.stringify(before) === JSON.stringify(now)) return;
+  const described = (sensor) => JSON.stringify({...sensor, away: null});
+  if (before && described(before) === described(now)) return;
   chooseSensor(now.id);
 }
 
@@ -211,6 +232,7 @@ function chooseSensor(id) {
   const sensor = sensorInfo();
   send({type: 'select', sensor: id});
   $('identity').textContent = $('identity').title = `${sensor.identity} (${sensor.kind})`;
+  showSensorState(sensor);
   $('record').hidden = !sensor.canRecord;
   profileAxes.setRanges(sensor.x, sensor.z);
   setMapRanges(sensor);
@@ -263,7 +285,8 @@ function showHealth(message) {
   $('health').classList.toggle('losing', performance.now() - view.lossSeen < LOSS_MEMORY_MS);
   $('buffer').classList.toggle('warning', health.receiveBufferCapped);
   $('mapNote').textContent = health.rowEvery > 1 ? `(one profile in ${health.rowEvery})` : '';
-  if (health.rowEvery !== view.rowEvery) {
+  // A paused picture keeps the axis its rows were drawn with.
+  if (!view.paused && health.rowEvery !== view.rowEvery) {
     view.rowEvery = health.rowEvery;
     setMapRanges(sensorInfo());
     view.dirty = true;

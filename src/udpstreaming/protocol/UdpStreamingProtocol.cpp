@@ -132,6 +132,10 @@ void UdpStreamingProtocol::Deliver(uint32_t blockId, const std::vector<uint8_t>&
     const bool ofTheStream = !dataCallback || dataCallback(blockId, payload);
     if (ofTheStream) {
         CheckBlockId(blockId);
+    } else if (lastBlockId != 0 && blockId == lastBlockId + 1u) {
+        // A block in its place that could not be used did arrive: it is counted as what it was
+        // (not decodable, an unknown data id), not as lost. Junk elsewhere moves nothing.
+        lastBlockId = blockId;
     }
 }
 

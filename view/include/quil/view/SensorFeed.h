@@ -48,6 +48,16 @@ struct SensorFeed {
     std::optional<UdpStreaming::RecordingOptions> recording;
     /// Tells whether the source has ended (a recording played to its end); may be empty.
     std::function<bool()> finished;
+
+    /// A sensor that a program keeps on the page while it cannot reach it: since when (system
+    /// time, microseconds since 1970) and why, in words. The page shows this before anything
+    /// else; show the feed again to change it.
+    struct Away {
+        int64_t sinceMicroseconds = 0;
+        std::string reason;
+    };
+    /// Unset while the sensor is there.
+    std::optional<Away> away;
 };
 
 /// How far apart the block ids of consecutive profiles lie when `dataIds` are streamed: one
