@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -62,11 +63,11 @@ std::string Megabytes(uint64_t bytes) {
 }
 
 // Hard links cost neither time nor disk; a folder on another file system gets copies.
-void LinkOrCopy(const fs::path& from, const fs::path& to) {
-    std::error_code error;
+void LinkOrCopy(const fs::path& from, const fs::path& to, std::error_code& error) {
     fs::create_hard_link(from, to, error);
     if (error) {
-        fs::copy_file(from, to);
+        error.clear();
+        fs::copy_file(from, to, error);
     }
 }
 
@@ -84,7 +85,7 @@ BlackBox::BlackBox(BlackBoxSettings settings, std::string sensor)
     std::error_code error;
     fs::create_directories(window, error);
     if (error) {
-        Problem("cannot create " + window + ": " + error.message());
+        Problem(CannotWrite(error.message()));
         return;
     }
     std::vector<uint64_t> found;
@@ -101,7 +102,7 @@ BlackBox::BlackBox(BlackBoxSettings settings, std::string sensor)
     const auto now = std::chrono::steady_clock::now();
     for (const uint64_t number : found) {
         closed.push_back(
-            {number, SizeOf(CapturePath(number)) + SizeOf(DescriptionPath(number)), now});
+            {number, SizeOf(CapturePath(number)) + SizeOf(DescriptionPath(number)), now, now});
         nextNumber = number + 1;
     }
     const std::lock_guard<std::mutex> lock(mutex);
@@ -123,11 +124,59 @@ std::string BlackBox::DescriptionPath(uint64_t number) const {
     return fs::path(CapturePath(number)).replace_extension(".json").string();
 }
 
-void BlackBox::Problem(const std::string& what) {
-    if (what != lastProblem) {
-        LogLine("sensor " + sensor + ": black box: " + what);
-        lastProblem = what;
+// "cannot write to <window>: <reason>", the reason taken from a text about one of its files
+// ("Could not record to <window>/00000007.pcap: <reason>"), so that a failure reads the same
+// whichever piece it meets.
+std::string BlackBox::CannotWrite(const std::string& text) const {
+    std::string reason = text;
+    const auto file = text.find(window + "/");
+    const auto colon = file == std::string::npos ? file : text.find(": ", file);
+    if (colon != std::string::npos) {
+        reason = text.substr(colon + 2);
     }
+    return "cannot write to " + window + ": " + reason;
+}
+
+// Told once, until it changes or the black box writes again.
+void BlackBox::Problem(const std::string& what) {
+    if (what != writeProblem) {
+        LogLine("sensor " + sensor + ": black box: " + what);
+        writeProblem = what;
+    }
+}
+
+void BlackBox::WritesAgain() {
+    if (!writeProblem.empty()) {
+        LogLine("sensor " + sensor + ": black box: writes to " + window + " again");
+        writeProblem.clear();
+    }
+}
+
+// Makes the window again when it was deleted while the black box ran, without the pieces it
+// held; the problem when it cannot be made.
+std::string BlackBox::MakeWindow() {
+    std::error_code error;
+    if (fs::is_directory(window, error)) {
+        return {};
+    }
+    fs::create_directories(window, error);
+    if (error) {
+        return CannotWrite(error.message());
+    }
+    LogLine("sensor " + sensor + ": black box: made " + window + " again, as it was gone");
+    ForgetVanished();
+    return {};
+}
+
+// Forgets the pieces whose captures were deleted by someone else.
+void BlackBox::ForgetVanished() {
+    closed.erase(std::remove_if(closed.begin(), closed.end(),
+                                [&](const Piece& piece) {
+                                    std::error_code error;
+                                    return fs::status(CapturePath(piece.number), error).type() ==
+                                           fs::file_type::not_found;
+                                }),
+                 closed.end());
 }
 
 void BlackBox::Attach(std::shared_ptr<Varkon::QUILApi::UdpStreaming::QuilStream> stream,
@@ -153,15 +202,22 @@ void BlackBox::StartPiece() {
     Varkon::QUILApi::UdpStreaming::RecordingOptions options;
     options.sensorDescription = description;
     options.bufferDatagrams = kHandOffDatagrams;
-    const uint64_t number = nextNumber++;
-    try {
-        countersAtStart = stream->GetStatistics();
-        stream->StartRecording(CapturePath(number), options);
-    } catch (const std::exception& error) {
-        Problem(error.what());
+    const uint64_t number = nextNumber;
+    std::string failure = MakeWindow();
+    if (failure.empty()) {
+        try {
+            countersAtStart = stream->GetStatistics();
+            stream->StartRecording(CapturePath(number), options);
+        } catch (const std::exception& error) {
+            failure = CannotWrite(error.what());
+        }
+    }
+    if (!failure.empty()) {
+        Problem(failure);
         currentStart = std::chrono::steady_clock::now();  // tried again a piece later
         return;
     }
+    ++nextNumber;
     recording = true;
     current = number;
     currentStart = std::chrono::steady_clock::now();
@@ -174,18 +230,25 @@ void BlackBox::NextPiece() {
         StartPiece();
         return;
     }
-    const uint64_t number = nextNumber++;
+    const uint64_t number = nextNumber;
     // Counted from before the move: the new piece's size rather too large than too small.
     const StreamStatistics counters = stream->GetStatistics();
     Varkon::QUILApi::UdpStreaming::RecordingStatus ended;
-    try {
-        ended = stream->ContinueRecordingIn(CapturePath(number));
-    } catch (const std::exception& error) {
-        Problem(error.what());
+    std::string failure = MakeWindow();
+    if (failure.empty()) {
+        try {
+            ended = stream->ContinueRecordingIn(CapturePath(number));
+        } catch (const std::exception& error) {
+            failure = CannotWrite(error.what());
+        }
+    }
+    if (!failure.empty()) {
         EndPiece();  // the window stops growing; a new piece is tried a piece later
+        Problem(failure);
         currentStart = std::chrono::steady_clock::now();
         return;
     }
+    ++nextNumber;
     PieceEnded(ended);
     current = number;
     countersAtStart = counters;
@@ -203,13 +266,14 @@ void BlackBox::EndPiece() {
 }
 
 void BlackBox::PieceEnded(const Varkon::QUILApi::UdpStreaming::RecordingStatus& status) {
-    if (!status.error.empty()) {
-        Problem(status.error);
-    } else {
-        lastProblem.clear();
-    }
     closed.push_back({current, SizeOf(CapturePath(current)) + SizeOf(DescriptionPath(current)),
-                      std::chrono::steady_clock::now()});
+                      currentStart, std::chrono::steady_clock::now()});
+    ForgetVanished();  // the piece too, when its folder was deleted while it was written
+    if (!status.error.empty()) {
+        Problem(CannotWrite(status.error));
+    } else {
+        WritesAgain();
+    }
 }
 
 uint64_t BlackBox::ClosedBytes() const {
@@ -241,18 +305,49 @@ uint64_t BlackBox::DescriptionAllowance() const {
 
 // Deletes the oldest pieces until those left are within the window's seconds and leave room
 // for a piece in hand: its capture ends at an eighth of the bytes, and may grow as far again
-// before the next Tend sees it.
+// before the next Tend sees it. A piece that cannot be deleted stays, counted: it is on disk.
+// Tells when the bytes begin to delete pieces younger than the seconds, and when they stop.
 void BlackBox::DeleteOldest() {
     const auto oldest = std::chrono::steady_clock::now() - std::chrono::seconds(settings.seconds);
     const uint64_t room = 2 * pieceBytes + DescriptionAllowance();
     uint64_t bytes = ClosedBytes();
+    std::optional<bool> byBytes;  // of the last piece deleted
     while (!closed.empty() && (bytes + room > settings.bytes || closed.front().end < oldest)) {
-        std::error_code ignored;
-        fs::remove(CapturePath(closed.front().number), ignored);
-        fs::remove(DescriptionPath(closed.front().number), ignored);
+        std::error_code error;
+        fs::remove(CapturePath(closed.front().number), error);
+        if (!error) {
+            fs::remove(DescriptionPath(closed.front().number), error);
+        }
+        if (error) {
+            Problem(CannotWrite(error.message()));
+            break;
+        }
+        byBytes = closed.front().end >= oldest;
         bytes -= closed.front().bytes;
         closed.pop_front();
     }
+    if (!byBytes || *byBytes == bytesBound) {
+        return;
+    }
+    bytesBound = *byBytes;
+    char line[160];
+    if (bytesBound) {
+        std::snprintf(line, sizeof line, "the window holds %.1f s, not the %u s configured, as ",
+                      SpanSeconds(), static_cast<unsigned>(settings.seconds));
+        LogLine("sensor " + sensor + ": black box: " + line + "its files may take at most " +
+                Megabytes(settings.bytes));
+    } else {
+        LogLine("sensor " + sensor + ": black box: the window holds the " +
+                std::to_string(settings.seconds) + " s configured again");
+    }
+}
+
+// From the start of the oldest piece to now, or to the end of the last while none is in hand.
+double BlackBox::SpanSeconds() const {
+    const auto now = std::chrono::steady_clock::now();
+    const auto end = recording || closed.empty() ? now : closed.back().end;
+    const auto start = !closed.empty() ? closed.front().start : recording ? currentStart : end;
+    return std::chrono::duration<double>(end - start).count();
 }
 
 void BlackBox::Tend() {
@@ -270,6 +365,11 @@ void BlackBox::Tend() {
     } else {
         DeleteOldest();
     }
+}
+
+double BlackBox::WindowSeconds() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return std::round(SpanSeconds() * 10) / 10;
 }
 
 uint64_t BlackBox::DiskBytes() {
@@ -323,18 +423,25 @@ KeepAnswer BlackBox::KeepWindow(const std::string& name) {
         NextPiece();
     }
     if (closed.empty()) {
+        if (!writeProblem.empty()) {
+            return {Outcome::Failed, "the black box " + writeProblem};
+        }
         return {Outcome::NothingRecorded, "nothing is recorded yet"};
     }
-    try {
-        fs::create_directories(path);
-        for (const Piece& piece : closed) {
-            LinkOrCopy(CapturePath(piece.number),
-                       path / fs::path(CapturePath(piece.number)).filename());
-            LinkOrCopy(DescriptionPath(piece.number),
-                       path / fs::path(DescriptionPath(piece.number)).filename());
+    fs::create_directories(path, error);
+    for (auto piece = closed.begin(); !error && piece != closed.end(); ++piece) {
+        for (const std::string& file :
+             {CapturePath(piece->number), DescriptionPath(piece->number)}) {
+            if (!error) {
+                LinkOrCopy(file, path / fs::path(file).filename(), error);
+            }
         }
-    } catch (const std::exception& failure) {
-        return {Outcome::Failed, "cannot keep it in " + path.string() + ": " + failure.what()};
+    }
+    if (error) {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);  // no recording in part
+        return {Outcome::Failed,
+                "the black box cannot write to " + path.string() + ": " + error.message()};
     }
     return {Outcome::Kept, "kept the last " + std::to_string(closed.size()) + " pieces (" +
                                Megabytes(ClosedBytes()) + ") in " + path.string()};

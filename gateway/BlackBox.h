@@ -1,9 +1,11 @@
 // A sensor's black box: the raw datagrams of its latest seconds on disk, recorded by its stream
 // (the library's recordings) into short pieces in <folder>/window, the oldest deleted so that
-// the window keeps its seconds and never takes more than its bytes. Keep makes the window, as
-// it is, a named recording: the pieces, linked (or copied) into <folder>/kept/<name>, each a
-// capture with its description that `quil stream --from` reads. At most one keep is taken in
-// the configured interval, and the kept recordings are bounded (KeptRecordings.h).
+// the window keeps its seconds and never takes more than its bytes. A window deleted while it
+// runs is made again; one it cannot write is told once, and the pieces it holds stay counted.
+// Keep makes the window, as it is, a named recording: the pieces, linked (or copied) into
+// <folder>/kept/<name>, each a capture with its description that `quil stream --from` reads. At
+// most one keep is taken in the configured interval, and the kept recordings are bounded
+// (KeptRecordings.h).
 #pragma once
 
 #include "Configuration.h"
@@ -71,11 +73,15 @@ public:
     KeepReport LastKept();
     /// What the window's pieces take on disk now, the piece in hand as far as it is written.
     uint64_t DiskBytes();
+    /// The seconds the window's pieces span now, to a tenth; fewer than configured while the
+    /// bytes are the tighter bound, or since the start.
+    double WindowSeconds();
 
 private:
     struct Piece {
         uint64_t number;
         uint64_t bytes;  // capture and description, as closed
+        std::chrono::steady_clock::time_point start;
         std::chrono::steady_clock::time_point end;
     };
 
@@ -89,7 +95,12 @@ private:
     void EndPiece();
     void PieceEnded(const Varkon::QUILApi::UdpStreaming::RecordingStatus& status);
     void DeleteOldest();
+    std::string MakeWindow();
+    void ForgetVanished();
+    double SpanSeconds() const;
+    std::string CannotWrite(const std::string& text) const;
     void Problem(const std::string& what);
+    void WritesAgain();
     KeepAnswer KeepWindow(const std::string& name);
 
     BlackBoxSettings settings;
@@ -107,7 +118,8 @@ private:
     uint64_t current = 0;  // the piece in hand's number
     std::chrono::steady_clock::time_point currentStart;
     Varkon::QUILApi::UdpStreaming::StreamStatistics countersAtStart;
-    std::string lastProblem;
+    std::string writeProblem;  // "cannot write to <folder>: <reason>" while it cannot; logged
+    bool bytesBound = false;   // the bytes have deleted pieces younger than the seconds
     KeptRecordings kept;
     std::optional<std::chrono::steady_clock::time_point> lastKeep;  // the last keep taken
     KeepReport report;

@@ -62,6 +62,7 @@ Metrics DeviceMetrics(const SensorSettings& settings, const DeviceState& state) 
     metrics.push_back({"Measurement/Timestamp us", measurement ? measurement->timestamp : 0});
     if (settings.blackBox) {
         metrics.push_back({"Black Box/Bytes", state.blackBoxBytes.value_or(0)});
+        metrics.push_back({"Black Box/Window Seconds", state.blackBoxWindowSeconds.value_or(0.0)});
         metrics.push_back({kLastKeptMetric, state.blackBoxLastKept});
     }
     return metrics;

@@ -22,8 +22,9 @@ struct DeviceState {
     std::optional<int64_t> clockSpreadUs;
     std::optional<Varkon::QUILApi::UdpStreaming::StreamMeasurement> measurement;
     uint64_t reconnections = 0;  // times the sensor was streaming again after it was lost
-    std::optional<uint64_t> blackBoxBytes;  // what the black box's window takes on disk
-    std::string blackBoxLastKept;           // how the last request to keep it ended
+    std::optional<uint64_t> blackBoxBytes;        // what the black box's window takes on disk
+    std::optional<double> blackBoxWindowSeconds;  // the seconds its window's pieces span
+    std::string blackBoxLastKept;                 // how the last request to keep it ended
 };
 
 /// Every metric of the device, in the same order each time. Values not known yet are NaN.

@@ -56,6 +56,9 @@ const SensorFamily kSensorFamilies[] = {
          }
          return static_cast<double>(*s.blackBoxBytes);
      }},
+    {"quil_black_box_window_seconds", "gauge",
+     "Seconds the pieces of the sensor's black box span on disk.",
+     [](const DeviceState& s) { return s.blackBoxWindowSeconds; }},
     {"quil_sensor_reconnections_total", "counter",
      "Times the sensor streamed again after it was lost.",
      [](const DeviceState& s) { return static_cast<double>(s.reconnections); }},

@@ -310,6 +310,8 @@ void SensorWorker::Report(bool force) {
         state.clockOffsetUs = clock.Offset();
         state.clockSpreadUs = clock.Spread();
         state.blackBoxBytes = blackBox ? std::optional(blackBox->DiskBytes()) : std::nullopt;
+        state.blackBoxWindowSeconds =
+            blackBox ? std::optional(blackBox->WindowSeconds()) : std::nullopt;
         const KeepReport kept = blackBox ? blackBox->LastKept() : KeepReport{};
         state.blackBoxLastKept = kept.text;
         changed = changes.Take(DeviceMetrics(settings, state));

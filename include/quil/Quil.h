@@ -1225,6 +1225,11 @@ class QUIL_API RecordingReplay {
 public:
     /// Opens the capture at `path` and, when present, its description file (the capture's name
     /// with the extension replaced by ".json").
+    /// A folder at `path` is a recording in pieces (a gateway's kept black box:
+    /// 00000001.pcap, 00000002.pcap, ... with their descriptions): its captures (".pcap",
+    /// ".pcapng") are played in the order of their names as one recording, with the first
+    /// one's description; damage in a later piece names that piece, and a folder without a
+    /// capture is refused with "Could not open recording <folder>: it holds no capture".
     /// @throws std::runtime_error "Could not open recording <path>: <reason>" when the file
     ///         cannot be read, is no capture, or has a link type other than those above, or when
     ///         the description is no regular file or larger than 4 MiB; std::invalid_argument
@@ -1258,6 +1263,7 @@ struct RecordedDatagram {
 /// The raw datagrams of a capture, in order, for programs that forward or inspect them (the
 /// tool's `replay` sends them to a UDP port). Reads what RecordingReplay reads, with the same
 /// port filter. Not for use from several threads.
+/// A folder of pieces is read as one capture, as RecordingReplay::Open reads it.
 class QUIL_API RecordingReader {
 public:
     /// `port` 0: the port the description file names, or every port when there is none.

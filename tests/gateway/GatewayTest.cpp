@@ -477,6 +477,16 @@ TEST_F(GatewayTest, TheBlackBoxStaysWithinItsBytesAndKeepsNamedRecordings) {
     EXPECT_LE(most, kBound);
     EXPECT_GT(most, kBound / 2);
     EXPECT_LE(MetricValue(Metrics(), "quil_black_box_bytes{sensor=\"left\"}"), kBound);
+    // The bytes hold far less than the 60 s configured: told once, and as a metric.
+    const double seconds = MetricValue(Metrics(), "quil_black_box_window_seconds{sensor=\"left\"}");
+    EXPECT_GT(seconds, 0.0);
+    EXPECT_LT(seconds, 30.0);
+    EXPECT_EQ(Occurrences(gateway->Err(), "sensor left: black box: the window holds "), 1u)
+        << gateway->Err();
+    EXPECT_NE(gateway->Err().find(" s, not the 60 s configured, as its files may take at most "
+                                  "1.0 MB\n"),
+              std::string::npos)
+        << gateway->Err();
 
     const auto kept = [&] {
         std::vector<std::string> names;

@@ -160,14 +160,19 @@ uint64_t NumberOf(const UdpStreaming::RecordedDatagram& datagram) {
 }
 
 // A recording moved from capture to capture while datagrams flow: read one after the other, the
-// captures hold every datagram sent exactly once, in order.
+// captures hold every datagram sent exactly once, in order; their folder reads as one recording.
 TEST(RecordReplayTest, MovingARecordingToNewCapturesLosesNoDatagramAndWritesNoneTwice) {
     constexpr uint64_t kDatagrams = 6000;
     constexpr uint64_t kCaptures = 12;
     TemporaryFolder folder;
-    const auto capture = [&](uint64_t i) {
-        return folder / ("piece" + std::to_string(i) + ".pcap");
+    const auto name = [](uint64_t i, const char* extension) {
+        char text[32];
+        std::snprintf(text, sizeof text, "pieces/%08llu.%s", static_cast<unsigned long long>(i),
+                      extension);
+        return std::string(text);
     };
+    const auto capture = [&](uint64_t i) { return folder / name(i, "pcap"); };
+    std::filesystem::create_directory(folder / "pieces");
     auto client = Quil::Create("127.0.0.1", TestPort());
     auto stream = client->GetStream();
     stream->StartRecording(capture(0));
@@ -182,7 +187,7 @@ TEST(RecordReplayTest, MovingARecordingToNewCapturesLosesNoDatagramAndWritesNone
         const RecordingStatus running = stream->GetRecordingStatus();
         EXPECT_TRUE(running.recording);
         EXPECT_EQ(running.path, capture(i));
-        EXPECT_EQ(running.descriptionPath, folder / ("piece" + std::to_string(i) + ".json"));
+        EXPECT_EQ(running.descriptionPath, folder / name(i, "json"));
         EXPECT_GE(running.startMicroseconds, completed.back().startMicroseconds);
     }
     sender.join();
@@ -212,6 +217,18 @@ TEST(RecordReplayTest, MovingARecordingToNewCapturesLosesNoDatagramAndWritesNone
         EXPECT_EQ(description["endedMicroseconds"], status.endMicroseconds);
     }
     EXPECT_EQ(next, kDatagrams);
+
+    auto whole = UdpStreaming::RecordingReader::Open(folder / "pieces");
+    UdpStreaming::RecordedDatagram datagram;
+    next = 0;
+    while (whole->Next(datagram)) {
+        ASSERT_EQ(NumberOf(datagram), next);
+        ++next;
+    }
+    EXPECT_EQ(next, kDatagrams);
+    EXPECT_EQ(RecordingReplay::Open(folder / "pieces")->GetDescription(),
+              ReadFile(completed[0].descriptionPath));
+    EXPECT_EQ(ReplayAll(folder / "pieces").replay.datagramsReplayed, kDatagrams);
 }
 
 TEST(RecordReplayTest, RecordingsThatCannotStartOrMoveAreRefusedAndTheRunningOneGoesOn) {

@@ -268,9 +268,10 @@ TEST(ReplayTest, DamagedCapturesGiveOneClearError) {
     struct Case {
         const char* name;
         std::vector<char> content;
-        const char* openError;     // the text of Open's exception, or null
-        const char* streamError;   // the start of the stream's error, or null
-        std::size_t measurements;  // delivered before the damage
+        const char* openError;        // the text of Open's exception, or null
+        const char* streamError;      // the start of the stream's error, or null
+        std::size_t measurements;     // delivered before the damage
+        const char* piece = nullptr;  // the content is this file in a folder, the recording
     };
     std::vector<char> cut(bytes.begin(), bytes.begin() + 24 + 5 * record + 30);
     std::vector<char> badLength = bytes;
@@ -283,17 +284,29 @@ TEST(ReplayTest, DamagedCapturesGiveOneClearError) {
         {"linktype", linkType, "link type 105 (IEEE802_11) is not supported", nullptr, 0},
         {"cut", cut, nullptr, "truncated dump file", 5},
         {"length", badLength, nullptr, "invalid packet capture length", 3},
+        {"no-piece", {'{', '}'}, "it holds no capture", nullptr, 0, "00000001.json"},
+        {"text-piece", std::vector<char>(100, 'x'), "unknown file format", nullptr, 0,
+         "00000001.pcap"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = folder / (std::string(c.name) + ".pcap");
-        WriteBytes(path, c.content);
+        std::string path = folder / (std::string(c.name) + ".pcap");
+        std::string named = path;  // what the error names
+        if (c.piece) {
+            path = folder / c.name;
+            std::filesystem::create_directory(path);
+            const std::string file = path + "/" + c.piece;
+            named = std::filesystem::path(file).extension() == ".pcap" ? file : path;
+            WriteBytes(file, c.content);
+        } else {
+            WriteBytes(path, c.content);
+        }
         if (c.openError) {
             try {
                 RecordingReplay::Open(path);
                 ADD_FAILURE() << "opened";
             } catch (const std::runtime_error& e) {
-                EXPECT_NE(std::string(e.what()).find("Could not open recording " + path + ": "),
+                EXPECT_NE(std::string(e.what()).find("Could not open recording " + named + ": "),
                           std::string::npos)
                     << e.what();
                 EXPECT_NE(std::string(e.what()).find(c.openError), std::string::npos) << e.what();

@@ -54,6 +54,15 @@ TEST(ToolRecordingTest, RecordThenReadStreamPlotAndReplayTheRecording) {
     const json summary = json::parse(streamed.out);
     EXPECT_EQ(summary.at("profiles"), profiles);
     EXPECT_EQ(summary.at("measurements"), description.at("counters").at("measurementBlocks"));
+    // A folder of pieces (here one, as a black box keeps them) reads as the recording.
+    std::system(("mkdir -p " + directory + "/kept && cp " + capture + " " + directory +
+                 "/kept/00000001.pcap && cp " + directory + "/line.json " + directory +
+                 "/kept/00000001.json")
+                    .c_str());
+    const ToolRun kept = RunTool({"stream", "--from", directory + "/kept", "--format", "jsonl",
+                                  "-o", directory + "/kept.jsonl", "--json"});
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(json::parse(kept.out).at("profiles"), profiles);
     // Profiles and measurements have block ids of their own: consecutive profiles lie one
     // y step apart in a cloud, not two.
     const ToolRun cloud = RunTool({"stream", "--from", capture, "--format", "ply", "--ascii",
@@ -213,6 +222,8 @@ TEST(ToolRecordingTest, DamagedRecordingsAreReadUpToTheDamage) {
 }
 
 TEST(ToolRecordingTest, RecordingFailuresAreOneLine) {
+    const std::string empty = "/tmp/quil-tool-empty-" + std::to_string(getpid());
+    std::system(("mkdir -p " + empty).c_str());
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -222,6 +233,9 @@ TEST(ToolRecordingTest, RecordingFailuresAreOneLine) {
         {{"stream", "--from", "/nonexistent/line.pcap"},
          1,
          "quil: Could not open recording /nonexistent/line.pcap: No such file or directory\n"},
+        {{"stream", "--from", empty},
+         1,
+         "quil: Could not open recording " + empty + ": it holds no capture\n"},
         {{"replay", "/nonexistent/line.pcap", "--to", "localhost"},
          2,
          "quil: --to must be an IPv4 address and a port, e.g. 127.0.0.1:5000; got "
@@ -240,6 +254,7 @@ TEST(ToolRecordingTest, RecordingFailuresAreOneLine) {
         EXPECT_EQ(run.status, c.status) << c.arguments[0];
         EXPECT_EQ(run.err, c.err);
     }
+    std::system(("rm -rf " + empty).c_str());
 }
 
 }  // namespace

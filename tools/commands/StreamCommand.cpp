@@ -222,7 +222,8 @@ void AddStreamCommand(CLI::App& app, Context& context) {
                  "quil stream --count 500 -o scan.pcd --role maintenance",
                  "quil stream --seconds 2 --data-ids 0 1 -o line.csv --role maintenance",
                  "quil stream --seconds 1 --data-ids 0 --format jsonl --role maintenance | head -3",
-                 "quil stream --from line.pcap --format csv -o line.csv"});
+                 "quil stream --from line.pcap --format csv -o line.csv",
+                 "quil stream --from box/kept/jam-0812 -o jam.csv"});
     AddCommonOptions(*command, context);
     AddStreamOptions(*command, context);
     AddCaptureOptions(*command, options, context);
@@ -245,7 +246,8 @@ void AddStreamCommand(CLI::App& app, Context& context) {
     command->add_flag("--ascii", options.format.ascii, "PLY: text instead of binary little-endian");
     command->add_option("--from", options.from,
                         "Read a recording (see record) instead of the sensor, to its end unless "
-                        "--count or --seconds ends it first");
+                        "--count or --seconds ends it first; a folder of pieces (a black box's "
+                        "kept recording) is read as one");
     command->callback([&context] { Stream(context, options); });
 }
 

@@ -22,14 +22,15 @@ constexpr std::size_t kReadBuffer = 1 << 17;
 
 }  // namespace
 
-PcapDatagramReader::PcapDatagramReader(const std::string& path)
-    : path(path), readBuffer(std::make_unique<char[]>(kReadBuffer)) {
+PcapDatagramReader::PcapDatagramReader(std::vector<std::string> captures)
+    : captures(std::move(captures)), readBuffer(std::make_unique<char[]>(kReadBuffer)) {
     OpenFile();
 }
 
 PcapDatagramReader::~PcapDatagramReader() = default;
 
 void PcapDatagramReader::OpenFile() {
+    const std::string& path = captures.at(piece);
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         throw std::runtime_error("Could not open recording " + path + ": " + std::strerror(errno));
@@ -59,6 +60,7 @@ void PcapDatagramReader::OpenFile() {
 void PcapDatagramReader::Rewind() {
     capture.reset();
     reassembler.Clear();
+    piece = 0;
     OpenFile();
 }
 
@@ -70,13 +72,20 @@ bool PcapDatagramReader::Next(RecordedDatagram& datagram) {
     for (;;) {
         try {
             if (!capture->Next(record)) {
+                if (piece + 1 < captures.size()) {
+                    // Fragment sets go on into the next piece, as the datagrams did.
+                    capture.reset();
+                    ++piece;
+                    OpenFile();
+                    continue;
+                }
                 reassembler.DropAll();
                 statistics.fragmentsIncomplete = reassembler.Incomplete();
                 return false;
             }
         } catch (const CaptureDamage& e) {
             capture.reset();
-            throw std::runtime_error("Recording " + path + " is damaged: " + e.what());
+            throw std::runtime_error("Recording " + captures[piece] + " is damaged: " + e.what());
         }
         ++statistics.recordsRead;
         const auto linkType = LinkTypeOf(record.linkType);

@@ -4,6 +4,7 @@
 #include "udpstreaming/QuilStreamApi.h"
 #include "udpstreaming/recording/PcapDatagramReader.h"
 #include "udpstreaming/recording/RecordingDescription.h"
+#include "udpstreaming/recording/RecordingPieces.h"
 #include "udpstreaming/recording/ReplayTransport.h"
 
 namespace Varkon::QUILApi::UdpStreaming {
@@ -15,11 +16,11 @@ uint16_t PortToReplay(uint16_t asked, const std::string& description) {
     return asked != 0 ? asked : Recording::RecordingDescription::PortOf(description).value_or(0);
 }
 
-// A capture's raw datagrams, through the capture reader.
+// A recording's raw datagrams, through the capture reader.
 class RecordingReaderApi : public RecordingReader {
 public:
-    RecordingReaderApi(const std::string& path, uint16_t port) : reader(path) {
-        reader.SetPort(PortToReplay(port, Recording::RecordingDescription::Read(path)));
+    RecordingReaderApi(const std::vector<std::string>& captures, uint16_t port) : reader(captures) {
+        reader.SetPort(PortToReplay(port, Recording::RecordingDescription::Read(captures.front())));
     }
 
     bool Next(RecordedDatagram& datagram) override {
@@ -44,9 +45,9 @@ private:
 // A recording opened for replay: the stream over a replay transport, and the description.
 class RecordingReplayApi : public RecordingReplay {
 public:
-    RecordingReplayApi(const std::string& path, const ReplayOptions& options)
-        : description(Recording::RecordingDescription::Read(path)) {
-        auto reader = std::make_unique<Recording::PcapDatagramReader>(path);
+    RecordingReplayApi(std::vector<std::string> captures, const ReplayOptions& options)
+        : description(Recording::RecordingDescription::Read(captures.front())) {
+        auto reader = std::make_unique<Recording::PcapDatagramReader>(std::move(captures));
         reader->SetPort(PortToReplay(options.port, description));
         transport = std::make_shared<Recording::ReplayTransport>(std::move(reader), options);
         stream = std::make_shared<QuilStreamApi>(transport, /*waitForRoom=*/true);
@@ -81,14 +82,14 @@ private:
 RecordingReader::~RecordingReader() = default;
 
 std::unique_ptr<RecordingReader> RecordingReader::Open(const std::string& path, uint16_t port) {
-    return std::make_unique<RecordingReaderApi>(path, port);
+    return std::make_unique<RecordingReaderApi>(Recording::RecordingPieces(path), port);
 }
 
 RecordingReplay::~RecordingReplay() = default;
 
 std::unique_ptr<RecordingReplay> RecordingReplay::Open(const std::string& path,
                                                        const ReplayOptions& options) {
-    return std::make_unique<RecordingReplayApi>(path, options);
+    return std::make_unique<RecordingReplayApi>(Recording::RecordingPieces(path), options);
 }
 
 }  // namespace Varkon::QUILApi::UdpStreaming
