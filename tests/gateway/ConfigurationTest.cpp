@@ -1,5 +1,5 @@
 // The configuration file: what a valid one gives, the exact text of every problem, and the
-// program's --check and --version.
+// program's --check, --version and manual page.
 #include "ConfigurationFile.h"
 #include "SecretFile.h"
 #include "StartOnlySettings.h"
@@ -15,7 +15,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 namespace Varkon::QuilGateway::Testing {
 namespace {
@@ -358,6 +360,25 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
     }
     // The folder is made when the black box first needs it, not by a check.
     EXPECT_FALSE(std::filesystem::exists(directory.Path("box")));
+}
+
+// Made beside the program by help2man, when it is installed.
+TEST(ManualPageTest, HasTheSectionsOfAManualPageAndRendersWithoutWarnings) {
+    const std::string page =
+        (std::filesystem::path(QUIL_GATEWAY).parent_path() / "quil-gateway.1").string();
+    if (!std::filesystem::exists(page)) {
+        GTEST_SKIP() << "no manual page (help2man is not installed)";
+    }
+    std::ifstream file(page);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "\"EXIT STATUS\"",
+                                "ENVIRONMENT", "FILES", "\"SEE ALSO\""}) {
+        EXPECT_NE(text.find(std::string("\n.SH ") + section + "\n"), std::string::npos) << section;
+    }
+    EXPECT_EQ(text.find(".SS"), std::string::npos) << "a heading of the help left as a subsection";
+    const auto [warnings, status] = RunCommand("groff -man -ww -z " + page + " 2>&1");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(warnings, "");
 }
 
 TEST(StartOnlySettingsTest, AReloadTellsWhatWaitsForTheNextStart) {
