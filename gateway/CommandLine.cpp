@@ -6,10 +6,19 @@ namespace Varkon::QuilGateway {
 
 std::string Usage() {
     return "Usage: quil-gateway [--check] FILE\n"
-           "       quil-gateway --version\n"
-           "Streams the sensors named in the configuration FILE to an MQTT broker.\n"
+           "  or:  quil-gateway --version\n"
+           "Streams the sensors named in the configuration FILE to an MQTT broker, until SIGTERM\n"
+           "or SIGINT; SIGHUP reads FILE again.\n"
+           "\n"
+           "Options:\n"
            "  --check    only check FILE, connecting to nothing\n"
-           "  --version  print the version\n";
+           "  --version  print the version\n"
+           "  --help     print this help\n"
+           "\n"
+           "Exit status:\n"
+           "  0  stopped by SIGTERM or SIGINT, every sensor's output put back\n"
+           "  1  cannot run\n"
+           "  2  the command line or the configuration is wrong (nothing was started)\n";
 }
 
 Invocation ParseCommandLine(const std::vector<std::string>& arguments) {

@@ -3,6 +3,7 @@
 #include "Document.h"
 #include "SecretFile.h"
 #include "SmallFile.h"
+#include "WritableFolder.h"
 
 #include <quil/SensorAddress.h>
 
@@ -28,7 +29,7 @@ std::string Join(const std::string& prefix, const std::string& key) {
 // the line and the key.
 class Reader {
 public:
-    explicit Reader(std::string file) : file(std::move(file)) {}
+    Reader(std::string file, ConfigurationChecks checks) : file(std::move(file)), checks(checks) {}
 
     // A file named in the configuration: a relative path is taken from the configuration's
     // folder, so that a configuration and its password files can move together.
@@ -116,6 +117,34 @@ public:
 
     std::string Path(const YAML::Node& node, const std::string& key) const {
         return Beside(Text(node, key, kMaxPathLength));
+    }
+
+    // A folder the gateway makes and writes when it needs it.
+    std::string Folder(const YAML::Node& node, const std::string& key) const {
+        const std::string folder = Path(node, key);
+        if (checks == ConfigurationChecks::Folders) {
+            if (const std::string problem = WhyNotWritableFolder(folder); !problem.empty()) {
+                Fail(node.Mark(), key, problem);
+            }
+        }
+        return folder;
+    }
+
+    // Refuses a URL or a path (as a browser's address bar shows a sensor's page) for a host,
+    // with the host it names as the hint; `withPort`: host:port is a host too.
+    void ExpectHost(const YAML::Node& node, const std::string& key, const std::string& host,
+                    bool withPort) const {
+        const auto scheme = host.find("://");
+        const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+        const std::string named = host.substr(start, host.find('/', start) - start);
+        if (scheme == std::string::npos && named.size() == host.size()) {
+            return;
+        }
+        const std::string hint = withPort ? named : Varkon::QUILApi::SplitSensorAddress(named).host;
+        Fail(node.Mark(), key,
+             std::string(withPort ? "expected a host, or host:port"
+                                  : "expected a host (its port is broker.port)") +
+                 ", not a URL or a path" + (hint.empty() ? "" : ": write " + hint));
     }
 
     // Letters, digits, '-', '_' and '.': the characters that are safe in an MQTT topic level.
@@ -210,6 +239,7 @@ public:
 
 private:
     std::string file;
+    ConfigurationChecks checks;
 };
 
 BrokerSettings ReadBroker(const Reader& reader, const YAML::Node& node) {
@@ -217,8 +247,9 @@ BrokerSettings ReadBroker(const Reader& reader, const YAML::Node& node) {
     reader.OnlyKeys(node, "broker",
                     {"host", "port", "client_id", "username", "password_file", "tls", "keepalive"});
     BrokerSettings broker;
-    broker.host =
-        reader.Text(reader.Required(node, "broker", "host"), "broker.host", kMaxHostLength);
+    const YAML::Node host = reader.Required(node, "broker", "host");
+    broker.host = reader.Text(host, "broker.host", kMaxHostLength);
+    reader.ExpectHost(host, "broker.host", broker.host, false);
     if (node["port"]) {
         broker.port = static_cast<uint16_t>(reader.Whole(node["port"], "broker.port", 1, 65535));
     }
@@ -255,6 +286,7 @@ BrokerSettings ReadBroker(const Reader& reader, const YAML::Node& node) {
 // it.
 std::string ReadSensorHost(const Reader& reader, const YAML::Node& node, const std::string& key) {
     const std::string address = reader.Text(node, key, kMaxHostLength);
+    reader.ExpectHost(node, key, address, true);
     const auto split = Varkon::QUILApi::SplitSensorAddress(address);
     const bool namesPort = split.host != address;
     if (address.empty() || address.front() == ':' ||
@@ -271,7 +303,7 @@ BlackBoxSettings ReadBlackBox(const Reader& reader, const YAML::Node& node,
         node, prefix,
         {"folder", "seconds", "megabytes", "keep_interval", "kept_recordings", "kept_megabytes"});
     BlackBoxSettings box;
-    box.folder = reader.Path(reader.Required(node, prefix, "folder"), prefix + ".folder");
+    box.folder = reader.Folder(reader.Required(node, prefix, "folder"), prefix + ".folder");
     if (node["seconds"]) {
         box.seconds =
             static_cast<uint32_t>(reader.Whole(node["seconds"], prefix + ".seconds", 1, 86400));
@@ -451,9 +483,9 @@ void ReadHttpLimits(const Reader& reader, const YAML::Node& root, Configuration&
     }
 }
 
-Configuration ReadConfiguration(const std::string& path) {
+Configuration ReadConfiguration(const std::string& path, ConfigurationChecks checks) {
     const YAML::Node root = Parse(path);
-    const Reader reader(path);
+    const Reader reader(path, checks);
     if (!root.IsMap()) {
         reader.Fail(root.Mark(), "(top)",
                     "expected the keys broker, group_id, node_id and sensors");
@@ -493,10 +525,10 @@ Configuration ReadConfiguration(const std::string& path) {
 
 }  // namespace
 
-Configuration LoadConfiguration(const std::string& path) {
+Configuration LoadConfiguration(const std::string& path, ConfigurationChecks checks) {
     // The caps keep both from happening; should one still, a reload must not end the gateway.
     try {
-        return ReadConfiguration(path);
+        return ReadConfiguration(path, checks);
     } catch (const YAML::Exception& error) {
         throw ConfigurationError(path + ":" + std::to_string(error.mark.line + 1) +
                                  ": not valid YAML: " + error.msg);

@@ -27,9 +27,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// What is checked beyond reading: `Folders` also refuses a black box folder that this process
+/// could neither write in nor make (as --check does: the service makes its folders when it runs,
+/// and writes them as another user).
+enum class ConfigurationChecks { Files, Folders };
+
 /// The configuration in `path`, with every password file and settings document read; every file
 /// read is a regular file within its cap (SmallFile.h).
 /// @throws ConfigurationError for the first problem found.
-Configuration LoadConfiguration(const std::string& path);
+Configuration LoadConfiguration(const std::string& path,
+                                ConfigurationChecks checks = ConfigurationChecks::Files);
 
 }  // namespace Varkon::QuilGateway

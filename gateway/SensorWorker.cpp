@@ -1,6 +1,7 @@
 #include "SensorWorker.h"
 
 #include "Clock.h"
+#include "Failures.h"
 #include "Log.h"
 #include "SettingsDocument.h"
 #include "SparkplugPayloads.h"
@@ -186,7 +187,9 @@ bool SensorWorker::Attach() {
         return true;
     } catch (const std::exception& error) {
         aim.reset();
-        const std::string failure = error.what();
+        // Told again only when its meaning changes, not on every attempt.
+        const std::string failure =
+            ExplainSensorFailure(error.what(), settings, timing.requestLimit);
         if (failure != lastFailure) {
             LogLine("sensor " + settings.name + " (" + settings.host + "): " + failure +
                     "; trying again");
@@ -208,7 +211,8 @@ void SensorWorker::Detach(bool restore) {
                 memory->Forget();
             }
         } catch (const std::exception& error) {
-            LogLine("sensor " + settings.name + " (" + settings.host + "): " + error.what());
+            LogLine("sensor " + settings.name + " (" + settings.host +
+                    "): " + ExplainSensorFailure(error.what(), settings, timing.requestLimit));
         }
     }
     aim.reset();
@@ -334,7 +338,8 @@ bool SensorWorker::StillThere() {
         client->GetSensorMetaData();
         return true;
     } catch (const std::exception& error) {
-        LogLine("sensor " + settings.name + " (" + settings.host + "): lost (" + error.what() +
+        LogLine("sensor " + settings.name + " (" + settings.host + "): lost (" +
+                ExplainSensorFailure(error.what(), settings, timing.requestLimit) +
                 "); trying again");
         lastFailure.clear();
         return false;

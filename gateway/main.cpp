@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "OutputMemory.h"
 #include "ServiceNotifier.h"
+#include "StartOnlySettings.h"
 
 #include <quil/Quil.h>
 
@@ -18,10 +19,13 @@ namespace {
 
 constexpr int kUsageOrConfigurationProblem = 2;
 
-// A configuration that cannot be read leaves the running one as it is.
-void Reload(Gateway& gateway, const std::string& path) {
+// A configuration that cannot be read leaves the running one as it is. What only a start takes
+// is told, compared with what this run started with.
+void Reload(Gateway& gateway, const std::string& path, const Configuration& started) {
     try {
-        LogLine("reloaded " + path + ": " + gateway.Reload(LoadConfiguration(path)));
+        const Configuration next = LoadConfiguration(path);
+        LogLine("reloaded " + path + ": " + gateway.Reload(next) +
+                AtNextStart(StartOnlyChanges(started, next)));
     } catch (const ConfigurationError& error) {
         LogLine(std::string("not reloaded: ") + error.what());
     }
@@ -50,7 +54,10 @@ int main(int argc, char** argv) {
     }
     Configuration configuration;
     try {
-        configuration = LoadConfiguration(invocation.configurationPath);
+        configuration = LoadConfiguration(invocation.configurationPath,
+                                          invocation.action == Invocation::Action::Check
+                                              ? ConfigurationChecks::Folders
+                                              : ConfigurationChecks::Files);
     } catch (const ConfigurationError& error) {
         std::cerr << "quil-gateway: " << error.what() << "\n";
         return kUsageOrConfigurationProblem;
@@ -79,7 +86,7 @@ int main(int argc, char** argv) {
         notifier.Ready();
         int received = 0;
         while (sigwait(&handled, &received) == 0 && received == SIGHUP) {
-            Reload(gateway, invocation.configurationPath);
+            Reload(gateway, invocation.configurationPath, configuration);
         }
         LogLine(std::string("stopping (") + (received == SIGINT ? "SIGINT" : "SIGTERM") + ")");
         notifier.Stopping();

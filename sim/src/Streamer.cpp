@@ -57,9 +57,9 @@ void Streamer::Wake() {
 }
 
 uint64_t Streamer::NowUs() const {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                     std::chrono::steady_clock::now() - start)
-                                     .count());
+    return startUs + static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                               std::chrono::steady_clock::now() - start)
+                                               .count());
 }
 
 void Streamer::Run() {
@@ -86,7 +86,8 @@ void Streamer::Run() {
 
         auto until = std::chrono::steady_clock::now() + kMaxSleep;
         if (work.nextDueUs) {
-            until = std::min(until, start + std::chrono::microseconds(*work.nextDueUs));
+            const uint64_t dueAfter = *work.nextDueUs > startUs ? *work.nextDueUs - startUs : 0;
+            until = std::min(until, start + std::chrono::microseconds(dueAfter));
         }
         std::unique_lock<std::mutex> lock(mutex);
         wake.wait_until(lock, until, [this] { return woken || stopping; });

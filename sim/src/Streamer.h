@@ -68,6 +68,8 @@ public:
 
     /// Polls at once: settings changed or triggers were fired.
     void Wake();
+    /// The sensor time: microseconds since 1970 by this host's clock when the streamer started,
+    /// counted on by a steady clock from there, so that it never steps.
     uint64_t NowUs() const;
     uint64_t BlocksSent() const { return blocks; }
     InjectedFaults Injected() const {
@@ -89,6 +91,10 @@ private:
     Poll poll;
     Log log;
     const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    const uint64_t startUs =
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count());
 
     std::mutex mutex;
     std::condition_variable wake;

@@ -1,7 +1,8 @@
 // The configuration file: what a valid one gives, the exact text of every problem, and the
-// program's --check and --version.
+// program's --check, --version and manual page.
 #include "ConfigurationFile.h"
 #include "SecretFile.h"
+#include "StartOnlySettings.h"
 #include "TempDirectory.h"
 #include "support/RunCommand.h"
 
@@ -10,9 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace Varkon::QuilGateway::Testing {
 namespace {
@@ -258,6 +263,16 @@ TEST_F(ConfigurationTest, EveryProblemIsOneErrorNamingFileLineAndKey) {
          "F:32: http_allowed_hosts: expected a list of at most 64 texts"},
         {"    decimation: 4\n", "    decimation: 4\n    decimation: 5\n",
          "F:23: sensors[1].decimation: appears twice"},
+        // A URL or a path, as a browser shows a sensor's page, is no host.
+        {"address: 127.0.0.2", "address: http://127.0.0.2/",
+         "F:11: sensors[0].address: expected a host, or host:port, not a URL or a path: write "
+         "127.0.0.2"},
+        {"127.0.0.3:80", "127.0.0.3:80/ws",
+         "F:15: sensors[1].address: expected a host, or host:port, not a URL or a path: write "
+         "127.0.0.3:80"},
+        {"  host: 127.0.0.1", "  host: mqtt://127.0.0.1:1883",
+         "F:2: broker.host: expected a host (its port is broker.port), not a URL or a path: "
+         "write 127.0.0.1"},
     };
     const std::string valid = Replace(kValid, "@", directory.Root());
     for (const auto& c : cases) {
@@ -283,12 +298,17 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
         directory.Write("large.yaml", Replace(kValid, "@", directory.Root()) + "#" +
                                           std::string(kMaxConfigurationFileBytes, ' ') + "\n");
     const std::string fifo = directory.Path("fifo");
-    const struct {
+    const auto folder = [&](const std::string& blackBoxFolder) {
+        return directory.Write("folder.yaml", Replace(Replace(kValid, "@", directory.Root()),
+                                                      "folder: box", "folder: " + blackBoxFolder));
+    };
+    struct Case {
         std::string arguments;
         int status;
         std::string out;
         std::string err;
-    } cases[] = {
+    };
+    const Case cases[] = {
         {"--version", 0, "quil-gateway " + Varkon::QUILApi::Quil::Version() + "\n", ""},
         {"--check " + std::string(QUIL_GATEWAY_DEMO), 0,
          std::string(QUIL_GATEWAY_DEMO) + ": 2 sensor(s), group demo, node pc1\n", ""},
@@ -306,10 +326,28 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
          "quil-gateway: " + directory.Root() + ": cannot be read: not a regular file\n"},
         {"--check " + large, 2, "",
          "quil-gateway: " + large + ": cannot be read: larger than 1048576 bytes\n"},
+        // What can be checked without a sensor: a black box folder it can neither make nor
+        // write in.
+        {"--check " + folder("sensor.pw/box"), 2, "",
+         "quil-gateway: " + directory.Path("folder.yaml") + ":26: sensors[1].black_box.folder: " +
+             directory.Path("sensor.pw") + " is not a folder\n"},
+        {"--check " + folder("sensor.pw"), 2, "",
+         "quil-gateway: " + directory.Path("folder.yaml") + ":26: sensors[1].black_box.folder: " +
+             directory.Path("sensor.pw") + " is not a folder\n"},
         {"--password x " + valid, 2, "", "quil-gateway: unknown option --password (see --help)\n"},
         {"", 2, "", "quil-gateway: expected one configuration file (see --help)\n"},
     };
-    for (const auto& c : cases) {
+    // A folder it may not write in: root may write in any.
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    if (geteuid() != 0) {
+        std::filesystem::create_directories(directory.Path("locked"));
+        chmod(directory.Path("locked").c_str(), 0500);
+        all.push_back({"--check " + folder("locked/box"), 2, "",
+                       "quil-gateway: " + directory.Path("folder.yaml") +
+                           ":26: sensors[1].black_box.folder: cannot write in " +
+                           directory.Path("locked") + ": Permission denied\n"});
+    }
+    for (const auto& c : all) {
         SCOPED_TRACE(c.arguments);
         // Bounded: a gateway that waits for a file must not hang the test.
         const auto [out, status] = RunCommand("timeout 20 " + std::string(QUIL_GATEWAY) + " " +
@@ -319,6 +357,64 @@ TEST_F(ConfigurationTest, TheProgramChecksWithoutConnectingAndNamesItsVersion) {
         std::ifstream errFile(directory.Path("err"));
         const std::string err{std::istreambuf_iterator<char>(errFile), {}};
         EXPECT_EQ(err, c.err);
+    }
+    // The folder is made when the black box first needs it, not by a check.
+    EXPECT_FALSE(std::filesystem::exists(directory.Path("box")));
+}
+
+// Made beside the program by help2man, when it is installed.
+TEST(ManualPageTest, HasTheSectionsOfAManualPageAndRendersWithoutWarnings) {
+    const std::string page =
+        (std::filesystem::path(QUIL_GATEWAY).parent_path() / "quil-gateway.1").string();
+    if (!std::filesystem::exists(page)) {
+        GTEST_SKIP() << "no manual page (help2man is not installed)";
+    }
+    std::ifstream file(page);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "\"EXIT STATUS\"",
+                                "ENVIRONMENT", "FILES", "\"SEE ALSO\""}) {
+        EXPECT_NE(text.find(std::string("\n.SH ") + section + "\n"), std::string::npos) << section;
+    }
+    EXPECT_EQ(text.find(".SS"), std::string::npos) << "a heading of the help left as a subsection";
+    const auto [warnings, status] = RunCommand("groff -man -ww -z " + page + " 2>&1");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(warnings, "");
+}
+
+TEST(StartOnlySettingsTest, AReloadTellsWhatWaitsForTheNextStart) {
+    const struct {
+        std::function<void(Configuration&)> change;
+        std::string told;
+    } cases[] = {
+        {[](Configuration&) {}, ""},
+        {[](Configuration& c) { c.sensors.emplace_back(); }, ""},
+        {[](Configuration& c) {
+             c.nodeId = "pc8";
+             c.broker.clientId = "quil-gateway-line1-pc8";
+         },
+         "; node_id changes at the next start"},
+        {[](Configuration& c) { c.broker.clientId = "other"; },
+         "; broker changes at the next start"},
+        {[](Configuration& c) {
+             c.broker.password = "new";
+             c.httpPort = 9464;
+             c.publishQueue.messages = 20;
+         },
+         "; broker, http_port and publish_queue change at the next start"},
+        {[](Configuration& c) {
+             c.groupId = "line2";
+             c.httpAllowedHosts = {"pc"};
+         },
+         "; group_id and http_allowed_hosts change at the next start"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.told);
+        Configuration running;
+        running.groupId = "line1";
+        running.nodeId = "pc7";
+        Configuration next = running;
+        c.change(next);
+        EXPECT_EQ(AtNextStart(StartOnlyChanges(running, next)), c.told);
     }
 }
 

@@ -19,6 +19,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <regex>
+#include <sstream>
 
 namespace Varkon::QuilGateway::Testing {
 namespace {
@@ -134,24 +136,26 @@ TEST(ServiceTest, TellsSystemdHowItIsAndAnswersHealthAndMetrics) {
 }
 
 // A reload that names a file the gateway must not read (endless, waiting for a writer, not a
-// file) changes nothing, and the gateway still stops on SIGTERM.
+// file) changes nothing, one tells what waits for the next start, and the gateway still stops on
+// SIGTERM. Away from journald, every line starts with the time.
 TEST(ServiceTest, AReloadOfAnUnreadableFileChangesNothing) {
     TempDirectory directory;
     NotifySocket notify(directory.Path("notify"));
     ASSERT_TRUE(notify.Bound());
     directory.Write("pw", "operator");
     ASSERT_EQ(mkfifo(directory.Path("fifo").c_str(), 0600), 0);
-    const auto configuration = [&](const std::string& passwordFile) {
+    const auto configuration = [&](const std::string& passwordFile,
+                                   const std::string& node = "node_id: n") {
         return directory.Write(
-            "gateway.yaml",
-            "broker:\n  host: " + TestAddress(0) + "\n  port: " + std::to_string(TestPort(0)) +
-                "\ngroup_id: g\nnode_id: n\nsensors:\n  - name: s\n    address: " + TestAddress(1) +
-                "\n    udp_port: " + std::to_string(TestPort(1)) +
-                "\n    password_file: " + passwordFile + "\n");
+            "gateway.yaml", "broker:\n  host: " + TestAddress(0) +
+                                "\n  port: " + std::to_string(TestPort(0)) + "\ngroup_id: g\n" +
+                                node + "\nsensors:\n  - name: s\n    address: " + TestAddress(1) +
+                                "\n    udp_port: " + std::to_string(TestPort(1)) +
+                                "\n    password_file: " + passwordFile + "\n");
     };
     const std::string config = configuration(directory.Path("pw"));
     BackgroundProcess gateway(QUIL_GATEWAY, {config}, directory.Path("gateway"),
-                              {"NOTIFY_SOCKET=" + directory.Path("notify")});
+                              {"NOTIFY_SOCKET=" + directory.Path("notify"), "JOURNAL_STREAM="});
     ASSERT_NE(notify.NextStartingWith("READY=1"), "") << gateway.Err();
     for (const std::string& file : {std::string("/dev/zero"), directory.Path("fifo"),
                                     directory.Root(), directory.Path("pw")}) {
@@ -160,15 +164,28 @@ TEST(ServiceTest, AReloadOfAnUnreadableFileChangesNothing) {
         gateway.Signal(SIGHUP);
         const std::string expected =
             file == directory.Path("pw")
-                ? "quil-gateway: reloaded " + config + ": 0 added, 0 removed, 0 changed\n"
-                : "quil-gateway: not reloaded: " + config +
+                ? " quil-gateway: reloaded " + config + ": 0 added, 0 removed, 0 changed\n"
+                : " quil-gateway: not reloaded: " + config +
                       ":10: sensors[0].password_file: cannot read " + file +
                       ": not a regular file\n";
         EXPECT_TRUE(WaitUntil([&] { return gateway.Err().find(expected) != std::string::npos; }))
             << gateway.Err();
     }
+    configuration(directory.Path("pw"), "node_id: n2\nhttp_port: " + std::to_string(TestPort(2)));
+    gateway.Signal(SIGHUP);
+    EXPECT_TRUE(WaitUntil([&] {
+        return gateway.Err().find(": reloaded " + config +
+                                  ": 0 added, 0 removed, 0 changed; node_id and http_port change "
+                                  "at the next start\n") != std::string::npos;
+    })) << gateway.Err();
     gateway.Signal(SIGTERM);
     EXPECT_EQ(gateway.Wait(std::chrono::seconds(10)), 0) << gateway.Err();
+    const std::regex stamped(
+        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d quil-gateway: .*)");
+    std::istringstream lines(gateway.Err());
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    }
 }
 
 }  // namespace

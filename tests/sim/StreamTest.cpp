@@ -8,6 +8,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -95,12 +96,18 @@ TEST(SimStreamTest, ThousandsOfProfilesArriveWithoutLossAndAsComputed) {
     uint32_t frameIndex = 0;
     uint64_t time = 0;
     std::size_t withObject = 0;
+    // The sensor's clock is this host's wall clock, as a sensor set by NTP would have it.
+    const auto wallSeconds = static_cast<double>(
+        std::chrono::duration_cast<seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
     for (std::size_t n = 0; stream->HasProfile(); ++n) {
         const auto measurement = stream->PopMeasurement();
         const auto profile = stream->PopProfile();
         ASSERT_EQ(profile.blockId, measurement.blockId + 1);
         ASSERT_EQ(measurement.timestamp, profile.timestamp);
-        if (n > 0) {
+        if (n == 0) {
+            EXPECT_NEAR(static_cast<double>(profile.timestamp) / 1e6, wallSeconds, 120.0);
+        } else {
             ASSERT_EQ(profile.field6, frameIndex + 1);
             ASSERT_EQ(profile.timestamp, time + 1000);
         }
