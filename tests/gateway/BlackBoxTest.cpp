@@ -100,13 +100,12 @@ TEST_F(BlackBoxTest, AFolderDeletedUnderItIsMadeAgainAndKeptRecordingsReadAsOne)
     const KeepAnswer answer = box.Keep("after");
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(answer.outcome, KeepAnswer::Outcome::Kept) << answer.text << "\n" << log;
-    EXPECT_EQ(log,
-              "quil-gateway: sensor left: black box: made " + settings.folder +
-                  "/window again, as it was gone\nquil-gateway: sensor left: black box " +
-                  answer.text + "\n");
+    EXPECT_EQ(log, "quil-gateway: sensor left: black box: made " + settings.folder +
+                       "/window again, as it was gone\nquil-gateway: sensor left: black box " +
+                       answer.text + "\n");
     EXPECT_GT(box.DiskBytes(), 0u);
-    auto kept = Varkon::QUILApi::UdpStreaming::RecordingReader::Open(settings.folder +
-                                                                     "/kept/after");
+    auto kept =
+        Varkon::QUILApi::UdpStreaming::RecordingReader::Open(settings.folder + "/kept/after");
     Varkon::QUILApi::UdpStreaming::RecordedDatagram datagram;
     std::size_t datagrams = 0;
     while (kept->Next(datagram)) {
@@ -127,8 +126,8 @@ TEST_F(BlackBoxTest, AFolderItCannotWriteIsToldOnceAndItsPiecesStayCounted) {
     const std::size_t left = Captures(window);
     ASSERT_GE(left, 2u);
     const ModesBindRoot modesBindRoot;
-    fs::permissions(window, fs::perms::owner_write | fs::perms::group_write |
-                                fs::perms::others_write,
+    fs::permissions(window,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     fs::permissions(settings.folder, fs::perms::owner_write, fs::perm_options::remove);
     ::testing::internal::CaptureStderr();
@@ -147,8 +146,8 @@ TEST_F(BlackBoxTest, AFolderItCannotWriteIsToldOnceAndItsPiecesStayCounted) {
     EXPECT_EQ(Captures(window), left);
     EXPECT_GT(bytes, 0u);
     EXPECT_EQ(answer.outcome, KeepAnswer::Outcome::Failed);
-    EXPECT_EQ(answer.text, "the black box cannot write to " + settings.folder +
-                               "/kept/jam: Permission denied");
+    EXPECT_EQ(answer.text,
+              "the black box cannot write to " + settings.folder + "/kept/jam: Permission denied");
     EXPECT_EQ(log, "quil-gateway: sensor left: black box: cannot write to " + window +
                        ": Permission denied\nquil-gateway: sensor left: black box not kept as "
                        "jam: " +
