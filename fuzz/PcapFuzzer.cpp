@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return 0;
     }
     try {
-        PcapDatagramReader reader(InputPath());
+        PcapDatagramReader reader({InputPath()});
         ReplayPace slowest(ReplayPace::kSlowest);
         ReplayPace fastest(ReplayPace::kFastest);
         const auto now = ReplayPace::Clock::now();

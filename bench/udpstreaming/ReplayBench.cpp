@@ -78,7 +78,7 @@ void Measure(const char* name, const std::vector<std::vector<Bytes>>& cycle) {
     }
     {
         // The capture reader alone, without the stream.
-        UdpStreaming::Recording::PcapDatagramReader reader(kCapture);
+        UdpStreaming::Recording::PcapDatagramReader reader({kCapture});
         UdpStreaming::RecordedDatagram datagram;
         std::size_t read = 0;
         const auto start = Clock::now();
