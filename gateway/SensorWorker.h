@@ -13,6 +13,7 @@
 #include "ProfileBatch.h"
 #include "PublishQueue.h"
 #include "SparkplugTopics.h"
+#include "Taken.h"
 
 #include <quil/Quil.h>
 #include <quil/view/ViewServer.h>
@@ -74,7 +75,7 @@ private:
     void Report(bool force);
     bool StillThere();
     bool WaitOrStop(std::chrono::milliseconds delay);
-    void PushDevice(SparkplugMessage type, Metrics metrics);
+    void PushDevice(SparkplugMessage type, Metrics metrics, Taken taken);
 
     SensorSettings settings;
     std::string group;
