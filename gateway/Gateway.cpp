@@ -157,7 +157,10 @@ std::string Gateway::MetricsText() const {
         figures.sensors.emplace_back(sensor->Name(), sensor->Snapshot());
     }
     figures.brokerConnected = publisher->Connected();
+    figures.brokerTakenOver = publisher->TakenOver();
+    figures.publishSent = publisher->Sent();
     figures.publishDropped = queue.Dropped();
+    figures.publishSuperseded = publisher->Superseded();
     figures.publishQueueBytes = queue.Bytes();
     figures.publishQueueMessages = queue.Size();
     if (http) {

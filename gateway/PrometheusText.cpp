@@ -94,8 +94,18 @@ std::string PrometheusText(const GatewayFigures& figures) {
     };
     node("quil_broker_connected", "gauge", "1 while the MQTT broker is connected.",
          figures.brokerConnected ? 1 : 0);
-    node("quil_publish_dropped_total", "counter", "Messages the publish queue dropped when full.",
+    node("quil_broker_taken_over_total", "counter",
+         "Connections to the broker that another client with the same client id took.",
+         figures.brokerTakenOver);
+    node("quil_publish_sent_total", "counter", "Messages the broker acknowledged.",
+         figures.publishSent);
+    node("quil_publish_dropped_total", "counter",
+         "Messages that did not reach the broker: dropped by the full queue, or not acknowledged "
+         "when the connection ended.",
          figures.publishDropped);
+    node("quil_publish_superseded_total", "counter",
+         "Sparkplug messages not sent as births taken after them went out first.",
+         figures.publishSuperseded);
     node("quil_publish_queue_bytes", "gauge", "Bytes of the messages waiting for the broker.",
          figures.publishQueueBytes);
     node("quil_publish_queue_messages", "gauge", "Messages waiting for the broker.",

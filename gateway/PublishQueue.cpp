@@ -44,6 +44,11 @@ bool PublishQueue::WaitForMessage(std::chrono::milliseconds timeout) {
     return arrived.wait_for(lock, timeout, [&] { return !messages.empty(); });
 }
 
+void PublishQueue::CountDropped(uint64_t count) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    dropped += count;
+}
+
 uint64_t PublishQueue::Dropped() const {
     const std::lock_guard<std::mutex> lock(mutex);
     return dropped;

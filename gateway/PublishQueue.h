@@ -4,6 +4,7 @@
 
 #include "Configuration.h"
 #include "Metrics.h"
+#include "Taken.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +23,9 @@ struct OutgoingMessage {
     /// A Sparkplug device message (DBIRTH, DDATA, DDEATH): encoded with the node's next
     /// sequence number when it is sent, so that the numbers follow the order of sending.
     std::optional<Metrics> deviceMetrics;
+    /// When its values were taken: a Sparkplug message carries this time, and is not sent when
+    /// a birth taken later went out before it.
+    Taken taken = Taken::Now();
 
     std::size_t Bytes() const;
 };
@@ -37,6 +41,9 @@ public:
     /// Waits up to `timeout` for a message.
     bool WaitForMessage(std::chrono::milliseconds timeout);
 
+    /// Counts `count` messages taken from the queue that did not reach the broker.
+    void CountDropped(uint64_t count);
+    /// Messages that did not reach the broker: dropped when the queue was full, and those counted.
     uint64_t Dropped() const;
     std::size_t Size() const;
     /// What the waiting messages take, as the byte limit counts it.

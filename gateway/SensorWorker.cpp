@@ -104,11 +104,14 @@ std::optional<DeviceBirth> SensorWorker::Birth() {
     return DeviceBirth{settings.name, std::move(metrics)};
 }
 
-void SensorWorker::PushDevice(SparkplugMessage type, Metrics metrics) {
+// `taken` is stamped under the state's lock with the metrics, as a birth is, so that the
+// publisher tells exactly which of the two is older.
+void SensorWorker::PushDevice(SparkplugMessage type, Metrics metrics, Taken taken) {
     OutgoingMessage message;
     message.topic = SparkplugTopic(group, type, node, settings.name);
-    message.qos = 1;
+    message.qos = kPublishQos;
     message.deviceMetrics = std::move(metrics);
+    message.taken = taken;
     queue.Push(std::move(message));
 }
 
@@ -169,6 +172,7 @@ bool SensorWorker::Attach() {
             blackBox->Attach(stream, std::move(description));
         }
         Metrics metrics;
+        Taken taken;
         {
             const std::lock_guard<std::mutex> lock(stateMutex);
             state.identity = identity;
@@ -178,8 +182,9 @@ bool SensorWorker::Attach() {
             state.counters = stream->GetStatistics();
             metrics = DeviceMetrics(settings, state);
             changes.Publish(metrics);
+            taken = Taken::Now();
         }
-        PushDevice(SparkplugMessage::DBIRTH, std::move(metrics));
+        PushDevice(SparkplugMessage::DBIRTH, std::move(metrics), taken);
         ShowInView(identity, coordinates);
         LogLine("sensor " + settings.name + " (" + settings.host + "): streaming to " +
                 aim->GetLocalAddress() + ":" + std::to_string(settings.udpPort));
@@ -202,7 +207,8 @@ bool SensorWorker::Attach() {
 
 void SensorWorker::Detach(bool restore) {
     if (auto message = batcher.Flush()) {
-        queue.Push({ProfilesTopic(group, settings.name), std::move(*message), 0, std::nullopt});
+        queue.Push(
+            {ProfilesTopic(group, settings.name), std::move(*message), kPublishQos, std::nullopt});
     }
     if (aim && restore) {
         try {
@@ -222,6 +228,7 @@ void SensorWorker::Detach(bool restore) {
     if (stream) {
         stream->Stop();
     }
+    Taken taken;
     {
         const std::lock_guard<std::mutex> lock(stateMutex);
         if (!state.connected) {
@@ -229,8 +236,9 @@ void SensorWorker::Detach(bool restore) {
         }
         state.connected = false;
         changes.Forget();
+        taken = Taken::Now();
     }
-    PushDevice(SparkplugMessage::DDEATH, {});
+    PushDevice(SparkplugMessage::DDEATH, {}, taken);
     ShowDisconnected("it stopped answering");
 }
 
@@ -284,7 +292,8 @@ void SensorWorker::Pump() {
         ArrivedProfile arrived{std::move(timed->profile), ArrivalUs(timed->arrivalMicroseconds)};
         clock.Add(arrived.arrivalUs, arrived.profile.timestamp);
         if (auto message = batcher.Add(std::move(arrived))) {
-            queue.Push({ProfilesTopic(group, settings.name), std::move(*message), 0, std::nullopt});
+            queue.Push({ProfilesTopic(group, settings.name), std::move(*message), kPublishQos,
+                        std::nullopt});
         }
     }
     std::optional<Varkon::QUILApi::UdpStreaming::StreamMeasurement> latest;
@@ -306,6 +315,7 @@ void SensorWorker::Pump() {
 
 void SensorWorker::Report(bool force) {
     Metrics changed;
+    Taken taken;
     {
         const std::lock_guard<std::mutex> lock(stateMutex);
         // Published first: every profile published was received before the counters are read.
@@ -327,9 +337,10 @@ void SensorWorker::Report(bool force) {
             changed.push_back({kLastKeptMetric, kept.text});
         }
         keepAnswersReported = kept.answers;
+        taken = Taken::Now();
     }
     if (!changed.empty() || force) {
-        PushDevice(SparkplugMessage::DDATA, std::move(changed));
+        PushDevice(SparkplugMessage::DDATA, std::move(changed), taken);
     }
 }
 

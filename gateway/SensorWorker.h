@@ -14,6 +14,7 @@
 #include "ProfileBatch.h"
 #include "PublishQueue.h"
 #include "SparkplugTopics.h"
+#include "Taken.h"
 
 #include <quil/Quil.h>
 #include <quil/view/ViewServer.h>
@@ -78,7 +79,7 @@ private:
     void Report(bool force);
     bool StillThere();
     bool WaitOrStop(std::chrono::milliseconds delay);
-    void PushDevice(SparkplugMessage type, Metrics metrics);
+    void PushDevice(SparkplugMessage type, Metrics metrics, Taken taken);
 
     SensorSettings settings;
     std::string group;

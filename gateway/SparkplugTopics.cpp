@@ -36,6 +36,19 @@ std::string SparkplugTopic(const std::string& group, SparkplugMessage type, cons
     return topic;
 }
 
+std::string SparkplugDevice(const std::string& topic) {
+    // spBv1.0/<group>/<type>/<node>/<device>: the device follows the fourth '/'.
+    std::size_t from = 0;
+    for (int level = 0; level < 4; ++level) {
+        const std::size_t at = topic.find('/', from);
+        if (at == std::string::npos) {
+            return {};
+        }
+        from = at + 1;
+    }
+    return topic.substr(from);
+}
+
 std::string ProfilesTopic(const std::string& group, const std::string& sensor) {
     return "quil/v1/" + group + "/" + sensor + "/profiles";
 }

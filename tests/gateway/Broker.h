@@ -35,6 +35,8 @@ public:
                                                     std::chrono::seconds(10));
     }
     void Kill() { process.reset(); }
+    /// SIGSTOP holds it: it accepts nothing and acknowledges nothing until SIGCONT.
+    void Signal(int signal) const { process->Signal(signal); }
 
     bool Ready() const { return ready; }
     const std::string& Address() const { return address; }
