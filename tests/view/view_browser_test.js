@@ -179,9 +179,15 @@ async function live(browser) {
   // Freeze the view on a profile with an object wholly in view.
   const object = await until('an object lies under the line in the paused view', async () => {
     await until('an object lies under the line', () => objectInProfile(page), 60000);
-    const draws = await page.evaluate(() => window.quilView.draws);
     await page.click('#pause');
-    await until('the paused picture is drawn', () => page.evaluate((d) => window.quilView.draws > d, draws));
+    // The live view may have been drawn since the click: count from a draw asked for once paused.
+    const draws = await until('the view is paused', () => page.evaluate(() => {
+      const v = window.quilView;
+      if (!v.paused) return null;
+      v.dirty = true;
+      return {before: v.draws};
+    }));
+    await until('the paused picture is drawn', () => page.evaluate((d) => window.quilView.draws > d, draws.before));
     const frozen = await objectInProfile(page);
     if (!frozen) await page.click('#pause');
     return frozen;

@@ -111,7 +111,9 @@ const profileAxes = new Axes($('profile'), {left: 64, right: 16, top: 12, bottom
 const mapAxes = new Axes($('heightmap'), {left: 64, right: 90, top: 12, bottom: 44});
 const historyAxes = new Axes($('history'), {left: 64, right: 16, top: 12, bottom: 30});
 
-// The canvases take the width the layout gives them, one canvas pixel per CSS pixel.
+// The canvases take the width the layout gives them, one canvas pixel per CSS pixel, whatever
+// changed it: the window, or a scroll bar that came or went. Resizing clears a canvas, so the
+// picture (a paused one as it was) is drawn again before the browser shows the cleared one.
 function fitCanvases() {
   for (const canvas of document.querySelectorAll('canvas')) {
     if (!canvas.style.height) canvas.style.height = `${canvas.height}px`;
@@ -121,8 +123,10 @@ function fitCanvases() {
       view.dirty = true;
     }
   }
+  drawIfChanged();
 }
-window.addEventListener('resize', fitCanvases);
+const canvasResizes = new ResizeObserver(fitCanvases);
+for (const canvas of document.querySelectorAll('canvas')) canvasResizes.observe(canvas);
 fitCanvases();
 
 // The newest row at the top: 0 profiles ago there, a row being rowEvery profiles.
@@ -284,11 +288,11 @@ function showHealth(message) {
   view.lastLoss = loss;
   $('health').classList.toggle('losing', performance.now() - view.lossSeen < LOSS_MEMORY_MS);
   $('buffer').classList.toggle('warning', health.receiveBufferCapped);
-  $('mapNote').textContent = health.rowEvery > 1 ? `(one profile in ${health.rowEvery})` : '';
-  // A paused picture keeps the axis its rows were drawn with.
+  // A paused picture keeps the axis and the note its rows were drawn with.
   if (!view.paused && health.rowEvery !== view.rowEvery) {
     view.rowEvery = health.rowEvery;
     setMapRanges(sensorInfo());
+    $('mapNote').textContent = view.rowEvery > 1 ? `(one profile in ${view.rowEvery})` : '';
     view.dirty = true;
   }
 }
@@ -532,7 +536,7 @@ $('record').addEventListener('click', () => {
   send({type: 'record', sensor: view.sensor, action: recording ? 'stop' : 'start'});
 });
 
-function draw() {
+function drawIfChanged() {
   if (view.dirty && view.sensors.length) {
     view.dirty = false;
     drawProfile();
@@ -540,6 +544,10 @@ function draw() {
     drawMeasurements();
     view.draws++;
   }
+}
+
+function draw() {
+  drawIfChanged();
   requestAnimationFrame(draw);
 }
 
