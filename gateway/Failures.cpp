@@ -1,16 +1,9 @@
 #include "Failures.h"
 
+#include "Log.h"
+
+#include <quil/ConnectionProbe.h>
 #include <quil/SensorAddress.h>
-
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
 
 namespace Varkon::QuilGateway {
 namespace {
@@ -32,10 +25,6 @@ bool Contains(const std::string& text, const std::string& part) {
 
 bool StartsWith(const std::string& text, const std::string& part) {
     return text.rfind(part, 0) == 0;
-}
-
-std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
 }
 
 std::string Where(const SensorSettings& sensor) {
@@ -73,68 +62,6 @@ std::string ExplainRefusal(const std::string& text, bool reading, const std::str
     return {};
 }
 
-// The outcome of one non-blocking connection attempt: 0 when it opened, else its errno
-// (ETIMEDOUT after `limit`).
-int TryConnect(const addrinfo& address, std::chrono::milliseconds limit) {
-    const int socket =
-        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK, address.ai_protocol);
-    if (socket < 0) {
-        return errno;
-    }
-    int error = 0;
-    if (connect(socket, address.ai_addr, address.ai_addrlen) != 0) {
-        error = errno;
-        if (error == EINPROGRESS) {
-            pollfd waiting{socket, POLLOUT, 0};
-            const int ready = poll(&waiting, 1, static_cast<int>(limit.count()));
-            socklen_t size = sizeof error;
-            if (ready <= 0) {
-                error = ETIMEDOUT;
-            } else if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-                error = errno;
-            }
-        }
-    }
-    close(socket);
-    return error;
-}
-
-std::string WhyNoConnection(int error) {
-    switch (error) {
-        case 0:
-            return "the connection opened, but no sensor answered on it (is this the sensor's "
-                   "address and port?)";
-        case ECONNREFUSED:
-            return "connection refused (nothing accepts connections there; check the address "
-                   "and the port)";
-        case EHOSTUNREACH:
-        case ENETUNREACH:
-            return "no route to that address";
-        case ETIMEDOUT:
-            return "timed out (nothing answered; is the sensor on?)";
-        default:
-            return std::string(strerror(error));
-    }
-}
-
-// "could not connect to <host> port <port>: <why>", why found by connecting once.
-std::string ExplainNoConnection(const SensorSettings& sensor, std::chrono::milliseconds limit) {
-    const auto address = Varkon::QUILApi::SplitSensorAddress(sensor.host);
-    const std::string tried = "could not connect to " + Where(sensor) + ": ";
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int lookup = getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found);
-    if (lookup != 0 || found == nullptr) {
-        return tried + (lookup == EAI_NONAME || lookup == EAI_NODATA || lookup == EAI_FAIL
-                            ? "name not found"
-                            : std::string(gai_strerror(lookup)));
-    }
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, freeaddrinfo);
-    return tried + WhyNoConnection(TryConnect(*found, limit));
-}
-
 }  // namespace
 
 std::string ExplainSensorFailure(const std::string& text, const SensorSettings& sensor,
@@ -151,7 +78,8 @@ std::string ExplainSensorFailure(const std::string& text, const SensorSettings& 
         }
     }
     if (StartsWith(text, "Could not connect to host ")) {
-        return ExplainNoConnection(sensor, probeLimit);
+        return "could not connect to " + Where(sensor) + ": " +
+               Varkon::QUILApi::WhyNoConnection(sensor.host, probeLimit);
     }
     if (StartsWith(text, "UdpTransport::Open Error: bind: ")) {
         return "cannot receive its stream on UDP port " + std::to_string(sensor.udpPort) + ": " +

@@ -1,7 +1,9 @@
 #include "Failure.h"
 
-#include "ConnectionProbe.h"
 #include "Files.h"
+
+#include <quil/ConnectionProbe.h>
+#include <quil/SensorAddress.h>
 
 #include <CLI/CLI.hpp>
 
@@ -81,7 +83,9 @@ std::string Explain(const std::exception& failure, const FailureContext& context
         }
     }
     if (text.rfind("Could not connect to host ", 0) == 0) {
-        return ExplainNoConnection(context.host, kProbeLimit);
+        const auto sensor = Varkon::QUILApi::SplitSensorAddress(context.host);
+        return "could not connect to " + sensor.host + " port " + sensor.port + ": " +
+               Varkon::QUILApi::WhyNoConnection(context.host, kProbeLimit);
     }
     if (text.rfind("UdpTransport::Open Error: bind: ", 0) == 0) {
         const std::string port = context.udpPort == 0

@@ -11,11 +11,9 @@ classes with the C++ members as attributes; profile samples and images are numpy
 :class:`ProfileCoordinates` turns profiles into millimetres.
 """
 
-import errno
-import socket
 
 from . import errors
-from ._quil import _split_sensor_address
+from ._quil import _split_sensor_address, _why_no_connection
 from ._quil import (  # noqa: F401
     __version__,
     Client, Stream, StreamSession, Replay, RecordingReader, RecordedDatagram,
@@ -43,24 +41,6 @@ from .errors import (  # noqa: F401
 _PROBE_LIMIT = 2.0
 
 
-def _why_no_connection(host: str, port: int) -> str:
-    """Why no connection opens to ``host``: one plain TCP connection there tells."""
-    try:
-        with socket.create_connection((host, port), timeout=_PROBE_LIMIT):
-            return ("the connection opened, but no sensor answered on it (is this the sensor's "
-                    "address and port?)")
-    except socket.gaierror:
-        return "name not found"
-    except ConnectionRefusedError:
-        return "connection refused (nothing accepts connections there; check the address and the port)"
-    except socket.timeout:
-        return "timed out (nothing answered)"
-    except OSError as e:
-        if e.errno in (errno.EHOSTUNREACH, errno.ENETUNREACH):
-            return "no route to that address"
-        return e.strerror or str(e)
-
-
 def connect(host: str, udp_port: int = 5000) -> Client:
     """A client of the sensor at ``host``, connected; its stream receives on ``udp_port``.
 
@@ -73,8 +53,8 @@ def connect(host: str, udp_port: int = 5000) -> Client:
         client.close()
         if not str(e).startswith("Could not connect to host "):
             raise
-        name, port = _split_sensor_address(host)
-        raise errors.ConnectionError(f"{e} (port {port}): {_why_no_connection(name, port)}") from None
+        _, port = _split_sensor_address(host)
+        raise errors.ConnectionError(f"{e} (port {port}): {_why_no_connection(host, _PROBE_LIMIT)}") from None
     except BaseException:
         client.close()
         raise

@@ -3,6 +3,7 @@
 #include "Client.h"
 #include "Documented.h"
 
+#include <quil/ConnectionProbe.h>
 #include <quil/SensorAddress.h>
 
 namespace QuilPython {
@@ -28,6 +29,12 @@ void BindClient(py::module_& m) {
     m.def("_split_sensor_address", [](const std::string& address) {
         const auto split = Varkon::QUILApi::SplitSensorAddress(address);
         return py::make_tuple(split.host, std::stoi(split.port));
+    });
+    // Why no connection opens there, in the library's words, found within `limit` seconds.
+    m.def("_why_no_connection", [](const std::string& address, double limit) {
+        const py::gil_scoped_release unlocked;
+        return Varkon::QUILApi::WhyNoConnection(
+            address, std::chrono::milliseconds(static_cast<int64_t>(limit * 1000)));
     });
     Documented<Client> cls(m, "Client");
     cls.def(py::init<const std::string&, unsigned short>(), arg("host"), arg("udp_port") = 5000,

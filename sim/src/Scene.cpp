@@ -70,8 +70,8 @@ double ObjectHeight(const Object& o, double x) {
 
 }  // namespace
 
-Scene::Scene(uint64_t seed, uint32_t pointsPerProfile)
-    : seed(seed), pointsPerProfile(pointsPerProfile) {}
+Scene::Scene(uint64_t seed, uint32_t pointsPerProfile, uint64_t startUs)
+    : seed(seed), pointsPerProfile(pointsPerProfile), startUs(startUs) {}
 
 Scene::Surface Scene::At(double x, double y) const {
     Surface surface{0.0, kBeltReflectivity};
@@ -101,14 +101,19 @@ uint8_t Scene::Brightness(const Surface& surface, const CaptureSettings& setting
     return static_cast<uint8_t>(std::clamp(level, 0.0, 255.0));
 }
 
+double Scene::Travel(uint64_t timeUs) const {
+    return Geometry::beltSpeed * static_cast<double>(static_cast<int64_t>(timeUs - startUs)) / 1e6;
+}
+
 Acquired Scene::Capture(uint64_t index, uint64_t timeUs, double rate,
                         const CaptureSettings& settings) const {
     Acquired acquired;
     acquired.index = index;
     acquired.timeUs = timeUs;
     acquired.rate = rate;
-    const double y = Geometry::beltSpeed * static_cast<double>(timeUs) / 1e6;
-    acquired.encoder = static_cast<uint32_t>(static_cast<uint64_t>(y * Geometry::countsPerMm));
+    const double y = Travel(timeUs);
+    acquired.encoder =
+        static_cast<uint32_t>(static_cast<uint64_t>(std::max(y, 0.0) * Geometry::countsPerMm));
 
     const double left = settings.limitLeft;
     const double right = settings.limitRight;
@@ -214,7 +219,7 @@ Picture Scene::Photograph(uint64_t index, uint64_t timeUs, const CaptureSettings
         static_cast<uint32_t>(std::ceil(row(settings.farthest))) - picture.rowOffset);
     picture.pixels.resize(static_cast<std::size_t>(picture.roiWidth) * picture.roiHeight);
 
-    const double y = Geometry::beltSpeed * static_cast<double>(timeUs) / 1e6;
+    const double y = Travel(timeUs);
     for (uint32_t c = 0; c < picture.roiWidth; ++c) {
         const double x =
             (picture.columnOffset + c + 0.5) / pointsPerProfile * width - Geometry::maxXMinus;

@@ -6,12 +6,12 @@
 namespace Varkon::QUILApi::Sim {
 
 SensorModel::SensorModel(uint64_t seed, uint32_t points, double profileRate,
-                         const std::map<std::string, std::string>& passwords)
+                         const std::map<std::string, std::string>& passwords, uint64_t startUs)
     : pointsPerProfile(points),
       settings(DeviceDescription(points), FactoryDefaults(profileRate)),
       sessions(passwords),
-      scene(seed, points) {
-    FollowSettings(0);
+      scene(seed, points, startUs) {
+    FollowSettings(startUs);
 }
 
 void SensorModel::FollowSettings(uint64_t nowUs) {

@@ -19,8 +19,9 @@ namespace Varkon::QUILApi::Sim {
 /// settings and setups, the sessions, the blob writes in progress, the scene and the acquisition
 /// schedule.
 struct SensorModel {
+    /// `startUs`: the sensor time at which it starts.
     SensorModel(uint64_t seed, uint32_t pointsPerProfile, double profileRate,
-                const std::map<std::string, std::string>& passwords);
+                const std::map<std::string, std::string>& passwords, uint64_t startUs);
 
     /// Hands the trigger settings to the acquisition schedule after a change.
     void FollowSettings(uint64_t nowUs);

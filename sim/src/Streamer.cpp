@@ -23,9 +23,10 @@ std::string Describe(const StreamTarget& target) {
 
 }  // namespace
 
-Streamer::Streamer(const std::string& address, const Scene& scene, Faults& faults, Poll poll,
-                   Log log, std::shared_ptr<RecordedStream> recording, bool loop)
-    : scene(scene),
+Streamer::Streamer(const std::string& address, uint64_t startUs, const Scene& scene, Faults& faults,
+                   Poll poll, Log log, std::shared_ptr<RecordedStream> recording, bool loop)
+    : startUs(startUs),
+      scene(scene),
       faults(faults),
       poll(std::move(poll)),
       log(std::move(log)),

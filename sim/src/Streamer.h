@@ -60,8 +60,9 @@ public:
 
     /// Sends from `address` (IPv4).
     /// @throws boost's system_error when no socket can be bound to the address.
-    Streamer(const std::string& address, const Scene& scene, Faults& faults, Poll poll, Log log,
-             std::shared_ptr<RecordedStream> recording = {}, bool loop = false);
+    /// Its clock starts at `startUs`.
+    Streamer(const std::string& address, uint64_t startUs, const Scene& scene, Faults& faults,
+             Poll poll, Log log, std::shared_ptr<RecordedStream> recording = {}, bool loop = false);
     ~Streamer();
     Streamer(const Streamer&) = delete;
     Streamer& operator=(const Streamer&) = delete;
@@ -86,15 +87,12 @@ private:
     void Send(const Bytes& datagram, const StreamTarget& target);
     void Transmit(const Bytes& datagram, const StreamTarget& target);
 
+    const uint64_t startUs;  // the sensor time at `start`
     const Scene& scene;
     Faults& faults;
     Poll poll;
     Log log;
     const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    const uint64_t startUs =
-        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count());
 
     std::mutex mutex;
     std::condition_variable wake;

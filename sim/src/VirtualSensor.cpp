@@ -8,6 +8,7 @@
 
 #include <quil/sim/SensorServer.h>
 
+#include <chrono>
 #include <mutex>
 #include <stdexcept>
 
@@ -40,17 +41,26 @@ VirtualSensorOptions Checked(VirtualSensorOptions options) {
     return options;
 }
 
+uint64_t WallClockUs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
+}
+
 }  // namespace
 
 class VirtualSensor::Impl {
 public:
     explicit Impl(VirtualSensorOptions given)
         : options(Checked(std::move(given))),
-          model(options.seed, options.pointsPerProfile, options.profileRate, options.passwords),
+          startUs(WallClockUs()),
+          model(options.seed, options.pointsPerProfile, options.profileRate, options.passwords,
+                startUs),
           resources(BuildResources(model)),
           faults(options.seed, options.faults) {
         streamer = std::make_unique<Streamer>(
-            options.address, model.scene, faults, [this](uint64_t nowUs) { return Poll(nowUs); },
+            options.address, startUs, model.scene, faults,
+            [this](uint64_t nowUs) { return Poll(nowUs); },
             [this](const std::string& line) { Log(line); }, options.recording,
             options.loopRecording);
         model.now = [this] { return streamer->NowUs(); };
@@ -212,6 +222,7 @@ public:
     }
 
     const VirtualSensorOptions options;
+    const uint64_t startUs;  // its clock's start: this host's wall time
     mutable std::mutex mutex;
     std::mutex logMutex;
     SensorModel model;

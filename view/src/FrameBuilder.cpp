@@ -128,6 +128,17 @@ std::string FrameBuilder::EncodeRow(const UdpStreaming::StreamProfile& profile) 
     return Base64(cells);
 }
 
+uint64_t FrameBuilder::RowStep(double profileRate, uint64_t current) {
+    current = std::max<uint64_t>(current, 1);
+    const bool tooMany = profileRate / static_cast<double>(current) > kRowsPerSecond * 1.1;
+    const bool tooFew =
+        current > 1 && profileRate / static_cast<double>(current - 1) < kRowsPerSecond * 0.9;
+    if (!tooMany && !tooFew) {
+        return current;
+    }
+    return std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(profileRate / kRowsPerSecond)));
+}
+
 nlohmann::json FrameBuilder::Take(const UdpStreaming::StreamStatistics& statistics,
                                   std::chrono::steady_clock::time_point now) {
     if (rateSince == std::chrono::steady_clock::time_point{}) {
@@ -140,8 +151,7 @@ nlohmann::json FrameBuilder::Take(const UdpStreaming::StreamStatistics& statisti
         profilesSinceRate = 0;
         measurementsSinceRate = 0;
         rateSince = now;
-        every =
-            std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(profileRate / kRowsPerSecond)));
+        every = RowStep(profileRate, every);
     }
     nlohmann::json frame = {{"type", "frame"}, {"rows", std::move(rows)}};
     rows = nlohmann::json::array();

@@ -36,8 +36,14 @@ public:
     /// How the page draws this sensor: ranges, axis names, measurement names, map width.
     nlohmann::json Describe() const;
 
-    /// Rows per second the height map shows at most; a faster stream shows every n-th profile.
+    /// Rows per second the height map aims at; a faster stream shows every n-th profile.
     static constexpr double kRowsPerSecond = 250;
+
+    /// The step n for a stream of `profileRate` profiles a second when it was `current`: kept
+    /// while it gives within a tenth of kRowsPerSecond rows (or a smaller step would give more
+    /// than nine tenths of it), so that a rate that wavers does not make the map's rows and axis
+    /// jump between two steps.
+    static uint64_t RowStep(double profileRate, uint64_t current);
 
 private:
     void AddRows(const UdpStreaming::StreamProfile& profile);

@@ -55,8 +55,10 @@ struct Picture {
 /// time and settings always give the same result.
 class Scene {
 public:
-    /// A scene whose belt and noise follow from `seed`, seen at `pointsPerProfile` positions.
-    Scene(uint64_t seed, uint32_t pointsPerProfile);
+    /// A scene whose belt and noise follow from `seed`, seen at `pointsPerProfile` positions;
+    /// the belt starts moving at sensor time `startUs` (a sensor whose clock shows the wall
+    /// time sees the same belt as one whose clock starts at 0).
+    Scene(uint64_t seed, uint32_t pointsPerProfile, uint64_t startUs = 0);
 
     /// Acquisition `index` at sensor time `timeUs`, with the belt moving at `rate` profiles
     /// per second, under `settings`.
@@ -78,8 +80,12 @@ private:
     uint8_t Brightness(const Surface& surface, const CaptureSettings& settings, uint64_t index,
                        uint64_t position) const;
 
+    /// How far the belt has moved at sensor time `timeUs`, mm.
+    double Travel(uint64_t timeUs) const;
+
     uint64_t seed;
     uint32_t pointsPerProfile;
+    uint64_t startUs;
 };
 
 }  // namespace Varkon::QUILApi::Sim

@@ -1,8 +1,6 @@
-#include "ConnectionProbe.h"
-
+#include <quil/ConnectionProbe.h>
 #include <quil/SensorAddress.h>
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,14 +10,14 @@
 #include <cstring>
 #include <memory>
 
-namespace QuilTool {
+namespace Varkon::QUILApi {
 namespace {
 
 // The outcome of one non-blocking connection attempt: 0 when it opened, else its errno
 // (ETIMEDOUT after `limit`).
 int TryConnect(const addrinfo& address, std::chrono::milliseconds limit) {
-    const int socket =
-        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK, address.ai_protocol);
+    const int socket = ::socket(
+        address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
     if (socket < 0) {
         return errno;
     }
@@ -61,21 +59,20 @@ std::string Why(int error) {
 
 }  // namespace
 
-std::string ExplainNoConnection(const std::string& address, std::chrono::milliseconds limit) {
-    const auto sensor = Varkon::QUILApi::SplitSensorAddress(address);
-    const std::string tried = "could not connect to " + sensor.host + " port " + sensor.port + ": ";
+std::string WhyNoConnection(const std::string& address, std::chrono::milliseconds limit) {
+    const auto sensor = SplitSensorAddress(address);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const int lookup = getaddrinfo(sensor.host.c_str(), sensor.port.c_str(), &hints, &found);
     if (lookup != 0 || found == nullptr) {
-        return tried + (lookup == EAI_NONAME || lookup == EAI_NODATA || lookup == EAI_FAIL
-                            ? "name not found"
-                            : std::string(gai_strerror(lookup)));
+        return lookup == EAI_NONAME || lookup == EAI_NODATA || lookup == EAI_FAIL
+                   ? "name not found"
+                   : std::string(gai_strerror(lookup));
     }
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, freeaddrinfo);
-    return tried + Why(TryConnect(*found, limit));
+    const std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, freeaddrinfo);
+    return Why(TryConnect(*found, limit));
 }
 
-}  // namespace QuilTool
+}  // namespace Varkon::QUILApi
