@@ -269,10 +269,11 @@ void SensorWorker::ShowDisconnected(const std::string& why) {
         return;
     }
     if (!shown->away) {
-        shown->away.emplace();
-        shown->away->sinceMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(
-                                             std::chrono::system_clock::now().time_since_epoch())
-                                             .count();
+        Varkon::QUILApi::View::SensorAway away;
+        away.sinceMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count();
+        shown->away = away;
     }
     shown->away->reason = why + "; trying again";
     view->Show(*shown);

@@ -22,6 +22,12 @@ struct MeasurementName {
     std::string unit;
 };
 
+/// Since when (system time, microseconds since 1970) and why, in words, a sensor is away.
+struct SensorAway {
+    int64_t sinceMicroseconds = 0;
+    std::string reason;
+};
+
 struct SensorFeed {
     SensorFeed(std::shared_ptr<UdpStreaming::QuilStream> stream, ProfileCoordinates coordinates)
         : stream(std::move(stream)), coordinates(std::move(coordinates)) {}
@@ -49,15 +55,9 @@ struct SensorFeed {
     /// Tells whether the source has ended (a recording played to its end); may be empty.
     std::function<bool()> finished;
 
-    /// A sensor that a program keeps on the page while it cannot reach it: since when (system
-    /// time, microseconds since 1970) and why, in words. The page shows this before anything
-    /// else; show the feed again to change it.
-    struct Away {
-        int64_t sinceMicroseconds = 0;
-        std::string reason;
-    };
-    /// Unset while the sensor is there.
-    std::optional<Away> away;
+    /// Set while a program keeps the sensor on the page but cannot reach it; the page shows
+    /// this before anything else. Show the feed again to change it.
+    std::optional<SensorAway> away;
 };
 
 /// How far apart the block ids of consecutive profiles lie when `dataIds` are streamed: one
