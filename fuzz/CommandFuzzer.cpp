@@ -73,12 +73,15 @@ std::string TopicOf(uint8_t choice) {
     }
 }
 
-// Each line begins as LogLine begins it: no text of a command started a line of its own.
+// Each line begins as LogLine begins it (after its time, when journald does not take the lines):
+// no text of a command started a line of its own.
 bool OnlyLinesOfTheGateway(const std::string& log) {
     std::istringstream lines(log);
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.rfind("quil-gateway: ", 0) != 0 || line.size() > 1024) {
+        const bool stamped = !line.empty() && line[0] >= '0' && line[0] <= '9';
+        const std::size_t start = stamped ? line.find(' ') + 1 : 0;
+        if (line.compare(start, 14, "quil-gateway: ") != 0 || line.size() > 1024) {
             return false;
         }
     }
