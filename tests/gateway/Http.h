@@ -1,10 +1,9 @@
 // One HTTP request to the gateway's port on 127.0.0.1, answered whole.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "support/TcpConnect.h"
+
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,15 +15,9 @@ namespace Varkon::QuilGateway::Testing {
 /// listens. Bounded: the answer must come within five seconds.
 inline std::string HttpRequest(uint16_t port, const std::string& method,
                                const std::string& target) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval limit{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    const int fd = Varkon::QUILApi::Testing::TcpConnect("127.0.0.1", port);
     std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+    if (fd >= 0) {
         const std::string request = method + " " + target +
                                     " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n"
                                     "Connection: close\r\n\r\n";
@@ -34,8 +27,8 @@ inline std::string HttpRequest(uint16_t port, const std::string& method,
         while ((size = recv(fd, buffer, sizeof buffer, 0)) > 0) {
             answer.append(buffer, static_cast<std::size_t>(size));
         }
+        close(fd);
     }
-    close(fd);
     return answer;
 }
 

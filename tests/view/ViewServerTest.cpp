@@ -1,6 +1,7 @@
 // The view's server as a plant network sees it: requests from foreign pages and names, floods of
 // idle connections, and a page that starts recordings as fast as it can.
 #include "RequestPolicy.h"
+#include "support/TcpConnect.h"
 #include "support/TestAddresses.h"
 #include "support/Wait.h"
 
@@ -113,24 +114,9 @@ TEST(RequestPolicyTest, WebSocketsOnlyFromTheViewsOwnPage) {
     }
 }
 
-int Connect(const std::string& address, uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval limit{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The status of GET `target`, or 0 when there is no answer within five seconds.
 unsigned Get(const std::string& address, uint16_t port, const std::string& target) {
-    const int fd = Connect(address, port);
+    const int fd = Testing::TcpConnect(address, port);
     const std::string request =
         "GET " + target + " HTTP/1.1\r\nHost: " + address + "\r\nConnection: close\r\n\r\n";
     char answer[64] = {};
@@ -163,7 +149,7 @@ TEST(ViewServerTest, IdleConnectionsCannotTakeTheDescriptors) {
     const std::size_t before = OpenDescriptors();
     std::vector<int> idle;
     for (int n = 0; n < 300; ++n) {
-        idle.push_back(Connect(options.address, server.Port()));
+        idle.push_back(Testing::TcpConnect(options.address, server.Port()));
         ASSERT_GE(idle.back(), 0);
     }
     EXPECT_EQ(Get(options.address, server.Port(), "/metrics"), 200u);
@@ -182,7 +168,7 @@ TEST(ViewServerTest, ForeignHostNamesAreRefused) {
     options.address = TestAddress();
     options.port = 0;
     View::ViewServer server(options, {});
-    const int fd = Connect(options.address, server.Port());
+    const int fd = Testing::TcpConnect(options.address, server.Port());
     const std::string request =
         "GET / HTTP/1.1\r\nHost: evil.example:" + std::to_string(server.Port()) +
         "\r\nConnection: close\r\n\r\n";
